@@ -1,0 +1,54 @@
+# Helpers that turn folders into targets, so adding a source, test, benchmark or
+# fuzz target is adding a file.
+
+set(TARLUME_WARNINGS -Wall -Wextra)
+if(TARLUME_WERROR)
+  list(APPEND TARLUME_WARNINGS -Werror)
+endif()
+
+# tarlume_library(<name> DIRS <dir>... [EXCLUDE <regex>] DEPS <target>...)
+# A static library over every .cpp/.c below the given folders of src/.
+# A library without sources yet becomes an interface library carrying its dependencies.
+function(tarlume_library name)
+  cmake_parse_arguments(ARG "" "EXCLUDE" "DIRS;DEPS" ${ARGN})
+  set(sources "")
+  foreach(dir ${ARG_DIRS})
+    file(GLOB_RECURSE found CONFIGURE_DEPENDS
+      ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*.c)
+    list(APPEND sources ${found})
+  endforeach()
+  if(ARG_EXCLUDE)
+    list(FILTER sources EXCLUDE REGEX "${ARG_EXCLUDE}")
+  endif()
+  if(sources)
+    add_library(${name} STATIC ${sources})
+    target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+    target_compile_options(${name} PRIVATE ${TARLUME_WARNINGS})
+    target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+  else()
+    add_library(${name} INTERFACE)
+    target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR}/src)
+    target_link_libraries(${name} INTERFACE ${ARG_DEPS})
+  endif()
+endfunction()
+
+# tarlume_test_dir(<folder> <library>...)
+# One GoogleTest executable per folder of tests/, each test registered with CTest.
+function(tarlume_test_dir dir)
+  file(GLOB_RECURSE sources CONFIGURE_DEPENDS
+    ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*.cpp)
+  if(NOT sources)
+    return()
+  endif()
+  string(REPLACE "/" "_" tname "test_${dir}")
+  add_executable(${tname} ${sources})
+  target_compile_options(${tname} PRIVATE ${TARLUME_WARNINGS})
+  target_include_directories(${tname} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+  target_compile_definitions(${tname} PRIVATE
+    TARLUME_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+    TARLUME_FIXTURES_DIR="${PROJECT_SOURCE_DIR}/tests/fixtures"
+    TARLUME_GENERATED_FIXTURES_DIR="${PROJECT_BINARY_DIR}/fixtures")
+  target_link_libraries(${tname} PRIVATE ${ARGN} GTest::gtest GTest::gmock GTest::gtest_main)
+  gtest_discover_tests(${tname} DISCOVERY_TIMEOUT 60
+    PROPERTIES LABELS ${dir} ENVIRONMENT "TARLUME_TEST=1")
+endfunction()

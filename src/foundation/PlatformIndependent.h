@@ -1,0 +1,24 @@
+// Win32-style thread and lock shims over POSIX threads. Locks are plain pthread mutexes owned by
+// the objects that embed them; call sites lock and unlock them with pthread_mutex_lock/unlock.
+#pragma once
+
+#include <pthread.h>
+
+typedef pthread_mutex_t CRITICAL_SECTION;
+// A thread handle: a heap-held pthread_t the creator keeps (free it with CloseThreadHandle).
+typedef pthread_t* THREAD_HANDLE;
+
+// Initialises the mutex as recursive (the owning thread may lock it again). Returns pthread_mutex_init's result.
+int InitializeCriticalSection(pthread_mutex_t* mutex);
+// Takes the lock when free (or already held by this thread); false at once when another thread holds it.
+bool TryEnterCriticalSection(pthread_mutex_t* mutex);
+
+// Starts `start` on a new thread, passing it the last argument. The thread is detached, so its
+// resources return to the system when it ends; callers that must wait for it use their own flags.
+// Returns null (and says why on standard error) when the thread cannot be created.
+THREAD_HANDLE CreateThread(void* securityAttributes, unsigned long stackSize, void* (*start)(void*), int unused1,
+                           int unused2, void* argument);
+// Accepted and ignored: threads keep the default priority.
+void SetThreadPriority(THREAD_HANDLE handle, int priority);
+// Frees a handle returned by CreateThread (the thread itself is not affected).
+void CloseThreadHandle(THREAD_HANDLE handle);
