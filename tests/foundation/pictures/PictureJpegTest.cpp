@@ -1,0 +1,142 @@
+#include "PictureTestUtil.h"
+
+#include "foundation/Picture.h"
+
+#include <csetjmp>
+#include <cstdio>
+
+#include <jpeglib.h>
+
+#include <gtest/gtest.h>
+
+using namespace pictest;
+
+namespace {
+
+struct RefError {
+    jpeg_error_mgr pub;
+    jmp_buf jump;
+};
+
+// libjpeg's own decode of a file to RGBA (alpha 255), the reference for our reader.
+Bytes referenceDecodeFile(FILE* f, int* w, int* h) {
+    Bytes out;
+    jpeg_decompress_struct cinfo;
+    RefError err;
+    cinfo.err = jpeg_std_error(&err.pub);
+    err.pub.error_exit = [](j_common_ptr c) { longjmp(reinterpret_cast<RefError*>(c->err)->jump, 1); };
+    err.pub.output_message = [](j_common_ptr) {};
+    if (setjmp(err.jump)) {
+        jpeg_destroy_decompress(&cinfo);
+        return Bytes();
+    }
+    jpeg_create_decompress(&cinfo);
+    jpeg_stdio_src(&cinfo, f);
+    jpeg_read_header(&cinfo, TRUE);
+    cinfo.out_color_space = JCS_RGB;
+    jpeg_start_decompress(&cinfo);
+    *w = int(cinfo.output_width);
+    *h = int(cinfo.output_height);
+    Bytes line(size_t(*w) * 3);
+    while (cinfo.output_scanline < cinfo.output_height) {
+        JSAMPROW row = line.data();
+        jpeg_read_scanlines(&cinfo, &row, 1);
+        for (int x = 0; x < *w; ++x) {
+            out.insert(out.end(), {line[size_t(x) * 3], line[size_t(x) * 3 + 1], line[size_t(x) * 3 + 2], 255});
+        }
+    }
+    jpeg_destroy_decompress(&cinfo);
+    return out;
+}
+
+Bytes referenceDecode(const std::string& path, int* w, int* h) {
+    FILE* f = fopen(path.c_str(), "rb");
+    if (!f) return Bytes();
+    Bytes out = referenceDecodeFile(f, w, h);
+    fclose(f);
+    return out;
+}
+
+} // namespace
+
+TEST(PictureJpeg, ColourGreyAndProgressiveMatchLibjpeg) {
+    for (const char* name : {"colour.jpg", "grey.jpg", "progressive.jpg"}) {
+        SCOPED_TRACE(name);
+        int w = 0, h = 0;
+        Bytes ref = referenceDecode(fixture(name), &w, &h);
+        ASSERT_FALSE(ref.empty());
+        CPicture p;
+        ASSERT_TRUE(p.load(fixture(name)));
+        EXPECT_EQ(p.width, w);
+        EXPECT_EQ(p.height, h);
+        EXPECT_EQ(p.transparencyMode, TRANSPARENCY_OPAQUE);
+        EXPECT_EQ(maxDifference(p, ref, true), 0);
+
+        // The same bytes from memory give the same picture.
+        Bytes file = readBytes(fixture(name));
+        CPicture m;
+        ASSERT_TRUE(m.loadMemory("image/jpeg", file.data(), file.size()));
+        EXPECT_EQ(maxDifference(m, ref, true), 0);
+    }
+}
+
+TEST(PictureJpeg, TruncatedDataStillGiveAFullSizePicture) {
+    CPicture p;
+    ASSERT_TRUE(p.load(fixture("truncated.jpg")));
+    EXPECT_EQ(p.width, 64);
+    EXPECT_EQ(p.height, 48);
+
+    // Cut from memory too, at several places after the header.
+    Bytes file = readBytes(fixture("colour.jpg"));
+    int w = 0, h = 0;
+    Bytes ref = referenceDecode(fixture("colour.jpg"), &w, &h);
+    for (size_t cut : {file.size() - 2, file.size() * 3 / 4, size_t(700)}) {
+        SCOPED_TRACE(cut);
+        CPicture m;
+        ASSERT_TRUE(m.loadFromJPGMemory(file.data(), cut));
+        EXPECT_EQ(m.width, 64);
+        EXPECT_EQ(m.height, 48);
+        // The top rows come from the data that were there.
+        EXPECT_LE(std::abs(int(m.pixelAt(0, 0)[2]) - ref[0]), 0);
+    }
+}
+
+TEST(PictureJpeg, CorruptDataLeaveAnEmptyPictureAndTheProgramGoesOn) {
+    Bytes file = readBytes(fixture("colour.jpg"));
+    struct Case {
+        const char* what;
+        Bytes data;
+    } cases[] = {
+        {"no image at all", {0xFF, 0xD8, 0xFF, 0xD9}},
+        {"not a JPEG", {'G', 'I', 'F', '8', '9', 'a', 0, 0}},
+        {"header cut inside the markers", Bytes(file.begin(), file.begin() + 30)},
+        {"one byte", {0xFF}},
+    };
+    for (Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        CPicture p;
+        ASSERT_TRUE(p.create(4, 4));
+        EXPECT_FALSE(p.loadFromJPGMemory(c.data.data(), c.data.size()));
+        EXPECT_EQ(p.width, 0);
+        EXPECT_EQ(p.pixels, nullptr);
+    }
+
+    // A frame header claiming 65535 x 65535 pixels is refused before any allocation.
+    Bytes huge = file;
+    for (size_t i = 0; i + 8 < huge.size(); ++i) {
+        if (huge[i] == 0xFF && (huge[i + 1] == 0xC0 || huge[i + 1] == 0xC2)) {
+            huge[i + 5] = huge[i + 6] = huge[i + 7] = huge[i + 8] = 0xFF;
+            break;
+        }
+    }
+    CPicture p;
+    EXPECT_FALSE(p.loadFromJPGMemory(huge.data(), huge.size()));
+    EXPECT_EQ(p.width, 0);
+
+    // Garbage in the entropy-coded data gives a picture or none, never ends the program.
+    Bytes damaged = file;
+    for (size_t i = damaged.size() / 2; i < damaged.size() - 2; i += 7)
+        damaged[i] ^= 0x5A;
+    bool loaded = p.loadFromJPGMemory(damaged.data(), damaged.size());
+    EXPECT_EQ(p.width, loaded ? 64 : 0);
+}
