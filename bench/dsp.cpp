@@ -1,4 +1,6 @@
-// Per-frame cost of the signal blocks: biquad sections settled, gliding and decaying, and the volume ramp.
+// Per-frame cost of the signal blocks: the resampler at each filter size and its fallback (beside
+// libsamplerate's sinc converters), biquad sections settled, gliding and decaying, and the volume ramp.
+#include "dsp/Resample.h"
 #include "dsp/VolumeRamp.h"
 #include "dsp/filter.h"
 
@@ -6,6 +8,9 @@
 #include <vector>
 
 #include <benchmark/benchmark.h>
+#ifdef TARLUME_HAVE_SAMPLERATE
+#include <samplerate.h>
+#endif
 
 namespace {
 
@@ -84,6 +89,88 @@ void BM_FilterDecayingTail(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * 16 * kBlock);
 }
 BENCHMARK(BM_FilterDecayingTail);
+
+const int kSourceFrames = 1 << 20;
+const double kPitch = 1.0123; // source frames per output frame: a deck pitched up a little
+
+const std::vector<short>& stereoSource() {
+    static std::vector<short> v = [] {
+        std::vector<short> s(2 * size_t(kSourceFrames));
+        srand(5);
+        for (auto& x : s)
+            x = short(rand() % 20000 - 10000);
+        return s;
+    }();
+    return v;
+}
+
+// One stereo output frame per item, read as the player reads it.
+void readFrames(benchmark::State& state, Resample& rs, double wrapAt) {
+    double position = 0;
+    for (auto _ : state) {
+        for (int i = 0; i < kBlock; ++i) {
+            benchmark::DoNotOptimize(rs.getOverSample(position, 0));
+            benchmark::DoNotOptimize(rs.getOverSample(position, 1));
+            position += kPitch;
+            if (position >= wrapAt) position -= wrapAt;
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * kBlock);
+}
+
+void BM_ResampleSinc(benchmark::State& state) {
+    Resample rs;
+    rs.init(unsigned(state.range(0)));
+    rs.setFormat(stereoSource().data(), kSourceFrames, kSourceFrames, 2);
+    readFrames(state, rs, kSourceFrames - 100);
+}
+BENCHMARK(BM_ResampleSinc)->Arg(9)->Arg(13)->Arg(19);
+
+// The streaming player's ring: the same reads, wrapping at the capacity.
+void BM_ResampleSincRing(benchmark::State& state) {
+    Resample rs;
+    rs.init(13);
+    rs.setFormat(stereoSource().data(), kSourceFrames, kSourceFrames, 2, true);
+    readFrames(state, rs, kSourceFrames);
+}
+BENCHMARK(BM_ResampleSincRing);
+
+// A source shorter than the sinc needs: every read takes the 6-point interpolator.
+void BM_ResampleFallback(benchmark::State& state) {
+    Resample rs;
+    rs.init(13);
+    rs.setFormat(stereoSource().data(), 24, 24, 2);
+    readFrames(state, rs, 24);
+}
+BENCHMARK(BM_ResampleFallback);
+
+#ifdef TARLUME_HAVE_SAMPLERATE
+// Reference: libsamplerate converting the same source at the same ratio, per stereo output frame.
+void BM_LibsamplerateReference(benchmark::State& state) {
+    const std::vector<short>& source = stereoSource();
+    std::vector<float> in(2 * size_t(kBlock)), out(2 * size_t(kBlock));
+    for (size_t i = 0; i < in.size(); ++i)
+        in[i] = source[i] / 32768.0f;
+    int error = 0;
+    SRC_STATE* src = src_new(int(state.range(0)), 2, &error);
+    long produced = 0;
+    for (auto _ : state) {
+        SRC_DATA d{};
+        d.data_in = in.data();
+        d.data_out = out.data();
+        d.input_frames = kBlock;
+        d.output_frames = kBlock;
+        d.src_ratio = 1.0 / kPitch;
+        src_process(src, &d);
+        produced += d.output_frames_gen;
+        benchmark::DoNotOptimize(out.data());
+    }
+    src_delete(src);
+    state.SetItemsProcessed(produced);
+    state.SetLabel(src_get_name(int(state.range(0))));
+}
+BENCHMARK(BM_LibsamplerateReference)->Arg(SRC_SINC_FASTEST)->Arg(SRC_SINC_MEDIUM_QUALITY)->Arg(SRC_LINEAR);
+#endif
 
 void BM_VolumeRampSettled(benchmark::State& state) {
     VolumeRamp ramp(44100);

@@ -1,0 +1,169 @@
+#include "dsp/Resample.h"
+
+#include <cmath>
+
+namespace {
+
+const unsigned int kPerZero = 4096; // table entries per zero crossing
+const double kPi = 3.14159265358979323846;
+
+// Modified Bessel function of the first kind, order 0, summed as its power series.
+double besselI0(double x) {
+    double sum = 1.0, term = 1.0, half = x / 2.0;
+    for (int n = 1; n < 500; ++n) {
+        double t = half / n;
+        term *= t * t;
+        sum += term;
+        if (term < 1e-21 * sum) break;
+    }
+    return sum;
+}
+
+double rolloffFor(unsigned int N) {
+    return N <= 12 ? 0.90 : N <= 29 ? 0.91 : 0.92;
+}
+double betaFor(unsigned int N) {
+    return N <= 8 ? 6.0 : 6.0 + (double(N) - 9.0) * 2.5 / 26.0;
+}
+
+} // namespace
+
+void lrsLpFilter(float* c, unsigned int length, double frequency, double beta, unsigned int perZero) {
+    if (length == 0) return;
+    std::vector<double> v(length);
+    v[0] = 2.0 * frequency;
+    for (unsigned int i = 1; i < length; ++i) {
+        double x = kPi * double(i) / perZero;
+        v[i] = std::sin(2.0 * x * frequency) / x;
+    }
+    const double inverseI0 = 1.0 / besselI0(beta);
+    const double inverseLast = length > 1 ? 1.0 / (length - 1) : 0.0;
+    for (unsigned int i = 1; i < length; ++i) {
+        double t = i * inverseLast;
+        double radicand = 1.0 - t * t;
+        v[i] *= besselI0(beta * std::sqrt(radicand > 0.0 ? radicand : 0.0)) * inverseI0;
+    }
+    for (unsigned int i = 0; i < length; ++i)
+        c[i] = float(v[i]);
+}
+
+float lrsFilterUp(const float* imp, const float* impD, unsigned int length, const short* samples, double phase,
+                  int step) {
+    const double scaled = phase * kPerZero;
+    unsigned int k = unsigned(scaled);
+    unsigned int end = length;
+    if (step > 0) {
+        // The right wing leaves out the table's last entry, and at phase 0 starts one crossing later: the
+        // left wing has already taken the centre tap.
+        end = length - 1;
+        if (phase == 0.0) k += kPerZero;
+    }
+    const float a = float(scaled - std::floor(scaled));
+    float v = 0.0f;
+    for (; k < end; k += kPerZero) {
+        v += (imp[k] + impD[k] * a) * float(*samples);
+        samples += step;
+    }
+    return v;
+}
+
+Resample::Resample() {
+    init(0);
+}
+
+Resample::~Resample() = default;
+
+void Resample::init(unsigned int N) {
+    if (N != 0 || m_table.empty()) {
+        if (N < 4) N = 4;
+        if (N > 100) N = 100;
+        if (N != m_N || m_table.empty()) buildTable(N);
+    }
+    m_cache[0].frame = m_cache[1].frame = -1;
+}
+
+void Resample::buildTable(unsigned int N) {
+    const unsigned int length = (N - 1) * kPerZero / 2;
+    m_table.assign(length, 0.0f);
+    m_diff.assign(length, 0.0f);
+    lrsLpFilter(m_table.data(), length, 0.5 * rolloffFor(N), betaFor(N), kPerZero);
+    for (unsigned int i = 0; i + 1 < length; ++i)
+        m_diff[i] = m_table[i + 1] - m_table[i];
+    m_diff[length - 1] = -m_table[length - 1];
+    m_taps = int((length + kPerZero - 1) / kPerZero);
+    m_N = N;
+}
+
+void Resample::setFormat(const short* buffer, int length, int loaded, int channels, bool ring) {
+    m_src = buffer;
+    m_length = length > 0 ? length : 0;
+    m_available = loaded < length ? loaded : length;
+    if (m_available < 0) m_available = 0;
+    m_channels = channels == 1 ? 1 : 2;
+    m_ring = ring;
+    if (ring) m_available = m_length;
+    // The samples behind a cached frame may have been replaced.
+    m_cache[0].frame = m_cache[1].frame = -1;
+}
+
+short Resample::sampleAt(int64_t frame, int channel) const {
+    if (m_ring) {
+        frame %= m_length;
+        if (frame < 0) frame += m_length;
+    } else if (frame < 0 || frame >= m_available) {
+        return 0;
+    }
+    return m_src[frame * m_channels + channel];
+}
+
+float Resample::getSample(int frame, int channel) const {
+    if (!m_src || m_available <= 0 || channel < 0) return 0.0f;
+    return sampleAt(frame, channel < m_channels ? channel : 0);
+}
+
+float Resample::sinc(const short* center, int stride, double fraction) const {
+    const unsigned int length = unsigned(m_table.size());
+    return lrsFilterUp(m_table.data(), m_diff.data(), length, center, fraction, -stride) +
+           lrsFilterUp(m_table.data(), m_diff.data(), length, center + stride, 1.0 - fraction, stride);
+}
+
+float Resample::sixPoint(int64_t frame, double fraction, int channel) {
+    Cache& cache = m_cache[channel];
+    if (cache.frame != frame) {
+        short y[6];
+        for (int m = 0; m < 6; ++m)
+            y[m] = sampleAt(frame - 2 + m, channel);
+        cache.interp.fit(y);
+        cache.frame = frame;
+    }
+    return float(cache.interp.at(fraction));
+}
+
+float Resample::getOverSample(double position, int channel) {
+    if (!(position >= 0.0) || !m_src || m_available <= 0 || channel < 0) return 0.0f;
+    if (channel >= m_channels) channel = 0; // a mono buffer gives its one channel to both
+    if (m_ring) {
+        if (position >= double(m_length)) position = std::fmod(position, double(m_length));
+    } else if (position >= double(m_available) + 3.0) {
+        return 0.0f; // beyond every neighbour: silence, also for positions too large for an integer
+    }
+    const int64_t i = int64_t(position);
+    const double fraction = position - double(i);
+    const int64_t N = m_N;
+
+    bool useSinc = m_ring ? m_length > 2 * int64_t(m_taps) + 2 : N < i && i + N < m_available;
+    if (useSinc) {
+        float v;
+        if (i >= m_taps - 1 && i + m_taps < m_length) {
+            v = sinc(m_src + i * m_channels + channel, m_channels, fraction);
+        } else {
+            // Across a ring's wrap: gather the neighbours in order, then filter them as one run.
+            short run[2 * 51];
+            for (int m = 0; m < 2 * m_taps; ++m)
+                run[m] = sampleAt(i - (m_taps - 1) + m, channel);
+            v = sinc(run + m_taps - 1, 1, fraction);
+        }
+        if (v > -65000.0f && v < 65000.0f) return v;
+    }
+    return sixPoint(i, fraction, channel);
+}

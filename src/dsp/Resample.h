@@ -1,0 +1,65 @@
+// Reads a 16-bit interleaved buffer at fractional frame positions through a Kaiser-windowed sinc, falling
+// back to a 6-point polynomial near the buffer's edges. A player owns three (different filter sizes) and
+// reads them on the audio thread under its state lock; init and setFormat run under the same lock.
+#pragma once
+
+#include "dsp/Interpolator6.h"
+
+#include <cstdint>
+#include <vector>
+
+class Resample {
+public:
+    Resample(); // the table for N = 4
+    virtual ~Resample();
+
+    // N (filter size, 4 .. 100) sets (N - 1) / 2 zero crossings per wing. The table is rebuilt only when N
+    // changes (a requested 0 never rebuilds); the 6-point caches are always cleared.
+    void init(unsigned int N);
+    // The source: `length` frames of `channels` (1 or 2) interleaved samples, of which min(length, loaded) are
+    // readable. With `ring` set the buffer is a ring of `length` frames: neighbours of a position wrap around
+    // its end, so reading across the wrap (or backwards past slot 0) stays continuous.
+    void setFormat(const short* buffer, int length, int loaded, int channels, bool ring = false);
+
+    // The sample of `channel` at a fractional frame position (16-bit scale). Negative positions read 0.
+    float getOverSample(double position, int channel);
+    float getInterPolationSinc(double position, int channel) { return getOverSample(position, channel); }
+    // The stored sample: 0 outside the readable frames (a ring wraps instead).
+    float getSample(int frame, int channel) const;
+
+    unsigned int getFilterSize() const { return m_N; }
+    unsigned int getTableLength() const { return unsigned(m_table.size()); }
+    const float* getCoefficients() const { return m_table.data(); }
+
+private:
+    struct Cache {
+        int64_t frame = -1; // the integer frame the coefficients were fitted around, -1 none
+        dsp::Interpolator6 interp;
+    };
+
+    void buildTable(unsigned int N);
+    float sinc(const short* center, int stride, double fraction) const;
+    float sixPoint(int64_t frame, double fraction, int channel);
+    short sampleAt(int64_t frame, int channel) const; // with the edge rule of the source (zero or wrap)
+
+    unsigned int m_N = 0;
+    std::vector<float> m_table; // one wing, 4096 entries per zero crossing
+    std::vector<float> m_diff;  // entry i + 1 - entry i; the last is minus the last entry
+    int m_taps = 0;             // most samples one wing reads
+
+    const short* m_src = nullptr;
+    int64_t m_length = 0;    // frames
+    int64_t m_available = 0; // readable frames
+    int m_channels = 1;
+    bool m_ring = false;
+
+    Cache m_cache[2];
+};
+
+// Fills `c` with one wing of a low-pass filter: a sinc with cut-off `frequency` (fraction of the half band
+// over 2, so 0.5 x roll-off) windowed by a Kaiser window of `beta`, `perZero` entries per zero crossing.
+void lrsLpFilter(float* c, unsigned int length, double frequency, double beta, unsigned int perZero);
+// One wing of the interpolation: from table phase `phase` (0 .. 1 of a zero crossing), walks the samples from
+// `samples` by `step` (negative: the left wing, reading backwards) while the table lasts.
+float lrsFilterUp(const float* imp, const float* impD, unsigned int length, const short* samples, double phase,
+                  int step);

@@ -1,0 +1,161 @@
+#include "dsp/Resample.h"
+
+#include <cmath>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const double kPi = 3.14159265358979323846;
+const double kAmplitude = 10000;
+
+// Stereo frames of a band-limited signal: a sine on the left, a cosine on the right, `cycles` per frame.
+struct Tone {
+    double cycles;
+    double left(double t) const { return kAmplitude * std::sin(2 * kPi * cycles * t); }
+    double right(double t) const { return kAmplitude * std::cos(2 * kPi * cycles * t); }
+};
+
+std::vector<short> stereoTone(const Tone& tone, int frames, int firstFrame = 0) {
+    std::vector<short> v(static_cast<size_t>(2 * frames));
+    for (int i = 0; i < frames; ++i) {
+        v[size_t(2 * i)] = short(std::lround(tone.left(firstFrame + i)));
+        v[size_t(2 * i + 1)] = short(std::lround(tone.right(firstFrame + i)));
+    }
+    return v;
+}
+
+// The largest error of reads at `positions`, against the tone at `time(position)`.
+template <class Time>
+double worstError(Resample& rs, const Tone& tone, const std::vector<double>& positions, Time time) {
+    double worst = 0;
+    for (double p : positions) {
+        worst = std::fmax(worst, std::fabs(rs.getOverSample(p, 0) - tone.left(time(p))));
+        worst = std::fmax(worst, std::fabs(rs.getOverSample(p, 1) - tone.right(time(p))));
+    }
+    return worst;
+}
+
+// Largest error expected at the tones used here: half a step of rounding plus the passband ripple, which
+// shrinks as the filter grows (measured: about 26, 9 and 2 for sizes 9, 13 and 19).
+double rippleBound(unsigned int N) {
+    return N <= 9 ? 40 : N <= 13 ? 16 : 4;
+}
+
+} // namespace
+
+TEST(Resample, TableForEachFilterSize) {
+    struct Case {
+        unsigned int asked, N;
+        float rolloff;
+    };
+    const Case cases[] = {{13, 13, 0.91f}, {0, 13, 0.91f},  {2, 4, 0.90f},    {9, 9, 0.90f},
+                          {19, 19, 0.91f}, {30, 30, 0.92f}, {500, 100, 0.92f}};
+    Resample rs;
+    EXPECT_EQ(rs.getFilterSize(), 4u);
+    for (const Case& c : cases) {
+        rs.init(c.asked);
+        EXPECT_EQ(rs.getFilterSize(), c.N) << c.asked;
+        EXPECT_EQ(rs.getTableLength(), (c.N - 1) * 2048) << c.asked;
+        EXPECT_FLOAT_EQ(rs.getCoefficients()[0], c.rolloff) << c.asked;
+    }
+    // Size 13: the Kaiser window of beta 6 + 4 x 2.5 / 26 shapes the sinc; at the middle of the wing it is
+    // I0(beta x sqrt(3/4)) / I0(beta).
+    rs.init(13);
+    const double beta = 6 + 4 * 2.5 / 26;
+    auto i0 = [](double x) {
+        double sum = 1, term = 1;
+        for (int n = 1; n < 60; ++n)
+            term *= (x / 2 / n) * (x / 2 / n), sum += term;
+        return sum;
+    };
+    const unsigned int mid = rs.getTableLength() / 2;
+    const double x = kPi * mid / 4096;
+    const double sincAtMid = std::sin(0.91 * x) / x;
+    const double window = i0(beta * std::sqrt(1 - std::pow(mid / double(rs.getTableLength() - 1), 2))) / i0(beta);
+    EXPECT_NEAR(rs.getCoefficients()[mid], sincAtMid * window, 1e-6);
+}
+
+TEST(Resample, BandLimitedSignalReadsBackAtIntegerAndFractionalPositions) {
+    const Tone tone{1000.0 / 44100};
+    std::vector<short> buffer = stereoTone(tone, 20000);
+    for (unsigned int N : {9u, 13u, 19u}) {
+        Resample rs;
+        rs.init(N);
+        rs.setFormat(buffer.data(), 20000, 20000, 2);
+        std::vector<double> positions;
+        for (int i = 100; i < 19900; i += 37)
+            for (double f : {0.0, 0.25, 0.5, 0.9})
+                positions.push_back(i + f);
+        // Stored samples carry half a step of rounding, the filter a small passband ripple.
+        EXPECT_LT(worstError(rs, tone, positions, [](double p) { return p; }), rippleBound(N)) << N;
+    }
+}
+
+TEST(Resample, EdgesUseTheFallbackAndStayContinuous) {
+    const Tone tone{300.0 / 44100};
+    const int frames = 4000;
+    std::vector<short> buffer = stereoTone(tone, frames);
+    Resample rs;
+    rs.init(13);
+    rs.setFormat(buffer.data(), frames + 1000, frames, 2); // the loaded frames end before the buffer does
+    std::vector<double> positions;
+    for (double p = 3; p < 40; p += 0.1)
+        positions.push_back(p); // start edge zone and beyond
+    for (double p = frames - 40; p < frames - 3; p += 0.1)
+        positions.push_back(p); // loaded end
+    EXPECT_LT(worstError(rs, tone, positions, [](double p) { return p; }), 0.002 * kAmplitude);
+
+    EXPECT_EQ(rs.getOverSample(-0.5, 0), 0.0f);
+    EXPECT_EQ(rs.getOverSample(std::nan(""), 0), 0.0f);
+    EXPECT_EQ(rs.getOverSample(1e30, 1), 0.0f);
+    EXPECT_EQ(rs.getSample(frames, 0), 0.0f); // beyond the loaded frames
+    EXPECT_EQ(rs.getSample(-1, 0), 0.0f);
+    EXPECT_EQ(rs.getSample(10, 1), buffer[21]);
+}
+
+TEST(Resample, RingReadsContinueAcrossTheWrapAndBackwardsPastSlotZero) {
+    // A ring of 10000 frames whose newest frames wrapped to its start: slot s holds track frame
+    // s + 25000 for s < 3000 and s + 15000 above, as the streaming player leaves it.
+    const Tone tone{440.0 / 44100};
+    const int capacity = 10000, wrapAt = 3000;
+    std::vector<short> ring(2 * capacity);
+    std::vector<short> newest = stereoTone(tone, wrapAt, 25000), older = stereoTone(tone, capacity - wrapAt, 18000);
+    std::copy(newest.begin(), newest.end(), ring.begin());
+    std::copy(older.begin(), older.end(), ring.begin() + 2 * wrapAt);
+    auto trackTime = [&](double slot) { return slot < wrapAt ? slot + 25000 : slot + 15000; };
+
+    std::vector<double> nearWrap;
+    for (double p = capacity - 60; p < capacity; p += 0.13)
+        nearWrap.push_back(p);
+    for (double p = 0; p < 60; p += 0.13)
+        nearWrap.push_back(p);
+    for (unsigned int N : {9u, 13u, 19u}) {
+        Resample rs;
+        rs.init(N);
+        rs.setFormat(ring.data(), capacity, capacity, 2, true);
+        EXPECT_LT(worstError(rs, tone, nearWrap, trackTime), rippleBound(N)) << N;
+        // Positions at or past the capacity wrap as well.
+        EXPECT_FLOAT_EQ(rs.getOverSample(capacity + 12.5, 0), rs.getOverSample(12.5, 0));
+        EXPECT_EQ(rs.getSample(capacity + 3, 1), ring[7]);
+        EXPECT_EQ(rs.getSample(-1, 0), ring[2 * capacity - 2]);
+        EXPECT_EQ(rs.getOverSample(-0.5, 0), 0.0f); // an unmapped position reads silence
+
+        // The same ring read as a plain buffer clicks at slot 0: that is what the ring mode is for.
+        rs.setFormat(ring.data(), capacity, capacity, 2, false);
+        EXPECT_GT(worstError(rs, tone, nearWrap, trackTime), 0.05 * kAmplitude) << N;
+    }
+}
+
+TEST(Resample, MonoBufferGivesItsChannelToBoth) {
+    std::vector<short> mono(3000);
+    for (size_t i = 0; i < mono.size(); ++i)
+        mono[i] = short(i);
+    Resample rs;
+    rs.init(13);
+    rs.setFormat(mono.data(), 3000, 3000, 1);
+    EXPECT_EQ(rs.getOverSample(1500.5, 1), rs.getOverSample(1500.5, 0));
+    EXPECT_NEAR(rs.getOverSample(1500.5, 0), 1500.5, 1500 * 0.01);
+    EXPECT_EQ(rs.getSample(7, 1), 7.0f);
+}
