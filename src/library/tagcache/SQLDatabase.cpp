@@ -1,0 +1,197 @@
+#include "library/tagcache/SQLDatabase.h"
+
+#include <sqlite3.h>
+
+#include <climits>
+#include <cstdio>
+
+namespace {
+
+// How long a statement waits for another process holding the file (a second instance), in ms.
+const int kBusyTimeoutMs = 3000;
+
+bool bindAll(sqlite3_stmt* statement, const SQLParams& params) {
+    for (size_t i = 0; i < params.size(); i++) {
+        const SQLParam& p = params[i];
+        int index = int(i) + 1;
+        int rc = SQLITE_OK;
+        switch (p.kind) {
+        case SQLParam::Null:
+            rc = sqlite3_bind_null(statement, index);
+            break;
+        case SQLParam::Integer:
+            rc = sqlite3_bind_int64(statement, index, p.integer);
+            break;
+        case SQLParam::Real:
+            rc = sqlite3_bind_double(statement, index, p.real);
+            break;
+        case SQLParam::Text:
+            rc = sqlite3_bind_text(statement, index, p.bytes.data(), int(p.bytes.size()), SQLITE_TRANSIENT);
+            break;
+        case SQLParam::Blob:
+            rc = sqlite3_bind_blob(statement, index, p.bytes.data(), int(p.bytes.size()), SQLITE_TRANSIENT);
+            break;
+        }
+        if (rc != SQLITE_OK) return false;
+    }
+    return true;
+}
+
+} // namespace
+
+SQLDatabase::SQLDatabase(const std::string& path) {
+    InitializeCriticalSection(&lock);
+    sqlite3* db = nullptr;
+    // Serialized mode is asked for, not assumed: three threads share this one connection.
+    int rc =
+        sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
+    if (rc != SQLITE_OK) {
+        if (db) sqlite3_close(db);
+        return;
+    }
+    sqlite3_busy_timeout(db, kBusyTimeoutMs);
+    sqlite3_extended_result_codes(db, 0);
+    connection = db;
+}
+
+SQLDatabase::~SQLDatabase() {
+    if (connection) {
+        sqlite3_stmt* statement;
+        while ((statement = sqlite3_next_stmt(connection, nullptr)) != nullptr)
+            sqlite3_finalize(statement);
+        sqlite3_close(connection);
+        connection = nullptr;
+    }
+    pthread_mutex_destroy(&lock);
+}
+
+void SQLDatabase::noteError(int code) {
+    if (code == SQLITE_CORRUPT || code == SQLITE_NOTADB) corruptionSeen.store(true, std::memory_order_relaxed);
+}
+
+bool SQLDatabase::checkReadable() {
+    if (!connection) return false;
+    sqlite3_stmt* statement = nullptr;
+    int rc = sqlite3_prepare_v2(connection, "SELECT count(*) FROM sqlite_master", -1, &statement, nullptr);
+    if (rc == SQLITE_OK) rc = sqlite3_step(statement);
+    if (statement) sqlite3_finalize(statement);
+    noteError(rc);
+    return rc == SQLITE_ROW;
+}
+
+bool SQLDatabase::executeQuery(const std::string& sql) {
+    if (!connection) return false;
+    char* message = nullptr;
+    int rc = sqlite3_exec(connection, sql.c_str(), nullptr, nullptr, &message);
+    if (rc != SQLITE_OK) {
+        noteError(rc);
+        printf("SQL Error: %s\n  query: %s\n", message ? message : sqlite3_errstr(rc), sql.c_str());
+        sqlite3_free(message);
+        return false;
+    }
+    return true;
+}
+
+bool SQLDatabase::executeQuery(const std::string& sql, const std::string* blob) {
+    SQLParams params;
+    params.push_back(SQLParam::blob(blob ? *blob : std::string()));
+    return executeQuery(sql, params);
+}
+
+bool SQLDatabase::executeQuery(const std::string& sql, const SQLParams& params) {
+    sqlite3_stmt* statement = initQuery(sql, params);
+    if (!statement) return false;
+    int rc = sqlite3_step(statement);
+    noteError(rc);
+    sqlite3_finalize(statement);
+    return rc == SQLITE_DONE || rc == SQLITE_ROW;
+}
+
+sqlite3_stmt* SQLDatabase::initQuery(const std::string& sql, const SQLParams& params) {
+    if (!connection || sql.size() >= size_t(INT_MAX)) return nullptr;
+    sqlite3_stmt* statement = nullptr;
+    int rc = sqlite3_prepare_v2(connection, sql.c_str(), int(sql.size()) + 1, &statement, nullptr);
+    if (rc != SQLITE_OK || !statement) {
+        noteError(rc);
+        if (statement) sqlite3_finalize(statement);
+        return nullptr;
+    }
+    if (!bindAll(statement, params)) {
+        sqlite3_finalize(statement);
+        return nullptr;
+    }
+    return statement;
+}
+
+std::vector<std::string> SQLDatabase::getNextRow(sqlite3_stmt* statement) {
+    std::vector<std::string> row;
+    if (!statement) return row;
+    int rc = sqlite3_step(statement);
+    if (rc != SQLITE_ROW) {
+        noteError(rc);
+        return row;
+    }
+    int count = sqlite3_column_count(statement);
+    row.reserve(size_t(count));
+    for (int i = 0; i < count; i++) {
+        // The blob pointer first: asking for the size first could convert the value twice.
+        const char* bytes = static_cast<const char*>(sqlite3_column_blob(statement, i));
+        int size = sqlite3_column_bytes(statement, i);
+        if (bytes && size > 0)
+            row.emplace_back(bytes, size_t(size));
+        else
+            row.emplace_back();
+    }
+    return row;
+}
+
+void SQLDatabase::closeQuery(sqlite3_stmt* statement) {
+    if (statement) sqlite3_finalize(statement);
+}
+
+std::string SQLDatabase::getOneResult(const std::string& sql, const SQLParams& params) {
+    sqlite3_stmt* statement = initQuery(sql, params);
+    if (!statement) return "";
+    std::vector<std::string> row = getNextRow(statement);
+    closeQuery(statement);
+    return row.empty() ? std::string() : row[0];
+}
+
+std::vector<std::vector<std::string>> SQLDatabase::getAllRows(const std::string& sql, const SQLParams& params) {
+    std::vector<std::vector<std::string>> rows;
+    sqlite3_stmt* statement = initQuery(sql, params);
+    if (!statement) return rows;
+    for (;;) {
+        std::vector<std::string> row = getNextRow(statement);
+        if (row.empty()) break;
+        rows.push_back(std::move(row));
+    }
+    closeQuery(statement);
+    return rows;
+}
+
+void SQLDatabase::beginTransaction() {
+    pthread_mutex_lock(&lock);
+    if (depth == 0) executeQuery("BEGIN TRANSACTION");
+    depth++;
+}
+
+bool SQLDatabase::commitTransaction() {
+    // Only the thread holding the lock may commit; an unpaired call changes nothing.
+    if (!TryEnterCriticalSection(&lock)) return false;
+    bool ok = depth > 0;
+    if (depth > 0) {
+        depth--;
+        if (depth == 0 && connection) {
+            // A failed COMMIT (disk full, another process) would leave the connection inside the
+            // transaction and every later write lost at close: roll back instead.
+            if (!executeQuery("COMMIT TRANSACTION")) {
+                if (!sqlite3_get_autocommit(connection)) executeQuery("ROLLBACK TRANSACTION");
+                ok = false;
+            }
+        }
+        pthread_mutex_unlock(&lock); // the matching beginTransaction's hold
+    }
+    pthread_mutex_unlock(&lock); // this call's own try-lock
+    return ok;
+}

@@ -1,0 +1,90 @@
+// A thin wrapper over one SQLite connection shared by the main, loading and build threads of the
+// tag cache. The connection runs in SQLite's serialized mode, so single statements need no lock of
+// ours; the wrapper's recursive lock is held only from the outermost beginTransaction to the
+// matching commitTransaction, which keeps other threads' transactions out meanwhile.
+//
+// Values reach SQL only as bound parameters (SQLParam), never spliced into the text.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "foundation/PlatformIndependent.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+// One bound parameter: NULL, a 64-bit integer, a double, UTF-8 text or a blob of bytes.
+struct SQLParam {
+    enum Kind { Null, Integer, Real, Text, Blob };
+    Kind kind = Null;
+    int64_t integer = 0;
+    double real = 0.0;
+    std::string bytes;
+
+    SQLParam() = default;
+    SQLParam(int value) : kind(Integer), integer(value) {}
+    SQLParam(long value) : kind(Integer), integer(value) {}
+    SQLParam(long long value) : kind(Integer), integer(value) {}
+    SQLParam(double value) : kind(Real), real(value) {}
+    SQLParam(const std::string& value) : kind(Text), bytes(value) {}
+    SQLParam(const char* value) : kind(Text), bytes(value) {}
+    static SQLParam blob(const std::string& value) {
+        SQLParam p(value);
+        p.kind = Blob;
+        return p;
+    }
+};
+typedef std::vector<SQLParam> SQLParams;
+
+class SQLDatabase {
+public:
+    // Opens (creating when missing) the database file. A failure leaves the connection null and
+    // every operation then fails quietly (false, no rows, "").
+    explicit SQLDatabase(const std::string& path);
+    virtual ~SQLDatabase();
+    SQLDatabase(const SQLDatabase&) = delete;
+    SQLDatabase& operator=(const SQLDatabase&) = delete;
+
+    bool isOpen() const { return connection != nullptr; }
+
+    // Runs one or more statements without rows. On failure prints "SQL Error: ..." and returns false.
+    bool executeQuery(const std::string& sql);
+    // Runs one statement with `blob` bound as parameter 1; true when it ran to completion.
+    bool executeQuery(const std::string& sql, const std::string* blob);
+    // Runs one statement with bound parameters; true when it ran to completion. Failures are silent.
+    bool executeQuery(const std::string& sql, const SQLParams& params);
+
+    // Prepares a statement for getNextRow; null when preparation (or binding) fails.
+    sqlite3_stmt* initQuery(const std::string& sql, const SQLParams& params = SQLParams());
+    // Steps once: one byte string per column (NULL gives ""); empty at the end, on error or for null.
+    std::vector<std::string> getNextRow(sqlite3_stmt* statement);
+    void closeQuery(sqlite3_stmt* statement);
+
+    // The first column of the first row, or "".
+    std::string getOneResult(const std::string& sql, const SQLParams& params = SQLParams());
+    // Every row at once, so callers may change the same tables while they walk the result.
+    std::vector<std::vector<std::string>> getAllRows(const std::string& sql, const SQLParams& params = SQLParams());
+
+    // Nested transactions: the lock is taken (recursively) by every begin and released by every
+    // commit; SQL's BEGIN runs at depth 0 and COMMIT when the depth returns to 0. A failed COMMIT is
+    // rolled back, so the connection never stays inside a transaction; commitTransaction then
+    // returns false.
+    void beginTransaction();
+    bool commitTransaction();
+
+    // SQLite found the file corrupt or not a database at some point (the owner may move it aside).
+    bool sawCorruption() const { return corruptionSeen.load(std::memory_order_relaxed); }
+    // Whether the open file is readable as a database (runs a cheap query on the schema).
+    bool checkReadable();
+
+private:
+    void noteError(int code);
+
+    sqlite3* connection = nullptr;
+    int depth = 0; // open transaction levels; guarded by `lock`
+    CRITICAL_SECTION lock;
+    std::atomic<bool> corruptionSeen{false};
+};
