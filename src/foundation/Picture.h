@@ -14,6 +14,7 @@
 
 class BitmapContext;
 // The 2D drawing context over a picture's own pixels (platform/BitmapContext.h).
+typedef BitmapContext CGContext;
 typedef BitmapContext* CGContextRef;
 
 // The alpha class of a picture; selects the blending when it is drawn.

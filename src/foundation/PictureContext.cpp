@@ -1,11 +1,18 @@
 // The 2D drawing context over a picture's pixels.
 #include "foundation/Picture.h"
 
+#include "platform/BitmapContext.h"
+
 CGContextRef CPicture::getCGContextRef() {
-    return nullptr;
+    if (!cgContextMade && pixels) {
+        cgContext = BitmapContext::create(pixels, width, height, width * 4);
+        cgContextMade = cgContext != nullptr;
+    }
+    return cgContext;
 }
 
 void CPicture::releaseContext() {
+    delete cgContext;
     cgContext = nullptr;
     cgContextMade = false;
 }
