@@ -7,16 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include "audio/effects/EffectTesting.h"
+
 namespace {
-
-struct Frame {
-    float l, r;
-};
-
-Frame run(BitCrusher& c, float l, float r) {
-    c.process(&l, &r);
-    return {l, r};
-}
 
 // The gain a gapper applies at each frame of its cycle, read with a constant input of 1.
 std::vector<Frame> gains(Gapper& g, int frames) {

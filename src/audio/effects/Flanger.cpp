@@ -1,0 +1,148 @@
+#include "audio/effects/Flanger.h"
+
+#include "dsp/Interpolator6.h"
+
+#include <cmath>
+
+using effectmath::flushDenormal;
+
+namespace {
+
+constexpr float kMinSpeed = 1.0f; // frames: a speed of 0 would make the sweep step infinite
+// Strong feedback with a strong tap can loop above unity gain; holding the fed-back signal at four times
+// full scale keeps it from running away to infinity (and then NaN, which would never leave the ring).
+constexpr float kFeedbackCeiling = 4.0f * 32768.0f;
+
+float bounded(float x) {
+    return x > kFeedbackCeiling ? kFeedbackCeiling : x < -kFeedbackCeiling ? -kFeedbackCeiling : x;
+}
+
+} // namespace
+
+Flanger::Flanger(float sampleRate)
+    : size_(int(880.0f * sampleRate / 44100.0f) > 16 ? int(880.0f * sampleRate / 44100.0f) : 16),
+      depth_(340.0f * sampleRate / 44100.0f), ringLeft_(size_t(size_), 0.0f), ringRight_(size_t(size_), 0.0f),
+      lowCut_(sampleRate) {
+    lowCut_.setType(dsp::filter::LowShelf);
+    lowCut_.setFrequency(5.0f);
+    lowCut_.setGain(-24.0f);
+}
+
+void Flanger::setParameter(int id, double value) {
+    if (!std::isfinite(value)) return; // a broken value keeps the last good one
+    const float v = float(value);
+    switch (id) {
+    case 0: {
+        const double phase = value * M_PI / 2.0;
+        phaseRequest_.post(phase);
+        shownPhase_.store(phase, std::memory_order_relaxed);
+        break;
+    }
+    case 1:
+        strength_.store(v, std::memory_order_relaxed);
+        break;
+    case 2:
+        automaticValue_.store(v, std::memory_order_relaxed);
+        automatic_.store(value > 0.5, std::memory_order_relaxed);
+        break;
+    case 3:
+        speed_.store(v < kMinSpeed ? kMinSpeed : v, std::memory_order_relaxed);
+        break;
+    case 4: {
+        const int64_t reach = size_ - 1; // an offset beyond the ring means nothing
+        offset_.store(int(effectmath::clampToInt(value, -reach, reach)), std::memory_order_relaxed);
+        break;
+    }
+    case 5:
+        mode_.store(v, std::memory_order_relaxed);
+        break;
+    case 6:
+        lowCut_.setFrequency(v);
+        break;
+    case 7:
+        sound_.store(v, std::memory_order_relaxed);
+        break;
+    default:
+        break;
+    }
+}
+
+double Flanger::getParameter(int id) const {
+    switch (id) {
+    case 0:
+        return shownPhase_.load(std::memory_order_relaxed) / M_PI;
+    case 1:
+        return strength_.load(std::memory_order_relaxed);
+    case 2:
+        return automaticValue_.load(std::memory_order_relaxed);
+    case 3:
+        return speed_.load(std::memory_order_relaxed);
+    case 4:
+        return offset_.load(std::memory_order_relaxed);
+    case 5:
+        return mode_.load(std::memory_order_relaxed);
+    case 6:
+        return lowCut_.getFrequency();
+    case 7:
+        return sound_.load(std::memory_order_relaxed);
+    default:
+        return 0.0;
+    }
+}
+
+// Reads the ring between samples with the 6-point interpolator the resamplers use.
+float Flanger::tap(const std::vector<float>& ring, double position) const {
+    // A true modulo: the position lands in 0 .. size - 1 whatever the delay and offset.
+    position = std::fmod(position, double(size_));
+    if (position < 0) position += size_;
+    const double whole = std::floor(position);
+    const int i = int(whole);
+    float y[6];
+    for (int k = 0; k < 6; ++k) {
+        const int at = i - 2 + k;
+        y[k] = ring[size_t(at < 0 ? at + size_ : at >= size_ ? at - size_ : at)];
+    }
+    dsp::Interpolator6 interpolator;
+    interpolator.fit(y);
+    return float(interpolator.at(position - whole));
+}
+
+void Flanger::process(float* left, float* right) {
+    double requested;
+    if (phaseRequest_.take(requested)) phase_ = requested;
+    const float sound = sound_.load(std::memory_order_relaxed);
+    if (automatic_.load(std::memory_order_relaxed)) {
+        double period = 4.0 * speed_.load(std::memory_order_relaxed);
+        if (sound > 0.75f) period /= (sound - 0.75) * 36.0 + 1.0;
+        if (period < kMinSpeed) period = kMinSpeed;
+        phase_ += M_PI / period;
+        if (phase_ > M_PI) phase_ = std::fmod(phase_, M_PI); // one step, however far a set phase lay
+        shownPhase_.store(phase_, std::memory_order_relaxed);
+    }
+    const double s = std::sin(phase_);
+    const double delay = s * s * depth_ + 6.0;
+
+    const float strength = strength_.load(std::memory_order_relaxed);
+    const int offset = offset_.load(std::memory_order_relaxed);
+    const float inL = *left, inR = *right;
+    float outL = (1.0f - strength / 5.0f) * inL + strength * 0.9f * tap(ringLeft_, write_ - delay);
+    float outR = (1.0f - strength / 5.0f) * inR + strength * 0.9f * tap(ringRight_, write_ - delay - offset);
+    if (sound > 0.0f) {
+        const float amount = (sound < 0.75f ? sound / 0.75f : 1.0f - 4.0f * (sound - 0.75f)) * strength;
+        outL += amount * 0.7f * tap(ringLeft_, write_ - delay / 2.002);
+        outR += amount * 0.7f * tap(ringRight_, write_ - delay / 2.001 - offset);
+    }
+    *left = outL;
+    *right = outR;
+
+    float fbL = inL, fbR = inR;
+    const float mode = mode_.load(std::memory_order_relaxed);
+    if (mode != 0.0f) {
+        fbL += mode * 0.55f * outL;
+        fbR += mode * 0.55f * outR;
+    }
+    if (lowCut_.getFrequency() > 5.0f) lowCut_.process(&fbL, &fbR);
+    ringLeft_[size_t(write_)] = bounded(flushDenormal(fbL));
+    ringRight_[size_t(write_)] = bounded(flushDenormal(fbR));
+    if (++write_ >= size_) write_ = 0;
+}

@@ -1,0 +1,263 @@
+#include "audio/effects/agc_limiter.h"
+
+#include "audio/effects/EffectMath.h"
+
+#include <cmath>
+#include <initializer_list>
+
+// Parameter ids:
+//  0 amplification (read back), 1 panning, 2 left and 3 right amplification (times the amplification),
+//  4 compressor threshold, 5 compressor input gain, 6 compressor attack, 7 compressor release,
+//  8 force no clip (read back 1 or 0), 9 limiter on, 10 (read only) the smaller channel gain.
+
+namespace {
+
+constexpr int kRearmFrames = 512;      // frames between fresh peak measurements
+constexpr int kHoldFrames = 128;       // compressor envelope hold
+constexpr float kMinFrames = 1.0f;     // attack and release: at most one unit of gain per frame
+constexpr float kMinInputGain = 1e-3f; // -60 dB; the compressor divides by it
+constexpr float kMinLimit = 1.0f;
+constexpr float kFullScale = 32767.0f;
+
+float moveTowards(float value, float target, float step) {
+    if (std::fabs(value - target) <= step) return target;
+    return value > target ? value - step : value + step;
+}
+
+float atLeast(double v, float lo) {
+    return v < lo ? lo : float(v);
+}
+
+} // namespace
+
+agc_limiter::agc_limiter(float sampleRate) : detect_(sampleRate), reduction_(sampleRate), amplify_(sampleRate) {
+    detect_.setType(dsp::filter::LowPass);
+    detect_.setGain(-1.0f);
+    detect_.setBandwidth(2.0f);
+    reduction_.setType(dsp::filter::LowShelf);
+    amplify_.setType(dsp::filter::LowShelf);
+    setBandFrequency(4000.0f);
+}
+
+void agc_limiter::setLimitMax(float limit) {
+    if (std::isfinite(limit)) limit_.store(limit < kMinLimit ? kMinLimit : limit, std::memory_order_relaxed);
+}
+
+void agc_limiter::setAttack(float frames) {
+    if (std::isfinite(frames)) attack_.store(atLeast(frames, kMinFrames), std::memory_order_relaxed);
+}
+
+void agc_limiter::setRelease(float frames) {
+    if (std::isfinite(frames)) release_.store(atLeast(frames, kMinFrames), std::memory_order_relaxed);
+}
+
+void agc_limiter::setAmplification(float amplification) {
+    if (!std::isfinite(amplification)) return;
+    amplification_.store(amplification, std::memory_order_relaxed);
+    calcAmp();
+    if (amplification > 0.0f) amplify_.setGain(20.0f * std::log10(amplification));
+}
+
+void agc_limiter::setPanning(float panning) {
+    if (!std::isfinite(panning)) return;
+    panning_.store(panning, std::memory_order_relaxed);
+    calcAmp();
+}
+
+void agc_limiter::setPanning2(float left, float right) {
+    if (std::isfinite(left)) ampLeft_.store(left, std::memory_order_relaxed);
+    if (std::isfinite(right)) ampRight_.store(right, std::memory_order_relaxed);
+}
+
+void agc_limiter::calcAmp() {
+    const float amp = amplification_.load(std::memory_order_relaxed);
+    const float pan = panning_.load(std::memory_order_relaxed);
+    ampLeft_.store((1.0f - pan) * amp, std::memory_order_relaxed);
+    ampRight_.store((1.0f + pan) * amp, std::memory_order_relaxed);
+}
+
+float agc_limiter::getCurrentGain() const {
+    return (shownGain_[0].load(std::memory_order_relaxed) + shownGain_[1].load(std::memory_order_relaxed)) * 0.5f;
+}
+
+void agc_limiter::setBandType(int type) {
+    if (type == 1) {
+        amplify_.setType(dsp::filter::LowShelf);
+        reduction_.setType(dsp::filter::LowShelf);
+        detect_.setType(dsp::filter::LowPass);
+    } else if (type == 2) {
+        amplify_.setType(dsp::filter::HighShelf);
+        reduction_.setType(dsp::filter::HighShelf);
+        detect_.setType(dsp::filter::HighPass);
+    } else {
+        type = 0;
+    }
+    bandMode_.store(type, std::memory_order_relaxed);
+}
+
+void agc_limiter::setBandFrequency(float hz) {
+    if (!std::isfinite(hz)) return;
+    bandFrequency_.store(hz, std::memory_order_relaxed);
+    detect_.setFrequency(hz);
+    reduction_.setFrequency(hz);
+    amplify_.setFrequency(hz);
+}
+
+void agc_limiter::setParameter(int id, double value) {
+    if (!std::isfinite(value)) return; // a broken value keeps the last good one
+    const float v = float(value);
+    const float amp = amplification_.load(std::memory_order_relaxed);
+    switch (id) {
+    case 0:
+        setAmplification(v);
+        break;
+    case 1:
+        setPanning(v);
+        break;
+    case 2:
+        ampLeft_.store(v * amp, std::memory_order_relaxed);
+        break;
+    case 3:
+        ampRight_.store(v * amp, std::memory_order_relaxed);
+        break;
+    case 4:
+        threshold_.store(v, std::memory_order_relaxed);
+        break;
+    case 5:
+        inputGain_.store(atLeast(value, kMinInputGain), std::memory_order_relaxed);
+        break;
+    case 6:
+        compAttack_.store(atLeast(value, kMinFrames), std::memory_order_relaxed);
+        break;
+    case 7:
+        compRelease_.store(atLeast(value, kMinFrames), std::memory_order_relaxed);
+        break;
+    case 8:
+        forceNoClip_.store(value > 0.5, std::memory_order_relaxed);
+        break;
+    case 9:
+        limiterOn_.store(value > 0.5, std::memory_order_relaxed);
+        break;
+    default:
+        break;
+    }
+}
+
+double agc_limiter::getParameter(int id) const {
+    switch (id) {
+    case 0:
+        return amplification_.load(std::memory_order_relaxed);
+    case 8:
+        return forceNoClip_.load(std::memory_order_relaxed) ? 1.0 : 0.0;
+    case 10: {
+        const float l = shownGain_[0].load(std::memory_order_relaxed);
+        const float r = shownGain_[1].load(std::memory_order_relaxed);
+        return l < r ? l : r;
+    }
+    default:
+        return 0.0;
+    }
+}
+
+void agc_limiter::compress(float* left, float* right) {
+    const float inputGain = inputGain_.load(std::memory_order_relaxed);
+    if (inputGain != 1.0f) {
+        *left *= inputGain;
+        *right *= inputGain;
+    }
+    envelope_ *= 0.998f;
+    if (++hold_ >= kHoldFrames) {
+        envelope_ *= 0.92f;
+        hold_ = 0;
+    }
+    envelope_ = effectmath::flushDenormal(envelope_);
+    for (float level : {std::fabs(*right), std::fabs(*left)}) {
+        if (level > envelope_) {
+            envelope_ = level;
+            hold_ = 0;
+        }
+    }
+    if (envelope_ > threshold_.load(std::memory_order_relaxed))
+        compGain_ = moveTowards(compGain_, 1.0f / inputGain, 1.0f / compAttack_.load(std::memory_order_relaxed));
+    else
+        compGain_ = moveTowards(compGain_, 1.0f, 1.0f / compRelease_.load(std::memory_order_relaxed));
+    if (compGain_ != 1.0f) {
+        *left *= compGain_;
+        *right *= compGain_;
+    }
+}
+
+void agc_limiter::limitChannel(int c, float* sample, int band) {
+    const float limit = limit_.load(std::memory_order_relaxed);
+    float detected = *sample;
+    if (band > 0) detect_.processChannel(c, &detected);
+    float a = std::fabs(detected);
+    if (std::isnan(a)) a = 0.0f; // one broken sample must not poison the gain for good
+    if (a > peak_[c]) peak_[c] = a;
+    ++counter_[c];
+
+    if (counter_[c] >= kRearmFrames || peak_[c] > limit) {
+        float x;
+        if (a > limit) {
+            x = (limit + lastLevel_[c]) * 0.5f / peak_[c];
+            if (forceNoClip_.load(std::memory_order_relaxed) && gain_[c] > x) {
+                if (limit >= 32766.0f) {
+                    gain_[c] = x;
+                } else {
+                    const float fullScale = kFullScale / peak_[c];
+                    if (fullScale < gain_[c]) gain_[c] = fullScale;
+                }
+            }
+        } else {
+            x = peak_[c] > 1.0f ? limit / peak_[c] : 1.0f;
+        }
+        if (x > 1.0f) x = 1.0f;
+        if (x < 1.0f) x *= 0.97f;
+        if (!(counter_[c] < kRearmFrames && target_[c] <= x)) target_[c] = x;
+        if (counter_[c] >= kRearmFrames) {
+            peak_[c] = 0;
+            counter_[c] = 0;
+        }
+    }
+
+    const float down = 1.0f / attack_.load(std::memory_order_relaxed);
+    if (gain_[c] - down > target_[c]) {
+        gain_[c] -= down;
+    } else {
+        const float up = gain_[c] + 1.0f / release_.load(std::memory_order_relaxed);
+        gain_[c] = up < target_[c] ? up : target_[c];
+    }
+    if (band == 0) {
+        // The drop above cushions a rising edge with the previous level, so a steeper next sample could
+        // still pass full scale: when forced, the gain goes at once to whatever keeps this sample in range.
+        const float level = std::fabs(*sample);
+        if (forceNoClip_.load(std::memory_order_relaxed) && level * gain_[c] > kFullScale)
+            gain_[c] = kFullScale / level;
+        if (gain_[c] != 1.0f && gain_[c] > 0.0f) *sample *= gain_[c];
+        if (forceNoClip_.load(std::memory_order_relaxed) && std::fabs(*sample) > kFullScale)
+            *sample = std::copysign(kFullScale, *sample); // rounding of the division above, a few ulps
+    }
+    lastLevel_[c] = a;
+}
+
+void agc_limiter::process(float* left, float* right) {
+    const int band = bandMode_.load(std::memory_order_relaxed);
+    if (band == 0) {
+        *left *= ampLeft_.load(std::memory_order_relaxed);
+        *right *= ampRight_.load(std::memory_order_relaxed);
+    } else {
+        amplify_.process(left, right);
+    }
+    if (threshold_.load(std::memory_order_relaxed) < 32767.0f) compress(left, right);
+    if (!limiterOn_.load(std::memory_order_relaxed)) return;
+
+    limitChannel(0, left, band);
+    limitChannel(1, right, band);
+    shownGain_[0].store(gain_[0], std::memory_order_relaxed);
+    shownGain_[1].store(gain_[1], std::memory_order_relaxed);
+    if (band > 0) {
+        const float mean = (gain_[0] + gain_[1]) * 0.5f;
+        if (mean > 0.0f) reduction_.setGain(20.0f * std::log10(mean));
+        reduction_.process(left, right);
+    }
+}

@@ -1,0 +1,69 @@
+// Gain stage, compressor and peak limiter of an effect chain (also the echo's feedback limiter):
+// amplification and pan, an optional envelope compressor, then a look-ahead-free limiter that
+// drops its gain at once when forced to avoid clipping and recovers slowly.
+#pragma once
+
+#include "dsp/filter.h"
+
+#include <atomic>
+
+class agc_limiter {
+public:
+    explicit agc_limiter(float sampleRate = 44100.0f);
+    virtual ~agc_limiter() = default;
+
+    // One stereo frame on the 16-bit scale, in place. Audio thread.
+    void process(float* left, float* right);
+
+    // See the ids in agc_limiter.cpp. Any thread; unknown ids are ignored and read as 0.
+    void setParameter(int id, double value);
+    double getParameter(int id) const;
+
+    // Direct operations, any thread. Limit on the 16-bit scale; attack and release in frames per unit of gain.
+    void setLimitMax(float limit);
+    void setAttack(float frames);
+    float getAttack() const { return attack_.load(std::memory_order_relaxed); }
+    void setRelease(float frames);
+    float getRelease() const { return release_.load(std::memory_order_relaxed); }
+    void setAmplification(float amplification);
+    void setPanning(float panning); // -1 left .. 1 right
+    void setPanning2(float left, float right);
+    void calcAmp();
+    float getCurrentGain() const; // mean of the two channels' limiter gains
+    void setForceNoClip(bool on) { forceNoClip_.store(on, std::memory_order_relaxed); }
+    // 0 whole band; 1 limit the lows only; 2 the highs only, split at the band frequency (Hz).
+    void setBandType(int type);
+    void setBandFrequency(float hz);
+
+private:
+    void compress(float* left, float* right);
+    void limitChannel(int c, float* sample, int band);
+
+    // Set from the main or MIDI thread, read per frame on the audio thread.
+    std::atomic<float> limit_{32767.0f};  // 16-bit scale
+    std::atomic<float> attack_{1024.0f};  // frames per unit of gain, at least 1
+    std::atomic<float> release_{4410.0f}; // frames per unit of gain, at least 1
+    std::atomic<float> amplification_{1.0f}, panning_{0.0f};
+    std::atomic<float> ampLeft_{1.0f}, ampRight_{1.0f};
+    std::atomic<bool> limiterOn_{true}, forceNoClip_{true};
+    std::atomic<float> threshold_{32768.0f}; // compressor threshold, 16-bit scale; off at 32767 and above
+    std::atomic<float> inputGain_{1.0f};     // compressor input gain, at least kMinInputGain
+    std::atomic<float> compAttack_{720.0f}, compRelease_{9600.0f}; // frames per unit of gain
+    std::atomic<int> bandMode_{0};
+    std::atomic<float> bandFrequency_{4000.0f}; // Hz
+
+    // Audio thread only.
+    float peak_[2] = {0, 0};      // largest level since the last re-arm
+    float lastLevel_[2] = {0, 0}; // previous frame's detected level
+    int counter_[2] = {0, 0};     // frames since the last re-arm
+    float gain_[2] = {1, 1};      // current limiter gain
+    float target_[2] = {1, 1};
+    float compGain_ = 1.0f, envelope_ = 0.0f;
+    int hold_ = 0; // frames since the envelope's last new peak
+
+    std::atomic<float> shownGain_[2] = {{1.0f}, {1.0f}}; // gain_ for readers on other threads
+
+    dsp::filter detect_;    // band detection (low- or high-pass)
+    dsp::filter reduction_; // applies the gain reduction to the band only
+    dsp::filter amplify_;   // applies the amplification to the band only
+};
