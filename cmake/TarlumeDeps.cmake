@@ -21,3 +21,6 @@ pkg_check_modules(GTK3 REQUIRED IMPORTED_TARGET gtk+-3.0)
 
 # UTF8-CPP is header-only.
 find_path(UTFCPP_INCLUDE_DIR utf8.h PATH_SUFFIXES utf8cpp REQUIRED)
+
+# TagLib: the peer that tests and benchmarks compare the tag readers with (never linked into the program).
+pkg_check_modules(TAGLIB REQUIRED IMPORTED_TARGET taglib)

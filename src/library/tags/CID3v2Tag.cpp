@@ -149,7 +149,10 @@ std::string CID3v2Tag::getFrameTXXX(const std::string& description) {
         } else {
             continue;
         }
-        // A UTF-16 value carries its own byte-order mark, decoded as U+FEFF: not part of the text.
+        // The value ends at its terminator; a UTF-16 value carries its own byte-order mark, decoded
+        // as U+FEFF: neither is part of the text.
+        size_t end = value.find('\0');
+        if (end != std::string::npos) value.resize(end);
         if (isLeft(value, "\xEF\xBB\xBF")) value.erase(0, 3);
         return value;
     }

@@ -56,8 +56,8 @@ bool CID3v2Tag::readFromM4ATag(ByteSource& source) {
     for (uint64_t offset = 0; offset + 8 <= fileSize;) {
         source.readExact(offset, 8, header);
         uint32_t size = readBE32(bytesOf(header));
-        // Sizes 0 (to the end) and 1 (64-bit) end the walk as well as an empty box.
-        if (size <= 8) break;
+        // Sizes 0 (to the end) and 1 (64-bit) end the walk; an empty box (an 8-byte "free") is stepped over.
+        if (size < 8) break;
         if (header.compare(4, 4, "moov") == 0) {
             source.readExact(offset + 8, size - 8, moov); // empty when the box passes the end of the file
             break;

@@ -278,7 +278,6 @@ bool CID3v2Tag::readFromFLACTag(ByteSource& source) {
             if (rate != 0 && samples != 0) setFrame("TLEN", std::to_string(int64_t(samples / (rate / 1000.0))), 0);
         } else if (type == 4) {
             // Bounded by its block: a FLAC comment has no page to continue on.
-            comment = tVorbisCommentPacket();
             commentRead = vorbis_ParseVorbisComment(block, comment, nullptr, nullptr, nullptr, true, true);
         } else if (type == 6) {
             std::string apic = vorbis_PictureToAPIC(block);
