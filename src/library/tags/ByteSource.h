@@ -47,6 +47,7 @@ class MemoryByteSource : public ByteSource {
 public:
     MemoryByteSource(const void* bytes, size_t count) : bytes(static_cast<const uint8_t*>(bytes)), count(count) {}
     explicit MemoryByteSource(const std::string& bytes) : MemoryByteSource(bytes.data(), bytes.size()) {}
+    explicit MemoryByteSource(std::string&&) = delete; // would outlive the bytes
 
     uint64_t size() const override { return count; }
     size_t readAt(uint64_t offset, void* out, size_t want) override;

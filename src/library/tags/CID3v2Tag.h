@@ -67,6 +67,11 @@ public:
     void setRating(int rating);
     int getRating();
 
+    // The cover as a new picture the caller deletes (possibly empty): the embedded "APIC" picture,
+    // else the picture file named like the audio file (jpg, jpeg, gif, png, bmp); reduced to fit
+    // maxWidth x maxHeight when both are positive. `text` is not used.
+    CPicture* getPicture(int maxWidth, int maxHeight, const std::string& text);
+
     // ---- Readers (all return as their formats define; see each) ----
     // Reads any supported file by extension, lets the file name fill the gaps and stamps the file
     // times. Always true.

@@ -164,7 +164,8 @@ TEST(ID3v2Reader, CommentFramesOfEveryShape) {
 TEST(ID3v1Reader, FieldsTrackAndFallbacks) {
     std::string audio(500, 'a');
     CID3v2Tag tag;
-    MemoryByteSource plain(audio + v1Tag("Title ", "Artist", "Comment", 0, 7));
+    std::string plainFile = audio + v1Tag("Title ", "Artist", "Comment", 0, 7);
+    MemoryByteSource plain(plainFile);
     EXPECT_TRUE(tag.readFromID3v1(plain));
     EXPECT_EQ(tag.getFrameCopy("TIT2"), "Title");
     EXPECT_EQ(tag.getFrameCopy("TPE1"), "Artist");
@@ -183,12 +184,14 @@ TEST(ID3v1Reader, FieldsTrackAndFallbacks) {
     // Existing frames win; a title "Track 05" gives the track.
     CID3v2Tag existing;
     existing.setFrame("TIT2", "Kept", 3);
-    MemoryByteSource v10(audio + v1Tag("Other", "Artist", "A long comment that fills it", 'x', 'y'));
+    std::string v10File = audio + v1Tag("Other", "Artist", "A long comment that fills it", 'x', 'y');
+    MemoryByteSource v10(v10File);
     EXPECT_TRUE(existing.readFromID3v1(v10));
     EXPECT_EQ(existing.getFrameCopy("TIT2"), "Kept");
     EXPECT_EQ(existing.getFrameCopy("TRCK"), "");
     CID3v2Tag named;
-    MemoryByteSource trackTitle(audio + v1Tag("Track 05", "", "", 0, 0));
+    std::string trackFile = audio + v1Tag("Track 05", "", "", 0, 0);
+    MemoryByteSource trackTitle(trackFile);
     EXPECT_FALSE(named.readFromID3v1(trackTitle)); // no artist
     EXPECT_EQ(named.getFrameCopy("TRCK"), "05");
 
