@@ -1,0 +1,555 @@
+#include "library/tagcache/TagCache.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <set>
+#include <utility>
+
+#include "foundation/modTools.h"
+#include "library/tags/CID3v2Tag.h"
+#include "platform/AppPaths.h"
+
+namespace {
+
+// Searches registered beyond this many keep their list object but free their records.
+const size_t kMaxLoadedSearches = 16;
+
+struct BuildArguments {
+    TagCache* cache;
+    std::string root;
+};
+
+std::string stripLast(const std::string& text) {
+    return text.empty() ? text : text.substr(0, text.size() - 1);
+}
+
+} // namespace
+
+// ---- Opening and closing ----------------------------------------------------------------------
+
+TagCache::TagCache(const std::string& path) : databasePath(path) {
+    InitializeCriticalSection(&cs_tagCacheLoading);
+    pthread_cond_init(&loadingChanged, nullptr);
+    lastChange.store(timeGetExactTime(), std::memory_order_relaxed);
+    std::string folder = getFilePath(path);
+    if (!folder.empty()) AppPaths::makeFolders(folder);
+    openDatabase();
+    resumeUnfinished();
+}
+
+void TagCache::openDatabase() {
+    database = new SQLDatabase(databasePath);
+    if (database->isOpen() && database->checkReadable()) {
+        createSchema();
+        if (!database->sawCorruption()) return;
+    } else if (!database->isOpen() && !FileExist(databasePath)) {
+        return; // the folder cannot be written: the lists fill from disk only
+    }
+    // Corrupt or not a database: it is only a cache, so keep the file aside and start afresh.
+    delete database;
+    std::rename(databasePath.c_str(), (databasePath + ".corrupt").c_str());
+    std::remove((databasePath + "-wal").c_str());
+    std::remove((databasePath + "-shm").c_str());
+    database = new SQLDatabase(databasePath);
+    createSchema();
+}
+
+void TagCache::createSchema() {
+    SQLDatabase& db = *database;
+    // Write-ahead logging: a crash loses at most the last transactions, never the file.
+    db.getOneResult("PRAGMA journal_mode = WAL");
+    db.executeQuery("PRAGMA synchronous = NORMAL;");
+    db.executeQuery(
+        "CREATE TABLE IF NOT EXISTS properties (ID INTEGER PRIMARY KEY AUTOINCREMENT, key TEXT, value TEXT)");
+    std::string version = getPropertyValue("major_version");
+    int major = strToInt(version.empty() ? "0" : version);
+    if (major < 9) {
+        db.executeQuery("DROP TABLE IF EXISTS folders");
+        db.executeQuery("DROP TABLE IF EXISTS files");
+        db.executeQuery("DROP TABLE IF EXISTS frames");
+        db.executeQuery("DROP TABLE IF EXISTS waveforms");
+        if (major < 7) {
+            db.executeQuery("DROP TABLE IF EXISTS unfinishedfolders");
+            db.executeQuery("DROP TABLE IF EXISTS tagcachefolders");
+        }
+        db.executeQuery("VACUUM");
+    }
+    db.executeQuery("CREATE TABLE IF NOT EXISTS folders (ID INTEGER PRIMARY KEY AUTOINCREMENT, name TEXT, path TEXT, "
+                    "updatedate TEXT, incomplete INTEGER, parent INTEGER DEFAULT -1, top INTEGER DEFAULT 0, isopen "
+                    "INTEGER DEFAULT 0, timetoupdate REAL DEFAULT 0)");
+    db.executeQuery("CREATE INDEX IF NOT EXISTS folder_parent ON folders (parent)");
+    db.executeQuery("CREATE INDEX IF NOT EXISTS folder_path ON folders (path)");
+    db.executeQuery("CREATE TABLE IF NOT EXISTS files (ID INTEGER PRIMARY KEY AUTOINCREMENT, name TEXT, folder "
+                    "INTEGER, fullsearch TEXT, creationdate TEXT, modifieddate TEXT, type INTEGER, incomplete INTEGER "
+                    "DEFAULT 0)");
+    db.executeQuery("CREATE INDEX IF NOT EXISTS files_folder ON files (folder, name)");
+    // Files are also looked up by path alone (waveforms, single records): keep that a lookup, not a scan.
+    db.executeQuery("CREATE INDEX IF NOT EXISTS files_name ON files (name)");
+    db.executeQuery("CREATE TABLE IF NOT EXISTS frames (ID INTEGER PRIMARY KEY AUTOINCREMENT, file INTEGER, name "
+                    "TEXT, value BLOB, incomplete INTEGER)");
+    db.executeQuery("CREATE INDEX IF NOT EXISTS frames_file ON frames (file, name)");
+    db.executeQuery("CREATE TABLE IF NOT EXISTS waveforms (ID INTEGER PRIMARY KEY AUTOINCREMENT, file INTEGER, "
+                    "nbStripes INTEGER, waveform BLOB, waveform_inverse BLOB, maxheight REAL, incomplete INTEGER)");
+    db.executeQuery("CREATE INDEX IF NOT EXISTS waveforms_file ON waveforms (file, nbStripes)");
+    db.executeQuery("CREATE TABLE IF NOT EXISTS tagcachefolders (ID INTEGER PRIMARY KEY AUTOINCREMENT, path TEXT, "
+                    "adddate TEXT, updatedate TEXT)");
+    db.executeQuery("CREATE TABLE IF NOT EXISTS unfinishedfolders (ID INTEGER PRIMARY KEY AUTOINCREMENT, path TEXT, "
+                    "recursive INTEGER)");
+    db.executeQuery("CREATE TABLE IF NOT EXISTS playlog (ID INTEGER PRIMARY KEY AUTOINCREMENT, file TEXT, filename "
+                    "TEXT, playdate TEXT)");
+    setPropertyValue("major_version", "9");
+    setPropertyValue("minor_version", "1");
+    // Every typed search got a folders row; they are remade on demand, so the table stays bounded.
+    db.executeQuery("DELETE FROM folders WHERE path >= ? AND path < ?", SQLParams{"search:", "search;"});
+}
+
+void TagCache::resumeUnfinished() {
+    std::vector<std::vector<std::string>> rows = database->getAllRows("SELECT path, recursive FROM unfinishedfolders");
+    for (const auto& row : rows) {
+        if (row.size() < 2) continue;
+        if (row[1] != "0")
+            buildTagCache(row[0]);
+        else
+            getFolder(row[0], true, false, false, false);
+    }
+}
+
+TagCache::~TagCache() {
+    stopThreads();
+    database->beginTransaction();
+    for (TagCacheDirectory* list : tagCacheLoadingQueue)
+        database->executeQuery("INSERT INTO unfinishedfolders (path, recursive) VALUES (?, 0)", SQLParams{list->path});
+    database->commitTransaction();
+    tagCacheLoadingQueue.clear();
+    for (auto& entry : registry) {
+        delete entry.second;
+        entry.second = nullptr;
+    }
+    registry.clear();
+    bool corrupt = database->sawCorruption();
+    delete database;
+    database = nullptr;
+    if (corrupt) {
+        // Found damaged while running: the next start makes a new one.
+        std::rename(databasePath.c_str(), (databasePath + ".corrupt").c_str());
+        std::remove((databasePath + "-wal").c_str());
+        std::remove((databasePath + "-shm").c_str());
+    }
+    if (logFile) fclose(logFile);
+    pthread_cond_destroy(&loadingChanged);
+    pthread_mutex_destroy(&cs_tagCacheLoading);
+}
+
+void TagCache::stopThreads() {
+    if (threadsStopped.exchange(true)) return;
+    stopping.store(true, std::memory_order_relaxed);
+    // Build threads stopped below record their trees again; lists still queued are added at close.
+    database->executeQuery("DELETE FROM unfinishedfolders");
+    tagCacheLoadingThread_Stop();
+}
+
+bool TagCache::tagCacheLoadingThread_Stop() {
+    buildTagCacheNeedsToStop.store(true, std::memory_order_relaxed);
+    pthread_mutex_lock(&cs_tagCacheLoading);
+    while (buildTagCacheWorking > 0)
+        pthread_cond_wait(&loadingChanged, &cs_tagCacheLoading);
+    if (!tagCacheLoadingThread_Handle) {
+        pthread_mutex_unlock(&cs_tagCacheLoading);
+        return false;
+    }
+    if (tagCacheLoadingCurrent) {
+        tagCacheLoadingCurrent->requestInterrupt();
+        if (std::find(tagCacheLoadingQueue.begin(), tagCacheLoadingQueue.end(), tagCacheLoadingCurrent) ==
+            tagCacheLoadingQueue.end())
+            tagCacheLoadingQueue.push_back(tagCacheLoadingCurrent);
+    }
+    tagCacheLoadingThread_NeedsToStop = true;
+    while (tagCacheLoadingThread_Handle)
+        pthread_cond_wait(&loadingChanged, &cs_tagCacheLoading);
+    pthread_mutex_unlock(&cs_tagCacheLoading);
+    return true;
+}
+
+int TagCache::writePlaylists() {
+    stopThreads();
+    std::vector<TagCacheDirectory*> lists;
+    {
+        std::lock_guard<std::mutex> guard(registryLock);
+        for (auto& entry : registry)
+            lists.push_back(entry.second);
+    }
+    int failures = 0;
+    for (TagCacheDirectory* list : lists) {
+        if (list->path.size() <= 4 || !isRightCI(list->path, ".m3u")) continue;
+        // Only what the user changed, and only when the whole file was read: a list that was
+        // interrupted, or browsed while its drive was away, would be written short.
+        if (!list->isDirty() || !list->isLoaded() || list->getProgress() < 1.0) continue;
+        if (!list->storeToM3u(list->path)) failures++;
+    }
+    return failures;
+}
+
+// ---- The registry -------------------------------------------------------------------------------
+
+std::string TagCache::normalizePath(const std::string& path, bool* dynamic) {
+    std::string result = path;
+    bool isDynamic = false;
+    if (path.size() > 4 && isRightCI(path, ".m3u")) {
+    } else if (path.size() > 4 && isRightCI(path, ".spl")) {
+        isDynamic = true;
+    } else if (isLeft(path, "search:")) {
+        isDynamic = true;
+    } else if (isLeft(path, "recurse:")) {
+        while (isLeft(result, "recurse:recurse:"))
+            result = result.substr(8);
+        if (!isRight(result, "/")) result += "/";
+    } else {
+        if (result.empty()) result = "/";
+        if (!isRight(result, "/")) result += "/";
+    }
+    size_t at;
+    while ((at = result.find("//")) != std::string::npos)
+        result.erase(at, 1);
+    // A smart playlist's group follows its playlist.
+    std::string splFile, groupValue;
+    if (TagCacheDirectory::splitGroupPath(result, &splFile, &groupValue)) isDynamic = true;
+    if (dynamic) *dynamic = isDynamic;
+    return result;
+}
+
+std::string TagCache::registryKey(const std::string& path) {
+    std::string key = strtolower(path);
+    key.push_back('\0');
+    key += path;
+    return key;
+}
+
+TagCacheDirectory* TagCache::getFolder(const std::string& requestedPath, bool inBackground, bool urgent,
+                                       bool forceRefresh, bool registerOnly) {
+    bool dynamic = false;
+    std::string path = normalizePath(requestedPath, &dynamic);
+    std::string key = registryKey(path);
+    TagCacheDirectory* list = nullptr;
+    bool created = false;
+    {
+        std::lock_guard<std::mutex> guard(registryLock);
+        auto at = std::lower_bound(registry.begin(), registry.end(), key,
+                                   [](const std::pair<std::string, TagCacheDirectory*>& entry, const std::string& k) {
+                                       return entry.first < k;
+                                   });
+        if (at != registry.end() && at->first == key) {
+            list = at->second;
+        } else {
+            // A placeholder: it is registered now and loaded below, outside the registry lock. Its
+            // update lock is free (nobody else knows it yet) and held until it is initialised.
+            list = new TagCacheDirectory(path, database, this, lengthSwitch.load(std::memory_order_relaxed),
+                                         TagCacheDirectory::Deferred());
+            list->updateLock.lock();
+            registry.insert(at, std::make_pair(key, list));
+            created = true;
+        }
+    }
+
+    if (created) {
+        list->init(path, inBackground, registerOnly);
+        list->updateLock.unlock();
+        if (isLeft(path, "search:")) evictOldSearches(list);
+    } else {
+        bool stale = dynamic && getLastChange() > list->getLastUpdate();
+        if (forceRefresh || stale) {
+            forceRefresh = true;
+            list->resetProgress();
+            if (!inBackground) {
+                std::lock_guard<std::recursive_mutex> guard(list->updateLock);
+                list->resetProgress(); // a loaded playlist reloads only from progress 0
+                list->updateLocked(false);
+            }
+        } else if (!inBackground && !registerOnly && !(list->getProgress() >= 1.0)) {
+            // Needed now but never loaded (registered only, queued, interrupted): load it here.
+            std::lock_guard<std::recursive_mutex> guard(list->updateLock);
+            if (!(list->getProgress() >= 1.0)) list->updateLocked(false);
+        }
+    }
+
+    if (registerOnly || !inBackground) return list;
+    double progress = list->getProgress();
+    if ((progress >= 1.0 || std::isnan(progress)) && !forceRefresh) return list;
+
+    // The names of sub-folders and files are wanted at once, the tags can wait.
+    if (list->getKind() == TagCacheDirectory::KIND_FOLDER && !list->isListingRead())
+        list->readFilesAndFoldersFromDisk();
+    queueForLoading(list, urgent);
+    return list;
+}
+
+void TagCache::queueForLoading(TagCacheDirectory* list, bool urgent) {
+    pthread_mutex_lock(&cs_tagCacheLoading);
+    if (stopping.load(std::memory_order_relaxed)) {
+        pthread_mutex_unlock(&cs_tagCacheLoading);
+        return;
+    }
+    auto queued = std::find(tagCacheLoadingQueue.begin(), tagCacheLoadingQueue.end(), list);
+    if (list != tagCacheLoadingCurrent) { // the current one is being loaded already
+        if (queued != tagCacheLoadingQueue.end()) {
+            if (urgent) {
+                tagCacheLoadingQueue.erase(queued);
+                tagCacheLoadingQueue.push_front(list);
+            }
+        } else if (urgent) {
+            tagCacheLoadingQueue.push_front(list);
+        } else {
+            tagCacheLoadingQueue.push_back(list);
+        }
+        TagCacheDirectory* current = tagCacheLoadingCurrent;
+        if (current && urgent) {
+            current->requestInterrupt();
+            // A search of up to four characters was only a step of the user's typing: drop it.
+            bool shortSearch = isLeft(current->path, "search:") && current->path.size() < 12;
+            if (!shortSearch && std::find(tagCacheLoadingQueue.begin(), tagCacheLoadingQueue.end(), current) ==
+                                    tagCacheLoadingQueue.end())
+                tagCacheLoadingQueue.push_back(current);
+        }
+    }
+    if (!tagCacheLoadingThread_Handle && !tagCacheLoadingQueue.empty()) {
+        tagCacheLoadingThread_NeedsToStop = false;
+        tagCacheLoadingThread_Handle = CreateThread(nullptr, 0, tagCacheLoadingThread_Proc, 0, 0, this);
+    }
+    pthread_mutex_unlock(&cs_tagCacheLoading);
+}
+
+void* TagCache::tagCacheLoadingThread_Proc(void* argument) {
+    static_cast<TagCache*>(argument)->loadingThreadRun();
+    return nullptr;
+}
+
+void TagCache::loadingThreadRun() {
+    for (;;) {
+        pthread_mutex_lock(&cs_tagCacheLoading);
+        if (tagCacheLoadingQueue.empty() || tagCacheLoadingThread_NeedsToStop) {
+            tagCacheLoadingThread_NeedsToStop = false;
+            CloseThreadHandle(tagCacheLoadingThread_Handle);
+            tagCacheLoadingThread_Handle = nullptr;
+            pthread_cond_broadcast(&loadingChanged);
+            // Nothing of the cache is touched after this unlock: the destructor may run at once.
+            pthread_mutex_unlock(&cs_tagCacheLoading);
+            return;
+        }
+        TagCacheDirectory* list = tagCacheLoadingQueue.front();
+        tagCacheLoadingQueue.pop_front();
+        tagCacheLoadingCurrent = list;
+        list->interrupt.store(false, std::memory_order_relaxed);
+        pthread_mutex_unlock(&cs_tagCacheLoading);
+
+        {
+            std::lock_guard<std::recursive_mutex> guard(list->updateLock);
+            // Loaded on another thread since it was queued: nothing left to do.
+            if (!(list->getProgress() >= 1.0)) list->updateLocked(true);
+        }
+
+        pthread_mutex_lock(&cs_tagCacheLoading);
+        list->interrupt.store(false, std::memory_order_relaxed);
+        tagCacheLoadingCurrent = nullptr;
+        pthread_mutex_unlock(&cs_tagCacheLoading);
+    }
+}
+
+void TagCache::evictOldSearches(TagCacheDirectory* keep) {
+    std::vector<TagCacheDirectory*> searches;
+    {
+        std::lock_guard<std::mutex> guard(registryLock);
+        for (auto& entry : registry)
+            if (entry.second != keep && isLeft(entry.second->path, "search:") && entry.second->getNbTags() > 0)
+                searches.push_back(entry.second);
+    }
+    if (searches.size() < kMaxLoadedSearches) return;
+    std::sort(searches.begin(), searches.end(),
+              [](TagCacheDirectory* a, TagCacheDirectory* b) { return a->getLastUpdate() < b->getLastUpdate(); });
+    std::vector<TagCacheDirectory*> busy;
+    pthread_mutex_lock(&cs_tagCacheLoading);
+    busy.assign(tagCacheLoadingQueue.begin(), tagCacheLoadingQueue.end());
+    busy.push_back(tagCacheLoadingCurrent);
+    pthread_mutex_unlock(&cs_tagCacheLoading);
+    size_t excess = searches.size() + 1 - kMaxLoadedSearches;
+    for (size_t i = 0; i < excess; i++)
+        if (std::find(busy.begin(), busy.end(), searches[i]) == busy.end()) searches[i]->evict();
+}
+
+TagCacheDirectory* TagCache::getFolder(unsigned int index) {
+    std::lock_guard<std::mutex> guard(registryLock);
+    return index < registry.size() ? registry[index].second : nullptr;
+}
+
+int TagCache::getNbFolders() {
+    std::lock_guard<std::mutex> guard(registryLock);
+    return int(registry.size());
+}
+
+bool TagCache::isBusy() {
+    pthread_mutex_lock(&cs_tagCacheLoading);
+    bool busy = tagCacheLoadingThread_Handle != nullptr || buildTagCacheWorking > 0 || !tagCacheLoadingQueue.empty();
+    pthread_mutex_unlock(&cs_tagCacheLoading);
+    return busy;
+}
+
+bool TagCache::waitUntilIdle(double timeoutMs) {
+    double start = timeGetExactTime();
+    while (isBusy()) {
+        if (timeGetExactTime() - start > timeoutMs) return false;
+        struct timespec pause = {0, 2000000};
+        nanosleep(&pause, nullptr);
+    }
+    return true;
+}
+
+std::vector<std::string> TagCache::getQueuedPaths() {
+    std::vector<std::string> paths;
+    pthread_mutex_lock(&cs_tagCacheLoading);
+    for (TagCacheDirectory* list : tagCacheLoadingQueue)
+        paths.push_back(list->path);
+    pthread_mutex_unlock(&cs_tagCacheLoading);
+    return paths;
+}
+
+void TagCache::touchLastChange() {
+    lastChange.store(timeGetExactTime(), std::memory_order_relaxed);
+}
+
+// ---- Building trees -----------------------------------------------------------------------------
+
+void TagCache::buildTagCache(const std::string& requestedPath) {
+    // One row per tree, however its path was written.
+    std::string path = normalizePath(requestedPath, nullptr);
+    std::string now = getUnixTime();
+    std::string id = database->getOneResult("SELECT ID FROM tagcachefolders WHERE path = ?", SQLParams{path});
+    if (!id.empty())
+        database->executeQuery("UPDATE tagcachefolders SET updatedate = ? WHERE ID = ?", SQLParams{now, id});
+    else
+        database->executeQuery("INSERT INTO tagcachefolders (path, adddate, updatedate) VALUES (?, ?, ?)",
+                               SQLParams{path, now, now});
+    if (stopping.load(std::memory_order_relaxed)) return;
+    TagCacheDirectory* root = getFolder(path, true, false, false, false);
+
+    // Counted before the thread starts, so a shut-down right now waits for it.
+    pthread_mutex_lock(&cs_tagCacheLoading);
+    if (stopping.load(std::memory_order_relaxed)) {
+        pthread_mutex_unlock(&cs_tagCacheLoading);
+        return;
+    }
+    buildTagCacheWorking++;
+    pthread_mutex_unlock(&cs_tagCacheLoading);
+    BuildArguments* arguments = new BuildArguments{this, root->path};
+    THREAD_HANDLE handle = CreateThread(nullptr, 0, tagCacheBuildTagCacheThread_Proc, 0, 0, arguments);
+    if (handle) {
+        CloseThreadHandle(handle);
+    } else {
+        delete arguments;
+        pthread_mutex_lock(&cs_tagCacheLoading);
+        buildTagCacheWorking--;
+        pthread_cond_broadcast(&loadingChanged);
+        pthread_mutex_unlock(&cs_tagCacheLoading);
+    }
+}
+
+void* TagCache::tagCacheBuildTagCacheThread_Proc(void* argument) {
+    BuildArguments* arguments = static_cast<BuildArguments*>(argument);
+    TagCache* cache = arguments->cache;
+    std::string root = arguments->root;
+    delete arguments;
+    cache->buildThreadRun(root);
+    return nullptr;
+}
+
+void TagCache::buildThreadRun(const std::string& rootPath) {
+    std::deque<std::string> pending;
+    pending.push_back(rootPath);
+    // Folders by device and inode: a symbolic link back up the tree is walked once, not for ever.
+    std::set<std::pair<dev_t, ino_t>> visited;
+    int count = 0;
+    while (!pending.empty() && !buildTagCacheNeedsToStop.load(std::memory_order_relaxed)) {
+        std::string path = pending.front();
+        pending.pop_front();
+        struct stat info;
+        if (stat(stripLast(path).empty() ? "/" : stripLast(path).c_str(), &info) != 0) continue;
+        if (!visited.insert(std::make_pair(info.st_dev, info.st_ino)).second) continue;
+        count++;
+        getFolder(path, true, false, false, false);
+        std::vector<std::string> folders, files;
+        std::vector<time_t> times;
+        TagCacheDirectory::readDirectory(stripLast(path), &folders, &files, &times);
+        for (const std::string& name : folders)
+            pending.push_back(path + name + "/");
+    }
+    if (!pending.empty())
+        database->executeQuery("INSERT INTO unfinishedfolders (path, recursive) VALUES (?, 1)", SQLParams{rootPath});
+    printf("Building tag cache for %d folders (%s and sub-folders).\n", count, rootPath.c_str());
+
+    pthread_mutex_lock(&cs_tagCacheLoading);
+    buildTagCacheWorking--;
+    pthread_cond_broadcast(&loadingChanged);
+    pthread_mutex_unlock(&cs_tagCacheLoading);
+}
+
+// ---- Waveforms, single records, properties, log ------------------------------------------------
+
+void TagCache::setWaveForm(const std::string& path, int nbStripes, const std::string& waveform, double maxHeight,
+                           int incomplete) {
+    std::string id = database->getOneResult("SELECT ID FROM files WHERE name = ?", SQLParams{path});
+    if (id.empty()) return;
+    database->beginTransaction();
+    database->executeQuery("DELETE FROM waveforms WHERE file = ? AND nbStripes = ?", SQLParams{id, nbStripes});
+    database->executeQuery(
+        "INSERT INTO waveforms (file, waveform, maxheight, incomplete, nbStripes) VALUES (?, ?, ?, ?, ?)",
+        SQLParams{id, SQLParam::blob(waveform), maxHeight, incomplete, nbStripes});
+    database->commitTransaction();
+}
+
+std::string TagCache::getWaveForm(const std::string& path, int nbStripes, double* maxHeight, int* incomplete) {
+    std::vector<std::vector<std::string>> rows = database->getAllRows(
+        "SELECT waveforms.waveform, waveforms.maxheight, waveforms.incomplete FROM waveforms, files WHERE files.ID = "
+        "waveforms.file AND files.name = ? AND waveforms.nbStripes = ? LIMIT 1",
+        SQLParams{path, nbStripes});
+    if (rows.empty() || rows[0].size() < 3) {
+        // Not cached yet: let the file's folder enter the cache.
+        getFolder(getFilePath(path), true, false, false, false);
+        return "";
+    }
+    if (maxHeight) *maxHeight = strToDbl(rows[0][1]);
+    if (incomplete) *incomplete = strToInt(rows[0][2]);
+    return rows[0][0];
+}
+
+TagPtr TagCache::getTagByFilename(const std::string& path) {
+    TagCacheDirectory* list = getFolder(getFilePath(path), true, false, false, true);
+    return list->getOrAddTag(path);
+}
+
+std::string TagCache::getPropertyValue(const std::string& key) {
+    return database->getOneResult("SELECT value FROM properties WHERE key = ?", SQLParams{key});
+}
+
+void TagCache::setPropertyValue(const std::string& key, const std::string& value) {
+    database->beginTransaction();
+    std::string id = database->getOneResult("SELECT ID FROM properties WHERE key = ?", SQLParams{key});
+    if (!id.empty())
+        database->executeQuery("UPDATE properties SET value = ? WHERE ID = ?", SQLParams{value, id});
+    else
+        database->executeQuery("INSERT INTO properties (key, value) VALUES (?, ?)", SQLParams{key, value});
+    database->commitTransaction();
+}
+
+void TagCache::log(const std::string& text) {
+    std::lock_guard<std::mutex> guard(logLock);
+    if (!logFile) {
+        if (logFailed) return;
+        logFile = fileOpen(getFilePath(databasePath) + "dblogfile.txt", "wb");
+        if (!logFile) {
+            logFailed = true;
+            return;
+        }
+    }
+    fwrite(text.data(), 1, text.size(), logFile);
+    fflush(logFile);
+}

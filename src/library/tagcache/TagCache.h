@@ -1,0 +1,134 @@
+// The tag cache: what the tag readers found in the user's audio files, kept in an SQLite database
+// ("tagcache.db" in the user data folder) so that folders, playlists, smart playlists and searches
+// list quickly, plus the decks' waveform overviews. It owns the registry of browsable lists, one
+// background loading thread that fills queued lists, and build threads that walk folder trees.
+//
+// Threads: getFolder and the rest may be called from the main thread and the controllers' thread;
+// the loading thread and the build threads call back into it. Lock order: a list's update lock, then
+// the registry lock or the loading lock (never both), then a list's data lock or the database's
+// transaction lock. No list is loaded while the registry lock or the loading lock is held.
+#pragma once
+
+#include <atomic>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "foundation/PlatformIndependent.h"
+#include "library/tagcache/SQLDatabase.h"
+#include "library/tagcache/TagCacheDirectory.h"
+
+class CID3v2Tag;
+
+class TagCache {
+public:
+    // Opens (creating folders and file when missing) or upgrades the database to version 9.1 and
+    // resumes the lists left unfinished by the last run. A file that is corrupt or not a database is
+    // moved aside ("tagcache.db.corrupt") and a new one made: the cache can always be rebuilt.
+    explicit TagCache(const std::string& databasePath);
+    // Stops the threads, records the unfinished lists, deletes the lists and closes the database.
+    virtual ~TagCache();
+    TagCache(const TagCache&) = delete;
+    TagCache& operator=(const TagCache&) = delete;
+
+    // The list for a folder path, an .m3u or .spl file, a group "x.spl/Value/", "search:" + text or
+    // "recurse:" + folder; registered when new. Never null; valid for the life of the cache.
+    // inBackground false: loaded now on this thread when new, not yet loaded, or refreshed.
+    // inBackground true: queued for the loading thread (urgent: at the front, interrupting the list
+    // being loaded); a disk folder's listing is read at once. registerOnly: only registered.
+    TagCacheDirectory* getFolder(const std::string& path, bool inBackground, bool urgent, bool forceRefresh,
+                                 bool registerOnly);
+    TagCacheDirectory* getFolder(unsigned int index);
+    int getNbFolders();
+
+    // Records the folder in tagcachefolders and walks its tree in a build thread of its own.
+    void buildTagCache(const std::string& path);
+
+    // Waveform overview bytes of a file for a stripe count; stored only for files in the cache.
+    void setWaveForm(const std::string& path, int nbStripes, const std::string& waveform, double maxHeight,
+                     int incomplete);
+    // "" (outputs untouched) when none is stored; the file's folder is then queued.
+    std::string getWaveForm(const std::string& path, int nbStripes, double* maxHeight, int* incomplete);
+
+    // The record of one file, kept by its folder's list (shared: it stays valid while held).
+    TagPtr getTagByFilename(const std::string& path);
+
+    std::string getPropertyValue(const std::string& key);
+    void setPropertyValue(const std::string& key, const std::string& value);
+
+    // Appends to "dblogfile.txt" beside the database (created afresh at the first message).
+    void log(const std::string& text);
+    void setLogging(bool on) { logSwitch.store(on, std::memory_order_relaxed); }
+    bool isLogging() const { return logSwitch.load(std::memory_order_relaxed); }
+    // Handed to lists made from now on: add a missing "TLEN" from the audio file.
+    void setComputeLengths(bool on) { lengthSwitch.store(on, std::memory_order_relaxed); }
+
+    // Time (ms, timeGetExactTime) of the last write of a track into the database.
+    double getLastChange() const { return lastChange.load(std::memory_order_relaxed); }
+    void touchLastChange();
+
+    // Stops the build threads and the loading thread (the lists being loaded are recorded as
+    // unfinished at close); no thread starts afterwards. Idempotent.
+    void stopThreads();
+    // Writes back every m3u playlist that was loaded completely and changed in memory, after the
+    // threads have stopped. Returns the number of playlists that could not be written.
+    int writePlaylists();
+
+    // True while the cache is shutting down: loads stop at their next check.
+    bool isStopping() const { return stopping.load(std::memory_order_relaxed); }
+    SQLDatabase* getDatabase() { return database; }
+    const std::string& getDatabasePath() const { return databasePath; }
+    // Whether the loading thread or a build thread is running (tests wait on it).
+    bool isBusy();
+    // Blocks until the queue is empty and no thread runs, or until timeoutMs passed; true when idle.
+    bool waitUntilIdle(double timeoutMs);
+    // Snapshot of the loading queue's paths, front first (tests and diagnostics).
+    std::vector<std::string> getQueuedPaths();
+
+    // The registered form of a path: "//" collapsed, "/" appended to folders, "recurse:recurse:"
+    // reduced. `dynamic` tells whether the list refreshes itself after the cache changed.
+    static std::string normalizePath(const std::string& path, bool* dynamic);
+
+private:
+    static void* tagCacheLoadingThread_Proc(void* argument);
+    static void* tagCacheBuildTagCacheThread_Proc(void* argument);
+    bool tagCacheLoadingThread_Stop();
+    void loadingThreadRun();
+    void buildThreadRun(const std::string& rootPath);
+    void openDatabase();
+    void createSchema();
+    void resumeUnfinished();
+    void queueForLoading(TagCacheDirectory* list, bool urgent);
+    void evictOldSearches(TagCacheDirectory* keep);
+    static std::string registryKey(const std::string& path);
+
+    std::string databasePath;
+    SQLDatabase* database = nullptr;
+
+    // The registry: every list ever asked for, owned, sorted by its key (lower-cased path, then the
+    // path itself: paths are case-sensitive, the order stays the one users see).
+    std::vector<std::pair<std::string, TagCacheDirectory*>> registry;
+    std::mutex registryLock;
+
+    // Loading machinery, guarded by cs_tagCacheLoading.
+    std::deque<TagCacheDirectory*> tagCacheLoadingQueue;
+    TagCacheDirectory* tagCacheLoadingCurrent = nullptr;
+    CRITICAL_SECTION cs_tagCacheLoading;
+    pthread_cond_t loadingChanged; // signalled when the loading thread or a build thread ends
+    THREAD_HANDLE tagCacheLoadingThread_Handle = nullptr;
+    bool tagCacheLoadingThread_NeedsToStop = false;
+    int buildTagCacheWorking = 0; // build threads started and not yet ended
+
+    std::atomic<bool> buildTagCacheNeedsToStop{false};
+    std::atomic<bool> stopping{false};
+    std::atomic<bool> threadsStopped{false};
+    std::atomic<bool> logSwitch{false};
+    std::atomic<bool> lengthSwitch{false};
+    std::atomic<double> lastChange{0.0};
+
+    std::mutex logLock;
+    FILE* logFile = nullptr;
+    bool logFailed = false;
+};

@@ -1,0 +1,856 @@
+#include "library/tagcache/TagCacheDirectory.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "audio/decoders/AudioDecoder.h"
+#include "foundation/modTools.h"
+#include "foundation/quicksort.h"
+#include "library/tagcache/TagCache.h"
+#include "library/tags/CID3v2Tag.h"
+
+namespace {
+
+// Frames longer than this are stored cut to kCutBytes and marked incomplete (bytes).
+const size_t kMaxFrameBytes = 1023;
+const size_t kCutBytes = 512;
+// Records read from disk are written to the database in groups of this many, each group in one
+// short transaction, so other threads' transactions never wait for a whole folder.
+const size_t kStoreBatch = 64;
+// Files per frames query when records are built from the database.
+const size_t kFramesChunk = 400;
+
+std::string stripLast(const std::string& text) {
+    return text.empty() ? text : text.substr(0, text.size() - 1);
+}
+
+bool lessFolded(const std::string& a, const std::string& b) {
+    std::string la = strtolower(a), lb = strtolower(b);
+    return la != lb ? la < lb : a < b;
+}
+
+bool isStoredFrame(const std::string& id) {
+    if (!TagCacheDirectory::isValidFrameID(id)) return false;
+    return id[0] == 'T' || id[0] == 'W' || id == "COMM" || id == "POPM" || id == "PCNT";
+}
+
+bool isEmptyOrNone(const std::string& id) {
+    return id.empty() || id == "-1";
+}
+
+} // namespace
+
+// ---- Construction -------------------------------------------------------------------------------
+
+TagCacheDirectory::TagCacheDirectory(const std::string& listPath, SQLDatabase* db, TagCache* owner, bool inBackground,
+                                     bool lengths, bool registerOnly) {
+    construct(listPath, db, owner, lengths);
+    if (listPath.empty()) return;
+    std::lock_guard<std::recursive_mutex> guard(updateLock);
+    init(listPath, inBackground, registerOnly);
+}
+
+TagCacheDirectory::TagCacheDirectory(const std::string& listPath, SQLDatabase* db, TagCache* owner, bool lengths,
+                                     Deferred) {
+    construct(listPath, db, owner, lengths);
+}
+
+void TagCacheDirectory::construct(const std::string& listPath, SQLDatabase* db, TagCache* owner, bool lengths) {
+    database = db;
+    cache = owner;
+    computeLengths = lengths;
+    sortKey = "TIT2";
+    path = listPath;
+    if (listPath.empty()) return;
+    std::string splFile, groupValue;
+    if (listPath.size() > 4 && isRightCI(listPath, ".m3u")) {
+        kind = KIND_PLAYLIST;
+        ownsTags = false;
+    } else if ((listPath.size() > 4 && isRightCI(listPath, ".spl")) ||
+               splitGroupPath(listPath, &splFile, &groupValue)) {
+        kind = KIND_PLAYLIST;
+    } else if (isLeft(listPath, "search:")) {
+        kind = KIND_DYNAMIC;
+    } else if (isLeft(listPath, "recurse:")) {
+        kind = KIND_DYNAMIC;
+        ownsTags = false;
+    } else {
+        kind = isLeft(listPath, "itunes:") ? KIND_ITUNES : KIND_FOLDER;
+        ownsTags = kind == KIND_FOLDER;
+        if (!isRight(path, "/")) path += "/";
+    }
+}
+
+void TagCacheDirectory::init(const std::string& requestedPath, bool inBackground, bool registerOnly) {
+    std::string id = insertFolderInDB(requestedPath, "", true);
+    {
+        std::lock_guard<std::recursive_mutex> guard(dataLock);
+        folderID = id;
+        listingRead = false;
+    }
+    if (!inBackground) {
+        updateLocked(false);
+    } else if (registerOnly) {
+        std::lock_guard<std::recursive_mutex> guard(dataLock);
+        partial = true;
+    } else if (kind == KIND_FOLDER) {
+        readListing();
+    }
+}
+
+TagCacheDirectory::~TagCacheDirectory() {
+    clearRecords(false);
+}
+
+// ---- Reading --------------------------------------------------------------------------------------
+
+int TagCacheDirectory::getNbTags() const {
+    std::lock_guard<std::recursive_mutex> guard(dataLock);
+    return int(tags.size());
+}
+
+CID3v2Tag* TagCacheDirectory::getTag(int i) const {
+    std::lock_guard<std::recursive_mutex> guard(dataLock);
+    return i >= 0 && size_t(i) < tags.size() ? tags[size_t(i)].get() : nullptr;
+}
+
+TagPtr TagCacheDirectory::getTagShared(int i) const {
+    std::lock_guard<std::recursive_mutex> guard(dataLock);
+    return i >= 0 && size_t(i) < tags.size() ? tags[size_t(i)] : TagPtr();
+}
+
+int TagCacheDirectory::getNbFiles() const {
+    std::lock_guard<std::recursive_mutex> guard(dataLock);
+    return int(files.size());
+}
+
+std::string TagCacheDirectory::getFile(int i) const {
+    std::lock_guard<std::recursive_mutex> guard(dataLock);
+    return i >= 0 && size_t(i) < files.size() ? files[size_t(i)] : std::string();
+}
+
+int TagCacheDirectory::getNbFolders() const {
+    std::lock_guard<std::recursive_mutex> guard(dataLock);
+    return int(folders.size());
+}
+
+std::string TagCacheDirectory::getFolder(int i) const {
+    std::lock_guard<std::recursive_mutex> guard(dataLock);
+    return i >= 0 && size_t(i) < folders.size() ? folders[size_t(i)] : std::string();
+}
+
+std::string TagCacheDirectory::getFolderID() const {
+    std::lock_guard<std::recursive_mutex> guard(dataLock);
+    return folderID;
+}
+
+std::string TagCacheDirectory::getSortKey() const {
+    std::lock_guard<std::recursive_mutex> guard(dataLock);
+    return sortKey;
+}
+
+bool TagCacheDirectory::isListingRead() const {
+    std::lock_guard<std::recursive_mutex> guard(dataLock);
+    return listingRead;
+}
+
+bool TagCacheDirectory::isInterrupted() const {
+    if (cache && cache->isStopping()) return true;
+    return runByLoader.load(std::memory_order_relaxed) && interrupt.load(std::memory_order_relaxed);
+}
+
+bool TagCacheDirectory::logOn() const {
+    return cache && cache->isLogging();
+}
+
+void TagCacheDirectory::logText(const std::string& text) {
+    if (logOn()) cache->log(text);
+}
+
+// ---- Updating -------------------------------------------------------------------------------------
+
+void TagCacheDirectory::update() {
+    std::lock_guard<std::recursive_mutex> guard(updateLock);
+    updateLocked(false);
+}
+
+void TagCacheDirectory::updateLocked(bool byLoader) {
+    runByLoader.store(byLoader, std::memory_order_relaxed);
+    if (kind == KIND_PLAYLIST) {
+        if (isLoaded() && getProgress() != 0.0) {
+            setProgress(1.0);
+            runByLoader.store(false, std::memory_order_relaxed);
+            return;
+        }
+        initFromPlaylist();
+    } else if (kind == KIND_DYNAMIC) {
+        initFromDynamicList(path);
+    } else if (kind == KIND_ITUNES) {
+        initFromItunes();
+        setProgress(1.0);
+    } else {
+        bool resync;
+        {
+            std::lock_guard<std::recursive_mutex> guard(dataLock);
+            resync = partial;
+        }
+        if (isLoaded() || resync)
+            updateFromDisk();
+        else
+            initFromDB();
+    }
+    lastUpdate.store(timeGetExactTime(), std::memory_order_relaxed);
+    runByLoader.store(false, std::memory_order_relaxed);
+}
+
+bool TagCacheDirectory::readDirectory(const std::string& folder, std::vector<std::string>* folderNames,
+                                      std::vector<std::string>* fileNames, std::vector<time_t>* times) {
+    folderNames->clear();
+    fileNames->clear();
+    times->clear();
+    std::string directory = folder.empty() ? "/" : folder;
+    DIR* dir = opendir(directory.c_str());
+    if (!dir) return false;
+    std::string prefix = isRight(directory, "/") ? directory : directory + "/";
+    std::vector<std::pair<std::string, time_t>> found;
+    while (struct dirent* entry = readdir(dir)) {
+        if (entry->d_name[0] == '.') continue; // hidden, and "." and ".."
+        struct stat info;
+        // stat, not lstat: links to folders and files count as what they point to.
+        if (stat((prefix + entry->d_name).c_str(), &info) != 0) continue;
+        if (S_ISDIR(info.st_mode))
+            folderNames->push_back(entry->d_name);
+        else if (S_ISREG(info.st_mode))
+            found.emplace_back(entry->d_name, info.st_mtime);
+    }
+    closedir(dir);
+    std::sort(folderNames->begin(), folderNames->end(), lessFolded);
+    std::sort(found.begin(), found.end(),
+              [](const std::pair<std::string, time_t>& a, const std::pair<std::string, time_t>& b) {
+                  return lessFolded(a.first, b.first);
+              });
+    for (auto& entry : found) {
+        fileNames->push_back(entry.first);
+        times->push_back(entry.second);
+    }
+    return true;
+}
+
+void TagCacheDirectory::readFilesAndFoldersFromDisk() {
+    if (kind != KIND_FOLDER) return;
+    // A load in progress reads the disk itself; the caller must not wait for it.
+    std::unique_lock<std::recursive_mutex> guard(updateLock, std::try_to_lock);
+    if (!guard.owns_lock()) return;
+    readListing();
+}
+
+bool TagCacheDirectory::readListing() {
+    std::vector<std::string> newFolders, newFiles;
+    std::vector<time_t> newTimes;
+    bool ok = readDirectory(stripLast(path), &newFolders, &newFiles, &newTimes);
+    std::string id;
+    {
+        std::lock_guard<std::recursive_mutex> guard(dataLock);
+        folders = newFolders;
+        files.swap(newFiles);
+        fileTimes.swap(newTimes);
+        listingRead = true;
+        id = folderID;
+    }
+    if (!newFolders.empty() && database) {
+        database->beginTransaction();
+        for (const std::string& name : newFolders)
+            insertFolderInDB(path + name + "/", id, false);
+        database->commitTransaction();
+    }
+    return ok;
+}
+
+void TagCacheDirectory::initFromDB() {
+    double start = timeGetExactTime();
+    bool fresh;
+    std::string id;
+    {
+        std::lock_guard<std::recursive_mutex> guard(dataLock);
+        fresh = listingRead;
+        id = folderID;
+    }
+    clearRecords(fresh);
+
+    if (!fresh && database) {
+        std::vector<std::vector<std::string>> rows =
+            database->getAllRows("SELECT path, ID FROM folders WHERE parent = ?", SQLParams{id});
+        std::vector<std::string> names, gone;
+        for (const auto& row : rows) {
+            if (row.size() < 2) continue;
+            std::string directory = stripLast(row[0]);
+            if (DirExist(directory))
+                names.push_back(getFileName(directory));
+            else
+                gone.push_back(row[1]);
+        }
+        if (!gone.empty()) {
+            database->beginTransaction();
+            for (const std::string& goneID : gone) {
+                database->executeQuery("DELETE FROM folders WHERE ID = ?", SQLParams{goneID});
+                database->executeQuery("DELETE FROM folders WHERE parent = ?", SQLParams{goneID});
+                database->executeQuery("DELETE FROM frames WHERE file IN (SELECT ID FROM files WHERE folder = ?)",
+                                       SQLParams{goneID});
+                database->executeQuery("DELETE FROM files WHERE folder = ?", SQLParams{goneID});
+            }
+            database->commitTransaction();
+        }
+        std::sort(names.begin(), names.end(), lessFolded);
+        std::lock_guard<std::recursive_mutex> guard(dataLock);
+        folders = names;
+    }
+
+    std::vector<std::vector<std::string>> rows;
+    if (database)
+        rows = database->getAllRows("SELECT ID, name, modifieddate FROM files WHERE folder = ?", SQLParams{id});
+    // Sort the rows into files gone, changed on disk, and unchanged (built from the database).
+    std::vector<std::string> gone;
+    std::vector<std::vector<std::string>> unchanged;
+    std::vector<std::pair<size_t, std::string>> changed; // row index, path
+    std::vector<TagPtr> slots(rows.size());
+    for (size_t i = 0; i < rows.size() && !isInterrupted(); i++) {
+        const auto& row = rows[i];
+        if (row.size() < 3) continue;
+        time_t modified = getFileModifiedTime(row[1]);
+        if (modified == 0) {
+            gone.push_back(row[0]);
+        } else if (timetToStr(long(modified)) != row[2]) {
+            changed.emplace_back(i, row[1]);
+        } else {
+            std::vector<std::string> withIndex = row;
+            withIndex.push_back(std::to_string(i));
+            unchanged.push_back(withIndex);
+        }
+    }
+    std::vector<TagPtr> fromDB = loadRecordsFromDB(unchanged);
+    for (size_t k = 0; k < unchanged.size(); k++)
+        slots[std::stoul(unchanged[k][3])] = fromDB[k];
+    deleteFilesFromDB(gone);
+    std::vector<TagPtr> toStore;
+    for (const auto& entry : changed) {
+        if (isInterrupted()) break;
+        TagPtr record = readRecordFromFile(entry.second);
+        slots[entry.first] = record;
+        toStore.push_back(record);
+        if (toStore.size() >= kStoreBatch) {
+            storeRecords(toStore, id);
+            toStore.clear();
+        }
+    }
+    storeRecords(toStore, id);
+    size_t count = 0;
+    {
+        std::lock_guard<std::recursive_mutex> guard(dataLock);
+        for (TagPtr& record : slots)
+            if (record) tags.push_back(record);
+        count = tags.size();
+    }
+    double ms = timeGetExactTime() - start;
+    if (ms > 10 || count > 200)
+        printf("Loading %s items from DB took %s ms\n", intToStr(int(count)).c_str(), dblToStr(ms, 2).c_str());
+    if (isInterrupted()) {
+        setProgress(0.0);
+        return;
+    }
+    updateFromDisk();
+}
+
+void TagCacheDirectory::updateFromDisk() {
+    double start = timeGetExactTime();
+    logText("*** updateFromDisk: " + path + "\n");
+    bool fresh;
+    {
+        std::lock_guard<std::recursive_mutex> guard(dataLock);
+        fresh = listingRead;
+    }
+    bool listingOk = true;
+    if (!fresh) listingOk = readListing();
+    std::vector<std::string> names;
+    std::vector<time_t> times;
+    std::unordered_map<std::string, TagPtr> listed;
+    std::string id;
+    bool fromDatabase;
+    {
+        std::lock_guard<std::recursive_mutex> guard(dataLock);
+        listingRead = false; // used: the next update reads the disk again
+        names = files;
+        times = fileTimes;
+        for (const TagPtr& record : tags)
+            listed.emplace(record->getPath(), record);
+        id = folderID;
+        fromDatabase = partial;
+    }
+
+    std::vector<TagPtr> toStore;
+    std::unordered_set<std::string> onDisk;
+    bool interrupted = false;
+    for (size_t i = 0; i < names.size(); i++) {
+        const std::string& name = names[i];
+        if (isValidFileType(name)) {
+            std::string full = path + name;
+            onDisk.insert(full);
+            auto known = listed.find(full);
+            if (known != listed.end()) {
+                // Listed already; read again when the file changed since.
+                if (times[i] != 0 && known->second->getModificationTime() != times[i]) {
+                    TagPtr record = readRecordFromFile(full);
+                    std::lock_guard<std::recursive_mutex> guard(dataLock);
+                    std::replace(tags.begin(), tags.end(), known->second, record);
+                    sorted = false;
+                    toStore.push_back(record);
+                }
+            } else {
+                logText("updateFromDisk: " + full + "\n");
+                TagPtr record;
+                bool isNew = true;
+                if (fromDatabase) {
+                    std::string fileID, folder = id;
+                    record = getTagFromDB(fileID, full, true, folder);
+                    isNew = !record;
+                }
+                if (!record) record = readRecordFromFile(full);
+                {
+                    std::lock_guard<std::recursive_mutex> guard(dataLock);
+                    sorted = false;
+                    tags.push_back(record);
+                }
+                listed.emplace(full, record);
+                if (isNew) toStore.push_back(record);
+            }
+            if (toStore.size() >= kStoreBatch) {
+                storeRecords(toStore, id);
+                toStore.clear();
+            }
+        }
+        setProgress(double(i) / double(names.size()));
+        if (isInterrupted()) {
+            std::lock_guard<std::recursive_mutex> guard(dataLock);
+            listingRead = true; // keep the listing for the next run
+            interrupted = true;
+            break;
+        }
+    }
+    storeRecords(toStore, id);
+
+    if (!interrupted && listingOk) {
+        // Files gone from the folder leave the list (the database forgets them at the next first load).
+        std::lock_guard<std::recursive_mutex> guard(dataLock);
+        tags.erase(std::remove_if(tags.begin(), tags.end(),
+                                  [&](const TagPtr& record) {
+                                      return isLeft(record->getPath(), path) &&
+                                             getFilePath(record->getPath()) == path && !onDisk.count(record->getPath());
+                                  }),
+                   tags.end());
+    }
+
+    if (database) {
+        if (interrupted)
+            database->executeQuery("UPDATE folders SET incomplete = 1 WHERE ID = ?", SQLParams{id});
+        else
+            database->executeQuery("UPDATE folders SET incomplete = 0, updatedate = ? WHERE ID = ?",
+                                   SQLParams{getUnixTime(), id});
+    }
+    if (interrupted) {
+        setProgress(0.0);
+    } else {
+        loaded.store(true, std::memory_order_relaxed);
+        setProgress(1.0);
+    }
+    double ms = timeGetExactTime() - start;
+    int count = getNbTags();
+    if ((ms > 20 || count > 300) && logOn()) {
+        std::string text = "Update from disk " + intToStr(count) + " items took " + dblToStr(ms, 2) + " ms\n";
+        logText(text);
+        printf("%s", text.c_str());
+    }
+}
+
+bool TagCacheDirectory::isValidFileType(const std::string& name) {
+    static const char* const four[] = {".mp3", ".ogg", ".wav", "wave", "flac", ".aif", "aiff", ".ape", ".m4a", ".cue"};
+    std::string last4 = name.size() >= 4 ? strtolower(name.substr(name.size() - 4)) : std::string();
+    for (const char* ending : four)
+        if (last4 == ending) return true;
+    std::string last3 = name.size() >= 3 ? strtolower(name.substr(name.size() - 3)) : std::string();
+    return last3 == "aac" || last3 == "ac3";
+}
+
+// ---- Records ----------------------------------------------------------------------------------------
+
+void TagCacheDirectory::appendRecord(const TagPtr& record) {
+    if (!record) return;
+    std::lock_guard<std::recursive_mutex> guard(dataLock);
+    tags.push_back(record);
+    sorted = false;
+    if (kind == KIND_PLAYLIST && isRightCI(path, ".m3u")) dirty.store(true, std::memory_order_relaxed);
+}
+
+TagPtr TagCacheDirectory::readRecordFromFile(const std::string& file) {
+    TagPtr record = std::make_shared<CID3v2Tag>();
+    record->readFromFile(file);
+    if (computeLengths && record->getFrameCopy("TLEN").empty()) addLength(record.get());
+    return record;
+}
+
+void TagCacheDirectory::addLength(CID3v2Tag* record) {
+    logText("Get Length: " + record->getPath() + "\n");
+    AudioDecoder decoder;
+    if (decoder.openFile(record->getPath()) != 0) return;
+    double rate = decoder.getSamplerate();
+    double frames = decoder.getLength();
+    decoder.close();
+    // A rate below 1 Hz or no frames says nothing about the length.
+    if (!(rate >= 1.0) || !(frames > 0)) return;
+    double ms = std::trunc(frames / (rate / 1000.0));
+    if (ms > double(INT_MAX)) return;
+    record->setFrame("TLEN", intToStr(int(ms)), 0);
+}
+
+void TagCacheDirectory::addTag(CID3v2Tag* record, bool readFresh) {
+    if (!record) return;
+    if (readFresh)
+        appendRecord(readRecordFromFile(record->getPath()));
+    else
+        appendRecord(TagPtr(record));
+}
+
+void TagCacheDirectory::addTag(const TagPtr& record) {
+    appendRecord(record);
+}
+
+CID3v2Tag* TagCacheDirectory::addTag(const std::string& file, bool anyFolder, bool fromDatabase) {
+    TagPtr record;
+    bool isNew = true;
+    std::string id = getFolderID();
+    if (fromDatabase) {
+        std::string fileID, folder;
+        record = getTagFromDB(fileID, file, true, folder);
+        isNew = !record;
+    }
+    if (!record) record = readRecordFromFile(file);
+    appendRecord(record);
+    if (isNew) storeRecords({record}, anyFolder ? std::string() : id);
+    return record.get();
+}
+
+TagPtr TagCacheDirectory::getOrAddTag(const std::string& file) {
+    {
+        std::lock_guard<std::recursive_mutex> guard(dataLock);
+        for (const TagPtr& record : tags)
+            if (record->getPath() == file) return record;
+    }
+    std::unique_lock<std::recursive_mutex> loading(updateLock, std::try_to_lock);
+    if (loading.owns_lock()) {
+        {
+            std::lock_guard<std::recursive_mutex> guard(dataLock);
+            for (const TagPtr& record : tags)
+                if (record->getPath() == file) return record;
+        }
+        addTag(file, false, true);
+        std::lock_guard<std::recursive_mutex> guard(dataLock);
+        return tags.empty() ? TagPtr() : tags.back();
+    }
+    // Being loaded on another thread: hand out a record of our own rather than wait for the load.
+    std::string fileID, folder;
+    TagPtr record = getTagFromDB(fileID, file, true, folder);
+    if (!record) {
+        record = readRecordFromFile(file);
+        storeRecords({record}, "");
+    }
+    return record;
+}
+
+void TagCacheDirectory::storeRecords(const std::vector<TagPtr>& records, const std::string& id) {
+    if (records.empty() || !database) return;
+    database->beginTransaction();
+    for (const TagPtr& record : records)
+        insertTagInDB(record.get(), id);
+    database->commitTransaction();
+}
+
+void TagCacheDirectory::deleteFilesFromDB(const std::vector<std::string>& fileIDs) {
+    if (fileIDs.empty() || !database) return;
+    database->beginTransaction();
+    for (const std::string& fileID : fileIDs) {
+        database->executeQuery("DELETE FROM frames WHERE file = ?", SQLParams{fileID});
+        database->executeQuery("DELETE FROM files WHERE ID = ?", SQLParams{fileID});
+    }
+    database->commitTransaction();
+}
+
+std::string TagCacheDirectory::cutUtf8(const std::string& text, size_t maxBytes) {
+    if (text.size() <= maxBytes) return text;
+    size_t end = maxBytes;
+    // Back up over continuation bytes so no character is split.
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
+        end--;
+    return text.substr(0, end);
+}
+
+std::string TagCacheDirectory::insertTagInDB(CID3v2Tag* record, std::string id) {
+    if (!record || !database) return "";
+    const std::string& file = record->getPath();
+    database->beginTransaction();
+    if (isEmptyOrNone(id))
+        id = database->getOneResult("SELECT ID FROM folders WHERE path = ?", SQLParams{getFilePath(file)});
+    if (id.empty()) {
+        database->commitTransaction();
+        return "";
+    }
+    std::string modified = timetToStr(long(getFileModifiedTime(file)));
+    // One row per path, whichever folder row listed it before.
+    std::string fileID = database->getOneResult("SELECT ID FROM files WHERE name = ?", SQLParams{file});
+    if (!fileID.empty()) {
+        database->executeQuery("UPDATE files SET modifieddate = ?, folder = ?, incomplete = 0 WHERE ID = ?",
+                               SQLParams{modified, id, fileID});
+    } else {
+        fileID = database->getOneResult("INSERT INTO files (name, folder, type, modifieddate, creationdate) VALUES "
+                                        "(?, ?, 1, ?, ?) RETURNING ID",
+                                        SQLParams{file, id, modified, timetToStr(long(record->getStatusChangeTime()))});
+    }
+    if (fileID.empty()) {
+        database->commitTransaction();
+        return "";
+    }
+    database->executeQuery("DELETE FROM frames WHERE file = ?", SQLParams{fileID});
+    bool incomplete = false;
+    for (unsigned int i = 0; i < record->getNbFrames(); i++) {
+        CID3Frame* frame = record->getFrame(i);
+        if (isStoredFrame(frame->getId())) {
+            const std::string& text = frame->getString();
+            bool cut = text.size() > kMaxFrameBytes;
+            // Bound as text: SQLite's LIKE, which searches and smart playlists use, never matches a blob.
+            database->executeQuery(
+                "INSERT INTO frames (file, name, value, incomplete) VALUES (?, ?, ?, ?)",
+                SQLParams{fileID, frame->getId(), cut ? cutUtf8(text, kCutBytes) : text, cut ? 1 : 0});
+            incomplete = incomplete || cut;
+        } else {
+            // Pictures and other large or binary frames stay neither in the database nor in memory.
+            incomplete = true;
+            frame->setData("");
+            frame->setIncomplete(true);
+        }
+    }
+    if (incomplete) database->executeQuery("UPDATE files SET incomplete = 1 WHERE ID = ?", SQLParams{fileID});
+    database->commitTransaction();
+    if (cache) cache->touchLastChange();
+    return fileID;
+}
+
+std::vector<TagPtr> TagCacheDirectory::loadRecordsFromDB(const std::vector<std::vector<std::string>>& rows) {
+    std::vector<TagPtr> records;
+    records.reserve(rows.size());
+    std::unordered_map<std::string, size_t> byID;
+    for (const auto& row : rows) {
+        TagPtr record = std::make_shared<CID3v2Tag>();
+        record->setPath(row[1]);
+        time_t modified = 0, changed = 0;
+        if (getFileTimes(row[1], &modified, &changed)) {
+            record->setModificationTime(modified);
+            record->setStatusChangeTime(changed);
+        }
+        byID[row[0]] = records.size();
+        records.push_back(record);
+    }
+    if (!database) return records;
+    for (size_t first = 0; first < rows.size(); first += kFramesChunk) {
+        size_t last = std::min(rows.size(), first + kFramesChunk);
+        std::string sql = "SELECT file, name, value, incomplete FROM frames WHERE file IN (";
+        SQLParams params;
+        for (size_t i = first; i < last; i++) {
+            sql += i == first ? "?" : ",?";
+            params.push_back(rows[i][0]);
+        }
+        sql += ") ORDER BY file, ID";
+        for (const auto& frame : database->getAllRows(sql, params)) {
+            if (frame.size() < 4) continue;
+            auto at = byID.find(frame[0]);
+            if (at == byID.end()) continue;
+            CID3Frame* restored = new CID3Frame(frame[1], frame[2], std::string(1, '\x03'));
+            restored->setIncomplete(frame[3] == "1");
+            records[at->second]->addFrame(restored);
+        }
+    }
+    return records;
+}
+
+TagPtr TagCacheDirectory::getTagFromDB(std::string& fileID, const std::string& file, bool checkModified,
+                                       std::string& id) {
+    if (!database) return TagPtr();
+    if (fileID.empty()) {
+        if (id.empty() && getFilePath(file) == path) id = getFolderID();
+        fileID = database->getOneResult("SELECT ID FROM files WHERE name = ?", SQLParams{file});
+        if (fileID.empty()) return TagPtr();
+    }
+    if (checkModified) {
+        time_t modified = 0, changed = 0;
+        // A file that cannot be examined keeps its cached record: better than its name alone.
+        if (getFileTimes(file, &modified, &changed) &&
+            database->getOneResult("SELECT modifieddate FROM files WHERE ID = ?", SQLParams{fileID}) !=
+                timetToStr(long(modified))) {
+            TagPtr record = readRecordFromFile(file);
+            insertTagInDB(record.get(), id);
+            return record;
+        }
+    }
+    std::vector<std::vector<std::string>> rows{{fileID, file}};
+    return loadRecordsFromDB(rows)[0];
+}
+
+std::string TagCacheDirectory::insertFolderInDB(const std::string& folderPath, std::string parentID, bool returnID) {
+    if (!database) return "";
+    database->beginTransaction();
+    std::string id = database->getOneResult("SELECT ID FROM folders WHERE path = ?", SQLParams{folderPath});
+    if (!id.empty()) {
+        if (!isEmptyOrNone(parentID))
+            database->executeQuery("UPDATE folders SET parent = ? WHERE ID = ?", SQLParams{parentID, id});
+        database->commitTransaction();
+        return id;
+    }
+    // Only disk folders have a parent: a playlist's row must not be pruned with its folder's
+    // vanished sub-folders.
+    bool isFolder = isRight(folderPath, "/") && !isLeft(folderPath, "search:") && !isLeft(folderPath, "recurse:") &&
+                    !splitGroupPath(folderPath, nullptr, nullptr);
+    if (isEmptyOrNone(parentID)) {
+        parentID = isFolder ? database->getOneResult("SELECT ID FROM folders WHERE path = ?",
+                                                     SQLParams{getFilePath(stripLast(folderPath))})
+                            : std::string();
+        if (parentID.empty()) parentID = "-1";
+    }
+    std::string name = isRight(folderPath, "/") ? getFileName(stripLast(folderPath)) : getFileName(folderPath);
+    id = database->getOneResult("INSERT INTO folders (name, path, parent) VALUES (?, ?, ?) RETURNING ID",
+                                SQLParams{name, folderPath, parentID});
+    database->commitTransaction();
+    return returnID ? id : std::string();
+}
+
+// ---- Editing ----------------------------------------------------------------------------------------
+
+namespace {
+
+struct SortEntry {
+    std::string key1, key2; // lower-cased texts of the sort keys
+    TagPtr record;
+};
+
+void* sortGet(void* collection, int index) {
+    return &(*static_cast<std::vector<SortEntry>*>(collection))[size_t(index)];
+}
+
+void sortSwap(void* collection, int a, int b) {
+    auto& entries = *static_cast<std::vector<SortEntry>*>(collection);
+    std::swap(entries[size_t(a)], entries[size_t(b)]);
+}
+
+int sortCompare(void*, void* a, void* b) {
+    const SortEntry& x = *static_cast<SortEntry*>(a);
+    const SortEntry& y = *static_cast<SortEntry*>(b);
+    int c = x.key1.compare(y.key1);
+    return c != 0 ? c : x.key2.compare(y.key2);
+}
+
+std::string sortText(CID3v2Tag* record, const std::string& key) {
+    if (key.empty()) return "";
+    const std::string* text = record->getFrame(key, false, 0);
+    return text ? strtolower(*text) : std::string();
+}
+
+} // namespace
+
+void TagCacheDirectory::sort(const std::string& key) {
+    std::lock_guard<std::recursive_mutex> guard(dataLock);
+    if (key == sortKey && sorted) return;
+    double start = timeGetExactTime();
+    sortKey = key;
+    // Each key lower-cased once, not once per comparison.
+    std::vector<SortEntry> entries;
+    entries.reserve(tags.size());
+    for (const TagPtr& record : tags)
+        entries.push_back(SortEntry{sortText(record.get(), key), sortText(record.get(), secondSortKey), record});
+    quicksort(&entries, sortGet, 0, int(entries.size()), sortSwap, sortCompare);
+    bool changedOrder = false;
+    for (size_t i = 0; i < entries.size(); i++) {
+        changedOrder = changedOrder || tags[i] != entries[i].record;
+        tags[i] = entries[i].record;
+    }
+    if (changedOrder && kind == KIND_PLAYLIST && isRightCI(path, ".m3u")) dirty.store(true, std::memory_order_relaxed);
+    double ms = timeGetExactTime() - start;
+    if (ms > 20 || tags.size() > 300)
+        printf("Sorting %s items took %s ms\n", intToStr(int(tags.size())).c_str(), dblToStr(ms, 2).c_str());
+    sorted = true;
+}
+
+void TagCacheDirectory::setSecondSortKey(const std::string& key) {
+    std::lock_guard<std::recursive_mutex> guard(dataLock);
+    if (key != secondSortKey) sorted = false;
+    secondSortKey = key;
+}
+
+void TagCacheDirectory::moveItem(int from, int to) {
+    std::lock_guard<std::recursive_mutex> guard(dataLock);
+    int count = int(tags.size());
+    if (from < 0 || from >= count) return;
+    to = std::max(0, std::min(to, count - 1));
+    if (from == to) return;
+    if (from < to)
+        std::rotate(tags.begin() + from, tags.begin() + from + 1, tags.begin() + to + 1);
+    else
+        std::rotate(tags.begin() + to, tags.begin() + from, tags.begin() + from + 1);
+    sorted = false;
+    if (kind == KIND_PLAYLIST) dirty.store(true, std::memory_order_relaxed);
+}
+
+void TagCacheDirectory::removeTag(const std::string& file, int index) {
+    std::lock_guard<std::recursive_mutex> guard(dataLock);
+    int count = int(tags.size());
+    int chosen = -1;
+    if (file.empty()) {
+        chosen = index;
+    } else if (index >= 0 && index < count && tags[size_t(index)]->getPath() == file) {
+        chosen = index;
+    } else {
+        for (int i = 0; i < count && chosen < 0; i++)
+            if (tags[size_t(i)]->getPath() == file) chosen = i;
+    }
+    if (chosen < 0 || chosen >= count) return;
+    tags.erase(tags.begin() + chosen);
+    if (kind == KIND_PLAYLIST) dirty.store(true, std::memory_order_relaxed);
+}
+
+void TagCacheDirectory::clear(bool keepListing) {
+    clearRecords(keepListing);
+}
+
+void TagCacheDirectory::clearRecords(bool keepListing) {
+    std::vector<TagPtr> released;
+    {
+        std::lock_guard<std::recursive_mutex> guard(dataLock);
+        if (!keepListing) {
+            folders.clear();
+            files.clear();
+            fileTimes.clear();
+            listingRead = false;
+        }
+        released.swap(tags);
+        sorted = false;
+    }
+    loaded.store(false, std::memory_order_relaxed);
+    setProgress(0.0);
+    // Records go here, outside the lock; borrowed ones live on with their other holders.
+}
+
+void TagCacheDirectory::evict() {
+    std::unique_lock<std::recursive_mutex> guard(updateLock, std::try_to_lock);
+    if (guard.owns_lock()) clearRecords(true);
+}

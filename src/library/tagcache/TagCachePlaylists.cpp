@@ -1,0 +1,429 @@
+// Playlists (m3u), smart playlists (.spl), searches and recursive listings of TagCacheDirectory.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <set>
+#include <unordered_set>
+
+#include "foundation/modTools.h"
+#include "library/tagcache/TagCache.h"
+#include "library/tagcache/TagCacheDirectory.h"
+#include "library/tags/CID3v2Tag.h"
+
+namespace {
+
+std::string stripLast(const std::string& text) {
+    return text.empty() ? text : text.substr(0, text.size() - 1);
+}
+
+// "?" matches one character and "*" any run, as the user types them.
+std::string likeWildcards(const std::string& text) {
+    return strreplace(strreplace(text, "?", "_"), "*", "%");
+}
+
+bool writeAll(int fd, const std::string& text) {
+    size_t done = 0;
+    while (done < text.size()) {
+        ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0) return false;
+        done += size_t(n);
+    }
+    return true;
+}
+
+} // namespace
+
+// ---- The rule language -------------------------------------------------------------------------
+
+std::string TagCacheDirectory::getFrameIDFromDescription(const std::string& word) {
+    static const struct {
+        const char* word;
+        const char* id;
+    } fields[] = {{"artist", "TPE1"}, {"title", "TIT2"}, {"genre", "TCON"}, {"bpm", "TBPM"}, {"comments", "COMM"},
+                  {"album", "TALB"},  {"year", "TYER"},  {"color", "TXXX"}, {"any", ""}};
+    std::string lower = strtolower(word);
+    for (const auto& field : fields)
+        if (lower == field.word) return field.id;
+    return word;
+}
+
+bool TagCacheDirectory::isValidFrameID(const std::string& id) {
+    if (id.size() < 3 || id.size() > 4) return false;
+    for (char c : id)
+        if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'))) return false;
+    return true;
+}
+
+bool TagCacheDirectory::splitGroupPath(const std::string& listPath, std::string* splFile, std::string* value) {
+    if (!isRight(listPath, "/")) return false;
+    std::string lower = strtolower(listPath);
+    size_t at = lower.find(".spl/");
+    // "/pl/x.spl/V/": at least one character of value between ".spl/" and the final "/".
+    if (at == std::string::npos || at == 0 || at + 5 >= listPath.size() - 1) return false;
+    if (splFile) *splFile = listPath.substr(0, at + 4);
+    if (value) *value = listPath.substr(at + 5, listPath.size() - at - 6);
+    return true;
+}
+
+SmartPlaylistQuery TagCacheDirectory::parseSmartPlaylist(const std::string& text, const std::string& groupValue) {
+    SmartPlaylistQuery query;
+    std::string tables = "files", where, cond;
+    SQLParams condParams;
+    int n = 0;
+    bool invalid = false;
+    for (std::string line : strsplit(text, "\n")) {
+        line = strtrim(strreplace(line, "\r", ""));
+        bool lineHasTerm = false;
+        for (const std::string& alternative : strsplit(strreplace(line, " OR ", " or "), " or ")) {
+            std::vector<std::string> words = strsplitquotes(alternative, " ", "\"", false);
+            bool groupTerm = false;
+            if (!groupValue.empty() && words.size() >= 3 && strtolower(words[0]) == "group") {
+                words = {words[2], "is", groupValue};
+                groupTerm = true;
+            }
+            if (words.size() >= 3 && (strtolower(words[0]) == "sort" || strtolower(words[0]) == "group")) {
+                // Only the first of several comma-separated fields counts.
+                std::string field = words[2].substr(0, words[2].find(','));
+                std::string id = getFrameIDFromDescription(field);
+                if (!isValidFrameID(id)) {
+                    invalid = true;
+                    continue;
+                }
+                (strtolower(words[0]) == "sort" ? query.sortKey : query.groupKey) = id;
+                continue;
+            }
+            if (words.size() != 3) continue;
+            std::string id = getFrameIDFromDescription(words[0]);
+            const std::string& op = words[1];
+            const std::string& value = words[2];
+            if ((!id.empty() && !isValidFrameID(id)) || (id.empty() && strtolower(words[0]) != "any")) {
+                invalid = true;
+                continue;
+            }
+            std::string alias = "fr" + intToStr(n);
+            std::string term;
+            SQLParams termParams;
+            if (!id.empty()) {
+                term = alias + ".name = ? AND ";
+                termParams.push_back(id);
+            }
+            if (groupTerm) {
+                // The group's own value, compared as the groups were formed: whole, letter case folded.
+                term += "lower(" + alias + ".value) = lower(?)";
+                termParams.push_back(value);
+            } else if (op == "contains" || op == "like") {
+                term += alias + ".value LIKE ?";
+                termParams.push_back("%" + likeWildcards(value) + "%");
+            } else if (op == "=" || op == "is" || op == "equals") {
+                term += alias + ".value LIKE ?";
+                termParams.push_back(likeWildcards(value));
+            } else if (op == ">" || op == "<" || op == ">=" || op == "<=") {
+                term += "CAST (" + alias + ".value AS REAL) " + op + " ?";
+                termParams.push_back(strToDbl(dblToStr(strToDbl(value), 2)));
+            } else {
+                invalid = true;
+                continue;
+            }
+            tables += ", frames AS " + alias;
+            if (!where.empty()) where += " AND ";
+            where += "files.ID = " + alias + ".file";
+            if (!lineHasTerm) {
+                if (!cond.empty()) cond += " AND ";
+                cond += "(";
+            } else {
+                cond += " OR ";
+            }
+            cond += term;
+            condParams.insert(condParams.end(), termParams.begin(), termParams.end());
+            n++;
+            lineHasTerm = true;
+        }
+        if (lineHasTerm) cond += ")";
+    }
+    if (invalid) {
+        printf("Error in query\n");
+        query.valid = false;
+        return query;
+    }
+    const std::string select = "SELECT files.ID, files.name, files.modifieddate FROM ";
+    if (!query.groupKey.empty()) {
+        std::string alias = "fr" + intToStr(n);
+        tables += ", frames AS " + alias;
+        if (!where.empty()) where += " AND ";
+        where += "files.ID = " + alias + ".file";
+        // With no condition line every file with the field forms the groups.
+        cond = "(" + (cond.empty() ? std::string("1") : cond) + ") AND " + alias + ".name = ?";
+        condParams.push_back(query.groupKey);
+        query.groups.sql = "SELECT " + alias + ".value FROM " + tables + " WHERE " + where + " AND " + cond +
+                           " GROUP BY lower(" + alias + ".value) ORDER BY " + alias + ".value";
+        query.groups.params = condParams;
+        query.groups.valid = true;
+    }
+    if (where.empty())
+        query.tracks.sql = select + tables;
+    else
+        query.tracks.sql = select + tables + " WHERE " + where + " AND " + cond;
+    query.tracks.params = condParams;
+    query.tracks.valid = true;
+    return query;
+}
+
+TagCacheQuery TagCacheDirectory::buildSearchQuery(const std::string& text) {
+    TagCacheQuery query;
+    std::string tables = "files", where;
+    int i = 0;
+    for (const std::string& word : strsplitquotes(likeWildcards(strtrim(text)), " ", "\"", true)) {
+        if (word.empty()) continue;
+        std::string alias = "fr" + intToStr(i);
+        tables += ", frames AS " + alias;
+        if (i > 0) where += " AND ";
+        where += alias + ".file = files.ID AND " + alias + ".value LIKE ?";
+        query.params.push_back("%" + word + "%");
+        i++;
+    }
+    if (i == 0) return query; // nothing to search for: an empty list, no query
+    query.sql = "SELECT files.ID, files.name, files.modifieddate FROM " + tables + " WHERE " + where;
+    query.valid = true;
+    return query;
+}
+
+std::vector<std::string> TagCacheDirectory::parseM3u(const std::string& text) {
+    std::vector<std::string> entries;
+    for (std::string line : strsplit(text, "\n")) {
+        line = strtrim(strreplace(line, "\r", ""));
+        if (line.empty() || line[0] == '#') continue;
+        entries.push_back(line);
+    }
+    return entries;
+}
+
+// ---- m3u playlists ------------------------------------------------------------------------------
+
+bool TagCacheDirectory::storeToM3u(const std::string& target) {
+    std::string text;
+    {
+        std::lock_guard<std::recursive_mutex> guard(dataLock);
+        std::set<CID3v2Tag*> present;
+        for (const TagPtr& record : tags)
+            present.insert(record.get());
+        for (const KeptLine& kept : keptLines)
+            if (!kept.after) text += kept.line + "\n";
+        for (const TagPtr& record : tags) {
+            text += record->getPath() + "\n";
+            for (const KeptLine& kept : keptLines)
+                if (kept.after == record) text += kept.line + "\n";
+        }
+        // Lines that followed a record the user removed go last rather than being lost.
+        for (const KeptLine& kept : keptLines)
+            if (kept.after && !present.count(kept.after.get())) text += kept.line + "\n";
+    }
+    // Write beside the file and rename over it: a crash leaves the old file or the new one.
+    std::string file = target;
+    if (char* real = realpath(target.c_str(), nullptr)) {
+        file = real; // a link to a playlist stays a link
+        free(real);
+    }
+    static std::atomic<unsigned> counter{0};
+    std::string temporary =
+        file + ".tmp" + intToStr(int(getpid())) + "-" + intToStr(int(counter.fetch_add(1) & 0x7fffffff));
+    int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) return false;
+    struct stat old;
+    if (stat(file.c_str(), &old) == 0) fchmod(fd, old.st_mode & 07777);
+    bool ok = writeAll(fd, text) && fsync(fd) == 0;
+    ok = close(fd) == 0 && ok;
+    if (!ok || rename(temporary.c_str(), file.c_str()) != 0) {
+        unlink(temporary.c_str());
+        return false;
+    }
+    if (target == path) dirty.store(false, std::memory_order_relaxed);
+    return true;
+}
+
+void TagCacheDirectory::initFromPlaylist() {
+    clearRecords(false);
+    {
+        std::lock_guard<std::recursive_mutex> guard(dataLock);
+        keptLines.clear();
+    }
+    std::string splFile = path, groupValue;
+    bool group = splitGroupPath(path, &splFile, &groupValue);
+    if (group || (path.size() > 4 && isRightCI(path, ".spl"))) {
+        runSmartPlaylist(splFile, group ? groupValue : std::string());
+        return;
+    }
+
+    std::vector<std::string> lines = strsplit(readFileContents(path), "\n");
+    std::string base = getFilePath(path);
+    TagPtr previous;
+    bool interrupted = false;
+    for (size_t i = 0; i < lines.size(); i++) {
+        std::string line = strtrim(strreplace(lines[i], "\r", ""));
+        if (!line.empty() && line[0] != '#') {
+            // Relative entries are relative to the playlist's own folder.
+            std::string file = line[0] == '/' ? line : base + line;
+            TagPtr record;
+            if (isValidFileType(file) && FileExist(file)) {
+                if (cache) {
+                    record = cache->getTagByFilename(file);
+                } else {
+                    std::string fileID, folder;
+                    record = getTagFromDB(fileID, file, true, folder);
+                    if (!record) record = readRecordFromFile(file);
+                }
+            }
+            std::lock_guard<std::recursive_mutex> guard(dataLock);
+            if (record) {
+                tags.push_back(record);
+                previous = record;
+            } else {
+                // Kept for writing back: its drive may only be away for now.
+                keptLines.push_back(KeptLine{previous, line});
+            }
+        }
+        setProgress(double(i) / double(lines.size()));
+        if (isInterrupted()) {
+            interrupted = true;
+            break;
+        }
+    }
+    if (interrupted) return;
+    dirty.store(false, std::memory_order_relaxed);
+    loaded.store(true, std::memory_order_relaxed);
+    setProgress(1.0);
+}
+
+void TagCacheDirectory::runSmartPlaylist(const std::string& splFile, const std::string& groupValue) {
+    SmartPlaylistQuery query = parseSmartPlaylist(readFileContents(splFile), groupValue);
+    if (query.valid) {
+        if (query.groups.valid) initFoldersFromQuery(query.groups.sql, query.groups.params);
+        if (!isInterrupted()) initFromQuery(query.tracks.sql, query.tracks.params);
+        if (!query.sortKey.empty() && !isInterrupted()) {
+            setProgress(0.9);
+            sort(query.sortKey);
+        }
+    }
+    if (isInterrupted()) return;
+    loaded.store(true, std::memory_order_relaxed);
+    setProgress(1.0);
+}
+
+// ---- Queries --------------------------------------------------------------------------------------
+
+void TagCacheDirectory::initFromQuery(const std::string& sql, const SQLParams& params) {
+    if (!database) return;
+    double start = timeGetExactTime();
+    std::string id = getFolderID();
+    double expected = strToDbl(database->getOneResult("SELECT timetoupdate FROM folders WHERE ID = ?", SQLParams{id}));
+    if (expected < 10) expected = 60000;
+
+    // All rows first: the loop below changes the tables the query reads.
+    std::vector<std::vector<std::string>> rows = database->getAllRows(sql, params);
+    std::unordered_set<std::string> seen; // joins repeat files
+    std::vector<std::vector<std::string>> unchanged;
+    std::vector<std::string> gone;
+    std::vector<std::pair<size_t, std::string>> changed; // slot, path
+    size_t slotCount = 0;
+    std::vector<size_t> unchangedSlots;
+    for (const auto& row : rows) {
+        if (isInterrupted()) break;
+        if (row.size() < 3 || !seen.insert(row[0]).second) continue;
+        time_t modified = getFileModifiedTime(row[1]);
+        if (modified == 0) {
+            gone.push_back(row[0]);
+        } else if (timetToStr(long(modified)) != row[2]) {
+            changed.emplace_back(slotCount++, row[1]);
+        } else {
+            unchanged.push_back(row);
+            unchangedSlots.push_back(slotCount++);
+        }
+        setProgress(std::min(0.95, (timeGetExactTime() - start) / expected));
+    }
+    std::vector<TagPtr> slots(slotCount);
+    std::vector<TagPtr> fromDB = loadRecordsFromDB(unchanged);
+    for (size_t k = 0; k < fromDB.size(); k++)
+        slots[unchangedSlots[k]] = fromDB[k];
+    deleteFilesFromDB(gone);
+    std::vector<TagPtr> toStore;
+    for (const auto& entry : changed) {
+        if (isInterrupted()) break;
+        slots[entry.first] = readRecordFromFile(entry.second);
+        toStore.push_back(slots[entry.first]);
+    }
+    storeRecords(toStore, "");
+    {
+        std::lock_guard<std::recursive_mutex> guard(dataLock);
+        for (TagPtr& record : slots)
+            if (record) tags.push_back(record);
+        sorted = false;
+    }
+    if (isInterrupted()) return;
+    double elapsed = timeGetExactTime() - start;
+    double remembered = expected == 60000 ? elapsed : 0.8 * expected + 0.2 * elapsed;
+    database->executeQuery("UPDATE folders SET timetoupdate = ? WHERE ID = ?", SQLParams{remembered, id});
+}
+
+void TagCacheDirectory::initFoldersFromQuery(const std::string& sql, const SQLParams& params) {
+    std::vector<std::string> names;
+    if (database)
+        for (const auto& row : database->getAllRows(sql, params))
+            if (!row.empty() && !row[0].empty()) names.push_back(row[0]);
+    std::lock_guard<std::recursive_mutex> guard(dataLock);
+    folders = names;
+    if (!isInterrupted()) listingRead = true;
+}
+
+void TagCacheDirectory::initFromDynamicList(const std::string& listPath) {
+    double start = timeGetExactTime();
+    clearRecords(false);
+    if (isLeft(listPath, "search:")) {
+        TagCacheQuery query = buildSearchQuery(listPath.substr(7));
+        if (query.valid) initFromQuery(query.sql, query.params);
+    } else if (isLeft(listPath, "recurse:") && cache) {
+        std::vector<TagCacheDirectory*> pending;
+        pending.push_back(cache->getFolder(listPath.substr(8), false, true, false, false));
+        // Folders by device and inode: a link back up the tree is walked once.
+        std::set<std::pair<dev_t, ino_t>> visited;
+        struct stat info;
+        std::string root = stripLast(pending[0]->path);
+        if (stat(root.empty() ? "/" : root.c_str(), &info) == 0) visited.insert({info.st_dev, info.st_ino});
+        for (size_t k = 0; k < pending.size() && !isInterrupted(); k++) {
+            setProgress(std::max(getProgress(), double(k) / double(pending.size())));
+            TagCacheDirectory* list = pending[k];
+            std::vector<TagPtr> records;
+            std::vector<std::string> subFolders;
+            {
+                std::lock_guard<std::recursive_mutex> guard(list->dataLock);
+                records = list->tags;
+                subFolders = list->folders;
+            }
+            {
+                std::lock_guard<std::recursive_mutex> guard(dataLock);
+                tags.insert(tags.end(), records.begin(), records.end());
+            }
+            for (const std::string& name : subFolders) {
+                std::string sub = list->path + name + "/";
+                if (stat(stripLast(sub).c_str(), &info) != 0 || !visited.insert({info.st_dev, info.st_ino}).second)
+                    continue;
+                pending.push_back(cache->getFolder(sub, false, true, false, false));
+            }
+        }
+    }
+    double ms = timeGetExactTime() - start;
+    int count = getNbTags();
+    if (ms > 20 || count > 300)
+        printf("Query %s items from DB took %s ms\n", intToStr(count).c_str(), dblToStr(ms, 2).c_str());
+    if (isInterrupted()) {
+        setProgress(0.0);
+        loaded.store(false, std::memory_order_relaxed);
+        return;
+    }
+    loaded.store(true, std::memory_order_relaxed);
+    setProgress(1.0);
+}

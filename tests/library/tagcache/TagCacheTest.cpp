@@ -1,0 +1,415 @@
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <random>
+#include <set>
+#include <thread>
+
+#include "foundation/modTools.h"
+#include "library/tagcache/TagCache.h"
+#include "library/tags/CID3v2Tag.h"
+#include "TagCacheTestUtil.h"
+
+namespace {
+
+std::string title(CID3v2Tag* record) {
+    return record ? record->getFrameCopy("TIT2") : "<none>";
+}
+
+CID3v2Tag* findRecord(TagCacheDirectory* list, const std::string& path) {
+    for (int i = 0; i < list->getNbTags(); i++)
+        if (list->getTag(i)->getPath() == path) return list->getTag(i);
+    return nullptr;
+}
+
+void runSqlite(const std::string& db, const std::string& sql) {
+    std::string command = "sqlite3 '" + db + "' \"" + sql + "\"";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+}
+
+} // namespace
+
+TEST(TagCache, OldVersionsAreUpgradedAndBrokenFilesReplaced) {
+    TempTree tree;
+    const std::string oldTables =
+        "CREATE TABLE properties (ID INTEGER PRIMARY KEY AUTOINCREMENT, key TEXT, value TEXT);"
+        "CREATE TABLE folders (ID INTEGER PRIMARY KEY, path TEXT);"
+        "INSERT INTO folders (path) VALUES ('/old/');"
+        "CREATE TABLE tagcachefolders (ID INTEGER PRIMARY KEY, path TEXT, adddate TEXT, "
+        "updatedate TEXT);"
+        "INSERT INTO tagcachefolders (path) VALUES ('/kept/');";
+    struct Case {
+        const char* name;
+        const char* version; // "" = no properties row
+        bool keepsTreeList;
+    } cases[] = {{"v8", "8", true}, {"v6", "6", false}, {"none", "", false}};
+    for (const Case& c : cases) {
+        std::string db = tree.root + c.name + ".db";
+        std::string sql = oldTables;
+        if (*c.version)
+            sql += std::string("INSERT INTO properties (key, value) VALUES ('major_version', '") + c.version + "');";
+        runSqlite(db, sql);
+        TagCache cache(db);
+        SQLDatabase* d = cache.getDatabase();
+        EXPECT_EQ(cache.getPropertyValue("major_version"), "9") << c.name;
+        EXPECT_EQ(cache.getPropertyValue("minor_version"), "1") << c.name;
+        EXPECT_EQ(countRows(d, "SELECT count(*) FROM folders WHERE path = '/old/'"), 0) << c.name;
+        EXPECT_EQ(countRows(d, "SELECT count(*) FROM tagcachefolders"), c.keepsTreeList ? 1 : 0) << c.name;
+        EXPECT_EQ(countRows(d, "SELECT count(*) FROM properties WHERE key = 'major_version'"), 1) << c.name;
+    }
+
+    // Not a database: moved aside, a new one works. Missing parents are created.
+    std::string junk = tree.file("junk/tagcache.db", std::string(3000, 'j'));
+    {
+        TagCache cache(junk);
+        EXPECT_EQ(cache.getPropertyValue("major_version"), "9");
+    }
+    EXPECT_TRUE(FileExist(junk + ".corrupt"));
+    std::string nested = tree.root + "a/b/c/tagcache.db";
+    {
+        TagCache cache(nested);
+        EXPECT_EQ(cache.getPropertyValue("major_version"), "9");
+    }
+    EXPECT_TRUE(FileExist(nested));
+}
+
+TEST(TagCache, PathFormsAndTheRegistryOrder) {
+    struct {
+        const char* in;
+        const char* out;
+        bool dynamic;
+    } forms[] = {{"", "/", false},
+                 {"recurse:recurse:/a", "recurse:/a/", false},
+                 {"recurse:recurse:recurse:/a/", "recurse:/a/", false},
+                 {"/a//b", "/a/b/", false},
+                 {"/a///b//", "/a/b/", false},
+                 {"x.M3U", "x.M3U", false},
+                 {"/p/club.SPL", "/p/club.SPL", true},
+                 {"/p/club.spl/Drum/Bass/", "/p/club.spl/Drum/Bass/", true},
+                 {"search:deep house", "search:deep house", true},
+                 {".m3u", ".m3u/", false}};
+    for (const auto& form : forms) {
+        bool dynamic = !form.dynamic;
+        EXPECT_EQ(TagCache::normalizePath(form.in, &dynamic), form.out) << form.in;
+        EXPECT_EQ(dynamic, form.dynamic) << form.in;
+    }
+
+    TempTree tree;
+    for (int n : {0, 1, 2, 7, 40}) {
+        TagCache cache(tree.root + "order" + intToStr(n) + ".db");
+        std::vector<std::string> paths;
+        for (int i = 0; i < n; i++)
+            paths.push_back("/nowhere/" + std::string(1, char('a' + i % 26)) + intToStr(i * 7919 % 101) + "/");
+        if (n >= 2) paths[1] = "/NOWHERE/A/"; // case twins are two lists
+        if (n >= 2) paths[0] = "/nowhere/a/";
+        std::mt19937 random{unsigned(n)};
+        std::shuffle(paths.begin(), paths.end(), random);
+        std::set<TagCacheDirectory*> lists;
+        for (const auto& p : paths)
+            lists.insert(cache.getFolder(p, true, false, false, true));
+        for (const auto& p : paths)
+            EXPECT_TRUE(lists.count(cache.getFolder(p, true, false, false, true))) << p;
+        ASSERT_EQ(cache.getNbFolders(), n);
+        EXPECT_EQ(int(lists.size()), n);
+        for (int i = 1; i < n; i++) {
+            std::string a = cache.getFolder(unsigned(i - 1))->path, b = cache.getFolder(unsigned(i))->path;
+            EXPECT_TRUE(strtolower(a) < strtolower(b) || (strtolower(a) == strtolower(b) && a < b)) << a << " " << b;
+        }
+    }
+}
+
+TEST(TagCache, DiskFoldersListVisibleEntriesSortedAndStoreTheirTracks) {
+    TempTree tree;
+    std::string music = tree.folder("music");
+    tree.folder("music/b");
+    tree.folder("music/A");
+    tree.folder("music/c");
+    tree.folder("music/.svn");
+    tree.file("music/.hidden.mp3");
+    tree.file("music/zed - last.mp3");
+    tree.file("music/Alpha - First.MP3");
+    tree.file("music/notes.txt");
+    tree.file("music/b.flac");
+    tree.file("music/a.wave");
+    tree.file("music/c.aac");
+    TagCache cache(tree.root + "db/tagcache.db");
+    TagCacheDirectory* list = cache.getFolder(music, false, true, false, false);
+    ASSERT_EQ(list->getNbFolders(), 3);
+    EXPECT_EQ(list->getFolder(0), "A");
+    EXPECT_EQ(list->getFolder(1), "b");
+    EXPECT_EQ(list->getFolder(2), "c");
+    std::vector<std::string> files;
+    for (int i = 0; i < list->getNbFiles(); i++)
+        files.push_back(list->getFile(i));
+    EXPECT_EQ(files, (std::vector<std::string>{"a.wave", "Alpha - First.MP3", "b.flac", "c.aac", "notes.txt",
+                                               "zed - last.mp3"}));
+    EXPECT_EQ(list->getNbTags(), 5);
+    EXPECT_EQ(list->getProgress(), 1.0);
+    EXPECT_EQ(title(findRecord(list, music + "Alpha - First.MP3")), "First");
+    EXPECT_EQ(countRows(cache.getDatabase(), "SELECT count(*) FROM files"), 5);
+
+    struct {
+        const char* name;
+        bool ok;
+    } types[] = {{"song.MP3", true}, {"a.wave", true}, {"b.flac", true}, {"c.aac", true}, {"x.ac3", true},
+                 {"y.M4A", true},    {"d.mp4", false}, {"e.txt", false}, {"mp3", false},  {"", false}};
+    for (const auto& t : types)
+        EXPECT_EQ(TagCacheDirectory::isValidFileType(t.name), t.ok) << t.name;
+}
+
+TEST(TagCache, QuotingTwinsGetOneRowEachAndKeepTheirOwnTagsAndWaveforms) {
+    TempTree tree;
+    std::string folder = tree.folder("q");
+    const std::vector<std::string> names = {"a'b.mp3", "a_b.mp3", "axb.mp3", "a%b.mp3", "a*b.mp3", "A.mp3", "a.mp3"};
+    for (const auto& name : names)
+        tree.file("q/" + name, id3v2({{"TIT2", "title of " + name}, {"TPE1", "x"}}));
+    std::string db = tree.root + "tagcache.db";
+    for (int round = 0; round < 4; round++) {
+        TagCache cache(db);
+        TagCacheDirectory* list = cache.getFolder(folder, false, true, false, false);
+        ASSERT_EQ(list->getNbTags(), int(names.size())) << round;
+        for (const auto& name : names)
+            EXPECT_EQ(title(findRecord(list, folder + name)), "title of " + name);
+        EXPECT_EQ(countRows(cache.getDatabase(), "SELECT count(*) FROM files"), int(names.size())) << round;
+        EXPECT_EQ(countRows(cache.getDatabase(), "SELECT count(DISTINCT name) FROM files"), int(names.size()));
+        if (round == 0) {
+            for (size_t i = 0; i < names.size(); i++) {
+                cache.setWaveForm(folder + names[i], 100, std::string(3, char('a' + i)), 0.5 + double(i), 1);
+                cache.setWaveForm(folder + names[i], 100, std::string(4, char('a' + i)), 0.5 + double(i), 1);
+            }
+            cache.setWaveForm(folder + "a.mp3", 200, "two hundred", 0.25, 0);
+        }
+        for (size_t i = 0; i < names.size(); i++) {
+            double height = -1;
+            int incomplete = -1;
+            EXPECT_EQ(cache.getWaveForm(folder + names[i], 100, &height, &incomplete), std::string(4, char('a' + i)));
+            EXPECT_EQ(height, 0.5 + double(i));
+            EXPECT_EQ(incomplete, 1);
+        }
+        EXPECT_EQ(countRows(cache.getDatabase(), "SELECT count(*) FROM waveforms"), int(names.size()) + 1);
+        double height = -1;
+        int incomplete = -1;
+        EXPECT_EQ(cache.getWaveForm(folder + "a.mp3", 200, &height, &incomplete), "two hundred");
+        EXPECT_EQ(cache.getWaveForm(folder + "ab.mp3", 100, &height, &incomplete), "");
+        EXPECT_EQ(cache.getWaveForm(folder + "A_b.mp3", 100, &height, &incomplete), "");
+        EXPECT_EQ(height, 0.25);
+        EXPECT_EQ(incomplete, 0);
+        cache.setWaveForm(tree.root + "unknown.mp3", 100, "zzz", 1, 1);
+        EXPECT_EQ(countRows(cache.getDatabase(), "SELECT count(*) FROM waveforms"), int(names.size()) + 1);
+        cache.waitUntilIdle(5000);
+    }
+}
+
+TEST(TagCache, FramesAreCutOrDroppedAndReadBackAsUtf8) {
+    TempTree tree;
+    std::string folder = tree.folder("f");
+    std::string longText = std::string(511, 'x') + "\xC3\xA9" + std::string(511, 'y'); // 1024 bytes, é at 511
+    tree.file("f/long.mp3",
+              id3v2({{"TIT2", longText}, {"TPE1", std::string(1023, 'p')}, {"APIC", std::string(3000, 'i')}}));
+    tree.file("f/short.mp3", id3v2({{"TIT2", "Short"}, {"TPE1", "Artist"}}));
+    std::string db = tree.root + "tagcache.db";
+    {
+        TagCache cache(db);
+        TagCacheDirectory* list = cache.getFolder(folder, false, true, false, false);
+        CID3v2Tag* record = findRecord(list, folder + "long.mp3");
+        ASSERT_NE(record, nullptr);
+        const std::string* picture = record->getFrame("APIC", true, 0);
+        ASSERT_NE(picture, nullptr);
+        EXPECT_TRUE(picture->empty());
+        SQLDatabase* d = cache.getDatabase();
+        EXPECT_EQ(d->getOneResult("SELECT incomplete FROM files WHERE name LIKE '%long.mp3'"), "1");
+        EXPECT_EQ(d->getOneResult("SELECT incomplete FROM files WHERE name LIKE '%short.mp3'"), "0");
+        // The cut backs off the split "é": 511 bytes, not 512.
+        EXPECT_EQ(d->getOneResult("SELECT length(value) FROM frames WHERE name = 'TIT2' AND incomplete = 1"), "511");
+        EXPECT_EQ(d->getOneResult("SELECT length(value) FROM frames WHERE name = 'TPE1' AND value LIKE 'ppp%'"),
+                  "1023");
+        EXPECT_EQ(countRows(d, "SELECT count(*) FROM frames WHERE name = 'APIC'"), 0);
+    }
+    TagCache cache(db);
+    TagCacheDirectory* list = cache.getFolder(folder, false, true, false, false);
+    CID3v2Tag* record = findRecord(list, folder + "long.mp3");
+    ASSERT_NE(record, nullptr);
+    ASSERT_GE(record->getNbFrames(), 2u);
+    for (unsigned i = 0; i < record->getNbFrames(); i++) {
+        CID3Frame* frame = record->getFrame(i);
+        EXPECT_EQ(frame->getAdditionalHeader(), std::string(1, '\x03'));
+        EXPECT_EQ(frame->isIncomplete(), frame->getId() == "TIT2") << frame->getId();
+    }
+    EXPECT_EQ(record->getFrameCopy("TIT2"), std::string(511, 'x'));
+    EXPECT_EQ(TagCacheDirectory::cutUtf8("ab\xE2\x82\xAC", 4), "ab");
+    EXPECT_EQ(TagCacheDirectory::cutUtf8("ab\xE2\x82\xAC", 5), "ab\xE2\x82\xAC");
+}
+
+TEST(TagCache, ChangedDeletedAndAddedFilesArePickedUp) {
+    TempTree tree;
+    std::string folder = tree.folder("m");
+    tree.folder("m/sub");
+    tree.file("m/sub/inner.mp3", id3v2({{"TIT2", "Inner"}}));
+    std::string changed = tree.file("m/changed.mp3", id3v2({{"TIT2", "Before"}}));
+    std::string deleted = tree.file("m/deleted.mp3", id3v2({{"TIT2", "Deleted"}}));
+    std::string db = tree.root + "tagcache.db";
+    {
+        TagCache cache(db);
+        EXPECT_EQ(cache.getFolder(folder, false, true, false, false)->getNbTags(), 2);
+        cache.getFolder(folder + "sub/", false, true, false, false);
+    }
+    auto rewrite = [&](const std::string& text, long when) {
+        tree.file("m/changed.mp3", id3v2({{"TIT2", text}}));
+        struct timespec times[2] = {{when, 0}, {when, 0}};
+        utimensat(AT_FDCWD, changed.c_str(), times, 0);
+    };
+    rewrite("After", 1000000000);
+    std::remove(deleted.c_str());
+    tree.file("m/added.mp3", id3v2({{"TIT2", "Added"}}));
+    ASSERT_EQ(std::system(("rm -rf '" + folder + "sub'").c_str()), 0);
+    {
+        TagCache cache(db);
+        TagCacheDirectory* list = cache.getFolder(folder, false, true, false, false);
+        EXPECT_EQ(list->getNbTags(), 2);
+        EXPECT_EQ(title(findRecord(list, changed)), "After");
+        EXPECT_EQ(title(findRecord(list, folder + "added.mp3")), "Added");
+        EXPECT_EQ(findRecord(list, deleted), nullptr);
+        EXPECT_EQ(list->getNbFolders(), 0);
+        SQLDatabase* d = cache.getDatabase();
+        EXPECT_EQ(countRows(d, "SELECT count(*) FROM files"), 2);
+        EXPECT_EQ(countRows(d, "SELECT count(*) FROM folders WHERE path LIKE '%/sub/'"), 0);
+        EXPECT_EQ(countRows(d, "SELECT count(*) FROM frames WHERE value = 'Deleted' OR value = 'Inner'"), 0);
+
+        // The same list refreshed while it lives.
+        rewrite("Again", 1100000000);
+        tree.file("m/late.mp3", id3v2({{"TIT2", "Late"}}));
+        std::remove((folder + "added.mp3").c_str());
+        cache.getFolder(folder, false, true, true, false);
+        EXPECT_EQ(list->getNbTags(), 2);
+        EXPECT_EQ(title(findRecord(list, changed)), "Again");
+        EXPECT_EQ(title(findRecord(list, folder + "late.mp3")), "Late");
+    }
+}
+
+TEST(TagCache, ListEditing) {
+    TempTree tree;
+    TagCache cache(tree.root + "tagcache.db");
+    TagCacheDirectory* list = cache.getFolder(tree.root + "edit.m3u", false, true, false, false);
+    const char* titles[] = {"d", "B", "a", "C", "", "e"};
+    for (int i = 0; i < 6; i++) {
+        CID3v2Tag* record = new CID3v2Tag();
+        record->setPath("/x/" + intToStr(i) + ".mp3");
+        if (*titles[i]) record->setFrame("TIT2", titles[i], 3);
+        list->addTag(record, false);
+    }
+    auto order = [&] {
+        std::string s;
+        for (int i = 0; i < list->getNbTags(); i++)
+            s += list->getTag(i)->getPath().substr(3, 1);
+        return s;
+    };
+    EXPECT_EQ(order(), "012345");
+    list->moveItem(5, 0);
+    EXPECT_EQ(order(), "501234");
+    list->moveItem(0, 99);
+    EXPECT_EQ(order(), "012345");
+    list->moveItem(-1, 0);
+    list->moveItem(6, 0);
+    EXPECT_EQ(order(), "012345");
+    list->sort("TIT2");
+    EXPECT_EQ(order(), "421305"); // no title first, then a B C d e with case folded
+    list->removeTag("", 2);
+    EXPECT_EQ(order(), "42305");
+    list->removeTag("/x/3.mp3", 3); // index 3 holds 0: the first match goes
+    EXPECT_EQ(order(), "4205");
+    list->removeTag("/x/9.mp3", 0);
+    list->removeTag("", 99);
+    EXPECT_EQ(order(), "4205");
+    EXPECT_EQ(list->getTag(99), nullptr);
+    EXPECT_TRUE(list->isDirty());
+}
+
+TEST(TagCache, ShutdownRightAfterABuildResumesItAtTheNextStart) {
+    TempTree tree;
+    int expected = 0;
+    for (int a = 0; a < 12; a++)
+        for (int b = 0; b < 6; b++) {
+            tree.file("lib/f" + intToStr(a) + "/g" + intToStr(b) + "/Artist - Title " + intToStr(b) + ".mp3");
+            expected++;
+        }
+    std::string db = tree.root + "tagcache.db";
+    {
+        TagCache cache(db);
+        cache.buildTagCache(tree.root + "lib");
+    }
+    {
+        TagCache cache(db);
+        ASSERT_TRUE(cache.waitUntilIdle(60000));
+    }
+    TagCache cache(db);
+    EXPECT_EQ(countRows(cache.getDatabase(), "SELECT count(*) FROM files"), expected);
+    EXPECT_EQ(countRows(cache.getDatabase(), "SELECT count(*) FROM tagcachefolders"), 1);
+    EXPECT_EQ(countRows(cache.getDatabase(), "SELECT count(*) FROM unfinishedfolders"), 0);
+}
+
+TEST(TagCache, EveryQueuedListGetsLoadedWhateverTheTiming) {
+    TempTree tree;
+    for (int i = 0; i < 40; i++)
+        tree.file("w/" + intToStr(i) + "/Artist - Song.mp3");
+    TagCache cache(tree.root + "tagcache.db");
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; t++)
+        threads.emplace_back([&, t] {
+            for (int i = t; i < 40; i += 4) {
+                cache.getFolder(tree.root + "w/" + intToStr(i), true, i % 3 == 0, false, false);
+                if (i % 5 == 0) usleep(200);
+            }
+        });
+    for (auto& thread : threads)
+        thread.join();
+    ASSERT_TRUE(cache.waitUntilIdle(30000));
+    for (int i = 0; i < 40; i++) {
+        TagCacheDirectory* list = cache.getFolder(tree.root + "w/" + intToStr(i), true, false, false, true);
+        EXPECT_EQ(list->getProgress(), 1.0) << i;
+        EXPECT_EQ(list->getNbTags(), 1) << i;
+    }
+}
+
+TEST(TagCache, TheUserInterfaceReadsAndSortsAListWhileItLoads) {
+    TempTree tree;
+    for (int i = 0; i < 400; i++)
+        tree.file("big/Artist " + intToStr(i % 37) + " - Title " + intToStr(i) + ".mp3");
+    TagCache cache(tree.root + "tagcache.db");
+    TagCacheDirectory* list = cache.getFolder(tree.root + "big", true, true, false, false);
+    std::atomic<bool> done{false};
+    std::thread ui([&] {
+        while (!done) {
+            list->sort(list->getSortKey() == "TPE1" ? "TIT2" : "TPE1");
+            for (int i = 0; i < list->getNbTags(); i++) {
+                TagPtr record = list->getTagShared(i);
+                if (record) {
+                    EXPECT_FALSE(record->getPath().empty());
+                }
+            }
+            list->getNbFiles();
+            list->getFile(3);
+        }
+    });
+    ASSERT_TRUE(cache.waitUntilIdle(30000));
+    done = true;
+    ui.join();
+    EXPECT_EQ(list->getNbTags(), 400);
+}
+
+TEST(TagCache, SymbolicLinkLoopsEndTheWalks) {
+    TempTree tree;
+    tree.file("loop/a/Artist - One.mp3");
+    tree.file("loop/a/b/Artist - Two.mp3");
+    ASSERT_EQ(symlink((tree.root + "loop").c_str(), (tree.root + "loop/a/b/back").c_str()), 0);
+    TagCache cache(tree.root + "tagcache.db");
+    TagCacheDirectory* recursive = cache.getFolder("recurse:" + tree.root + "loop", false, true, false, false);
+    EXPECT_EQ(recursive->getNbTags(), 2);
+    cache.buildTagCache(tree.root + "loop");
+    ASSERT_TRUE(cache.waitUntilIdle(30000));
+    EXPECT_EQ(countRows(cache.getDatabase(), "SELECT count(*) FROM files"), 2);
+}
