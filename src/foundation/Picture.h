@@ -48,8 +48,9 @@ public:
     int width = 0;                   // pixels; 0 when empty
     int height = 0;                  // pixels; 0 when empty
     TRANSPARENCY_MODE transparencyMode = TRANSPARENCY_OPAQUE;
-    std::string text;         // free for the picture's user
-    unsigned int texture = 0; // GL rectangle texture name, 0 when none
+    std::string text;               // free for the picture's user
+    unsigned int texture = 0;       // GL rectangle texture name, 0 when none
+    unsigned textureGeneration = 0; // the GL context generation the texture belongs to (platform/GL.h)
     TEXTURE_TILING tiling = TILING_NONE;
     std::vector<CPicture*> tiles; // owned strips when the picture exceeds the GL size limit
     CGContextRef cgContext = nullptr;

@@ -1,14 +1,132 @@
-// Drawing pictures as OpenGL rectangle textures.
+// Drawing pictures as OpenGL rectangle textures. GL calls are made only on the thread holding the
+// context (platform/GL.h); elsewhere drawing does nothing and textures are handed over for deletion.
 #include "foundation/Picture.h"
 
-void CPicture::generateTextureGL() {}
+#include "foundation/PictureClip.h"
+#include "platform/GL.h"
+
+#include <cstring>
+
+namespace {
+
+// A new picture holding the w x h block at (x, y) of p, in p's mode.
+CPicture* strip(const CPicture* p, int x, int y, int w, int h) {
+    CPicture* s = new CPicture;
+    if (!s->create(w, h)) {
+        delete s;
+        return nullptr;
+    }
+    for (int row = 0; row < h; ++row)
+        std::memcpy(s->pixelAt(0, row), p->pixelAt(x, y + row), size_t(w) * 4);
+    s->transparencyMode = p->transparencyMode;
+    return s;
+}
+
+} // namespace
+
+void CPicture::generateTextureGL() {
+    destroyTextureGL();
+    if (!pixels || width <= 0 || height <= 0 || !glOnContextThread()) return;
+    glDeletePendingTextures();
+    const int max = glMaxTextureSize();
+
+    if (height > max || width > max) {
+        // Row strips of full width when too high (a strip still too wide cuts itself into columns
+        // when drawn), else column strips of full height.
+        bool rows = height > max;
+        int total = rows ? height : width;
+        for (int start = 0; start < total; start += max) {
+            int n = total - start < max ? total - start : max;
+            CPicture* s = rows ? strip(this, 0, start, width, n) : strip(this, start, 0, n, height);
+            if (!s) {
+                destroyTextureGL();
+                return;
+            }
+            tiles.push_back(s);
+        }
+        tiling = rows ? TILING_ROWS : TILING_COLUMNS;
+        return;
+    }
+
+    GLuint name = 0;
+    glEnable(GL_TEXTURE_2D);
+    glEnable(GL_TEXTURE_RECTANGLE_EXT);
+    glGenTextures(1, &name);
+    glBindTexture(GL_TEXTURE_RECTANGLE_EXT, name);
+    // The upload copies the pixels: a change that must show destroys the texture first.
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    glTexImage2D(GL_TEXTURE_RECTANGLE_EXT, 0, GL_RGBA, width, height, 0, GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV, pixels);
+    texture = name;
+    textureGeneration = glContextGeneration();
+}
 
 void CPicture::destroyTextureGL() {
     for (CPicture* tile : tiles)
         delete tile;
     tiles.clear();
-    texture = 0;
     tiling = TILING_NONE;
+    // Texture 0 makes no GL call at all: pictures are closed on skin-loading threads.
+    if (texture) glReleaseTexture(texture, textureGeneration);
+    texture = 0;
 }
 
-void CPicture::bitbltGL(CPicture*, int, int, int, int, CPicture*, int, int) {}
+void CPicture::bitbltGL(CPicture* dst, int x, int y, int w, int h, CPicture* src, int sx, int sy) {
+    BlitRect r{x, y, w, h, sx, sy};
+    if (!clipBlit(dst, src, r) || !src->pixels || !glOnContextThread()) return;
+    // A texture of an earlier context is gone with that context.
+    if (src->texture && src->textureGeneration != glContextGeneration()) src->texture = 0;
+    if (!src->texture && src->tiling == TILING_NONE) src->generateTextureGL();
+
+    if (src->tiling != TILING_NONE) {
+        if (src->tiles.empty()) return;
+        bool rows = src->tiling == TILING_ROWS;
+        int size = rows ? src->tiles[0]->height : src->tiles[0]->width; // every strip but the last
+        int from = rows ? r.sy : r.sx, length = rows ? r.h : r.w;
+        for (size_t k = size_t(from / size); k < src->tiles.size() && int(k) * size < from + length; ++k) {
+            int begin = int(k) * size > from ? int(k) * size : from;
+            int end = (int(k) + 1) * size < from + length ? (int(k) + 1) * size : from + length;
+            int offset = begin - from, local = begin - int(k) * size;
+            if (rows)
+                bitbltGL(dst, r.x, r.y + offset, r.w, end - begin, src->tiles[k], r.sx, local);
+            else
+                bitbltGL(dst, r.x + offset, r.y, end - begin, r.h, src->tiles[k], local, r.sy);
+        }
+        return;
+    }
+    if (!src->texture) return;
+
+    glEnable(GL_TEXTURE_RECTANGLE_EXT);
+    glBindTexture(GL_TEXTURE_RECTANGLE_EXT, src->texture);
+    // Blend factors chosen so the screen shows what the software bitblt of the same mode gives.
+    switch (src->transparencyMode) {
+    case TRANSPARENCY_OPAQUE:
+        glDisable(GL_BLEND);
+        break;
+    case TRANSPARENCY_ONOFF:
+    case TRANSPARENCY_ALPHA:
+        glEnable(GL_BLEND);
+        glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+        break;
+    case TRANSPARENCY_PREMULTIPLIED_INVERTED: // the stored alpha is the share of the target kept
+        glEnable(GL_BLEND);
+        glBlendFunc(GL_ONE, GL_SRC_ALPHA);
+        break;
+    case TRANSPARENCY_PREMULTIPLIED:
+        glEnable(GL_BLEND);
+        glBlendFunc(GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
+        break;
+    }
+    glBegin(GL_QUADS);
+    glTexCoord2i(r.sx, r.sy);
+    glVertex3i(r.x, r.y, 0);
+    glTexCoord2i(r.sx + r.w, r.sy);
+    glVertex3i(r.x + r.w, r.y, 0);
+    glTexCoord2i(r.sx + r.w, r.sy + r.h);
+    glVertex3i(r.x + r.w, r.y + r.h, 0);
+    glTexCoord2i(r.sx, r.sy + r.h);
+    glVertex3i(r.x, r.y + r.h, 0);
+    glEnd();
+    if (src->transparencyMode != TRANSPARENCY_OPAQUE && src->transparencyMode != TRANSPARENCY_PREMULTIPLIED)
+        glDisable(GL_BLEND);
+}
