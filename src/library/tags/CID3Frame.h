@@ -5,12 +5,13 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 class CID3Frame {
 public:
     CID3Frame() = default;
-    explicit CID3Frame(const std::string& id, const std::string& data = "", const std::string& additionalHeader = "")
-        : id(id), data(data), additionalHeader(additionalHeader) {}
+    explicit CID3Frame(std::string id, std::string data = "", std::string additionalHeader = "")
+        : id(std::move(id)), data(std::move(data)), additionalHeader(std::move(additionalHeader)) {}
     virtual ~CID3Frame() = default;
 
     // The frame's text as UTF-8 for the UTF-16 encodings (1 and 2), else its bytes as they are.

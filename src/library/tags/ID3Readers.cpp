@@ -178,7 +178,7 @@ bool CID3v2Tag::readFromID3v2(ByteSource& source) {
         } else {
             data.swap(content);
         }
-        auto* frame = new CID3Frame(id, data, frameHeader);
+        auto* frame = new CID3Frame(std::move(id), std::move(data), std::move(frameHeader));
         frame->setFlags((uint32_t(f[8]) << 8) | f[9]);
         addFrame(frame);
         offset += 10 + size_t(frameSize);
