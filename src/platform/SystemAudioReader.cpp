@@ -4,7 +4,6 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/audio_fifo.h>
-#include <libavutil/opt.h>
 #include <libswresample/swresample.h>
 }
 
@@ -22,10 +21,10 @@ namespace {
 const char* const audioDemuxers = "aac,ac3,aiff,amr,ape,asf,au,caf,dsf,dts,eac3,flac,loas,matroska,mov,mp3,mpc,mpc8,"
                                   "ogg,shn,tak,tta,voc,w64,wav,wv,xwma";
 
-// Decoded audio decoded and thrown away before a seek target, seconds: AAC needs about 0.1 s to
-// settle after a jump.
+// Audio decoded and thrown away before a seek target, seconds: AAC needs about 0.1 s to settle
+// after a jump.
 constexpr double seekPreroll = 0.1;
-// Consecutive decoding errors after which the rest of a file is given up.
+// Decoding errors in one call after which the rest of a file is given up.
 constexpr int maxErrors = 1000;
 
 void quietLogging() {
@@ -37,6 +36,7 @@ void quietLogging() {
 
 struct SystemAudioReader::Impl {
     AVFormatContext* format = nullptr;
+    const AVCodec* decoder = nullptr;
     AVCodecContext* codec = nullptr;
     AVPacket* packet = nullptr;
     AVFrame* frame = nullptr;
@@ -45,12 +45,18 @@ struct SystemAudioReader::Impl {
     int stream = -1;
     AVRational timeBase{1, 1};
 
-    int rate = 0; // Hz of the delivered audio
-    int outChannels = 0;
+    int rate = 0;            // Hz of the delivered audio
+    int outChannels = 0;     // 1 or 2
     uint64_t length = 0;     // frames
-    int64_t startPts = 0;    // time stamp of the first decoded sample, in the stream's time base
+    int64_t startPts = 0;    // time stamp of the first decoded sample, stream time base
     bool started = false;    // the first frame was decoded
     bool exactTimes = false; // time stamps are at least as fine as samples
+
+    // Raw streams (ADTS, MPEG audio without an index) have no trustworthy time stamps after a jump:
+    // their packets are stamped with the running sum of packet durations from the start instead.
+    bool countedTimes = false;
+    int64_t packetClock = 0;       // the next packet's stamp, stream time base
+    int64_t skipUntil = INT64_MIN; // packets ending before this are passed over undecoded
 
     // The input the converter was set up for.
     int swrFormat = -1;
@@ -78,6 +84,16 @@ struct SystemAudioReader::Impl {
         swrFormat = -1;
     }
 
+    // A fresh decoder: a flushed one (AAC's) does not start exactly as a new one does.
+    bool openCodec() {
+        avcodec_free_context(&codec);
+        codec = avcodec_alloc_context3(decoder);
+        if (!codec || avcodec_parameters_to_context(codec, format->streams[stream]->codecpar) < 0) return false;
+        codec->thread_count = 1; // one decoding thread per reader: the caller's
+        codec->pkt_timebase = timeBase;
+        return avcodec_open2(codec, decoder, nullptr) >= 0;
+    }
+
     bool openInput(const std::string& path) {
         AVDictionary* options = nullptr;
         av_dict_set(&options, "protocol_whitelist", "file", 0);
@@ -88,42 +104,30 @@ struct SystemAudioReader::Impl {
         av_dict_free(&options);
         if (ret < 0) return false;
         if (avformat_find_stream_info(format, nullptr) < 0) return false;
-        const AVCodec* decoder = nullptr;
         stream = av_find_best_stream(format, AVMEDIA_TYPE_AUDIO, -1, -1, &decoder, 0);
         if (stream < 0 || !decoder) return false;
         for (unsigned i = 0; i < format->nb_streams; ++i)
             if (int(i) != stream) format->streams[i]->discard = AVDISCARD_ALL;
         timeBase = format->streams[stream]->time_base;
-        if (timeBase.num <= 0 || timeBase.den <= 0) return false;
-        codec = avcodec_alloc_context3(decoder);
-        if (!codec || avcodec_parameters_to_context(codec, format->streams[stream]->codecpar) < 0) return false;
-        codec->thread_count = 1; // one decoding thread per reader: the caller's
-        codec->pkt_timebase = timeBase;
-        if (avcodec_open2(codec, decoder, nullptr) < 0) return false;
+        if (timeBase.num <= 0 || timeBase.den <= 0 || !openCodec()) return false;
         packet = av_packet_alloc();
         frame = av_frame_alloc();
         return packet && frame;
     }
 
-    // Where the audio ends, in the stream's time base, by reading every packet's time stamps: for
-    // streams whose header does not say.
+    // The sum of every packet's duration, stream time base: the length of a stream whose header
+    // does not say.
     int64_t measureByPackets() {
-        int64_t first = AV_NOPTS_VALUE, end = AV_NOPTS_VALUE, summed = 0;
+        int64_t summed = 0;
         while (av_read_frame(format, packet) >= 0) {
-            if (packet->stream_index == stream) {
-                summed += packet->duration;
-                if (packet->pts != AV_NOPTS_VALUE) {
-                    if (first == AV_NOPTS_VALUE || packet->pts < first) first = packet->pts;
-                    end = std::max(end == AV_NOPTS_VALUE ? packet->pts : end, packet->pts + packet->duration);
-                }
-            }
+            if (packet->stream_index == stream && packet->duration > 0) summed += packet->duration;
             av_packet_unref(packet);
         }
-        return end != AV_NOPTS_VALUE && end > first ? end : summed;
+        return summed;
     }
 
-    // Where the audio ends by the stream's own duration, else the container's, in the stream's
-    // time base; AV_NOPTS_VALUE when neither says or both are only a guess from the bit rate.
+    // Where the audio ends by the stream's own duration, else the container's, stream time base;
+    // AV_NOPTS_VALUE when neither says or both are only a guess from the bit rate.
     int64_t declaredEnd() const {
         if (format->duration_estimation_method == AVFMT_DURATION_FROM_BITRATE) return AV_NOPTS_VALUE;
         const AVStream* st = format->streams[stream];
@@ -141,6 +145,8 @@ struct SystemAudioReader::Impl {
         return AV_NOPTS_VALUE;
     }
 
+    // Converts to 16 bits at the delivered rate with at most two channels; rebuilt whenever the
+    // decoded format changes (chained streams may change it).
     bool setupConverter(const AVFrame* f) {
         if (swr && f->format == swrFormat && f->sample_rate == swrRate &&
             av_channel_layout_compare(&f->ch_layout, &swrLayout) == 0)
@@ -208,6 +214,20 @@ struct SystemAudioReader::Impl {
         return av_audio_fifo_write(fifo, &from, got - skip) == got - skip;
     }
 
+    // Reads the stream's next packet to be decoded into `packet`; false at the end of the input.
+    bool readPacket() {
+        for (;;) {
+            if (av_read_frame(format, packet) < 0) return false;
+            if (packet->stream_index == stream) {
+                if (!countedTimes) return true;
+                packet->pts = packet->dts = packetClock;
+                packetClock += std::max<int64_t>(packet->duration, 0);
+                if (packetClock > skipUntil) return true; // else before the pre-roll: not decoded
+            }
+            av_packet_unref(packet);
+        }
+    }
+
     // Decodes until the fifo grew or the stream ended. False at the end.
     bool decodeMore() {
         int errors = 0;
@@ -230,29 +250,66 @@ struct SystemAudioReader::Impl {
                 if (ret == AVERROR(EAGAIN)) decoderEnded = true; // nothing more will come
                 continue;
             }
-            ret = av_read_frame(format, packet);
-            if (ret < 0) {
+            if (!readPacket()) {
                 avcodec_send_packet(codec, nullptr); // drain what the decoder holds
                 inputEnded = true;
                 continue;
             }
-            if (packet->stream_index == stream) {
-                if (avcodec_send_packet(codec, packet) < 0 && ++errors > maxErrors) {
-                    av_packet_unref(packet);
-                    return false;
-                }
-            }
+            int sent = avcodec_send_packet(codec, packet);
             av_packet_unref(packet);
+            if (sent < 0 && ++errors > maxErrors) return false;
         }
         return av_audio_fifo_size(fifo) > before;
     }
 
-    void restartDecoding() {
-        avcodec_flush_buffers(codec);
+    bool restartDecoding() {
         av_audio_fifo_reset(fifo);
         swr_free(&swr);
         swrFormat = -1;
         inputEnded = decoderEnded = false;
+        return openCodec();
+    }
+
+    // Raw streams: back to the start, then through the packets without decoding them up to the
+    // pre-roll. The count is the same as a straight read's, so is the frame.
+    bool seekCounted(uint64_t frame) {
+        const AVStream* st = format->streams[stream];
+        int64_t start = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
+        if (avformat_seek_file(format, stream, INT64_MIN, start, start, 0) < 0 || !restartDecoding()) return false;
+        packetClock = 0;
+        int64_t from = int64_t(frame) - int64_t(std::ceil(seekPreroll * rate));
+        skipUntil = av_rescale_q(from, AVRational{1, rate}, timeBase);
+        position = frame;
+        decodedEnd = 0;
+        discarding = true;
+        decodeMore();
+        return true;
+    }
+
+    // Land before the target by time stamp, then decode up to it. When the demuxer lands after
+    // the target (an estimate), go further back, at last to the very start.
+    bool seekByTime(uint64_t frame) {
+        double preroll = seekPreroll;
+        bool moved = false;
+        for (int attempt = 0; attempt < 4; ++attempt, preroll *= 8) {
+            // Before the first sample too: a stream's first packets may carry the encoder delay
+            // (AAC's priming), which the decoder needs to start cleanly.
+            int64_t back = attempt == 3 ? INT32_MAX : int64_t(std::ceil(preroll * rate));
+            int64_t from = int64_t(frame) - back;
+            int64_t ts = startPts + av_rescale_q(from, AVRational{1, rate}, timeBase);
+            if (avformat_seek_file(format, stream, INT64_MIN, ts, ts, 0) < 0 &&
+                avformat_seek_file(format, stream, INT64_MIN, ts, ts, AVSEEK_FLAG_ANY) < 0)
+                continue;
+            if (!restartDecoding()) return false;
+            moved = true;
+            position = frame;
+            decodedEnd = from;
+            discarding = true;
+            if (!decodeMore()) return true; // nothing from the target on: reads return the end
+            // The first frame kept shows where the demuxer really landed.
+            if (decodedEnd - av_audio_fifo_size(fifo) <= int64_t(frame)) return true;
+        }
+        return moved;
     }
 };
 
@@ -279,12 +336,14 @@ bool SystemAudioReader::open(const std::string& path) {
         end = r->measureByPackets();
         r->release();
         if (!r->openInput(path)) return false;
+        r->countedTimes = true;
     }
     int fileChannels = r->codec->ch_layout.nb_channels;
     if (fileChannels < 1) return false;
     r->outChannels = std::min(fileChannels, 2);
     r->fifo = av_audio_fifo_alloc(AV_SAMPLE_FMT_S16, r->outChannels, 4096);
     if (!r->fifo || !r->decodeMore() || r->rate < 1) return false;
+
     // With time stamps finer than a sample, the length runs from the first decoded sample (after any
     // encoder delay the container trims) to the declared end, and reads stop there (AAC's end
     // padding is not audio). Coarser time stamps (ASF's milliseconds) only give an estimate: reads
@@ -326,30 +385,10 @@ bool SystemAudioReader::seek(uint64_t frame) {
     if (!impl) return false;
     Impl& r = *impl;
     if (frame >= r.length) {
-        r.restartDecoding();
+        bool ok = r.restartDecoding();
         r.position = frame;
         r.decoderEnded = true; // reads return the end
-        return true;
+        return ok;
     }
-    // Land before the target, then decode up to it. When the demuxer lands after its start (raw
-    // streams seek by estimate), go further back, at last to the very start.
-    double preroll = seekPreroll;
-    bool moved = false;
-    for (int attempt = 0; attempt < 4; ++attempt, preroll *= 8) {
-        int64_t back = attempt == 3 ? int64_t(frame) : int64_t(std::ceil(preroll * r.rate));
-        int64_t from = std::max<int64_t>(0, int64_t(frame) - back);
-        int64_t ts = r.startPts + av_rescale_q(from, AVRational{1, r.rate}, r.timeBase);
-        if (avformat_seek_file(r.format, r.stream, INT64_MIN, ts, ts, 0) < 0 &&
-            avformat_seek_file(r.format, r.stream, INT64_MIN, ts, ts, AVSEEK_FLAG_ANY) < 0)
-            continue;
-        moved = true;
-        r.restartDecoding();
-        r.position = frame;
-        r.decodedEnd = from;
-        r.discarding = true;
-        if (!r.decodeMore()) return true; // nothing from the target on: reads return the end
-        // The first frame kept shows where the demuxer really landed.
-        if (r.decodedEnd - av_audio_fifo_size(r.fifo) <= int64_t(frame)) return true;
-    }
-    return moved;
+    return r.countedTimes ? r.seekCounted(frame) : r.seekByTime(frame);
 }

@@ -278,7 +278,10 @@ void AudioDecoder::seekMP3(unsigned int frame) {
             return;
         }
     }
-    size_t first = target >= primingFrames ? target - primingFrames : 0;
+    // mpg123's synthesis rotates through 16 buffer slots, 36 (MPEG-1) or 18 (MPEG-2) steps a frame:
+    // starting on a multiple of 8 frames puts the rotation where a straight decode has it, so
+    // the rounding, and with it every sample, comes out the same.
+    size_t first = target >= primingFrames ? (target - primingFrames) & ~size_t(7) : 0;
     if (!repositionMP3(first)) return;
     short scratch[maxReadBytes / sizeof(short)];
     int bytes = 0;
