@@ -9,6 +9,9 @@ using effectmath::wrapIndex;
 
 namespace {
 
+constexpr double kMaxSpeed = 1e6;  // ring frames per frame in reverse play
+constexpr double kMaxAmount = 1e3; // echo and source amounts
+
 // Runs a ramp until it sits on its target, so a new echo starts at its initial amounts without a fade.
 void settle(VolumeRamp& ramp) {
     float l = 0, r = 0;
@@ -45,17 +48,17 @@ void AdvancedEcho::setParameter(int id, double value) {
     if (!std::isfinite(value)) return; // a broken value keeps the last good one
     switch (id) {
     case 0:
-        speed_.store(value, std::memory_order_relaxed);
+        speed_.store(effectmath::boundedFloat(value, kMaxSpeed), std::memory_order_relaxed);
         break;
     // Lengths and offsets are held so that every read, 2 x (length + |offset|) floats back, stays in the ring.
     case 1:
         length_.store(int(effectmath::clampToInt(value, 1, kMaxReach)), std::memory_order_relaxed);
         break;
     case 2:
-        echoAmount_.setVolume(value);
+        echoAmount_.setVolume(effectmath::boundedFloat(value, kMaxAmount));
         break;
     case 3:
-        sourceAmount_.setVolume(value);
+        sourceAmount_.setVolume(effectmath::boundedFloat(value, kMaxAmount));
         break;
     case 4:
         highCut_.setFrequency(float(effectmath::clampToInt(value)));

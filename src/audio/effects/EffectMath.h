@@ -37,9 +37,10 @@ inline int64_t wrapIndex(int64_t a, int64_t n) {
     return r < 0 ? r + n : r;
 }
 
-// A finite value, or the fallback for NaN and infinities.
-inline double finiteOr(double v, double fallback) {
-    return std::isfinite(v) ? v : fallback;
+// A gain-like setting held within +-limit: far beyond any musical use, yet a product of a few of them with
+// a full-scale sample stays finite in float.
+inline float boundedFloat(double v, double limit) {
+    return float(v > limit ? limit : v < -limit ? -limit : v);
 }
 
 // A value posted by a control thread (main or MIDI) and taken by the audio thread at its next frame,

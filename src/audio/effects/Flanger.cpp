@@ -8,7 +8,8 @@ using effectmath::flushDenormal;
 
 namespace {
 
-constexpr float kMinSpeed = 1.0f; // frames: a speed of 0 would make the sweep step infinite
+constexpr float kMinSpeed = 1.0f;   // frames: a speed of 0 would make the sweep step infinite
+constexpr double kMaxSetting = 1e3; // strength, feedback and sound
 // Strong feedback with a strong tap can loop above unity gain; holding the fed-back signal at four times
 // full scale keeps it from running away to infinity (and then NaN, which would never leave the ring).
 constexpr float kFeedbackCeiling = 4.0f * 32768.0f;
@@ -30,7 +31,7 @@ Flanger::Flanger(float sampleRate)
 
 void Flanger::setParameter(int id, double value) {
     if (!std::isfinite(value)) return; // a broken value keeps the last good one
-    const float v = float(value);
+    const float v = effectmath::boundedFloat(value, kMaxSetting);
     switch (id) {
     case 0: {
         const double phase = value * M_PI / 2.0;
@@ -46,7 +47,7 @@ void Flanger::setParameter(int id, double value) {
         automatic_.store(value > 0.5, std::memory_order_relaxed);
         break;
     case 3:
-        speed_.store(v < kMinSpeed ? kMinSpeed : v, std::memory_order_relaxed);
+        speed_.store(value < kMinSpeed ? kMinSpeed : effectmath::boundedFloat(value, 1e9), std::memory_order_relaxed);
         break;
     case 4: {
         const int64_t reach = size_ - 1; // an offset beyond the ring means nothing

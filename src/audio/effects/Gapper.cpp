@@ -62,7 +62,7 @@ void Gapper::setParameter(int id, double value) {
         length_.store(int(effectmath::clampToInt(value, 0, kMaxLength)), std::memory_order_relaxed);
         break;
     case 1:
-        depth_.store(float(value), std::memory_order_relaxed);
+        depth_.store(effectmath::boundedFloat(value, 1e3), std::memory_order_relaxed);
         break;
     case 2: {
         const int p = int(effectmath::clampToInt(value, -kMaxLength, kMaxLength));

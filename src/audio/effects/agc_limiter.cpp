@@ -18,6 +18,7 @@ constexpr float kMinFrames = 1.0f;     // attack and release: at most one unit o
 constexpr float kMinInputGain = 1e-3f; // -60 dB; the compressor divides by it
 constexpr float kMinLimit = 1.0f;
 constexpr float kFullScale = 32767.0f;
+constexpr double kMaxGain = 1e6; // 120 dB: amplifications, pan and compressor settings are held within it
 
 float moveTowards(float value, float target, float step) {
     if (std::fabs(value - target) <= step) return target;
@@ -53,6 +54,7 @@ void agc_limiter::setRelease(float frames) {
 
 void agc_limiter::setAmplification(float amplification) {
     if (!std::isfinite(amplification)) return;
+    amplification = effectmath::boundedFloat(amplification, kMaxGain);
     amplification_.store(amplification, std::memory_order_relaxed);
     calcAmp();
     if (amplification > 0.0f) amplify_.setGain(20.0f * std::log10(amplification));
@@ -60,13 +62,13 @@ void agc_limiter::setAmplification(float amplification) {
 
 void agc_limiter::setPanning(float panning) {
     if (!std::isfinite(panning)) return;
-    panning_.store(panning, std::memory_order_relaxed);
+    panning_.store(effectmath::boundedFloat(panning, kMaxGain), std::memory_order_relaxed);
     calcAmp();
 }
 
 void agc_limiter::setPanning2(float left, float right) {
-    if (std::isfinite(left)) ampLeft_.store(left, std::memory_order_relaxed);
-    if (std::isfinite(right)) ampRight_.store(right, std::memory_order_relaxed);
+    if (std::isfinite(left)) ampLeft_.store(effectmath::boundedFloat(left, kMaxGain), std::memory_order_relaxed);
+    if (std::isfinite(right)) ampRight_.store(effectmath::boundedFloat(right, kMaxGain), std::memory_order_relaxed);
 }
 
 void agc_limiter::calcAmp() {
@@ -105,7 +107,7 @@ void agc_limiter::setBandFrequency(float hz) {
 
 void agc_limiter::setParameter(int id, double value) {
     if (!std::isfinite(value)) return; // a broken value keeps the last good one
-    const float v = float(value);
+    const float v = effectmath::boundedFloat(value, kMaxGain);
     const float amp = amplification_.load(std::memory_order_relaxed);
     switch (id) {
     case 0:
@@ -115,22 +117,22 @@ void agc_limiter::setParameter(int id, double value) {
         setPanning(v);
         break;
     case 2:
-        ampLeft_.store(v * amp, std::memory_order_relaxed);
+        setPanning2(v * amp, ampRight_.load(std::memory_order_relaxed));
         break;
     case 3:
-        ampRight_.store(v * amp, std::memory_order_relaxed);
+        setPanning2(ampLeft_.load(std::memory_order_relaxed), v * amp);
         break;
     case 4:
         threshold_.store(v, std::memory_order_relaxed);
         break;
     case 5:
-        inputGain_.store(atLeast(value, kMinInputGain), std::memory_order_relaxed);
+        inputGain_.store(atLeast(v, kMinInputGain), std::memory_order_relaxed);
         break;
     case 6:
-        compAttack_.store(atLeast(value, kMinFrames), std::memory_order_relaxed);
+        compAttack_.store(atLeast(v, kMinFrames), std::memory_order_relaxed);
         break;
     case 7:
-        compRelease_.store(atLeast(value, kMinFrames), std::memory_order_relaxed);
+        compRelease_.store(atLeast(v, kMinFrames), std::memory_order_relaxed);
         break;
     case 8:
         forceNoClip_.store(value > 0.5, std::memory_order_relaxed);

@@ -1,0 +1,286 @@
+#include "audio/effects/EffectGroup.h"
+
+#include "audio/effects/EffectMath.h"
+#include "audio/effects/FilterSettle.h"
+
+#include <cmath>
+
+namespace {
+
+constexpr float kKnobTopHz = 17500.0f;  // filter knob frequency at either end of its travel
+constexpr double kKnobLowEnd = 0.45;    // knob positions up to here low-pass
+constexpr double kKnobHighStart = 0.55; // from here high-pass; flat between
+
+// Ids that have an on/off switch, and those whose switch reads back.
+bool hasSwitch(int effect) {
+    switch (effect) {
+    case EFFECT_STATISTICS:
+    case EFFECT_ANALYSER:
+    case EFFECT_LIMITER:
+    case EFFECT_EQ:
+    case EFFECT_ECHO:
+    case EFFECT_FLANGER:
+    case EFFECT_CLIP:
+    case EFFECT_GAPPER:
+    case EFFECT_REVERB:
+    case EFFECT_DC_BLOCKER:
+    case EFFECT_FILTER:
+    case EFFECT_BITCRUSHER:
+        return true;
+    default:
+        return false;
+    }
+}
+
+float clip16(float x) {
+    return x < -32768.0f ? -32768.0f : x > 32767.0f ? 32767.0f : x;
+}
+
+// A fresh section with another one's targets, for response measurements.
+void copyTargets(const dsp::filter& from, dsp::filter& to, int type, float slope) {
+    to.setType(type);
+    to.setFrequency(from.getFrequency());
+    to.setGain(from.getGain());
+    to.setBandwidth(float(from.getParameter(3)));
+    to.setSlope(slope);
+}
+
+} // namespace
+
+EffectGroup::EffectGroup(float sampleRate)
+    : rate_(sampleRate), eq_(sampleRate), lowPass_(sampleRate), highPass_(sampleRate), limiter_(sampleRate),
+      flanger_(sampleRate), echo_(sampleRate), reverb_(44100, 200.0f) {
+    for (auto& s : on_)
+        s.store(false, std::memory_order_relaxed);
+    on_[EFFECT_STATISTICS].store(true, std::memory_order_relaxed);
+    on_[EFFECT_LIMITER].store(true, std::memory_order_relaxed);
+    on_[EFFECT_DC_BLOCKER].store(true, std::memory_order_relaxed);
+
+    for (dsp::filter* f : {&lowPass_, &highPass_}) {
+        f->setType(f == &lowPass_ ? dsp::filter::LowPass : dsp::filter::HighPass);
+        f->setFrequency(0);
+        f->setGain(0);
+        f->setBandwidth(1.0f);
+    }
+}
+
+EffectGroup::~EffectGroup() = default;
+
+void EffectGroup::setSamplerate(double rate) {
+    if (!(rate > 0) || !std::isfinite(rate)) return;
+    rate_.store(float(rate), std::memory_order_relaxed);
+    eq_.setSamplerate(rate);
+    echo_.setSamplerate(rate);
+    // The knob's frequencies are in Hz: its sections follow the rate too.
+    lowPass_.setSamplerate(float(rate));
+    highPass_.setSamplerate(float(rate));
+}
+
+void EffectGroup::setEffectState(int effect, int state) {
+    if (hasSwitch(effect)) on_[effect].store(state == 1, std::memory_order_relaxed);
+}
+
+int EffectGroup::getEffectState(int effect) const {
+    if (effect == EFFECT_REVERB || !hasSwitch(effect)) return 0;
+    return on(effect) ? 1 : 0;
+}
+
+void EffectGroup::setKnob(double position) {
+    knob_.store(position, std::memory_order_relaxed);
+    if (position <= kKnobLowEnd) {
+        const double x = position / kKnobLowEnd;
+        lowPass_.setGain(-1.0f);
+        lowPass_.setFrequency(float(x * x * x * kKnobTopHz));
+        highPass_.setGain(0.0f);
+    } else if (position >= kKnobHighStart) {
+        const double x = (position - kKnobHighStart) / (1.0 - kKnobHighStart);
+        highPass_.setGain(-1.0f);
+        highPass_.setFrequency(float(x * x * x * kKnobTopHz));
+        lowPass_.setGain(0.0f);
+    } else {
+        lowPass_.setGain(0.0f);
+        highPass_.setGain(0.0f);
+    }
+}
+
+// Effect 18's bands map onto the equaliser's low, mid and high gains; a kill sends a full cut instead.
+void EffectGroup::sendEqGain(int band) {
+    static constexpr int kEqGain[3] = {0, 1, 3};
+    const bool killed = kill_[band].load(std::memory_order_relaxed);
+    eq_.setParameter(kEqGain[band], killed ? -1.0 : eqGain_[band].load(std::memory_order_relaxed));
+}
+
+void EffectGroup::setParameter(int effect, int parameter, double value, int) {
+    if (!std::isfinite(value)) return; // a broken value keeps the last good one
+    switch (effect) {
+    case EFFECT_STATISTICS:
+        statistics_.setParameter(parameter, value);
+        break;
+    case EFFECT_LIMITER:
+        limiter_.setParameter(parameter, value);
+        break;
+    case EFFECT_EQ:
+        eq_.setParameter(parameter, value);
+        break;
+    case EFFECT_ECHO:
+        echo_.setParameter(parameter, value);
+        break;
+    case EFFECT_FLANGER:
+        flanger_.setParameter(parameter, value);
+        break;
+    case EFFECT_GAPPER:
+        gapper_.setParameter(parameter, value);
+        break;
+    case EFFECT_BITCRUSHER:
+        crusher_.setParameter(parameter, value);
+        break;
+    case EFFECT_FILTER:
+        if (parameter == 100) {
+            setKnob(value);
+            break;
+        }
+        lowPass_.setParameter(parameter, value);
+        highPass_.setParameter(parameter, value);
+        if (parameter == 2) knobSlope_.store(float(value), std::memory_order_relaxed);
+        if (parameter == 4 && value >= 0 && value <= 6) knobType_.store(int(value), std::memory_order_relaxed);
+        break;
+    case EFFECT_EQ_KILLS: {
+        if (parameter < 0 || parameter > 8) break;
+        const int band = parameter / 3;
+        switch (parameter % 3) {
+        case 0:
+            eqGain_[band].store(value, std::memory_order_relaxed);
+            sendEqGain(band);
+            break;
+        case 1:
+            eq_.setParameter(band == 2 ? 7 : 4 + band, value);
+            break;
+        case 2:
+            kill_[band].store(value > 0.5, std::memory_order_relaxed);
+            sendEqGain(band);
+            break;
+        }
+        break;
+    }
+    case EFFECT_TEMPO:
+        tempo_.store(value, std::memory_order_relaxed);
+        restartCounter_.store(true, std::memory_order_release);
+        break;
+    default:
+        break;
+    }
+}
+
+double EffectGroup::getParameter(int effect, int parameter, int) {
+    switch (effect) {
+    case EFFECT_STATISTICS:
+        return statistics_.getParameter(parameter);
+    case EFFECT_LIMITER:
+        return limiter_.getParameter(parameter);
+    case EFFECT_EQ:
+        return eq_.getParameter(parameter);
+    case EFFECT_ECHO:
+        return echo_.getParameter(parameter);
+    case EFFECT_FLANGER:
+        return flanger_.getParameter(parameter);
+    case EFFECT_GAPPER:
+        return gapper_.getParameter(parameter);
+    case EFFECT_BITCRUSHER:
+        return crusher_.getParameter(parameter);
+    case EFFECT_FILTER: {
+        const double knob = knob_.load(std::memory_order_relaxed);
+        if (parameter == 100) return knob;
+        return (knob <= kKnobLowEnd ? lowPass_ : highPass_).getParameter(parameter);
+    }
+    case EFFECT_EQ_KILLS: {
+        if (parameter < 0 || parameter > 8) return 0.0;
+        const int band = parameter / 3;
+        switch (parameter % 3) {
+        case 0:
+            return eqGain_[band].load(std::memory_order_relaxed);
+        case 1:
+            return eq_.getParameter(band == 2 ? 7 : 4 + band);
+        default:
+            return kill_[band].load(std::memory_order_relaxed) ? 1.0 : 0.0;
+        }
+    }
+    case EFFECT_TEMPO:
+        return tempo_.load(std::memory_order_relaxed);
+    default:
+        return 0.0;
+    }
+}
+
+void EffectGroup::process(float* left, float* right) {
+    if (frameCounter_ < kTempoFrames) ++frameCounter_;
+    if (restartCounter_.load(std::memory_order_relaxed) && restartCounter_.exchange(false, std::memory_order_acquire))
+        frameCounter_ = 0;
+
+    if (on(EFFECT_STATISTICS)) statistics_.processBefore(*left, *right);
+    if (on(EFFECT_FILTER)) {
+        lowPass_.process(left, right);
+        highPass_.process(left, right);
+    }
+    if (on(EFFECT_BITCRUSHER)) crusher_.process(left, right);
+    if (on(EFFECT_ECHO)) echo_.process(left, right);
+    if (on(EFFECT_EQ)) eq_.process(left, right);
+    if (on(EFFECT_FLANGER)) flanger_.process(left, right);
+    if (on(EFFECT_GAPPER)) gapper_.process(left, right);
+    if (on(EFFECT_REVERB)) reverb_.process(left, right);
+    if (on(EFFECT_DC_BLOCKER) && on(EFFECT_CLIP)) {
+        float* channel[2] = {left, right};
+        for (int c = 0; c < 2; ++c) {
+            dcState_[c] = effectmath::flushDenormal(dcState_[c]);
+            const float in = *channel[c];
+            *channel[c] = in - dcState_[c];
+            dcState_[c] += (in - dcState_[c]) * 0.001f;
+        }
+    }
+    if (on(EFFECT_LIMITER)) limiter_.process(left, right);
+    if (on(EFFECT_CLIP)) {
+        *left = clip16(*left);
+        *right = clip16(*right);
+    }
+    if (on(EFFECT_STATISTICS)) statistics_.process(*left, *right);
+}
+
+void EffectGroup::getImpulseResponse(float* out, int effect) {
+    const float rate = rate_.load(std::memory_order_relaxed);
+    const bool eq = on(EFFECT_EQ) && (effect == EFFECT_EQ || effect < 0);
+    const bool knob = on(EFFECT_FILTER) && (effect == EFFECT_FILTER || effect < 0);
+
+    // Fresh sections set to the live ones' targets: the live sections belong to the audio thread, and a
+    // fresh section's history is clear, so nothing of an earlier picture leaks into this one.
+    ThreeBandEQ eqCopy(rate);
+    dsp::filter low(rate), high(rate);
+    int settle = 0;
+    if (eq) {
+        eqCopy.copySettingsFrom(eq_);
+        settle = eqCopy.settleFrames();
+    }
+    if (knob) {
+        const int type = knobType_.load(std::memory_order_relaxed);
+        const float slope = knobSlope_.load(std::memory_order_relaxed);
+        copyTargets(lowPass_, low, type >= 0 ? type : int(dsp::filter::LowPass), slope);
+        copyTargets(highPass_, high, type >= 0 ? type : int(dsp::filter::HighPass), slope);
+        for (const dsp::filter* f : {&low, &high}) {
+            const int n = filterSettleFrames(*f, rate);
+            if (n > settle) settle = n;
+        }
+    }
+    auto run = [&](float x) {
+        if (eq) eqCopy.processResponse(&x);
+        if (knob) {
+            high.processChannel(2, &x);
+            low.processChannel(2, &x);
+        }
+        return x;
+    };
+    // Silence lets every section glide onto its targets without leaving anything in its history.
+    for (int i = 0; i < settle; ++i)
+        run(0.0f);
+    for (int i = 0; i < kResponseFrames; ++i)
+        response_[i] = run(i == kResponseFrames / 2 ? 32767.0f : 0.0f);
+    for (int k = 0; k < kResponseFrames / 2; ++k)
+        out[k] = 0.0f;
+}
