@@ -22,10 +22,6 @@ struct BuildArguments {
     std::string root;
 };
 
-std::string stripLast(const std::string& text) {
-    return text.empty() ? text : text.substr(0, text.size() - 1);
-}
-
 } // namespace
 
 // ---- Opening and closing ----------------------------------------------------------------------
@@ -233,7 +229,6 @@ TagCacheDirectory* TagCache::getFolder(const std::string& requestedPath, bool in
     std::string path = normalizePath(requestedPath, &dynamic);
     std::string key = registryKey(path);
     TagCacheDirectory* list = nullptr;
-    bool created = false;
     {
         std::lock_guard<std::mutex> guard(registryLock);
         auto at = std::lower_bound(registry.begin(), registry.end(), key,
@@ -243,19 +238,25 @@ TagCacheDirectory* TagCache::getFolder(const std::string& requestedPath, bool in
         if (at != registry.end() && at->first == key) {
             list = at->second;
         } else {
-            // A placeholder: it is registered now and loaded below, outside the registry lock. Its
-            // update lock is free (nobody else knows it yet) and held until it is initialised.
+            // A placeholder: registered now, initialised and loaded below, outside the registry lock.
             list = new TagCacheDirectory(path, database, this, lengthSwitch.load(std::memory_order_relaxed),
                                          TagCacheDirectory::Deferred());
-            list->updateLock.lock();
             registry.insert(at, std::make_pair(key, list));
+        }
+    }
+
+    // Whoever takes the new list's update lock first gives it its folders row and first load.
+    bool created = false;
+    if (!list->initialized.load(std::memory_order_acquire)) {
+        std::lock_guard<std::recursive_mutex> guard(list->updateLock);
+        if (!list->initialized.load(std::memory_order_relaxed)) {
+            list->init(path, inBackground, registerOnly);
+            list->initialized.store(true, std::memory_order_release);
             created = true;
         }
     }
 
     if (created) {
-        list->init(path, inBackground, registerOnly);
-        list->updateLock.unlock();
         if (isLeft(path, "search:")) evictOldSearches(list);
     } else {
         bool stale = dynamic && getLastChange() > list->getLastUpdate();
@@ -471,14 +472,15 @@ void TagCache::buildThreadRun(const std::string& rootPath) {
     while (!pending.empty() && !buildTagCacheNeedsToStop.load(std::memory_order_relaxed)) {
         std::string path = pending.front();
         pending.pop_front();
+        std::string folder = TagCacheDirectory::stripLast(path);
         struct stat info;
-        if (stat(stripLast(path).empty() ? "/" : stripLast(path).c_str(), &info) != 0) continue;
+        if (stat(folder.empty() ? "/" : folder.c_str(), &info) != 0) continue;
         if (!visited.insert(std::make_pair(info.st_dev, info.st_ino)).second) continue;
         count++;
         getFolder(path, true, false, false, false);
         std::vector<std::string> folders, files;
         std::vector<time_t> times;
-        TagCacheDirectory::readDirectory(stripLast(path), &folders, &files, &times);
+        TagCacheDirectory::readDirectory(folder, &folders, &files, &times);
         for (const std::string& name : folders)
             pending.push_back(path + name + "/");
     }

@@ -27,10 +27,6 @@ const size_t kStoreBatch = 64;
 // Files per frames query when records are built from the database.
 const size_t kFramesChunk = 400;
 
-std::string stripLast(const std::string& text) {
-    return text.empty() ? text : text.substr(0, text.size() - 1);
-}
-
 bool lessFolded(const std::string& a, const std::string& b) {
     std::string la = strtolower(a), lb = strtolower(b);
     return la != lb ? la < lb : a < b;
@@ -55,6 +51,7 @@ TagCacheDirectory::TagCacheDirectory(const std::string& listPath, SQLDatabase* d
     if (listPath.empty()) return;
     std::lock_guard<std::recursive_mutex> guard(updateLock);
     init(listPath, inBackground, registerOnly);
+    initialized.store(true, std::memory_order_release);
 }
 
 TagCacheDirectory::TagCacheDirectory(const std::string& listPath, SQLDatabase* db, TagCache* owner, bool lengths,

@@ -139,6 +139,10 @@ public:
     // False when the folder cannot be read (the lists are then empty).
     static bool readDirectory(const std::string& folder, std::vector<std::string>* folders,
                               std::vector<std::string>* files, std::vector<time_t>* times);
+    // The text without its last character: a folder path without its trailing "/".
+    static std::string stripLast(const std::string& text) {
+        return text.empty() ? text : text.substr(0, text.size() - 1);
+    }
     // Text of at most `maxBytes`, cut at a UTF-8 character boundary.
     static std::string cutUtf8(const std::string& text, size_t maxBytes);
 
@@ -200,6 +204,7 @@ private:
     std::atomic<bool> runByLoader{false};
     std::atomic<double> lastUpdate{0.0};
     std::atomic<bool> dirty{false};
+    std::atomic<bool> initialized{false}; // the folders row exists; set once by TagCache::getFolder
 
     mutable std::recursive_mutex dataLock;
     std::recursive_mutex updateLock;

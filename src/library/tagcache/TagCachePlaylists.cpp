@@ -18,10 +18,6 @@
 
 namespace {
 
-std::string stripLast(const std::string& text) {
-    return text.empty() ? text : text.substr(0, text.size() - 1);
-}
-
 // "?" matches one character and "*" any run, as the user types them.
 std::string likeWildcards(const std::string& text) {
     return strreplace(strreplace(text, "?", "_"), "*", "%");

@@ -1,0 +1,261 @@
+// The music library at scale: a first build of 10,000 files, a reload from the database, searches
+// and a grouped smart playlist over 50,000 files of 10 frames each, and the main thread's worst
+// getFolder latency while a large folder loads. Each has a reference measured in the same run:
+// reading the same tags without a database, a raw scan of the frames table, an idle getFolder.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+
+#include "foundation/modTools.h"
+#include "library/tagcache/TagCache.h"
+#include "library/tags/CID3v2Tag.h"
+
+namespace {
+
+const int kBuildFolders = 100, kBuildFilesPerFolder = 100; // 10,000 files
+const int kSearchFiles = 50000;
+
+const char* const kWords[] = {"love",  "night", "deep",  "house", "fire",  "dream", "city", "summer",
+                              "dance", "soul",  "light", "river", "storm", "gold",  "echo", "wave"};
+
+std::string tempRoot(const char* name) {
+    std::string root = std::string("/tmp/tarlume-bench-") + name + "-" + intToStr(int(getpid())) + "/";
+    std::string command = "rm -rf '" + root + "' && mkdir -p '" + root + "'";
+    if (std::system(command.c_str()) != 0) return root;
+    return root;
+}
+
+void removeTree(const std::string& root) {
+    std::string command = "rm -rf '" + root + "'";
+    if (std::system(command.c_str()) != 0) return;
+}
+
+void AppPathsMake(const std::string& folder);
+
+void touch(const std::string& path) {
+    FILE* f = fopen(path.c_str(), "wb");
+    if (f) fclose(f);
+}
+
+// 100 folders of 100 empty files named "Artist - Title.mp3": the tags come from the names.
+const std::string& buildTree() {
+    static std::string root = [] {
+        std::string r = tempRoot("build");
+        for (int f = 0; f < kBuildFolders; f++) {
+            std::string folder = r + "lib/folder" + intToStr(f) + "/";
+            AppPathsMake(folder);
+            for (int i = 0; i < kBuildFilesPerFolder; i++)
+                touch(folder + "Artist " + intToStr(i % 50) + " - " + kWords[i % 16] + " " + intToStr(f * 100 + i) +
+                      ".mp3");
+        }
+        return r;
+    }();
+    return root;
+}
+
+void AppPathsMake(const std::string& folder) {
+    std::string command = "mkdir -p '" + folder + "'";
+    if (std::system(command.c_str()) != 0) return;
+}
+
+// 50,000 empty files and their cache rows written straight into a database: 10 frames each.
+const std::string& searchLibrary() {
+    static std::string root = [] {
+        std::string r = tempRoot("search");
+        std::string db = r + "tagcache.db";
+        { TagCache create(db); }
+        SQLDatabase d(db);
+        d.beginTransaction();
+        for (int f = 0; f < kSearchFiles / 1000; f++) {
+            std::string folder = r + "lib/f" + intToStr(f) + "/";
+            AppPathsMake(folder);
+            std::string folderID =
+                d.getOneResult("INSERT INTO folders (name, path, parent) VALUES (?, ?, -1) RETURNING ID",
+                               SQLParams{"f" + intToStr(f), folder});
+            for (int i = 0; i < 1000; i++) {
+                int n = f * 1000 + i;
+                std::string path = folder + intToStr(n) + ".mp3";
+                touch(path);
+                std::string modified = timetToStr(long(getFileModifiedTime(path)));
+                std::string id = d.getOneResult("INSERT INTO files (name, folder, type, modifieddate, creationdate) "
+                                                "VALUES (?, ?, 1, ?, ?) RETURNING ID",
+                                                SQLParams{path, folderID, modified, modified});
+                const std::pair<const char*, std::string> frames[] = {
+                    {"TIT2", std::string(kWords[n % 16]) + " " + kWords[(n / 16) % 16] + " " + intToStr(n)},
+                    {"TPE1", "Artist " + intToStr(n % 997)},
+                    {"TALB", std::string("Album ") + kWords[(n / 7) % 16]},
+                    {"TCON", std::string("Genre ") + intToStr(n % 23)},
+                    {"TBPM", intToStr(90 + n % 60)},
+                    {"TYER", intToStr(1980 + n % 40)},
+                    {"COMM", std::string("comment ") + kWords[(n / 3) % 16]},
+                    {"TKEY", intToStr(n % 12) + "A"},
+                    {"TLEN", intToStr(180000 + n % 120000)},
+                    {"TPUB", "Label " + intToStr(n % 101)}};
+                for (const auto& frame : frames)
+                    d.executeQuery("INSERT INTO frames (file, name, value, incomplete) VALUES (?, ?, ?, 0)",
+                                   SQLParams{id, frame.first, frame.second});
+            }
+        }
+        d.commitTransaction();
+        return r;
+    }();
+    return root;
+}
+
+void BM_FirstBuild10k(benchmark::State& state) {
+    const std::string& root = buildTree();
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::remove((root + "tagcache.db").c_str());
+        std::remove((root + "tagcache.db-wal").c_str());
+        std::remove((root + "tagcache.db-shm").c_str());
+        state.ResumeTiming();
+        TagCache cache(root + "tagcache.db");
+        cache.buildTagCache(root + "lib");
+        cache.waitUntilIdle(600000);
+    }
+    state.SetItemsProcessed(state.iterations() * kBuildFolders * kBuildFilesPerFolder);
+}
+BENCHMARK(BM_FirstBuild10k)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
+
+// Reference: the same folders listed and the same tags read, without a database.
+void BM_Reference_ReadTagsWithoutDatabase10k(benchmark::State& state) {
+    const std::string& root = buildTree();
+    for (auto _ : state) {
+        for (int f = 0; f < kBuildFolders; f++) {
+            std::string folder = root + "lib/folder" + intToStr(f);
+            std::vector<std::string> folders, files;
+            std::vector<time_t> times;
+            TagCacheDirectory::readDirectory(folder, &folders, &files, &times);
+            for (const std::string& name : files) {
+                CID3v2Tag record;
+                record.readFromFile(folder + "/" + name);
+                benchmark::DoNotOptimize(record.getNbFrames());
+            }
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * kBuildFolders * kBuildFilesPerFolder);
+}
+BENCHMARK(BM_Reference_ReadTagsWithoutDatabase10k)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
+
+void BM_ReloadFromDatabase10k(benchmark::State& state) {
+    const std::string& root = buildTree();
+    if (!FileExist(root + "tagcache.db")) {
+        TagCache cache(root + "tagcache.db");
+        cache.buildTagCache(root + "lib");
+        cache.waitUntilIdle(600000);
+    }
+    for (auto _ : state) {
+        TagCache cache(root + "tagcache.db");
+        for (int f = 0; f < kBuildFolders; f++)
+            benchmark::DoNotOptimize(
+                cache.getFolder(root + "lib/folder" + intToStr(f), false, true, false, false)->getNbTags());
+    }
+    state.SetItemsProcessed(state.iterations() * kBuildFolders * kBuildFilesPerFolder);
+}
+BENCHMARK(BM_ReloadFromDatabase10k)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+void runSearch(benchmark::State& state, const std::string& text) {
+    TagCache cache(searchLibrary() + "tagcache.db");
+    size_t found = 0;
+    for (auto _ : state)
+        found = size_t(cache.getFolder("search:" + text, false, true, true, false)->getNbTags());
+    state.counters["tracks_found"] = double(found);
+}
+
+void BM_Search1Word50k(benchmark::State& state) {
+    runSearch(state, "storm");
+}
+BENCHMARK(BM_Search1Word50k)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_Search3Words50k(benchmark::State& state) {
+    runSearch(state, "storm river 7");
+}
+BENCHMARK(BM_Search3Words50k)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Reference: SQLite alone scanning every frame for one word.
+void BM_Reference_RawFrameScan50k(benchmark::State& state) {
+    SQLDatabase d(searchLibrary() + "tagcache.db");
+    for (auto _ : state)
+        benchmark::DoNotOptimize(d.getOneResult("SELECT count(*) FROM frames WHERE value LIKE '%storm%'"));
+}
+BENCHMARK(BM_Reference_RawFrameScan50k)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_SmartPlaylistWithGroup50k(benchmark::State& state) {
+    const std::string& root = searchLibrary();
+    std::string spl = root + "club.spl";
+    FILE* f = fopen(spl.c_str(), "wb");
+    fputs("bpm > 140\ngroup by genre\n", f);
+    fclose(f);
+    TagCache cache(root + "tagcache.db");
+    size_t groups = 0, tracks = 0;
+    for (auto _ : state) {
+        TagCacheDirectory* list = cache.getFolder(spl, false, true, true, false);
+        groups = size_t(list->getNbFolders());
+        tracks = size_t(list->getNbTags());
+        cache.getFolder(spl + "/Genre 7/", false, true, true, false);
+    }
+    state.counters["groups"] = double(groups);
+    state.counters["tracks"] = double(tracks);
+}
+BENCHMARK(BM_SmartPlaylistWithGroup50k)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The main thread asks for lists, as the user interface does every frame, while the loading thread
+// fills a folder of 10,000 new files; the figure is the worst single getFolder call.
+void getFolderLatency(benchmark::State& state, bool loading) {
+    std::string root = tempRoot(loading ? "latency" : "idle");
+    std::string big = root + "big/";
+    AppPathsMake(big);
+    for (int i = 0; i < 10000; i++)
+        touch(big + "Artist - Track " + intToStr(i) + ".mp3");
+    for (int i = 0; i < 20; i++)
+        AppPathsMake(root + "small" + intToStr(i));
+    for (int i = 0; i < 20; i++)
+        touch(root + "small" + intToStr(i) + "/Artist - Song.mp3");
+    double worst = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::remove((root + "tagcache.db").c_str());
+        TagCache cache(root + "tagcache.db");
+        if (loading) {
+            cache.getFolder(big, true, true, false, false);
+        } else {
+            // Everything registered and loaded: the same calls with nothing loading.
+            for (int i = 0; i < 20; i++)
+                cache.getFolder(root + "small" + intToStr(i), false, true, false, false);
+            cache.getFolder(big, false, true, false, false);
+        }
+        state.ResumeTiming();
+        int calls = 0;
+        while ((loading ? cache.isBusy() : calls < 650)) {
+            double start = timeGetExactTime();
+            cache.getFolder(root + "small" + intToStr(calls % 20), true, calls % 40 == 0, false, false);
+            cache.getFolder(big, true, false, false, false);
+            worst = std::max(worst, timeGetExactTime() - start);
+            calls++;
+            usleep(1000);
+        }
+        state.counters["calls"] = calls;
+    }
+    state.counters["worst_ms"] = worst;
+    removeTree(root);
+}
+
+void BM_GetFolderWorstLatencyDuringLoad(benchmark::State& state) {
+    getFolderLatency(state, true);
+}
+BENCHMARK(BM_GetFolderWorstLatencyDuringLoad)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+
+void BM_Reference_GetFolderWorstLatencyIdle(benchmark::State& state) {
+    getFolderLatency(state, false);
+}
+BENCHMARK(BM_Reference_GetFolderWorstLatencyIdle)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+
+} // namespace
