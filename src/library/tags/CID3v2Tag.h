@@ -122,6 +122,8 @@ public:
     static constexpr size_t kMaxETCOBytes = 1 + 5 * 13107;
 
 private:
+    // Stores the path, opens the file and runs one of the source readers on it; false when it can't be opened.
+    bool readPath(const std::string& filePath, bool (CID3v2Tag::*reader)(ByteSource&));
     CID3Frame* findFrame(const std::string& id, int n = 0) const;
     void removeFrameAt(size_t index);
     void readID3v1Fields(const uint8_t* tag);

@@ -134,10 +134,14 @@ bool CID3v2Tag::readFromFile(const std::string& path) {
     return true;
 }
 
-bool CID3v2Tag::readFromID3v2(const std::string& filePath) {
+bool CID3v2Tag::readPath(const std::string& filePath, bool (CID3v2Tag::*reader)(ByteSource&)) {
     path = filePath;
     FileByteSource source(filePath);
-    return source.isOpen() && readFromID3v2(source);
+    return source.isOpen() && (this->*reader)(source);
+}
+
+bool CID3v2Tag::readFromID3v2(const std::string& filePath) {
+    return readPath(filePath, &CID3v2Tag::readFromID3v2);
 }
 
 bool CID3v2Tag::readFromID3v2(ByteSource& source) {
@@ -187,9 +191,7 @@ bool CID3v2Tag::readFromID3v2(ByteSource& source) {
 }
 
 bool CID3v2Tag::readFromID3v1(const std::string& filePath) {
-    path = filePath;
-    FileByteSource source(filePath);
-    return source.isOpen() && readFromID3v1(source);
+    return readPath(filePath, &CID3v2Tag::readFromID3v1);
 }
 
 bool CID3v2Tag::readFromID3v1(ByteSource& source) {

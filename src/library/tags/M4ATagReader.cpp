@@ -45,9 +45,7 @@ std::string itemData(Span itemList, const char* name, uint32_t* type = nullptr) 
 } // namespace
 
 bool CID3v2Tag::readFromM4ATag(const std::string& filePath) {
-    path = filePath;
-    FileByteSource source(filePath);
-    return source.isOpen() && readFromM4ATag(source);
+    return readPath(filePath, &CID3v2Tag::readFromM4ATag);
 }
 
 bool CID3v2Tag::readFromM4ATag(ByteSource& source) {

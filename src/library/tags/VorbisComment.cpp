@@ -217,9 +217,7 @@ void vorbis_SetID3v2Tags(CID3v2Tag& tag, const tVorbisCommentPacket& packet) {
 }
 
 bool CID3v2Tag::readFromOggTag(const std::string& filePath) {
-    path = filePath;
-    FileByteSource source(filePath);
-    return source.isOpen() && readFromOggTag(source);
+    return readPath(filePath, &CID3v2Tag::readFromOggTag);
 }
 
 bool CID3v2Tag::readFromOggTag(ByteSource& source) {
@@ -247,9 +245,7 @@ bool CID3v2Tag::readFromOggTag(ByteSource& source) {
 }
 
 bool CID3v2Tag::readFromFLACTag(const std::string& filePath) {
-    path = filePath;
-    FileByteSource source(filePath);
-    return source.isOpen() && readFromFLACTag(source);
+    return readPath(filePath, &CID3v2Tag::readFromFLACTag);
 }
 
 bool CID3v2Tag::readFromFLACTag(ByteSource& source) {

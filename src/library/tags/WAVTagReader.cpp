@@ -20,9 +20,7 @@ const char* infoTarget(const std::string& id) {
 } // namespace
 
 bool CID3v2Tag::readFromWAV(const std::string& filePath) {
-    path = filePath;
-    FileByteSource source(filePath);
-    return source.isOpen() && readFromWAV(source);
+    return readPath(filePath, &CID3v2Tag::readFromWAV);
 }
 
 bool CID3v2Tag::readFromWAV(ByteSource& source) {

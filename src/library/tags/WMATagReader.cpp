@@ -93,9 +93,7 @@ const char* attributeTarget(const std::string& lowerName) {
 } // namespace
 
 bool CID3v2Tag::readFromWMA(std::string filePath) {
-    path = filePath;
-    FileByteSource source(filePath);
-    return source.isOpen() && readFromWMA(source);
+    return readPath(filePath, &CID3v2Tag::readFromWMA);
 }
 
 bool CID3v2Tag::readFromWMA(ByteSource& source) {
