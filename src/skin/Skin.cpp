@@ -1,6 +1,6 @@
 #include "skin/Skin.h"
 
-#include "foundation/CPicture.h"
+#include "foundation/Picture.h"
 #include "foundation/modTools.h"
 #include "skin/SkinFont.h"
 #include "skin/SkinImageRef.h"
@@ -90,13 +90,15 @@ std::string Skin::expandIncludes(std::string text) {
         std::string content = FileExist(folder + name) ? readContents(folder + name) : std::string();
         std::string element = "<include>" + strtolower(include) + "</include>";
         size_t at = lower.find(element);
+        size_t from = end;
         if (at != std::string::npos) {
             if (text.size() - element.size() + content.size() > maxSkinTextSize) content.clear();
             text.replace(at, element.size(), content);
             // Lower-case only the spliced part, not the whole text again.
             lower.replace(at, element.size(), strtolower(content));
+            // Text shorter than its element (a missing file) must not hide the includes after it.
+            from = std::min(from, at + content.size());
         }
-        size_t from = end;
         end = std::string::npos;
         include = getXMLElementCIFast(text, lower, "include", from, &end);
     }
@@ -143,11 +145,11 @@ void Skin::readSections(std::string& text) {
         songColors.emplace_back(new SkinColor(&color));
 }
 
-void Skin::queueWindows(std::string& text) {
+void Skin::queueWindows(std::string& text, std::deque<QueuedWindow> (&queues)[nbCores]) {
     std::string lower = strtolower(text);
     int next = 0, sequence = 0;
     auto queue = [&](std::string definition, const std::string& forcedName) {
-        windowQueue[next].push_back(QueuedWindow{std::move(definition), forcedName, sequence++});
+        queues[next].push_back(QueuedWindow{std::move(definition), forcedName, sequence++});
         next = (next + 1) % nbCores;
     };
     size_t end = std::string::npos;
@@ -278,7 +280,7 @@ void Skin::loadSkin(const std::string& path) {
     std::string lower = strtolower(text);
     size_t playlistEnd = std::string::npos;
     std::string playlistDefinition = getXMLElementCIFast(text, lower, "playlist", 0, &playlistEnd);
-    queueWindows(text);
+    queueWindows(text, windowQueue);
     int sequence = static_cast<int>(windowQueue[0].size() + windowQueue[1].size());
     text.clear();
     lower.clear();

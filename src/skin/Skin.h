@@ -81,6 +81,17 @@ public:
     void fixPlaylist();
     void loadWindowThread(int index);
 
+    // A window definition waiting for a worker: the name forced on it (empty: its own "name"
+    // element) and its place in the skin file.
+    struct QueuedWindow {
+        std::string definition;
+        std::string forcedName;
+        int sequence = 0;
+    };
+    // Hands the skin text's window definitions to the worker queues in turn ("playerwindow",
+    // "main", "fxwindow", then every "window").
+    static void queueWindows(std::string& text, std::deque<QueuedWindow> (&queues)[nbCores]);
+
     // Settings text escaping: "<", ">" and "&" as entities, so stored values cannot close or open
     // elements of the settings file. Text without them is unchanged.
     static std::string escapeText(const std::string& text);
@@ -115,11 +126,6 @@ public:
     CRITICAL_SECTION cs_windowCreation;
 
 private:
-    struct QueuedWindow {
-        std::string definition;
-        std::string forcedName;
-        int sequence = 0;
-    };
     std::deque<QueuedWindow> windowQueue[nbCores];
     // Worker threads still running; the loader waits for 0.
     int runningWorkers = 0;
@@ -130,7 +136,6 @@ private:
 
     std::string expandIncludes(std::string text);
     void readSections(std::string& text);
-    void queueWindows(std::string& text);
     void startWorker(int index);
     void appendWindow(SkinWindow* window);
     void showAtStart();

@@ -1,6 +1,7 @@
 #include "skin/SkinInterface.h"
 
 #include "foundation/modTools.h"
+#include "platform/GLPrimitives.h"
 #include "skin/Skin.h"
 #include "skin/SkinObject.h"
 #include "skin/SkinTab.h"
@@ -88,7 +89,7 @@ void eraseLastCharacter(std::string& text) {
 
 } // namespace
 
-SkinInterface::SkinInterface() { startTime = timeGetExactTime(); }
+SkinInterface::SkinInterface() : gl(GLPrimitives::immediate()) { startTime = timeGetExactTime(); }
 
 SkinInterface::~SkinInterface() = default;
 

@@ -9,7 +9,9 @@
 #include <utility>
 #include <vector>
 
+class BitmapContext;
 class CPicture;
+class GLPrimitives;
 class Skin;
 class SkinFont;
 class SkinImageRef;
@@ -17,7 +19,6 @@ class SkinListBox;
 class SkinListItem;
 class SkinObject;
 class SkinWindow;
-class TextTarget;
 
 // Object kinds, from the "type" element.
 enum enSkinObjectType {
@@ -140,6 +141,46 @@ public:
     virtual void handleItemDragStart(SkinObject* object, SkinListItem* row);
     virtual void handleItemDelete(SkinObject* object, SkinListItem* row, bool* veto);
 
+    // ---- Drawing (main thread, with the GL context current) --------------------------------------
+    // `target` is the picture of the window layer being drawn; coordinates are its pixels, origin
+    // top left. Colours are 0x00BBGGRR. Transparency 0 paints fully.
+
+    virtual void drawObject(void* target, SkinObject* object, int layer, SkinWindow* window);
+    virtual void bitblt(void* target, int x, int y, int w, int h, void* src, int srcX, int srcY);
+    virtual void fillRectangle(void* target, int x1, int y1, int x2, int y2, unsigned int color);
+    virtual void fillRectangleBegin(void* target, bool blend);
+    virtual void fillRectangleEnd(void* target, bool blend);
+    // transparency 0..255: 255 leaves what is below unchanged.
+    virtual void fillTransparent(void* target, int x1, int y1, int x2, int y2, unsigned int color,
+                                 int transparency);
+    // transparency 0.0 opaque .. 1.0 invisible.
+    virtual void drawLine(void* target, int x1, int y1, int x2, int y2, float width, unsigned int color,
+                          float transparency);
+    virtual void drawLineBegin(void* target, float width);
+    virtual void drawLineEnd(void* target);
+    virtual void drawObjectText(void* target, SkinObject* object, int deck, int layer);
+    virtual void drawObjectButton(void* target, SkinObject* object, int deck, int layer, SkinWindow* window);
+    virtual void drawObjectSlider(void* target, SkinObject* object, int deck, int layer);
+    // A negative `relative` makes the knob read its own value.
+    virtual void drawObjectKnob(void* target, SkinObject* object, int deck, int layer, double relative);
+    // Draws a text into the object's rectangle through the layer's rendered-text cache.
+    virtual void drawText(void* target, std::string* text, SkinObject* object, int layer, unsigned int color,
+                          SkinFont* font);
+    // Renders a text straight into a picture; `y` is the distance of the text's top from the
+    // picture's top. `context` may be null.
+    virtual void drawTextOnPic(CPicture* picture, std::string* text, float x, float y, float w, float h,
+                               unsigned int color, SkinFont* font, BitmapContext* context, TEXTDRAWMODES mode,
+                               TEXTALIGNMENTMODES align);
+    // Ink extent: width = right edge + 1, height = the ink's depth below the baseline (swapped for
+    // an angled font). Unchanged for empty or undrawable text.
+    virtual void getTextSize(CPicture* picture, std::string* text, float* width, float* height, SkinFont* font);
+    virtual void drawLed(void* target, SkinImageRef* led, float x, float y, bool lit, bool show);
+
+    // The OpenGL calls of quads and lines (tests record them).
+    GLPrimitives* gl = nullptr;
+    // Widest picture a scrolling text is rendered into (pixels).
+    static constexpr int maxScrollTextWidth = 8192;
+
     // Clocks, overridable so tests can drive time: milliseconds of timeGetExactTime, and the
     // wall clock for the time of day.
     virtual double getTime();
@@ -189,4 +230,13 @@ protected:
     // Fills the "_popupwindow" list with one row per menu item; gives the list's size.
     void fillPopupList(const std::vector<std::pair<std::string, std::string>>& items, int deck, float* width,
                        float* height);
+    void drawListBox(void* target, SkinObject* object, int deck);
+
+    // Draws the whole referenced area of an object picture at the object's top left (`width`
+    // replaces the picture's width when not negative).
+    void blitPicture(void* target, SkinObject* object, SkinImageRef* picture, float width = -1.0f);
+    void drawFrameStrip(void* target, SkinObject* object, bool pressed, bool value, bool hover);
+    void drawSliderBar(void* target, SkinObject* object, float v, int geometry, float startOffset);
+    void drawSliderThumb(void* target, SkinObject* object, SkinImageRef* thumb, float v);
+    void drawSliderLeds(void* target, SkinObject* object, float v);
 };

@@ -39,3 +39,7 @@ void SkinInterface::fillPopupList(const std::vector<std::pair<std::string, std::
     SkinTab* tab = popup->tabGroups[0]->tabs[0].get();
     if (tab->getNbObjs() == 0 || !getListBox(tab->getObj(0))) return;
 }
+
+void SkinInterface::drawListBox(void*, SkinObject* object, int deck) {
+    if (!listBoxOf(object, deck)) return;
+}

@@ -1,6 +1,6 @@
 #include "skin/SkinWindow.h"
 
-#include "foundation/CPicture.h"
+#include "foundation/Picture.h"
 #include "foundation/modTools.h"
 #include "skin/Skin.h"
 #include "skin/SkinFont.h"

@@ -1,0 +1,153 @@
+#include "platform/TextRenderer.h"
+
+#include "platform/FontRegistry.h"
+
+#include <cairo.h>
+#include <pango/pangocairo.h>
+#include <utf8.h>
+
+#include <cmath>
+#include <map>
+#include <tuple>
+
+namespace TextRenderer {
+
+namespace {
+
+// Windows-1252 bytes 0x80..0x9F; 0 marks the five bytes the code page leaves undefined.
+const unsigned short cp1252High[32] = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+
+// One Pango context for all text: its font map caches fonts, and Cairo caches their glyphs.
+PangoContext* context() {
+    static PangoContext* ctx = [] {
+        PangoFontMap* map = pango_cairo_font_map_new();
+        PangoContext* c = pango_font_map_create_context(map);
+        g_object_unref(map); // the context keeps it
+        cairo_font_options_t* options = cairo_font_options_create();
+        cairo_font_options_set_antialias(options, CAIRO_ANTIALIAS_GRAY);
+        cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_SLIGHT);
+        cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_ON);
+        pango_cairo_context_set_font_options(c, options);
+        cairo_font_options_destroy(options);
+        pango_cairo_context_set_resolution(c, 72.0);
+        return c;
+    }();
+    return ctx;
+}
+
+int clampSize(int size) { return size < 1 ? 1 : (size > 512 ? 512 : size); }
+
+PangoFontDescription* description(const Style& style) {
+    PangoFontDescription* desc = pango_font_description_new();
+    std::string family = FontRegistry::familyName(style.fontId);
+    if (!family.empty()) pango_font_description_set_family(desc, family.c_str());
+    pango_font_description_set_absolute_size(desc, clampSize(style.size) * PANGO_SCALE);
+    pango_font_description_set_weight(desc, style.bold ? PANGO_WEIGHT_BOLD : PANGO_WEIGHT_NORMAL);
+    return desc;
+}
+
+// A one-line layout of the text (line breaks are drawn, not followed).
+PangoLayout* makeLayout(const Style& style, const std::string& utf8) {
+    PangoLayout* layout = pango_layout_new(context());
+    PangoFontDescription* desc = description(style);
+    pango_layout_set_font_description(layout, desc);
+    pango_font_description_free(desc);
+    pango_layout_set_single_paragraph_mode(layout, TRUE);
+    // Text ends at a NUL byte, as a C string would.
+    size_t length = utf8.find('\0');
+    if (length == std::string::npos) length = utf8.size();
+    pango_layout_set_text(layout, utf8.data(), static_cast<int>(length));
+    return layout;
+}
+
+} // namespace
+
+bool decodeText(const std::string& bytes, std::string* utf8) {
+    if (utf8::is_valid(bytes.begin(), bytes.end())) {
+        *utf8 = bytes;
+        return true;
+    }
+    std::string out;
+    out.reserve(bytes.size() * 2);
+    for (unsigned char c : bytes) {
+        unsigned int codePoint = c;
+        if (c >= 0x80 && c < 0xA0) {
+            codePoint = cp1252High[c - 0x80];
+            if (codePoint == 0) return false;
+        }
+        utf8::append(static_cast<char32_t>(codePoint), std::back_inserter(out));
+    }
+    *utf8 = out;
+    return true;
+}
+
+int ascent(const Style& style) {
+    static std::map<std::tuple<unsigned int, int, bool>, int> cache;
+    auto key = std::make_tuple(style.fontId, clampSize(style.size), style.bold);
+    auto found = cache.find(key);
+    if (found != cache.end()) return found->second;
+    PangoFontDescription* desc = description(style);
+    PangoFontMetrics* metrics = pango_context_get_metrics(context(), desc, nullptr);
+    int value = static_cast<int>(std::lround(pango_font_metrics_get_ascent(metrics) / double(PANGO_SCALE)));
+    pango_font_metrics_unref(metrics);
+    pango_font_description_free(desc);
+    cache[key] = value;
+    return value;
+}
+
+double advance(const Style& style, const std::string& utf8) {
+    PangoLayout* layout = makeLayout(style, utf8);
+    PangoRectangle logical;
+    pango_layout_line_get_extents(pango_layout_get_line_readonly(layout, 0), nullptr, &logical);
+    g_object_unref(layout);
+    return logical.width / double(PANGO_SCALE);
+}
+
+bool measureInk(const Style& style, const std::string& utf8, InkBounds* bounds) {
+    if (utf8.empty()) return false;
+    PangoLayout* layout = makeLayout(style, utf8);
+    PangoRectangle ink;
+    pango_layout_line_get_pixel_extents(pango_layout_get_line_readonly(layout, 0), &ink, nullptr);
+    g_object_unref(layout);
+    if (ink.width <= 0 || ink.height <= 0) return false;
+    bounds->left = ink.x;
+    bounds->top = ink.y;
+    bounds->right = ink.x + ink.width;
+    bounds->bottom = ink.y + ink.height;
+    return true;
+}
+
+void draw(unsigned char* pixels, int width, int height, const Style& style, const std::string& utf8, double x,
+          double baselineY, double lineWidth, double flush, double angleDegrees, int red, int green, int blue) {
+    if (!pixels || width <= 0 || height <= 0 || utf8.empty()) return;
+    cairo_surface_t* surface =
+        cairo_image_surface_create_for_data(pixels, CAIRO_FORMAT_ARGB32, width, height, width * 4);
+    if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
+        cairo_surface_destroy(surface);
+        return;
+    }
+    cairo_t* cr = cairo_create(surface);
+    cairo_translate(cr, x, baselineY);
+    if (angleDegrees != 0) cairo_rotate(cr, -angleDegrees * M_PI / 180.0);
+    pango_cairo_update_context(cr, context());
+    PangoLayout* layout = makeLayout(style, utf8);
+    PangoLayoutLine* line = pango_layout_get_line_readonly(layout, 0);
+    PangoRectangle logical;
+    pango_layout_line_get_extents(line, nullptr, &logical);
+    double pen = (lineWidth - logical.width / double(PANGO_SCALE)) * flush;
+    cairo_set_source_rgb(cr, red / 255.0, green / 255.0, blue / 255.0);
+    cairo_move_to(cr, pen, 0);
+    pango_cairo_show_layout_line(cr, line);
+    g_object_unref(layout);
+    cairo_destroy(cr);
+    cairo_surface_flush(surface);
+    cairo_surface_destroy(surface);
+    // Measuring happens without a drawing context: restore the plain transformation.
+    PangoMatrix identity = PANGO_MATRIX_INIT;
+    pango_context_set_matrix(context(), &identity);
+}
+
+} // namespace TextRenderer

@@ -1,0 +1,5 @@
+#include "skin/SkinStateInfo.h"
+
+#include "foundation/Picture.h"
+
+SkinObjectStateInfo::~SkinObjectStateInfo() { delete picture; }
