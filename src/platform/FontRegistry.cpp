@@ -73,7 +73,9 @@ std::string familyName(unsigned int id) {
     return r.families[id - 1];
 }
 
-int lookupCount() { return registry().lookups; }
+int lookupCount() {
+    return registry().lookups;
+}
 
 void setMatcherForTests(std::function<std::string(const std::string&)> matcher) {
     registry().matcher = std::move(matcher);

@@ -37,15 +37,25 @@ void GLPrimitives::setLineSmooth(bool on) {
         glDisable(GL_LINE_SMOOTH);
 }
 
-void GLPrimitives::lineWidth(float width) { glLineWidth(width); }
+void GLPrimitives::lineWidth(float width) {
+    glLineWidth(width);
+}
 
-void GLPrimitives::begin(Primitive primitive) { glBegin(primitive == QUADS ? GL_QUADS : GL_LINES); }
+void GLPrimitives::begin(Primitive primitive) {
+    glBegin(primitive == QUADS ? GL_QUADS : GL_LINES);
+}
 
-void GLPrimitives::end() { glEnd(); }
+void GLPrimitives::end() {
+    glEnd();
+}
 
-void GLPrimitives::color(float r, float g, float b, float a) { glColor4f(r, g, b, a); }
+void GLPrimitives::color(float r, float g, float b, float a) {
+    glColor4f(r, g, b, a);
+}
 
-void GLPrimitives::vertex(float x, float y) { glVertex3f(x, y, 0.0f); }
+void GLPrimitives::vertex(float x, float y) {
+    glVertex3f(x, y, 0.0f);
+}
 
 GLPrimitives* GLPrimitives::immediate() {
     static GLPrimitives gl;

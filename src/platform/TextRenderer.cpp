@@ -15,10 +15,10 @@ namespace TextRenderer {
 namespace {
 
 // Windows-1252 bytes 0x80..0x9F; 0 marks the five bytes the code page leaves undefined.
-const unsigned short cp1252High[32] = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+const unsigned short cp1252High[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                       0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
+                                       0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                       0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
 
 // One Pango context for all text: its font map caches fonts, and Cairo caches their glyphs.
 PangoContext* context() {
@@ -38,7 +38,9 @@ PangoContext* context() {
     return ctx;
 }
 
-int clampSize(int size) { return size < 1 ? 1 : (size > 512 ? 512 : size); }
+int clampSize(int size) {
+    return size < 1 ? 1 : (size > 512 ? 512 : size);
+}
 
 PangoFontDescription* description(const Style& style) {
     PangoFontDescription* desc = pango_font_description_new();

@@ -75,7 +75,9 @@ Skin::~Skin() {
     pthread_mutex_destroy(&cs_windowCreation);
 }
 
-std::string Skin::readContents(const std::string& path) { return readFileContents(path); }
+std::string Skin::readContents(const std::string& path) {
+    return readFileContents(path);
+}
 
 // ---- Loading ------------------------------------------------------------------------------------
 
@@ -132,7 +134,8 @@ void Skin::readSections(std::string& text) {
 
     std::string fontsText = section("fonts");
     std::string fontsLower = strtolower(fontsText);
-    for (std::string& font : allElements(fontsText, fontsLower, "font")) fonts.emplace_back(new SkinFont(&font));
+    for (std::string& font : allElements(fontsText, fontsLower, "font"))
+        fonts.emplace_back(new SkinFont(&font));
 
     std::string colorsText = section("colors");
     std::string colorsLower = strtolower(colorsText);
@@ -161,7 +164,8 @@ void Skin::queueWindows(std::string& text, std::deque<QueuedWindow> (&queues)[nb
     end = std::string::npos;
     definition = getXMLElementCIFast(text, lower, "fxwindow", 0, &end);
     if (end != std::string::npos) queue(definition, "fx");
-    for (std::string& window : allElements(text, lower, "window")) queue(std::move(window), "");
+    for (std::string& window : allElements(text, lower, "window"))
+        queue(std::move(window), "");
 }
 
 void Skin::appendWindow(SkinWindow* window) {
@@ -197,9 +201,8 @@ void Skin::loadWindowThread(int index) {
         QueuedWindow entry = windowQueue[index].front();
         pthread_mutex_unlock(&cs_windowCreation);
 
-        SkinWindow* window = entry.forcedName.empty()
-                                 ? new SkinWindow(this, &entry.definition)
-                                 : new SkinWindow(this, &entry.definition, entry.forcedName);
+        SkinWindow* window = entry.forcedName.empty() ? new SkinWindow(this, &entry.definition)
+                                                      : new SkinWindow(this, &entry.definition, entry.forcedName);
         window->sequence = entry.sequence;
 
         pthread_mutex_lock(&cs_windowCreation);
@@ -223,10 +226,12 @@ void Skin::loadWindowThread(int index) {
 void Skin::showAtStart() {
     for (auto& window : windows) {
         std::string lower = strtolower(window->name);
-        if (lower == "main" || lower == "mixerwindow-1280" || lower == "playlist") window->layerStates[0]->visible = true;
+        if (lower == "main" || lower == "mixerwindow-1280" || lower == "playlist")
+            window->layerStates[0]->visible = true;
         if (lower == "player") {
             int shown = std::min(players, 4);
-            for (int layer = 0; layer < shown; ++layer) window->layerStates[layer]->visible = true;
+            for (int layer = 0; layer < shown; ++layer)
+                window->layerStates[layer]->visible = true;
         }
     }
 }
@@ -285,7 +290,8 @@ void Skin::loadSkin(const std::string& path) {
     text.clear();
     lower.clear();
 
-    for (int worker = 0; worker < nbCores - 1; ++worker) startWorker(worker);
+    for (int worker = 0; worker < nbCores - 1; ++worker)
+        startWorker(worker);
     if (playlistEnd != std::string::npos) {
         SkinWindow* playlist = new SkinWindow(this, &playlistDefinition, "playlist");
         playlist->sequence = sequence;
@@ -325,7 +331,8 @@ void Skin::loadSkin(const std::string& path) {
     showAtStart();
     fixPlaylist();
     for (size_t w = 0; w < windows.size(); ++w)
-        for (auto& group : windows[w]->tabGroups) group->setDefaultTab(true);
+        for (auto& group : windows[w]->tabGroups)
+            group->setDefaultTab(true);
     for (const char* startup : {"startup.djscript", "startup.tlmscript"})
         if (SkinScript* script = getScript(startup)) script->executeScript(false, 0, false, 0.0, 0);
     loaded = true;
@@ -336,7 +343,8 @@ void Skin::closeSkin() {
     if (!loaded) return;
     windows.clear();
     focusedWindow = nullptr;
-    for (CPicture* picture : pictures) delete picture;
+    for (CPicture* picture : pictures)
+        delete picture;
     pictures.clear();
     picturePaths.clear();
     backgroundPicture = nullptr;
@@ -461,7 +469,8 @@ SkinFont* Skin::getFontHandle(const std::string& name) {
 void Skin::readGenreColors(const std::string& path) {
     std::string text = readContents(path);
     std::string lower = strtolower(text);
-    for (std::string& genre : allElements(text, lower, "genre")) genreColors.emplace_back(new SkinColor(&genre));
+    for (std::string& genre : allElements(text, lower, "genre"))
+        genreColors.emplace_back(new SkinColor(&genre));
 }
 
 // ---- Scripts and triggers -----------------------------------------------------------------------
@@ -501,7 +510,9 @@ void Skin::stopScript(const std::string& name, int deck) {
     }
 }
 
-void Skin::addTrigger(SkinScriptTrigger* trigger) { triggers.emplace_back(trigger); }
+void Skin::addTrigger(SkinScriptTrigger* trigger) {
+    triggers.emplace_back(trigger);
+}
 
 void Skin::removeTrigger(const std::string& name) {
     // While triggers are polled, the trigger being polled may be the one removed (its own
@@ -517,7 +528,9 @@ void Skin::sweepTriggers() {
                    triggers.end());
 }
 
-int Skin::getNbTriggers() const { return static_cast<int>(triggers.size()); }
+int Skin::getNbTriggers() const {
+    return static_cast<int>(triggers.size());
+}
 
 SkinScriptTrigger* Skin::getTrigger(int i) const {
     return i >= 0 && i < getNbTriggers() ? triggers[static_cast<size_t>(i)].get() : nullptr;
@@ -530,9 +543,8 @@ void Skin::handleTriggers() {
         SkinScript* script = scripts[i].get();
         for (int deck = 0; deck < 4; ++deck) {
             if (script->startCount[deck] > 0 && script->resumeTime[deck] > 0 && now > script->resumeTime[deck])
-                script->executeScript(script->savedRelease[deck], script->savedDeck[deck],
-                                      script->savedValueCall[deck], script->savedValue[deck],
-                                      script->resumeLine[deck]);
+                script->executeScript(script->savedRelease[deck], script->savedDeck[deck], script->savedValueCall[deck],
+                                      script->savedValue[deck], script->resumeLine[deck]);
         }
     }
     ++pollingTriggers;

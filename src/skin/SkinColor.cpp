@@ -3,7 +3,9 @@
 #include "foundation/modTools.h"
 
 namespace {
-unsigned int channel(int v) { return static_cast<unsigned int>(v < 0 ? 0 : (v > 255 ? 255 : v)); }
+unsigned int channel(int v) {
+    return static_cast<unsigned int>(v < 0 ? 0 : (v > 255 ? 255 : v));
+}
 } // namespace
 
 unsigned int SkinColor::fromChannels(int r, int g, int b) {
@@ -18,7 +20,7 @@ SkinColor::SkinColor(std::string* text) {
     }
     std::string lower;
     name = getXMLElementCIFast(*text, lower, "name");
-    value = fromChannels(strToInt(getXMLElementCIFast(*text, lower, "r")),
-                         strToInt(getXMLElementCIFast(*text, lower, "g")),
-                         strToInt(getXMLElementCIFast(*text, lower, "b")));
+    value =
+        fromChannels(strToInt(getXMLElementCIFast(*text, lower, "r")), strToInt(getXMLElementCIFast(*text, lower, "g")),
+                     strToInt(getXMLElementCIFast(*text, lower, "b")));
 }

@@ -16,9 +16,9 @@ public:
     bool fontIdFound = false;
     std::string name;
     std::string face = "Arial";
-    float bold = 0.0f;   // above 0.5 means bold
-    float size = 13.0f;  // in pixels (1 pt = 1 px), 1..512
-    int clearType = 1;   // smoothing wanted; text is always smoothed
-    int angle = 0;       // degrees, counter-clockwise
+    float bold = 0.0f;  // above 0.5 means bold
+    float size = 13.0f; // in pixels (1 pt = 1 px), 1..512
+    int clearType = 1;  // smoothing wanted; text is always smoothed
+    int angle = 0;      // degrees, counter-clockwise
     unsigned int fontId = 0;
 };

@@ -17,13 +17,14 @@ SkinImageRef::SkinImageRef(CPicture* pic, std::string* text) : picture(pic) {
 
 SkinImageRef::~SkinImageRef() = default;
 
-bool SkinImageRef::usable() const { return picture && picture->width > 0 && picture->height > 0; }
+bool SkinImageRef::usable() const {
+    return picture && picture->width > 0 && picture->height > 0;
+}
 
 CPicture* SkinImageRef::constructPicture() const {
     CPicture* copy = new CPicture();
     int w = static_cast<int>(rect->width), h = static_cast<int>(rect->height);
     if (!copy->create(w, h)) return copy;
-    if (picture) CPicture::bitblt(copy, 0, 0, w, h, picture, static_cast<int>(rect->left),
-                                  static_cast<int>(rect->top));
+    if (picture) CPicture::bitblt(copy, 0, 0, w, h, picture, static_cast<int>(rect->left), static_cast<int>(rect->top));
     return copy;
 }

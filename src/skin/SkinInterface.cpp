@@ -19,11 +19,21 @@ struct NameCode {
 };
 
 const NameCode typeNames[] = {
-    {"text", OBJECT_TEXT},       {"button", OBJECT_BUTTON},     {"slider", OBJECT_SLIDER},
-    {"sliderrelative", OBJECT_SLIDERRELATIVE}, {"jogwheel", OBJECT_JOGWHEEL}, {"knob", OBJECT_KNOB},
-    {"rotary", OBJECT_ROTARY},   {"listbox", OBJECT_LISTBOX},   {"moveable", OBJECT_MOVEABLE},
-    {"resizewindow", OBJECT_RESIZEWINDOW}, {"movewindow", OBJECT_MOVEWINDOW}, {"titlebar", OBJECT_MOVEWINDOW},
-    {"textbox", OBJECT_TEXTBOX}, {"onload", OBJECT_ONLOAD},     {"playlist", OBJECT_PLAYLIST},
+    {"text", OBJECT_TEXT},
+    {"button", OBJECT_BUTTON},
+    {"slider", OBJECT_SLIDER},
+    {"sliderrelative", OBJECT_SLIDERRELATIVE},
+    {"jogwheel", OBJECT_JOGWHEEL},
+    {"knob", OBJECT_KNOB},
+    {"rotary", OBJECT_ROTARY},
+    {"listbox", OBJECT_LISTBOX},
+    {"moveable", OBJECT_MOVEABLE},
+    {"resizewindow", OBJECT_RESIZEWINDOW},
+    {"movewindow", OBJECT_MOVEWINDOW},
+    {"titlebar", OBJECT_MOVEWINDOW},
+    {"textbox", OBJECT_TEXTBOX},
+    {"onload", OBJECT_ONLOAD},
+    {"playlist", OBJECT_PLAYLIST},
 };
 
 const NameCode valueNames[] = {
@@ -72,7 +82,9 @@ template <size_t N> int lookup(const NameCode (&table)[N], const std::string& na
     return 0;
 }
 
-bool isNumber(const std::string& text) { return !text.empty() && strIsNumeric(text); }
+bool isNumber(const std::string& text) {
+    return !text.empty() && strIsNumeric(text);
+}
 
 double clamp01(double r) {
     if (!(r >= 0.0)) return 0.0; // NaN too
@@ -83,19 +95,26 @@ double clamp01(double r) {
 void eraseLastCharacter(std::string& text) {
     if (text.empty()) return;
     size_t i = text.size() - 1;
-    while (i > 0 && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) --i;
+    while (i > 0 && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80)
+        --i;
     text.erase(i);
 }
 
 } // namespace
 
-SkinInterface::SkinInterface() : gl(GLPrimitives::immediate()) { startTime = timeGetExactTime(); }
+SkinInterface::SkinInterface() : gl(GLPrimitives::immediate()) {
+    startTime = timeGetExactTime();
+}
 
 SkinInterface::~SkinInterface() = default;
 
-double SkinInterface::getTime() { return timeGetExactTime(); }
+double SkinInterface::getTime() {
+    return timeGetExactTime();
+}
 
-time_t SkinInterface::getWallTime() { return time(nullptr); }
+time_t SkinInterface::getWallTime() {
+    return time(nullptr);
+}
 
 int SkinInterface::deckOf(const SkinObject* object, int layer) {
     return object && isValidDeck(object->player) ? object->player : layer;
@@ -161,7 +180,8 @@ std::vector<std::pair<std::string, std::string>> SkinInterface::readMenuItems(co
     std::vector<std::string> lines = strsplit(text, "\n");
     if (lines.size() == 1) lines = strsplit(text, "\r");
     std::vector<std::pair<std::string, std::string>> items;
-    for (size_t i = 0; i + 1 < lines.size(); i += 2) items.emplace_back(lines[i], lines[i + 1]);
+    for (size_t i = 0; i + 1 < lines.size(); i += 2)
+        items.emplace_back(lines[i], lines[i + 1]);
     return items;
 }
 
@@ -183,9 +203,13 @@ void SkinInterface::popupCustomMenu(const std::string& name, int deck, const std
 
 // ---- Names --------------------------------------------------------------------------------------
 
-int SkinInterface::getType(const std::string& name) { return lookup(typeNames, name); }
+int SkinInterface::getType(const std::string& name) {
+    return lookup(typeNames, name);
+}
 
-int SkinInterface::getValue(const std::string& name) { return lookup(valueNames, name); }
+int SkinInterface::getValue(const std::string& name) {
+    return lookup(valueNames, name);
+}
 
 int SkinInterface::getAction(const std::string& name) {
     std::string lower = strtolower(name);
@@ -319,9 +343,13 @@ double SkinInterface::getValueDbl(int id, std::string* spec, int deck) {
     }
 }
 
-double SkinInterface::getValueDblMin(int id, std::string*, int) { return id == VALUE_CURRENTDECK ? 1.0 : 0.0; }
+double SkinInterface::getValueDblMin(int id, std::string*, int) {
+    return id == VALUE_CURRENTDECK ? 1.0 : 0.0;
+}
 
-double SkinInterface::getValueDblMax(int id, std::string*, int) { return id == VALUE_CURRENTDECK ? 4.0 : 1.0; }
+double SkinInterface::getValueDblMax(int id, std::string*, int) {
+    return id == VALUE_CURRENTDECK ? 4.0 : 1.0;
+}
 
 double SkinInterface::getValueDblRelative(int id, std::string* spec, int deck) {
     double v = getValueDbl(id, spec, deck);
@@ -367,7 +395,9 @@ void SkinInterface::setValueDblRelative(int id, std::string* spec, int deck, dou
     setValueDbl(id, spec, deck, lo + (hi - lo) * r);
 }
 
-void SkinInterface::resetValue(int id, std::string* spec, int deck) { setValueDbl(id, spec, deck, 0.0); }
+void SkinInterface::resetValue(int id, std::string* spec, int deck) {
+    setValueDbl(id, spec, deck, 0.0);
+}
 
 void SkinInterface::handleJogWheel(int id, std::string* spec, int deck, double amount, double factor, double) {
     setValueDbl(id, spec, deck, getValueDbl(id, spec, deck) + amount * factor);
@@ -375,7 +405,9 @@ void SkinInterface::handleJogWheel(int id, std::string* spec, int deck, double a
 
 // ---- Events -------------------------------------------------------------------------------------
 
-SkinListBox* SkinInterface::getListBox(SkinObject*) { return nullptr; }
+SkinListBox* SkinInterface::getListBox(SkinObject*) {
+    return nullptr;
+}
 
 void SkinInterface::startDragOperation(SkinObject* object, int deck, const std::string& data) {
     dragObject = object;
@@ -448,7 +480,8 @@ void SkinInterface::handleMouseClick(SkinObject* object, float x, float y, int a
                 int target = deck;
                 std::vector<SkinWindow*> found = windowsNamed(object->valueSpecifier, target);
                 if (!isValidDeck(target)) break;
-                for (SkinWindow* w : found) w->layerState(target)->visible = !w->layerState(target)->visible;
+                for (SkinWindow* w : found)
+                    w->layerState(target)->visible = !w->layerState(target)->visible;
                 break;
             }
             case VALUE_EXECUTESCRIPT: {
@@ -522,8 +555,7 @@ void SkinInterface::handleMouseMove(SkinObject* object, float x, float y, float 
     }
 }
 
-void SkinInterface::dragSplitter(SkinObject* object, float x, float y, float lastX, float lastY,
-                                 SkinWindow* window) {
+void SkinInterface::dragSplitter(SkinObject* object, float x, float y, float lastX, float lastY, SkinWindow* window) {
     SkinRect* r = object->rect.get();
     bool horizontal = object->valueSpecifier == "vertical" || r->height > r->width;
     float step = horizontal ? x - lastX : y - lastY;
@@ -564,8 +596,7 @@ void SkinInterface::handleScrollWheel(SkinObject* object, float, float, float de
     if (object && object->type == OBJECT_LISTBOX) forwardListWheel(object, deltaX, deltaY);
 }
 
-void SkinInterface::handleKeyPress(SkinObject* object, int keyCode, const char* characters, bool keyUp,
-                                   int layer) {
+void SkinInterface::handleKeyPress(SkinObject* object, int keyCode, const char* characters, bool keyUp, int layer) {
     if (!object) return;
     if (object->type == OBJECT_TEXTBOX) {
         SkinObjectStateInfo* state = object->state(layer);

@@ -86,7 +86,9 @@ enum { KEY_RETURN = 36, KEY_DELETE = 51 };
 
 // Decks and window layers are 0..3; anything else coming from skin text, scripts or controllers
 // is ignored.
-inline bool isValidDeck(int deck) { return deck >= 0 && deck < 4; }
+inline bool isValidDeck(int deck) {
+    return deck >= 0 && deck < 4;
+}
 
 class SkinInterface {
 public:
@@ -128,8 +130,8 @@ public:
     // Presses and releases pendingValueId with the answer in place of every "%value%".
     virtual void handleInputBox(const std::string& answer);
 
-    virtual void handleMouseMove(SkinObject* object, float x, float y, float lastX, float lastY, int action,
-                                 int button, int modifiers, SkinWindow* window, int layer);
+    virtual void handleMouseMove(SkinObject* object, float x, float y, float lastX, float lastY, int action, int button,
+                                 int modifiers, SkinWindow* window, int layer);
     virtual void handleMouseClick(SkinObject* object, float x, float y, int action, int button, int modifiers,
                                   SkinWindow* window, int layer, bool released);
     // A press or release of a value without a real object (controllers, keys, scripts, dialogs).
@@ -151,8 +153,7 @@ public:
     virtual void fillRectangleBegin(void* target, bool blend);
     virtual void fillRectangleEnd(void* target, bool blend);
     // transparency 0..255: 255 leaves what is below unchanged.
-    virtual void fillTransparent(void* target, int x1, int y1, int x2, int y2, unsigned int color,
-                                 int transparency);
+    virtual void fillTransparent(void* target, int x1, int y1, int x2, int y2, unsigned int color, int transparency);
     // transparency 0.0 opaque .. 1.0 invisible.
     virtual void drawLine(void* target, int x1, int y1, int x2, int y2, float width, unsigned int color,
                           float transparency);

@@ -275,8 +275,7 @@ void SkinInterface::drawObjectButton(void* target, SkinObject* object, int deck,
     case 2:
         // An on/off indicator drawn as a quad, like every other pixel that reaches the screen.
         fillRectangle(target, static_cast<int>(r->left + 4), static_cast<int>(r->top + 4),
-                      static_cast<int>(r->right - 4), static_cast<int>(r->bottom - 4),
-                      value() ? 0x00FF00u : 0x0000FFu);
+                      static_cast<int>(r->right - 4), static_cast<int>(r->bottom - 4), value() ? 0x00FF00u : 0x0000FFu);
         break;
     case 3:
         if (pressed && pic(4))

@@ -117,22 +117,25 @@ SkinObject::SkinObject(std::string* text, SkinWindow* window, SkinTab* tab) : wi
         if (window && (ref == "background" || ref == "selected" || ref == "active" || ref == "mouseover"))
             additionalPics[i] = std::make_unique<SkinImageRef>(windowPicture(window, ref), rect.get());
         else if (skin)
-            additionalPics[i].reset(skin->getImageRef(picText, static_cast<int>(rect->width),
-                                                      static_cast<int>(rect->height)));
+            additionalPics[i].reset(
+                skin->getImageRef(picText, static_cast<int>(rect->width), static_cast<int>(rect->height)));
     }
 
     if (window && skin) font = skin->getFontHandle(element("font"));
     initStates();
 }
 
-SkinObject::SkinObject(SkinObject*) : rect(std::make_unique<SkinRect>()) { initStates(); }
+SkinObject::SkinObject(SkinObject*) : rect(std::make_unique<SkinRect>()) {
+    initStates();
+}
 
 SkinObject::~SkinObject() = default;
 
 void SkinObject::initFromObj(SkinObject*) {}
 
 void SkinObject::initStates() {
-    for (auto& state : states) state = std::make_unique<SkinObjectStateInfo>();
+    for (auto& state : states)
+        state = std::make_unique<SkinObjectStateInfo>();
 }
 
 SkinObject* SkinObject::getObject(const std::string& name, SkinWindow* window, SkinTab* tab) {

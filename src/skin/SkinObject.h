@@ -51,7 +51,7 @@ public:
     bool invert = false;
     int player = -1; // deck 0..3, or -1 for the layer of the event or drawing
     std::unique_ptr<SkinRect> rect;
-    double typeVariable = 0.0; // knob: pixels per range are 60 x this
+    double typeVariable = 0.0;             // knob: pixels per range are 60 x this
     unsigned int colors[4] = {0, 0, 0, 0}; // 0x00BBGGRR
     bool hasColor[4] = {false, false, false, false};
     SkinFont* font = nullptr; // owned by the skin

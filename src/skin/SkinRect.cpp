@@ -7,8 +7,7 @@
 namespace {
 
 // One axis: start, size and the optional far edge ("x2"/"y2") of the written rectangle.
-void readExtent(std::string* text, const char* sizeTag, const char* farTag, float& start, float& end,
-                float& size) {
+void readExtent(std::string* text, const char* sizeTag, const char* farTag, float& start, float& end, float& size) {
     size = static_cast<float>(strToInt(getXMLPart(*text, sizeTag, "0")));
     if (size != 0) {
         end = start + size;

@@ -2,4 +2,6 @@
 
 #include "foundation/Picture.h"
 
-SkinObjectStateInfo::~SkinObjectStateInfo() { delete picture; }
+SkinObjectStateInfo::~SkinObjectStateInfo() {
+    delete picture;
+}

@@ -27,7 +27,9 @@ SkinTab::SkinTab(std::string* text, SkinWindow* window) : window(window) {
 
 SkinTab::~SkinTab() = default;
 
-void SkinTab::addObject(SkinObject* object) { objects.emplace_back(object); }
+void SkinTab::addObject(SkinObject* object) {
+    objects.emplace_back(object);
+}
 
 SkinObject* SkinTab::addObjectFromXML(std::string* text) {
     SkinObject* object = new SkinObject(text, window, this);

@@ -4,7 +4,9 @@
 #include "skin/SkinInterface.h"
 #include "skin/SkinTab.h"
 
-SkinTabGroup::SkinTabGroup() { construct(); }
+SkinTabGroup::SkinTabGroup() {
+    construct();
+}
 
 SkinTabGroup::SkinTabGroup(std::string* text, SkinWindow* window) {
     construct();
@@ -23,7 +25,8 @@ SkinTabGroup::SkinTabGroup(std::string* text, SkinWindow* window) {
 SkinTabGroup::~SkinTabGroup() = default;
 
 void SkinTabGroup::construct() {
-    for (int& tab : curTabs) tab = 0;
+    for (int& tab : curTabs)
+        tab = 0;
 }
 
 void SkinTabGroup::addTab(SkinTab* tab) {
@@ -31,7 +34,9 @@ void SkinTabGroup::addTab(SkinTab* tab) {
     tabOrder.push_back(static_cast<int>(tabs.size()) - 1);
 }
 
-int SkinTabGroup::getCurTab(int layer) const { return isValidDeck(layer) ? curTabs[layer] : 0; }
+int SkinTabGroup::getCurTab(int layer) const {
+    return isValidDeck(layer) ? curTabs[layer] : 0;
+}
 
 SkinTab* SkinTabGroup::getCurrentTab(int layer) const {
     return isValidDeck(layer) ? getTab(curTabs[layer]) : nullptr;
@@ -51,9 +56,11 @@ void SkinTabGroup::setCurTab(int layer, int index) {
 void SkinTabGroup::setDefaultTab(bool runOnLoad) {
     for (int i = 0; i < getNbTabs(); ++i) {
         if (!tabs[static_cast<size_t>(i)]->isDefaultTab()) continue;
-        for (int& tab : curTabs) tab = i;
+        for (int& tab : curTabs)
+            tab = i;
         if (runOnLoad)
-            for (int layer = 0; layer < 4; ++layer) tabs[static_cast<size_t>(i)]->handleOnLoad(layer);
+            for (int layer = 0; layer < 4; ++layer)
+                tabs[static_cast<size_t>(i)]->handleOnLoad(layer);
     }
 }
 

@@ -14,9 +14,9 @@
 namespace {
 
 const char* const listColorTags[SkinWindow::LIST_COLOR_COUNT] = {
-    "playlist-background-color",    "playlist-background-color2",   "playlist-side-color",
-    "playlist-font-color",          "playlist-selected-font-color", "playlist-selected-back-color",
-    "playlist-scrollbar-color",     "playlist-scrollbar-pressed-color"};
+    "playlist-background-color", "playlist-background-color2",      "playlist-side-color",
+    "playlist-font-color",       "playlist-selected-font-color",    "playlist-selected-back-color",
+    "playlist-scrollbar-color",  "playlist-scrollbar-pressed-color"};
 
 const char* const scrollTags[4] = {"image-scrollbar-up", "image-scrollbar-up-selected", "image-scrollbar-down",
                                    "image-scrollbar-down-selected"};
@@ -26,11 +26,20 @@ const char* const edgeTags[SkinWindow::EDGE_COUNT] = {
     "image-edge-righttop", "image-edge-leftbottom", "image-edge-lefttop", "image-edge-rightbottom",
     "image-edge-top",      "image-edge-right",      "image-edge-bottom",  "image-edge-left"};
 
-const char* const iconTags[SkinWindow::ICON_COUNT] = {
-    "icon-file",          "icon-file-new",         "icon-file-hot",          "icon-file-link",
-    "icon-file-played",   "icon-folder-closed",    "icon-folder-open",       "icon-folder-autoplay",
-    "icon-playlist-open", "icon-playlist-closed",  "icon-playlist-autoplay", "icon-smartlist-open",
-    "icon-smartlist-closed", "icon-smartlist-autoplay"};
+const char* const iconTags[SkinWindow::ICON_COUNT] = {"icon-file",
+                                                      "icon-file-new",
+                                                      "icon-file-hot",
+                                                      "icon-file-link",
+                                                      "icon-file-played",
+                                                      "icon-folder-closed",
+                                                      "icon-folder-open",
+                                                      "icon-folder-autoplay",
+                                                      "icon-playlist-open",
+                                                      "icon-playlist-closed",
+                                                      "icon-playlist-autoplay",
+                                                      "icon-smartlist-open",
+                                                      "icon-smartlist-closed",
+                                                      "icon-smartlist-autoplay"};
 
 // The built-in frame of the "playlist" window, cut from the skin picture "pl".
 struct BuiltInEdge {
@@ -38,9 +47,9 @@ struct BuiltInEdge {
     float left, top, width, height;
 };
 const BuiltInEdge playlistEdges[] = {
-    {SkinWindow::EDGE_LEFTTOP, 0, 0, 79, 17},  {SkinWindow::EDGE_RIGHTBOTTOM, 0, 17, 20, 20},
-    {SkinWindow::EDGE_TOP, 81, 0, 33, 17},     {SkinWindow::EDGE_RIGHT, 81, 17, 5, 20},
-    {SkinWindow::EDGE_BOTTOM, 26, 17, 33, 4},  {SkinWindow::EDGE_LEFT, 81, 17, 5, 20},
+    {SkinWindow::EDGE_LEFTTOP, 0, 0, 79, 17}, {SkinWindow::EDGE_RIGHTBOTTOM, 0, 17, 20, 20},
+    {SkinWindow::EDGE_TOP, 81, 0, 33, 17},    {SkinWindow::EDGE_RIGHT, 81, 17, 5, 20},
+    {SkinWindow::EDGE_BOTTOM, 26, 17, 33, 4}, {SkinWindow::EDGE_LEFT, 81, 17, 5, 20},
 };
 
 float clampSize(float v) {
@@ -54,7 +63,9 @@ bool inSquare(float x, float y, const SkinRect* rect) {
     return rect->left < x && x < rect->right && rect->top < y && y < rect->bottom;
 }
 
-SkinWindow::SkinWindow(Skin* skin, std::string* xml) { construct(skin, xml); }
+SkinWindow::SkinWindow(Skin* skin, std::string* xml) {
+    construct(skin, xml);
+}
 
 SkinWindow::SkinWindow(Skin* skin, std::string* xml, const std::string& forcedName) : name(forcedName) {
     construct(skin, xml);
@@ -74,7 +85,8 @@ SkinWindowStateInfo* SkinWindow::layerState(int layer) const {
 
 void SkinWindow::construct(Skin* owner, std::string* xml) {
     skin = owner;
-    for (auto& state : layerStates) state = std::make_unique<SkinWindowStateInfo>();
+    for (auto& state : layerStates)
+        state = std::make_unique<SkinWindowStateInfo>();
     std::string text = *xml;
     std::string lower = strtolower(text);
     auto element = [&](const std::string& tag) { return getXMLElementCIFast(text, lower, tag); };
@@ -209,13 +221,17 @@ void SkinWindow::draw(void* target, int layer) {
     int ew = 0, eh = 0;
     // Tiles of an empty image would never advance: they are skipped.
     if (edgeSize(EDGE_TOP, ew, eh) && ew > 0)
-        for (int x = 0; x < w; x += ew) blit(edgeImages[EDGE_TOP].get(), x, 0);
+        for (int x = 0; x < w; x += ew)
+            blit(edgeImages[EDGE_TOP].get(), x, 0);
     if (edgeSize(EDGE_BOTTOM, ew, eh) && ew > 0)
-        for (int x = 0; x < w; x += ew) blit(edgeImages[EDGE_BOTTOM].get(), x, h - eh + 1);
+        for (int x = 0; x < w; x += ew)
+            blit(edgeImages[EDGE_BOTTOM].get(), x, h - eh + 1);
     if (edgeSize(EDGE_LEFT, ew, eh) && eh > 0)
-        for (int y = 0; y < h; y += eh) blit(edgeImages[EDGE_LEFT].get(), 0, y);
+        for (int y = 0; y < h; y += eh)
+            blit(edgeImages[EDGE_LEFT].get(), 0, y);
     if (edgeSize(EDGE_RIGHT, ew, eh) && eh > 0)
-        for (int y = 0; y < h; y += eh) blit(edgeImages[EDGE_RIGHT].get(), w - ew, y);
+        for (int y = 0; y < h; y += eh)
+            blit(edgeImages[EDGE_RIGHT].get(), w - ew, y);
     if (edgeSize(EDGE_LEFTTOP, ew, eh)) blit(edgeImages[EDGE_LEFTTOP].get(), 0, 0);
     if (edgeSize(EDGE_LEFTBOTTOM, ew, eh)) blit(edgeImages[EDGE_LEFTBOTTOM].get(), 0, h - eh);
     if (edgeSize(EDGE_RIGHTTOP, ew, eh)) blit(edgeImages[EDGE_RIGHTTOP].get(), w - ew, 0);
@@ -224,7 +240,8 @@ void SkinWindow::draw(void* target, int layer) {
     for (auto& group : tabGroups) {
         SkinTab* tab = group->getCurrentTab(layer);
         if (!tab) continue;
-        for (int i = 0; i < tab->getNbObjs(); ++i) iface->drawObject(target, tab->getObj(i), layer, this);
+        for (int i = 0; i < tab->getNbObjs(); ++i)
+            iface->drawObject(target, tab->getObj(i), layer, this);
     }
 }
 
@@ -239,7 +256,8 @@ void SkinWindow::resize(float w, float h) {
     }
     for (auto& group : tabGroups)
         for (auto& tab : group->tabs)
-            for (auto& object : tab->objects) layoutObject(object.get(), width, height);
+            for (auto& object : tab->objects)
+                layoutObject(object.get(), width, height);
 }
 
 void SkinWindow::layoutObject(SkinObject* object, float W, float H) {
@@ -408,8 +426,7 @@ void SkinWindow::mouseMove(float x, float y, int button, int modifiers, int laye
         }
     });
     if (SkinObject* held = st->pressedObject)
-        iface->handleMouseMove(held, x, y, lastX, lastY, getObjectAction(held, button), button, modifiers, this,
-                               layer);
+        iface->handleMouseMove(held, x, y, lastX, lastY, getObjectAction(held, button), button, modifiers, this, layer);
     st->lastMouseX = x;
     st->lastMouseY = y;
 }

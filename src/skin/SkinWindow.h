@@ -92,7 +92,7 @@ public:
     CPicture* selectedPicture = nullptr;
     CPicture* activePicture = nullptr;
     CPicture* mouseoverPicture = nullptr;
-    std::unique_ptr<SkinColor> backgroundColor; // only without a background picture
+    std::unique_ptr<SkinColor> backgroundColor;                        // only without a background picture
     CPicture* layerPictures[4] = {nullptr, nullptr, nullptr, nullptr}; // owned drawing targets
     std::unique_ptr<SkinWindowStateInfo> layerStates[4];
     SkinObject* focusedObjects[4] = {nullptr, nullptr, nullptr, nullptr};

@@ -23,7 +23,9 @@ struct SkinFixture {
     }
 };
 
-SkinObject* objectOf(SkinWindow* window, const std::string& name) { return window->getObject(name); }
+SkinObject* objectOf(SkinWindow* window, const std::string& name) {
+    return window->getObject(name);
+}
 
 } // namespace
 

@@ -23,7 +23,8 @@ std::string window(const std::string& name, const std::string& extra = "") {
 
 std::vector<std::string> windowNames(const Skin& skin) {
     std::vector<std::string> names;
-    for (auto& w : skin.windows) names.push_back(w->name);
+    for (auto& w : skin.windows)
+        names.push_back(w->name);
     return names;
 }
 
@@ -48,8 +49,8 @@ struct Loaded {
 } // namespace
 
 TEST(SkinLoader, WindowQueuesTakeTurns) {
-    std::string with = "<playerwindow>p</playerwindow><main>m</main><fxwindow>f</fxwindow>" + window("a") +
-                       window("b") + window("c");
+    std::string with =
+        "<playerwindow>p</playerwindow><main>m</main><fxwindow>f</fxwindow>" + window("a") + window("b") + window("c");
     std::deque<Skin::QueuedWindow> queues[Skin::nbCores];
     Skin::queueWindows(with, queues);
     ASSERT_EQ(queues[0].size(), 3u);
@@ -122,7 +123,8 @@ TEST(SkinLoader, SectionsBuiltInWindowsAndShownLayers) {
 
     auto visible = [&](const char* name) {
         std::string layers;
-        for (int i = 0; i < 4; ++i) layers += l.skin.getWindow(name)->layerStates[i]->visible ? '1' : '0';
+        for (int i = 0; i < 4; ++i)
+            layers += l.skin.getWindow(name)->layerStates[i]->visible ? '1' : '0';
         return layers;
     };
     EXPECT_EQ(visible("player"), "1110");
@@ -142,7 +144,8 @@ TEST(SkinLoader, ManyPlayersMissingFilesAndNoPlaylist) {
     SkinFiles files("players", "<skin><general><players>6</players></general><playerwindow></playerwindow></skin>");
     Loaded l;
     l.skin.loadSkin(files.path);
-    for (int layer = 0; layer < 4; ++layer) EXPECT_TRUE(l.skin.getWindow("player")->layerStates[layer]->visible);
+    for (int layer = 0; layer < 4; ++layer)
+        EXPECT_TRUE(l.skin.getWindow("player")->layerStates[layer]->visible);
     EXPECT_EQ(l.skin.getWindow("playlist"), nullptr);
     EXPECT_EQ(l.skin.getWindow("_options"), nullptr); // no support/optionswindow.xml
     ASSERT_NE(l.skin.getWindow("_popupwindow"), nullptr);
@@ -164,8 +167,8 @@ TEST(SkinLoader, IncludesAndTheirLimits) {
     SkinFiles files("includes", "<skin><include>parts\\one.xml</include><include>missing.xml</include>"
                                 "<include>two.xml</include></skin>");
     // "one" includes "late" after its own end offset (expanded) and "early" before it (skipped).
-    writeFile(files.folder + "parts/one.xml", "<include>early.xml</include>" + window("one") +
-                                                  std::string(80, ' ') + "<include>late.xml</include>");
+    writeFile(files.folder + "parts/one.xml",
+              "<include>early.xml</include>" + window("one") + std::string(80, ' ') + "<include>late.xml</include>");
     writeFile(files.folder + "early.xml", window("early"));
     writeFile(files.folder + "late.xml", window("late"));
     writeFile(files.folder + "two.xml", window("two"));
@@ -176,9 +179,8 @@ TEST(SkinLoader, IncludesAndTheirLimits) {
 
     // A file that includes itself beyond its own end stops growing.
     SkinFiles cycle("include-cycle", "<skin><include>self.xml</include></skin>");
-    writeFile(cycle.folder + "self.xml",
-              window("w") + std::string(40, ' ') + "<include>self.xml</include>" + std::string(40, ' ') +
-                  "<include>self.xml</include>");
+    writeFile(cycle.folder + "self.xml", window("w") + std::string(40, ' ') + "<include>self.xml</include>" +
+                                             std::string(40, ' ') + "<include>self.xml</include>");
     Loaded c;
     c.skin.loadSkin(cycle.path);
     EXPECT_TRUE(c.skin.loaded);
@@ -199,7 +201,7 @@ TEST(SkinLoader, FolderElementPicturesAndTheirCache) {
     CPicture* pic = l.skin.loadPicture("pic");
     ASSERT_NE(pic, nullptr);
     EXPECT_EQ(pic->width, 4);
-    EXPECT_EQ(l.skin.loadPicture("pic"), pic); // cached by path
+    EXPECT_EQ(l.skin.loadPicture("pic"), pic);         // cached by path
     EXPECT_EQ(l.skin.loadPicture("pic.bmp"), nullptr); // the loader adds the extension itself
     EXPECT_NE(l.skin.loadPicture("sub\\deep"), nullptr);
     EXPECT_EQ(l.skin.loadPicture(""), nullptr);
@@ -328,11 +330,11 @@ TEST(SkinLoader, TriggersCountDownAndRemoveThemselves) {
     value(0);
     l.skin.setVariable("once", "");
     l.skin.setVariable("always", "");
-    l.skin.addTrigger(new SkinScriptTrigger(&l.iface, "once", TEST_VALUE, spec, 0, TRIGGER_DOUBLE,
-                                            "setvar once %once%x", 1));
+    l.skin.addTrigger(
+        new SkinScriptTrigger(&l.iface, "once", TEST_VALUE, spec, 0, TRIGGER_DOUBLE, "setvar once %once%x", 1));
     l.skin.addTrigger(new SkinScriptTrigger(&l.iface, "zero", TEST_VALUE, spec, 0, TRIGGER_DOUBLE, "nop", 0));
-    l.skin.addTrigger(new SkinScriptTrigger(&l.iface, "always", TEST_VALUE, spec, 0, TRIGGER_DOUBLE,
-                                            "setvar always %always%x", -1));
+    l.skin.addTrigger(
+        new SkinScriptTrigger(&l.iface, "always", TEST_VALUE, spec, 0, TRIGGER_DOUBLE, "setvar always %always%x", -1));
     l.skin.handleTriggers(); // no change: "zero" expires
     EXPECT_EQ(l.skin.getNbTriggers(), 2);
     value(1);
@@ -355,14 +357,15 @@ TEST(SkinLoader, TriggersCountDownAndRemoveThemselves) {
     EXPECT_EQ(l.skin.getTrigger(1)->count, -1);
 
     // A trigger whose script removes it, and one whose script replaces it.
-    l.skin.addTrigger(new SkinScriptTrigger(&l.iface, "self", TEST_VALUE, spec, 0, TRIGGER_DOUBLE,
-                                            "removetrigger self", 5));
+    l.skin.addTrigger(
+        new SkinScriptTrigger(&l.iface, "self", TEST_VALUE, spec, 0, TRIGGER_DOUBLE, "removetrigger self", 5));
     l.skin.addTrigger(new SkinScriptTrigger(&l.iface, "swap", TEST_VALUE, spec, 0, TRIGGER_DOUBLE,
                                             "addtrigger swap 2 bool testvalue,w nop", 5));
     value(5);
     l.skin.handleTriggers();
     std::vector<std::string> names;
-    for (int i = 0; i < l.skin.getNbTriggers(); ++i) names.push_back(l.skin.getTrigger(i)->name);
+    for (int i = 0; i < l.skin.getNbTriggers(); ++i)
+        names.push_back(l.skin.getTrigger(i)->name);
     EXPECT_EQ(names, (std::vector<std::string>{"always", "late", "swap"}));
     EXPECT_EQ(l.skin.getTrigger(2)->count, 2);
     EXPECT_EQ(l.skin.getTrigger(2)->kind, TRIGGER_BOOL);

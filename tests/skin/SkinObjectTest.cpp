@@ -58,7 +58,8 @@ TEST(SkinObject, ReadsItsFields) {
     EXPECT_EQ(play->typeVariable, 3.0);
     EXPECT_EQ(play->rect->right, 12);
     EXPECT_EQ(play->window, f.window.get());
-    for (int layer = 0; layer < 4; ++layer) EXPECT_TRUE(play->states[layer]->redraw);
+    for (int layer = 0; layer < 4; ++layer)
+        EXPECT_TRUE(play->states[layer]->redraw);
 
     SkinObject* automatic = f.get("Auto");
     EXPECT_EQ(automatic->player, -1);
@@ -114,7 +115,7 @@ TEST(SkinObject, EdgeLinksFindEarlierObjectsOnly) {
     EXPECT_EQ(second->linkTop.mode, SkinLink::SIDE);
     EXPECT_EQ(second->linkBottom.target, first);
     EXPECT_EQ(third->linkLeft.mode, SkinLink::RIGHTSIDE);
-    EXPECT_EQ(third->linkRight.mode, SkinLink::NONE); // "rightside" is a name on the right edge
+    EXPECT_EQ(third->linkRight.mode, SkinLink::NONE);  // "rightside" is a name on the right edge
     EXPECT_EQ(third->linkBottom.mode, SkinLink::NONE); // names are compared exactly
     SkinObject* own = f.get("own");
     EXPECT_EQ(own->linkLeft.target, second); // the window's own objects see the tabs'

@@ -23,7 +23,9 @@ std::vector<std::pair<float, float>> RecordingGL::vertices() const {
     return found;
 }
 
-TestSkinInterface::TestSkinInterface() { gl = &recorder; }
+TestSkinInterface::TestSkinInterface() {
+    gl = &recorder;
+}
 
 int TestSkinInterface::getValue(const std::string& name) {
     std::string lower = strtolower(name);
@@ -56,10 +58,10 @@ void TestSkinInterface::setValueDbl(int id, std::string* spec, int deck, double 
     SkinInterface::setValueDbl(id, spec, deck, v);
 }
 
-void TestSkinInterface::handleMouseClick(SkinObject* object, float x, float y, int action, int button,
-                                         int modifiers, SkinWindow* window, int layer, bool released) {
-    clicks.push_back(RecordedClick{object->value, object->valueSpecifier, action, button, layer, released, x, y,
-                                   object});
+void TestSkinInterface::handleMouseClick(SkinObject* object, float x, float y, int action, int button, int modifiers,
+                                         SkinWindow* window, int layer, bool released) {
+    clicks.push_back(
+        RecordedClick{object->value, object->valueSpecifier, action, button, layer, released, x, y, object});
     SkinInterface::handleMouseClick(object, x, y, action, button, modifiers, window, layer, released);
 }
 
@@ -69,8 +71,7 @@ void TestSkinInterface::handleMouseMove(SkinObject* object, float x, float y, fl
     SkinInterface::handleMouseMove(object, x, y, lastX, lastY, action, button, modifiers, window, layer);
 }
 
-void TestSkinInterface::handleKeyPress(SkinObject* object, int keyCode, const char* characters, bool keyUp,
-                                       int layer) {
+void TestSkinInterface::handleKeyPress(SkinObject* object, int keyCode, const char* characters, bool keyUp, int layer) {
     keys.emplace_back(object, keyCode, characters ? characters : "");
     SkinInterface::handleKeyPress(object, keyCode, characters, keyUp, layer);
 }
@@ -128,7 +129,8 @@ void writeBmp(const std::string& path, int width, int height, unsigned int (*col
     size_t dataSize = size_t(rowBytes) * height;
     std::string file(54 + dataSize, '\0');
     auto put32 = [&](size_t at, uint32_t v) {
-        for (int i = 0; i < 4; ++i) file[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+        for (int i = 0; i < 4; ++i)
+            file[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
     };
     file[0] = 'B';
     file[1] = 'M';
@@ -154,7 +156,9 @@ void writeBmp(const std::string& path, int width, int height, unsigned int (*col
 
 namespace {
 thread_local unsigned int solidColour = 0;
-unsigned int solid(int, int) { return solidColour; }
+unsigned int solid(int, int) {
+    return solidColour;
+}
 } // namespace
 
 void writeSolidBmp(const std::string& path, int width, int height, unsigned int rgb) {

@@ -10,7 +10,9 @@
 
 namespace {
 
-SkinRect rectOf(std::string text) { return SkinRect(&text); }
+SkinRect rectOf(std::string text) {
+    return SkinRect(&text);
+}
 
 } // namespace
 

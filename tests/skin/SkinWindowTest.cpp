@@ -31,8 +31,8 @@ struct WindowFixture {
 std::string button(const std::string& name, int x, int y, int w, int h, const std::string& extra = "") {
     return "<object><name>" + name + "</name><type>button</type><value>testvalue</value><valuespecifier>" + name +
            "</valuespecifier><left-action>default</left-action><right-action>reset</right-action><position><x>" +
-           std::to_string(x) + "</x><y>" + std::to_string(y) + "</y><width>" + std::to_string(w) +
-           "</width><height>" + std::to_string(h) + "</height></position>" + extra + "</object>";
+           std::to_string(x) + "</x><y>" + std::to_string(y) + "</y><width>" + std::to_string(w) + "</width><height>" +
+           std::to_string(h) + "</height></position>" + extra + "</object>";
 }
 
 } // namespace
@@ -42,17 +42,22 @@ TEST(SkinWindow, ConstructionSizeGroupsAndColours) {
     SkinWindow* w = f.make("<name>deck</name><startposition_1><x>10</x><y>20</y></startposition_1>"
                            "<startposition_3><x>30</x><y>40</y><width>400</width><height>300</height>"
                            "</startposition_3><startposition_4><width>500</width></startposition_4>"
-                           "<presets><preset>" + button("inpreset", 0, 0, 5, 5) + "</preset></presets>"
-                           "<tabs><tab><name>a</name>" + button("ta", 0, 0, 5, 5) + "</tab><tab><default>yes"
+                           "<presets><preset>" +
+                           button("inpreset", 0, 0, 5, 5) +
+                           "</preset></presets>"
+                           "<tabs><tab><name>a</name>" +
+                           button("ta", 0, 0, 5, 5) +
+                           "</tab><tab><default>yes"
                            "</default><name>b</name></tab><tab><default>1</default><name>c</name></tab></tabs>"
-                           "<tabs><tab><name>x</name></tab></tabs>" + button("own", 0, 0, 5, 5) +
-                           "<playlist-font-color><r>1</r></playlist-font-color>");
+                           "<tabs><tab><name>x</name></tab></tabs>" +
+                           button("own", 0, 0, 5, 5) + "<playlist-font-color><r>1</r></playlist-font-color>");
     EXPECT_EQ(w->name, "deck");
     EXPECT_EQ(w->width, 400);
     EXPECT_EQ(w->height, 300);
     EXPECT_EQ(w->layerStates[0]->x, 10);
     EXPECT_EQ(w->layerStates[2]->y, 40);
-    for (int layer = 0; layer < 4; ++layer) EXPECT_FALSE(w->layerStates[layer]->visible);
+    for (int layer = 0; layer < 4; ++layer)
+        EXPECT_FALSE(w->layerStates[layer]->visible);
     ASSERT_EQ(w->tabGroups.size(), 3u);
     EXPECT_EQ(w->tabGroups[0]->getNbTabs(), 1);
     EXPECT_EQ(w->tabGroups[0]->getTab(0)->getObj(0)->name, "own");
@@ -100,20 +105,20 @@ TEST(SkinWindow, BackgroundPictureSetsTheSizeAndDrawsFirst) {
 
 TEST(SkinWindow, LayoutFollowsPercentagesAndLinks) {
     WindowFixture f;
-    SkinWindow* w = f.make(
-        "<name>w</name>"
-        "<object><name>corner</name><position><xprcnt>100</xprcnt><yprcnt>100</yprcnt><width>-15</width>"
-        "<height>-15</height></position></object>"
-        "<object><name>half</name><position><xprcnt>50</xprcnt><width>20</width></position></object>"
-        "<object><name>wide</name><position><x>10</x><width>5</width><linkright>side</linkright></position>"
-        "</object>"
-        "<object><name>high</name><position><y>50</y><height>10</height></position></object>"
-        "<object><name>below</name><position><y>60</y><height>10</height><linkbottom>high</linkbottom>"
-        "</position></object>"
-        "<object><name>next</name><position><x>3</x><width>10</width><height>5</height><linkleft>wide</linkleft>"
-        "<linktop>high</linktop><y>2</y></position></object>"
-        "<object><name>fromright</name><position><x>7</x><width>10</width><linkleft>rightside</linkleft>"
-        "</position></object>");
+    SkinWindow* w =
+        f.make("<name>w</name>"
+               "<object><name>corner</name><position><xprcnt>100</xprcnt><yprcnt>100</yprcnt><width>-15</width>"
+               "<height>-15</height></position></object>"
+               "<object><name>half</name><position><xprcnt>50</xprcnt><width>20</width></position></object>"
+               "<object><name>wide</name><position><x>10</x><width>5</width><linkright>side</linkright></position>"
+               "</object>"
+               "<object><name>high</name><position><y>50</y><height>10</height></position></object>"
+               "<object><name>below</name><position><y>60</y><height>10</height><linkbottom>high</linkbottom>"
+               "</position></object>"
+               "<object><name>next</name><position><x>3</x><width>10</width><height>5</height><linkleft>wide</linkleft>"
+               "<linktop>high</linktop><y>2</y></position></object>"
+               "<object><name>fromright</name><position><x>7</x><width>10</width><linkleft>rightside</linkleft>"
+               "</position></object>");
     w->resize(400, 300);
     SkinObject* corner = w->getObject("corner");
     EXPECT_EQ(corner->rect->left, 385);
@@ -253,8 +258,7 @@ TEST(SkinWindow, ReleaseReachesAHeldObjectThatLeftTheCurrentTab) {
                std::string("<object><name>sel</name><type>button</type><value>tabselect</value><valuespecifier>two"
                            "</valuespecifier><left-action>default</left-action><position><width>50</width>"
                            "<height>50</height></position></object>") +
-               "</tab><tab><name>two</name>" + button("x", 0, 0, 5, 5) + button("y", 0, 0, 50, 50) +
-               "</tab></tabs>");
+               "</tab><tab><name>two</name>" + button("x", 0, 0, 5, 5) + button("y", 0, 0, 50, 50) + "</tab></tabs>");
     w->mouseDown(10, 10, 1, 0, 0);
     EXPECT_EQ(w->tabGroups[1]->getCurTab(0), 1);
     f.iface.clear();
@@ -267,11 +271,10 @@ TEST(SkinWindow, MoveToBottomAndOnLoadObjects) {
     WindowFixture f;
     std::string onload = "<object><name>load</name><type>onload</type><value>testvalue</value><valuespecifier>"
                          "init</valuespecifier></object>";
-    SkinWindow* w = f.make("<name>w</name><tabs><tab><name>t</name>" + button("first", 0, 0, 1, 1) +
-                           button("second", 0, 0, 1, 1) +
-                           button("third", 0, 0, 1, 1, "<movetobottom>yes</movetobottom>") + onload +
-                           "</tab><tab><name>u</name>" + button("only", 0, 0, 1, 1, "<movetobottom>1</movetobottom>") +
-                           "</tab></tabs>");
+    SkinWindow* w =
+        f.make("<name>w</name><tabs><tab><name>t</name>" + button("first", 0, 0, 1, 1) + button("second", 0, 0, 1, 1) +
+               button("third", 0, 0, 1, 1, "<movetobottom>yes</movetobottom>") + onload + "</tab><tab><name>u</name>" +
+               button("only", 0, 0, 1, 1, "<movetobottom>1</movetobottom>") + "</tab></tabs>");
     SkinTab* t = w->tabGroups[1]->getTab(0);
     EXPECT_EQ(t->getObj(0)->name, "third");
     EXPECT_EQ(t->getObj(1)->name, "second");
@@ -312,8 +315,8 @@ TEST(SkinWindow, SavedTabOrder) {
                            "<CURTAB_1>0</CURTAB_1><CURTAB_2>0</CURTAB_2><CURTAB_3>0</CURTAB_3></TABGROUP_1>";
     for (int layer = 0; layer < 4; ++layer) {
         std::string n = std::to_string(layer);
-        expected += "<WINDOW_WIDTH_" + n + ">640</WINDOW_WIDTH_" + n + "><WINDOW_HEIGHT_" + n +
-                    ">480</WINDOW_HEIGHT_" + n + ">";
+        expected += "<WINDOW_WIDTH_" + n + ">640</WINDOW_WIDTH_" + n + "><WINDOW_HEIGHT_" + n + ">480</WINDOW_HEIGHT_" +
+                    n + ">";
     }
     EXPECT_EQ(w->getTabOrderXML(), expected);
 

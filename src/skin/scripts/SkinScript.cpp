@@ -20,15 +20,19 @@ std::string trimSpaces(const std::string& text) {
     return text.substr(first, last - first + 1);
 }
 
-std::vector<std::string> words(const std::string& line) { return strsplitquotes(line, " ", "\"", false); }
+std::vector<std::string> words(const std::string& line) {
+    return strsplitquotes(line, " ", "\"", false);
+}
 
-std::string word(const std::vector<std::string>& w, size_t i) { return i < w.size() ? w[i] : std::string(); }
+std::string word(const std::vector<std::string>& w, size_t i) {
+    return i < w.size() ? w[i] : std::string();
+}
 
 // "name,spec[,deck]": the parts of a value word.
 struct ValueWord {
-    std::string name;    // untrimmed
-    std::string spec;    // trimmed
-    std::string deck;    // trimmed, empty when absent
+    std::string name; // untrimmed
+    std::string spec; // trimmed
+    std::string deck; // trimmed, empty when absent
 };
 
 ValueWord splitValueWord(const std::string& text) {
@@ -40,7 +44,9 @@ ValueWord splitValueWord(const std::string& text) {
     return v;
 }
 
-double finiteOrZero(double v) { return std::isfinite(v) ? v : 0.0; }
+double finiteOrZero(double v) {
+    return std::isfinite(v) ? v : 0.0;
+}
 
 } // namespace
 
@@ -51,15 +57,19 @@ SkinScript::SkinScript(SkinInterface* iface, const std::string& scriptName) : in
 SkinScript::SkinScript(SkinInterface* iface, const std::string& path, const std::string& scriptName)
     : interface(iface), filePath(path), name(scriptName) {
     std::string text = readFileContents(path);
-    for (const std::string& line : strsplit(text, "\n")) addCommand(line);
+    for (const std::string& line : strsplit(text, "\n"))
+        addCommand(line);
 }
 
-Skin* SkinScript::skin() const { return interface ? interface->skin : nullptr; }
+Skin* SkinScript::skin() const {
+    return interface ? interface->skin : nullptr;
+}
 
 void SkinScript::initFromString(const std::string& text) {
     std::vector<std::string> pieces = strsplit(text, "\n");
     if (pieces.size() == 1 && text.find("\\n") != std::string::npos) pieces = strsplit(text, "\\n");
-    for (const std::string& piece : pieces) addCommand(piece);
+    for (const std::string& piece : pieces)
+        addCommand(piece);
 }
 
 void SkinScript::addCommand(const std::string& raw) {
@@ -105,20 +115,24 @@ double SkinScript::scriptEval(const std::string& expr) {
     double result;
     if (expr.find('*') != std::string::npos) {
         result = 1.0;
-        for (const std::string& part : parts("*")) result *= scriptEval(part);
+        for (const std::string& part : parts("*"))
+            result *= scriptEval(part);
     } else if (expr.find('/') != std::string::npos) {
         std::vector<std::string> p = parts("/");
         result = scriptEval(p[0]);
-        for (size_t i = 1; i < p.size(); ++i) result /= scriptEval(p[i]);
+        for (size_t i = 1; i < p.size(); ++i)
+            result /= scriptEval(p[i]);
     } else if (expr.find('+') != std::string::npos) {
         result = 0.0;
-        for (const std::string& part : parts("+")) result += scriptEval(part);
+        for (const std::string& part : parts("+"))
+            result += scriptEval(part);
     } else if (expr.find('-') == std::string::npos) {
         result = strToDbl(expr);
     } else {
         std::vector<std::string> p = parts("-");
         result = p[0].empty() ? 0.0 : scriptEval(p[0]);
-        for (size_t i = 1; i < p.size(); ++i) result -= scriptEval(p[i]);
+        for (size_t i = 1; i < p.size(); ++i)
+            result -= scriptEval(p[i]);
     }
     // A division by zero must not reach a volume or pitch as infinity.
     return finiteOrZero(result);
@@ -297,9 +311,10 @@ bool SkinScript::runCommand(std::vector<std::string>& w, size_t lineIndex, bool 
         if (!isValidDeck(d)) return true;
         enTriggerType kind = w[3] == "bool" ? TRIGGER_BOOL : (w[3] == "string" ? TRIGGER_STRING : TRIGGER_DOUBLE);
         std::string scriptText = w[5];
-        for (size_t i = 6; i < w.size(); ++i) scriptText += " " + w[i];
-        s->addTrigger(new SkinScriptTrigger(iface, w[1], iface->getValue(strtrim(v.name)), v.spec, d, kind,
-                                            scriptText, strToInt(w[2])));
+        for (size_t i = 6; i < w.size(); ++i)
+            scriptText += " " + w[i];
+        s->addTrigger(new SkinScriptTrigger(iface, w[1], iface->getValue(strtrim(v.name)), v.spec, d, kind, scriptText,
+                                            strToInt(w[2])));
     } else if (command == "removetrigger" && w.size() >= 2) {
         if (s) s->removeTrigger(w[1]);
     }
