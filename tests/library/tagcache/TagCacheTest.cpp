@@ -413,3 +413,23 @@ TEST(TagCache, SymbolicLinkLoopsEndTheWalks) {
     ASSERT_TRUE(cache.waitUntilIdle(30000));
     EXPECT_EQ(countRows(cache.getDatabase(), "SELECT count(*) FROM files"), 2);
 }
+
+TEST(TagCache, LengthsComeFromTheAudioWhenAsked) {
+    TempTree tree;
+    // A mono 16-bit AIFF of 8000 frames at 8000 Hz (1000 ms); its tags say nothing of the length.
+    auto be32 = [](uint32_t v) { return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)}; };
+    uint32_t frames = 8000, bytes = frames * 2;
+    std::string rate80("\x40\x0B\xFA\x00\x00\x00\x00\x00\x00\x00", 10); // 8000.0 as an 80-bit extended
+    std::string comm =
+        "COMM" + be32(18) + std::string("\x00\x01", 2) + be32(frames) + std::string("\x00\x10", 2) + rate80;
+    std::string ssnd = "SSND" + be32(8 + bytes) + be32(0) + be32(0) + std::string(bytes, '\0');
+    tree.file("w/Artist - One Second.aif",
+              "FORM" + be32(uint32_t(4 + comm.size() + ssnd.size())) + "AIFF" + comm + ssnd);
+    tree.file("w/Artist - Broken.aif", "FORM");
+    TagCache cache(tree.root + "tagcache.db");
+    cache.setComputeLengths(true);
+    TagCacheDirectory* list = cache.getFolder(tree.root + "w", false, true, false, false);
+    ASSERT_EQ(list->getNbTags(), 2);
+    EXPECT_EQ(findRecord(list, tree.root + "w/Artist - One Second.aif")->getFrameCopy("TLEN"), "1000");
+    EXPECT_EQ(findRecord(list, tree.root + "w/Artist - Broken.aif")->getFrameCopy("TLEN"), "");
+}
