@@ -50,5 +50,6 @@ function(tarlume_test_dir dir)
     TARLUME_GENERATED_FIXTURES_DIR="${PROJECT_BINARY_DIR}/fixtures")
   target_link_libraries(${tname} PRIVATE ${ARGN} GTest::gtest GTest::gmock GTest::gtest_main)
   gtest_discover_tests(${tname} DISCOVERY_TIMEOUT 60
-    PROPERTIES LABELS ${dir} ENVIRONMENT "TARLUME_TEST=1")
+    PROPERTIES LABELS ${dir}
+      ENVIRONMENT "TARLUME_TEST=1;LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0")
 endfunction()
