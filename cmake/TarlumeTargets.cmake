@@ -49,7 +49,11 @@ function(tarlume_test_dir dir)
     TARLUME_FIXTURES_DIR="${PROJECT_SOURCE_DIR}/tests/fixtures"
     TARLUME_GENERATED_FIXTURES_DIR="${PROJECT_BINARY_DIR}/fixtures")
   target_link_libraries(${tname} PRIVATE ${ARGN} GTest::gtest GTest::gmock GTest::gtest_main)
-  gtest_discover_tests(${tname} DISCOVERY_TIMEOUT 60
-    PROPERTIES LABELS ${dir}
-      ENVIRONMENT "TARLUME_TEST=1;LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0")
+  set(test_environment
+    "TARLUME_TEST=1;LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0")
+  gtest_discover_tests(${tname} DISCOVERY_TIMEOUT 60 TEST_FILTER "-Slow*"
+    PROPERTIES LABELS ${dir} ENVIRONMENT "${test_environment}")
+  # Suites whose name starts with "Slow" take longer than a routine run allows: labelled "slow".
+  gtest_discover_tests(${tname} DISCOVERY_TIMEOUT 60 TEST_FILTER "Slow*"
+    PROPERTIES LABELS slow ENVIRONMENT "${test_environment}")
 endfunction()
