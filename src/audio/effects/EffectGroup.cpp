@@ -212,9 +212,10 @@ double EffectGroup::getParameter(int effect, int parameter, int) {
 }
 
 void EffectGroup::process(float* left, float* right) {
-    if (frameCounter_ < kTempoFrames) ++frameCounter_;
+    // A tempo set from outside restarts the count before this frame is counted.
     if (restartCounter_.load(std::memory_order_relaxed) && restartCounter_.exchange(false, std::memory_order_acquire))
         frameCounter_ = 0;
+    if (frameCounter_ < kTempoFrames) ++frameCounter_;
 
     if (on(EFFECT_STATISTICS)) statistics_.processBefore(*left, *right);
     if (on(EFFECT_FILTER)) {
