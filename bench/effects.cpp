@@ -136,15 +136,15 @@ void BM_Flanger(benchmark::State& state) {
 }
 BENCHMARK(BM_Flanger);
 
-// A deck's chain as it starts (equaliser, echo, limiter), and one with every effect on and every
-// gliding setting on the move.
+// A deck's chain as it starts (equaliser, echo, limiter), and one with every effect (the live analyser too) on and
+// every gliding setting on the move.
 void BM_EffectGroup(benchmark::State& state) {
     EffectGroup g(44100);
     for (int id : {6, 8, 4})
         g.setEffectState(id, 1);
     const bool all = state.range(0) != 0;
     if (all)
-        for (int id : {8, 9, 10, 12, 13, 15, 17})
+        for (int id : {1, 8, 9, 10, 12, 13, 15, 17})
             g.setEffectState(id, 1);
     g.setParameter(8, 2, 0.5, 0);
     g.setParameter(9, 1, 0.7, 0);

@@ -1,5 +1,7 @@
 #include "audio/effects/EffectGroup.h"
 
+#include "analysis/bpm_detection.h"
+#include "analysis/fft.h"
 #include "audio/effects/EffectMath.h"
 #include "audio/effects/FilterSettle.h"
 
@@ -49,9 +51,11 @@ void copyTargets(const dsp::filter& from, dsp::filter& to, int type, float slope
 
 EffectGroup::EffectGroup(float sampleRate)
     : rate_(sampleRate), eq_(sampleRate), lowPass_(sampleRate), highPass_(sampleRate), limiter_(sampleRate),
-      flanger_(sampleRate), echo_(sampleRate), reverb_(44100, 200.0f) {
+      flanger_(sampleRate), echo_(sampleRate), reverb_(44100, 200.0f), analyser_(std::make_unique<fft>(sampleRate)),
+      responseAnalyser_(std::make_unique<fft>(sampleRate)) {
     for (auto& s : on_)
         s.store(false, std::memory_order_relaxed);
+    responseAnalyser_->setParameter(4, 0); // drawing needs the spectrum only, not the tempo
     on_[EFFECT_STATISTICS].store(true, std::memory_order_relaxed);
     on_[EFFECT_LIMITER].store(true, std::memory_order_relaxed);
     on_[EFFECT_DC_BLOCKER].store(true, std::memory_order_relaxed);
@@ -70,6 +74,7 @@ void EffectGroup::setSamplerate(double rate) {
     if (!(rate > 0) || !std::isfinite(rate)) return;
     rate_.store(float(rate), std::memory_order_relaxed);
     eq_.setSamplerate(rate);
+    analyser_->setParameter(3, rate);
     echo_.setSamplerate(rate);
     // The knob's frequencies are in Hz: its sections follow the rate too.
     lowPass_.setSamplerate(float(rate));
@@ -115,6 +120,12 @@ void EffectGroup::setParameter(int effect, int parameter, double value, int) {
     switch (effect) {
     case EFFECT_STATISTICS:
         statistics_.setParameter(parameter, value);
+        break;
+    case EFFECT_ANALYSER:
+        analyser_->setParameter(parameter, value);
+        break;
+    case EFFECT_TEMPO_DETECTOR:
+        analyser_->getBPMDetection()->setParameter(parameter, value);
         break;
     case EFFECT_LIMITER:
         limiter_.setParameter(parameter, value);
@@ -175,6 +186,10 @@ double EffectGroup::getParameter(int effect, int parameter, int) {
     switch (effect) {
     case EFFECT_STATISTICS:
         return statistics_.getParameter(parameter);
+    case EFFECT_ANALYSER:
+        return analyser_->getParameter(parameter);
+    case EFFECT_TEMPO_DETECTOR:
+        return analyser_->getBPMDetection()->getParameter(parameter);
     case EFFECT_LIMITER:
         return limiter_.getParameter(parameter);
     case EFFECT_EQ:
@@ -218,6 +233,15 @@ void EffectGroup::process(float* left, float* right) {
     if (frameCounter_ < kTempoFrames) ++frameCounter_;
 
     if (on(EFFECT_STATISTICS)) statistics_.processBefore(*left, *right);
+    if (on(EFFECT_ANALYSER)) {
+        analyser_->addSample((*left + *right) / 2.0f);
+        if (frameCounter_ >= kTempoFrames) {
+            tempo_.store(analyser_->getBPM() * rate_.load(std::memory_order_relaxed) / 44100.0,
+                         std::memory_order_relaxed);
+            beats_.store(analyser_->getNrOfBeats(), std::memory_order_relaxed);
+            frameCounter_ = 0;
+        }
+    }
     if (on(EFFECT_FILTER)) {
         lowPass_.process(left, right);
         highPass_.process(left, right);
@@ -281,7 +305,6 @@ void EffectGroup::getImpulseResponse(float* out, int effect) {
     for (int i = 0; i < settle; ++i)
         run(0.0f);
     for (int i = 0; i < kResponseFrames; ++i)
-        response_[i] = run(i == kResponseFrames / 2 ? 32767.0f : 0.0f);
-    for (int k = 0; k < kResponseFrames / 2; ++k)
-        out[k] = 0.0f;
+        responseAnalyser_->addSample(run(i == kResponseFrames / 2 ? 32767.0f : 0.0f));
+    responseAnalyser_->getMostRecentData(out);
 }

@@ -18,10 +18,12 @@
 #include <atomic>
 #include <memory>
 
+class fft;
+
 enum enEffectId {
     EFFECT_STATISTICS = 0,
-    EFFECT_ANALYSER = 1,       // live spectrum and tempo (switch only, until the analyser joins the chain)
-    EFFECT_TEMPO_DETECTOR = 2, // parameters of the analyser's tempo detector (ignored until then)
+    EFFECT_ANALYSER = 1,       // live spectrum and tempo
+    EFFECT_TEMPO_DETECTOR = 2, // parameters of the analyser's tempo detector
     EFFECT_LIMITER = 4,
     EFFECT_EQ = 6, // three-band equaliser, its own parameter ids
     EFFECT_ECHO = 8,
@@ -56,9 +58,7 @@ public:
 
     // Fills 512 floats with the power response (1 = unity) of the equaliser (effect 6), the filter knob (15)
     // or both (a negative id) as they are switched on, bin k standing for k x rate / 1024 Hz. Main thread.
-    // It measures copies of the sections set to the same targets, never the live ones. The spectrum of the
-    // measurement comes from the chain's spectrum analyser; until the analyser is part of the chain the
-    // 512 values are 0.
+    // It measures copies of the sections set to the same targets, never the live ones.
     void getImpulseResponse(float* out, int effect);
 
     static constexpr int kTempoFrames = 150000; // frames between tempo read-outs
@@ -82,7 +82,8 @@ private:
     AdvancedEcho echo_;
     Reverb reverb_;
     BitCrusher crusher_;
-    float response_[kResponseFrames]; // the last measured impulse response, main thread only
+    std::unique_ptr<fft> analyser_;         // fed on the audio thread
+    std::unique_ptr<fft> responseAnalyser_; // main thread only
 
     // Control-thread state.
     std::atomic<double> knob_{0.5};                   // filter knob position, 0 .. 1
