@@ -81,6 +81,7 @@ struct AudioDecoder::FlacState {
     bool gotBlock = false;      // the write callback ran during the last process call
     bool atEnd = false;         // a seek went to or past the end
     uint64_t totalFrames = 0;   // the stream's own total, 64-bit
+    bool errorReported = false; // the first stream error was printed
     std::vector<short> convert; // frames of a block beyond the current read, before they are stored
 };
 

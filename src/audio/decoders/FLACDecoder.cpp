@@ -56,7 +56,12 @@ struct AudioDecoderFlacCallbacks {
         d.bits = int(info.bits_per_sample);
     }
 
-    static void error_callback(const FLAC__StreamDecoder*, FLAC__StreamDecoderErrorStatus status, void*) {
+    // Decoding goes on after an error. Only a file's first error is reported: a damaged file can
+    // have thousands, and the first says what is wrong.
+    static void error_callback(const FLAC__StreamDecoder*, FLAC__StreamDecoderErrorStatus status, void* client) {
+        AudioDecoder& d = *static_cast<AudioDecoder*>(client);
+        if (d.flac->errorReported) return;
+        d.flac->errorReported = true;
         fprintf(stderr, "Got error callback: %s\n", FLAC__StreamDecoderErrorStatusString[status]);
     }
 };

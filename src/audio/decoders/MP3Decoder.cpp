@@ -19,9 +19,9 @@ const int bitRates[2][15] = {{0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192,
 
 // Sync, version, layer and rate index: the fields every frame of one stream shares.
 constexpr uint32_t streamMask = 0xFFFE0C00;
-// Bytes kept in the window ahead of the current frame before it is refilled: a frame, its
-// successor's header and room for a free-format size search.
-constexpr size_t lookahead = 8192;
+// Bytes kept in the window ahead of the current frame before it is refilled: more than a frame
+// (1,441 bytes at most) and its successor's header.
+constexpr size_t lookahead = 4096;
 // Frames decoded and discarded before a seek target, so mpg123 rebuilds its bit reservoir.
 constexpr unsigned primingFrames = 8;
 // The first frame is looked for in the first window only, this far from its end at most.
@@ -117,7 +117,9 @@ static bool locateFrame(AudioDecoder::Mp3State& s, bool expected) {
         if (s.valid - s.offset < lookahead && !s.fileEnd) refillWindow(s);
         if (s.offset + 4 > s.valid) return false;
         Header hd;
-        int size = frameSizeAt(s.window, s.valid, s.offset, s.firstHeader, &hd);
+        // The stream is not free format (those are refused), so a header without a bit rate is damage:
+        // mpg123, fed whole frames, could not decode it anyway.
+        int size = headerAt(s.window, s.valid, s.offset, s.firstHeader, &hd) ? hd.size : 0;
         if (size > 0) {
             size_t end = s.offset + size_t(size);
             if (end > s.valid) {
