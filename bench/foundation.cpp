@@ -15,8 +15,10 @@ const std::string& bigDocument() {
     static std::string doc = [] {
         std::string d = "<SKIN>";
         for (int i = 0; d.size() < 1000000; ++i)
-            d += "<OBJECT><Name>knob" + std::to_string(i) + "</Name><Type>knob</Type><Position>10,20,30,40</Position>"
-                 "<Value>volume</Value><Deck>" + std::to_string(i % 4) + "</Deck></OBJECT>";
+            d += "<OBJECT><Name>knob" + std::to_string(i) +
+                 "</Name><Type>knob</Type><Position>10,20,30,40</Position>"
+                 "<Value>volume</Value><Deck>" +
+                 std::to_string(i % 4) + "</Deck></OBJECT>";
         return d + "</SKIN>";
     }();
     return doc;
@@ -60,7 +62,9 @@ std::vector<int> keys(Pattern p, int n) {
     return v;
 }
 
-void* getInt(void* c, int i) { return &(*static_cast<std::vector<int>*>(c))[size_t(i)]; }
+void* getInt(void* c, int i) {
+    return &(*static_cast<std::vector<int>*>(c))[size_t(i)];
+}
 void swapInt(void* c, int a, int b) {
     auto& v = *static_cast<std::vector<int>*>(c);
     std::swap(v[size_t(a)], v[size_t(b)]);
