@@ -7,8 +7,10 @@
 #include <utf8.h>
 
 #include <cmath>
+#include <list>
 #include <map>
 #include <tuple>
+#include <unordered_map>
 
 namespace TextRenderer {
 
@@ -20,22 +22,29 @@ const unsigned short cp1252High[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0
                                        0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
                                        0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
 
-// One Pango context for all text: its font map caches fonts, and Cairo caches their glyphs.
-PangoContext* context() {
-    static PangoContext* ctx = [] {
-        PangoFontMap* map = pango_cairo_font_map_new();
-        PangoContext* c = pango_font_map_create_context(map);
-        g_object_unref(map); // the context keeps it
-        cairo_font_options_t* options = cairo_font_options_create();
-        cairo_font_options_set_antialias(options, CAIRO_ANTIALIAS_GRAY);
-        cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_SLIGHT);
-        cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_ON);
-        pango_cairo_context_set_font_options(c, options);
-        cairo_font_options_destroy(options);
-        pango_cairo_context_set_resolution(c, 72.0);
-        return c;
-    }();
-    return ctx;
+PangoContext* makeContext() {
+    PangoFontMap* map = pango_cairo_font_map_get_default(); // shared: fonts and glyphs cached once
+    PangoContext* c = pango_font_map_create_context(map);
+    cairo_font_options_t* options = cairo_font_options_create();
+    cairo_font_options_set_antialias(options, CAIRO_ANTIALIAS_GRAY);
+    cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_SLIGHT);
+    cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_ON);
+    pango_cairo_context_set_font_options(c, options);
+    cairo_font_options_destroy(options);
+    pango_cairo_context_set_resolution(c, 72.0);
+    return c;
+}
+
+// Upright text: this context's transformation never changes, so its layouts can be kept.
+PangoContext* uprightContext() {
+    static PangoContext* c = makeContext();
+    return c;
+}
+
+// Rotated text: laid out afresh under each drawing's rotation.
+PangoContext* rotatedContext() {
+    static PangoContext* c = makeContext();
+    return c;
 }
 
 int clampSize(int size) {
@@ -51,9 +60,9 @@ PangoFontDescription* description(const Style& style) {
     return desc;
 }
 
-// A one-line layout of the text (line breaks are drawn, not followed).
-PangoLayout* makeLayout(const Style& style, const std::string& utf8) {
-    PangoLayout* layout = pango_layout_new(context());
+// A one-line layout of the text (line breaks are drawn, not followed). The caller unrefs it.
+PangoLayout* newLayout(PangoContext* context, const Style& style, const std::string& utf8) {
+    PangoLayout* layout = pango_layout_new(context);
     PangoFontDescription* desc = description(style);
     pango_layout_set_font_description(layout, desc);
     pango_font_description_free(desc);
@@ -63,6 +72,55 @@ PangoLayout* makeLayout(const Style& style, const std::string& utf8) {
     if (length == std::string::npos) length = utf8.size();
     pango_layout_set_text(layout, utf8.data(), static_cast<int>(length));
     return layout;
+}
+
+// The most recently used upright layouts: measuring and drawing the same text, and lists drawing
+// the same rows again, shape each text once.
+class LayoutCache {
+public:
+    static constexpr size_t capacity = 512;
+
+    // Borrowed: valid until the next call.
+    PangoLayout* get(const Style& style, const std::string& utf8) {
+        Key key{style.fontId, clampSize(style.size), style.bold, utf8};
+        auto found = index.find(key);
+        if (found != index.end()) {
+            order.splice(order.begin(), order, found->second);
+            return found->second->second;
+        }
+        if (order.size() >= capacity) {
+            g_object_unref(order.back().second);
+            index.erase(order.back().first);
+            order.pop_back();
+        }
+        PangoLayout* layout = newLayout(uprightContext(), style, utf8);
+        order.emplace_front(key, layout);
+        index[key] = order.begin();
+        return layout;
+    }
+
+private:
+    struct Key {
+        unsigned int fontId;
+        int size;
+        bool bold;
+        std::string text;
+        bool operator==(const Key& o) const {
+            return fontId == o.fontId && size == o.size && bold == o.bold && text == o.text;
+        }
+    };
+    struct KeyHash {
+        size_t operator()(const Key& k) const {
+            return std::hash<std::string>()(k.text) ^ (size_t(k.fontId) << 20) ^ (size_t(k.size) << 4) ^ k.bold;
+        }
+    };
+    std::list<std::pair<Key, PangoLayout*>> order; // most recent first
+    std::unordered_map<Key, std::list<std::pair<Key, PangoLayout*>>::iterator, KeyHash> index;
+};
+
+PangoLayout* uprightLayout(const Style& style, const std::string& utf8) {
+    static LayoutCache cache;
+    return cache.get(style, utf8);
 }
 
 } // namespace
@@ -92,7 +150,7 @@ int ascent(const Style& style) {
     auto found = cache.find(key);
     if (found != cache.end()) return found->second;
     PangoFontDescription* desc = description(style);
-    PangoFontMetrics* metrics = pango_context_get_metrics(context(), desc, nullptr);
+    PangoFontMetrics* metrics = pango_context_get_metrics(uprightContext(), desc, nullptr);
     int value = static_cast<int>(std::lround(pango_font_metrics_get_ascent(metrics) / double(PANGO_SCALE)));
     pango_font_metrics_unref(metrics);
     pango_font_description_free(desc);
@@ -101,25 +159,38 @@ int ascent(const Style& style) {
 }
 
 double advance(const Style& style, const std::string& utf8) {
-    PangoLayout* layout = makeLayout(style, utf8);
     PangoRectangle logical;
-    pango_layout_line_get_extents(pango_layout_get_line_readonly(layout, 0), nullptr, &logical);
-    g_object_unref(layout);
+    pango_layout_line_get_extents(pango_layout_get_line_readonly(uprightLayout(style, utf8), 0), nullptr, &logical);
     return logical.width / double(PANGO_SCALE);
 }
 
 bool measureInk(const Style& style, const std::string& utf8, InkBounds* bounds) {
     if (utf8.empty()) return false;
-    PangoLayout* layout = makeLayout(style, utf8);
     PangoRectangle ink;
-    pango_layout_line_get_pixel_extents(pango_layout_get_line_readonly(layout, 0), &ink, nullptr);
-    g_object_unref(layout);
+    pango_layout_line_get_pixel_extents(pango_layout_get_line_readonly(uprightLayout(style, utf8), 0), &ink, nullptr);
     if (ink.width <= 0 || ink.height <= 0) return false;
     bounds->left = ink.x;
     bounds->top = ink.y;
     bounds->right = ink.x + ink.width;
     bounds->bottom = ink.y + ink.height;
     return true;
+}
+
+std::vector<double> characterOffsets(const Style& style, const std::string& utf8) {
+    std::vector<double> offsets;
+    PangoLayoutIter* iter = pango_layout_get_iter(uprightLayout(style, utf8));
+    if (!iter) return offsets;
+    // One walk over the characters in logical order (single-direction text is all a skin shortens).
+    do {
+        PangoRectangle extents;
+        pango_layout_iter_get_char_extents(iter, &extents);
+        offsets.push_back(extents.x / double(PANGO_SCALE));
+    } while (pango_layout_iter_next_char(iter));
+    pango_layout_iter_free(iter);
+    // The iterator stands on the end of the line once more after the last character.
+    size_t characters = static_cast<size_t>(g_utf8_strlen(pango_layout_get_text(uprightLayout(style, utf8)), -1));
+    if (offsets.size() > characters) offsets.resize(characters);
+    return offsets;
 }
 
 void draw(unsigned char* pixels, int width, int height, const Style& style, const std::string& utf8, double x,
@@ -133,9 +204,15 @@ void draw(unsigned char* pixels, int width, int height, const Style& style, cons
     }
     cairo_t* cr = cairo_create(surface);
     cairo_translate(cr, x, baselineY);
-    if (angleDegrees != 0) cairo_rotate(cr, -angleDegrees * M_PI / 180.0);
-    pango_cairo_update_context(cr, context());
-    PangoLayout* layout = makeLayout(style, utf8);
+    PangoLayout* layout;
+    bool rotated = angleDegrees != 0;
+    if (rotated) {
+        cairo_rotate(cr, -angleDegrees * M_PI / 180.0);
+        pango_cairo_update_context(cr, rotatedContext());
+        layout = newLayout(rotatedContext(), style, utf8);
+    } else {
+        layout = uprightLayout(style, utf8);
+    }
     PangoLayoutLine* line = pango_layout_get_line_readonly(layout, 0);
     PangoRectangle logical;
     pango_layout_line_get_extents(line, nullptr, &logical);
@@ -143,13 +220,10 @@ void draw(unsigned char* pixels, int width, int height, const Style& style, cons
     cairo_set_source_rgb(cr, red / 255.0, green / 255.0, blue / 255.0);
     cairo_move_to(cr, pen, 0);
     pango_cairo_show_layout_line(cr, line);
-    g_object_unref(layout);
+    if (rotated) g_object_unref(layout);
     cairo_destroy(cr);
     cairo_surface_flush(surface);
     cairo_surface_destroy(surface);
-    // Measuring happens without a drawing context: restore the plain transformation.
-    PangoMatrix identity = PANGO_MATRIX_INIT;
-    pango_context_set_matrix(context(), &identity);
 }
 
 } // namespace TextRenderer

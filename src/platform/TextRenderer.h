@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace TextRenderer {
 
@@ -30,6 +31,10 @@ double advance(const Style& style, const std::string& utf8);
 
 // Ink bounds of the text laid out with its start at the origin. False for empty text or no ink.
 bool measureInk(const Style& style, const std::string& utf8, InkBounds* bounds);
+
+// The pen position (pixels from the line's start) of each character of the text, in order: the
+// width a prefix of n characters takes is offsets[n] (for n below the character count).
+std::vector<double> characterOffsets(const Style& style, const std::string& utf8);
 
 // Draws the text "over" the picture's pixels in an opaque colour (components 0..255). The line's
 // baseline origin is at (x, baselineY); the pen starts (lineWidth - advance) x flush from it along

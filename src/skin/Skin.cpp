@@ -67,6 +67,12 @@ Skin::Skin(SkinInterface* iface) : interface(iface) {
 
 Skin::~Skin() {
     closeSkin();
+    // Windows built outside a completed load (or a skin never loaded) still own their pieces.
+    windows.clear();
+    imageRefs.clear();
+    for (CPicture* picture : pictures)
+        delete picture;
+    pictures.clear();
     triggers.clear();
     scripts.clear();
     variables.clear();

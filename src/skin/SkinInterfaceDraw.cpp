@@ -547,19 +547,21 @@ void SkinInterface::drawTextOnPic(CPicture* picture, std::string* text, float x,
     if (mode & TEXTDRAW_SHORTEN) {
         float textWidth = 0, textHeight = 0;
         getTextSize(picture, &utf8, &textWidth, &textHeight, font);
-        bool cut = false;
-        while (!utf8.empty() && w * 1.04f < textWidth) {
-            // Cut at character boundaries, so a multi-byte character is never split.
+        if (w * 1.04f < textWidth) {
+            // The text is laid out once; each shorter prefix is measured by its characters' pen
+            // positions. Cuts fall on character boundaries, so no multi-byte character is split.
+            std::vector<double> offsets = TextRenderer::characterOffsets(style, utf8);
             std::vector<size_t> starts = characterStarts(utf8);
-            size_t length = starts.size();
-            double excess = (textWidth - w) / (textWidth / length);
-            size_t remove = excess > 4 ? static_cast<size_t>(excess * 0.65) : 1;
-            size_t keep = length > remove ? length - remove : 0;
-            utf8.resize(starts[keep]); // remove >= 1, so keep < length
-            cut = true;
-            getTextSize(picture, &utf8, &textWidth, &textHeight, font);
+            size_t length = std::min(starts.size(), offsets.size());
+            while (length > 0 && w * 1.04f < textWidth) {
+                double excess = (textWidth - w) / (textWidth / length);
+                size_t remove = excess > 4 ? static_cast<size_t>(excess * 0.65) : 1;
+                length = length > remove ? length - remove : 0;
+                textWidth = length > 0 ? static_cast<float>(offsets[length] + 1) : 0.0f;
+            }
+            utf8.resize(length > 0 ? starts[length] : 0);
+            utf8 += "...";
         }
-        if (cut) utf8 += "...";
     }
     int ascent = TextRenderer::ascent(style);
     double flush = align == TEXTALIGN_RIGHT ? 1.0 : (align == TEXTALIGN_CENTER ? 0.5 : 0.0);

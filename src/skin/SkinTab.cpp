@@ -54,12 +54,15 @@ void SkinTab::handleOnLoad(int layer) {
     SkinInterface* iface = window && window->skin ? window->skin->interface : nullptr;
     // An on-load press may select a tab whose on-load presses select this one again: bound the
     // nesting instead of recursing until the stack ends.
+    // Each level may select several tabs: the presses under one outermost call are counted too.
     static thread_local int depth = 0;
+    static thread_local int pressesLeft = 0;
     if (!iface || !isValidDeck(layer) || depth >= maxOnLoadDepth) return;
+    if (depth == 0) pressesLeft = maxOnLoadPresses;
     ++depth;
     for (size_t i = 0; i < objects.size(); ++i) {
         SkinObject* object = objects[i].get();
-        if (object->type == OBJECT_ONLOAD)
+        if (object->type == OBJECT_ONLOAD && pressesLeft-- > 0)
             iface->handleMouseClickSimple(object->value, object->valueSpecifier, layer, false);
     }
     --depth;

@@ -12,6 +12,7 @@ class SkinTab {
 public:
     // On-load presses that select tabs nest at most this deep.
     static constexpr int maxOnLoadDepth = 16;
+    static constexpr int maxOnLoadPresses = 1024;
 
     explicit SkinTab(SkinWindow* window);
     // From a "tab" element: "default", "name" and its "object" elements.

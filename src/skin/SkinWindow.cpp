@@ -59,6 +59,18 @@ float clampSize(float v) {
 
 } // namespace
 
+// Cuts the first element of a tag out of the text and its lower-cased copy alike (so a window
+// with many tab groups is not lower-cased again for each). False when there is none.
+static bool cutElement(std::string& text, std::string& lower, const std::string& tag, std::string& value) {
+    size_t end = std::string::npos;
+    value = getXMLElementCIFast(text, lower, tag, 0, &end);
+    if (end == std::string::npos) return false;
+    size_t start = end - (2 * tag.size() + 5) - value.size();
+    text.erase(start, end - start);
+    lower.erase(start, end - start);
+    return true;
+}
+
 bool inSquare(float x, float y, const SkinRect* rect) {
     return rect->left < x && x < rect->right && rect->top < y && y < rect->bottom;
 }
@@ -115,18 +127,15 @@ void SkinWindow::construct(Skin* owner, std::string* xml) {
     }
 
     // Presets are cut out unread: objects inside them are not objects of the window.
-    getXMLElementCI(text, "presets", true);
+    std::string presets;
+    cutElement(text, lower, "presets", presets);
 
     tabGroups.emplace_back(new SkinTabGroup());
     tabGroups[0]->addTab(new SkinTab(this));
-    while (true) {
-        size_t end = std::string::npos;
-        std::string tabsText = getXMLElementCI(text, "tabs", true, 0, &end);
-        if (end == std::string::npos) break;
+    std::string tabsText;
+    while (cutElement(text, lower, "tabs", tabsText))
         tabGroups.emplace_back(new SkinTabGroup(&tabsText, this));
-    }
 
-    lower = strtolower(text);
     SkinTab* own = tabGroups[0]->getTab(0);
     size_t from = 0;
     while (true) {
@@ -187,13 +196,20 @@ void SkinWindow::readEdgeImages(std::string* text, std::string& lower) {
 
 // ---- Drawing ----------------------------------------------------------------------------------------
 
+void SkinWindow::sizeLayerPicture(CPicture* picture) const {
+    // A layer's target only stands for the layer in the drawing calls: everything is drawn on the
+    // screen, clipped to the target's size, and nothing ever writes its pixels. So it keeps a size
+    // and no pixel store (a full-size one would cost up to 256 MiB a layer for nothing).
+    picture->close();
+    picture->width = static_cast<int>(width);
+    picture->height = static_cast<int>(height);
+}
+
 void SkinWindow::draw(int layer) {
     if (!isValidDeck(layer)) return;
     if (!layerPictures[layer]) {
-        // The layer's target stands for the layer in the drawing calls; drawing goes to the screen,
-        // so its pixels are never written.
         layerPictures[layer] = new CPicture();
-        layerPictures[layer]->create(static_cast<int>(width), static_cast<int>(height));
+        sizeLayerPicture(layerPictures[layer]);
     }
     draw(layerPictures[layer], layer);
 }
@@ -252,7 +268,7 @@ void SkinWindow::resize(float w, float h) {
     height = clampSize(h);
     for (CPicture* picture : layerPictures) {
         if (picture && (std::abs(picture->width - width) > 0.5f || std::abs(picture->height - height) > 0.5f))
-            picture->create(static_cast<int>(width), static_cast<int>(height));
+            sizeLayerPicture(picture);
     }
     for (auto& group : tabGroups)
         for (auto& tab : group->tabs)

@@ -92,8 +92,9 @@ public:
     CPicture* selectedPicture = nullptr;
     CPicture* activePicture = nullptr;
     CPicture* mouseoverPicture = nullptr;
-    std::unique_ptr<SkinColor> backgroundColor;                        // only without a background picture
-    CPicture* layerPictures[4] = {nullptr, nullptr, nullptr, nullptr}; // owned drawing targets
+    std::unique_ptr<SkinColor> backgroundColor; // only without a background picture
+    // Owned drawing targets: a size without pixels (see sizeLayerPicture).
+    CPicture* layerPictures[4] = {nullptr, nullptr, nullptr, nullptr};
     std::unique_ptr<SkinWindowStateInfo> layerStates[4];
     SkinObject* focusedObjects[4] = {nullptr, nullptr, nullptr, nullptr};
     std::unique_ptr<SkinImageRef> edgeImages[EDGE_COUNT];
@@ -107,6 +108,7 @@ public:
 
 private:
     void layoutObject(SkinObject* object, float w, float h);
+    void sizeLayerPicture(CPicture* picture) const;
     void readEdgeImages(std::string* text, std::string& lower);
     // Calls `visit` for each object of the layer's current tabs, looking the current tab up
     // again before each object, so a handler that changes the tab continues in the new one.

@@ -263,6 +263,13 @@ TEST(SkinScript, RecursionAndDecksAreBounded) {
     self->executeScript(false, 0, false, 0, 0);
     EXPECT_EQ(f.skin.getVariable("depth").size(), static_cast<size_t>(SkinScript::maxDepth));
 
+    // Two nested passes a level (a key section runs its target as a press and a release).
+    f.skin.setVariable("count", "");
+    f.make("setvar count %count%x\nkeydown:\nexecutescript twice\nexecutescript twice", "twice")
+        ->executeScript(false, 0, false, 0, 0);
+    EXPECT_GT(f.skin.getVariable("count").size(), static_cast<size_t>(SkinScript::maxDepth));
+    EXPECT_LE(f.skin.getVariable("count").size(), static_cast<size_t>(SkinScript::maxNestedPasses + 1));
+
     SkinScript* s = f.make("setvar ran yes\nexecutescript other 7\nstopscript other 12\nexecutescript other -1");
     s->executeScript(false, 4, false, 0, 0);
     s->executeScript(false, -1, false, 0, 0);

@@ -10,8 +10,10 @@
 
 namespace {
 
-// Nesting of passes on this thread ("executescript" runs its target before going on).
+// Nesting of passes on this thread ("executescript" runs its target before going on), and the
+// nested passes the outermost pass still allows.
 thread_local int passDepth = 0;
+thread_local int nestedPassesLeft = 0;
 
 std::string trimSpaces(const std::string& text) {
     size_t first = text.find_first_not_of(' ');
@@ -174,6 +176,10 @@ bool SkinScript::evalCondition(const std::string& text, int deck) {
 
 void SkinScript::executeScript(bool release, int deck, bool valueCall, double value, int line) {
     if (!isValidDeck(deck) || passDepth >= maxDepth) return;
+    if (passDepth == 0)
+        nestedPassesLeft = maxNestedPasses;
+    else if (nestedPassesLeft-- <= 0)
+        return;
     double clock = interface ? interface->getTime() : timeGetExactTime();
     int section;
     if (line <= 0) {

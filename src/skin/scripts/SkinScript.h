@@ -13,6 +13,9 @@ class SkinScript {
 public:
     // Nested "executescript" passes deeper than this do nothing (a script running itself).
     static constexpr int maxDepth = 32;
+    // Nor do more than this many nested passes under one outermost pass: scripts that run
+    // themselves twice a level (key sections, several lines) would otherwise double each level.
+    static constexpr int maxNestedPasses = 1024;
     // Key sections of a pass.
     enum { SECTION_NONE = -1, SECTION_KEYDOWN = 0, SECTION_KEYUP = 1 };
 
