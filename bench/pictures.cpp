@@ -5,9 +5,18 @@
 
 #include <cairo.h>
 #include <cmath>
+#include <csetjmp>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <memory>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <vector>
+
+#include <jpeglib.h>
+#include <png.h>
 
 #include <benchmark/benchmark.h>
 
@@ -189,5 +198,95 @@ void BM_ReuploadLayerGL(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_ReuploadLayerGL)->Unit(benchmark::kMillisecond);
+
+// ---- Decoding ------------------------------------------------------------------------------------
+
+// A generated fixture's bytes; empty, with the benchmark skipped, when it was not built.
+std::vector<unsigned char> fixtureBytes(benchmark::State& state, const char* name) {
+    std::ifstream in(std::string(TARLUME_GENERATED_FIXTURES_DIR) + "/pictures/" + name, std::ios::binary);
+    std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (bytes.empty()) state.SkipWithError("build the fixtures first");
+    return bytes;
+}
+
+// A 2048 x 2048 RGBA PNG from memory into a picture; MB/s of decoded pixels (16 MiB a picture).
+void BM_PngDecode2048(benchmark::State& state) {
+    std::vector<unsigned char> file = fixtureBytes(state, "bench-2048.png");
+    if (file.empty()) return;
+    for (auto _ : state) {
+        CPicture p;
+        p.loadFromPNGMemory(file.data(), file.size());
+        benchmark::DoNotOptimize(p.pixels);
+    }
+    state.SetBytesProcessed(state.iterations() * 2048 * 2048 * 4);
+}
+BENCHMARK(BM_PngDecode2048)->Unit(benchmark::kMillisecond);
+
+struct PngMemory {
+    const std::vector<unsigned char>* data;
+    size_t pos;
+};
+
+// Reference: libpng decoding the same file from memory to RGBA rows.
+void BM_LibpngDecode2048(benchmark::State& state) {
+    std::vector<unsigned char> file = fixtureBytes(state, "bench-2048.png");
+    if (file.empty()) return;
+    std::vector<unsigned char> out(2048 * 2048 * 4);
+    std::vector<png_bytep> rows(2048);
+    for (int y = 0; y < 2048; ++y)
+        rows[size_t(y)] = &out[size_t(y) * 2048 * 4];
+    for (auto _ : state) {
+        png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+        png_infop info = png_create_info_struct(png);
+        PngMemory m{&file, 0};
+        png_set_read_fn(png, &m, [](png_structp p, png_bytep to, png_size_t n) {
+            PngMemory* mem = static_cast<PngMemory*>(png_get_io_ptr(p));
+            if (mem->pos + n > mem->data->size()) png_error(p, "end of data");
+            std::memcpy(to, mem->data->data() + mem->pos, n);
+            mem->pos += n;
+        });
+        if (setjmp(png_jmpbuf(png)) == 0) {
+            png_read_info(png, info);
+            png_read_image(png, rows.data());
+        }
+        png_destroy_read_struct(&png, &info, nullptr);
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.SetBytesProcessed(state.iterations() * 2048 * 2048 * 4);
+}
+BENCHMARK(BM_LibpngDecode2048)->Unit(benchmark::kMillisecond);
+
+// A 3000 x 3000 JPEG (9 Mpixel) from memory into a picture, in ms per megapixel.
+void BM_JpegDecode3000(benchmark::State& state) {
+    std::vector<unsigned char> file = fixtureBytes(state, "bench-3000.jpg");
+    if (file.empty()) return;
+    for (auto _ : state) {
+        CPicture p;
+        p.loadFromJPGMemory(file.data(), file.size());
+        benchmark::DoNotOptimize(p.pixels);
+    }
+    state.counters["ms/Mpixel"] =
+        benchmark::Counter(9.0 / 1000, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_JpegDecode3000)->Unit(benchmark::kMillisecond);
+
+// Reference: djpeg decoding the same file to a discarded PPM, process start included (wall time).
+void BM_Djpeg3000(benchmark::State& state) {
+    std::string path = std::string(TARLUME_GENERATED_FIXTURES_DIR) + "/pictures/bench-3000.jpg";
+    char* argv[] = {const_cast<char*>("djpeg"), const_cast<char*>("-outfile"), const_cast<char*>("/dev/null"),
+                    const_cast<char*>(path.c_str()), nullptr};
+    for (auto _ : state) {
+        pid_t pid;
+        if (posix_spawnp(&pid, "djpeg", nullptr, nullptr, argv, environ) != 0) {
+            state.SkipWithError("no djpeg");
+            return;
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+    }
+    state.counters["ms/Mpixel"] =
+        benchmark::Counter(9.0 / 1000, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_Djpeg3000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace

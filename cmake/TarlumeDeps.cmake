@@ -24,3 +24,6 @@ find_path(UTFCPP_INCLUDE_DIR utf8.h PATH_SUFFIXES utf8cpp REQUIRED)
 
 # TagLib: the peer that tests and benchmarks compare the tag readers with (never linked into the program).
 pkg_check_modules(TAGLIB REQUIRED IMPORTED_TARGET taglib)
+
+# libpng and zlib: the peers that tests and benchmarks compare the PNG decoder with (never linked into the program).
+pkg_check_modules(PNG REQUIRED IMPORTED_TARGET libpng zlib)
