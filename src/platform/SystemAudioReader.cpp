@@ -4,6 +4,8 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/audio_fifo.h>
+#include <libavutil/avstring.h>
+#include <libavutil/intreadwrite.h>
 #include <libswresample/swresample.h>
 }
 
@@ -20,6 +22,9 @@ namespace {
 // concat, ...) and picture-sequence demuxers, which fetch URLs or open other files, are not among them.
 const char* const audioDemuxers = "aac,ac3,aiff,amr,ape,asf,au,caf,dsf,dts,eac3,flac,loas,matroska,mov,mp3,mpc,mpc8,"
                                   "ogg,shn,tak,tta,voc,w64,wav,wv,xwma";
+
+// Demuxers of bare elementary streams.
+const char* const rawDemuxers = "aac,ac3,dts,eac3,loas,mp3";
 
 // Audio decoded and thrown away before a seek target, seconds: AAC needs about 0.1 s to settle
 // after a jump.
@@ -52,8 +57,8 @@ struct SystemAudioReader::Impl {
     bool started = false;    // the first frame was decoded
     bool exactTimes = false; // time stamps are at least as fine as samples
 
-    // Raw streams (ADTS, MPEG audio without an index) have no trustworthy time stamps after a jump:
-    // their packets are stamped with the running sum of packet durations from the start instead.
+    // Raw streams and streams without a declared length have no trustworthy time stamps after a
+    // jump: their packets are stamped with the running sum of packet durations from the start.
     bool countedTimes = false;
     int64_t packetClock = 0;       // the next packet's stamp, stream time base
     int64_t skipUntil = INT64_MIN; // packets ending before this are passed over undecoded
@@ -115,14 +120,21 @@ struct SystemAudioReader::Impl {
         return packet && frame;
     }
 
-    // The sum of every packet's duration, stream time base: the length of a stream whose header
-    // does not say.
+    // The sum of every packet's duration less the padding the decoder drops at the end (LAME's
+    // gapless information), stream time base: the length of a stream whose header does not say.
     int64_t measureByPackets() {
-        int64_t summed = 0;
+        int64_t summed = 0, endPadding = 0; // samples at the stream's declared rate
         while (av_read_frame(format, packet) >= 0) {
-            if (packet->stream_index == stream && packet->duration > 0) summed += packet->duration;
+            if (packet->stream_index == stream) {
+                if (packet->duration > 0) summed += packet->duration;
+                size_t size = 0;
+                const uint8_t* skip = av_packet_get_side_data(packet, AV_PKT_DATA_SKIP_SAMPLES, &size);
+                if (skip && size >= 8) endPadding += AV_RL32(skip + 4);
+            }
             av_packet_unref(packet);
         }
+        int declaredRate = format->streams[stream]->codecpar->sample_rate;
+        if (declaredRate > 0) summed -= av_rescale_q(endPadding, AVRational{1, declaredRate}, timeBase);
         return summed;
     }
 
@@ -262,6 +274,14 @@ struct SystemAudioReader::Impl {
         return av_audio_fifo_size(fifo) > before;
     }
 
+    // Frames decoded and thrown away before a seek target: the codec's own pre-roll (Opus) or 0.1 s.
+    int64_t prerollFrames() const {
+        const AVCodecParameters* par = format->streams[stream]->codecpar;
+        int64_t own =
+            par->seek_preroll > 0 && par->sample_rate > 0 ? av_rescale(par->seek_preroll, rate, par->sample_rate) : 0;
+        return std::max(own, int64_t(std::ceil(seekPreroll * rate)));
+    }
+
     bool restartDecoding() {
         av_audio_fifo_reset(fifo);
         swr_free(&swr);
@@ -277,7 +297,7 @@ struct SystemAudioReader::Impl {
         int64_t start = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
         if (avformat_seek_file(format, stream, INT64_MIN, start, start, 0) < 0 || !restartDecoding()) return false;
         packetClock = 0;
-        int64_t from = int64_t(frame) - int64_t(std::ceil(seekPreroll * rate));
+        int64_t from = int64_t(frame) - prerollFrames();
         skipUntil = av_rescale_q(from, AVRational{1, rate}, timeBase);
         position = frame;
         decodedEnd = 0;
@@ -289,12 +309,12 @@ struct SystemAudioReader::Impl {
     // Land before the target by time stamp, then decode up to it. When the demuxer lands after
     // the target (an estimate), go further back, at last to the very start.
     bool seekByTime(uint64_t frame) {
-        double preroll = seekPreroll;
+        int64_t preroll = prerollFrames();
         bool moved = false;
         for (int attempt = 0; attempt < 4; ++attempt, preroll *= 8) {
             // Before the first sample too: a stream's first packets may carry the encoder delay
             // (AAC's priming), which the decoder needs to start cleanly.
-            int64_t back = attempt == 3 ? INT32_MAX : int64_t(std::ceil(preroll * rate));
+            int64_t back = attempt == 3 ? INT32_MAX : preroll;
             int64_t from = int64_t(frame) - back;
             int64_t ts = startPts + av_rescale_q(from, AVRational{1, rate}, timeBase);
             if (avformat_seek_file(format, stream, INT64_MIN, ts, ts, 0) < 0 &&
@@ -330,7 +350,10 @@ bool SystemAudioReader::open(const std::string& path) {
     if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false; // folders, pipes, devices
     std::unique_ptr<Impl> r(new Impl);
     if (!r->openInput(path)) return false;
-    int64_t end = r->declaredEnd();
+    // Elementary streams without a container (ADTS, MPEG audio, AC-3, DTS) get their time stamps
+    // from the demuxer's estimates, which a seek by time would trust: they are counted instead.
+    bool raw = av_match_name(r->format->iformat->name, rawDemuxers);
+    int64_t end = raw ? AV_NOPTS_VALUE : r->declaredEnd();
     if (end == AV_NOPTS_VALUE) {
         // Count the packets, then start again on a fresh input.
         end = r->measureByPackets();

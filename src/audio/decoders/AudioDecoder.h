@@ -121,4 +121,5 @@ private:
     std::unique_ptr<SystemState> sys;
 
     friend struct AudioDecoderFlacCallbacks;
+    friend struct AudioDecoderFuzzAccess; // the parsers' fuzz target calls them without the system reader
 };

@@ -53,7 +53,8 @@ const SeekCase seekCases[] = {
     {"cbr32.mp3", 0, 0},     {"tagged.mp3", 0, 0},   {"extensible.wav", 0, 0}, {"ulaw.wav", 0, 0},
     {"none.aiff", 0, 0},     {"alac.m4a", 0, 0},     {"flac_in.ogg", 0, 0},    {"total0.flac", 0, 0},
     {"aac_nopns.m4a", 0, 0}, {"aac6ch.m4a", 0, 0},   {"opus.opus", 0, 0},      {"opus_in.ogg", 0, 0},
-    {"aac.m4a", 6000, 0},    {"adts.aac", 0, 0},     {"layer2.mp3", 1, 0},     {"wma.wma", 0, 90},
+    {"aac.m4a", 6000, 0},    {"adts.aac", 0, 0},     {"layer2.mp3", 1, 0},     {"id3v22.mp3", 0, 0},
+    {"wma.wma", 0, 90},
 };
 
 // The smallest shift (within maxShift) of the straight decode that the seek's output matches, and
