@@ -80,6 +80,22 @@ TEST(PictureJpeg, ColourGreyAndProgressiveMatchLibjpeg) {
     }
 }
 
+TEST(PictureJpeg, CmykShowsItsFirstComponentAsGrey) {
+    CPicture p;
+    ASSERT_TRUE(p.load(fixture("cmyk.jpg")));
+    EXPECT_EQ(p.width, 70);
+    bool varied = false;
+    for (int y = 0; y < p.height; ++y)
+        for (int x = 0; x < p.width; ++x) {
+            const unsigned char* q = p.pixelAt(x, y);
+            ASSERT_EQ(q[0], q[1]);
+            ASSERT_EQ(q[1], q[2]);
+            ASSERT_EQ(q[3], 255);
+            varied = varied || q[0] != p.pixels[0];
+        }
+    EXPECT_TRUE(varied);
+}
+
 TEST(PictureJpeg, TruncatedDataStillGiveAFullSizePicture) {
     CPicture p;
     ASSERT_TRUE(p.load(fixture("truncated.jpg")));
