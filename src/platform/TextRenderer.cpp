@@ -1,5 +1,6 @@
 #include "platform/TextRenderer.h"
 
+#include "platform/BitmapContext.h"
 #include "platform/FontRegistry.h"
 
 #include <cairo.h>
@@ -193,37 +194,32 @@ std::vector<double> characterOffsets(const Style& style, const std::string& utf8
     return offsets;
 }
 
-void draw(unsigned char* pixels, int width, int height, const Style& style, const std::string& utf8, double x,
-          double baselineY, double lineWidth, double flush, double angleDegrees, int red, int green, int blue) {
-    if (!pixels || width <= 0 || height <= 0 || utf8.empty()) return;
-    cairo_surface_t* surface =
-        cairo_image_surface_create_for_data(pixels, CAIRO_FORMAT_ARGB32, width, height, width * 4);
-    if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
-        cairo_surface_destroy(surface);
-        return;
-    }
-    cairo_t* cr = cairo_create(surface);
+void draw(BitmapContext* context, const Style& style, const std::string& utf8, double x, double baselineY,
+          double lineWidth, double flush, double angleDegrees) {
+    if (!context || utf8.empty()) return;
+    cairo_t* cr = context->beginNative();
+    cairo_save(cr);
     cairo_translate(cr, x, baselineY);
-    PangoLayout* layout;
     bool rotated = angleDegrees != 0;
+    if (rotated) cairo_rotate(cr, angleDegrees * M_PI / 180.0); // y up: positive turns counter-clockwise
+    cairo_scale(cr, 1, -1);                                     // glyphs stand upright
+    PangoLayout* layout;
     if (rotated) {
-        cairo_rotate(cr, -angleDegrees * M_PI / 180.0);
         pango_cairo_update_context(cr, rotatedContext());
         layout = newLayout(rotatedContext(), style, utf8);
     } else {
-        layout = uprightLayout(style, utf8);
+        layout = uprightLayout(style, utf8); // the context's transformation is the plain one
     }
     PangoLayoutLine* line = pango_layout_get_line_readonly(layout, 0);
     PangoRectangle logical;
     pango_layout_line_get_extents(line, nullptr, &logical);
     double pen = (lineWidth - logical.width / double(PANGO_SCALE)) * flush;
-    cairo_set_source_rgb(cr, red / 255.0, green / 255.0, blue / 255.0);
+    context->applyFillColor();
     cairo_move_to(cr, pen, 0);
     pango_cairo_show_layout_line(cr, line);
     if (rotated) g_object_unref(layout);
-    cairo_destroy(cr);
-    cairo_surface_flush(surface);
-    cairo_surface_destroy(surface);
+    cairo_restore(cr);
+    context->endNative();
 }
 
 } // namespace TextRenderer

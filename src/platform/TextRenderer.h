@@ -1,10 +1,12 @@
-// Single-line text drawn into 32-bit pictures (B, G, R, A premultiplied, rows top to bottom), over
-// Pango and Cairo with fontconfig. Sizes are pixels (72 dpi: 1 pt = 1 px); coordinates are pixels
-// with y down; rotation is in degrees, counter-clockwise on screen. Main thread only.
+// Single-line text drawn into pictures through their drawing contexts (platform/BitmapContext.h),
+// over Pango and Cairo with fontconfig. Sizes are pixels (72 dpi: 1 pt = 1 px); rotation is in
+// degrees, counter-clockwise on screen. Main thread only.
 #pragma once
 
 #include <string>
 #include <vector>
+
+class BitmapContext;
 
 namespace TextRenderer {
 
@@ -14,7 +16,7 @@ struct Style {
     bool bold = false;
 };
 
-// Ink bounds relative to the line's baseline origin, y down; right and bottom exclusive.
+// Ink bounds relative to the line's baseline origin, y down; right and bottom exclusive (pixels).
 struct InkBounds {
     int left = 0, top = 0, right = 0, bottom = 0;
 };
@@ -36,11 +38,11 @@ bool measureInk(const Style& style, const std::string& utf8, InkBounds* bounds);
 // width a prefix of n characters takes is offsets[n] (for n below the character count).
 std::vector<double> characterOffsets(const Style& style, const std::string& utf8);
 
-// Draws the text "over" the picture's pixels in an opaque colour (components 0..255). The line's
-// baseline origin is at (x, baselineY); the pen starts (lineWidth - advance) x flush from it along
-// the line (flush 0 left, 0.5 centre, 1 right); the line is turned by angleDegrees about the
-// origin. Clipped to the picture.
-void draw(unsigned char* pixels, int width, int height, const Style& style, const std::string& utf8, double x,
-          double baselineY, double lineWidth, double flush, double angleDegrees, int red, int green, int blue);
+// Draws the text "over" a picture through its drawing context, in the context's fill colour and
+// coordinates (origin bottom left, y up). The line's baseline origin is at (x, baselineY); the pen
+// starts (lineWidth - advance) x flush from it along the line (flush 0 left, 0.5 centre, 1 right);
+// the line is turned counter-clockwise by angleDegrees about the origin.
+void draw(BitmapContext* context, const Style& style, const std::string& utf8, double x, double baselineY,
+          double lineWidth, double flush, double angleDegrees);
 
 } // namespace TextRenderer

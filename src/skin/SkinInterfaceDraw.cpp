@@ -2,6 +2,7 @@
 // pictures as textured quads, the object drawings and text rendered into pictures.
 #include "foundation/Picture.h"
 #include "foundation/modTools.h"
+#include "platform/BitmapContext.h"
 #include "platform/GLPrimitives.h"
 #include "platform/TextRenderer.h"
 #include "skin/Skin.h"
@@ -43,6 +44,12 @@ std::vector<size_t> characterStarts(const std::string& text) {
     return starts;
 }
 
+// The context takes its components in the picture's byte order: blue, green, red.
+void setFillColor(BitmapContext* context, unsigned int color) {
+    context->setFillColor(((color >> 16) & 0xFF) / 255.0f, ((color >> 8) & 0xFF) / 255.0f, (color & 0xFF) / 255.0f,
+                          1.0f);
+}
+
 double finite01(double v) {
     if (!(v >= 0.0)) return 0.0;
     return v > 1.0 ? 1.0 : v;
@@ -61,10 +68,10 @@ void SkinInterface::bitblt(void* target, int x, int y, int w, int h, void* src, 
 
 void SkinInterface::fillRectangleBegin(void*, bool blend) {
     gl->setTexturing(false);
-    if (blend) {
-        gl->setBlending(true);
-        gl->blendFunc(GLPrimitives::BLEND_INVERTED);
-    }
+    // An opaque batch switches blending off: a picture drawn before may have left it on, and its
+    // factors would add the quads to what lies below.
+    gl->setBlending(blend);
+    if (blend) gl->blendFunc(GLPrimitives::BLEND_INVERTED);
     gl->begin(GLPrimitives::QUADS);
     fillBatchOpen = true;
 }
@@ -494,17 +501,17 @@ void SkinInterface::drawText(void* target, std::string* text, SkinObject* object
         picture->destroyTextureGL();
 
         std::string utf8;
-        if (picture->pixels && TextRenderer::decodeText(*text, &utf8)) {
+        BitmapContext* context = picture->getCGContextRef();
+        if (context && TextRenderer::decodeText(*text, &utf8)) {
             double flush = (dt == 1 || dt == 2 || dt == 7) ? 0.5 : (dt == 4 ? 1.0 : 0.0);
             TextRenderer::Style style = styleOf(font);
             int ascent = TextRenderer::ascent(style);
-            double x = 0, baseline = ascent;
-            if (font->angle != 0) {
-                x = ascent;
-                baseline = picture->height - ascent;
-            }
-            TextRenderer::draw(picture->pixels, picture->width, picture->height, style, utf8, x, baseline, rw, flush,
-                               font->angle, color & 0xFF, (color >> 8) & 0xFF, (color >> 16) & 0xFF);
+            // Baselines counted from the picture's bottom: one line at the top, or turned about a
+            // point near the bottom left.
+            double x = 0, baseline = rh - ascent;
+            if (font->angle != 0) x = baseline = ascent;
+            setFillColor(context, color);
+            TextRenderer::draw(context, style, utf8, x, baseline, rw, flush, font->angle);
         }
         s->lastScrollTime = getTime();
         s->scrollOffset = 0;
@@ -537,9 +544,11 @@ void SkinInterface::drawText(void* target, std::string* text, SkinObject* object
 }
 
 void SkinInterface::drawTextOnPic(CPicture* picture, std::string* text, float x, float y, float w, float h,
-                                  unsigned int color, SkinFont* font, BitmapContext*, TEXTDRAWMODES mode,
+                                  unsigned int color, SkinFont* font, BitmapContext* context, TEXTDRAWMODES mode,
                                   TEXTALIGNMENTMODES align) {
-    if (h <= 0 || w <= 0 || !text || text->empty() || !font || !picture || !picture->pixels) return;
+    if (h <= 0 || w <= 0 || !text || text->empty() || !font || !picture) return;
+    if (!context) context = picture->getCGContextRef();
+    if (!context) return;
     std::string utf8;
     if (!TextRenderer::decodeText(*text, &utf8)) return;
     TextRenderer::Style style = styleOf(font);
@@ -565,6 +574,6 @@ void SkinInterface::drawTextOnPic(CPicture* picture, std::string* text, float x,
     }
     int ascent = TextRenderer::ascent(style);
     double flush = align == TEXTALIGN_RIGHT ? 1.0 : (align == TEXTALIGN_CENTER ? 0.5 : 0.0);
-    TextRenderer::draw(picture->pixels, picture->width, picture->height, style, utf8, x, y + ascent, w, flush, 0,
-                       color & 0xFF, (color >> 8) & 0xFF, (color >> 16) & 0xFF);
+    setFillColor(context, color);
+    TextRenderer::draw(context, style, utf8, x, context->height() - ascent - y, w, flush, 0);
 }

@@ -93,9 +93,9 @@ TEST(SkinDraw, QuadsUseTheInvertedBlendAndLinesTheUsualOne) {
     EXPECT_EQ(iface.recorder.calls[4], "color 0 0 1 0"); // transparency 0 paints fully
     iface.recorder.calls.clear();
     iface.fillRectangle(&target, 5, 6, 1, 2, 0x00FF00);
-    EXPECT_EQ(iface.recorder.calls,
-              (std::vector<std::string>{"texture off", "begin quads", "color 0 1 0 0", "vertex 5 6", "vertex 1 6",
-                                        "vertex 1 2", "vertex 5 2", "end", "color 1 1 1 1", "texture on"}));
+    EXPECT_EQ(iface.recorder.calls, (std::vector<std::string>{"texture off", "blend off", "begin quads",
+                                                              "color 0 1 0 0", "vertex 5 6", "vertex 1 6", "vertex 1 2",
+                                                              "vertex 5 2", "end", "color 1 1 1 1", "texture on"}));
 
     // Inside a batch a quad only adds its vertices, under the batch's blending.
     iface.recorder.calls.clear();
