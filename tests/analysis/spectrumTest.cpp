@@ -1,8 +1,11 @@
+#include "analysis/bpm_detection.h"
 #include "analysis/fft.h"
 #include "analysis/vis_spectrum.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -17,6 +20,12 @@ int loudestBand(int nbBands) {
     for (int b = 1; b < nbBands; ++b)
         if (vis_GetSpectrumMaximum(b, nbBands) > vis_GetSpectrumMaximum(best, nbBands)) best = b;
     return best;
+}
+
+// Keeps values read from another thread alive.
+void keep(double a, double b, double c) {
+    volatile double sink = a + b + c;
+    (void)sink;
 }
 
 } // namespace
@@ -196,4 +205,24 @@ TEST(SpectrumAnalyser, SineLandsInItsBand) {
         analyser.getMostRecentData(power);
         EXPECT_EQ(std::max_element(power + 1, power + 512) - power, c.bin);
     }
+}
+
+TEST(SpectrumAnalyser, SettingsAndReadersOnOtherThreadsWhileFeeding) {
+    fft analyser(44100);
+    std::atomic<bool> feeding{true};
+    std::thread feeder([&] {
+        for (int i = 0; feeding; ++i)
+            analyser.addSample(float(8000 * std::sin(i * 0.01)), 1, i % 1000000);
+    });
+    for (int k = 0; k < 200; ++k) {
+        analyser.setParameter(3, k % 2 ? 44100 : 48000);
+        analyser.setParameter(4, k % 3 ? 1 : 0);
+        analyser.getBPMDetection()->setParameter(k % 2 ? 4 : 7, 85);
+        keep(analyser.getBPM(), analyser.getNrOfBeats(), analyser.getBPMDetection()->getParameter(2));
+        if (k % 50 == 0) analyser.setWindowParams(k % 100 ? 4 : 2, k % 100 ? 2048 : 1024, 1);
+        if (k % 70 == 0) analyser.resetBPM();
+    }
+    feeding = false;
+    feeder.join();
+    EXPECT_EQ(analyser.getParameter(3), 44100); // the last rate set
 }

@@ -157,7 +157,7 @@ TEST(SlowTempo, FollowsATempoChange) {
 
 TEST(Tempo, ResetStartsOver) {
     KickTrain kicks;
-    kicks.seconds = 15;
+    kicks.seconds = 12;
     std::vector<float> signal = kicks.make();
     fft analyser(44100);
     for (size_t i = 0; i < signal.size(); ++i)

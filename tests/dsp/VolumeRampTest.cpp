@@ -1,6 +1,8 @@
 #include "dsp/VolumeRamp.h"
 
+#include <atomic>
 #include <cmath>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -122,4 +124,28 @@ TEST(VolumeRamp, BlockCallsMatchFrameByFrame) {
         ASSERT_EQ(outL[i], 1.0f + l) << i;
         ASSERT_EQ(outR[i], -1.0f + r) << i;
     }
+}
+
+TEST(VolumeRamp, SettersFromAnotherThreadReachTheAudioThread) {
+    VolumeRamp ramp(44100);
+    std::atomic<bool> done{false};
+    std::thread fader([&] {
+        for (int i = 0; i < 5000 && !done; ++i) {
+            ramp.setVolume((i % 100) / 100.0);
+            ramp.setPan((i % 7) / 6.0);
+        }
+        ramp.setVolume(0.25);
+        ramp.setPan(0.5);
+    });
+    for (int i = 0; i < 200000; ++i) {
+        float l = 1, r = 1;
+        ramp.process(&l, &r);
+    }
+    done = true;
+    fader.join();
+    rampLength(ramp);
+    float l = 1, r = 1;
+    ramp.process(&l, &r);
+    EXPECT_EQ(l, 0.25f);
+    EXPECT_EQ(r, 0.25f);
 }

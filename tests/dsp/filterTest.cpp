@@ -57,17 +57,17 @@ double expectedMagnitude(int eff, double gain, double f0, double bandwidth, doub
     return std::abs(h);
 }
 
-// Measured magnitude of a settled section at frequency f: one second of a sine after two of settling,
+// Measured magnitude of a settled section at frequency f: one second of a sine after a quarter of settling,
 // detected in quadrature.
 double measuredMagnitude(filter& flt, double rate, double f) {
     const int n = int(rate);
-    for (int i = 0; i < 2 * n; ++i) {
+    for (int i = 0; i < n / 4; ++i) {
         float l = float(1000 * std::sin(2 * kPi * f * i / rate)), r = l;
         flt.process(&l, &r);
     }
     double s = 0, c = 0;
     for (int i = 0; i < n; ++i) {
-        double phase = 2 * kPi * f * (i + 2 * n) / rate;
+        double phase = 2 * kPi * f * (i + n / 4) / rate;
         float l = float(1000 * std::sin(phase)), r = l;
         flt.process(&l, &r);
         s += l * std::sin(phase);
