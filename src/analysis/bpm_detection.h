@@ -2,7 +2,7 @@
 // beat counter, from ten beat lists fed by onset detectors on five low-frequency channels, an envelope comb
 // over the raw signal and (when switched on) band lists over the 16-band spectrum.
 //
-// Threads: process, calculateBPM and reset run on the analyser's feeding thread (inside the analyser's lock).
+// Threads: process, calculateBPM and reset run inside the analyser's lock (its feeding thread, or resetBPM).
 // setParameter may come from any thread: it is applied by the feeding thread before its next sample or frame.
 // The results (getParameter, getBPM, getConfidence) are atomics any thread may read.
 #pragma once

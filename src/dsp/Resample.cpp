@@ -5,6 +5,7 @@
 namespace {
 
 const unsigned int kPerZero = 4096; // table entries per zero crossing
+const int kMaxTaps = 50;            // samples one wing reads at the largest filter size, 100
 const double kPi = 3.14159265358979323846;
 
 // Modified Bessel function of the first kind, order 0, summed as its power series.
@@ -158,7 +159,7 @@ float Resample::getOverSample(double position, int channel) {
             v = sinc(m_src + i * m_channels + channel, m_channels, fraction);
         } else {
             // Across a ring's wrap: gather the neighbours in order, then filter them as one run.
-            short run[2 * 51];
+            short run[2 * kMaxTaps];
             for (int m = 0; m < 2 * m_taps; ++m)
                 run[m] = sampleAt(i - (m_taps - 1) + m, channel);
             v = sinc(run + m_taps - 1, 1, fraction);

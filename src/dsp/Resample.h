@@ -56,8 +56,8 @@ private:
     Cache m_cache[2];
 };
 
-// Fills `c` with one wing of a low-pass filter: a sinc with cut-off `frequency` (fraction of the half band
-// over 2, so 0.5 x roll-off) windowed by a Kaiser window of `beta`, `perZero` entries per zero crossing.
+// Fills `c` with one wing of a low-pass filter: a sinc with cut-off `frequency` (a fraction of the sample
+// rate: 0.5 x roll-off) windowed by a Kaiser window of `beta`, `perZero` entries per zero crossing.
 void lrsLpFilter(float* c, unsigned int length, double frequency, double beta, unsigned int perZero);
 // One wing of the interpolation: from table phase `phase` (0 .. 1 of a zero crossing), walks the samples from
 // `samples` by `step` (negative: the left wing, reading backwards) while the table lasts.

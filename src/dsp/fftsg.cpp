@@ -22,8 +22,8 @@ void makeTable(int n, int* ip, double* w) {
     ip[0] = ip[1] = quarter;
 }
 
-// The roots e^(2 pi i j / n) of a transform of n points, 0 <= j <= n/4 + n/4, from a table built for
-// n x stride points.
+// The roots e^(2 pi i j / n) of a transform of n points, 0 <= j < n/2, from a table built for n x stride
+// points.
 struct Roots {
     const double* w;
     int stride;
