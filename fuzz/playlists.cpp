@@ -62,5 +62,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string spl, value;
     TagCacheDirectory::splitGroupPath(text, &spl, &value);
     TagCacheDirectory::cutUtf8(text, size / 2);
+    TagCacheDirectory::cleanPath(text);
     return 0;
 }

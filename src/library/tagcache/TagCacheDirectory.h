@@ -114,6 +114,8 @@ public:
     static TagCacheQuery buildSearchQuery(const std::string& text);
     // The non-empty, non-comment lines of an m3u text, trimmed.
     static std::vector<std::string> parseM3u(const std::string& text);
+    // The path with "." and ".." resolved and "//" collapsed, without touching the disk.
+    static std::string cleanPath(const std::string& file);
 
     // ---- Used inside the music library ----
     void readFilesAndFoldersFromDisk();

@@ -189,6 +189,31 @@ TagCacheQuery TagCacheDirectory::buildSearchQuery(const std::string& text) {
     return query;
 }
 
+std::string TagCacheDirectory::cleanPath(const std::string& file) {
+    bool absolute = !file.empty() && file[0] == '/';
+    std::vector<std::string> parts;
+    size_t from = 0;
+    while (from <= file.size()) {
+        size_t slash = file.find('/', from);
+        if (slash == std::string::npos) slash = file.size();
+        std::string part = file.substr(from, slash - from);
+        from = slash + 1;
+        if (part.empty() || part == ".") continue;
+        if (part == "..") {
+            if (!parts.empty() && parts.back() != "..")
+                parts.pop_back();
+            else if (!absolute)
+                parts.push_back(part); // a relative path keeps what it cannot resolve
+            continue;
+        }
+        parts.push_back(part);
+    }
+    std::string clean = absolute ? "/" : "";
+    for (size_t i = 0; i < parts.size(); i++)
+        clean += (i ? "/" : "") + parts[i];
+    return clean;
+}
+
 std::vector<std::string> TagCacheDirectory::parseM3u(const std::string& text) {
     std::vector<std::string> entries;
     for (std::string line : strsplit(text, "\n")) {
@@ -255,25 +280,26 @@ void TagCacheDirectory::initFromPlaylist() {
         return;
     }
 
-    std::vector<std::string> lines = strsplit(readFileContents(path), "\n");
+    std::vector<std::string> lines = parseM3u(readFileContents(path));
     std::string base = getFilePath(path);
     TagPtr previous;
     bool interrupted = false;
     for (size_t i = 0; i < lines.size(); i++) {
-        std::string line = strtrim(strreplace(lines[i], "\r", ""));
-        if (!line.empty() && line[0] != '#') {
-            // Relative entries are relative to the playlist's own folder.
-            std::string file = line[0] == '/' ? line : base + line;
-            TagPtr record;
-            if (isValidFileType(file) && FileExist(file)) {
-                if (cache) {
-                    record = cache->getTagByFilename(file);
-                } else {
-                    std::string fileID, folder;
-                    record = getTagFromDB(fileID, file, true, folder);
-                    if (!record) record = readRecordFromFile(file);
-                }
+        const std::string& line = lines[i];
+        // Relative entries are relative to the playlist's own folder; any spelling of a path
+        // ("..", "./", "//") must find the one cached row and folder record of its file.
+        std::string file = cleanPath(line[0] == '/' ? line : base + line);
+        TagPtr record;
+        if (isValidFileType(file) && FileExist(file)) {
+            if (cache) {
+                record = cache->getTagByFilename(file);
+            } else {
+                std::string fileID, folder;
+                record = getTagFromDB(fileID, file, true, folder);
+                if (!record) record = readRecordFromFile(file);
             }
+        }
+        {
             std::lock_guard<std::recursive_mutex> guard(dataLock);
             if (record) {
                 tags.push_back(record);

@@ -271,3 +271,30 @@ TEST(Playlists, UrgentRequestsGoFirstAndShortSearchesAreDropped) {
     }
     EXPECT_EQ(lib.cache->getFolder("search:house", true, false, false, true)->getProgress(), 1.0);
 }
+
+TEST(Playlists, EntriesSpelledDifferentlyNameTheSameCachedFile) {
+    Library lib;
+    std::string path =
+        lib.tree.file("playlists/spelled.m3u", "../music/1.mp3\n" + lib.music + "./2.mp3\n" + lib.tree.root +
+                                                   "music//3.mp3\n" + lib.tree.root + "playlists/../music/4.mp3\n");
+    TagCacheDirectory* list = lib.cache->getFolder(path, false, true, false, false);
+    ASSERT_EQ(list->getNbTags(), 4);
+    for (int i = 0; i < 4; i++)
+        EXPECT_EQ(list->getTag(i)->getPath(), lib.music + intToStr(i + 1) + ".mp3");
+    EXPECT_EQ(countRows(lib.cache->getDatabase(), "SELECT count(*) FROM files"), 6);
+    TagCacheDirectory* folder = lib.cache->getFolder(lib.music, false, true, true, false);
+    EXPECT_EQ(folder->getNbTags(), 6);
+    EXPECT_EQ(lib.titles(lib.cache->getFolder("search:love", false, true, false, false)), "LOVE again,Love Song");
+
+    struct {
+        const char* in;
+        const char* out;
+    } forms[] = {{"/a/./b//c/../d.mp3", "/a/b/d.mp3"},
+                 {"/../a.mp3", "/a.mp3"},
+                 {"/a/b/../../c", "/c"},
+                 {"a/../../b", "../b"},
+                 {"/", "/"},
+                 {"", ""}};
+    for (const auto& form : forms)
+        EXPECT_EQ(TagCacheDirectory::cleanPath(form.in), form.out) << form.in;
+}
