@@ -122,6 +122,7 @@ bool vorbis_ParseVorbisComment(std::string& data, tVorbisCommentPacket& packet, 
     if (!reader.takeLE32(vendorLength) || vendorLength > kMaxVorbisCommentBytes) return true;
     if (reader.take(vendorLength, &packet.vendor) != vendorLength || !reader.takeLE32(count)) return true;
     for (uint32_t i = 0; i < count; ++i) {
+        if (i == kMaxVorbisComments) return true;
         uint32_t length;
         if (!reader.takeLE32(length) || length > kMaxVorbisCommentBytes) return true;
         std::string comment;

@@ -54,6 +54,9 @@ struct tVorbisTag {
 // A single comment longer than this (bytes) ends the comment list: a crafted length must not make
 // a library scan read and hold the rest of a large file.
 constexpr uint32_t kMaxVorbisCommentBytes = 16u << 20;
+// Comments beyond this many are not read: a crafted count of empty comments would otherwise cost
+// some 32 bytes of memory for every 4 bytes of the file (real files carry a few dozen).
+constexpr uint32_t kMaxVorbisComments = 65536;
 // "CUEPOINTn" numbers above this are not looked up.
 constexpr unsigned int kMaxVorbisCuePoint = 1000;
 

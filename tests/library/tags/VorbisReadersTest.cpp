@@ -195,6 +195,22 @@ TEST(OggReader, MalformedPagesAndLengths) {
         EXPECT_EQ(tag.getFrameCopy("TIT2"), c.title) << c.name;
     }
 
+    // A count of millions of empty comments over many pages keeps only the first ones, and what
+    // the readable comments said.
+    std::string empties = comments({"TITLE=Many"});
+    empties.resize(empties.size() - 1); // no framing byte: the count below runs on
+    empties.replace(11 + 6, 4, le32(4000000));
+    empties += std::string(4 * 200000, '\0');
+    CID3v2Tag crowded;
+    EXPECT_TRUE(readOgg(crowded, oggPage(identification(), 0) + oggPages(empties, 60000, 1)));
+    EXPECT_EQ(crowded.getFrameCopy("TIT2"), "Many");
+    {
+        std::string data = empties.substr(7);
+        tVorbisCommentPacket packet;
+        vorbis_ParseVorbisComment(data, packet, nullptr, nullptr, nullptr, true, true);
+        EXPECT_EQ(packet.comments.size(), size_t(kMaxVorbisComments));
+    }
+
     // Cue points: at most 1001 lookups, so a crafted packet cannot make them quadratic.
     std::vector<std::string> many;
     for (int n = 0; n < 1100; ++n)
