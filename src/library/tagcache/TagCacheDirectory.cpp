@@ -26,6 +26,8 @@ const size_t kCutBytes = 512;
 const size_t kStoreBatch = 64;
 // Files per frames query when records are built from the database.
 const size_t kFramesChunk = 400;
+// How long a record that left a list stays alive for readers of getTag's raw pointer (ms).
+const double kRetireMs = 1000.0;
 
 bool lessFolded(const std::string& a, const std::string& b) {
     std::string la = strtolower(a), lb = strtolower(b);
@@ -403,8 +405,10 @@ void TagCacheDirectory::updateFromDisk() {
                 // Listed already; read again when the file changed since.
                 if (times[i] != 0 && known->second->getModificationTime() != times[i]) {
                     TagPtr record = readRecordFromFile(full);
+                    std::vector<TagPtr> gone{known->second};
                     std::lock_guard<std::recursive_mutex> guard(dataLock);
                     std::replace(tags.begin(), tags.end(), known->second, record);
+                    retireLocked(gone);
                     sorted = false;
                     toStore.push_back(record);
                 }
@@ -441,15 +445,17 @@ void TagCacheDirectory::updateFromDisk() {
     }
     storeRecords(toStore, id);
 
+    std::vector<TagPtr> gone;
     if (!interrupted && listingOk) {
         // Files gone from the folder leave the list (the database forgets them at the next first load).
         std::lock_guard<std::recursive_mutex> guard(dataLock);
-        tags.erase(std::remove_if(tags.begin(), tags.end(),
-                                  [&](const TagPtr& record) {
-                                      return isLeft(record->getPath(), path) &&
-                                             getFilePath(record->getPath()) == path && !onDisk.count(record->getPath());
-                                  }),
-                   tags.end());
+        auto kept = std::stable_partition(tags.begin(), tags.end(), [&](const TagPtr& record) {
+            return !(isLeft(record->getPath(), path) && getFilePath(record->getPath()) == path &&
+                     !onDisk.count(record->getPath()));
+        });
+        gone.assign(kept, tags.end());
+        tags.erase(kept, tags.end());
+        retireLocked(gone);
     }
 
     if (database) {
@@ -809,6 +815,7 @@ void TagCacheDirectory::moveItem(int from, int to) {
 }
 
 void TagCacheDirectory::removeTag(const std::string& file, int index) {
+    std::vector<TagPtr> gone; // released after the lock
     std::lock_guard<std::recursive_mutex> guard(dataLock);
     int count = int(tags.size());
     int chosen = -1;
@@ -821,7 +828,9 @@ void TagCacheDirectory::removeTag(const std::string& file, int index) {
             if (tags[size_t(i)]->getPath() == file) chosen = i;
     }
     if (chosen < 0 || chosen >= count) return;
+    gone.push_back(tags[size_t(chosen)]);
     tags.erase(tags.begin() + chosen);
+    retireLocked(gone);
     if (kind == KIND_PLAYLIST) dirty.store(true, std::memory_order_relaxed);
 }
 
@@ -840,14 +849,31 @@ void TagCacheDirectory::clearRecords(bool keepListing) {
             listingRead = false;
         }
         released.swap(tags);
+        retireLocked(released);
         sorted = false;
     }
     loaded.store(false, std::memory_order_relaxed);
     setProgress(0.0);
-    // Records go here, outside the lock; borrowed ones live on with their other holders.
+    // Records retired long enough go here, outside the lock; borrowed ones live on with their other holders.
+}
+
+void TagCacheDirectory::retireLocked(std::vector<TagPtr>& gone) {
+    double now = timeGetExactTime();
+    for (TagPtr& record : gone)
+        retired.emplace_back(now, std::move(record));
+    gone.clear();
+    while (!retired.empty() && now - retired.front().first > kRetireMs) {
+        gone.push_back(std::move(retired.front().second));
+        retired.pop_front();
+    }
 }
 
 void TagCacheDirectory::evict() {
     std::unique_lock<std::recursive_mutex> guard(updateLock, std::try_to_lock);
-    if (guard.owns_lock()) clearRecords(true);
+    if (!guard.owns_lock()) return;
+    clearRecords(true);
+    // A search this old is not on screen: its records need no grace period.
+    std::deque<std::pair<double, TagPtr>> released;
+    std::lock_guard<std::recursive_mutex> data(dataLock);
+    released.swap(retired);
 }

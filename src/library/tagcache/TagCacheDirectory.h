@@ -7,11 +7,14 @@
 // a list while the loading thread fills it. update() runs under the list's update lock (one load of
 // a list at a time) and holds the data lock only while it changes the records. Records are shared:
 // a record handed to an m3u, recursive or search list, or returned by getTagShared, stays valid as
-// long as someone holds it; getTag's raw pointer is valid while the list keeps the record.
+// long as someone holds it; getTag's raw pointer stays valid while the list keeps the record and
+// for at least a second after it left the list (a reload on the loading thread must not free a
+// record the user interface is drawing).
 #pragma once
 
 #include <atomic>
 #include <ctime>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -166,6 +169,9 @@ private:
     void initFromItunes() {}
     void runSmartPlaylist(const std::string& splFile, const std::string& groupValue);
     void clearRecords(bool keepListing);
+    // Under dataLock: keeps the records of `gone` for the grace period and puts into `gone` those
+    // that have outlived it, for the caller to release once the lock is free.
+    void retireLocked(std::vector<TagPtr>& gone);
     void appendRecord(const TagPtr& record);
     TagPtr readRecordFromFile(const std::string& path);
     void addLength(CID3v2Tag* record);
@@ -194,6 +200,8 @@ private:
         std::string line;
     };
     std::vector<KeptLine> keptLines;
+    // Records that left the list, with the time they left (ms, timeGetExactTime).
+    std::deque<std::pair<double, TagPtr>> retired;
 
     SQLDatabase* database = nullptr;
     TagCache* cache = nullptr;

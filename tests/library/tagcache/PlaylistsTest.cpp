@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <string>
@@ -301,4 +302,45 @@ TEST(Playlists, EntriesSpelledDifferentlyNameTheSameCachedFile) {
                  {"", ""}};
     for (const auto& form : forms)
         EXPECT_EQ(TagCacheDirectory::cleanPath(form.in), form.out) << form.in;
+}
+
+TEST(Playlists, ARecordTakenJustBeforeAReloadStaysReadable) {
+    Library lib;
+    // The user interface reads a row through getTag while the list reloads on another thread.
+    TagCacheDirectory* search = lib.cache->getFolder("search:slow", false, true, false, false);
+    ASSERT_EQ(search->getNbTags(), 1);
+    CID3v2Tag* row = search->getTag(0);
+    lib.cache->getFolder("search:slow", false, true, true, false);
+    EXPECT_EQ(row->getFrameCopy("TIT2"), "Slow one");
+
+    TagCacheDirectory* folder = lib.cache->getFolder(lib.music, false, true, false, false);
+    CID3v2Tag* changed = nullptr;
+    CID3v2Tag* removed = nullptr;
+    for (int i = 0; i < folder->getNbTags(); i++) {
+        if (folder->getTag(i)->getPath() == lib.music + "1.mp3") changed = folder->getTag(i);
+        if (folder->getTag(i)->getPath() == lib.music + "2.mp3") removed = folder->getTag(i);
+    }
+    ASSERT_TRUE(changed && removed);
+    std::string file = lib.tree.file("music/1.mp3", id3v2({{"TIT2", "Rewritten"}}));
+    struct timespec times[2] = {{1000000000, 0}, {1000000000, 0}};
+    utimensat(AT_FDCWD, file.c_str(), times, 0);
+    std::remove((lib.music + "2.mp3").c_str());
+    lib.cache->getFolder(lib.music, false, true, true, false);
+    EXPECT_EQ(folder->getNbTags(), 5);
+    EXPECT_EQ(changed->getFrameCopy("TIT2"), "Love Song");
+    EXPECT_EQ(removed->getFrameCopy("TIT2"), "LOVE again");
+}
+
+TEST(Playlists, OldSearchesGiveBackTheirRecords) {
+    Library lib;
+    // The user types on: every search is a list, but only the recent ones keep their records.
+    TagCacheDirectory* first = lib.cache->getFolder("search:o", false, true, false, false);
+    ASSERT_GT(first->getNbTags(), 0);
+    std::weak_ptr<CID3v2Tag> record = first->getTagShared(0);
+    for (size_t spaces = 1; spaces <= 20; spaces++)
+        lib.cache->getFolder("search:o" + std::string(spaces, ' '), false, true, false, false);
+    EXPECT_EQ(first->getNbTags(), 0);
+    EXPECT_TRUE(record.expired());
+    // Asked for again, it loads again.
+    EXPECT_GT(lib.cache->getFolder("search:o", false, true, false, false)->getNbTags(), 0);
 }
