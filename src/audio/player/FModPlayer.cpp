@@ -1,0 +1,313 @@
+#include "audio/player/FModPlayer.h"
+
+#include "analysis/WaveForm.h"
+#include "audio/decoders/AudioDecoder.h"
+#include "audio/player/TrackLoading.h"
+#include "dsp/Resample.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+
+namespace {
+const double kJumpAhead = 80000;       // frames beyond the decoded data that count as a jump
+const double kPreRoll = 1500;          // a forward jump restarts decoding this far before its target
+const double kBackwardPreRoll = 40000; // playing backward restarts this far before the position
+const double kSeekFromStart = 96000;   // restart points closer to the start decode from frame 0
+} // namespace
+
+FModPlayer::FModPlayer() {
+    // Not registered yet: the loading thread sees the player from its first init.
+    initRing(nullptr, 0, 0, "", 0, 0);
+}
+
+FModPlayer::~FModPlayer() {
+    unregisterFromLoading();
+}
+
+int FModPlayer::init(short* buffer, int capacityFrames, int zeroCrossings, const std::string& file, int openArgument,
+                     int scan) {
+    int result = initRing(buffer, capacityFrames, zeroCrossings, file, openArgument, scan);
+    registerForLoading();
+    TrackLoading::wake();
+    return result;
+}
+
+double FModPlayer::init(const std::string& file, int zeroCrossings, int openArgument, int scan) {
+    return init(m_buffer, m_capacity, zeroCrossings, file, openArgument, scan);
+}
+
+int FModPlayer::initRing(short* buffer, int capacityFrames, int zeroCrossings, const std::string& file,
+                         int openArgument, int scan) {
+    pthread_mutex_lock(&m_decodeLock);
+    pthread_mutex_lock(&m_stateLock);
+    close();
+    m_state = STATE_STOPPED;
+    m_buffer = capacityFrames > 0 ? buffer : nullptr;
+    m_capacity = m_buffer ? capacityFrames : 0;
+    // The ring's channels follow the file: forcing mono applies to the whole-track player only.
+    int result = openTrack(file, zeroCrossings, openArgument, scan, false);
+    m_loadedFrames.store(0, std::memory_order_relaxed);
+    m_ringStart = 0;
+    m_fileFrames.store(0, std::memory_order_release);
+    m_ringOffset = 0;
+    m_seekFrame = 0;
+    m_nextGainFrame = 0;
+    m_pendingSeek = -1;
+    m_need = 1.0;
+    m_seeking = false;
+    applyResamplerFormat();
+    pthread_mutex_unlock(&m_stateLock);
+    pthread_mutex_unlock(&m_decodeLock);
+    return result < 0 ? result : 0;
+}
+
+void FModPlayer::setResamplerFormat() {
+    const int capacity = std::max(0, int(m_capacity));
+    for (auto& rs : m_resamplers)
+        rs->setFormat(m_buffer, capacity, capacity, m_channels, true);
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Ring mapping
+
+void FModPlayer::edgeMargins(unsigned fileFrames, unsigned ringStart, unsigned* low, unsigned* high) const {
+    *low = *high = 0;
+    if (m_endOfFile || fileFrames >= m_length) return; // nothing more is being written
+    *high = kEdgeMargin;
+    // A full ring: the next blocks overwrite its oldest frames.
+    if (double(fileFrames) - ringStart + kBlockFrames + kEdgeMargin >= double(int(m_capacity)))
+        *low = kBlockFrames + kEdgeMargin;
+}
+
+long FModPlayer::slotOf(double frame, unsigned lowMargin, unsigned highMargin) const {
+    const long capacity = m_capacity;
+    if (capacity <= 0 || !(frame >= 0)) return -1;
+    const unsigned fileFrames = m_fileFrames.load(std::memory_order_acquire);
+    const unsigned ringStart = m_ringStart;
+    if (frame < double(ringStart) + lowMargin || frame >= double(fileFrames) - highMargin) return -1;
+    const long long f = (long long)frame;
+    return long((f + m_ringOffset) % capacity);
+}
+
+double FModPlayer::peekBufferPosition(double frame) {
+    unsigned low, high;
+    edgeMargins(m_fileFrames.load(std::memory_order_acquire), m_ringStart, &low, &high);
+    long slot = slotOf(frame, low, high);
+    return slot < 0 ? -1 : double(slot) + (frame - std::floor(frame));
+}
+
+double FModPlayer::getBufferPosition(double frame) {
+    const unsigned fileFrames = m_fileFrames.load(std::memory_order_acquire);
+    const unsigned ringStart = m_ringStart;
+    unsigned low, high;
+    edgeMargins(fileFrames, ringStart, &low, &high);
+    long slot = slotOf(frame, low, high);
+    if (slot >= 0) return double(slot) + (frame - std::floor(frame));
+
+    if (frame < double(ringStart) + low || frame > double(fileFrames) + kJumpAhead) {
+        // A jump out of the ring: ask the loading thread to restart the decoder, and fade in once it has.
+        double restart;
+        if (m_increment >= 0) {
+            restart = frame - kPreRoll;
+        } else {
+            if (m_pendingSeek >= 0) {
+                m_startFade = kFadeFrames;
+                return -1;
+            }
+            restart = frame - kBackwardPreRoll;
+        }
+        if (restart < kSeekFromStart) restart = 0;
+        const int target = restart >= double(INT_MAX) ? INT_MAX : int(restart);
+        if (unsigned(target) != ringStart && m_pendingSeek.exchange(target) != target) TrackLoading::wake();
+        m_startFade = kFadeFrames;
+    }
+    // Up to kJumpAhead frames beyond the decoded data simply read as absent while decoding catches up.
+    return -1;
+}
+
+int FModPlayer::getBufferPositionNoAction(int frame) {
+    return int(slotOf(frame, 0, 0));
+}
+
+float FModPlayer::getSample(unsigned int frame, int channel) {
+    if (!m_buffer || frame >= m_length) return 0.0f;
+    unsigned low, high;
+    edgeMargins(m_fileFrames.load(std::memory_order_acquire), m_ringStart, &low, &high);
+    long slot = slotOf(frame, low, high);
+    if (slot < 0) return 0.0f;
+    if (m_channels == 1) return m_buffer[slot];
+    return m_buffer[slot * 2 + (channel == 1 ? 1 : 0)];
+}
+
+void FModPlayer::setPosition(double frame) {
+    Player::setPosition(frame);
+    // A jump out of the ring asks for its seek at once.
+    getBufferPosition(m_position);
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Loading thread
+
+void FModPlayer::seekData(int frame, bool force) {
+    if (frame < 0) frame = 0;
+    if (m_seeking || !m_loaded || m_closing || (!force && m_decoding)) {
+        int none = -1;
+        m_pendingSeek.compareExchange(none, frame);
+        return;
+    }
+    m_seeking = true;
+    pthread_mutex_lock(&m_decodeLock);
+    if (m_loaded && !m_closing && m_fileOpen) m_decoder->seek(unsigned(frame));
+    // The audio thread is kept out only while the ring is re-based, not while the decoder moves.
+    pthread_mutex_lock(&m_stateLock);
+    int expected = frame;
+    m_pendingSeek.compareExchange(expected, -1);
+    m_need = 1.0;
+    m_processedCounter = 0;
+    m_decodedCounter = 0;
+    m_endOfFile = false;
+    const long long capacity = std::max(1, int(m_capacity));
+    const long long writeIndex = m_loadedFrames.load(std::memory_order_relaxed);
+    m_ringStart = unsigned(frame);
+    m_fileFrames.store(unsigned(frame), std::memory_order_release);
+    m_ringOffset = long(((writeIndex - frame) % capacity + capacity) % capacity);
+    m_seekFrame = unsigned(frame);
+    m_nextAnalysisFrame = unsigned(frame) + 1;
+    pthread_mutex_unlock(&m_stateLock);
+    pthread_mutex_unlock(&m_decodeLock);
+    m_seeking = false;
+}
+
+void FModPlayer::calculateNeedMoreData() {
+    const double capacity = std::max(0, int(m_capacity));
+    const double position = m_position;
+    const long slot = slotOf(position < 0 ? 0.0 : std::floor(position), 0, 0);
+    double need;
+    if (slot < 0) {
+        need = 1.0;
+    } else {
+        double ahead = double(m_loadedFrames.load(std::memory_order_relaxed)) - slot;
+        if (ahead < 0) ahead += capacity;
+        if (ahead >= 0.6 * capacity)
+            need = 0;
+        else if (m_fileFrames.load(std::memory_order_relaxed) >= m_length)
+            need = 0;
+        else if (ahead < kUrgentFrames)
+            need = 1.0;
+        else
+            need = 0.9 * (1 - ahead / (0.6 * capacity));
+    }
+    if (m_state != STATE_PLAYING && need > 0.5 && need < 0.99) need = 0.5;
+    if (m_endOfFile && m_fileOpen) need = 0;
+    m_need = need;
+}
+
+int FModPlayer::getSomeDataNow(int urgency) {
+    if (!m_loaded || m_closing || !m_buffer) return 0;
+    if (m_decoding || m_seeking) return 2;
+    if (!TryEnterCriticalSection(&m_decodeLock)) return 2;
+    if (!m_loaded || m_closing || !m_buffer) {
+        pthread_mutex_unlock(&m_decodeLock);
+        return 0;
+    }
+    m_decoding = true;
+    const int pending = m_pendingSeek.exchange(-1);
+    if (pending >= 0) seekData(pending, true);
+    calculateNeedMoreData();
+    double need = m_need;
+    if (m_fileOpen && !m_endOfFile && (need > 0.9 || (urgency < 3 && need > 0.002))) {
+        decodeBlock();
+        calculateNeedMoreData();
+        need = m_need;
+    }
+    const bool analysed = urgency < 3 && analyseRing(urgency);
+    m_decoding = false;
+    pthread_mutex_unlock(&m_decodeLock);
+    if (need > 0.9) return 3;
+    if (need <= 0.002) return analysed ? 1 : 0;
+    return 2;
+}
+
+void FModPlayer::raiseRingStart(long long frame) {
+    if (frame > (long long)(unsigned(m_ringStart))) m_ringStart = unsigned(std::min<long long>(frame, UINT_MAX));
+}
+
+void FModPlayer::decodeBlock() {
+    const int capacity = m_capacity;
+    const int ch = m_channels;
+    const unsigned writeIndex = m_loadedFrames.load(std::memory_order_relaxed);
+    const unsigned fileFrames = m_fileFrames.load(std::memory_order_relaxed);
+    unsigned bytes = 0;
+    if (ch == 2 && (long long)writeIndex + kBlockFrames < capacity) {
+        // The oldest frames this block may overwrite leave the ring before they are overwritten.
+        raiseRingStart((long long)fileFrames + kBlockFrames - capacity);
+        short* dst = m_buffer + size_t(writeIndex) * 2;
+        readDataFromFMod(dst, &bytes);
+        const unsigned n = bytes / 4;
+        if (m_stripesOn) {
+            for (unsigned i = 0; i < n; ++i)
+                m_waveForm->process(fileFrames + i, dst[2 * i], dst[2 * i + 1], true);
+        }
+        m_loadedFrames.store(writeIndex + n, std::memory_order_relaxed);
+        m_fileFrames.store(fileFrames + n, std::memory_order_release);
+    } else {
+        readDataFromFMod(m_scratch, &bytes);
+        callback(nullptr, m_scratch, int(bytes / unsigned(2 * ch)));
+    }
+    if (bytes == 0) endOfData();
+}
+
+void FModPlayer::callback(void*, void* frames, int count) {
+    const int capacity = m_capacity;
+    if (!m_buffer || !frames || count <= 0 || capacity <= 0) return;
+    count = std::min(count, capacity);
+    const short* in = static_cast<const short*>(frames);
+    const int ch = m_channels;
+    unsigned writeIndex = m_loadedFrames.load(std::memory_order_relaxed);
+    const unsigned fileFrames = m_fileFrames.load(std::memory_order_relaxed);
+    raiseRingStart((long long)fileFrames + count - capacity);
+    const bool stripes = m_stripesOn;
+    for (int i = 0; i < count; ++i) {
+        short* out = m_buffer + size_t(writeIndex) * ch;
+        out[0] = in[i * ch];
+        if (ch == 2) out[1] = in[i * ch + 1];
+        // A busy waveform drops the frame: the loading thread never waits for it.
+        if (stripes) m_waveForm->process(fileFrames + unsigned(i), out[0], ch == 2 ? out[1] : out[0], true);
+        if (++writeIndex >= unsigned(capacity)) writeIndex = 0;
+    }
+    m_loadedFrames.store(writeIndex, std::memory_order_relaxed);
+    m_fileFrames.store(fileFrames + unsigned(count), std::memory_order_release);
+}
+
+void FModPlayer::endOfData() {
+    m_endOfFile = true;
+    const unsigned fileFrames = m_fileFrames.load(std::memory_order_relaxed);
+    if (fileFrames > m_seekFrame) {
+        // Decoding reached the end: the track is as long as the decoder's data, whatever its estimate said.
+        if (fileFrames != m_length) {
+            m_length = fileFrames;
+            m_waveForm->setLength(fileFrames);
+        }
+    } else if (m_length == 0) {
+        m_loaded = false;
+        m_length = 1;
+    }
+}
+
+bool FModPlayer::analyseRing(int) {
+    return false;
+}
+
+double FModPlayer::getParameter(int id, int index) {
+    switch (id) {
+    case PLAYERPARAM_LOADED:
+        return m_endOfFile ? double(m_length) : double(m_fileFrames.load(std::memory_order_relaxed));
+    case PLAYERPARAM_FULLYLOADED:
+        return m_need;
+    case PLAYERPARAM_ISSTREAMING:
+        return 1;
+    default:
+        return Player::getParameter(id, index);
+    }
+}

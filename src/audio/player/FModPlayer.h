@@ -1,0 +1,74 @@
+// The streaming player every deck uses: instead of the whole track it keeps a ring window of decoded frames in
+// the deck's buffer, decodes ahead of the play position on the loading thread and seeks the decoder when the
+// position leaves the window. Playback, key lock, loops and fades are the `Player`'s, reading through the ring.
+//
+// The ring holds file frames ringStart .. fileFrames - 1, file frame f at slot (f + offset) mod capacity. The
+// offset changes only in seekData, under both locks; linear decoding advances the write index and fileFrames
+// together, so the audio thread maps positions from an offset that is constant between seeks, a fileFrames
+// published after its frames are written and a ringStart raised before the oldest frames are overwritten.
+#pragma once
+
+#include "audio/player/Player.h"
+
+class FModPlayer : public Player {
+public:
+    // The ring keeps this far from frames the loading thread may be writing (the widest resampler reaches
+    // fewer neighbours), so the audio thread never reads a slot while it is being filled.
+    static constexpr int kEdgeMargin = 64;
+    static constexpr int kBlockFrames = 2304; // the most one decode writes
+
+    FModPlayer();
+    ~FModPlayer() override;
+
+    // Opens a track into `buffer` (owned by the caller) of `capacityFrames` frames (main thread). 0, or -1
+    // when the file does not open.
+    virtual int init(short* buffer, int capacityFrames, int zeroCrossings, const std::string& file, int openArgument,
+                     int scan);
+    // The base init keeps the present buffer.
+    double init(const std::string& file, int zeroCrossings, int openArgument, int scan) override;
+
+    void setPosition(double frame) override;
+    double getBufferPosition(double frame) override;
+    int getBufferPositionNoAction(int frame) override;
+    int getSomeDataNow(int urgency) override;
+    double getParameter(int id, int index = 0) override;
+    bool isStreaming() override { return true; }
+    float getSample(unsigned int frame, int channel) override;
+
+    // Moves the decoder to `frame` and empties the ring (loading thread); recorded as pending when it cannot
+    // run now.
+    virtual void seekData(int frame, bool force);
+    // Appends `count` decoded frames (buffer channels, interleaved) to the ring (loading thread).
+    using Player::callback;
+    void callback(void* unused, void* frames, int count);
+
+    // The need for data (0 .. 1) as last computed by the loading thread.
+    double getNeed() const { return m_need; }
+    unsigned getFileFrames() const { return m_fileFrames.load(std::memory_order_acquire); }
+    unsigned getRingStart() const { return m_ringStart; }
+
+protected:
+    friend struct PlayerTestAccess;
+
+    double peekBufferPosition(double frame) override;
+    void setResamplerFormat() override;
+    void calculateNeedMoreData();
+    // The ring slot of a file frame, -1 outside [ringStart + low, fileFrames - high).
+    long slotOf(double frame, unsigned lowMargin, unsigned highMargin) const;
+    // The margins the audio thread keeps from the slots the loading thread may write.
+    void edgeMargins(unsigned fileFrames, unsigned ringStart, unsigned* low, unsigned* high) const;
+    void raiseRingStart(long long frame);
+    void decodeBlock();
+    bool analyseRing(int urgency);
+    // The decoder has no more data: the length becomes what it delivered (loading thread).
+    void endOfData();
+    int initRing(short* buffer, int capacityFrames, int zeroCrossings, const std::string& file, int openArgument,
+                 int scan);
+
+    std::atomic<unsigned> m_fileFrames{0}; // the file frame just past the newest decoded frame
+    Relaxed<unsigned> m_ringStart{0};      // the oldest file frame still in the ring
+    Relaxed<long> m_ringOffset{0};         // slot of file frame f = (f + offset) mod capacity
+    Relaxed<double> m_need{0.0};
+    Relaxed<bool> m_seeking{false};
+    unsigned m_seekFrame = 0; // where decoding last restarted (loading thread)
+};
