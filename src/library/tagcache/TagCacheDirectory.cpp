@@ -392,7 +392,27 @@ void TagCacheDirectory::updateFromDisk() {
         fromDatabase = partial;
     }
 
+    // Records read from disk are stored before the list shows them: storing decodes their texts and
+    // empties their pictures, which must not happen under a reader's feet.
     std::vector<TagPtr> toStore;
+    std::vector<std::pair<TagPtr, TagPtr>> pending; // (record it replaces or null, record)
+    auto publish = [&] {
+        storeRecords(toStore, id);
+        toStore.clear();
+        std::vector<TagPtr> gone; // released after the lock
+        std::lock_guard<std::recursive_mutex> guard(dataLock);
+        for (auto& entry : pending) {
+            if (entry.first) {
+                std::replace(tags.begin(), tags.end(), entry.first, entry.second);
+                gone.push_back(entry.first);
+            } else {
+                tags.push_back(entry.second);
+            }
+        }
+        if (!pending.empty()) sorted = false;
+        pending.clear();
+        retireLocked(gone);
+    };
     std::unordered_set<std::string> onDisk;
     bool interrupted = false;
     for (size_t i = 0; i < names.size(); i++) {
@@ -405,11 +425,7 @@ void TagCacheDirectory::updateFromDisk() {
                 // Listed already; read again when the file changed since.
                 if (times[i] != 0 && known->second->getModificationTime() != times[i]) {
                     TagPtr record = readRecordFromFile(full);
-                    std::vector<TagPtr> gone{known->second};
-                    std::lock_guard<std::recursive_mutex> guard(dataLock);
-                    std::replace(tags.begin(), tags.end(), known->second, record);
-                    retireLocked(gone);
-                    sorted = false;
+                    pending.emplace_back(known->second, record);
                     toStore.push_back(record);
                 }
             } else {
@@ -422,18 +438,11 @@ void TagCacheDirectory::updateFromDisk() {
                     isNew = !record;
                 }
                 if (!record) record = readRecordFromFile(full);
-                {
-                    std::lock_guard<std::recursive_mutex> guard(dataLock);
-                    sorted = false;
-                    tags.push_back(record);
-                }
+                pending.emplace_back(TagPtr(), record);
                 listed.emplace(full, record);
                 if (isNew) toStore.push_back(record);
             }
-            if (toStore.size() >= kStoreBatch) {
-                storeRecords(toStore, id);
-                toStore.clear();
-            }
+            if (pending.size() >= kStoreBatch) publish();
         }
         setProgress(double(i) / double(names.size()));
         if (isInterrupted()) {
@@ -443,7 +452,7 @@ void TagCacheDirectory::updateFromDisk() {
             break;
         }
     }
-    storeRecords(toStore, id);
+    publish();
 
     std::vector<TagPtr> gone;
     if (!interrupted && listingOk) {
@@ -542,8 +551,9 @@ CID3v2Tag* TagCacheDirectory::addTag(const std::string& file, bool anyFolder, bo
         isNew = !record;
     }
     if (!record) record = readRecordFromFile(file);
-    appendRecord(record);
+    // Stored first: storing changes the record, which readers of the list must not see happen.
     if (isNew) storeRecords({record}, anyFolder ? std::string() : id);
+    appendRecord(record);
     return record.get();
 }
 

@@ -377,8 +377,17 @@ TEST(TagCache, EveryQueuedListGetsLoadedWhateverTheTiming) {
 
 TEST(TagCache, TheUserInterfaceReadsAndSortsAListWhileItLoads) {
     TempTree tree;
-    for (int i = 0; i < 400; i++)
-        tree.file("big/Artist " + intToStr(i % 37) + " - Title " + intToStr(i) + ".mp3");
+    for (int i = 0; i < 400; i++) {
+        // Half carry a UTF-16 title (decoded on first reading) and a cover (emptied when stored).
+        std::string tag;
+        if (i % 2 == 0) {
+            std::string utf16 = "\x01\xFF\xFE";
+            for (char c : "Titre " + intToStr(i))
+                utf16 += std::string{c, '\0'};
+            tag = id3v2Raw({{"TIT2", utf16}, {"APIC", std::string(2000, 'p')}});
+        }
+        tree.file("big/Artist " + intToStr(i % 37) + " - Title " + intToStr(i) + ".mp3", tag);
+    }
     TagCache cache(tree.root + "tagcache.db");
     TagCacheDirectory* list = cache.getFolder(tree.root + "big", true, true, false, false);
     std::atomic<bool> done{false};
@@ -386,9 +395,14 @@ TEST(TagCache, TheUserInterfaceReadsAndSortsAListWhileItLoads) {
         while (!done) {
             list->sort(list->getSortKey() == "TPE1" ? "TIT2" : "TPE1");
             for (int i = 0; i < list->getNbTags(); i++) {
-                TagPtr record = list->getTagShared(i);
+                CID3v2Tag* record = list->getTag(i);
                 if (record) {
                     EXPECT_FALSE(record->getPath().empty());
+                    EXPECT_FALSE(record->getFrameCopy("TIT2").empty());
+                    const std::string* cover = record->getFrame("APIC", true, 0);
+                    if (cover) {
+                        EXPECT_TRUE(cover->empty() || cover->size() == 2000);
+                    }
                 }
             }
             list->getNbFiles();

@@ -47,12 +47,11 @@ private:
     static bool isSlash(const std::string& p) { return !p.empty() && p.back() == '/'; }
 };
 
-// An ID3v2.3 tag of ISO-8859-1 text frames (or raw frames when the id is not a text frame),
-// followed by a few bytes standing in for audio.
-inline std::string id3v2(const std::vector<std::pair<std::string, std::string>>& frames) {
+// An ID3v2.3 tag of frames with their contents as given, followed by a few bytes standing in for audio.
+inline std::string id3v2Raw(const std::vector<std::pair<std::string, std::string>>& frames) {
     std::string body;
     for (const auto& frame : frames) {
-        std::string content = frame.first[0] == 'T' ? std::string(1, '\0') + frame.second : frame.second;
+        const std::string& content = frame.second;
         size_t n = content.size();
         body += frame.first;
         body += char((n >> 24) & 0xFF);
@@ -72,6 +71,13 @@ inline std::string id3v2(const std::vector<std::pair<std::string, std::string>>&
     tag += char((n >> 7) & 0x7F);
     tag += char(n & 0x7F);
     return tag + body + std::string(64, '\0');
+}
+
+// The same with ISO-8859-1 text frames (raw frames when the id is not a text frame).
+inline std::string id3v2(std::vector<std::pair<std::string, std::string>> frames) {
+    for (auto& frame : frames)
+        if (frame.first[0] == 'T') frame.second.insert(0, 1, '\0');
+    return id3v2Raw(frames);
 }
 
 // Every row of the cache's tables as text, to tell whether anything changed.
