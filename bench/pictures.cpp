@@ -153,7 +153,7 @@ void BM_BitbltGL(benchmark::State& state) {
 }
 BENCHMARK(BM_BitbltGL)->Arg(500)->Arg(2000)->Unit(benchmark::kMillisecond);
 
-// Reference: the same quads as plain immediate-mode GL with the textures already bound by hand.
+// Reference: the same quads and blend factors as plain immediate-mode GL, textures made beforehand.
 void BM_RawQuadsGL(benchmark::State& state) {
     GLScene scene;
     if (!scene.ready(state)) return;
@@ -167,7 +167,10 @@ void BM_RawQuadsGL(benchmark::State& state) {
             int x = (i * 37) % 1240, y = (i * 53) % 470;
             glBindTexture(GL_TEXTURE_RECTANGLE_EXT, p->texture);
             glEnable(GL_BLEND);
-            glBlendFunc(GL_ONE, GL_SRC_ALPHA);
+            if (p->transparencyMode == TRANSPARENCY_ONOFF)
+                glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+            else
+                glBlendFunc(GL_ONE, GL_SRC_ALPHA);
             glBegin(GL_QUADS);
             glTexCoord2i(0, 0);
             glVertex3i(x, y, 0);
