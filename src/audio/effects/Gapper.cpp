@@ -29,7 +29,8 @@ float Gapper::gain(int64_t q, int64_t n, float g, float depth, bool sine) const 
     const int64_t tenth = n / 10, half = n / 2, sixTenths = 6 * n / 10;
     if (q < tenth) return 1.0f - g * float(q) / float(tenth);
     if (q < half) return 1.0f - g;
-    if (q < sixTenths) return 1.0f - g * float(q - half) / float(tenth);
+    // Cycles under ten frames have no tenth: the second fall is then a single frame at its start, gain 1.
+    if (q < sixTenths) return tenth > 0 ? 1.0f - g * float(q - half) / float(tenth) : 1.0f;
     return 1.0f;
 }
 

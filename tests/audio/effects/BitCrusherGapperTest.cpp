@@ -108,6 +108,20 @@ TEST(Gapper, LinearShapeOverOneCycle) {
         EXPECT_EQ(x.l, x.r); // no offset: both channels alike
 }
 
+TEST(Gapper, CyclesUnderTenFramesStayBetweenTheirDepthAndOne) {
+    // Such cycles have no tenth to fall over: the gain must still be a number, or it would feed NaN to the reverb.
+    for (int length = 6; length <= 12; ++length) {
+        Gapper g;
+        g.setParameter(0, length);
+        g.setParameter(1, 1.0);
+        const float depth = float(length - 5) / 200.0f;
+        for (const Frame& f : gains(g, 3 * length)) {
+            ASSERT_GE(f.l, 1.0f - depth - 1e-6f) << length;
+            ASSERT_LE(f.l, 1.0f) << length;
+        }
+    }
+}
+
 TEST(Gapper, ShortCycleUsesPartOfItsDepth) {
     Gapper g;
     g.setParameter(0, 105); // (105 - 5) / 200: half the depth
