@@ -43,7 +43,9 @@ void Gapper::process(float* left, float* right) {
     if (n < 205) g *= float(n - 5) / 200.0f;
 
     int requested;
-    if (positionRequest_.take(requested)) position_ = effectmath::wrapIndex(requested, n);
+    // A position past the cycle restarts it below; a negative one is taken modulo the cycle, since the
+    // shapes read their tables by it.
+    if (positionRequest_.take(requested)) position_ = requested < 0 ? effectmath::wrapIndex(requested, n) : requested;
     position_ += 1;
     if (position_ > n) position_ = 0;
     shownPosition_.store(int(position_), std::memory_order_relaxed);
@@ -67,7 +69,7 @@ void Gapper::setParameter(int id, double value) {
         break;
     case 2: {
         const int p = int(effectmath::clampToInt(value, -kMaxLength, kMaxLength));
-        positionRequest_.post(p); // wrapped into the cycle by the audio thread, which owns the position
+        positionRequest_.post(p); // taken by the audio thread, which owns the position
         shownPosition_.store(p, std::memory_order_relaxed);
         break;
     }

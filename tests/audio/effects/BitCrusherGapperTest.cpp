@@ -142,7 +142,7 @@ TEST(Gapper, SineShapeAndStereoOffset) {
     EXPECT_NEAR(f[1023].r, std::sin(512 * 1023 / 1024 * M_PI / 1024), 1e-6);
 }
 
-TEST(Gapper, PositionIsWrappedIntoTheCycle) {
+TEST(Gapper, PositionPastTheCycleRestartsItAndANegativeOneWraps) {
     Gapper g;
     g.setParameter(0, 100);
     g.setParameter(1, 1.0);
@@ -150,10 +150,11 @@ TEST(Gapper, PositionIsWrappedIntoTheCycle) {
     struct Case {
         double set;
         int after; // position after one frame
-    } cases[] = {{10, 11}, {-5, 96}, {-1e6, 1}, {1e12, 29} /* clamped to 2^27 frames first */, {250, 51}};
+    } cases[] = {{10.9, 11}, {99, 100}, {100, 0}, {250, 0}, {1e12, 0}, {-5, 96}, {-250, 51}, {-1e6, 1}};
     for (const Case& k : cases) {
         g.setParameter(2, k.set);
-        gains(g, 1);
+        Frame f = gains(g, 1)[0];
         EXPECT_EQ(g.getParameter(2), k.after) << k.set;
+        EXPECT_TRUE(f.l >= 0.0f && f.l <= 1.0f) << k.set;
     }
 }
