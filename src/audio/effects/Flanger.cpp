@@ -58,7 +58,7 @@ void Flanger::setParameter(int id, double value) {
         mode_.store(v, std::memory_order_relaxed);
         break;
     case 6:
-        lowCut_.setFrequency(v);
+        lowCut_.setFrequency(float(value)); // Hz, held by the section within 5 Hz .. the sample rate
         break;
     case 7:
         sound_.store(v, std::memory_order_relaxed);

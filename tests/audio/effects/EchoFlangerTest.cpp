@@ -181,6 +181,14 @@ TEST(Flanger, ManualSweepSetsTheDelay) {
     }
 }
 
+TEST(Flanger, FeedbackLowCutTakesTheWholeAudioRange) {
+    Flanger f(44100);
+    for (double hz : {0.0, 300.0, 5000.0, 11000.0, 1e9}) {
+        f.setParameter(6, hz);
+        EXPECT_EQ(f.getParameter(6), hz < 5 ? 5.0 : hz > 44100 ? 44100.0 : hz) << hz;
+    }
+}
+
 TEST(Flanger, ExtremeSettingsNeitherHangNorBlowUp) {
     Flanger f(44100);
     f.setParameter(3, 0.0);  // speed 0
