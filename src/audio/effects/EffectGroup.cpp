@@ -82,7 +82,10 @@ void EffectGroup::setSamplerate(double rate) {
 }
 
 void EffectGroup::setEffectState(int effect, int state) {
-    if (hasSwitch(effect)) on_[effect].store(state == 1, std::memory_order_relaxed);
+    if (!hasSwitch(effect)) return;
+    if (state == 1 && effect == EFFECT_BITCRUSHER) crusherUsed_.store(true, std::memory_order_relaxed);
+    if (state == 1 && effect == EFFECT_ANALYSER) analyserUsed_.store(true, std::memory_order_relaxed);
+    on_[effect].store(state == 1, std::memory_order_relaxed);
 }
 
 int EffectGroup::getEffectState(int effect) const {
@@ -122,10 +125,11 @@ void EffectGroup::setParameter(int effect, int parameter, double value, int) {
         statistics_.setParameter(parameter, value);
         break;
     case EFFECT_ANALYSER:
+        analyserUsed_.store(true, std::memory_order_relaxed);
         analyser_->setParameter(parameter, value);
         break;
     case EFFECT_TEMPO_DETECTOR:
-        analyser_->getBPMDetection()->setParameter(parameter, value);
+        if (analyserUsed_.load(std::memory_order_relaxed)) analyser_->getBPMDetection()->setParameter(parameter, value);
         break;
     case EFFECT_LIMITER:
         limiter_.setParameter(parameter, value);
@@ -143,6 +147,7 @@ void EffectGroup::setParameter(int effect, int parameter, double value, int) {
         gapper_.setParameter(parameter, value);
         break;
     case EFFECT_BITCRUSHER:
+        crusherUsed_.store(true, std::memory_order_relaxed);
         crusher_.setParameter(parameter, value);
         break;
     case EFFECT_FILTER:
@@ -187,9 +192,11 @@ double EffectGroup::getParameter(int effect, int parameter, int) {
     case EFFECT_STATISTICS:
         return statistics_.getParameter(parameter);
     case EFFECT_ANALYSER:
+        analyserUsed_.store(true, std::memory_order_relaxed);
         return analyser_->getParameter(parameter);
     case EFFECT_TEMPO_DETECTOR:
-        return analyser_->getBPMDetection()->getParameter(parameter);
+        return analyserUsed_.load(std::memory_order_relaxed) ? analyser_->getBPMDetection()->getParameter(parameter)
+                                                             : 0.0;
     case EFFECT_LIMITER:
         return limiter_.getParameter(parameter);
     case EFFECT_EQ:
@@ -201,7 +208,7 @@ double EffectGroup::getParameter(int effect, int parameter, int) {
     case EFFECT_GAPPER:
         return gapper_.getParameter(parameter);
     case EFFECT_BITCRUSHER:
-        return crusher_.getParameter(parameter);
+        return crusherUsed_.load(std::memory_order_relaxed) ? crusher_.getParameter(parameter) : 0.0;
     case EFFECT_FILTER: {
         const double knob = knob_.load(std::memory_order_relaxed);
         if (parameter == 100) return knob;

@@ -89,6 +89,9 @@ private:
     std::atomic<double> knob_{0.5};                   // filter knob position, 0 .. 1
     std::atomic<double> eqGain_[3] = {{0}, {0}, {0}}; // low, mid, high as set through effect 18
     std::atomic<bool> kill_[3] = {{false}, {false}, {false}};
+    // The crusher and the live analyser are built with the chain, yet read as absent (0) until first used, as
+    // a chain that makes them on demand answers; the tempo detector takes no setting before its analyser is used.
+    std::atomic<bool> crusherUsed_{false}, analyserUsed_{false};
     std::atomic<float> knobSlope_{1.0f}; // slope last sent to the knob pair
     std::atomic<int> knobType_{-1};      // type last sent to both, -1 while each keeps its own
 

@@ -19,6 +19,29 @@ TEST(EffectGroupAnalyser, RoutesToTheAnalyserAndItsTempoDetector) {
     EXPECT_EQ(g.getParameter(2, 5), 1.0);
 }
 
+TEST(EffectGroupAnalyser, CrusherAndTempoDetectorReadZeroUntilFirstUsed) {
+    EffectGroup g(44100);
+    EXPECT_EQ(g.getParameter(17, 0), 0.0);
+    EXPECT_EQ(g.getParameter(2, 5), 0.0);
+    g.setParameter(2, 5, 0.0, 0); // no analyser in use yet: not taken
+    g.setEffectState(17, 0);      // switching off is no use
+    EXPECT_EQ(g.getParameter(17, 0), 0.0);
+
+    g.getParameter(1, 0); // reading the analyser puts it to use
+    EXPECT_EQ(g.getParameter(2, 5), 1.0);
+    g.setEffectState(17, 1);
+    EXPECT_EQ(g.getParameter(17, 0), 16.0);
+
+    EffectGroup h(44100);
+    h.setParameter(17, 1, 3.0, 0);
+    EXPECT_EQ(h.getParameter(17, 0), 16.0);
+    EXPECT_EQ(h.getParameter(17, 1), 3.0);
+    EffectGroup k(44100);
+    k.setEffectState(1, 1);
+    k.setParameter(2, 5, 0.0, 0);
+    EXPECT_EQ(k.getParameter(2, 5), 0.0);
+}
+
 TEST(EffectGroupAnalyser, TempoIsReadOutEvery150000Frames) {
     EffectGroup g(44100);
     g.setEffectState(1, 1);
