@@ -158,7 +158,8 @@ void EffectGroup::setParameter(int effect, int parameter, double value, int) {
         lowPass_.setParameter(parameter, value);
         highPass_.setParameter(parameter, value);
         if (parameter == 2) knobSlope_.store(float(value), std::memory_order_relaxed);
-        if (parameter == 4 && value >= 0 && value <= 6) knobType_.store(int(value), std::memory_order_relaxed);
+        // The sections take a type by its whole part, so -0.5 is 0 and 6.5 is 6.
+        if (parameter == 4 && value > -1.0 && value < 7.0) knobType_.store(int(value), std::memory_order_relaxed);
         break;
     case EFFECT_EQ_KILLS: {
         if (parameter < 0 || parameter > 8) break;

@@ -82,3 +82,21 @@ TEST(EffectGroupAnalyser, ResponseIsFlatThroughNothingAndShapedByTheSections) {
     EXPECT_LT(flat[1], 0.01f);
     EXPECT_LT(flat[200], 0.01f);
 }
+
+TEST(EffectGroupAnalyser, KnobTypeGivenAsAFractionDrawsAsTheSectionsTakeIt) {
+    // The sections take a type by its whole part; the drawing must follow them, not its own reading.
+    const double types[][2] = {{6.0, 6.5}, {0.0, -0.5}};
+    for (const auto& t : types) {
+        EffectGroup whole(44100), fraction(44100);
+        float a[512], b[512];
+        for (auto* g : {&whole, &fraction}) {
+            g->setEffectState(15, 1);
+            g->setParameter(15, 100, 0.2, 0);
+            g->setParameter(15, 4, g == &whole ? t[0] : t[1], 0);
+        }
+        whole.getImpulseResponse(a, 15);
+        fraction.getImpulseResponse(b, 15);
+        for (int k = 1; k < 512; ++k)
+            ASSERT_FLOAT_EQ(a[k], b[k]) << t[1] << " bin " << k;
+    }
+}
