@@ -2,6 +2,7 @@
 
 #include "audio/effects/EffectMath.h"
 
+#include <algorithm>
 #include <cmath>
 
 using effectmath::flushDenormal;
@@ -48,7 +49,7 @@ void AdvancedEcho::setParameter(int id, double value) {
     if (!std::isfinite(value)) return; // a broken value keeps the last good one
     switch (id) {
     case 0:
-        speed_.store(effectmath::boundedFloat(value, kMaxSpeed), std::memory_order_relaxed);
+        speed_.store(std::clamp(value, -kMaxSpeed, kMaxSpeed), std::memory_order_relaxed); // kept in double
         break;
     // Lengths and offsets are held so that every read, 2 x (length + |offset|) floats back, stays in the ring.
     case 1:

@@ -108,6 +108,10 @@ TEST(AdvancedEcho, ReversePlayReadsBackwardsAndCountsTheDistance) {
     }
     EXPECT_EQ(echo.getParameter(0), 300.0);
     EXPECT_EQ(echo.getParameter(0), 0.0);
+    echo.setParameter(0, -0.7); // a slow speed is kept as given, so the distance adds up exactly
+    for (int i = 0; i < 1000; ++i)
+        run(echo, 0.0f, 0.0f);
+    EXPECT_NEAR(echo.getParameter(0), 700.0, 1e-6);
     echo.setParameter(0, -1e12); // an absurd speed wraps in one step
     Frame f = run(echo, 0.0f, 0.0f);
     EXPECT_TRUE(std::isfinite(f.l));
