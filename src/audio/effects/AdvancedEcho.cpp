@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
-using effectmath::flushDenormal;
+using effectmath::flushNonNormal;
 using effectmath::wrapIndex;
 
 namespace {
@@ -152,13 +152,13 @@ void AdvancedEcho::process(float* left, float* right) {
         float l = 0, r = 0;
         echoAmount_.process(&l, &r);
     }
-    *left = flushDenormal(*left);
-    *right = flushDenormal(*right);
+    *left = flushNonNormal(*left);
+    *right = flushNonNormal(*right);
 
     if (locked) {
         // Frozen: the ring repeats itself unchanged.
-        ring_[size_t(write_)] = flushDenormal(delayedL);
-        ring_[size_t(write_) + 1] = flushDenormal(delayedR);
+        ring_[size_t(write_)] = flushNonNormal(delayedL);
+        ring_[size_t(write_) + 1] = flushNonNormal(delayedR);
     } else {
         limiter_.process(left, right);
         ring_[size_t(write_)] = *left;

@@ -23,8 +23,8 @@ void AllPassFilter::process(float* left, float* right) {
     if (index_ >= length) index_ = 0;
     const float g = gain_.load(std::memory_order_relaxed);
     const size_t i = size_t(index_);
-    left_[i] = effectmath::flushDenormal(*left - g * left_[i]);
-    right_[i] = effectmath::flushDenormal(*right - g * right_[i]);
+    left_[i] = effectmath::flushNonNormal(*left - g * left_[i]);
+    right_[i] = effectmath::flushNonNormal(*right - g * right_[i]);
     *left = left_[i];
     *right = right_[i];
     if (++index_ >= length) index_ = 0;

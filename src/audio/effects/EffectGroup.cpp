@@ -263,7 +263,7 @@ void EffectGroup::process(float* left, float* right) {
     if (on(EFFECT_DC_BLOCKER) && on(EFFECT_CLIP)) {
         float* channel[2] = {left, right};
         for (int c = 0; c < 2; ++c) {
-            dcState_[c] = effectmath::flushDenormal(dcState_[c]);
+            dcState_[c] = effectmath::flushNonNormal(dcState_[c]);
             const float in = *channel[c];
             *channel[c] = in - dcState_[c];
             dcState_[c] += (in - dcState_[c]) * 0.001f;

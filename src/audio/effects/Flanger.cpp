@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-using effectmath::flushDenormal;
+using effectmath::flushNonNormal;
 
 namespace {
 
@@ -143,7 +143,7 @@ void Flanger::process(float* left, float* right) {
         fbR += mode * 0.55f * outR;
     }
     if (lowCut_.getFrequency() > 5.0f) lowCut_.process(&fbL, &fbR);
-    ringLeft_[size_t(write_)] = bounded(flushDenormal(fbL));
-    ringRight_[size_t(write_)] = bounded(flushDenormal(fbR));
+    ringLeft_[size_t(write_)] = bounded(flushNonNormal(fbL));
+    ringRight_[size_t(write_)] = bounded(flushNonNormal(fbR));
     if (++write_ >= size_) write_ = 0;
 }

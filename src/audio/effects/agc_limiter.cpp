@@ -172,7 +172,7 @@ void agc_limiter::compress(float* left, float* right) {
         envelope_ *= 0.92f;
         hold_ = 0;
     }
-    envelope_ = effectmath::flushDenormal(envelope_);
+    envelope_ = effectmath::flushNonNormal(envelope_);
     for (float level : {std::fabs(*right), std::fabs(*left)}) {
         if (level > envelope_) {
             envelope_ = level;

@@ -209,6 +209,30 @@ TEST(EffectGroup, ParameterStormsStayInBoundsAndFinite) {
     }
 }
 
+TEST(EffectGroup, ABrokenFrameLeavesNoTraceInTheFeedbackPaths) {
+    // A NaN or an infinity from upstream must not stay in a ring or a state and spoil every later frame.
+    const float broken[] = {std::nanf(""), INFINITY, -INFINITY};
+    for (int stage : {8, 9, 13, 14, 4}) {
+        EffectGroup g(44100);
+        g.setEffectState(stage, 1);
+        g.setEffectState(10, stage == 14); // the DC blocker runs only with the clip stage
+        g.setParameter(8, 2, 1.0, 0);
+        g.setParameter(8, 1, 100, 0);
+        g.setParameter(9, 1, 1.0, 0);
+        g.setParameter(9, 5, 0.5, 0);
+        g.setParameter(4, 4, 1000.0, 0); // compressor on
+        for (float x : broken) {
+            run(g, x, x);
+            for (int i = 0; i < 500; ++i)
+                run(g, 1000.0f, -1000.0f);
+        }
+        for (int i = 0; i < 10000; ++i) {
+            Frame f = run(g, 10000.0f * float(std::sin(i * 0.03)), 2000.0f);
+            ASSERT_TRUE(std::isfinite(f.l) && std::isfinite(f.r)) << stage << " " << i;
+        }
+    }
+}
+
 TEST(EffectGroup, SettersFromAnotherThreadWhileTheChainRuns) {
     EffectGroup g(44100);
     for (int id : {6, 8, 9, 12, 15, 17})
