@@ -10,7 +10,7 @@
 
 namespace {
 
-const double kExtremes[] = {0, -5, 220500, 1e7, -1e7, 1e6, -1e6, 1e12, -1e12, 0.5, 1, -1, 44100, 1e-9, 300000};
+const double kExtremes[] = {0, -5, 220500, 1e7, -1e7, 1e6, -1e6, 1e12, -1e12, 0.5, 1, -1, 44100, 1e-9, 300000, 7, 9};
 const int kEffects[] = {0, 4, 6, 8, 9, 10, 12, 13, 14, 15, 17, 18, 1000, 1, 2};
 
 } // namespace
@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         case 0:
         case 1:
             // The knob pair's raw section settings belong to the biquad; storm the knob and its bandwidth.
-            if (effect == 15 && param != 100) break;
+            if (effect == 15 && param != 100 && param != 3) break;
             group->setParameter(effect, param, value, 0);
             break;
         case 2:

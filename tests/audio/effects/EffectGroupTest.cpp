@@ -188,7 +188,7 @@ TEST(EffectGroup, ResponseMeasurementLeavesTheLiveOutputBitIdentical) {
 }
 
 TEST(EffectGroup, ParameterStormsStayInBoundsAndFinite) {
-    const double values[] = {0, -5, 220500, 1e7, -1e7, 1e6, -1e6, 1e12, -1e12, 0.5, 1, 2, 44100, 0.0001, -0.7};
+    const double values[] = {0, -5, 220500, 1e7, -1e7, 1e6, -1e6, 1e12, -1e12, 0.5, 1, 2, 44100, 0.0001, -0.7, 7, 9};
     const int effects[] = {0, 4, 6, 8, 9, 12, 13, 15, 17, 18, 1000};
     std::mt19937 rng(1);
     EffectGroup g(44100);
