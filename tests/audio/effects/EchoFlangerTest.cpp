@@ -137,6 +137,23 @@ TEST(AdvancedEcho, LengthsAndOffsetsStayInsideTheRing) {
     }
 }
 
+TEST(AdvancedEcho, StereoOffsetDelaysTheLeftChannelFurther) {
+    for (int offset : {300, -300}) {
+        AdvancedEcho echo(44100);
+        echo.setParameter(1, 1000);
+        echo.setParameter(7, offset);
+        fullEcho(echo);
+        std::vector<float> left, right;
+        for (int i = 0; i < 1500; ++i) {
+            Frame f = run(echo, i == 0 ? 1000.0f : 0.0f, i == 0 ? 1000.0f : 0.0f);
+            left.push_back(f.l);
+            right.push_back(f.r);
+        }
+        EXPECT_EQ(loudest(left, 1), size_t(1000 + offset)) << offset;
+        EXPECT_EQ(loudest(right, 1), 1000u) << offset;
+    }
+}
+
 TEST(AdvancedEcho, LooperAmountsReadBackAsTargets) {
     AdvancedEcho echo(44100);
     echo.setEchoLength(88200);
@@ -183,6 +200,31 @@ TEST(Flanger, ManualSweepSetsTheDelay) {
         std::vector<float> out = impulse(f, 600);
         EXPECT_EQ(loudest(out, 1), c.delay) << c.position;
     }
+}
+
+TEST(Flanger, StereoOffsetAndSecondTap) {
+    Flanger f(44100);
+    f.setParameter(1, 1.0);
+    f.setParameter(2, 0.0);
+    f.setParameter(0, 1.0);   // deepest: 346 samples
+    f.setParameter(4, 20);    // the right channel reads 20 samples further back
+    f.setParameter(7, 0.375); // second tap at about half the delay, at half the strength
+    std::vector<Frame> out;
+    for (int i = 0; i < 600; ++i)
+        out.push_back(run(f, i == 0 ? 1000.0f : 0.0f, i == 0 ? 1000.0f : 0.0f));
+    std::vector<float> left, right;
+    for (const Frame& x : out) {
+        left.push_back(x.l);
+        right.push_back(x.r);
+    }
+    EXPECT_EQ(loudest(left, 1), 346u);
+    EXPECT_EQ(loudest(right, 1), 366u);
+    left.resize(250);
+    right.resize(250);
+    EXPECT_EQ(loudest(left, 1), 173u);  // 346 / 2.002
+    EXPECT_EQ(loudest(right, 1), 193u); // 346 / 2.001 + 20
+    // Strength 1 x 0.9 for the main tap, 0.5 x 0.7 for the second: their peaks keep that ratio closely.
+    EXPECT_NEAR(left[173] / out[346].l, 0.35f / 0.9f, 0.05f);
 }
 
 TEST(Flanger, FeedbackLowCutTakesTheWholeAudioRange) {
