@@ -87,9 +87,6 @@ void BM_Reference(benchmark::State& state, const char* name, const char* command
     state.SetItemsProcessed(state.iterations() * minuteFrames);
     state.SetLabel("frames/s");
 }
-BENCHMARK_CAPTURE(BM_Reference, wav_ffmpeg, "src.wav", "ffmpeg -nostdin -v error -f s16le -i")
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
 BENCHMARK_CAPTURE(BM_Reference, mp3_mpg123, "src.mp3", "mpg123 -q -s")->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(BM_Reference, flac_flac, "src.flac", "flac -s -d -c")->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(BM_Reference, ogg_oggdec, "src.ogg", "oggdec -Q -o -")->Unit(benchmark::kMillisecond)->UseRealTime();

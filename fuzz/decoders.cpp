@@ -1,5 +1,6 @@
-// The MP3, WAV and AIFF readers over arbitrary files: header and frame parsing, reads to the end
-// and seeks. The first byte picks the reader (and the MP3 full scan); the rest is the file.
+// The MP3, WAV, AIFF, FLAC and Ogg Vorbis readers over arbitrary files: header and frame parsing,
+// reads to the end and seeks. The first byte picks the reader (and the MP3 full scan); the rest is
+// the file.
 #include "audio/decoders/AudioDecoder.h"
 
 #include <cstddef>
@@ -13,9 +14,11 @@
 struct AudioDecoderFuzzAccess {
     static int open(AudioDecoder& d, int kind, const std::string& path) {
         d.close();
-        int result = kind / 2 == 0   ? d.openFileMP3(path, kind & 1)
-                     : kind / 2 == 1 ? d.openFileWav(path)
-                                     : d.openFileAiff(path);
+        int result = kind < 2    ? d.openFileMP3(path, kind & 1)
+                     : kind < 4  ? d.openFileWav(path)
+                     : kind < 6  ? d.openFileAiff(path)
+                     : kind == 6 ? d.openFileFlac(path)
+                                 : d.openFileOgg(path);
         if (result < 0) d.close();
         return result;
     }
@@ -28,15 +31,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static std::string path = "/proc/self/fd/" + std::to_string(fd);
     if (fd < 0 || ftruncate(fd, 0) != 0 || pwrite(fd, data + 1, size - 1, 0) != ssize_t(size - 1)) return 0;
     AudioDecoder d;
-    if (AudioDecoderFuzzAccess::open(d, data[0] % 6, path) != 0) return 0;
+    if (AudioDecoderFuzzAccess::open(d, data[0] % 8, path) != 0) return 0;
     if (d.getNbChannels() < 1 || d.getNbChannels() > 2 || !(d.getSamplerate() >= 1)) __builtin_trap();
     std::vector<short> block(AudioDecoder::maxReadBytes / 2);
     std::vector<float> floats(AudioDecoder::maxReadBytes / 2);
-    // Every read fits the block; decoding ends (an MP3 frame is at least 21 bytes of the file).
+    // Every read fits the block, and decoding ends: each read takes some of the file (a FLAC frame of
+    // a few bytes may give 65,535 frames, 29 reads).
     for (size_t reads = 0;; ++reads) {
         int bytes = d.readData(block.data(), 0);
         if (bytes <= 0) break;
-        if (bytes > AudioDecoder::maxReadBytes || reads > size) __builtin_trap();
+        if (bytes > AudioDecoder::maxReadBytes || reads > 64 * size + 64) __builtin_trap();
     }
     unsigned length = d.getLength();
     for (unsigned target : {length / 2 + data[0], length - 1, 0u, length}) {

@@ -26,7 +26,9 @@ struct AudioDecoderFlacCallbacks {
         int ch = d.channels;
         auto sample = [&](unsigned i, int c) {
             FLAC__int32 v = buffer[std::min(c, sourceChannels - 1)][i];
-            return short(depth >= 16 ? v >> (depth - 16) : v * (1 << (16 - depth)));
+            // Clipped: a damaged frame may decode beyond its depth, which must not wrap into noise.
+            int64_t s = depth >= 16 ? int64_t(v) >> (depth - 16) : int64_t(v) * (1 << (16 - depth));
+            return short(std::clamp<int64_t>(s, -32768, 32767));
         };
         unsigned direct = 0;
         if (f.out) {
