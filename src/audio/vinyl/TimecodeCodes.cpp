@@ -1,0 +1,181 @@
+#include "audio/vinyl/TimecodeCodes.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+// Public facts about the control records (register length, carrier, seed, taps, pressed and safe cycles).
+const TimecodeLfsr kSeratoSideA = {"serato_2a", 20, 1000.0, 0x59017, 0x361e4, 712000, 707000};
+const TimecodeLfsr kSeratoSideB = {"serato_2b", 20, 1000.0, 0x8f3c6, 0x4f0d8, 922000, 917000};
+const TimecodeLfsr kTraktorSideA = {"traktor_a", 23, 2000.0, 0x134503, 0x041040, 1500000, 1480000};
+const TimecodeLfsr kTraktorSideB = {"traktor_b", 23, 2000.0, 0x32066c, 0x041040, 2110000, 2090000};
+const TimecodeLfsr kMixvibesV2 = {"mixvibes_v2", 20, 1300.0, 0x22c90, 0x00008, 950000, 923000};
+
+namespace {
+
+uint32_t parity(uint32_t x) {
+    return uint32_t(__builtin_popcount(x) & 1);
+}
+
+int codeBits(int type) {
+    return type == 2 ? kSeratoCodeBits : type == 6 ? kTraktorCodeBits : kMixvibesCodeBits;
+}
+
+// The order of the lookups: unsigned words for type 0, (A, B) for types 1 and 6, signed words otherwise.
+bool recordLess(int type, const TimecodeRecord& x, const TimecodeRecord& y) {
+    if (type == 0) return uint32_t(x.a) < uint32_t(y.a);
+    if (type == 1 || type == 6) return x.a < y.a || (x.a == y.a && x.b < y.b);
+    return x.a < y.a;
+}
+
+bool writeAll(FILE* f, const void* data, size_t bytes) {
+    return bytes == 0 || fwrite(data, 1, bytes, f) == bytes;
+}
+
+void putLE32(unsigned char* p, int32_t v) {
+    const uint32_t u = uint32_t(v);
+    p[0] = uint8_t(u);
+    p[1] = uint8_t(u >> 8);
+    p[2] = uint8_t(u >> 16);
+    p[3] = uint8_t(u >> 24);
+}
+
+} // namespace
+
+uint32_t lfsrForward(uint32_t state, const TimecodeLfsr& f) {
+    return (state >> 1) | (parity(state & (f.taps | 1u)) << (f.bits - 1));
+}
+
+uint32_t lfsrBackward(uint32_t state, const TimecodeLfsr& f) {
+    const uint32_t mask = (1u << f.bits) - 1u;
+    return ((state << 1) & mask) | parity(state & ((f.taps >> 1) | (1u << (f.bits - 1))));
+}
+
+std::vector<uint8_t> lfsrBits(const TimecodeLfsr& f, int count) {
+    std::vector<uint8_t> bits(size_t(std::max(count, 0)));
+    uint32_t state = f.seed;
+    for (auto& b : bits) {
+        b = uint8_t(state >> (f.bits - 1));
+        state = lfsrForward(state, f);
+    }
+    return bits;
+}
+
+bool windowCode(int type, const std::vector<uint8_t>& bits, int n, int32_t& a, int32_t& b) {
+    const int len = codeBits(type);
+    if (n < 0 || size_t(n) + size_t(len) > bits.size()) return false;
+    uint32_t wa = 0, wb = 0;
+    for (int i = 0; i < len; ++i) {
+        const uint32_t bit = bits[size_t(n + i)];
+        if (i < 31)
+            wa |= bit << i;
+        else
+            wb |= bit << (i - 31);
+    }
+    a = int32_t(wa);
+    b = int32_t(wb);
+    return true;
+}
+
+void appendSideRecords(int type, const TimecodeLfsr& side, int32_t timeOffset, double timePerCycle,
+                       std::vector<TimecodeRecord>& out) {
+    const std::vector<uint8_t> bits = lfsrBits(side, side.cycles);
+    out.reserve(out.size() + size_t(side.cycles));
+    int32_t a, b;
+    for (int n = 0; windowCode(type, bits, n, a, b); ++n)
+        out.push_back({a, b, timeOffset + int32_t(std::lround(n * timePerCycle))});
+}
+
+void sortTableRecords(int type, std::vector<TimecodeRecord>& records) {
+    std::sort(records.begin(), records.end(),
+              [type](const TimecodeRecord& x, const TimecodeRecord& y) { return recordLess(type, x, y); });
+    // A code printed twice (on both sides) would give one of two times: keep neither. Code 0 means "none".
+    size_t out = 0;
+    for (size_t i = 0; i < records.size();) {
+        size_t j = i + 1;
+        while (j < records.size() && !recordLess(type, records[i], records[j]))
+            ++j;
+        const bool zero = records[i].a == 0 && (records[i].b == 0 || type == 0 || type == 2 || type == 5);
+        if (j == i + 1 && !zero) records[out++] = records[i];
+        i = j;
+    }
+    records.resize(out);
+}
+
+std::vector<TimecodeRecord> buildSeratoTable() {
+    std::vector<TimecodeRecord> r;
+    const int32_t lead = int32_t(kRecordLeadMs * 48.0);
+    const double perCycle = 48.0 * 1000.0 / kSeratoSideA.carrierHz;
+    appendSideRecords(2, kSeratoSideA, lead, perCycle, r);
+    appendSideRecords(2, kSeratoSideB, lead + kSideBTimeOffset, perCycle, r);
+    sortTableRecords(2, r);
+    return r;
+}
+
+std::vector<TimecodeRecord> buildTraktorTable() {
+    std::vector<TimecodeRecord> r;
+    const int32_t lead = int32_t(kRecordLeadMs * 48.0);
+    const double perCycle = 48.0 * 1000.0 / kTraktorSideA.carrierHz;
+    appendSideRecords(6, kTraktorSideA, lead, perCycle, r);
+    appendSideRecords(6, kTraktorSideB, lead + kSideBTimeOffset, perCycle, r);
+    sortTableRecords(6, r);
+    return r;
+}
+
+bool writeTimecodeTable(const std::string& path, int type, const std::vector<TimecodeRecord>& records) {
+    const std::string temp = path + ".part";
+    FILE* f = fopen(temp.c_str(), "wb");
+    if (!f) return false;
+    unsigned char header[16];
+    putLE32(header, 123);
+    putLE32(header + 4, type == 2 ? 457 : 456);
+    putLE32(header + 8, type);
+    putLE32(header + 12, int32_t(records.size()));
+    bool ok = writeAll(f, header, sizeof header);
+    const size_t recordBytes = (type == 1 || type == 6) ? 12 : 8;
+    std::vector<unsigned char> block;
+    block.reserve(recordBytes * 65536);
+    for (size_t i = 0; ok && i < records.size(); ++i) {
+        unsigned char rec[12];
+        const TimecodeRecord& r = records[i];
+        // Type 0 stores two 16-bit halves, low half first: the same bytes as one little-endian word.
+        if (recordBytes == 8) {
+            putLE32(rec, r.a);
+            putLE32(rec + 4, r.time);
+        } else {
+            putLE32(rec, r.a);
+            putLE32(rec + 4, r.b);
+            putLE32(rec + 8, r.time);
+        }
+        block.insert(block.end(), rec, rec + recordBytes);
+        if (block.size() >= recordBytes * 65536 || i + 1 == records.size()) {
+            ok = writeAll(f, block.data(), block.size());
+            block.clear();
+        }
+    }
+    ok = fclose(f) == 0 && ok;
+    if (ok) ok = rename(temp.c_str(), path.c_str()) == 0;
+    if (!ok) remove(temp.c_str());
+    return ok;
+}
+
+uint32_t tlmParity(uint32_t word) {
+    static const uint32_t masks[5] = {0x78000, 0x07800, 0x00780, 0x00078, 0x00007};
+    uint32_t p = 0;
+    for (int i = 0; i < 5; ++i)
+        p |= (1u ^ parity(word & masks[i])) << i;
+    return p;
+}
+
+void tlmFrameBits(uint32_t word, uint8_t left[16], uint8_t right[16]) {
+    static const uint8_t sync[4] = {1, 1, 1, 0};
+    const uint32_t p = tlmParity(word);
+    for (int s = 0; s < 16; ++s) {
+        if (s < 4) {
+            left[s] = right[s] = sync[s];
+            continue;
+        }
+        left[s] = uint8_t((word >> (18 - (s - 4))) & 1u);
+        right[s] = s <= 10 ? uint8_t((word >> (6 - (s - 4))) & 1u) : uint8_t((p >> (s - 11)) & 1u);
+    }
+}
