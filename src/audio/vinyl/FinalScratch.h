@@ -94,7 +94,8 @@ public:
 private:
     struct Peak {
         float value = 0;  // 16-bit scale
-        int64_t time = 0; // input frame of the extremum
+        int64_t time = 0; // input frame of the extremum (the middle of a flat top)
+        int32_t flat = 0; // frames the extreme value held after `time`, while forming
         int8_t kind = 0;  // 1 maximum, -1 minimum, 0 still forming
     };
     // One peak detector: per channel a ring of alternating maxima and minima.
@@ -198,6 +199,9 @@ private:
     int m_pushedSinceCode = 0;
     int32_t m_lookedW1 = 0, m_lookedW2 = 0; // words of the last code looked up
     double m_previousTime = 0;               // time of the last code looked up
+    double m_previousPlace = -1e12;          // where that code put the record then (its time + P, time units)
+    int64_t m_previousCounter = 0;           // m_passCounter then
+    int64_t m_passCounter = 0;               // null passes counted since the start, never reset
     bool m_polarityInverted = false;
     int m_polarityVotes = 0;
     int m_wait = 320; // peaks and search attempts since the last taken code

@@ -77,22 +77,38 @@ bool FinalScratch::detect(Detector& d, int c, float x, bool isRaw) {
     int i = d.index[c];
     Peak& s = ring[i];
     const Peak& p = ring[wrap(i - 1, kRing)];
-    if (x > p.value && x > s.value) {
+    // A top flattened by clipping, quantisation or the filters' ripple (values within 1/256 of the extreme)
+    // counts as one peak in its middle.
+    const float flatness = std::fabs(s.value) * (1.0f / 256);
+    const bool near = std::fabs(x - s.value) <= flatness;
+    if ((x > p.value && x > s.value) || (x < p.value && x < s.value)) {
+        if (!near) {
+            s.time = m_frameCount;
+            s.flat = 0;
+        } else {
+            s.flat = int32_t(std::min<int64_t>(m_frameCount - s.time, 1 << 30));
+        }
         s.value = x;
-        s.time = m_frameCount;
-    } else if (x < p.value && x < s.value) {
-        s.value = x;
-        s.time = m_frameCount;
+    } else if (near && x != p.value) {
+        s.flat = int32_t(std::min<int64_t>(m_frameCount - s.time, 1 << 30));
     }
     const float h = float(d.hysteresis);
     const bool closesMax = s.value > p.value && x < s.value - h;
     const bool closesMin = s.value < p.value && x > s.value + h;
     if (!closesMax && !closesMin) return false;
     s.kind = closesMax ? 1 : -1;
+    s.time += s.flat / 2;
+    // After a pause (needle lifted, silence) the peaks before it do not continue the ones after it: codes are
+    // read from new peaks only.
+    if (isRaw && d.filled[c] > 0 && double(s.time - p.time) > 0.1 * m_sampleRate.load(R)) {
+        d.filled[c] = 0;
+        m_registerHead = m_registerCount = 0;
+    }
     i = wrap(i + 1, kRing);
     d.index[c] = i;
     ring[i].value = x;
     ring[i].time = m_frameCount;
+    ring[i].flat = 0;
     ring[i].kind = 0;
     if (d.filled[c] < kRing - 1) ++d.filled[c];
     return true;
@@ -125,14 +141,9 @@ void FinalScratch::voteDirection(const Detector& f) {
     if (f.filled[0] < 1 || f.filled[1] < 1) return;
     // Forwards a right maximum completes after a left minimum and a right minimum after a left maximum.
     const int vote = peakAt(f, 1, 0).kind != peakAt(f, 0, 0).kind ? 1 : -1;
-    int P = m_nullPasses.load(R);
-    if (vote == 1 && m_votes[0] >= 1 && m_votes[1] >= 1)
-        ++P;
-    else if (vote == -1 && m_votes[0] < 0)
-        --P;
-    else
-        P += dir;
-    m_nullPasses.store(P, R);
+    const int step = vote == 1 && m_votes[0] >= 1 && m_votes[1] >= 1 ? 1 : vote == -1 && m_votes[0] < 0 ? -1 : dir;
+    m_nullPasses.store(m_nullPasses.load(R) + step, R);
+    m_passCounter += step;
     m_votes[1] = m_votes[0];
     m_votes[0] = vote;
 }
@@ -485,10 +496,18 @@ bool FinalScratch::searchTimeCodeTS(Code& code) {
 // so that the peaks still to come continue the count without a gap or a double.
 bool FinalScratch::placeCode(const Code& code, int& nullPasses) const {
     const Detector& f = m_wasBandFiltered ? m_filtered : m_raw;
-    const double ratio = std::min(std::max(std::fabs(m_pitch.load(R) / m_speedMultiplier.load(R)), 0.05), 10.0);
-    const double halfPass = 0.5 * getNullPassTimeSamples() / (ratio == ratio ? ratio : 1.0);
-    // A right anchor's own filtered peak lies within half a null pass; a left one sits between two right ones.
-    const double threshold = double(code.anchorTime) + (code.anchorChannel == 1 ? halfPass : 0.0);
+    // A right anchor's own filtered peak lies within half a null pass of it: count from halfway to the next
+    // right peak. A left anchor sits halfway between two right peaks already.
+    double threshold = double(code.anchorTime);
+    if (code.anchorChannel == 1) {
+        int b = 1;
+        while (b < m_raw.filled[1] && peakAt(m_raw, 1, b).time != code.anchorTime)
+            ++b;
+        if (b < m_raw.filled[1])
+            threshold = (threshold + double(peakAt(m_raw, 1, b - 1).time)) / 2;
+        else
+            threshold += 0.5 * getNullPassTimeSamples();
+    }
     int count = 0;
     while (count < f.filled[1] && double(peakAt(f, 1, count).time) > threshold)
         ++count;
@@ -540,7 +559,16 @@ void FinalScratch::takeCode(const Code& code, int type) {
                   (type == TIMECODE_SERATO && time != m_previousTime);
     m_previousTime = time;
     int P = 0;
-    if (!accept || !placeCode(code, P)) return;
+    if (!placeCode(code, P)) return;
+    // A misread code can land within the window above; two codes in a row must also agree on where the
+    // record is now, give or take three null passes (type 2 checks three words of each code instead).
+    const double unitsPerPass = (type == TIMECODE_MV ? 44.1 : 48.0) * getNullPassTime();
+    const double place = time + P * unitsPerPass;
+    const double expected = m_previousPlace + double(m_passCounter - m_previousCounter) * unitsPerPass;
+    const bool agrees = type == TIMECODE_SERATO || std::fabs(place - expected) <= 3 * unitsPerPass;
+    m_previousPlace = place;
+    m_previousCounter = m_passCounter;
+    if (!accept || !agrees) return;
 
     m_codeTime.store((type == TIMECODE_SERATO || type == TIMECODE_TRAKTOR) && time >= kSideB ? time - kSideB : time, R);
     m_nullPasses.store(P, R);

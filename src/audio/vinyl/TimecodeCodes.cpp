@@ -21,11 +21,16 @@ int codeBits(int type) {
     return type == 2 ? kSeratoCodeBits : type == 6 ? kTraktorCodeBits : kMixvibesCodeBits;
 }
 
-// The order of the lookups: unsigned words for type 0, (A, B) for types 1 and 6, signed words otherwise.
 bool recordLess(int type, const TimecodeRecord& x, const TimecodeRecord& y) {
-    if (type == 0) return uint32_t(x.a) < uint32_t(y.a);
-    if (type == 1 || type == 6) return x.a < y.a || (x.a == y.a && x.b < y.b);
-    return x.a < y.a;
+    return compareTableCode(type, x, y.a, y.b) < 0;
+}
+
+int32_t getLE32(const unsigned char* p) {
+    return int32_t(uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24);
+}
+
+size_t recordBytes(int type) {
+    return (type == 1 || type == 6) ? 12 : 8;
 }
 
 bool writeAll(FILE* f, const void* data, size_t bytes) {
@@ -132,14 +137,14 @@ bool writeTimecodeTable(const std::string& path, int type, const std::vector<Tim
     putLE32(header + 8, type);
     putLE32(header + 12, int32_t(records.size()));
     bool ok = writeAll(f, header, sizeof header);
-    const size_t recordBytes = (type == 1 || type == 6) ? 12 : 8;
+    const size_t bytes = recordBytes(type);
     std::vector<unsigned char> block;
-    block.reserve(recordBytes * 65536);
+    block.reserve(bytes * 65536);
     for (size_t i = 0; ok && i < records.size(); ++i) {
         unsigned char rec[12];
         const TimecodeRecord& r = records[i];
         // Type 0 stores two 16-bit halves, low half first: the same bytes as one little-endian word.
-        if (recordBytes == 8) {
+        if (bytes == 8) {
             putLE32(rec, r.a);
             putLE32(rec + 4, r.time);
         } else {
@@ -147,8 +152,8 @@ bool writeTimecodeTable(const std::string& path, int type, const std::vector<Tim
             putLE32(rec + 4, r.b);
             putLE32(rec + 8, r.time);
         }
-        block.insert(block.end(), rec, rec + recordBytes);
-        if (block.size() >= recordBytes * 65536 || i + 1 == records.size()) {
+        block.insert(block.end(), rec, rec + bytes);
+        if (block.size() >= bytes * 65536 || i + 1 == records.size()) {
             ok = writeAll(f, block.data(), block.size());
             block.clear();
         }
@@ -160,10 +165,24 @@ bool writeTimecodeTable(const std::string& path, int type, const std::vector<Tim
 }
 
 uint32_t tlmParity(uint32_t word) {
-    static const uint32_t masks[5] = {0x78000, 0x07800, 0x00780, 0x00078, 0x00007};
+    // A shortened Hamming code: word bit k sits at the k-th position of 1 .. 24 that is not a power of two,
+    // and parity bit i covers the positions with bit i set. Any one or two wrong bits break some parity.
+    struct Masks {
+        uint32_t m[5] = {};
+        Masks() {
+            int k = 0;
+            for (int pos = 1; pos <= 24 && k < kTlmWordBits; ++pos) {
+                if ((pos & (pos - 1)) == 0) continue;
+                for (int i = 0; i < 5; ++i)
+                    if (pos & (1 << i)) m[i] |= 1u << k;
+                ++k;
+            }
+        }
+    };
+    static const Masks masks;
     uint32_t p = 0;
     for (int i = 0; i < 5; ++i)
-        p |= (1u ^ parity(word & masks[i])) << i;
+        p |= (1u ^ parity(word & masks.m[i])) << i;
     return p;
 }
 
@@ -178,4 +197,48 @@ void tlmFrameBits(uint32_t word, uint8_t left[16], uint8_t right[16]) {
         left[s] = uint8_t((word >> (18 - (s - 4))) & 1u);
         right[s] = s <= 10 ? uint8_t((word >> (6 - (s - 4))) & 1u) : uint8_t((p >> (s - 11)) & 1u);
     }
+}
+
+// The lookups' order: unsigned words for type 0, (A, B) for types 1 and 6, signed words otherwise.
+int compareTableCode(int type, const TimecodeRecord& r, int32_t a, int32_t b) {
+    if (type == 0) {
+        const uint32_t x = uint32_t(r.a), y = uint32_t(a);
+        return x < y ? -1 : x > y ? 1 : 0;
+    }
+    if (r.a != a) return r.a < a ? -1 : 1;
+    if (type == 1 || type == 6) return r.b < b ? -1 : r.b > b ? 1 : 0;
+    return 0;
+}
+
+bool readTimecodeTable(int type, const unsigned char* data, size_t size, std::vector<TimecodeRecord>& records,
+                       std::string& why) {
+    records.clear();
+    if (size < 16) {
+        why = "the file is shorter than its header";
+        return false;
+    }
+    if (getLE32(data) != 123 || getLE32(data + 4) != (type == 2 ? 457 : 456) || getLE32(data + 8) != type) {
+        why = "wrong header";
+        return false;
+    }
+    const int32_t n = getLE32(data + 12);
+    const uint64_t bytes = recordBytes(type);
+    if (n < 0 || uint64_t(n) * bytes + 16 != size) {
+        why = "the record count does not match the file size";
+        return false;
+    }
+    records.resize(size_t(n));
+    for (int32_t i = 0; i < n; ++i) {
+        const unsigned char* p = data + 16 + uint64_t(i) * bytes;
+        TimecodeRecord& r = records[size_t(i)];
+        r.a = getLE32(p);
+        r.b = bytes == 12 ? getLE32(p + 4) : 0;
+        r.time = getLE32(p + bytes - 4);
+        if (i > 0 && !recordLess(type, records[size_t(i - 1)], r)) {
+            records.clear();
+            why = "the codes are not in ascending order";
+            return false;
+        }
+    }
+    return true;
 }

@@ -67,10 +67,16 @@ std::vector<TimecodeRecord> buildSeratoTable();
 std::vector<TimecodeRecord> buildTraktorTable();
 // Writes a table file (header, then the records) to a temporary file renamed over `path`.
 bool writeTimecodeTable(const std::string& path, int type, const std::vector<TimecodeRecord>& records);
+// Reads a table file of `type` held in memory. Checks the header, the record count against the size, and that
+// the codes ascend strictly in the lookups' order; on failure `records` is empty and `why` says what was wrong.
+bool readTimecodeTable(int type, const unsigned char* data, size_t size, std::vector<TimecodeRecord>& records,
+                       std::string& why);
+// The lookups' order: -1, 0 or 1 comparing a record's code with (a, b).
+int compareTableCode(int type, const TimecodeRecord& r, int32_t a, int32_t b);
 
 // Our own type-4 frame: the 5 parity bits that follow the word's low bits on the right channel, first in
-// record order at bit 4. Each covers four bits of the word (the last one three) and is inverted, so a word
-// of zeros still has large parity peaks.
+// record order at bit 0. Together with the word they form a shortened Hamming code (any one or two wrong
+// bits are noticed); each is inverted, so a word of zeros still has large parity peaks.
 uint32_t tlmParity(uint32_t word);
 // The 16 bits of each channel for frame word `word`, in record order (index 0 = the frame's first peak).
 void tlmFrameBits(uint32_t word, uint8_t left[16], uint8_t right[16]);

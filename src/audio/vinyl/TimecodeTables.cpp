@@ -1,17 +1,17 @@
 // The code tables: one per timecode type for the whole program, their files and their lookups.
 #include "audio/vinyl/FinalScratch.h"
+#include "audio/vinyl/TimecodeCodes.h"
 #include "foundation/modTools.h"
 
 #include <chrono>
-#include <cstring>
 #include <thread>
 #include <vector>
 
 namespace {
 
 struct CodeTable {
-    std::vector<int32_t> a, b, time; // parallel; size = capacity
-    std::atomic<int> count{0};       // records loaded
+    std::vector<TimecodeRecord> records; // size = capacity, ascending in the lookups' order
+    std::atomic<int> count{0};           // records loaded
 };
 
 std::atomic<CodeTable*> s_tables[FinalScratch::kTypes];
@@ -38,22 +38,14 @@ bool validType(int type) {
     return type >= 0 && type < FinalScratch::kTypes;
 }
 
+// Main thread. Waits (briefly: a lookup takes well under a microsecond) until no lookup can still hold the
+// replaced table.
 void publish(int type, CodeTable* table) {
     CodeTable* old = s_tables[type].exchange(table);
     if (!old) return;
     while (s_readers.load() != 0)
         std::this_thread::sleep_for(std::chrono::microseconds(50));
     delete old;
-}
-
-// The lookups' order: unsigned words for type 0, (A, B) for the two-word types, signed words otherwise.
-int compareRecord(int type, const CodeTable& t, int i, int32_t a, int32_t b) {
-    if (type == 0) {
-        const uint32_t x = uint32_t(t.a[size_t(i)]), y = uint32_t(a);
-        return x < y ? -1 : x > y ? 1 : 0;
-    }
-    if (type == 1 || type == 6) return FinalScratch::compareCodes(t.a[size_t(i)], t.b[size_t(i)], a, b);
-    return t.a[size_t(i)] < a ? -1 : t.a[size_t(i)] > a ? 1 : 0;
 }
 
 // Exact binary search; false when the code is absent, the table too small or the code "none".
@@ -68,9 +60,9 @@ bool findTime(int type, int32_t a, int32_t b, int32_t& time) {
     int lo = 0, hi = n - 1;
     while (lo <= hi) {
         const int mid = lo + (hi - lo) / 2;
-        const int c = compareRecord(type, *t, mid, a, b);
+        const int c = compareTableCode(type, t->records[size_t(mid)], a, b);
         if (c == 0) {
-            time = t->time[size_t(mid)];
+            time = t->records[size_t(mid)].time;
             return true;
         }
         if (c < 0)
@@ -81,16 +73,8 @@ bool findTime(int type, int32_t a, int32_t b, int32_t& time) {
     return false;
 }
 
-int32_t readLE32(const unsigned char* p) {
-    return int32_t(uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24);
-}
-
-void reject(const std::string& path, const char* why) {
-    printf("Timecode table %s not loaded: %s\n", path.c_str(), why);
-}
-
-// Reads and checks a table file. Header mismatches leave the type open for a later try; a missing file marks
-// it loaded (empty), as there is nothing to read. Anything else malformed is reported and not loaded.
+// A missing file marks the type loaded (empty), as there is nothing to read; a malformed one is reported and
+// leaves the type open for a later try.
 bool loadTable(int type, const std::string& path) {
     if (s_initialized[type].load()) return FinalScratch::getTableSize(type) > 0;
     uint64_t size = 0;
@@ -99,51 +83,25 @@ bool loadTable(int type, const std::string& path) {
         s_initialized[type].store(true);
         return false;
     }
-    unsigned char header[16];
-    if (size < sizeof header || fread(header, 1, sizeof header, f) != sizeof header) {
-        fclose(f);
-        reject(path, "the file is shorter than its header");
-        return false;
+    std::string why;
+    std::vector<unsigned char> data;
+    if (size > (uint64_t(1) << 31)) {
+        why = "the file is too large";
+    } else {
+        data.resize(size_t(size));
+        if (!data.empty() && fread(data.data(), 1, data.size(), f) != data.size()) why = "read error";
     }
-    const int32_t expectedVersion = type == 2 ? 457 : 456;
-    if (readLE32(header) != 123 || readLE32(header + 4) != expectedVersion || readLE32(header + 8) != type) {
-        fclose(f);
-        reject(path, "wrong header");
-        return false;
-    }
-    const int32_t n = readLE32(header + 12);
-    const uint64_t recordBytes = (type == 1 || type == 6) ? 12 : 8;
-    if (n < 0 || uint64_t(n) * recordBytes + sizeof header != size) {
-        fclose(f);
-        reject(path, "the record count does not match the file size");
-        return false;
-    }
-    std::vector<unsigned char> data(size_t(uint64_t(n) * recordBytes));
-    const bool read = data.empty() || fread(data.data(), 1, data.size(), f) == data.size();
     fclose(f);
-    if (!read) {
-        reject(path, "read error");
-        return false;
-    }
     auto* t = new CodeTable;
-    t->a.resize(size_t(n));
-    t->b.resize(size_t(n));
-    t->time.resize(size_t(n));
-    for (int32_t i = 0; i < n; ++i) {
-        const unsigned char* p = data.data() + uint64_t(i) * recordBytes;
-        t->a[size_t(i)] = readLE32(p);
-        t->b[size_t(i)] = recordBytes == 12 ? readLE32(p + 4) : 0;
-        t->time[size_t(i)] = readLE32(p + recordBytes - 4);
-        if (i > 0 && compareRecord(type, *t, i - 1, t->a[size_t(i)], t->b[size_t(i)]) >= 0) {
-            delete t;
-            reject(path, "the codes are not in ascending order");
-            return false;
-        }
+    if (why.empty() && readTimecodeTable(type, data.data(), data.size(), t->records, why)) {
+        t->count.store(int(t->records.size()), std::memory_order_release);
+        publish(type, t);
+        s_initialized[type].store(true);
+        return !t->records.empty();
     }
-    t->count.store(n, std::memory_order_release);
-    publish(type, t);
-    s_initialized[type].store(true);
-    return n > 0;
+    delete t;
+    printf("Timecode table %s not loaded: %s\n", path.c_str(), why.c_str());
+    return false;
 }
 
 } // namespace
@@ -167,24 +125,19 @@ bool FinalScratch::initTS(const std::string& path) {
 void FinalScratch::initCodes(int type, int n) {
     if (!validType(type)) return;
     auto* t = new CodeTable;
-    const size_t capacity = size_t(n > 0 ? n : 0);
-    t->a.resize(capacity);
-    t->b.resize(capacity);
-    t->time.resize(capacity);
+    t->records.resize(size_t(n > 0 ? n : 0), TimecodeRecord{0, 0, 0});
     publish(type, t);
 }
 
 void FinalScratch::addCode(int type, int index, int a, int b, int time) {
     if (!validType(type)) return;
     CodeTable* t = s_tables[type].load();
-    if (!t || index < 0 || size_t(index) >= t->a.size()) return;
+    if (!t || index < 0 || size_t(index) >= t->records.size()) return;
+    TimecodeRecord& r = t->records[size_t(index)];
     // Type 0 keeps a and b as the low and high halves of one word; one-word types have no B.
-    if (type == 0)
-        t->a[size_t(index)] = int32_t((uint32_t(b) << 16) + uint32_t(a));
-    else
-        t->a[size_t(index)] = a;
-    t->b[size_t(index)] = (type == 1 || type == 6) ? b : 0;
-    t->time[size_t(index)] = time;
+    r.a = type == 0 ? int32_t((uint32_t(b) << 16) + uint32_t(a)) : a;
+    r.b = (type == 1 || type == 6) ? b : 0;
+    r.time = time;
     t->count.store(index + 1, std::memory_order_release);
 }
 

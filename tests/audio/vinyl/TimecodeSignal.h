@@ -6,6 +6,7 @@
 #include "audio/vinyl/FinalScratch.h"
 #include "audio/vinyl/TimecodeCodes.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <functional>
@@ -181,3 +182,40 @@ private:
     uint8_t m_frameBits[2][16] = {};
     uint64_t m_seed = 12345;
 };
+
+// What a decoder made of a stretch of signal, counted after a settling time.
+struct DecodeStats {
+    int pitches = 0;           // new pitches after settling
+    int times = 0;             // new times after settling
+    double maxPitchError = 0;  // largest |pitch - speed| / |speed| at a new pitch after settling
+    double maxTimeError = 0;   // largest |time - truth| at a new time after settling, in null passes
+    double firstTimeAt = -1;   // seconds to the first new time, -1 without one
+};
+
+// Runs `seconds` of the signal through the decoder, comparing with the truth after `settle` seconds.
+inline DecodeStats decodeSignal(FinalScratch& fs, TimecodeSignal& sig, double rate, double seconds,
+                                double settle = 0.3, int type = -1) {
+    DecodeStats s;
+    const double nullPassMs = tcSamplesPerUnit(type < 0 ? int(fs.getParameter(20)) : type) / 44.1;
+    const int64_t frames = int64_t(rate * seconds), settleFrames = int64_t(rate * settle);
+    fs.isNewPitch(); // flags left from earlier frames are not this stretch's
+    fs.isNewTime();
+    for (int64_t i = 0; i < frames; ++i) {
+        float l, r;
+        sig.next(l, r);
+        fs.calculate(l, r);
+        const bool newPitch = fs.isNewPitch(), newTime = fs.isNewTime();
+        if (newTime && s.firstTimeAt < 0) s.firstTimeAt = double(i) / rate;
+        if (i < settleFrames) continue;
+        if (newPitch && sig.speed() != 0) {
+            ++s.pitches;
+            s.maxPitchError = std::max(s.maxPitchError, std::fabs(fs.getPitch() / fs.getParameter(16) - sig.speed()) /
+                                                            std::fabs(sig.speed()));
+        }
+        if (newTime) {
+            ++s.times;
+            s.maxTimeError = std::max(s.maxTimeError, std::fabs(fs.getTime() - sig.expectedTimeMs()) / nullPassMs);
+        }
+    }
+    return s;
+}

@@ -1,0 +1,497 @@
+// The timecode decoder on synthetic records: pitch, direction and position for every record type, the
+// acceptance of codes, polarity, silence and noise, and its parameters.
+#include "TimecodeSignal.h"
+#include "audio/vinyl/FinalScratch.h"
+
+#include <cstdio>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const int kTableTypes[] = {TIMECODE_FINALSCRATCH, TIMECODE_VIRTUALDJ, TIMECODE_SERATO, TIMECODE_MV,
+                           TIMECODE_TRAKTOR};
+
+// Small tables of every table type, covering the first 300000 null passes of the test records.
+void installTables() {
+    static bool done = false;
+    if (done) return;
+    done = true;
+    for (int type : kTableTypes)
+        tcInstallTable(type, tcSyntheticTable(type, 300000));
+}
+
+struct DeckRun {
+    TimecodeSignalOptions options;
+    std::unique_ptr<FinalScratch> fs;
+    std::unique_ptr<TimecodeSignal> sig;
+    explicit DeckRun(const TimecodeSignalOptions& o) : options(o) {
+        installTables();
+        fs = std::make_unique<FinalScratch>(o.rate);
+        fs->setParameter(20, o.type);
+        sig = std::make_unique<TimecodeSignal>(o);
+    }
+    DecodeStats decode(double seconds, double settle = 0.3) {
+        return decodeSignal(*fs, *sig, options.rate, seconds, settle, options.type);
+    }
+    void feed(double seconds) {
+        for (int64_t i = 0; i < int64_t(options.rate * seconds); ++i) {
+            float l, r;
+            sig->next(l, r);
+            fs->calculate(l, r);
+        }
+    }
+};
+
+TimecodeSignalOptions optionsFor(int type, double speed = 1.0, double rate = 44100) {
+    TimecodeSignalOptions o;
+    o.type = type;
+    o.rate = rate;
+    o.speed = [speed](double) { return speed; };
+    // Backwards play starts far enough into the record to stay on it.
+    o.startNullPass = speed < 0 ? 200000 : 20000;
+    return o;
+}
+
+// Within a few null passes: the position is that of the newest peak, seen some samples after it passed.
+constexpr double kTimeTolerance = 3.0; // null passes
+constexpr double kPitchTolerance = 0.005;
+
+} // namespace
+
+TEST(FinalScratchDecode, EveryTypeFollowsSpeedAndPositionAtEveryRate) {
+    struct Case {
+        int type;
+        double speed;
+        double rate;
+    };
+    std::vector<Case> cases;
+    for (int type : {TIMECODE_TARLUME, TIMECODE_FINALSCRATCH, TIMECODE_VIRTUALDJ, TIMECODE_SERATO, TIMECODE_TRAKTOR})
+        for (double speed : {0.5, 1.0, 1.5, -1.0})
+            for (double rate : {44100.0, 48000.0, 96000.0})
+                if (!(type == TIMECODE_VIRTUALDJ && speed < 0)) cases.push_back({type, speed, rate});
+    for (const Case& c : cases) {
+        DeckRun run(optionsFor(c.type, c.speed, c.rate));
+        const DecodeStats s = run.decode(0.6);
+        const std::string what = "type " + std::to_string(c.type) + " speed " + std::to_string(c.speed) + " at " +
+                                 std::to_string(int(c.rate));
+        EXPECT_GT(s.pitches, 100) << what;
+        EXPECT_LT(s.maxPitchError, kPitchTolerance) << what;
+        EXPECT_GT(s.times, 5) << what;
+        EXPECT_LT(s.maxTimeError, kTimeTolerance) << what;
+        EXPECT_EQ(run.fs->getDirection(), c.speed > 0 ? 1 : -1) << what;
+        EXPECT_LT(s.firstTimeAt, 0.1) << what;
+    }
+    // Type 1 reads forwards only: backwards it keeps pitch and direction but takes no time.
+    DeckRun back(optionsFor(TIMECODE_VIRTUALDJ, -1.0));
+    const DecodeStats s = back.decode(0.5);
+    EXPECT_EQ(s.times, 0);
+    EXPECT_LT(s.maxPitchError, kPitchTolerance);
+    EXPECT_EQ(back.fs->getDirection(), -1);
+}
+
+// Type 5 has a table but no file; its time per null pass disagrees with its carrier, so its position drifts
+// by that difference over the null passes counted since a code (under 10 null passes here).
+TEST(FinalScratchDecode, MvCodesAreFoundInATable) {
+    DeckRun run(optionsFor(TIMECODE_MV));
+    const DecodeStats s = run.decode(0.6);
+    EXPECT_GT(s.times, 50);
+    EXPECT_LT(s.maxPitchError, kPitchTolerance);
+    EXPECT_LT(s.maxTimeError, 10.0);
+}
+
+TEST(FinalScratchDecode, DegradedSignalsStillDecode) {
+    struct Case {
+        const char* what;
+        double amplitude, smallRatio, noise, dc;
+    };
+    const Case cases[] = {
+        {"quiet (-20 dB)", 1200, 0.75, 0, 0},  {"loud", 30000, 0.75, 0, 0},
+        {"small ratio 0.7", 12000, 0.7, 0, 0}, {"small ratio 0.9", 12000, 0.9, 0, 0},
+        {"DC offset", 12000, 0.75, 0, 4000},   {"noise at -30 dB", 12000, 0.75, 12000 * 0.0316 / 1.41421, 0},
+    };
+    for (int type : {TIMECODE_TARLUME, TIMECODE_SERATO, TIMECODE_TRAKTOR, TIMECODE_FINALSCRATCH})
+        for (const Case& c : cases) {
+            TimecodeSignalOptions o = optionsFor(type);
+            o.amplitude = c.amplitude;
+            o.smallRatio = c.smallRatio;
+            o.noise = c.noise;
+            o.dcOffset = c.dc;
+            DeckRun run(o);
+            const DecodeStats s = run.decode(0.8);
+            const std::string what = std::string(c.what) + ", type " + std::to_string(type);
+            EXPECT_LT(s.maxPitchError, kPitchTolerance) << what;
+            EXPECT_GT(s.times, 20) << what;
+            EXPECT_LT(s.maxTimeError, kTimeTolerance) << what;
+        }
+}
+
+TEST(FinalScratchDecode, PitchMethodsAndBandFilters) {
+    for (int method : {0, 1, 2})
+        for (bool band : {true, false})
+            for (double speed : {0.5, 1.0, 1.5}) {
+                DeckRun run(optionsFor(TIMECODE_TARLUME, speed));
+                run.fs->setParameter(27, method);
+                run.fs->setParameter(24, band ? 1 : 0);
+                const DecodeStats s = run.decode(0.6);
+                const std::string what =
+                    "method " + std::to_string(method) + (band ? " filtered" : " raw") + " speed " + std::to_string(speed);
+                EXPECT_GT(s.pitches, 100) << what;
+                EXPECT_LT(s.maxPitchError, kPitchTolerance) << what;
+                EXPECT_LT(s.maxTimeError, kTimeTolerance) << what;
+            }
+}
+
+TEST(FinalScratchDecode, ReversalStopAndRampThroughZero) {
+    for (int type : {TIMECODE_TARLUME, TIMECODE_SERATO, TIMECODE_TRAKTOR}) {
+        // Forwards for 0.5 s, then backwards: the direction turns within 15 right maxima and P counts down.
+        TimecodeSignalOptions o = optionsFor(type);
+        o.speed = [](double t) { return t < 0.5 ? 1.0 : -1.0; };
+        DeckRun run(o);
+        run.feed(0.5);
+        const int64_t turn = run.sig->frames();
+        const double cycle = o.rate / tcCarrierHz(type); // frames per right maximum
+        while (run.fs->getDirection() == 1 && run.sig->frames() < turn + int64_t(40 * cycle))
+            run.feed(1.0 / o.rate);
+        EXPECT_LE(double(run.sig->frames() - turn), 15 * cycle) << "type " << type;
+        const int peaks = run.fs->getNrOfPeaks();
+        run.feed(0.002);
+        EXPECT_LT(run.fs->getNrOfPeaks(), peaks) << "type " << type;
+        const DecodeStats back = run.decode(0.4, 0.1);
+        EXPECT_GT(back.times, 5) << "type " << type;
+        EXPECT_LT(back.maxTimeError, kTimeTolerance) << "type " << type;
+
+        // Stopped for a while: no new time while the record stands; afterwards it follows again.
+        o.speed = [](double t) { return t < 0.4 || t > 0.8 ? 1.0 : 0.0; };
+        DeckRun stop(o);
+        stop.feed(0.45);
+        const DecodeStats still = stop.decode(0.35, 0.0);
+        EXPECT_EQ(still.times, 0) << "type " << type;
+        const DecodeStats again = stop.decode(0.5, 0.3);
+        EXPECT_GT(again.times, 5) << "type " << type;
+        EXPECT_LT(again.maxTimeError, kTimeTolerance) << "type " << type;
+
+        // A ramp from full speed backwards through 0 to full speed forwards, with a little wow on top.
+        o.speed = [](double t) { return (t < 1.0 ? 2 * t - 1 : 1.0) + 0.002 * std::sin(6.3 * t); };
+        o.startNullPass = 60000;
+        DeckRun ramp(o);
+        ramp.feed(1.2);
+        const DecodeStats after = ramp.decode(0.4, 0.0);
+        EXPECT_EQ(ramp.fs->getDirection(), 1) << "type " << type;
+        EXPECT_LT(after.maxPitchError, kPitchTolerance) << "type " << type;
+        EXPECT_GT(after.times, 5) << "type " << type;
+        EXPECT_LT(after.maxTimeError, kTimeTolerance) << "type " << type;
+    }
+}
+
+TEST(FinalScratchDecode, SilenceAndNoiseTakeNoTime) {
+    for (int type : {TIMECODE_TARLUME, TIMECODE_FINALSCRATCH, TIMECODE_VIRTUALDJ, TIMECODE_SERATO, TIMECODE_MV,
+                     TIMECODE_TRAKTOR}) {
+        DeckRun run(optionsFor(type, 1.2));
+        run.feed(0.5);
+        // The last peaks complete as the signal falls silent and the hysteresis follows the lower range; from
+        // then on nothing moves.
+        for (int i = 0; i < 4410; ++i)
+            run.fs->calculate(0, 0);
+        const double pitch = run.fs->getPitch(), time = run.fs->getTime();
+        const int direction = run.fs->getDirection();
+        run.fs->isNewPitch();
+        run.fs->isNewTime();
+        // Silence: nothing moves.
+        for (int i = 0; i < 22050; ++i)
+            run.fs->calculate(0, 0);
+        EXPECT_FALSE(run.fs->isNewPitch()) << "type " << type;
+        EXPECT_FALSE(run.fs->isNewTime()) << "type " << type;
+        EXPECT_EQ(run.fs->getPitch(), pitch) << "type " << type;
+        EXPECT_EQ(run.fs->getTime(), time) << "type " << type;
+        EXPECT_EQ(run.fs->getDirection(), direction) << "type " << type;
+        EXPECT_EQ(run.fs->getParameter(8), 0.0) << "a silent input is not a usable signal";
+        // Loud white noise for two seconds: never a new time.
+        uint64_t seed = 99;
+        int newTimes = 0;
+        for (int i = 0; i < 88200; ++i) {
+            float v[2];
+            for (float& x : v) {
+                seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+                x = float(int32_t(seed >> 32)) / 2147483648.0f * 15000.0f;
+            }
+            run.fs->calculate(v[0], v[1]);
+            newTimes += run.fs->isNewTime();
+        }
+        EXPECT_EQ(newTimes, 0) << "type " << type;
+    }
+}
+
+// Inverted input (both channels negated) is noticed by the polarity vote, and decoding goes on.
+TEST(FinalScratchDecode, InvertedPolarityIsCorrected) {
+    for (int type : {TIMECODE_TARLUME, TIMECODE_FINALSCRATCH, TIMECODE_SERATO}) {
+        TimecodeSignalOptions o = optionsFor(type);
+        o.amplitude = -12000;
+        DeckRun run(o);
+        run.feed(0.6);
+        const DecodeStats s = run.decode(0.6, 0.0);
+        EXPECT_GT(s.times, 20) << "type " << type;
+        EXPECT_LT(s.maxTimeError, kTimeTolerance) << "type " << type;
+    }
+}
+
+// Type 2 takes a code only when its three words give three successive times, each step under 150 units.
+TEST(FinalScratchDecode, SeratoCodeNeedsThreeSuccessiveTimes) {
+    struct Case {
+        int step; // table time units per cycle
+        bool taken;
+    };
+    const Case cases[] = {{10, true}, {48, true}, {149, true}, {151, false}, {-10, false}, {0, false}};
+    const std::vector<uint8_t>& bits = tcSequence(TIMECODE_SERATO);
+    for (const Case& c : cases) {
+        std::vector<TimecodeRecord> r;
+        int32_t a, b;
+        for (int n = 0; n < 60000 && windowCode(2, bits, n, a, b); ++n)
+            r.push_back({a, b, 50000000 + n * c.step});
+        sortTableRecords(2, r);
+        tcInstallTable(TIMECODE_SERATO, r);
+        TimecodeSignalOptions o = optionsFor(TIMECODE_SERATO);
+        o.startNullPass = 40000;
+        FinalScratch fs(44100);
+        fs.setParameter(20, TIMECODE_SERATO);
+        TimecodeSignal sig(o);
+        const DecodeStats s = decodeSignal(fs, sig, 44100, 0.3, 0.0);
+        EXPECT_EQ(s.times > 0, c.taken) << "step " << c.step;
+        EXPECT_GT(fs.getParameter(15), 0) << "step " << c.step;
+    }
+    tcInstallTable(TIMECODE_SERATO, tcSyntheticTable(TIMECODE_SERATO, 300000));
+}
+
+// The record's sides: type-2 and type-6 codes above 20 minutes are side B, read relative to the side, with the
+// side's usable length.
+TEST(FinalScratchDecode, RegionCounterPicksTheSide) {
+    struct Case {
+        int type;
+        const TimecodeLfsr* side;
+        double lengthA, lengthB;
+    };
+    const Case cases[] = {{TIMECODE_SERATO, &kSeratoSideB, 600000, 883000},
+                          {TIMECODE_TRAKTOR, &kTraktorSideB, 703200, 948000}};
+    installTables();
+    for (const Case& c : cases) {
+        // A table of both sides: side A as the other tests have it, side B from its own sequence.
+        std::vector<TimecodeRecord> r = tcSyntheticTable(c.type, 300000);
+        TimecodeLfsr sideB = *c.side;
+        sideB.cycles = 200000;
+        appendSideRecords(c.type, sideB, int32_t(kRecordLeadMs * 48) + kSideBTimeOffset,
+                          48.0 * 1000.0 / sideB.carrierHz, r);
+        sortTableRecords(c.type, r);
+        tcInstallTable(c.type, r);
+
+        DeckRun a(optionsFor(c.type));
+        const DecodeStats sa = a.decode(0.5);
+        EXPECT_GT(sa.times, 10);
+        EXPECT_EQ(a.fs->getMaxLengthMs(), c.lengthA) << "type " << c.type;
+        EXPECT_LT(a.fs->getVinylTime(), 600000);
+
+        // The signal of side B: the same phase, side B's bits.
+        const std::vector<uint8_t> bits = lfsrBits(sideB, sideB.cycles);
+        TimecodeSignalOptions o = optionsFor(c.type);
+        TimecodeSignal sig(o);
+        FinalScratch fs(44100);
+        fs.setParameter(20, c.type);
+        int times = 0;
+        double worst = 0;
+        for (int i = 0; i < 22050; ++i) {
+            float lr[2];
+            sig.next(lr[0], lr[1]);
+            // Replace the bits: regenerate both channels from side B at the same phase.
+            const double phase = sig.nullPass() * M_PI;
+            for (int ch = 0; ch < 2; ++ch) {
+                const int64_t m = int64_t(std::floor(ch == 1 ? phase / M_PI + 0.5 : phase / M_PI));
+                const int64_t cycle = c.type == TIMECODE_SERATO ? ((m & 1) ? (m - 1) / 2 : -1) : m / 2;
+                const double amp = 12000 * (cycle < 0 || bits[size_t(cycle)] ? 1.0 : 0.75);
+                lr[ch] = float(amp * (ch == 1 ? std::cos(phase) : std::sin(phase)));
+            }
+            fs.calculate(lr[0], lr[1]);
+            if (fs.isNewTime() && i > 13000) {
+                ++times;
+                worst = std::max(worst, std::fabs(fs.getTime() - sig.expectedTimeMs()) / tcNullPassMs(c.type));
+            }
+        }
+        EXPECT_GT(times, 10) << "type " << c.type;
+        EXPECT_LT(worst, kTimeTolerance) << "type " << c.type;
+        EXPECT_EQ(fs.getMaxLengthMs(), c.lengthB) << "type " << c.type;
+        EXPECT_LT(fs.getVinylTime(), 600000) << "type " << c.type;
+        tcInstallTable(c.type, tcSyntheticTable(c.type, 300000));
+    }
+}
+
+TEST(FinalScratchDecode, CodeWordsCertainPitchAndSpeedMultiplier) {
+    // Type 4: the word is the frame number and the time field word x 16 null passes in 1/48 ms.
+    TimecodeSignalOptions o = optionsFor(TIMECODE_TARLUME, 1.2);
+    o.startNullPass = 100 * 16;
+    DeckRun run(o);
+    run.feed(0.2);
+    const int w1 = int(run.fs->getParameter(3));
+    EXPECT_GT(w1, 100);
+    EXPECT_NEAR(run.fs->getVinylTime(), w1 * 16 * 0.38461538461538464, 1e-9);
+    EXPECT_EQ(run.fs->getParameter(3), std::floor(run.sig->nullPass() / 16) - (run.fs->getNrOfPeaks() / 16));
+    EXPECT_NEAR(run.fs->getCertainPitch(), 1.2, 0.012);
+    EXPECT_GT(run.fs->getParameter(12), 20);
+    EXPECT_GE(run.fs->getParameter(15), run.fs->getParameter(12));
+    EXPECT_NEAR(run.fs->getParameter(5), double(run.sig->frames()), 0.02 * 44100);
+    EXPECT_EQ(run.fs->getParameter(6), double(run.sig->frames()));
+    EXPECT_GT(run.fs->getParameter(8), 20000);
+    EXPECT_GT(run.fs->getParameter(13), 20000);
+
+    // The multiplier scales pitch, certain pitch and time.
+    DeckRun fast(optionsFor(TIMECODE_TARLUME, 1.0));
+    fast.fs->setParameter(16, 1.5);
+    fast.feed(0.4);
+    EXPECT_NEAR(fast.fs->getPitch(), 1.5, 0.0075);
+    EXPECT_NEAR(fast.fs->getCertainPitch(), 1.5, 0.015);
+    EXPECT_NEAR(fast.fs->getTime(), (fast.sig->expectedTimeMs() + 2000) * 1.5 - 2000, 2.0);
+    fast.fs->setParameter(17, 500);
+    EXPECT_NEAR(fast.fs->getTime(), (fast.sig->expectedTimeMs() + 2000) * 1.5 - 500, 2.0);
+    EXPECT_EQ(fast.fs->getParameter(17), 0.0);
+}
+
+TEST(FinalScratchDecode, ParametersAndTheirRanges) {
+    FinalScratch fs(44100);
+    // Initial settings.
+    EXPECT_EQ(fs.getParameter(16), 1.0);
+    EXPECT_EQ(fs.getParameter(19), 1.0);
+    EXPECT_EQ(fs.getParameter(20), 0.0);
+    EXPECT_EQ(fs.getParameter(21), 350.0);
+    EXPECT_EQ(fs.getParameter(22), 4000.0);
+    EXPECT_EQ(fs.getParameter(11), 7.0);
+    EXPECT_EQ(fs.getParameter(14), 0.0);
+    EXPECT_EQ(fs.getDirection(), 1);
+    EXPECT_EQ(fs.getParameter(99), 0.0);
+    // Mode: below 0.5 is 0, below 1.5 is 1, else 2.
+    const std::pair<double, int> modes[] = {{0.49, 0}, {0.5, 1}, {1.2, 1}, {1.5, 2}, {1.7, 2}, {-3, 0}};
+    for (auto [value, mode] : modes) {
+        fs.setParameter(14, value);
+        EXPECT_EQ(fs.getVCMode(), mode) << value;
+    }
+    // The type is truncated; values that name no type are ignored.
+    fs.setParameter(20, 6.9);
+    EXPECT_EQ(fs.getParameter(20), 6.0);
+    fs.setParameter(20, 7);
+    fs.setParameter(20, -1);
+    fs.setParameter(20, 1e12);
+    EXPECT_EQ(fs.getParameter(20), 6.0);
+    EXPECT_EQ(fs.getNullPassTime(), 0.25);
+    EXPECT_NEAR(fs.getNullPassTimeSamples(), 11.025, 1e-12);
+    fs.setSampleRate(96000);
+    EXPECT_NEAR(fs.getNullPassTimeSamples(), 11.025 * 96000 / 44100, 1e-9);
+    fs.setSampleRate(3000); // ignored
+    EXPECT_NEAR(fs.getNullPassTimeSamples(), 11.025 * 96000 / 44100, 1e-9);
+    // A gain of 0 would divide the range by zero: it is held above 0.
+    fs.setParameter(19, 0);
+    EXPECT_GT(fs.getParameter(19), 0.0);
+    for (int i = 0; i < 10000; ++i)
+        fs.calculate(float(i % 50) * 100, -float(i % 50) * 100);
+    EXPECT_TRUE(std::isfinite(fs.getParameter(13)));
+    EXPECT_TRUE(std::isfinite(fs.getParameter(8)));
+    fs.setParameter(19, 1);
+
+    // Capture: the next 1024 frames as 16-bit values, clamped; nothing outside 0 .. 2047.
+    fs.setParameter(23, 1);
+    const float values[] = {100, -200, 40000, -50000, NAN, 32767.9f};
+    for (int i = 0; i < 1100; ++i)
+        fs.calculate(values[(2 * i) % 6], values[(2 * i + 1) % 6]);
+    EXPECT_EQ(fs.getParameter(23, 0), 100);
+    EXPECT_EQ(fs.getParameter(23, 1), -200);
+    EXPECT_EQ(fs.getParameter(23, 2), 32767);
+    EXPECT_EQ(fs.getParameter(23, 3), -32768);
+    EXPECT_EQ(fs.getParameter(23, 4), 0);
+    EXPECT_EQ(fs.getParameter(23, 5), 32767);
+    EXPECT_EQ(fs.getParameter(23, 2047), -200);
+    EXPECT_EQ(fs.getParameter(23, 2048), 0);
+    EXPECT_EQ(fs.getParameter(23, -1), 0);
+}
+
+TEST(FinalScratchDecode, ClearingAndTheWaitFlag) {
+    DeckRun run(optionsFor(TIMECODE_TARLUME));
+    run.feed(0.3);
+    EXPECT_GT(run.fs->getVinylTime(), 0);
+    run.fs->setParameter(18, 1);
+    run.fs->calculate(0, 0);
+    EXPECT_EQ(run.fs->getNrOfPeaks(), 0);
+    EXPECT_EQ(run.fs->getVinylTime(), 0);
+    const DecodeStats again = run.decode(0.6, 0.1);
+    EXPECT_GT(again.times, 40);
+    EXPECT_LT(again.maxTimeError, kTimeTolerance);
+
+    // With the wait flag, 128 peaks pass after each code before the next search.
+    DeckRun waiting(optionsFor(TIMECODE_TARLUME));
+    waiting.fs->setParameter(25, 1);
+    EXPECT_EQ(waiting.fs->getParameter(25), 1.0);
+    const DecodeStats w = waiting.decode(0.6, 0.1);
+    EXPECT_GT(w.times, 10);
+    EXPECT_LT(w.times, again.times * 2 / 3);
+    EXPECT_LT(w.maxTimeError, kTimeTolerance);
+}
+
+// A decoder moved to another rate retunes its band filters too: it then reads exactly as one made there.
+TEST(FinalScratchDecode, NewSampleRateRetunesTheBandFilters) {
+    TimecodeSignalOptions o = optionsFor(TIMECODE_TARLUME, 1.1, 96000);
+    FinalScratch made(96000), moved(44100);
+    moved.setSampleRate(96000);
+    made.setParameter(20, 4);
+    moved.setParameter(20, 4);
+    TimecodeSignal sig(o);
+    int differ = 0;
+    for (int i = 0; i < 48000; ++i) {
+        float l, r;
+        sig.next(l, r);
+        made.calculate(l, r);
+        moved.calculate(l, r);
+        differ += made.getPitch() != moved.getPitch() || made.getTime() != moved.getTime();
+    }
+    EXPECT_EQ(differ, 0);
+    EXPECT_NEAR(made.getPitch(), 1.1, 0.0055);
+}
+
+// The bit dump goes to "./ts_code"; a working folder where it cannot be made is no fault.
+TEST(FinalScratchDecode, CodeBitDump) {
+    char cwd[4096];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    const std::string dir = std::string(::testing::TempDir()) + "/ts_dump_test";
+    mkdir(dir.c_str(), 0755);
+    ASSERT_EQ(chdir(dir.c_str()), 0);
+    remove("ts_code");
+    {
+        DeckRun run(optionsFor(TIMECODE_SERATO));
+        run.fs->setRecord(true);
+        run.feed(0.2);
+        run.fs->setRecord(false);
+    }
+    FILE* f = fopen("ts_code", "r");
+    ASSERT_NE(f, nullptr);
+    char line[256];
+    int lines = 0;
+    while (fgets(line, sizeof line, f)) {
+        const std::string s = line;
+        const size_t bits = s.find(' ');
+        if (bits == std::string::npos) break; // the bits of an unfinished line end the file
+        if (lines > 0) {
+            EXPECT_EQ(bits, 29u) << s;
+        }
+        EXPECT_EQ(s.find_first_not_of("01"), bits);
+        ++lines;
+    }
+    fclose(f);
+    EXPECT_GE(lines, 5); // a left bit per cycle of 1000 Hz, 29 to a line
+    remove("ts_code");
+
+    // "./ts_code" is a folder here: no dump, decoding goes on.
+    mkdir("ts_code", 0755);
+    DeckRun blocked(optionsFor(TIMECODE_SERATO));
+    blocked.fs->setRecord(true);
+    const DecodeStats s = blocked.decode(0.4);
+    blocked.fs->setRecord(false);
+    EXPECT_GT(s.times, 10);
+    rmdir("ts_code");
+    ASSERT_EQ(chdir(cwd), 0);
+}
