@@ -13,7 +13,8 @@ namespace {
 constexpr auto R = std::memory_order_relaxed;
 
 // Per type: samples per code unit at 44100 Hz, ms per null pass, and the offset of its table times (ms).
-const double kSamplesPerUnit[FinalScratch::kTypes] = {18.375, 21.0, 22.05, 18.375, 16.96153846153846, 17.143875, 11.025};
+const double kSamplesPerUnit[FinalScratch::kTypes] = {18.375,    21.0,  22.05, 18.375, 16.96153846153846,
+                                                      17.143875, 11.025};
 const double kNullPassMs[FinalScratch::kTypes] = {0.4166666666666667,  0.47619047619047616, 0.5, 0.4166666666666667,
                                                   0.38461538461538464, 0.4231292517006803,  0.25};
 const double kTypeOffsetMs[FinalScratch::kTypes] = {20000, 0, 3900, 0, 0, 0, 3900};

@@ -32,7 +32,7 @@ enum VINYLCONTROL_MODE { VINYLCONTROL_ABSOLUTE = 0, VINYLCONTROL_RELATIVE = 1, V
 
 class FinalScratch : public VinylControl {
 public:
-    static constexpr int kRingLength = 130;   // peaks kept per channel (the newest slot is still forming)
+    static constexpr int kRingLength = 130;     // peaks kept per channel (the newest slot is still forming)
     static constexpr int kCaptureValues = 2048; // 1024 frames, left and right interleaved
     static constexpr int kTypes = 7;
 
@@ -101,17 +101,18 @@ private:
     // One peak detector: per channel a ring of alternating maxima and minima.
     struct Detector {
         Peak ring[2][kRingLength];
-        int index[2] = {0, 0};  // slot still forming
-        int filled[2] = {0, 0}; // completed peaks held, up to kRingLength - 1
+        int index[2] = {0, 0};   // slot still forming
+        int filled[2] = {0, 0};  // completed peaks held, up to kRingLength - 1
         float high = 0, low = 0; // extremes of the samples since the last range measure
-        int count = 0;          // samples since then, both channels together
-        float range = 0;        // last measured range / input gain
-        int hysteresis = 350;   // 16-bit units
+        int count = 0;           // samples since then, both channels together
+        float range = 0;         // last measured range / input gain
+        int hysteresis = 350;    // 16-bit units
     };
     struct RegisterEntry {
         uint8_t bit;
-        uint8_t quarter; // position in its cycle in quarter null passes: 0 right max, 1 left max, 2 right min, 3 left min
-        int64_t time;    // input frame of the peak
+        uint8_t
+            quarter;  // position in its cycle in quarter null passes: 0 right max, 1 left max, 2 right min, 3 left min
+        int64_t time; // input frame of the peak
     };
     struct Code {
         int32_t w[4] = {0, 0, 0, 0};
@@ -198,10 +199,10 @@ private:
     int m_registerCount = 0; // entries held
     int m_pushedSinceCode = 0;
     int32_t m_lookedW1 = 0, m_lookedW2 = 0; // words of the last code looked up
-    double m_previousTime = 0;               // time of the last code looked up
-    double m_previousPlace = -1e12;          // where that code put the record then (its time + P, time units)
-    int64_t m_previousCounter = 0;           // m_passCounter then
-    int64_t m_passCounter = 0;               // null passes counted since the start, never reset
+    double m_previousTime = 0;              // time of the last code looked up
+    double m_previousPlace = -1e12;         // where that code put the record then (its time + P, time units)
+    int64_t m_previousCounter = 0;          // m_passCounter then
+    int64_t m_passCounter = 0;              // null passes counted since the start, never reset
     bool m_polarityInverted = false;
     int m_polarityVotes = 0;
     int m_wait = 320; // peaks and search attempts since the last taken code

@@ -14,9 +14,9 @@ constexpr int kRangeSamples = 2881; // both channels counted together
 constexpr int kWaitCap = 1 << 20;
 constexpr int32_t kSideB = kSideBTimeOffset;
 
+// Ring index arithmetic stays within one turn either way: no division.
 int wrap(int i, int n) {
-    i %= n;
-    return i < 0 ? i + n : i;
+    return i < 0 ? i + n : i >= n ? i - n : i;
 }
 
 int registerLength(int type) {
@@ -180,7 +180,9 @@ int FinalScratch::spanCount(const Detector& f, int c) const {
 bool FinalScratch::polarityEstimate(const Detector& f, int c, bool positive, int k, double u, double& out) const {
     const int n = f.filled[c];
     const float half = (positive ? m_posThreshold[c] : m_negThreshold[c]) / 2;
-    auto large = [&](const Peak& p) { return positive ? p.kind == 1 && p.value > half : p.kind == -1 && p.value < half; };
+    auto large = [&](const Peak& p) {
+        return positive ? p.kind == 1 && p.value > half : p.kind == -1 && p.value < half;
+    };
     int b0 = 0;
     while (b0 < n && !large(peakAt(f, c, b0)))
         ++b0;

@@ -107,24 +107,24 @@ void sortTableRecords(int type, std::vector<TimecodeRecord>& records) {
     records.resize(out);
 }
 
-std::vector<TimecodeRecord> buildSeratoTable() {
+namespace {
+// Both sides of a record: side B's times lie 20 minutes above side A's.
+std::vector<TimecodeRecord> buildTwoSides(int type, const TimecodeLfsr& a, const TimecodeLfsr& b) {
     std::vector<TimecodeRecord> r;
     const int32_t lead = int32_t(kRecordLeadMs * 48.0);
-    const double perCycle = 48.0 * 1000.0 / kSeratoSideA.carrierHz;
-    appendSideRecords(2, kSeratoSideA, lead, perCycle, r);
-    appendSideRecords(2, kSeratoSideB, lead + kSideBTimeOffset, perCycle, r);
-    sortTableRecords(2, r);
+    appendSideRecords(type, a, lead, 48.0 * 1000.0 / a.carrierHz, r);
+    appendSideRecords(type, b, lead + kSideBTimeOffset, 48.0 * 1000.0 / b.carrierHz, r);
+    sortTableRecords(type, r);
     return r;
+}
+} // namespace
+
+std::vector<TimecodeRecord> buildSeratoTable() {
+    return buildTwoSides(2, kSeratoSideA, kSeratoSideB);
 }
 
 std::vector<TimecodeRecord> buildTraktorTable() {
-    std::vector<TimecodeRecord> r;
-    const int32_t lead = int32_t(kRecordLeadMs * 48.0);
-    const double perCycle = 48.0 * 1000.0 / kTraktorSideA.carrierHz;
-    appendSideRecords(6, kTraktorSideA, lead, perCycle, r);
-    appendSideRecords(6, kTraktorSideB, lead + kSideBTimeOffset, perCycle, r);
-    sortTableRecords(6, r);
-    return r;
+    return buildTwoSides(6, kTraktorSideA, kTraktorSideB);
 }
 
 bool writeTimecodeTable(const std::string& path, int type, const std::vector<TimecodeRecord>& records) {

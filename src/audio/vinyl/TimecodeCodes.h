@@ -26,21 +26,21 @@
 // A linear feedback shift register sequence pressed on one side of a record.
 struct TimecodeLfsr {
     const char* name;
-    int bits;          // register length
-    double carrierHz;  // cycles per second at nominal speed (one bit per cycle)
-    uint32_t seed;     // state at cycle 0
-    uint32_t taps;     // feedback taps
-    int cycles;        // pressed cycles (no state repeats among them)
-    int safe;          // last cycle before the run-out
+    int bits;         // register length
+    double carrierHz; // cycles per second at nominal speed (one bit per cycle)
+    uint32_t seed;    // state at cycle 0
+    uint32_t taps;    // feedback taps
+    int cycles;       // pressed cycles (no state repeats among them)
+    int safe;         // last cycle before the run-out
 };
 
 extern const TimecodeLfsr kSeratoSideA, kSeratoSideB, kTraktorSideA, kTraktorSideB, kMixvibesV2;
 
-constexpr int kSeratoCodeBits = 29;   // type-2 window
-constexpr int kTraktorCodeBits = 46;  // type-6 window: 31 bits of A, 15 of B
-constexpr int kMixvibesCodeBits = 31; // type-5 window
+constexpr int kSeratoCodeBits = 29;            // type-2 window
+constexpr int kTraktorCodeBits = 46;           // type-6 window: 31 bits of A, 15 of B
+constexpr int kMixvibesCodeBits = 31;          // type-5 window
 constexpr int32_t kSideBTimeOffset = 57600000; // 20 minutes in 1/48 ms
-constexpr double kRecordLeadMs = 3900.0;         // types 2 and 6
+constexpr double kRecordLeadMs = 3900.0;       // types 2 and 6
 
 // The state after one step forwards or backwards.
 uint32_t lfsrForward(uint32_t state, const TimecodeLfsr& f);

@@ -70,8 +70,8 @@ Decoded decodeFile(const std::string& path, double (*truth)(int64_t frame, int r
                 ++d.times;
                 if (truth) {
                     const double expected = truth(frame, d.rate) * tcNullPassMs(TIMECODE_TARLUME) - 2000;
-                    d.maxTimeError = std::max(d.maxTimeError,
-                                              std::fabs(fs.getTime() - expected) / tcNullPassMs(TIMECODE_TARLUME));
+                    d.maxTimeError =
+                        std::max(d.maxTimeError, std::fabs(fs.getTime() - expected) / tcNullPassMs(TIMECODE_TARLUME));
                 }
             }
         }

@@ -12,8 +12,7 @@
 
 namespace {
 
-const int kTableTypes[] = {TIMECODE_FINALSCRATCH, TIMECODE_VIRTUALDJ, TIMECODE_SERATO, TIMECODE_MV,
-                           TIMECODE_TRAKTOR};
+const int kTableTypes[] = {TIMECODE_FINALSCRATCH, TIMECODE_VIRTUALDJ, TIMECODE_SERATO, TIMECODE_MV, TIMECODE_TRAKTOR};
 
 // Small tables of every table type, covering the first 300000 null passes of the test records.
 void installTables() {
@@ -72,7 +71,10 @@ TEST(FinalScratchDecode, EveryTypeFollowsSpeedAndPositionAtEveryRate) {
     for (int type : {TIMECODE_TARLUME, TIMECODE_FINALSCRATCH, TIMECODE_VIRTUALDJ, TIMECODE_SERATO, TIMECODE_TRAKTOR})
         for (double speed : {0.5, 1.0, 1.5, -1.0})
             for (double rate : {44100.0, 48000.0, 96000.0})
-                if (!(type == TIMECODE_VIRTUALDJ && speed < 0)) cases.push_back({type, speed, rate});
+                // Every rate for our own type and at nominal speed; the other speeds at 44.1 kHz.
+                if (!(type == TIMECODE_VIRTUALDJ && speed < 0) &&
+                    (type == TIMECODE_TARLUME || speed == 1.0 || rate == 44100.0))
+                    cases.push_back({type, speed, rate});
     for (const Case& c : cases) {
         DeckRun run(optionsFor(c.type, c.speed, c.rate));
         const DecodeStats s = run.decode(0.6);
@@ -137,8 +139,8 @@ TEST(FinalScratchDecode, PitchMethodsAndBandFilters) {
                 run.fs->setParameter(27, method);
                 run.fs->setParameter(24, band ? 1 : 0);
                 const DecodeStats s = run.decode(0.6);
-                const std::string what =
-                    "method " + std::to_string(method) + (band ? " filtered" : " raw") + " speed " + std::to_string(speed);
+                const std::string what = "method " + std::to_string(method) + (band ? " filtered" : " raw") +
+                                         " speed " + std::to_string(speed);
                 EXPECT_GT(s.pitches, 100) << what;
                 EXPECT_LT(s.maxPitchError, kPitchTolerance) << what;
                 EXPECT_LT(s.maxTimeError, kTimeTolerance) << what;

@@ -14,12 +14,12 @@
 
 struct TimecodeSignalOptions {
     int type = TIMECODE_TARLUME;
-    double rate = 44100;           // Hz
-    double startNullPass = 20000;  // record position of the first frame
-    double amplitude = 12000;      // large peaks, 16-bit scale
-    double smallRatio = 0.75;      // small peaks / large peaks
-    double noise = 0;              // RMS of white noise added to each channel, 16-bit scale
-    double dcOffset = 0;           // added to both channels, 16-bit scale
+    double rate = 44100;          // Hz
+    double startNullPass = 20000; // record position of the first frame
+    double amplitude = 12000;     // large peaks, 16-bit scale
+    double smallRatio = 0.75;     // small peaks / large peaks
+    double noise = 0;             // RMS of white noise added to each channel, 16-bit scale
+    double dcOffset = 0;          // added to both channels, 16-bit scale
     std::function<double(double)> speed = [](double) { return 1.0; }; // speed ratio at a time in seconds
 };
 
@@ -29,8 +29,8 @@ inline double tcSamplesPerUnit(int type) {
     return u[type];
 }
 inline double tcNullPassMs(int type) {
-    static const double ms[7] = {0.4166666666666667, 0.47619047619047616, 0.5, 0.4166666666666667,
-                                 0.38461538461538464, 0.4231292517006803, 0.25};
+    static const double ms[7] = {0.4166666666666667,  0.47619047619047616, 0.5, 0.4166666666666667,
+                                 0.38461538461538464, 0.4231292517006803,  0.25};
     return ms[type];
 }
 // Carrier in Hz: two null passes per cycle.
@@ -185,16 +185,16 @@ private:
 
 // What a decoder made of a stretch of signal, counted after a settling time.
 struct DecodeStats {
-    int pitches = 0;           // new pitches after settling
-    int times = 0;             // new times after settling
-    double maxPitchError = 0;  // largest |pitch - speed| / |speed| at a new pitch after settling
-    double maxTimeError = 0;   // largest |time - truth| at a new time after settling, in null passes
-    double firstTimeAt = -1;   // seconds to the first new time, -1 without one
+    int pitches = 0;          // new pitches after settling
+    int times = 0;            // new times after settling
+    double maxPitchError = 0; // largest |pitch - speed| / |speed| at a new pitch after settling
+    double maxTimeError = 0;  // largest |time - truth| at a new time after settling, in null passes
+    double firstTimeAt = -1;  // seconds to the first new time, -1 without one
 };
 
 // Runs `seconds` of the signal through the decoder, comparing with the truth after `settle` seconds.
-inline DecodeStats decodeSignal(FinalScratch& fs, TimecodeSignal& sig, double rate, double seconds,
-                                double settle = 0.3, int type = -1) {
+inline DecodeStats decodeSignal(FinalScratch& fs, TimecodeSignal& sig, double rate, double seconds, double settle = 0.3,
+                                int type = -1) {
     DecodeStats s;
     const double nullPassMs = tcSamplesPerUnit(type < 0 ? int(fs.getParameter(20)) : type) / 44.1;
     const int64_t frames = int64_t(rate * seconds), settleFrames = int64_t(rate * settle);

@@ -166,16 +166,41 @@ TEST(TimecodeTableLookup, WordsHalvesAndSmallTables) {
     EXPECT_EQ(FinalScratch::getTableFileName(4), nullptr);
 }
 
-// Every code of the generated tables is found with its time, and codes outside them are not.
-TEST(TimecodeTableLookup, EveryGeneratedCodeIsFound) {
+// The public facts: the sequences do not repeat within a side and the backward step undoes the forward one.
+TEST(TimecodeTableGeneration, SequencesFollowThePublicFacts) {
+    for (const TimecodeLfsr* f : {&kSeratoSideA, &kSeratoSideB, &kTraktorSideA, &kTraktorSideB, &kMixvibesV2}) {
+        uint32_t s = f->seed;
+        for (int i = 0; i < 1000; ++i) {
+            const uint32_t next = lfsrForward(s, *f);
+            ASSERT_EQ(lfsrBackward(next, *f), s) << f->name;
+            s = next;
+        }
+    }
+    std::vector<uint8_t> seen(1u << kSeratoSideB.bits, 0);
+    uint32_t s = kSeratoSideB.seed;
+    int repeats = 0;
+    for (int n = 0; n < kSeratoSideB.cycles; ++n, s = lfsrForward(s, kSeratoSideB))
+        repeats += seen[s]++ != 0;
+    EXPECT_EQ(repeats, 0);
+}
+
+// The type-2 table holds both sides (side B above 20 minutes) less the codes found on both, and every one of
+// its codes is found with its time while codes outside it are not.
+TEST(TimecodeTableGeneration, EverySeratoCodeIsFound) {
     const std::vector<TimecodeRecord> serato = buildSeratoTable();
-    ASSERT_GT(serato.size(), 1600000u);
+    const size_t windows = size_t(kSeratoSideA.cycles + kSeratoSideB.cycles - 2 * (kSeratoCodeBits - 1));
+    EXPECT_LT(serato.size(), windows);
+    EXPECT_GT(serato.size(), windows - 5000);
+    int sideB = 0;
+    for (const TimecodeRecord& r : serato)
+        sideB += r.time > kSideBTimeOffset;
+    EXPECT_GT(sideB, 900000);
+
     install(2, serato);
     size_t missed = 0;
     for (const TimecodeRecord& r : serato)
         missed += FinalScratch::getTimeFromSSLCode(r.a) != r.time;
     EXPECT_EQ(missed, 0u);
-    // Neighbours of present codes that are absent read 0.
     size_t absentFound = 0, absent = 0;
     for (size_t i = 0; i + 1 < serato.size(); i += 997)
         if (serato[i].a + 1 != serato[i + 1].a) {
@@ -185,48 +210,11 @@ TEST(TimecodeTableLookup, EveryGeneratedCodeIsFound) {
     EXPECT_GT(absent, 100u);
     EXPECT_EQ(absentFound, 0u);
 
-    const std::vector<TimecodeRecord> traktor = buildTraktorTable();
-    ASSERT_GT(traktor.size(), 3600000u);
-    install(6, traktor);
-    missed = 0;
-    for (const TimecodeRecord& r : traktor)
-        missed += FinalScratch::getTimeFromTSCode(r.a, r.b) != r.time;
-    EXPECT_EQ(missed, 0u);
-}
-
-// The public facts: the sequences do not repeat within a side, the backward step undoes the forward one, and
-// the tables hold both sides (times of side B above 20 minutes) less the codes found on both.
-TEST(TimecodeTableGeneration, SequencesAndTablesFollowThePublicFacts) {
-    for (const TimecodeLfsr* f : {&kSeratoSideA, &kSeratoSideB, &kTraktorSideA, &kTraktorSideB, &kMixvibesV2}) {
-        uint32_t s = f->seed;
-        for (int i = 0; i < 1000; ++i) {
-            const uint32_t next = lfsrForward(s, *f);
-            ASSERT_EQ(lfsrBackward(next, *f), s) << f->name;
-            s = next;
-        }
-    }
-    // No state repeats among the pressed cycles of a side.
-    std::vector<uint8_t> seen(1u << kSeratoSideB.bits, 0);
-    uint32_t s = kSeratoSideB.seed;
-    int repeats = 0;
-    for (int n = 0; n < kSeratoSideB.cycles; ++n, s = lfsrForward(s, kSeratoSideB))
-        repeats += seen[s]++ != 0;
-    EXPECT_EQ(repeats, 0);
-
-    const std::vector<TimecodeRecord> serato = buildSeratoTable();
-    const size_t windows = size_t(kSeratoSideA.cycles + kSeratoSideB.cycles - 2 * (kSeratoCodeBits - 1));
-    EXPECT_LT(serato.size(), windows);
-    EXPECT_GT(serato.size(), windows - 5000);
-    int sideB = 0;
-    for (const TimecodeRecord& r : serato)
-        sideB += r.time > kSideBTimeOffset;
-    EXPECT_GT(sideB, 900000);
     // Cycle 0 of side A: its window starts with the seed's top bit, and its time is the record's lead.
     const std::vector<uint8_t> bits = lfsrBits(kSeratoSideA, 64);
     int32_t a, b;
     ASSERT_TRUE(windowCode(2, bits, 0, a, b));
     EXPECT_EQ(uint32_t(a) & 1u, kSeratoSideA.seed >> 19);
-    install(2, serato);
     EXPECT_EQ(FinalScratch::getTimeFromSSLCode(a), 3900 * 48);
     ASSERT_TRUE(windowCode(2, bits, 10, a, b));
     EXPECT_EQ(FinalScratch::getTimeFromSSLCode(a), (3900 + 10) * 48);
@@ -249,18 +237,24 @@ TEST(TimecodeTableGeneration, SequencesAndTablesFollowThePublicFacts) {
         ASSERT_TRUE(back[i].a == small[i].a && back[i].time == small[i].time);
 }
 
-// The tables the build generated into the application folder load through the deck's loader.
-TEST(TimecodeTableGeneration, BuiltTableFilesLoad) {
+// The Traktor table the build generated into the application folder loads through the deck's loader, and
+// the codes of both sides are found with their times.
+TEST(TimecodeTableGeneration, BuiltTraktorTableLoads) {
     const std::string folder = std::string(TARLUME_GENERATED_FIXTURES_DIR) + "/../vinylcontrol/";
     const std::string ts = folder + FinalScratch::getTableFileName(6);
     if (!FileExist(ts)) GTEST_SKIP() << "no generated tables in " << folder;
     EXPECT_TRUE(FinalScratch::initTS(ts));
     EXPECT_GT(FinalScratch::getTableSize(6), 3600000);
-    // Traktor side B, cycle 1000: 0.5 ms per cycle after the lead, above the side offset.
-    const std::vector<uint8_t> bits = lfsrBits(kTraktorSideB, 1100);
-    int32_t a, b;
-    ASSERT_TRUE(windowCode(6, bits, 1000, a, b));
-    EXPECT_EQ(FinalScratch::getTimeFromTSCode(a, b), kSideBTimeOffset + (3900 * 48) + 1000 * 24);
+    int checked = 0, missed = 0;
+    for (const TimecodeLfsr* side : {&kTraktorSideA, &kTraktorSideB}) {
+        const std::vector<uint8_t> bits = lfsrBits(*side, side->cycles);
+        const int32_t base = 3900 * 48 + (side == &kTraktorSideB ? kSideBTimeOffset : 0);
+        int32_t a, b;
+        for (int n = 0; windowCode(6, bits, n, a, b); n += 101, ++checked)
+            missed += FinalScratch::getTimeFromTSCode(a, b) != base + 24 * n;
+    }
+    EXPECT_GT(checked, 30000);
+    EXPECT_EQ(missed, 0);
 }
 
 // A table replaced while another thread looks codes up is never read after it was freed.
@@ -274,7 +268,7 @@ TEST(TimecodeTableLookup, ReplacingATableWhileItIsRead) {
             if (t != 20 && t != 0) wrong.fetch_add(1);
         }
     });
-    for (int i = 0; i < 200; ++i)
+    for (int i = 0; i < 2000; ++i)
         install(5, {{1, 0, 10}, {2, 0, 20}, {3, 0, 30}});
     stop.store(true);
     reader.join();
