@@ -2,18 +2,29 @@
 
 #include "foundation/modTools.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace {
 
+float limited(float v) {
+    if (!(v == v)) return 0.0f;
+    return std::max(-SkinRect::maxCoordinate, std::min(v, SkinRect::maxCoordinate));
+}
+
+// A whole number of pixels from the text, within the coordinate limits.
+float coordinate(std::string* text, const char* tag, const char* defaultText) {
+    return limited(static_cast<float>(strToInt(getXMLPart(*text, tag, defaultText))));
+}
+
 // One axis: start, size and the optional far edge ("x2"/"y2") of the written rectangle.
 void readExtent(std::string* text, const char* sizeTag, const char* farTag, float& start, float& end, float& size) {
-    size = static_cast<float>(strToInt(getXMLPart(*text, sizeTag, "0")));
+    size = coordinate(text, sizeTag, "0");
     if (size != 0) {
         end = start + size;
         return;
     }
-    end = static_cast<float>(strToInt(getXMLPart(*text, farTag, "-1")));
+    end = coordinate(text, farTag, "-1");
     if (end < 0) {
         end = start;
         return;
@@ -25,8 +36,8 @@ void readExtent(std::string* text, const char* sizeTag, const char* farTag, floa
 } // namespace
 
 SkinRect::SkinRect(std::string* text) {
-    left = static_cast<float>(strToInt(getXMLPart(*text, "x", "0")));
-    top = static_cast<float>(strToInt(getXMLPart(*text, "y", "0")));
+    left = coordinate(text, "x", "0");
+    top = coordinate(text, "y", "0");
     readExtent(text, "width", "x2", left, right, width);
     readExtent(text, "height", "y2", top, bottom, height);
     vertical = width <= height ? 1 : 0;
@@ -40,6 +51,12 @@ SkinRect::SkinRect(std::string* text) {
     layoutHeight = height;
     if (width < 0) width = 0;
     if (height < 0) height = 0;
+    limit();
+}
+
+void SkinRect::limit() {
+    for (float* v : {&left, &right, &top, &bottom, &width, &height, &layoutX, &layoutWidth, &layoutY, &layoutHeight})
+        *v = limited(*v);
 }
 
 void SkinRect::initFromRect(const SkinRect* other) {

@@ -14,6 +14,13 @@ public:
 
     // Copies every field but `vertical`.
     void initFromRect(const SkinRect* other);
+    // Keeps edges, sizes and margins within +/- maxCoordinate (not a number: 0). Drawing turns
+    // them into whole pixels, which a skin's absurd numbers or long chains of links must not
+    // push past what an int holds.
+    void limit();
+
+    // No window is wider than a few thousand pixels: anything beyond this is off every screen.
+    static constexpr float maxCoordinate = 1048576.0f;
 
     // Edges and sizes in pixels; the sizes are never below 0 after reading.
     float left = 0, right = 0, top = 0, bottom = 0;

@@ -333,6 +333,7 @@ void SkinWindow::layoutObject(SkinObject* object, float W, float H) {
     }
     if (r->left > r->right) std::swap(r->left, r->right);
     if (r->top > r->bottom) std::swap(r->top, r->bottom);
+    r->limit();
 }
 
 // ---- Lookups and events --------------------------------------------------------------------------

@@ -282,6 +282,23 @@ TEST(SkinDraw, SliderBarsThumbsAndLeds) {
     EXPECT_TRUE(f.iface.blits.empty());
 }
 
+TEST(SkinDraw, HugeRectanglesDrawWithinTheCoordinateLimits) {
+    // A bar reaching past anything a screen shows: its quad corners stay whole pixels.
+    DrawFixture f(object("bar", "slider", 0, 2147483647, 0, 2147483647, 10,
+                         "<color><r>255</r></color><color2><g>255</g><r>1</r></color2>") +
+                  object("leds", "slider", 12, -2147483647, 0, 2147483647, 10));
+    f.value(1.0);
+    f.iface.drawObjectSlider(&f.target, f.get("bar"), 0, 0);
+    std::vector<std::pair<float, float>> v = f.iface.recorder.vertices();
+    ASSERT_EQ(v.size(), 8u);
+    for (auto& corner : v)
+        EXPECT_LE(std::fabs(corner.first), 2 * SkinRect::maxCoordinate);
+    // A row of LEDs this long is still drawn in a bounded number of steps.
+    f.picture(f.get("leds"), 0, 48, 10)->rect->width = 16;
+    f.iface.drawObjectSlider(&f.target, f.get("leds"), 0, 0);
+    EXPECT_LE(f.iface.blits.size(), size_t(SkinRect::maxCoordinate / 16) + 1);
+}
+
 TEST(SkinDraw, TextIsRenderedOnlyWhenItChangesAndPerLayer) {
     DrawFixture f(object("t", "text", 0, 10, 20, 120, 30) +
                   object("scroll", "text", 3, 0, 0, 40, 30, "<valuespecifier>s</valuespecifier>"));

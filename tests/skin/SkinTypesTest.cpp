@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 namespace {
 
 SkinRect rectOf(std::string text) {
@@ -59,6 +61,20 @@ TEST(SkinRect, ReadsEdgesSizesAndPercentages) {
     EXPECT_EQ(copy.right, 31);
     EXPECT_FLOAT_EQ(copy.xPercent, 0.1f);
     EXPECT_EQ(copy.vertical, 1); // kept
+
+    // Numbers no screen can show are held to the coordinate limits, so that drawing can turn
+    // every edge into whole pixels.
+    for (const char* text : {"<x>2147483647</x><width>2147483647</width><y>-2147483648</y><height>-2147483648</height>",
+                             "<x2>2147483647</x2><y2>2147483647</y2>"}) {
+        SCOPED_TRACE(text);
+        SkinRect huge = rectOf(text);
+        for (float v : {huge.left, huge.right, huge.top, huge.bottom, huge.width, huge.height, huge.layoutX,
+                        huge.layoutWidth, huge.layoutY, huge.layoutHeight})
+            EXPECT_LE(std::fabs(v), SkinRect::maxCoordinate);
+    }
+    SkinRect far = rectOf("<x>2147483647</x><width>10</width>");
+    EXPECT_EQ(far.left, SkinRect::maxCoordinate);
+    EXPECT_EQ(far.width, 10);
 }
 
 TEST(SkinColor, ByteOrderAndClampedChannels) {

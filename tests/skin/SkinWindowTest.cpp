@@ -153,6 +153,26 @@ TEST(SkinWindow, LayoutFollowsPercentagesAndLinks) {
     EXPECT_EQ(w->height, 25);
 }
 
+TEST(SkinWindow, LayoutKeepsEdgesWithinTheCoordinateLimits) {
+    // A percentage far past the window, and a chain of links each adding a huge margin: every
+    // edge stays a number of pixels that drawing can use.
+    WindowFixture f;
+    std::string chain = "<object><name>o0</name><position><xprcnt>1e30</xprcnt><yprcnt>1e30</yprcnt>"
+                        "<widthprcnt>1e30</widthprcnt><heightprcnt>1e30</heightprcnt></position></object>";
+    for (int i = 1; i < 3000; ++i)
+        chain += "<object><name>o" + std::to_string(i) +
+                 "</name><position><x>1000000</x><width>1000000</width>"
+                 "<linkleft>previous</linkleft></position></object>";
+    SkinWindow* w = f.make("<name>w</name>" + chain);
+    w->resize(800, 600);
+    for (auto& object : w->tabGroups[0]->getTab(0)->objects) {
+        SkinRect* r = object->rect.get();
+        for (float v : {r->left, r->right, r->top, r->bottom, r->width, r->height})
+            ASSERT_LE(std::fabs(v), SkinRect::maxCoordinate) << object->name;
+    }
+    EXPECT_EQ(w->getObject("o0")->rect->left, SkinRect::maxCoordinate);
+}
+
 TEST(SkinWindow, PressesReleasesAndKeysOfOneLayer) {
     WindowFixture f;
     SkinWindow* w = f.make("<name>w</name>" + button("a", 0, 0, 50, 50) + button("b", 20, 20, 50, 50) +
