@@ -554,8 +554,10 @@ void Skin::handleTriggers() {
         }
     }
     ++pollingTriggers;
-    // The count is read afresh at every step: triggers added during the pass are polled too.
-    for (size_t i = 0; i < triggers.size(); ++i) {
+    // The count is read afresh at every step: triggers added during the pass are polled too, up to
+    // a bound; the others are polled at the next frame.
+    size_t pollLimit = triggers.size() + maxAddedTriggerPolls;
+    for (size_t i = 0; i < triggers.size() && i < pollLimit; ++i) {
         SkinScriptTrigger* trigger = triggers[i].get();
         if (trigger->dead) continue;
         trigger->handleTrigger();

@@ -36,6 +36,10 @@ public:
     static constexpr size_t maxSkinTextSize = 64u << 20;
     // Window-loading queues and workers.
     static constexpr int nbCores = 2;
+    // Triggers added while the triggers are polled are polled in the same frame, this many at
+    // most: scripts whose triggers add triggers that fire at once would otherwise never let the
+    // frame end.
+    static constexpr int maxAddedTriggerPolls = 1024;
 
     explicit Skin(SkinInterface* iface);
     virtual ~Skin();

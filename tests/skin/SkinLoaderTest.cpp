@@ -377,6 +377,24 @@ TEST(SkinLoader, TriggersCountDownAndRemoveThemselves) {
     l.skin.stopScript("script:nop", 9);
 }
 
+TEST(SkinLoader, TriggersThatBreedTriggersWaitForTheNextFrame) {
+    // Each trigger's script adds a trigger on a variable and then changes it, so the new trigger
+    // fires in the same poll and adds the next one: a frame polls a bounded number of them.
+    Loaded l;
+    l.skin.setVariable("n", "a");
+    l.skin.setVariable("code", "addtrigger t%n% 1 string variable,n %code%\\nsetvar n %n%x");
+    l.skin.addScript("start", "addtrigger t%n% 1 string variable,n %code%\nsetvar n %n%x")
+        ->executeScript(false, 0, false, 0, 0);
+    ASSERT_EQ(l.skin.getNbTriggers(), 1);
+    l.skin.handleTriggers();
+    size_t grown = l.skin.getVariable("n").size();
+    EXPECT_GT(grown, 2u);                                     // triggers added during the poll were polled too ...
+    EXPECT_LE(grown, size_t(Skin::maxAddedTriggerPolls) + 3); // ... up to the bound
+    EXPECT_EQ(l.skin.getNbTriggers(), 1);                     // the ones that fired are gone, the last one waits
+    l.skin.handleTriggers();
+    EXPECT_GT(l.skin.getVariable("n").size(), grown);
+}
+
 TEST(SkinLoader, ConcurrentLoadsKeepTheFileOrder) {
     std::string body = "<skin><playerwindow><name>p</name></playerwindow><main></main>";
     std::vector<std::string> expected = {"player", "main"};
