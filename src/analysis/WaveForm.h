@@ -10,6 +10,8 @@
 // so a reader never touches freed memory. Beat-grid readers take the beat lock.
 #pragma once
 
+#include "analysis/BeatReceiver.h"
+
 #include <atomic>
 #include <memory>
 #include <mutex>
@@ -20,7 +22,7 @@ namespace dsp {
 class filter;
 }
 
-class WaveForm {
+class WaveForm : public BeatReceiver {
 public:
     static constexpr int kOverviewStripes = 300;
     // Most detailed stripes and beat slots a track gets, whatever its length claims (about 7 hours at 40
@@ -33,7 +35,7 @@ public:
 
     // `rate` in Hz, `length` in frames; `player` (not owned, may be null) gives samples to refine beats.
     WaveForm(double rate, double length, Player* player);
-    ~WaveForm();
+    ~WaveForm() override;
     WaveForm(const WaveForm&) = delete;
     WaveForm& operator=(const WaveForm&) = delete;
 
@@ -76,8 +78,8 @@ public:
 
     // Beat grid. Detected beats (loading thread) are dropped when the lock is busy; user beats (main thread)
     // wait for it.
-    void addBeat(unsigned position, float strength, double bpm, float weight, bool marker, bool user);
-    void setBPM(double bpm, float weight);
+    void addBeat(unsigned position, float strength, double bpm, float weight, bool marker, bool user) override;
+    void setBPM(double bpm, float weight) override;
     void setFirstBeat(unsigned position);
     void clearUserBeats();
     void updateBeatInMeasures();

@@ -296,7 +296,33 @@ void FModPlayer::endOfData() {
 }
 
 bool FModPlayer::analyseRing(int) {
-    return false;
+    bool any = false;
+    const unsigned length = m_length;
+    if (m_bpmAnalysis) {
+        // Quickly through what lies behind or near the position, slowly far ahead of it.
+        const int most = double(unsigned(m_nextAnalysisFrame)) < m_position + 441000 ? 1280 : 128;
+        for (int n = 0; n < most; ++n) {
+            const unsigned f = m_nextAnalysisFrame;
+            const long slot = slotOf(f, 0, 0);
+            if (f >= length || slot < 0) break;
+            const short* s = m_buffer + size_t(slot) * m_channels;
+            analyseFrame(f, s[0], int(std::min<unsigned>(f, INT_MAX)));
+            m_nextAnalysisFrame = f + 1;
+            any = true;
+        }
+    }
+    if (m_gainAnalysisOn) {
+        for (int n = 0; n < 32; ++n) {
+            const unsigned f = m_nextGainFrame;
+            const long slot = slotOf(f, 0, 0);
+            if (f >= length || slot < 0) break;
+            const short* s = m_buffer + size_t(slot) * m_channels;
+            analyseGain(f, s[0], m_channels == 2 ? s[1] : s[0]);
+            m_nextGainFrame = f + 1;
+            any = true;
+        }
+    }
+    return any;
 }
 
 double FModPlayer::getParameter(int id, int index) {

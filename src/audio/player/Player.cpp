@@ -1,6 +1,9 @@
 #include "audio/player/Player.h"
 
+#include "analysis/GainAnalysis.h"
 #include "analysis/WaveForm.h"
+#include "analysis/bpm_detection.h"
+#include "analysis/fft.h"
 #include "audio/decoders/AudioDecoder.h"
 #include "audio/player/TrackLoading.h"
 #include "dsp/Resample.h"
@@ -50,6 +53,8 @@ Player::Player() {
     m_ramp->setFastRamp(0.002);
     m_ramp->setSlowRamp(0.0004);
     m_waveForm = std::make_unique<WaveForm>(44100, 0, this);
+    m_fft = std::make_unique<fft>(44100);
+    m_fft->getBPMDetection()->setWaveForm(m_waveForm.get());
     ++objectCount;
     pthread_mutex_lock(&m_decodeLock);
     pthread_mutex_lock(&m_stateLock);
@@ -65,6 +70,7 @@ Player::~Player() {
     unregisterFromLoading();
     Player::close();
     --objectCount;
+    m_fft.reset(); // its detector points at the waveform
     m_waveForm.reset();
     pthread_mutex_destroy(&m_stateLock);
     pthread_mutex_destroy(&m_decodeLock);
@@ -144,6 +150,7 @@ int Player::openTrack(const std::string& file, int zeroCrossings, int openArgume
     m_decodedCounter = 0;
     m_endOfFile = false;
     m_fileOpen = false;
+    m_fft->resetBPM();
 
     bool ok = true;
     int result = 0;
@@ -176,6 +183,8 @@ int Player::openTrack(const std::string& file, int zeroCrossings, int openArgume
         m_resamplers[2]->init(N * 3 / 2);
     }
     applyResamplerFormat();
+    m_fft->setParameter(3, m_fileRate);
+    m_gain = std::make_unique<GainAnalysis>(long(m_fileRate));
     m_gainAnalysisOn = true;
     m_loaded = ok;
     return ok ? 0 : (result < 0 ? result : -1);
@@ -283,11 +292,23 @@ void Player::updateBufferFormat(int channels) {
     pthread_mutex_unlock(&m_decodeLock);
 }
 
-double Player::getBPMParameter(int) {
-    return 0;
+double Player::getBPMParameter(int id) {
+    switch (id) {
+    case 0:
+    case 1:
+    case 2:
+    case 3:
+    case 5:
+    case 6:
+        return m_fft->getBPMDetection()->getParameter(id);
+    default:
+        return 0;
+    }
 }
 
-void Player::setBPMParameter(int, double, double) {}
+void Player::setBPMParameter(int id, double, double) {
+    if (id == 4) m_fft->getBPMDetection()->setParameter(4, 1);
+}
 
 void Player::setCPU(double load, int framesPerCycle) {
     double old = m_loadEstimate;
@@ -365,7 +386,7 @@ double Player::getParameter(int id, int index) {
     case PLAYERPARAM_MUTEDIRECTION:
         return m_muteDirection;
     case PLAYERPARAM_REPLAYGAIN:
-        if (!m_gainDone) return 0;
+        if (!m_gainDone.load(std::memory_order_acquire)) return 0;
         if (m_titleGain == 0) m_titleGain = fetchTitleGain();
         return m_titleGain;
     case PLAYERPARAM_MAXPEAK:

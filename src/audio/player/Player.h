@@ -25,9 +25,11 @@
 #include <string>
 
 class AudioDecoder;
+class GainAnalysis;
 class Resample;
 class VolumeRamp;
 class WaveForm;
+class fft;
 
 enum PLAYERPARAM {
     PLAYERPARAM_PLAYING = 0,
@@ -158,6 +160,7 @@ public:
     void selectResampler();
 
     WaveForm* getWaveForm() { return m_waveForm.get(); }
+    fft* getSpectrum() { return m_fft.get(); }
     bool getSpectrumFlag(int i) const { return i == 0 ? m_spectrum1 : m_spectrum2; }
 
     // Removes the player from the loading thread's registry, waiting for a running load step (idempotent).
@@ -208,6 +211,9 @@ protected:
     void loadInsideCallback();
     // Tempo, spectrum and ReplayGain analysis of up to 32 loaded frames; true when it analysed any.
     bool analyseSome(int urgency);
+    // One frame for the tempo detector and, when a window completed, its bands for the frequency stripes.
+    void analyseFrame(unsigned frame, float left, int position);
+    void analyseGain(unsigned frame, float left, float right);
 
     double loopStartValue() const { return m_loopStart; }
     double loopEndValue() const { return m_loopEnd; }
@@ -298,7 +304,8 @@ protected:
     unsigned int m_nextGainFrame = 0;
     Relaxed<bool> m_bpmAnalysis{false};
     Relaxed<bool> m_gainAnalysisOn{true};
-    Relaxed<bool> m_gainDone{false};
+    // Set (release) once the last frame was analysed: the reader then sees the whole histogram.
+    std::atomic<bool> m_gainDone{false};
     unsigned int m_nextStripeFrame = 0;
     Relaxed<bool> m_stripesOn{true};
     Relaxed<int> m_muteDirection{0};
@@ -307,6 +314,8 @@ protected:
     Relaxed<bool> m_mixBehind{true};
     Relaxed<bool> m_spectrum1{false}, m_spectrum2{false};
     std::unique_ptr<WaveForm> m_waveForm;
+    std::unique_ptr<fft> m_fft;           // spectrum and tempo (its detector feeds the waveform's grid)
+    std::unique_ptr<GainAnalysis> m_gain; // ReplayGain of the present track
 
     // Timecode following state, kept for the timecode path (audio thread).
     double m_tcCorrection = 0, m_tcKeptSpeed = 0, m_tcSmoothedDrift = 0;

@@ -2,7 +2,9 @@
 // inside the audio callback when the loading thread is switched off.
 #include "audio/player/Player.h"
 
+#include "analysis/GainAnalysis.h"
 #include "analysis/WaveForm.h"
+#include "analysis/fft.h"
 #include "audio/decoders/AudioDecoder.h"
 
 #include <algorithm>
@@ -76,11 +78,39 @@ int Player::getSomeDataNow(int urgency) {
 }
 
 bool Player::analyseSome(int) {
-    return false;
+    const unsigned loaded = m_loadedFrames.load(std::memory_order_relaxed);
+    const bool tempo = m_bpmAnalysis, gain = m_gainAnalysisOn;
+    int n = 0;
+    for (; n < 32; ++n) {
+        const unsigned f = m_nextAnalysisFrame;
+        if (f >= m_length || f >= loaded) break;
+        const float left = getSample(f, 0);
+        if (tempo) analyseFrame(f, left, -1);
+        if (gain) analyseGain(f, left, getSample(f, 1));
+        m_nextAnalysisFrame = f + 1;
+    }
+    return n == 32;
+}
+
+void Player::analyseFrame(unsigned frame, float left, int position) {
+    const int completed = position < 0 ? m_fft->addSample(left) : m_fft->addSample(left, 1, position);
+    if (!completed || !(m_spectrum1 || m_spectrum2)) return;
+    float bands[16];
+    if (m_fft->getFFT_Data(bands, nullptr, 0, 16) < 0) return;
+    // Three groups of the 16 display bands: low 1-4, mid 5-10, high 11-16.
+    float low = 0, mid = 0, high = 0;
+    for (int b = 0; b < 16; ++b)
+        (b < 4 ? low : b < 10 ? mid : high) += bands[b];
+    m_waveForm->processSpectrum(frame, low, mid, high);
+}
+
+void Player::analyseGain(unsigned frame, float left, float right) {
+    m_gain->AnalyzeSamples(&left, &right, 1, 2);
+    if (frame + 1 >= m_length) m_gainDone.store(true, std::memory_order_release);
 }
 
 double Player::fetchTitleGain() {
-    return 0;
+    return m_gain ? m_gain->GetTitleGain() : 0;
 }
 
 void Player::countProcessedFrame() {

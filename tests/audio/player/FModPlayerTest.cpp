@@ -84,7 +84,9 @@ TEST(FModPlayer, FillsTheRingAheadOfThePositionAndReportsItsNeed) {
     EXPECT_LT(d.player.getFileFrames(), unsigned(0.6 * kRing) + 2 * FModPlayer::kBlockFrames);
     EXPECT_EQ(d.player.getParameter(PLAYERPARAM_FULLYLOADED), 0);
     EXPECT_EQ(d.player.getParameter(PLAYERPARAM_LOADED), d.player.getFileFrames());
-    EXPECT_EQ(d.player.getSomeDataNow(0), 0);
+    const unsigned before = d.player.getFileFrames();
+    EXPECT_LE(d.player.getSomeDataNow(0), 1) << "at most analysis, no decoding";
+    EXPECT_EQ(d.player.getFileFrames(), before);
     d.expectCounter("first fill");
     EXPECT_EQ(d.player.getSample(kRing, 0), 0) << "not decoded yet";
 }
@@ -179,7 +181,9 @@ TEST(FModPlayer, NeedWhilePausedAndPlaying) {
     // Filling stops once nearly 60 % of the ring lies ahead.
     d.fillTo(700000);
     EXPECT_LE(d.player.getNeed(), 0.002);
-    EXPECT_EQ(d.player.getSomeDataNow(0), 0);
+    const unsigned before = d.player.getFileFrames();
+    EXPECT_LE(d.player.getSomeDataNow(0), 1) << "at most analysis, no decoding";
+    EXPECT_EQ(d.player.getFileFrames(), before);
 }
 
 TEST(FModPlayer, APausedDeckWithMostOfTheRingAheadNeedsNothing) {
