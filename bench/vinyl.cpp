@@ -2,6 +2,7 @@
 // measured in the same run: the four biquad sections the decoder runs per frame anyway. A deck decodes one
 // frame every 22676 ns at 44.1 kHz. Also the making of the two public tables and the reading of a table file.
 #include "../tests/audio/vinyl/TimecodeSignal.h"
+#include "audio/player/Player.h"
 #include "audio/vinyl/FinalScratch.h"
 #include "audio/vinyl/TimecodeCodes.h"
 #include "dsp/filter.h"
@@ -92,6 +93,45 @@ void BM_CalculateFourDecks(benchmark::State& state) {
     perFrame(state, kFrames);
 }
 BENCHMARK(BM_CalculateFourDecks);
+
+// A player following the decoder (both per frame), beside the same player playing the track alone.
+struct FollowingDeck {
+    std::vector<short> track = std::vector<short>(size_t(44100) * 60 * 2, 0);
+    Player player;
+    FinalScratch fs{44100};
+    FollowingDeck() {
+        player.init("", 13, 0, 0);
+        player.updateBuffer(track.data(), int(track.size() * sizeof(short)));
+        player.setParameter(PLAYERPARAM_LENGTH, double(track.size() / 2));
+        player.setParameter(PLAYERPARAM_LOADED, double(track.size() / 2));
+        fs.setParameter(20, 4);
+    }
+};
+
+void BM_ReferencePlayerAlone(benchmark::State& state) {
+    FollowingDeck deck;
+    deck.player.setParameter(PLAYERPARAM_PLAYING, 1);
+    float l, r;
+    for (auto _ : state)
+        for (int i = 0; i < kFrames; ++i)
+            deck.player.process(&l, &r);
+    perFrame(state, kFrames);
+}
+BENCHMARK(BM_ReferencePlayerAlone);
+
+void BM_PlayerFollowingRecord(benchmark::State& state) {
+    const std::vector<float>& in = signal(4, false);
+    FollowingDeck deck;
+    float l, r;
+    for (auto _ : state)
+        for (int i = 0; i < kFrames; ++i) {
+            deck.fs.calculate(in[size_t(2 * i)], in[size_t(2 * i + 1)]);
+            deck.player.updateFromFinalScratch(&deck.fs);
+            deck.player.process(&l, &r);
+        }
+    perFrame(state, kFrames);
+}
+BENCHMARK(BM_PlayerFollowingRecord);
 
 void BM_BuildSeratoTable(benchmark::State& state) {
     for (auto _ : state)

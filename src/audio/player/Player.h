@@ -18,6 +18,7 @@
 
 #include "audio/player/PlayerCommands.h"
 #include "audio/player/Relaxed.h"
+#include "audio/vinyl/FinalScratch.h"
 #include "foundation/PlatformIndependent.h"
 
 #include <atomic>
@@ -133,6 +134,13 @@ public:
     virtual void setNextPosition(double frame);
     virtual void changePosition(double frame);
     virtual void setPlaying(int state);
+
+    // Timecode following (audio thread, once per input frame of a vinyl deck, right after the decoder and
+    // before `process`): the record's pitch and time drive speed and position.
+    void updateFromFinalScratch(FinalScratch* decoder);
+    void updateFromTimeCode(double timeMs, double speed, VINYLCONTROL_MODE mode, bool newTime, int glideFrames);
+    // The same over any decoder with FinalScratch's accessors (audio/player/PlayerTimecode.h).
+    template <class Decoder> void updateFromDecoder(Decoder& decoder);
 
     virtual void setParameter(int id, double value, double value2 = 0);
     virtual double getParameter(int id, int index = 0);
