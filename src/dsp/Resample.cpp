@@ -141,7 +141,8 @@ float Resample::sixPoint(int64_t frame, double fraction, int channel) {
 }
 
 float Resample::getOverSample(double position, int channel) {
-    if (!(position >= 0.0) || !m_src || m_available <= 0 || channel < 0) return 0.0f;
+    // Negative, NaN and infinite positions read silence (a ring could not wrap an infinite one).
+    if (!(position >= 0.0) || std::isinf(position) || !m_src || m_available <= 0 || channel < 0) return 0.0f;
     if (channel >= m_channels) channel = 0; // a mono buffer gives its one channel to both
     if (m_ring) {
         if (position >= double(m_length)) position = std::fmod(position, double(m_length));

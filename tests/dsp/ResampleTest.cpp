@@ -141,6 +141,9 @@ TEST(Resample, RingReadsContinueAcrossTheWrapAndBackwardsPastSlotZero) {
         EXPECT_EQ(rs.getSample(capacity + 3, 1), ring[7]);
         EXPECT_EQ(rs.getSample(-1, 0), ring[2 * capacity - 2]);
         EXPECT_EQ(rs.getOverSample(-0.5, 0), 0.0f); // an unmapped position reads silence
+        EXPECT_EQ(rs.getOverSample(INFINITY, 0), 0.0f);
+        EXPECT_EQ(rs.getOverSample(std::nan(""), 1), 0.0f);
+        EXPECT_NEAR(rs.getOverSample(1e6 * capacity + 12.5, 0), rs.getOverSample(12.5, 0), 1e-3 * kAmplitude);
 
         // The same ring read as a plain buffer clicks at slot 0: that is what the ring mode is for.
         rs.setFormat(ring.data(), capacity, capacity, 2, false);
