@@ -24,6 +24,8 @@ void moveTowards(float& value, float target, float step) {
         value = target;
 }
 
+const float kMaxGainDb = 120.0f; // the largest boost or cut, either way
+
 float stepForRate(float rate) {
     return 44100.0f / rate * 0.02f;
 }
@@ -65,6 +67,10 @@ void filter::setSlope(float slope) {
 
 void filter::setGain(float gain) {
     if (!std::isfinite(gain)) return;
+    // Beyond the largest boost anything asks for (the limiter amplifies by at most 120 dB), a gain only drives
+    // the output towards float overflow, which the next stage or the mix turns into infinity.
+    if (gain > kMaxGainDb) gain = kMaxGainDb;
+    if (gain < -kMaxGainDb) gain = -kMaxGainDb;
     if (storeIfChanged(m_targetGain, gain)) markChanged();
 }
 

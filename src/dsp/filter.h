@@ -20,7 +20,8 @@ public:
     void setFrequency(float hz);      // clamped to 5 Hz .. the sample rate
     void setSamplerate(float hz);     // ignored unless positive and finite
     void setSlope(float slope);       // shelf slope (1 = steepest without overshoot)
-    void setGain(float gain);         // dB for shelves and peaks; a wet amount (-1 .. 1) for notch, low- and high-pass
+    // dB for shelves and peaks, a wet amount (-1 .. 1) for notch, low- and high-pass; held within -120 .. 120.
+    void setGain(float gain);
     void setType(int type);           // 0 .. 6; other values are ignored
     void setBandwidth(float octaves); // clamped to 0.2 .. 20
     // 0 frequency, 1 sample rate, 2 slope, 3 bandwidth, 4 type, 5 gain; other ids do nothing.

@@ -199,6 +199,33 @@ TEST(Filter, StaysFiniteGlidingThroughAndBeyondNyquist) {
     }
 }
 
+TEST(Filter, GainsBeyondAHundredAndTwentyDecibelsAreHeldThere) {
+    // A gain of 1e7 dB on a low-pass is a high-shelf boost that would glide on towards float overflow (a
+    // single section reaching 1e35 leaves the next stage or the mix infinite).
+    struct Case {
+        int type;
+        double gain, stored;
+    };
+    const Case cases[] = {{4, 1e7, 120}, {0, 5000, 120}, {3, 121, 120}, {5, -1e30, -120}, {1, -119.5, -119.5}};
+    std::vector<float> in = noise(100000, 8);
+    for (const Case& c : cases) {
+        filter flt(44100);
+        flt.setType(c.type);
+        flt.setFrequency(1000);
+        flt.setParameter(5, c.gain);
+        EXPECT_EQ(flt.getParameter(5), c.stored) << c.gain;
+        float loudest = 0;
+        for (float x : in) {
+            float l = x, r = x;
+            flt.process(&l, &r);
+            loudest = std::fmax(loudest, std::fmax(std::fabs(l), std::fabs(r)));
+        }
+        // 120 dB on 16-bit noise, with the shelf's overshoot.
+        EXPECT_LT(loudest, 1e12f) << "type " << c.type << " gain " << c.gain;
+        EXPECT_EQ(flt.getCurGain(), float(c.stored));
+    }
+}
+
 TEST(Filter, ProcessEqualsProcessChannelOnBothChannels) {
     filter a(44100), b(44100);
     for (filter* f : {&a, &b}) {
