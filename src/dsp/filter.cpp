@@ -283,8 +283,9 @@ float filter::filterSample(History& h, float in) const {
     h.x1 = h.x0;
     h.x0 = in;
     float y = m_b0 * h.x0 + m_b1 * h.x1 + m_b2 * h.x2 + m_a1 * h.y1 + m_a2 * h.y2;
-    // Flush denormals (and keep exact zeros) so decaying tails stay fast.
-    if (std::fabs(y) < FLT_MIN) y = 0.0f;
+    // Flush denormals (and keep exact zeros) so decaying tails stay fast. An infinite or NaN result (from such
+    // an input) goes too: kept in the history it would silence the section for good.
+    if (!(std::fabs(y) >= FLT_MIN && std::fabs(y) <= FLT_MAX)) y = 0.0f;
     h.y0 = y;
     h.y2 = h.y1;
     h.y1 = y;

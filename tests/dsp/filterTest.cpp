@@ -226,6 +226,40 @@ TEST(Filter, GainsBeyondAHundredAndTwentyDecibelsAreHeldThere) {
     }
 }
 
+TEST(Filter, ANonFiniteSampleDoesNotSilenceTheSectionForGood) {
+    struct Case {
+        int type;
+        float gain;
+    };
+    const Case cases[] = {{4, -1}, {3, 6}, {0, -6}, {6, 1}};
+    std::vector<float> in = noise(6000, 12);
+    for (const Case& c : cases) {
+        filter spoiled(44100), clean(44100);
+        for (filter* f : {&spoiled, &clean}) {
+            f->setType(c.type);
+            f->setFrequency(1000);
+            f->setBandwidth(1);
+            f->setGain(c.gain);
+        }
+        float l = 0, r = 0;
+        for (size_t i = 0; i < in.size(); ++i) {
+            const bool bad = i == 1000 || i == 1500 || i == 1501;
+            float x = in[i], y = in[i];
+            if (bad) x = i == 1000 ? NAN : i == 1500 ? INFINITY : -INFINITY;
+            l = x, r = -x;
+            spoiled.process(&l, &r);
+            float cl = bad ? 0.0f : y, cr = -cl;
+            clean.process(&cl, &cr);
+            if (i > 1510) {
+                ASSERT_TRUE(std::isfinite(l) && std::isfinite(r)) << "type " << c.type << " at " << i;
+            }
+            if (i > 5000) {
+                ASSERT_NEAR(l, cl, 0.5f) << "type " << c.type << " at " << i;
+            }
+        }
+    }
+}
+
 TEST(Filter, ProcessEqualsProcessChannelOnBothChannels) {
     filter a(44100), b(44100);
     for (filter* f : {&a, &b}) {
