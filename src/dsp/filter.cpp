@@ -173,13 +173,32 @@ void filter::update() {
         }
     }
 
-    m_absGain = std::fabs(m_gain);
     moveTowards(m_wet, m_wetTarget, m_step);
     moveTowards(m_bandwidth, tBandwidth, m_step);
     m_slope = tSlope;
+    applyCurrentSettings(tGain);
+}
 
+void filter::settle() {
+    // Taken before the targets are read: a setter's change after this point is picked up by the next sample.
+    m_changed.exchange(false, std::memory_order_acquire);
+    m_rate = m_targetRate.load(std::memory_order_relaxed);
+    m_step = stepForRate(m_rate);
+    m_freq = m_targetFrequency.load(std::memory_order_relaxed);
+    m_gain = m_targetGain.load(std::memory_order_relaxed);
+    m_slope = m_targetSlope.load(std::memory_order_relaxed);
+    m_bandwidth = m_targetBandwidth.load(std::memory_order_relaxed);
+    m_type = m_targetType.load(std::memory_order_relaxed);
+    m_wet = m_wetTarget = m_gain == 0.0f ? 0.0f : 1.0f;
+    applyCurrentSettings(m_gain);
+    m_upToDate = true;
+}
+
+// Derives what processing needs from the current settings: effective type, coefficients, output factor.
+void filter::applyCurrentSettings(float targetGain) {
+    m_absGain = std::fabs(m_gain);
     if (m_type >= 0) {
-        bool positive = m_gain > 0.0f || (m_gain == 0.0f && tGain > 0.0f);
+        bool positive = m_gain > 0.0f || (m_gain == 0.0f && targetGain > 0.0f);
         m_effType = kEffectiveType[m_type][positive ? 0 : 1];
         computeCoefficients();
     }
@@ -267,6 +286,9 @@ void filter::computeCoefficients() {
         break;
     }
     const float nb0 = b0 / a0, nb1 = b1 / a0, nb2 = b2 / a0, na1 = -a1 / a0, na2 = -a2 / a0;
+    // Tried for this rate, even when kept from before: a section whose settings cannot give finite
+    // coefficients must still settle rather than recompute on every sample.
+    m_coefRate = m_rate;
     // A NaN in the history would silence the section for good: keep the last good coefficients instead.
     if (!std::isfinite(nb0) || !std::isfinite(nb1) || !std::isfinite(nb2) || !std::isfinite(na1) || !std::isfinite(na2))
         return;
@@ -275,7 +297,6 @@ void filter::computeCoefficients() {
     m_b2 = nb2;
     m_a1 = na1;
     m_a2 = na2;
-    m_coefRate = m_rate;
 }
 
 float filter::filterSample(History& h, float in) const {

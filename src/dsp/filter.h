@@ -20,8 +20,7 @@ public:
     void setFrequency(float hz);      // clamped to 5 Hz .. the sample rate
     void setSamplerate(float hz);     // ignored unless positive and finite
     void setSlope(float slope);       // shelf slope (1 = steepest without overshoot)
-    // dB for shelves and peaks, a wet amount (-1 .. 1) for notch, low- and high-pass; held within -120 .. 120.
-    void setGain(float gain);
+    void setGain(float gain);         // dB (shelves, peaks) or wet amount -1 .. 1 (notch, passes); held within +-120
     void setType(int type);           // 0 .. 6; other values are ignored
     void setBandwidth(float octaves); // clamped to 0.2 .. 20
     // 0 frequency, 1 sample rate, 2 slope, 3 bandwidth, 4 type, 5 gain; other ids do nothing.
@@ -32,6 +31,11 @@ public:
     float getFrequency() const { return m_targetFrequency.load(std::memory_order_relaxed); }
     float getGain() const { return m_targetGain.load(std::memory_order_relaxed); }
     float getCurGain() const { return m_sharedCurGain.load(std::memory_order_relaxed); }
+
+    // Moves every smoothed setting onto its target at once, with coefficients to match: the state a finished
+    // glide leaves. The history stays. Only on the processing thread, or on a section no thread processes (a
+    // fresh one set up to measure a response).
+    void settle();
 
     // Processing: one thread at a time. Samples are floats on any scale, filtered in place.
     void process(float* left, float* right);         // channels 0 and 1, one update per frame
@@ -46,6 +50,7 @@ private:
 
     bool pollSettings();
     void update();
+    void applyCurrentSettings(float targetGain);
     void computeCoefficients();
     float filterSample(History& h, float in) const;
     void markChanged() { m_changed.store(true, std::memory_order_release); }

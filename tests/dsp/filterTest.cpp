@@ -374,6 +374,87 @@ TEST(Filter, TypeChangeFadesOutSwitchesAndFadesBackIn) {
     EXPECT_NEAR(measuredMagnitude(flt, 44100, 20), std::pow(10.0, 6 / 20.0), 0.01);
 }
 
+TEST(Filter, GlideStepsAndSettlingAtTheTargets) {
+    // The response to an impulse through the auxiliary channel, from a clear history.
+    auto impulseResponse = [](filter& f) {
+        std::vector<float> v;
+        for (int i = 0; i < 64; ++i) {
+            float x = i == 0 ? 1000.0f : 0.0f;
+            f.processChannel(2, &x);
+            v.push_back(x);
+        }
+        return v;
+    };
+    auto silence = [](filter& f, int n) {
+        for (int i = 0; i < n; ++i) {
+            float z = 0;
+            f.processChannel(2, &z);
+        }
+    };
+    auto knob = [](filter& f) {
+        f.setType(4);
+        f.setFrequency(1400);
+        f.setGain(-1);
+        f.setBandwidth(1);
+    };
+    filter settled(44100);
+    knob(settled);
+    settled.settle();
+    const std::vector<float> want = impulseResponse(settled);
+    EXPECT_NE(want[1], 0.0f);
+    // From 200 Hz: 800 steps of 0.5 Hz to 600 Hz, then 100 of 8 Hz, after the first sample takes the type.
+    for (int k : {899, 900}) {
+        filter gliding(44100);
+        knob(gliding);
+        silence(gliding, k);
+        if (k == 900)
+            EXPECT_EQ(impulseResponse(gliding), want);
+        else
+            EXPECT_NE(impulseResponse(gliding), want);
+    }
+
+    // A type change, a new rate, a slope and a negative gain: settling lands where a finished glide does.
+    auto shelf = [](filter& f) {
+        f.setType(3);
+        f.setGain(6);
+        f.setFrequency(9000);
+        f.setSamplerate(48000);
+        f.setType(0);
+        f.setSlope(0.5f);
+        f.setGain(-9);
+        f.setBandwidth(3);
+    };
+    filter glided(44100), jumped(44100);
+    shelf(glided);
+    silence(glided, 20000);
+    shelf(jumped);
+    jumped.settle();
+    EXPECT_EQ(jumped.getCurGain(), -9.0f);
+    EXPECT_EQ(impulseResponse(jumped), impulseResponse(glided));
+
+    // On a section already at its targets, settling changes nothing, and the history stays.
+    filter a(44100), b(44100);
+    for (filter* f : {&a, &b}) {
+        f->setType(3);
+        f->setGain(6);
+        f->setFrequency(700);
+    }
+    for (float x : noise(3000, 6)) {
+        float l = x, r = x;
+        a.process(&l, &r);
+        float m = x, n = x;
+        b.process(&m, &n);
+    }
+    b.settle();
+    for (float x : noise(100, 7)) {
+        float l = x, r = x, m = x, n = x;
+        a.process(&l, &r);
+        b.process(&m, &n);
+        ASSERT_EQ(l, m);
+        ASSERT_EQ(r, n);
+    }
+}
+
 TEST(Filter, ARateChangeRecomputesTheCoefficients) {
     filter flt(44100);
     flt.setType(4);
