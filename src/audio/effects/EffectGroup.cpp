@@ -3,7 +3,6 @@
 #include "analysis/bpm_detection.h"
 #include "analysis/fft.h"
 #include "audio/effects/EffectMath.h"
-#include "audio/effects/FilterSettle.h"
 
 #include <cmath>
 
@@ -286,20 +285,22 @@ void EffectGroup::getImpulseResponse(float* out, int effect) {
     // fresh section's history is clear, so nothing of an earlier picture leaks into this one.
     ThreeBandEQ eqCopy(rate);
     dsp::filter low(rate), high(rate);
-    int settle = 0;
     if (eq) {
         eqCopy.copySettingsFrom(eq_);
-        settle = eqCopy.settleFrames();
+        // Silence lets the equaliser's sections glide onto their targets without leaving anything in their history.
+        const int settle = eqCopy.settleFrames();
+        for (int i = 0; i < settle; ++i) {
+            float silence = 0.0f;
+            eqCopy.processResponse(&silence);
+        }
     }
     if (knob) {
         const int type = knobType_.load(std::memory_order_relaxed);
         const float slope = knobSlope_.load(std::memory_order_relaxed);
         copyTargets(lowPass_, low, type >= 0 ? type : int(dsp::filter::LowPass), slope);
         copyTargets(highPass_, high, type >= 0 ? type : int(dsp::filter::HighPass), slope);
-        for (const dsp::filter* f : {&low, &high}) {
-            const int n = filterSettleFrames(*f, rate);
-            if (n > settle) settle = n;
-        }
+        low.settle();
+        high.settle();
     }
     auto run = [&](float x) {
         if (eq) eqCopy.processResponse(&x);
@@ -309,9 +310,6 @@ void EffectGroup::getImpulseResponse(float* out, int effect) {
         }
         return x;
     };
-    // Silence lets every section glide onto its targets without leaving anything in its history.
-    for (int i = 0; i < settle; ++i)
-        run(0.0f);
     for (int i = 0; i < kResponseFrames; ++i)
         responseAnalyser_->addSample(run(i == kResponseFrames / 2 ? 32767.0f : 0.0f));
     responseAnalyser_->getMostRecentData(out);
