@@ -82,6 +82,9 @@ int fft::addSample(float x, int applyWindow, int position) {
 
 int fft::addSample(float x, int applyWindow) {
     if (!TryEnterCriticalSection(&m_lock)) return 0;
+    // A sample that is not finite, or absurdly far beyond the 16-bit scale, counts as silence: it would stay
+    // in the detector's envelopes for good.
+    if (!(std::fabs(x) <= 1e9f)) x = 0.0f;
     m_counter = m_counter >= 2147483645 ? 0 : m_counter + 1;
     if (m_detectorOn.load(std::memory_order_relaxed)) m_detector->process(x);
     int completed = 0;

@@ -30,6 +30,7 @@ public:
     void setWindowParams(int count, int size, int type);
 
     // Returns 1 when a window completed during the call. applyWindow 1 multiplies by the window first.
+    // A sample that is not finite (or beyond 1e9) counts as 0.
     int addSample(float x, int applyWindow, int position); // stamps become `position` (frames) in ms
     int addSample(float x, int applyWindow);
     int addSample(float x) { return addSample(x, 1); }

@@ -155,6 +155,28 @@ TEST(SlowTempo, FollowsATempoChange) {
     EXPECT_GT(out.confidence, 40);
 }
 
+TEST(Tempo, NonFiniteAndAbsurdSamplesCountAsSilence) {
+    // The analyser of an effect chain hears whatever the chain carries. A NaN or an overflowing sample would
+    // otherwise stay in the detector's envelopes, which no reset clears.
+    KickTrain kicks;
+    kicks.seconds = 12;
+    std::vector<float> signal = kicks.make();
+    signal[44100] = NAN;
+    signal[3 * 44100] = INFINITY;
+    signal[5 * 44100] = -1e30f;
+    fft analyser(44100);
+    float bands[16];
+    bool finite = true;
+    for (size_t i = 0; i < signal.size(); ++i) {
+        if (analyser.addSample(signal[i], 1, int(i)) && analyser.getFFT_Data(bands, nullptr, 0, 16) >= 0)
+            for (float b : bands)
+                finite = finite && std::isfinite(b);
+    }
+    EXPECT_TRUE(finite);
+    EXPECT_NEAR(analyser.getBPM(), 120, 0.1);
+    EXPECT_GT(analyser.getNrOfBeats(), 40);
+}
+
 TEST(Tempo, ResetStartsOver) {
     KickTrain kicks;
     kicks.seconds = 12;
