@@ -42,18 +42,19 @@ fft::~fft() {
 
 void fft::setWindowParams(int count, int size, int type) {
     pthread_mutex_lock(&m_lock);
-    if (count < 1 || count > 16) count = m_count;
-    if (size != 1024 && size != 2048) size = m_size;
-    if (type != 0 && type != 1) type = m_type;
-    const bool sizeChanged = size != m_size;
-    if (count != m_count || sizeChanged) {
+    const int oldCount = m_count.load(std::memory_order_relaxed), oldSize = m_size.load(std::memory_order_relaxed),
+              oldType = m_type.load(std::memory_order_relaxed);
+    if (count < 1 || count > 16) count = oldCount;
+    if (size != 1024 && size != 2048) size = oldSize;
+    if (type != 0 && type != 1) type = oldType;
+    const bool sizeChanged = size != oldSize;
+    if (count != oldCount || sizeChanged) {
         m_windows.assign(size_t(count) * size_t(size), 0.0);
         for (int w = 0; w < count; ++w)
             m_writeIndex[w] = w * size / count; // staggered evenly
-        m_count = count;
     }
     if (sizeChanged) m_coefficients.assign(size_t(size), 0.0);
-    if (sizeChanged || type != m_type) {
+    if (sizeChanged || type != oldType) {
         for (int i = 0; i < size; ++i) {
             double c;
             if (type == 0) { // Nuttall, periodic
@@ -67,8 +68,9 @@ void fft::setWindowParams(int count, int size, int type) {
             m_coefficients[size_t(i)] = float(c / 32767.0);
         }
     }
-    m_size = size;
-    m_type = type;
+    m_count.store(count, std::memory_order_relaxed);
+    m_size.store(size, std::memory_order_relaxed);
+    m_type.store(type, std::memory_order_relaxed);
     pthread_mutex_unlock(&m_lock);
 }
 
@@ -88,12 +90,13 @@ int fft::addSample(float x, int applyWindow) {
     m_counter = m_counter >= 2147483645 ? 0 : m_counter + 1;
     if (m_detectorOn.load(std::memory_order_relaxed)) m_detector->process(x);
     int completed = 0;
-    for (int w = 0; w < m_count; ++w) {
-        double* window = m_windows.data() + size_t(w) * size_t(m_size);
+    const int count = m_count.load(std::memory_order_relaxed), size = m_size.load(std::memory_order_relaxed);
+    for (int w = 0; w < count; ++w) {
+        double* window = m_windows.data() + size_t(w) * size_t(size);
         window[m_writeIndex[w]] = x;
-        if (++m_writeIndex[w] == m_size) {
+        if (++m_writeIndex[w] == size) {
             m_writeIndex[w] = 0;
-            analyse(window, applyWindow);
+            analyse(window, size, applyWindow);
             completed = 1;
         }
     }
@@ -101,12 +104,12 @@ int fft::addSample(float x, int applyWindow) {
     return completed;
 }
 
-void fft::analyse(double* window, int applyWindow) {
+void fft::analyse(double* window, int size, int applyWindow) {
     if (applyWindow == 1)
-        for (int i = 0; i < m_size; ++i)
+        for (int i = 0; i < size; ++i)
             window[i] *= m_coefficients[size_t(i)];
-    rdft(m_size, 1, window, m_ip, fft_sinetable_w);
-    const int bins = m_size / 2;
+    rdft(size, 1, window, m_ip, fft_sinetable_w);
+    const int bins = size / 2;
     for (int k = 0; k < bins; ++k)
         m_power[k] = float(window[2 * k] * window[2 * k] + window[2 * k + 1] * window[2 * k + 1]);
     Frame& frame = m_ring[m_next];
@@ -179,14 +182,16 @@ void fft::resetBPM() {
 
 void fft::setParameter(int id, double v) {
     switch (id) {
+    // The other two settings go as values setWindowParams ignores, so it keeps them as they are under its
+    // lock: a change made meanwhile from another thread is not undone.
     case 0:
-        if (v >= 0.0 && v < 1e9) setWindowParams(m_count, int(v), m_type);
+        if (v >= 0.0 && v < 1e9) setWindowParams(0, int(v), -1);
         break;
     case 1:
-        if (v >= 0.0 && v < 1e9) setWindowParams(int(v), m_size, m_type);
+        if (v >= 0.0 && v < 1e9) setWindowParams(int(v), 0, -1);
         break;
     case 2:
-        if (v >= 0.0 && v < 1e9) setWindowParams(m_count, m_size, int(v));
+        if (v >= 0.0 && v < 1e9) setWindowParams(0, 0, int(v));
         break;
     case 3:
         // A rate that is not positive would make every stamp infinite or NaN.
@@ -206,11 +211,11 @@ void fft::setParameter(int id, double v) {
 double fft::getParameter(int id) const {
     switch (id) {
     case 0:
-        return m_size;
+        return m_size.load(std::memory_order_relaxed);
     case 1:
-        return m_count;
+        return m_count.load(std::memory_order_relaxed);
     case 2:
-        return m_type;
+        return m_type.load(std::memory_order_relaxed);
     case 3:
         return m_rate.load(std::memory_order_relaxed);
     default:

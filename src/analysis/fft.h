@@ -5,7 +5,8 @@
 // Threads: addSample runs on the feeding thread (the loading thread for a player, the audio thread for an
 // effect chain) and only tries the analyser's lock: a busy lock drops the sample. getFFT_Data and
 // getMostRecentData belong to the feeding thread. setWindowParams and resetBPM wait for the lock (the feeder
-// holds it for one sample at a time); the other setters, getBPM and getNrOfBeats may come from any thread.
+// holds it for one sample at a time); the other setters, getParameter, getBPM and getNrOfBeats may come from
+// any thread.
 #pragma once
 
 #include "foundation/PlatformIndependent.h"
@@ -57,10 +58,12 @@ private:
         double stamp = 0.0; // ms
     };
 
-    void analyse(double* window, int applyWindow);
+    void analyse(double* window, int size, int applyWindow);
 
     std::atomic<double> m_rate; // Hz
-    int m_count = 0, m_size = 0, m_type = -1;
+    // Window count, size (points) and type: written under the lock, read by the feeder under it and by
+    // getParameter from any thread.
+    std::atomic<int> m_count{0}, m_size{0}, m_type{-1};
     std::vector<double> m_windows; // m_count buffers of m_size doubles
     int m_writeIndex[16] = {};
     std::vector<double> m_coefficients;

@@ -226,3 +226,30 @@ TEST(SpectrumAnalyser, SettingsAndReadersOnOtherThreadsWhileFeeding) {
     feeder.join();
     EXPECT_EQ(analyser.getParameter(3), 44100); // the last rate set
 }
+
+TEST(SpectrumAnalyser, WindowSettingsFromTwoControlThreads) {
+    // The main thread and a controller's thread each change one window setting and read the others back;
+    // neither undoes the other's change.
+    fft analyser(44100);
+    std::thread controller([&] {
+        for (int k = 0; k < 300; ++k) {
+            analyser.setParameter(1, k % 2 ? 4 : 8);
+            keep(analyser.getParameter(0), analyser.getParameter(2), 0);
+        }
+        analyser.setParameter(1, 4);
+    });
+    for (int k = 0; k < 300; ++k) {
+        analyser.setParameter(0, k % 2 ? 1024 : 2048);
+        analyser.setParameter(2, k % 2);
+        keep(analyser.getParameter(1), 0, 0);
+    }
+    analyser.setParameter(0, 2048);
+    controller.join();
+    EXPECT_EQ(analyser.getParameter(0), 2048);
+    EXPECT_EQ(analyser.getParameter(1), 4);
+    EXPECT_EQ(analyser.getParameter(2), 1);
+    int frames = 0;
+    for (int i = 0; i < 4096; ++i)
+        frames += analyser.addSample(float(i % 5));
+    EXPECT_EQ(frames, 8); // four windows of 2048: one completes every 512 samples
+}
