@@ -5,6 +5,7 @@
 #include "foundation/modTools.h"
 
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -62,14 +63,6 @@ int GifCodeStripper::next(int width) {
     return code;
 }
 
-void GifCodeStripper::skipRest() {
-    if (ended_) return;
-    pos_ = size_ - pos_ < left_ ? size_ : pos_ + left_;
-    left_ = 0;
-    skipSubBlocks(data_, size_, pos_);
-    ended_ = true;
-}
-
 // ---- Decoder ------------------------------------------------------------------------------------------
 
 CGif::CGif(const std::string& path) {
@@ -103,32 +96,43 @@ void CGif::read(const unsigned char* data, size_t size) {
         havePalette_ = true;
     }
 
-    while (pos < size) {
-        unsigned introducer = data[pos++];
-        if (introducer == 0x3B) break; // the trailer: whatever follows is not part of the picture
-        if (introducer == 0x21) {
-            if (pos >= size) break;
-            unsigned label = data[pos++];
-            if (label == 0xF9 && pos < size) {
-                // Graphic control: a sized block (4 bytes in every known writer), then sub-blocks.
-                unsigned n = data[pos++];
-                if (n >= 4 && size - pos >= 4) {
-                    framecontrolblock c;
-                    unsigned flags = data[pos];
-                    c.disposalMethod = int((flags >> 2) & 7);
-                    c.userInput = (flags & 2) != 0;
-                    c.transparent = (flags & 1) != 0;
-                    c.delay = int(le16(data + pos + 1));
-                    c.transparentIndex = data[pos + 3];
-                    pending_.push_back(c);
+    try {
+        while (pos < size) {
+            unsigned introducer = data[pos++];
+            if (introducer == 0x3B) break; // the trailer: whatever follows is not part of the picture
+            if (introducer == 0x21) {
+                if (pos >= size) break;
+                unsigned label = data[pos++];
+                if (label == 0xF9 && pos < size) {
+                    // Graphic control: a sized block (4 bytes in every known writer), then sub-blocks.
+                    unsigned n = data[pos++];
+                    if (n >= 4 && size - pos >= 4) {
+                        framecontrolblock c;
+                        unsigned flags = data[pos];
+                        c.disposalMethod = int((flags >> 2) & 7);
+                        c.userInput = (flags & 2) != 0;
+                        c.transparent = (flags & 1) != 0;
+                        c.delay = int(le16(data + pos + 1));
+                        c.transparentIndex = data[pos + 3];
+                        pending_.push_back(c);
+                    }
+                    pos = size - pos < n ? size : pos + n;
                 }
-                pos = size - pos < n ? size : pos + n;
+                skipSubBlocks(data, size, pos);
+            } else if (introducer == 0x2C) {
+                readImage(data, size, pos);
             }
-            skipSubBlocks(data, size, pos);
-        } else if (introducer == 0x2C) {
-            readImage(data, size, pos);
+            // Any other byte is passed over.
         }
-        // Any other byte is passed over.
+    } catch (const std::bad_alloc&) {
+        // The records of a file too large for memory: no picture rather than a part of one.
+        images.clear();
+        frameControls.clear();
+        return;
+    }
+    if (!images.empty() && decodeImage(data, size, lastImageData_, images.back(), bits)) {
+        bitsWidth = images.back().width;
+        bitsHeight = images.back().height;
     }
 }
 
@@ -211,44 +215,39 @@ void CGif::readImage(const unsigned char* data, size_t size, size_t& pos) {
         control.transparentBlue = entry[2];
     }
 
-    std::vector<unsigned char> out;
-    if (!decodeImage(data, size, pos, d, out)) return;
+    // Code sizes outside 1..8 don't exist for 8-bit indices, and pictures beyond the size limit
+    // are refused: such images are dropped. The data are decompressed only for the last image.
+    int m = pos < size ? data[pos] : 0;
+    size_t dataStart = pos;
+    if (pos < size) ++pos;
+    skipSubBlocks(data, size, pos);
+    if (m < 1 || m > 8 || !CPicture::sizeAllowed(size_t(d.width), size_t(d.height))) return;
 
-    GifBitmapInfo info;
-    info.width = d.width;
-    info.height = d.height;
-    info.colorCount = paletteEntries;
+    bitmapInfo.width = d.width;
+    bitmapInfo.height = d.height;
+    bitmapInfo.colorCount = paletteEntries;
     for (int i = 0; i < 256; ++i) {
-        info.palette[i][0] = palette[i][2];
-        info.palette[i][1] = palette[i][1];
-        info.palette[i][2] = palette[i][0];
+        bitmapInfo.palette[i][0] = palette[i][2];
+        bitmapInfo.palette[i][1] = palette[i][1];
+        bitmapInfo.palette[i][2] = palette[i][0];
     }
     images.push_back(d);
     frameControls.push_back(control);
-    bitmapInfos.push_back(info);
-    bits.swap(out);
-    bitsWidth = d.width;
-    bitsHeight = d.height;
+    lastImageData_ = dataStart;
     if (d.width > screenWidth) screenWidth = d.width;
     if (d.height > screenHeight) screenHeight = d.height;
 }
 
-bool CGif::decodeImage(const unsigned char* data, size_t size, size_t& pos, const imagedescriptorblock& d,
+bool CGif::decodeImage(const unsigned char* data, size_t size, size_t pos, const imagedescriptorblock& d,
                        std::vector<unsigned char>& out) {
-    if (pos >= size) return false;
-    int m = data[pos++];
+    int m = data[pos++]; // 1..8, checked when the image was read
     GifCodeStripper codes(data, size, pos);
-    // Code sizes outside 1..8 don't exist for 8-bit indices: the image is dropped.
-    if (m < 1 || m > 8 || !CPicture::sizeAllowed(size_t(d.width), size_t(d.height))) {
-        codes.skipRest();
-        return false;
-    }
     const size_t w = size_t(d.width), h = size_t(d.height);
     const size_t stride = (w + 3) & ~size_t(3);
     try {
         out.assign(stride * h, 0);
     } catch (const std::bad_alloc&) {
-        codes.skipRest();
+        out.clear();
         return false;
     }
 
@@ -333,7 +332,6 @@ bool CGif::decodeImage(const unsigned char* data, size_t size, size_t& pos, cons
         if (!emit(code)) break;
         prev = code;
     }
-    codes.skipRest();
     return true;
 }
 
@@ -347,7 +345,7 @@ bool CPicture::loadFromGIFMemory(const unsigned char* data, size_t size) {
     std::memset(pixels, 0, byteSize());
     const imagedescriptorblock& d = gif.images.back();
     const framecontrolblock& control = gif.frameControls.back();
-    const GifBitmapInfo& info = gif.bitmapInfos.back();
+    const GifBitmapInfo& info = gif.bitmapInfo;
     const size_t stride = (size_t(gif.bitsWidth) + 3) & ~size_t(3);
     bool anyClear = d.left > 0 || d.top > 0 || d.left + d.width < width || d.top + d.height < height;
     for (int y = 0; y < gif.bitsHeight && d.top + y < height; ++y) {

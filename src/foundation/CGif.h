@@ -3,7 +3,9 @@
 // result into a 32-bit picture with colour-key transparency.
 //
 // All state belongs to one CGif: two threads decode two files at once (skin windows load on two
-// worker threads). Every length, code and position read from the file is checked.
+// worker threads). Every length, code and position read from the file is checked. Only the last
+// image is decompressed: the ones before it would be thrown away, and a small file of many large
+// empty images would otherwise cost a zeroed bitmap each.
 #pragma once
 
 #include <cstddef>
@@ -44,8 +46,6 @@ public:
     GifCodeStripper(const unsigned char* data, size_t size, size_t& pos) : data_(data), size_(size), pos_(pos) {}
     // The next code, or -1 at a zero-length sub-block or the end of the file.
     int next(int width);
-    // Skips what is left of the sub-blocks, up to and including the terminator.
-    void skipRest();
 
 private:
     bool nextByte(unsigned& byte);
@@ -78,10 +78,11 @@ public:
     unsigned char palette[256][4] = {};
     int paletteEntries = 0;
 
-    // Per decoded image, in order: its descriptor, graphic control and bitmap header with palette.
+    // Per image with pixels, in order: its descriptor and graphic control; the bitmap header with
+    // the palette of the last one.
     std::vector<imagedescriptorblock> images;
     std::vector<framecontrolblock> frameControls;
-    std::vector<GifBitmapInfo> bitmapInfos;
+    GifBitmapInfo bitmapInfo;
 
     // The last image's palette indices: rows bottom-up (the first stored row is the image's last),
     // each row padded to a multiple of 4 bytes; indices the data did not reach are 0.
@@ -92,11 +93,13 @@ private:
     void read(const unsigned char* data, size_t size);
     void readImage(const unsigned char* data, size_t size, size_t& pos);
     framecontrolblock attachControl();
-    // Decodes one image's LZW data into `out`; false when the image must be dropped.
-    bool decodeImage(const unsigned char* data, size_t size, size_t& pos, const imagedescriptorblock& d,
-                     std::vector<unsigned char>& out);
+    // Decodes the LZW data at `pos` (the minimum code size) into `out`; false when memory runs out.
+    static bool decodeImage(const unsigned char* data, size_t size, size_t pos, const imagedescriptorblock& d,
+                            std::vector<unsigned char>& out);
 
     std::vector<framecontrolblock> pending_; // graphic-control records not yet attached
     int defaultDelay_ = 10;
     bool havePalette_ = false;
+    size_t lastImageData_ = 0; // file position of the last image's minimum code size
+
 };

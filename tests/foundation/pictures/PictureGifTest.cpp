@@ -350,3 +350,27 @@ TEST(PictureGif, MalformedFilesStayInBounds) {
     ASSERT_TRUE(p.loadFromGIFMemory(file.data(), file.size()));
     EXPECT_EQ(px(p, 99, 59), colourOf(1)); // every literal code kept its meaning past the full table
 }
+
+TEST(PictureGif, ManyLargeImagesCostOnlyTheLastOnesPixels) {
+    // Thousands of 16384 x 1024 images of no data in a file of a few tens of KiB: each would be a
+    // zeroed 16 MiB bitmap if every image were decompressed; only the last is shown.
+    Bytes file = header(2, 1, kFour);
+    Bytes empty = image({0, 0, 16384, 1024, 2}, std::vector<Code>{{4, 3}, {5, 3}});
+    for (int i = 0; i < 5000; ++i)
+        file.insert(file.end(), empty.begin(), empty.end());
+    Bytes last = image({0, 0, 2, 1, 2}, {1, 2});
+    file.insert(file.end(), last.begin(), last.end());
+    file.push_back(0x3B);
+
+    CGif gif(file.data(), file.size());
+    EXPECT_EQ(gif.images.size(), 5001u);
+    EXPECT_EQ(gif.frameControls.size(), 5001u);
+    EXPECT_EQ(gif.bitsWidth, 2);
+    EXPECT_EQ(gif.bits.size(), 4u);
+    CPicture p;
+    ASSERT_TRUE(p.loadFromGIFMemory(file.data(), file.size()));
+    EXPECT_EQ(p.width, 16384); // the screen raised to the largest image
+    EXPECT_EQ(px(p, 0, 0), colourOf(1));
+    EXPECT_EQ(px(p, 1, 0), colourOf(2));
+    EXPECT_EQ(px(p, 2, 0), 0u);
+}
