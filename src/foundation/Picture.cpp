@@ -328,8 +328,9 @@ bool decodeJpeg(CPicture* picture, const unsigned char* data, size_t size) {
         return false;
     }
     // Grey and colour pictures decode straight into the picture as blue, green, red, 255. Other
-    // colour spaces (CMYK) show their first component as grey.
-    bool direct = cinfo.jpeg_color_space != JCS_CMYK && cinfo.jpeg_color_space != JCS_YCCK;
+    // colour spaces (CMYK, or channels of no known space) show their first component as grey.
+    J_COLOR_SPACE space = cinfo.jpeg_color_space;
+    bool direct = space == JCS_GRAYSCALE || space == JCS_YCbCr || space == JCS_RGB;
     if (direct) cinfo.out_color_space = JCS_EXT_BGRA;
     jpeg_start_decompress(&cinfo);
     if (!picture->create(int(cinfo.output_width), int(cinfo.output_height)) ||

@@ -49,6 +49,39 @@ Bytes referenceDecodeFile(FILE* f, int* w, int* h) {
     return out;
 }
 
+// A JPEG of `components` channels of no standard colour space, encoded in memory: channel c of
+// pixel (x, y) is x * 8 + c * 40 + y.
+Bytes encodeUnknownColourSpace(int w, int h, int components) {
+    jpeg_compress_struct cinfo;
+    jpeg_error_mgr err;
+    cinfo.err = jpeg_std_error(&err);
+    jpeg_create_compress(&cinfo);
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&cinfo, &out, &size);
+    cinfo.image_width = JDIMENSION(w);
+    cinfo.image_height = JDIMENSION(h);
+    cinfo.input_components = components;
+    cinfo.in_color_space = JCS_UNKNOWN;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_colorspace(&cinfo, JCS_UNKNOWN);
+    jpeg_set_quality(&cinfo, 100, TRUE);
+    jpeg_start_compress(&cinfo, TRUE);
+    Bytes line(size_t(w) * size_t(components));
+    while (cinfo.next_scanline < cinfo.image_height) {
+        for (int x = 0; x < w; ++x)
+            for (int c = 0; c < components; ++c)
+                line[size_t(x * components + c)] = uint8_t(x * 8 + c * 40 + int(cinfo.next_scanline));
+        JSAMPROW row = line.data();
+        jpeg_write_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    Bytes file(out, out + size);
+    free(out);
+    return file;
+}
+
 Bytes referenceDecode(const std::string& path, int* w, int* h) {
     FILE* f = fopen(path.c_str(), "rb");
     if (!f) return Bytes();
@@ -94,6 +127,22 @@ TEST(PictureJpeg, CmykShowsItsFirstComponentAsGrey) {
             varied = varied || q[0] != p.pixels[0];
         }
     EXPECT_TRUE(varied);
+}
+
+TEST(PictureJpeg, OtherComponentCountsShowTheFirstAsGrey) {
+    Bytes file = encodeUnknownColourSpace(16, 8, 2);
+    CPicture p;
+    ASSERT_TRUE(p.loadMemory("image/jpeg", file.data(), file.size()));
+    ASSERT_EQ(p.width, 16);
+    EXPECT_EQ(p.transparencyMode, TRANSPARENCY_OPAQUE);
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 16; ++x) {
+            const unsigned char* q = p.pixelAt(x, y);
+            ASSERT_NEAR(q[0], x * 8 + y, 2) << x << "," << y;
+            ASSERT_EQ(q[1], q[0]);
+            ASSERT_EQ(q[2], q[0]);
+            ASSERT_EQ(q[3], 255);
+        }
 }
 
 TEST(PictureJpeg, TruncatedDataStillGiveAFullSizePicture) {
