@@ -306,14 +306,27 @@ void jpegErrorExit(j_common_ptr cinfo) {
 }
 void jpegOutputMessage(j_common_ptr) {} // warnings of damaged files are not ours to print
 
+// Each scan of a progressive file passes over the whole picture again, so a small file of
+// thousands of tiny scans would keep the decoder busy for minutes. Real files have a dozen or two.
+constexpr int kMaxScans = 100;
+
+void jpegProgress(j_common_ptr cinfo) {
+    if (reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxScans) {
+        cinfo->err->msg_code = JERR_NOT_COMPILED; // any code: the handler only jumps back
+        (*cinfo->err->error_exit)(cinfo);
+    }
+}
+
 // Kept free of objects with destructors: a libjpeg error long-jumps back into it.
 bool decodeJpeg(CPicture* picture, const unsigned char* data, size_t size) {
     jpeg_decompress_struct cinfo;
     JpegErrorManager err;
+    jpeg_progress_mgr progress{};
     unsigned char* volatile line = nullptr;
     cinfo.err = jpeg_std_error(&err.pub);
     err.pub.error_exit = jpegErrorExit;
     err.pub.output_message = jpegOutputMessage;
+    progress.progress_monitor = jpegProgress;
     if (setjmp(err.jump)) {
         jpeg_destroy_decompress(&cinfo);
         delete[] line;
@@ -321,6 +334,7 @@ bool decodeJpeg(CPicture* picture, const unsigned char* data, size_t size) {
         return false;
     }
     jpeg_create_decompress(&cinfo);
+    cinfo.progress = &progress;
     jpeg_memory_src(&cinfo, data, size);
     if (jpeg_read_header(&cinfo, TRUE) != JPEG_HEADER_OK ||
         !CPicture::sizeAllowed(cinfo.image_width, cinfo.image_height)) {

@@ -82,6 +82,21 @@ Bytes encodeUnknownColourSpace(int w, int h, int components) {
     return file;
 }
 
+// The marker segments of a JPEG file: (start, end) of each, a scan running to the next marker.
+std::vector<std::pair<size_t, size_t>> segments(const Bytes& f) {
+    std::vector<std::pair<size_t, size_t>> out;
+    size_t i = 2;
+    while (i + 4 <= f.size() && f[i] == 0xFF && f[i + 1] != 0xD9) {
+        size_t end = i + 2 + (size_t(f[i + 2]) << 8 | f[i + 3]);
+        if (f[i + 1] == 0xDA)
+            while (end + 1 < f.size() && !(f[end] == 0xFF && f[end + 1] != 0 && (f[end + 1] < 0xD0 || f[end + 1] > 0xD7)))
+                ++end;
+        out.push_back({i, end});
+        i = end;
+    }
+    return out;
+}
+
 Bytes referenceDecode(const std::string& path, int* w, int* h) {
     FILE* f = fopen(path.c_str(), "rb");
     if (!f) return Bytes();
@@ -143,6 +158,32 @@ TEST(PictureJpeg, OtherComponentCountsShowTheFirstAsGrey) {
             ASSERT_EQ(q[2], q[0]);
             ASSERT_EQ(q[3], 255);
         }
+}
+
+TEST(PictureJpeg, ProgressiveFilesOfEndlessScansAreRefused) {
+    // Every scan of a progressive file passes over the whole picture again: a small file of
+    // thousands of tiny scans would keep the decoder busy for minutes.
+    Bytes file = readBytes(fixture("progressive.jpg"));
+    auto segs = segments(file);
+    ASSERT_FALSE(segs.empty());
+    auto lastScan = segs.back();
+    ASSERT_EQ(file[lastScan.first + 1], 0xDA);
+    Bytes scan(file.begin() + long(lastScan.first), file.begin() + long(lastScan.second));
+    auto withCopies = [&](int n) {
+        Bytes f(file.begin(), file.begin() + long(lastScan.second));
+        for (int i = 0; i < n; ++i)
+            f.insert(f.end(), scan.begin(), scan.end());
+        f.insert(f.end(), {0xFF, 0xD9});
+        return f;
+    };
+    CPicture p;
+    Bytes some = withCopies(40);
+    EXPECT_TRUE(p.loadFromJPGMemory(some.data(), some.size()));
+    EXPECT_EQ(p.width, 70);
+    Bytes endless = withCopies(2000);
+    EXPECT_FALSE(p.loadFromJPGMemory(endless.data(), endless.size()));
+    EXPECT_EQ(p.width, 0);
+    EXPECT_EQ(p.pixels, nullptr);
 }
 
 TEST(PictureJpeg, TruncatedDataStillGiveAFullSizePicture) {
