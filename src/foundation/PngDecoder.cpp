@@ -88,7 +88,12 @@ int GenericPngDecoder::DecodeMemory(const unsigned char* data, size_t size) {
         } else if (!std::memcmp(type, "gAMA", 4)) {
             if (length >= 4) gamma = be32(d);
         } else if (!std::memcmp(type, "IDAT", 4)) {
-            idat.insert(idat.end(), d, d + length); // bounded by the file: the length was checked
+            // Bounded by the file (the length was checked), but memory for a copy may still run out.
+            try {
+                idat.insert(idat.end(), d, d + length);
+            } catch (const std::bad_alloc&) {
+                return -1;
+            }
         } else if (!std::memcmp(type, "IEND", 4)) {
             break;
         }
@@ -96,7 +101,11 @@ int GenericPngDecoder::DecodeMemory(const unsigned char* data, size_t size) {
         pos = size - pos < 4 ? size : pos + 4; // the CRC, when the file holds it
     }
     if (!haveHeader || PrepareOutput() != 1) return -1;
-    PngUncompressor(*this).Uncompress(idat.size(), idat.data());
+    try {
+        PngUncompressor(*this).Uncompress(idat.size(), idat.data());
+    } catch (const std::bad_alloc&) { // the output window
+        return -1;
+    }
     EndOutput();
     return 1;
 }
