@@ -41,8 +41,13 @@ void TagCache::openDatabase() {
     if (database->isOpen() && database->checkReadable()) {
         createSchema();
         if (!database->sawCorruption()) return;
-    } else if (!database->isOpen() && !FileExist(databasePath)) {
-        return; // the folder cannot be written: the lists fill from disk only
+    } else if (!database->sawCorruption()) {
+        // Locked by another program, or not ours to open: the file is left alone (moving it would
+        // pull it from under its user) and this session caches in a private temporary database.
+        delete database;
+        database = new SQLDatabase("");
+        createSchema();
+        return;
     }
     // Corrupt or not a database: it is only a cache, so keep the file aside and start afresh.
     delete database;

@@ -26,7 +26,9 @@ class TagCache {
 public:
     // Opens (creating folders and file when missing) or upgrades the database to version 9.1 and
     // resumes the lists left unfinished by the last run. A file that is corrupt or not a database is
-    // moved aside ("tagcache.db.corrupt") and a new one made: the cache can always be rebuilt.
+    // moved aside ("tagcache.db.corrupt") and a new one made: the cache can always be rebuilt. One
+    // that cannot be opened or is locked by another program is left as it is, and this session
+    // keeps its cache in a temporary database.
     explicit TagCache(const std::string& databasePath);
     // Stops the threads, records the unfinished lists, deletes the lists and closes the database.
     virtual ~TagCache();

@@ -76,6 +76,25 @@ TEST(TagCache, OldVersionsAreUpgradedAndBrokenFilesReplaced) {
         EXPECT_EQ(cache.getPropertyValue("major_version"), "9");
     }
     EXPECT_TRUE(FileExist(nested));
+
+    // Held locked by another program: left alone, and this session caches elsewhere.
+    {
+        SQLDatabase other(nested);
+        ASSERT_TRUE(other.executeQuery("PRAGMA locking_mode = EXCLUSIVE"));
+        other.beginTransaction();
+        ASSERT_TRUE(other.executeQuery("INSERT INTO properties (key, value) VALUES ('theirs', 'kept')"));
+        {
+            TagCache cache(nested);
+            EXPECT_EQ(cache.getPropertyValue("major_version"), "9");
+            tree.file("locked/Artist - Title.mp3");
+            EXPECT_EQ(cache.getFolder(tree.root + "locked", false, true, false, false)->getNbTags(), 1);
+            EXPECT_EQ(countRows(cache.getDatabase(), "SELECT count(*) FROM files"), 1);
+        }
+        EXPECT_FALSE(FileExist(nested + ".corrupt"));
+        EXPECT_TRUE(other.commitTransaction());
+    }
+    TagCache reopened(nested);
+    EXPECT_EQ(reopened.getPropertyValue("theirs"), "kept");
 }
 
 TEST(TagCache, PathFormsAndTheRegistryOrder) {
