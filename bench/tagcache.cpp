@@ -180,6 +180,12 @@ void BM_Search3Words50k(benchmark::State& state) {
 }
 BENCHMARK(BM_Search3Words50k)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// Short words found in most frames, as typed while a search grows: costs what one word costs.
+void BM_SearchCommonWords50k(benchmark::State& state) {
+    runSearch(state, "e e e e");
+}
+BENCHMARK(BM_SearchCommonWords50k)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 // Reference: SQLite alone scanning every frame for one word.
 void BM_Reference_RawFrameScan50k(benchmark::State& state) {
     SQLDatabase d(searchLibrary() + "tagcache.db");

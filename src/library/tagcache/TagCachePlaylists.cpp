@@ -18,6 +18,9 @@
 
 namespace {
 
+// Terms of one smart playlist or words of one search, at the most.
+const int kMaxQueryTerms = 63;
+
 // "?" matches one character and "*" any run, as the user types them.
 std::string likeWildcards(const std::string& text) {
     return strreplace(strreplace(text, "?", "_"), "*", "%");
@@ -67,9 +70,12 @@ bool TagCacheDirectory::splitGroupPath(const std::string& listPath, std::string*
     return true;
 }
 
+// Each term asks for some frame of the file that matches, in a subquery of its own. Joining the
+// frames table once per term instead (one row per combination of matching frames) makes a query's
+// rows grow as a power of its term count: "e e e e e e" over a few thousand files is billions.
 SmartPlaylistQuery TagCacheDirectory::parseSmartPlaylist(const std::string& text, const std::string& groupValue) {
     SmartPlaylistQuery query;
-    std::string tables = "files", where, cond;
+    std::string cond;
     SQLParams condParams;
     int n = 0;
     bool invalid = false;
@@ -103,10 +109,10 @@ SmartPlaylistQuery TagCacheDirectory::parseSmartPlaylist(const std::string& text
                 continue;
             }
             std::string alias = "fr" + intToStr(n);
-            std::string term;
+            std::string term = "EXISTS (SELECT 1 FROM frames AS " + alias + " WHERE " + alias + ".file = files.ID AND ";
             SQLParams termParams;
             if (!id.empty()) {
-                term = alias + ".name = ? AND ";
+                term += alias + ".name = ? AND ";
                 termParams.push_back(id);
             }
             if (groupTerm) {
@@ -126,9 +132,7 @@ SmartPlaylistQuery TagCacheDirectory::parseSmartPlaylist(const std::string& text
                 invalid = true;
                 continue;
             }
-            tables += ", frames AS " + alias;
-            if (!where.empty()) where += " AND ";
-            where += "files.ID = " + alias + ".file";
+            term += ")";
             if (!lineHasTerm) {
                 if (!cond.empty()) cond += " AND ";
                 cond += "(";
@@ -142,49 +146,53 @@ SmartPlaylistQuery TagCacheDirectory::parseSmartPlaylist(const std::string& text
         }
         if (lineHasTerm) cond += ")";
     }
+    // A rule file of more terms than any playlist needs is refused rather than left to SQLite's limits.
+    if (n + (query.groupKey.empty() ? 0 : 1) > kMaxQueryTerms) invalid = true;
     if (invalid) {
         printf("Error in query\n");
         query.valid = false;
         return query;
     }
-    const std::string select = "SELECT files.ID, files.name, files.modifieddate FROM ";
+    const std::string select = "SELECT files.ID, files.name, files.modifieddate FROM files";
     if (!query.groupKey.empty()) {
+        // Only files that carry the group's field are listed, and each of its values forms a group.
         std::string alias = "fr" + intToStr(n);
-        tables += ", frames AS " + alias;
-        if (!where.empty()) where += " AND ";
-        where += "files.ID = " + alias + ".file";
-        // With no condition line every file with the field forms the groups.
-        cond = "(" + (cond.empty() ? std::string("1") : cond) + ") AND " + alias + ".name = ?";
+        std::string terms = cond.empty() ? std::string("1") : cond;
+        query.groups.sql = "SELECT " + alias + ".value FROM files, frames AS " + alias + " WHERE files.ID = " + alias +
+                           ".file AND (" + terms + ") AND " + alias + ".name = ? GROUP BY lower(" + alias +
+                           ".value) ORDER BY " + alias + ".value";
+        cond = "(" + terms + ") AND EXISTS (SELECT 1 FROM frames AS " + alias + " WHERE " + alias +
+               ".file = files.ID AND " + alias + ".name = ?)";
         condParams.push_back(query.groupKey);
-        query.groups.sql = "SELECT " + alias + ".value FROM " + tables + " WHERE " + where + " AND " + cond +
-                           " GROUP BY lower(" + alias + ".value) ORDER BY " + alias + ".value";
         query.groups.params = condParams;
         query.groups.valid = true;
     }
-    if (where.empty())
-        query.tracks.sql = select + tables;
-    else
-        query.tracks.sql = select + tables + " WHERE " + where + " AND " + cond;
+    query.tracks.sql = cond.empty() ? select : select + " WHERE " + cond;
     query.tracks.params = condParams;
     query.tracks.valid = true;
     return query;
 }
 
+// The first word's frames lead (a file comes once per frame holding it, at most a few times), every
+// further word is a subquery asked only of the files the first word found.
 TagCacheQuery TagCacheDirectory::buildSearchQuery(const std::string& text) {
     TagCacheQuery query;
-    std::string tables = "files", where;
+    std::string where;
     int i = 0;
     for (const std::string& word : strsplitquotes(likeWildcards(strtrim(text)), " ", "\"", true)) {
         if (word.empty()) continue;
         std::string alias = "fr" + intToStr(i);
-        tables += ", frames AS " + alias;
-        if (i > 0) where += " AND ";
-        where += alias + ".file = files.ID AND " + alias + ".value LIKE ?";
+        if (i == 0)
+            where = alias + ".file = files.ID AND " + alias + ".value LIKE ?";
+        else
+            where += " AND EXISTS (SELECT 1 FROM frames AS " + alias + " WHERE " + alias + ".file = files.ID AND " +
+                     alias + ".value LIKE ?)";
         query.params.push_back("%" + word + "%");
         i++;
     }
-    if (i == 0) return query; // nothing to search for: an empty list, no query
-    query.sql = "SELECT files.ID, files.name, files.modifieddate FROM " + tables + " WHERE " + where;
+    // Nothing to search for, or more words than any search needs: an empty list, no query.
+    if (i == 0 || i > kMaxQueryTerms) return query;
+    query.sql = "SELECT files.ID, files.name, files.modifieddate FROM files, frames AS fr0 WHERE " + where;
     query.valid = true;
     return query;
 }

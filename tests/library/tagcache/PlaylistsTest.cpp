@@ -153,10 +153,11 @@ TEST(Playlists, SmartPlaylistRulesFieldsOperatorsAndGroups) {
         TagCacheDirectory::parseSmartPlaylist("genre is House\nbpm > 120 or artist contains Nightfall", "");
     ASSERT_TRUE(q.valid);
     EXPECT_EQ(q.tracks.sql,
-              "SELECT files.ID, files.name, files.modifieddate FROM files, frames AS fr0, frames AS fr1, "
-              "frames AS fr2 WHERE files.ID = fr0.file AND files.ID = fr1.file AND files.ID = fr2.file AND "
-              "(fr0.name = ? AND fr0.value LIKE ?) AND (fr1.name = ? AND CAST (fr1.value AS REAL) > ? OR "
-              "fr2.name = ? AND fr2.value LIKE ?)");
+              "SELECT files.ID, files.name, files.modifieddate FROM files WHERE "
+              "(EXISTS (SELECT 1 FROM frames AS fr0 WHERE fr0.file = files.ID AND fr0.name = ? AND fr0.value LIKE ?)) "
+              "AND (EXISTS (SELECT 1 FROM frames AS fr1 WHERE fr1.file = files.ID AND fr1.name = ? AND "
+              "CAST (fr1.value AS REAL) > ?) OR "
+              "EXISTS (SELECT 1 FROM frames AS fr2 WHERE fr2.file = files.ID AND fr2.name = ? AND fr2.value LIKE ?))");
     ASSERT_EQ(q.tracks.params.size(), 6u);
     EXPECT_EQ(q.tracks.params[1].bytes, "House");
     EXPECT_EQ(q.tracks.params[3].real, 120.0);
@@ -202,6 +203,16 @@ TEST(Playlists, InvalidOrHostileRulesRunNothingAndLeaveTheDatabaseAlone) {
         EXPECT_EQ(countRows(lib.cache->getDatabase(), "SELECT count(*) FROM files"), 6) << rules;
         EXPECT_EQ(countRows(lib.cache->getDatabase(), "SELECT count(*) FROM frames"), 24) << rules;
     }
+    // More terms than one query can join are refused, whole.
+    std::string rules;
+    for (int i = 0; i < 62; i++)
+        rules += "title contains o\n";
+    testing::internal::CaptureStdout();
+    EXPECT_TRUE(TagCacheDirectory::parseSmartPlaylist(rules + "title contains o", "").valid);
+    EXPECT_FALSE(TagCacheDirectory::parseSmartPlaylist(rules + "title contains o\ntitle contains o", "").valid);
+    EXPECT_FALSE(TagCacheDirectory::parseSmartPlaylist(rules + "title contains o\ngroup by genre", "").valid);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error in query\nError in query\n");
+
     // Quoted values with SQL in them are plain values.
     TagCacheDirectory* quoted = lib.smart("quoted.spl", "title contains \"'); DELETE FROM files; --\"");
     EXPECT_EQ(quoted->getNbTags(), 0);
@@ -231,6 +242,14 @@ TEST(Playlists, SearchesNeedEveryWordAnywhere) {
         EXPECT_EQ(list->getProgress(), 1.0);
     }
     EXPECT_FALSE(TagCacheDirectory::buildSearchQuery("  \"\"  ").valid);
+
+    // As many words as one query can join, and one more.
+    std::string words;
+    for (int i = 0; i < 63; i++)
+        words += " o";
+    EXPECT_EQ(lib.titles(lib.cache->getFolder("search:" + words, false, true, false, false)),
+              "Deep Sea,Drum thing,LOVE again,Love Song,Rock On,Slow one");
+    EXPECT_FALSE(TagCacheDirectory::buildSearchQuery(words + " o").valid);
 
     // A new track in the cache makes a search stale: it reloads when asked for again.
     TagCacheDirectory* love = lib.cache->getFolder("search:love", false, true, false, false);
