@@ -6,6 +6,7 @@
 #include "audio/vinyl/FinalScratch.h"
 
 #include <cstdlib>
+#include <unistd.h>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -17,8 +18,9 @@ namespace {
 constexpr double kSeconds = 2.0;
 constexpr double kStartNullPass = 40000;
 
+// Per process: the same tests may run at once from other build trees.
 std::string temp(const std::string& name) {
-    return std::string(::testing::TempDir()) + "/tc_" + name + ".wav";
+    return std::string(::testing::TempDir()) + "/tc_" + std::to_string(getpid()) + "_" + name + ".wav";
 }
 
 void writeTimecode(const std::string& path) {

@@ -459,7 +459,7 @@ TEST(FinalScratchDecode, NewSampleRateRetunesTheBandFilters) {
 TEST(FinalScratchDecode, CodeBitDump) {
     char cwd[4096];
     ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
-    const std::string dir = std::string(::testing::TempDir()) + "/ts_dump_test";
+    const std::string dir = std::string(::testing::TempDir()) + "/ts_dump_test_" + std::to_string(getpid());
     mkdir(dir.c_str(), 0755);
     ASSERT_EQ(chdir(dir.c_str()), 0);
     remove("ts_code");
@@ -496,4 +496,5 @@ TEST(FinalScratchDecode, CodeBitDump) {
     EXPECT_GT(s.times, 10);
     rmdir("ts_code");
     ASSERT_EQ(chdir(cwd), 0);
+    rmdir(dir.c_str());
 }

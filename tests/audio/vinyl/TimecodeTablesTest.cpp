@@ -8,14 +8,16 @@
 #include <cstdio>
 #include <string>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 namespace {
 
+// Per process: the same tests may run at once from other build trees.
 std::string tempPath(const char* name) {
-    return std::string(::testing::TempDir()) + "/" + name;
+    return std::string(::testing::TempDir()) + "/" + std::to_string(getpid()) + "_" + name;
 }
 
 void putLE32(std::vector<unsigned char>& out, int32_t v) {
