@@ -9,6 +9,7 @@
 #include "skin/SkinWindow.h"
 #include "skin/scripts/SkinScript.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -368,11 +369,14 @@ void SkinInterface::setValueDbl(int id, std::string* spec, int deck, double v) {
         int layer = deck;
         std::vector<SkinWindow*> found = windowsNamed(*spec, layer);
         if (!isValidDeck(layer) || !std::isfinite(v)) return;
+        // The shell places windows in whole pixels: keep positions where those can count.
+        float position = static_cast<float>(
+            std::max(-double(SkinRect::maxCoordinate), std::min(v, double(SkinRect::maxCoordinate))));
         for (SkinWindow* window : found) {
             if (id == VALUE_WINDOWPOSLEFT)
-                window->layerState(layer)->x = static_cast<float>(v);
+                window->layerState(layer)->x = position;
             else
-                window->layerState(layer)->y = static_cast<float>(v);
+                window->layerState(layer)->y = position;
         }
         break;
     }

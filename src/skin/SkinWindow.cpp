@@ -9,6 +9,7 @@
 #include "skin/SkinTab.h"
 #include "skin/SkinTabGroup.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -51,6 +52,11 @@ const BuiltInEdge playlistEdges[] = {
     {SkinWindow::EDGE_TOP, 81, 0, 33, 17},    {SkinWindow::EDGE_RIGHT, 81, 17, 5, 20},
     {SkinWindow::EDGE_BOTTOM, 26, 17, 33, 4}, {SkinWindow::EDGE_LEFT, 81, 17, 5, 20},
 };
+
+// Layer positions from the skin, within the coordinate limits of its rectangles.
+float clampPosition(int v) {
+    return std::max(-SkinRect::maxCoordinate, std::min(static_cast<float>(v), SkinRect::maxCoordinate));
+}
 
 float clampSize(float v) {
     if (!(v >= SkinWindow::minSize)) return SkinWindow::minSize; // NaN too
@@ -116,8 +122,8 @@ void SkinWindow::construct(Skin* owner, std::string* xml) {
     for (int i = 0; i < 4; ++i) {
         std::string start = element("startposition_" + intToStr(i + 1));
         if (start.empty()) continue;
-        layerStates[i]->x = static_cast<float>(strToInt(getXMLPart(start, "x", "0")));
-        layerStates[i]->y = static_cast<float>(strToInt(getXMLPart(start, "y", "0")));
+        layerStates[i]->x = clampPosition(strToInt(getXMLPart(start, "x", "0")));
+        layerStates[i]->y = clampPosition(strToInt(getXMLPart(start, "y", "0")));
         int w = strToInt(getXMLPart(start, "width", "0"));
         int h = strToInt(getXMLPart(start, "height", "0"));
         if (w > 0 && h > 0) {

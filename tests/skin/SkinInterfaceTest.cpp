@@ -122,6 +122,16 @@ TEST(SkinInterface, WindowValuesAndOutOfRangeLayers) {
     EXPECT_FALSE(main->layerStates[1]->visible);
     std::string empty;
     EXPECT_EQ(f.iface.getValueDbl(VALUE_WINDOWPOSLEFT, &empty, 0), 0);
+
+    // A position no screen has (a script's arithmetic, say) stays a number of pixels.
+    f.iface.setValueDbl(VALUE_WINDOWPOSLEFT, &spec, 0, 1e300);
+    EXPECT_EQ(main->layerStates[2]->x, SkinRect::maxCoordinate);
+    f.iface.setValueDbl(VALUE_WINDOWPOSTOP, &spec, 0, -1e300);
+    EXPECT_EQ(main->layerStates[2]->y, -SkinRect::maxCoordinate);
+    float width = 0, height = 0;
+    main->layerStates[2]->visible = true;
+    f.skin.getBounds(&width, &height);
+    EXPECT_EQ(width, SkinRect::maxCoordinate + main->width);
 }
 
 TEST(SkinInterface, TabSelectPressAndLitState) {

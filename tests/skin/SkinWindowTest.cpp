@@ -56,6 +56,9 @@ TEST(SkinWindow, ConstructionSizeGroupsAndColours) {
     EXPECT_EQ(w->height, 300);
     EXPECT_EQ(w->layerStates[0]->x, 10);
     EXPECT_EQ(w->layerStates[2]->y, 40);
+    SkinWindow* far = f.make("<name>far</name><startposition_2><x>2147483647</x><y>-2147483648</y></startposition_2>");
+    EXPECT_EQ(far->layerStates[1]->x, SkinRect::maxCoordinate);
+    EXPECT_EQ(far->layerStates[1]->y, -SkinRect::maxCoordinate);
     for (int layer = 0; layer < 4; ++layer)
         EXPECT_FALSE(w->layerStates[layer]->visible);
     ASSERT_EQ(w->tabGroups.size(), 3u);
