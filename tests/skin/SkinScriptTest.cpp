@@ -205,6 +205,19 @@ TEST(SkinScript, SubstitutionQuotingAndWords) {
     EXPECT_EQ(f.skin.getVariable("two words"), "x");
     EXPECT_EQ(f.skin.getVariable("q"), "quoted text");
     EXPECT_EQ(f.skin.getVariable(""), "double"); // two spaces make an empty word
+
+    // Each variable holding the next one twice would double the line 24 times: substitution
+    // stops growing it at the bound.
+    ScriptFixture g;
+    for (int i = 0; i < 24; ++i) {
+        std::string next = "%v" + std::to_string(i + 1) + "%";
+        g.skin.setVariable("v" + std::to_string(i), next + next);
+    }
+    g.skin.setVariable("v24", "x");
+    g.make("setvar r %v0%")->executeScript(false, 0, false, 0, 0);
+    std::string r = g.skin.getVariable("r");
+    EXPECT_GT(r.size(), SkinScript::maxLineLength / 4);
+    EXPECT_LE(r.size(), SkinScript::maxLineLength);
 }
 
 TEST(SkinScript, Arithmetic) {

@@ -5,6 +5,7 @@
 #include "skin/SkinInterface.h"
 #include "skin/scripts/SkinScriptTrigger.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -106,7 +107,19 @@ std::string SkinScript::substitute(const std::string& line, int deck, const doub
     if (Skin* s = skin()) {
         for (int i = 0; i < s->getNbVariables() && out.find('%') != std::string::npos; ++i) {
             const tVariable& variable = s->getVariableAt(i);
-            out = strreplace(out, "%" + variable.name + "%", variable.value);
+            std::string placeholder = "%" + variable.name + "%";
+            // Values that hold later variables twice double the line at each: a line that would
+            // grow past the bound keeps the placeholder, as an unknown name does.
+            size_t hits = 0;
+            for (size_t at = out.find(placeholder); at != std::string::npos;
+                 at = out.find(placeholder, at + placeholder.size()))
+                ++hits;
+            if (hits == 0) continue;
+            if (variable.value.size() > placeholder.size() &&
+                (variable.value.size() - placeholder.size()) >
+                    (maxLineLength - std::min(out.size(), maxLineLength)) / hits)
+                continue;
+            out = strreplace(out, placeholder, variable.value);
         }
     }
     return out;

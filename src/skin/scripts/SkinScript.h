@@ -16,6 +16,8 @@ public:
     // Nor do more than this many nested passes under one outermost pass: scripts that run
     // themselves twice a level (key sections, several lines) would otherwise double each level.
     static constexpr int maxNestedPasses = 1024;
+    // Longest line substitution makes (bytes).
+    static constexpr size_t maxLineLength = 1 << 20;
     // Key sections of a pass.
     enum { SECTION_NONE = -1, SECTION_KEYDOWN = 0, SECTION_KEYUP = 1 };
 
