@@ -34,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (AudioDecoderFuzzAccess::open(d, data[0] % 8, path) != 0) return 0;
     if (d.getNbChannels() < 1 || d.getNbChannels() > 2 || !(d.getSamplerate() >= 1)) __builtin_trap();
     std::vector<short> block(AudioDecoder::maxReadBytes / 2);
-    std::vector<float> floats(AudioDecoder::maxReadBytes / 2);
+    std::vector<float> floats(AudioDecoder::maxReadBytes / sizeof(float));
     // Every read fits the block, and decoding ends: each read takes some of the file (a FLAC frame of
     // a few bytes may give 65,535 frames, 29 reads).
     for (size_t reads = 0;; ++reads) {
@@ -48,6 +48,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (d.readData(block.data(), 0) > AudioDecoder::maxReadBytes) __builtin_trap();
     }
     d.seek(0);
-    if (d.readData(floats.data(), 0) > AudioDecoder::maxReadBytes * 2) __builtin_trap();
+    if (d.readData(floats.data(), 0) > AudioDecoder::maxReadBytes) __builtin_trap();
     return 0;
 }

@@ -35,8 +35,9 @@ public:
     // (frames x channels x 2); 0 or -1 at the end of the data or on failure. `frames` is not used:
     // each call returns what one read of the format yields.
     int readData(short* out, unsigned int frames);
-    // As above with samples scaled to -1..1 (`out` holds maxReadBytes / 2 floats); the result is in
-    // bytes of floats (frames x channels x 4). WAV, AIFF and Ogg Vorbis only; -1 for the others.
+    // As above with samples scaled to -1..1 (`out` holds maxReadBytes bytes, as for the 16-bit read);
+    // the result is in bytes of floats (frames x channels x 4). WAV, AIFF and Ogg Vorbis only; -1 for
+    // the others.
     int readData(float* out, unsigned int frames);
     // Moves to a frame: the next readData starts exactly there. At or past the end, reads return 0.
     void seek(unsigned int frame);

@@ -8,7 +8,9 @@
 
 namespace {
 
-constexpr int framesPerOggRead = 2304;
+// Frames one read asks for: a full block of 16-bit stereo, and half of that as floats, so either
+// fits the caller's maxReadBytes.
+template <typename Sample> constexpr int framesPerOggRead = AudioDecoder::maxReadBytes / int(2 * sizeof(Sample));
 
 size_t readFunc(void* to, size_t size, size_t count, void* source) {
     return fread(to, size, count, static_cast<FILE*>(source));
@@ -55,7 +57,7 @@ template <typename Sample> int AudioDecoder::readDataOgg(Sample* out) {
     float** pcm = nullptr;
     long frames = OV_HOLE;
     for (int tries = 0; tries < 8 && frames == OV_HOLE; ++tries) // a hole is a gap in the pages: read on
-        frames = ov_read_float(&o.vf, &pcm, framesPerOggRead, &o.bitstream);
+        frames = ov_read_float(&o.vf, &pcm, framesPerOggRead<Sample>, &o.bitstream);
     if (frames <= 0) return 0;
     // Chained streams may change the channel count from one link to the next.
     vorbis_info* info = ov_info(&o.vf, o.bitstream);

@@ -192,17 +192,22 @@ TEST(DecoderRoundTrip, OggEqualsVorbisfileAcrossChainedLinks) {
 }
 
 TEST(DecoderRoundTrip, FloatReadsMatchTheShortReads) {
-    for (const char* file : {"wav24.wav", "aiff16.aiff", "wavf32.wav", "ogg2.ogg"}) {
+    for (const char* file : {"wav24.wav", "aiff16.aiff", "wavf32.wav", "ogg2.ogg", "ogg6ch.ogg"}) {
         SCOPED_TRACE(file);
         AudioDecoder s, f;
         ASSERT_EQ(s.openFile(fixture(file)), 0);
         ASSERT_EQ(f.openFile(fixture(file)), 0);
         std::vector<short> shorts = decodeAll(s);
         std::vector<float> floats;
-        std::vector<float> block(AudioDecoder::maxReadBytes / 2);
+        // The float read keeps the same bound in bytes as the 16-bit one.
+        constexpr size_t room = AudioDecoder::maxReadBytes / sizeof(float);
+        std::vector<float> block(room + 16, 7.0f);
         int bytes;
-        while ((bytes = f.readData(block.data(), 0)) > 0)
+        while ((bytes = f.readData(block.data(), 0)) > 0) {
+            ASSERT_LE(bytes, AudioDecoder::maxReadBytes);
+            ASSERT_EQ(block[room], 7.0f) << "wrote past the block";
             floats.insert(floats.end(), block.begin(), block.begin() + bytes / 4);
+        }
         ASSERT_EQ(floats.size(), shorts.size());
         for (size_t i = 0; i < floats.size(); ++i) {
             ASSERT_LE(std::abs(floats[i] * 32768.f - shorts[i]), 1.0f) << i;
