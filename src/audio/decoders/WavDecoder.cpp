@@ -142,7 +142,7 @@ inline void store(float* to, int32_t v) {
     *to = float(v) * (1.0f / 2147483648.0f);
 }
 inline void store(short* to, double v) {
-    *to = short(std::min(32767L, lrint(v * 32768.0)));
+    *to = short(v * 32767.0); // truncated toward zero; v is within -1..1
 }
 inline void store(float* to, double v) {
     *to = float(v);

@@ -115,7 +115,8 @@ TEST(WavParser, FloatSamplesClipAndNarrowSamplesSitLeftJustified) {
     AudioDecoder d;
     std::vector<short> got =
         decodeFile(dir.write("f.wav", riff(fmtChunk(3, 2, 44100, 32) + "data" + le32(32) + floats)), d);
-    EXPECT_EQ(got, (std::vector<short>{16384, -16384, 32767, -32768, 0, 32767, 32767, -32768}));
+    // x 32767, truncated toward zero, after clipping to -1..1.
+    EXPECT_EQ(got, (std::vector<short>{16383, -16383, 32767, -32767, 0, 32767, 32767, -32767}));
     // 12-bit samples in 16-bit containers, 20-bit in 24-bit ones.
     got = decodeFile(
         dir.write("12.wav", riff(fmtChunk(1, 1, 8000, 12) + "data" + le32(4) + le16(0x7FF0) + le16(0x8010))), d);
