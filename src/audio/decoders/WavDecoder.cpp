@@ -41,14 +41,16 @@ int AudioDecoder::openFileWav(const std::string& name) {
             break;
         }
         if (chunkSize == 0 || chunkSize > left) {
-            // A damaged chunk size: look for "data" in the next 128 bytes instead of trusting it.
-            unsigned char probe[128];
+            // A damaged chunk size: look for "data" in the next 128 bytes instead of trusting it
+            // (4 more are read for the size of a "data" found at their very end).
+            constexpr size_t searched = 128 - 4;
+            unsigned char probe[searched + 8];
             size_t got = size_t(std::min<uint64_t>(sizeof probe, left));
             if (!readAt(f, pos + 8, probe, got)) return -1;
             size_t k = 0;
-            while (k + 8 <= got && memcmp(probe + k, "data", 4) != 0)
+            while (k < searched && k + 8 <= got && memcmp(probe + k, "data", 4) != 0)
                 ++k;
-            if (k + 8 > got) return -1;
+            if (k >= searched || k + 8 > got) return -1;
             dataStart = pos + 8 + k + 8;
             dataBytes = fetchLongLE(probe + k + 4);
             break;

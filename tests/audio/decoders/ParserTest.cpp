@@ -60,6 +60,11 @@ TEST(WavParser, DataChunkBoundsAndDamagedSizes) {
         {"damaged size",
          riff(fmtChunk(1, 2, 44100, 16) + "junk" + le32(0xFFFFFFF0) + "zz" + "data" + le32(12000) + data), 3000},
         {"zero size", riff(fmtChunk(1, 2, 44100, 16) + "junk" + le32(0) + "data" + le32(12000) + data), 3000},
+        // The search reaches "data" at the last of the 124 places a 128-byte read holds it.
+        {"data at the end of the search",
+         riff(fmtChunk(1, 2, 44100, 16) + "junk" + le32(0xFFFFFFF0) + std::string(123, 'z') + "data" + le32(12000) +
+              data),
+         3000},
         // A last frame cut short is left out.
         {"cut frame", riff(fmtChunk(1, 2, 44100, 16) + "data" + le32(12000) + data.substr(0, 4002)), 1000},
     };
@@ -90,7 +95,7 @@ TEST(WavParser, RefusesHeadersThatDescribeNoSound) {
         riff(fmtChunk(3, 2, 44100, 16) + "data" + le32(2000) + data),     // 16-bit float
         riff(fmtChunk(1, 2, 44100, 16)),                                  // no data
         riff("fmt " + le32(8) + "12345678" + "data" + le32(2000) + data), // short fmt
-        riff(fmtChunk(1, 2, 44100, 16) + "junk" + le32(0xFFFFFFF0) + std::string(200, 'x') + "data" + le32(2000) +
+        riff(fmtChunk(1, 2, 44100, 16) + "junk" + le32(0xFFFFFFF0) + std::string(124, 'x') + "data" + le32(2000) +
              data), // "data" not within reach of the damaged chunk
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
