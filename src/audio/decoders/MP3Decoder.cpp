@@ -192,7 +192,8 @@ int AudioDecoder::openFileMP3(const std::string& name, int scan) {
     Mp3State& s = *mp3;
     s.file.reset(fileOpen(name, "rb", &s.fileSize));
     unsigned char head[20];
-    if (!s.file || s.fileSize <= 20 || !readAt(s.file.get(), 0, head, 20)) return -1;
+    // Under 200 bytes a file holds no more than a couple of the smallest frames: not a track.
+    if (!s.file || s.fileSize < 200 || !readAt(s.file.get(), 0, head, 20)) return -1;
     uint64_t start = 0;
     if (memcmp(head, "ID3", 3) == 0 && (head[3] == 3 || head[3] == 4)) {
         start = 10 + (uint64_t(head[6] & 0x7F) << 21 | uint64_t(head[7] & 0x7F) << 14 | uint64_t(head[8] & 0x7F) << 7 |
