@@ -1,6 +1,6 @@
 // The MP3, WAV, AIFF, FLAC and Ogg Vorbis readers over arbitrary files: header and frame parsing,
-// reads to the end and seeks. The first byte picks the reader (and the MP3 full scan); the rest is
-// the file.
+// reads to the end and seeks. The first byte picks the reader (and the MP3 full scan or float reads);
+// the rest is the file.
 #include "audio/decoders/AudioDecoder.h"
 
 #include <cstddef>
@@ -36,9 +36,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<short> block(AudioDecoder::maxReadBytes / 2);
     std::vector<float> floats(AudioDecoder::maxReadBytes / sizeof(float));
     // Every read fits the block, and decoding ends: each read takes some of the file (a FLAC frame of
-    // a few bytes may give 65,535 frames, 29 reads).
+    // a few bytes may give 65,535 frames, 29 reads). With the first byte's bit 3 set the reads are
+    // float ones (WAV, AIFF, Ogg Vorbis), bound by the same bytes.
+    bool asFloats = data[0] & 8;
     for (size_t reads = 0;; ++reads) {
-        int bytes = d.readData(block.data(), 0);
+        int bytes = asFloats ? d.readData(floats.data(), 0) : d.readData(block.data(), 0);
         if (bytes <= 0) break;
         if (bytes > AudioDecoder::maxReadBytes || reads > 64 * size + 64) __builtin_trap();
     }
