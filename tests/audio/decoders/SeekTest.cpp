@@ -87,8 +87,9 @@ TEST(DecoderSeek, NextReadsEqualTheStraightDecode) {
         size_t frames = straight.size() / size_t(channels);
         ASSERT_GT(frames, 20000u);
 
+        // Opened as a deck opens it, without the full scan: MP3 seeks index the frames on the way.
         AudioDecoder d;
-        ASSERT_EQ(d.openFile(fixture(c.file), 1), 0);
+        ASSERT_EQ(d.openFile(fixture(c.file), 0), 0);
         for (size_t target : targetsFor(frames)) {
             SCOPED_TRACE(target);
             d.seek(unsigned(target));
