@@ -287,12 +287,7 @@ void EffectGroup::getImpulseResponse(float* out, int effect) {
     dsp::filter low(rate), high(rate);
     if (eq) {
         eqCopy.copySettingsFrom(eq_);
-        // Silence lets the equaliser's sections glide onto their targets without leaving anything in their history.
-        const int settle = eqCopy.settleFrames();
-        for (int i = 0; i < settle; ++i) {
-            float silence = 0.0f;
-            eqCopy.processResponse(&silence);
-        }
+        eqCopy.settle();
     }
     if (knob) {
         const int type = knobType_.load(std::memory_order_relaxed);

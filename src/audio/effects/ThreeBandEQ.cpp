@@ -1,6 +1,5 @@
 #include "audio/effects/ThreeBandEQ.h"
 
-#include "audio/effects/FilterSettle.h"
 
 #include <cmath>
 #include <initializer_list>
@@ -205,14 +204,9 @@ void ThreeBandEQ::copySettingsFrom(const ThreeBandEQ& other) {
         setParameter(band, other.gain_[band].load(std::memory_order_relaxed));
 }
 
-int ThreeBandEQ::settleFrames() const {
-    const float rate = rate_.load(std::memory_order_relaxed);
-    int frames = 0;
+void ThreeBandEQ::settle() {
     for (int band = 0; band < kBands; ++band) {
-        for (const dsp::filter* f : {a_[band], b_[band]}) {
-            const int n = filterSettleFrames(*f, rate);
-            if (n > frames) frames = n;
-        }
+        a_[band]->settle();
+        b_[band]->settle();
     }
-    return frames;
 }

@@ -26,8 +26,8 @@ public:
 
     // Takes another equaliser's layout, frequencies and gains as targets. Control thread.
     void copySettingsFrom(const ThreeBandEQ& other);
-    // Upper bound of the frames every section needs to glide from its creation to its targets.
-    int settleFrames() const;
+    // Jumps every section to its targets at once (history kept). Only on a copy no other thread processes.
+    void settle();
 
     static constexpr int kBands = 4;
 

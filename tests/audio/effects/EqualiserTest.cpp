@@ -107,17 +107,15 @@ TEST(ThreeBandEQ, SettledCopyMeasuresLikeTheOriginal) {
     live.setParameter(3, 0.3);
     ThreeBandEQ copy(44100);
     copy.copySettingsFrom(live);
-    const int settle = copy.settleFrames();
-    for (int i = 0; i < settle; ++i) {
-        float l = 0, r = 0, s = 0;
+    copy.settle();
+    for (int i = 0; i < 200000; ++i) { // the live one glides there through silence
+        float l = 0, r = 0;
         live.process(&l, &r);
-        copy.processResponse(&s);
-        ASSERT_EQ(s, 0.0f); // silence leaves the history clear
     }
     for (int i = 0; i < 2048; ++i) {
         float l = i == 3 ? 32767.0f : 0.0f, r = l, s = l;
         live.process(&l, &r);
         copy.processResponse(&s);
-        ASSERT_EQ(s, l) << i;
+        ASSERT_NEAR(s, l, 1e-3f) << i;
     }
 }
