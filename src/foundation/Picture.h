@@ -93,6 +93,10 @@ public:
 
     // ---- Copying, filling, scaling (software) -------------------------------------------------
 
+    // A new picture (the caller owns it) of w x h holding a plain copy of this picture's block at (x, y),
+    // in this picture's mode; what lies outside this picture is zero bytes. Null when the size is
+    // refused.
+    CPicture* copyArea(int x, int y, int w, int h) const;
     // Copies the clipped w x h block of src at (sx, sy) to (x, y) of dst, blended by src's mode.
     static void bitblt(CPicture* dst, int x, int y, int w, int h, CPicture* src, int sx, int sy);
     void bitblt(int x, int y, int w, int h, CPicture* src, int sx, int sy) { bitblt(this, x, y, w, h, src, sx, sy); }

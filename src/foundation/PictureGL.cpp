@@ -7,23 +7,6 @@
 
 #include <cstring>
 
-namespace {
-
-// A new picture holding the w x h block at (x, y) of p, in p's mode.
-CPicture* strip(const CPicture* p, int x, int y, int w, int h) {
-    CPicture* s = new CPicture;
-    if (!s->create(w, h)) {
-        delete s;
-        return nullptr;
-    }
-    for (int row = 0; row < h; ++row)
-        std::memcpy(s->pixelAt(0, row), p->pixelAt(x, y + row), size_t(w) * 4);
-    s->transparencyMode = p->transparencyMode;
-    return s;
-}
-
-} // namespace
-
 void CPicture::generateTextureGL() {
     destroyTextureGL();
     if (!pixels || width <= 0 || height <= 0 || !glOnContextThread()) return;
@@ -37,7 +20,7 @@ void CPicture::generateTextureGL() {
         int total = rows ? height : width;
         for (int start = 0; start < total; start += max) {
             int n = total - start < max ? total - start : max;
-            CPicture* s = rows ? strip(this, 0, start, width, n) : strip(this, start, 0, n, height);
+            CPicture* s = rows ? copyArea(0, start, width, n) : copyArea(start, 0, n, height);
             if (!s) {
                 destroyTextureGL();
                 return;

@@ -22,9 +22,9 @@ bool SkinImageRef::usable() const {
 }
 
 CPicture* SkinImageRef::constructPicture() const {
-    CPicture* copy = new CPicture();
-    int w = static_cast<int>(rect->width), h = static_cast<int>(rect->height);
-    if (!copy->create(w, h)) return copy;
-    if (picture) CPicture::bitblt(copy, 0, 0, w, h, picture, static_cast<int>(rect->left), static_cast<int>(rect->top));
-    return copy;
+    // A plain copy in the source's mode: blending it onto fresh memory would mix in whatever was there.
+    const int w = static_cast<int>(rect->width), h = static_cast<int>(rect->height);
+    CPicture empty;
+    CPicture* copy = (picture ? picture : &empty)->copyArea(static_cast<int>(rect->left), static_cast<int>(rect->top), w, h);
+    return copy ? copy : new CPicture();
 }

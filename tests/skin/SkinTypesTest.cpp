@@ -202,6 +202,20 @@ TEST(SkinImageRef, ReadsNameAndAreaAndCopiesIt) {
     EXPECT_EQ(copy->pixelAt(3, 1)[1], 4);
     delete copy;
 
+    // A transparent source is copied as it is, in its own mode, not blended onto fresh memory; the part
+    // of the area beyond the picture comes out as zero bytes.
+    picture.transparencyMode = TRANSPARENCY_PREMULTIPLIED_INVERTED;
+    picture.pixelAt(7, 7)[3] = 128;
+    std::string edge = "<position><x>6</x><y>6</y><width>4</width><height>4</height></position>";
+    SkinImageRef edgeRef(&picture, &edge);
+    copy = edgeRef.constructPicture();
+    ASSERT_EQ(copy->width, 4);
+    EXPECT_EQ(copy->transparencyMode, TRANSPARENCY_PREMULTIPLIED_INVERTED);
+    EXPECT_EQ(copy->pixelAt(1, 1)[3], 128);
+    EXPECT_EQ(copy->pixelAt(0, 0)[0], 6);
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(copy->pixelAt(3, 3)[i], 0);
+    delete copy;
+
     SkinImageRef empty(nullptr, ref.rect.get());
     EXPECT_FALSE(empty.usable());
     CPicture* blank = empty.constructPicture();
