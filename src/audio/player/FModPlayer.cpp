@@ -140,6 +140,21 @@ float FModPlayer::getSample(unsigned int frame, int channel) {
     return m_buffer[slot * 2 + (channel == 1 ? 1 : 0)];
 }
 
+Player::SampleView FModPlayer::sampleView() {
+    SampleView v;
+    v.buffer = m_buffer;
+    v.channels = m_channels;
+    v.ring = m_capacity;
+    const unsigned fileFrames = m_fileFrames.load(std::memory_order_acquire), ringStart = m_ringStart;
+    unsigned low, high;
+    edgeMargins(fileFrames, ringStart, &low, &high);
+    v.first = double(ringStart) + low;
+    v.end = std::min(double(fileFrames) - high, double(unsigned(m_length)));
+    v.firstSlot = slotOf(v.first, 0, 0);
+    if (!v.buffer || v.ring <= 0 || v.firstSlot < 0) v.end = v.first; // nothing held
+    return v;
+}
+
 void FModPlayer::setPosition(double frame) {
     Player::setPosition(frame);
     // A jump out of the ring asks for its seek at once.

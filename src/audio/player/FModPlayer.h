@@ -34,6 +34,7 @@ public:
     double getParameter(int id, int index = 0) override;
     bool isStreaming() override { return true; }
     float getSample(unsigned int frame, int channel) override;
+    SampleView sampleView() override;
 
     // Moves the decoder to `frame` and empties the ring (loading thread); recorded as pending when it cannot
     // run now.

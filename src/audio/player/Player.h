@@ -152,6 +152,23 @@ public:
     // The stored sample of a file frame (channel ignored for a mono buffer); 0 where nothing is held.
     virtual float getSample(unsigned int frame, int channel);
 
+    // The left channel as getSample maps it, taken once so that the key-lock searches (tens of thousands of
+    // reads at a switch) read memory directly instead of mapping every sample.
+    struct SampleView {
+        const short* buffer = nullptr;
+        int channels = 2;
+        long ring = 0;              // ring capacity in frames; 0 for a whole-track buffer
+        long firstSlot = 0;         // buffer slot of frame `first`
+        double first = 0, end = 0; // the frames held: first .. end - 1
+        float left(double frame) const {
+            if (!(frame >= first) || frame >= end) return 0.0f;
+            long slot = firstSlot + (long(frame) - long(first));
+            if (ring && slot >= ring) slot -= ring;
+            return buffer[slot * channels];
+        }
+    };
+    virtual SampleView sampleView();
+
     // The fill buffer of the whole-track player (main thread): `bytes` of 16-bit frames, owned by the caller.
     void updateBuffer(short* buffer, int bytes);
     void updateBufferFormat(int channels);

@@ -11,20 +11,13 @@
 
 namespace {
 
-// The sample of `player` at a fractional file frame (truncated); negative frames take no part.
-inline bool sampleAt(Player* player, double frame, float* out) {
-    if (!(frame >= 0) || frame >= 4294967295.0) return false;
-    *out = player->getSample(unsigned(frame), 0);
-    return true;
-}
-
-// Sum of |a(k) - b(k)| over k = 0, step, 2 step, ... below `length`, where a(k) and b(k) are the samples at
-// a + t k and b + t k.
-double matchError(Player* player, double a, double b, double t, int length, int step) {
+// Sum of |a(k) - b(k)| over k = 0, step, 2 step, ... below `length`, where a(k) and b(k) are the left samples
+// at a + t k and b + t k; terms at negative frames take no part.
+double matchError(const Player::SampleView& view, double a, double b, double t, int length, int step) {
     double error = 0;
     for (int k = 0; k < length; k += step) {
-        float x, y;
-        if (sampleAt(player, a + t * k, &x) && sampleAt(player, b + t * k, &y)) error += std::fabs(x - y);
+        const double x = a + t * k, y = b + t * k;
+        if (x >= 0 && y >= 0) error += std::fabs(view.left(x) - view.left(y));
     }
     return error;
 }
@@ -113,11 +106,12 @@ double Player::findBestSwitchPosition(bool force) {
     if (A > 8192) A = 8192;
 
     const int fade = m_fadeLength;
+    const SampleView view = sampleView();
     double a = position + s * (A + 256), b = head + t * (A + 256);
     double bestA = a, bestB = b;
     double best = std::numeric_limits<double>::infinity();
     for (int step = 0; step < 361 && std::trunc(std::fabs(a - b)) < D; ++step) {
-        double error = matchError(this, a, b, t, fade, 3);
+        double error = matchError(view, a, b, t, fade, 3);
         if (error < best) {
             best = error;
             bestA = a;
@@ -129,10 +123,10 @@ double Player::findBestSwitchPosition(bool force) {
     if (best < std::numeric_limits<double>::infinity()) {
         // The coarse search compares every third sample; the refinement compares every sample, so the coarse
         // winner is measured the same way before the neighbours compete with it.
-        best = matchError(this, bestA, bestB, t, fade, 1);
+        best = matchError(view, bestA, bestB, t, fade, 1);
         double ra = bestA - 1.15 * 17 * s, rb = bestB - 1.15 * 17 * t;
         for (int step = 0; step < 44 && std::trunc(std::fabs(ra - rb)) < D; ++step) {
-            double error = matchError(this, ra, rb, t, fade, 1);
+            double error = matchError(view, ra, rb, t, fade, 1);
             if (error < best) {
                 best = error;
                 bestA = ra;
@@ -152,10 +146,11 @@ double Player::findBestSwitchTarget() {
     const double s = m_increment, t = m_tempoSpeed;
     const double position = m_position, head = m_readHead;
     const double first = t > s ? position - 512 : position;
+    const SampleView view = sampleView();
     double bestC = first, best = std::numeric_limits<double>::infinity();
     for (int i = 0; i < 512; ++i) {
         double c = first + i;
-        double score = matchError(this, c, head, 2 * t, 64, 1);
+        double score = matchError(view, c, head, 2 * t, 64, 1);
         if (score < best) {
             best = score;
             bestC = c;
@@ -246,6 +241,14 @@ void Player::setResamplerFormat() {
 
 double Player::peekBufferPosition(double frame) {
     return frame >= 0 ? frame : -1;
+}
+
+Player::SampleView Player::sampleView() {
+    SampleView v;
+    v.buffer = m_buffer;
+    v.channels = m_channels;
+    if (v.buffer) v.end = std::min(m_loadedFrames.load(std::memory_order_acquire), unsigned(m_length));
+    return v;
 }
 
 void Player::setPosition(double p) {
