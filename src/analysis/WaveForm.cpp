@@ -168,7 +168,7 @@ int WaveForm::process(unsigned position, float left, float right, bool clearNew)
     if (!(double(position) < m_initLength.load(relaxed))) return 1;
     const float v = std::fabs(left) + std::fabs(right);
 
-    const int i = int(position * m_overviewFactor.load(relaxed));
+    const int i = toIndex(position * m_overviewFactor.load(relaxed));
     if (i < kOverviewStripes) {
         if (clearNew && i != m_lastOverview.load(relaxed)) m_overview[i].store(0, relaxed);
         const float s = m_overview[i].load(relaxed) + v;
@@ -182,7 +182,7 @@ int WaveForm::process(unsigned position, float left, float right, bool clearNew)
     DetailBlock* b = m_detail.load(relaxed);
     const int count = m_detailedCount.load(relaxed);
     const double factor = m_detailedFactor.load(relaxed);
-    const int d = int(position * factor);
+    const int d = toIndex(position * factor);
     const int last = m_lastDetailed.load(relaxed);
     if (clearNew && d != last) {
         if (d < count) b->stripes[d].store(0, relaxed);
@@ -197,7 +197,7 @@ int WaveForm::process(unsigned position, float left, float right, bool clearNew)
     }
 
     // The stripe of the previous frame, just completed when it differs from this frame's.
-    const int e = int((double(position) - 1.0) * factor);
+    const int e = toIndex((double(position) - 1.0) * factor);
     if (e != d && e >= 0 && e < count) {
         auto D = [&](int k) { return k >= 0 ? b->stripes[k].load(relaxed) : 0.0f; };
         m_sum1 += D(e - 100) - D(e - 200); // stripes e-199 .. e-100
@@ -221,13 +221,13 @@ int WaveForm::processSpectrum(unsigned position, float low, float mid, float hig
     if (!(double(position) < m_initLength.load(relaxed))) return 1;
     const float values[3] = {low, mid, high};
     DetailBlock* b = m_detail.load(relaxed);
-    const int f = int(position * m_detailedFactor.load(relaxed) + 0.5);
+    const int f = toIndex(position * m_detailedFactor.load(relaxed) + 0.5);
     if (f < m_detailedCount.load(relaxed)) {
         for (int k = 0; k < 3; ++k) {
             b->band[k][f].store(values[k], relaxed);
             raise(m_fineMax[k], values[k]);
         }
-        const int c = int(position * m_overviewFactor.load(relaxed) + 0.5);
+        const int c = toIndex(position * m_overviewFactor.load(relaxed) + 0.5);
         if (c < kOverviewStripes) {
             const bool same = c == m_lastCoarse.load(relaxed);
             for (int k = 0; k < 3; ++k) {
@@ -294,7 +294,8 @@ void WaveForm::getCoarseFrequencyStripe(unsigned i, float* low, float* mid, floa
 }
 
 float WaveForm::getDetailedStripeInterp(float position, int mode) const {
-    if (!(position >= 0)) return 0;
+    // Beyond the stripes (and their six neighbours) everything reads 0.
+    if (!(position >= 0) || position > float(m_detailedCount.load(relaxed)) + 16) return 0;
     const int k = int(position);
     double x = position - k;
     if (mode == 1)
@@ -355,7 +356,7 @@ void WaveForm::calculateLimPoints(double minimumMs) {
     const int N = m_detailedCount.load(relaxed);
     std::vector<std::pair<double, double>> pairs;
     const double L = tempo > 0 ? 16 * (60000 / tempo / 1000) * sps : 0; // 16 beats, in stripes
-    if (L >= 1 && N > 0) {
+    if (L >= 1 && L <= N) {
         const double q = L / 4;
         const float M = std::max(1.0f, m_detailedMax.load(relaxed));
         // How much stripe j differs from the stripe one block later, in level and in each band.
@@ -375,23 +376,30 @@ void WaveForm::calculateLimPoints(double minimumMs) {
         const int first = int(q);
         const double end = N - 2 * L - q;
         std::vector<double> novelty(size_t(N), 0.0);
-        double largest = 0;
+        std::vector<int> order; // the candidates, least novel first (the earlier of equals first)
         for (int i = first; i < end; ++i) {
             const long from = std::max(0L, long(i - q));
             const long to = std::min(long(N), long(std::ceil(i + L + q)));
             novelty[size_t(i)] = from < to ? prefix[size_t(to)] - prefix[size_t(from)] : 0.0;
-            largest = std::max(largest, novelty[size_t(i)]);
+            order.push_back(i);
         }
-        for (double remaining = N; remaining > sps * minimumMs / 1000; remaining -= L) {
-            int p = first;
-            for (int i = first; i < end; ++i)
-                if (novelty[size_t(i)] < novelty[size_t(p)]) p = i;
+        std::stable_sort(order.begin(), order.end(),
+                         [&](int x, int y) { return novelty[size_t(x)] < novelty[size_t(y)]; });
+        // Each pick takes the least novel block not yet taken; a taken block and its neighbours count as more
+        // novel than any other, so once every candidate is taken the first of the range is picked again.
+        std::vector<char> taken(size_t(N), 0);
+        size_t next = 0;
+        // A minimum below 0 counts as 0: each pair takes a block, so there are at most N / L of them.
+        const double keep = std::max(0.0, sps * minimumMs / 1000);
+        for (double remaining = N; remaining > keep; remaining -= L) {
+            while (next < order.size() && taken[size_t(order[next])])
+                ++next;
+            const int p = next < order.size() ? order[next] : first;
             pairs.emplace_back(p * 1000 / sps, (L + p) * 1000 / sps);
-            // The block and its neighbours are taken.
             const long from = std::max(0L, long(p - L));
             const long to = std::min(long(N), long(2 * L + p));
             for (long i = from; i < to; ++i)
-                novelty[size_t(i)] = largest + 1;
+                taken[size_t(i)] = 1;
         }
         std::stable_sort(
             pairs.begin(), pairs.end(),

@@ -103,6 +103,11 @@ private:
     };
 
     const DetailBlock* detail() const { return m_detail.load(std::memory_order_acquire); }
+    // A stripe or slot index computed in doubles, as an int: beyond the int range it saturates (NaN gives 0),
+    // so lengths and rates of any size index nothing outside the arrays.
+    static int toIndex(double x) {
+        return x >= 2147483647.0 ? 2147483647 : x > -2147483648.0 ? int(x) : x < 0 ? -2147483647 - 1 : 0;
+    }
     float getEnvelope(unsigned i) const; // getDetailedStripe2 normalised, 0 beyond the count
     void resetStripesLocked(double rate, double length);
     void resetGridLocked(double rate, double length);

@@ -13,9 +13,10 @@ bool isDetected(int type) {
     return type == WaveForm::BEAT_STRONG || type == WaveForm::BEAT_WEAK;
 }
 
-// (n mod 8) + 1 with the remainder taking n's sign, as the beats are numbered.
-int beatNumber(long long n) {
-    return int(n % 8) + 1;
+// (n mod 8) + 1 for a whole number n held as a double (however large), the remainder taking n's sign, as the
+// beats are numbered.
+int beatNumber(double n) {
+    return std::isfinite(n) ? int(std::fmod(n, 8.0)) + 1 : 1;
 }
 } // namespace
 
@@ -43,7 +44,7 @@ int WaveForm::slotsSpanning(double beats) const {
     if (!(m_gridBPM > 0) || !(m_gridLength > 0)) return 0;
     const double frames = beats * m_gridRate * 60 / m_gridBPM;
     const double slots = frames / m_gridLength * double(m_beats.size());
-    return slots >= double(m_beats.size()) ? int(m_beats.size()) : int(slots);
+    return slots >= double(m_beats.size()) ? int(m_beats.size()) : slots > 0 ? int(slots) : 0;
 }
 
 void WaveForm::applyDeferredTempoLocked() {
@@ -94,7 +95,7 @@ void WaveForm::addBeat(unsigned position, float strength, double bpm, float weig
     b.bpm = bpm;
     b.onsetRatio = moved ? onsetRatio : 0;
     m_gridChanged = true;
-    if (weight > m_gridWeight) {
+    if (weight > m_gridWeight && bpm > 0) {
         m_gridWeight = weight;
         m_gridBPM = bpm;
     }
@@ -103,7 +104,7 @@ void WaveForm::addBeat(unsigned position, float strength, double bpm, float weig
 bool WaveForm::refineBeat(double position, double bpm, double* refined, float* onsetRatio) {
     if (!m_lowPass || !m_highPass) return false;
     const double rate = m_player->getParameter(PLAYERPARAM_FILERATE);
-    if (!(rate > 0)) return false;
+    if (!(rate > 0 && rate < 1e7)) return false;
     const double span = rate * 60 / bpm; // frames per beat
     const double start = std::floor(position - 0.6 * span);
     const double end = position + 0.6 * span;
@@ -230,7 +231,7 @@ void WaveForm::updateBeatInMeasuresLocked() {
     k = best;
 
     double B = m_gridRate * 60 / m_gridBPM;
-    m_beats[size_t(k)].beatInMeasure = beatNumber((long long)((m_beats[size_t(k)].position - f) / B + 0.5));
+    m_beats[size_t(k)].beatInMeasure = beatNumber(std::trunc((m_beats[size_t(k)].position - f) / B + 0.5));
     int reference = k;
     for (int j = k + 1; j < count; ++j) {
         Beat& b = m_beats[size_t(j)];
@@ -238,8 +239,7 @@ void WaveForm::updateBeatInMeasuresLocked() {
             B = m_gridRate * 60 / b.bpm;
         if (isDetected(b.type) || b.type == BEAT_MARKER) {
             const Beat& ref = m_beats[size_t(reference)];
-            const long long n = (long long)((b.position - ref.position) / B + 0.5) + ref.beatInMeasure - 1;
-            b.beatInMeasure = beatNumber(n);
+            b.beatInMeasure = beatNumber(std::trunc((b.position - ref.position) / B + 0.5) + ref.beatInMeasure - 1);
             if (b.strength >= ref.strength || b.strength > 80) reference = j;
         }
     }
@@ -283,7 +283,7 @@ double WaveForm::getClosestBeat(unsigned position, bool grid, double* beatPositi
         chosen = nearest(isDetected);
         if (chosen < 0) return -1;
         // A strong, clear beat nearby may stand in for the nearest one.
-        const int c = std::min(count - 1, int(count * pos / m_gridLength));
+        const int c = std::min(count - 1, toIndex(count * pos / m_gridLength));
         const int w = slotsSpanning(128);
         for (int j = std::max(0, c - w); j <= std::min(count - 1, c + w); ++j) {
             const Beat& b = m_beats[size_t(j)];
@@ -318,26 +318,28 @@ double WaveForm::getClosestBeat(unsigned position, bool grid, double* beatPositi
             }
         }
     }
-    if (!(tempo > 0) || !std::isfinite(tempo)) tempo = m_gridBPM > 0 ? m_gridBPM : 50;
+    // A tempo of no musical meaning (0, negative, absurd) falls back to the grid's, then to 50 BPM.
+    if (!(tempo > 0.001 && tempo < 1e6)) tempo = m_gridBPM > 0.001 && m_gridBPM < 1e6 ? m_gridBPM : 50;
 
     const Beat& ref = m_beats[size_t(chosen)];
     const double B = m_gridRate * 60 / tempo;
     double p = ref.position;
-    long long m = ref.beatInMeasure - 1;
+    // Whole beats from the reference to the query, kept in doubles: a tiny beat length makes huge counts.
+    double m = ref.beatInMeasure - 1;
     if (p > pos + B / 2) {
         const double k = std::ceil((p - (pos + B / 2)) / B);
         p -= k * B;
-        m -= (long long)k;
+        m -= k;
     }
     if (pos - B / 2 > p) {
         const double k = std::ceil((pos - B / 2 - p) / B);
         p += k * B;
-        m += (long long)k;
+        m += k;
     }
-    m = ((m % 8) + 8) % 8;
+    m = std::isfinite(m) ? std::fmod(std::fmod(m, 8.0) + 8.0, 8.0) : 0;
     if (beatPosition) *beatPosition = ref.position;
     if (strength) *strength = ref.strength;
     if (onsetRatio) *onsetRatio = ref.onsetRatio;
     if (bpm) *bpm = tempo;
-    return std::trunc(p) + (m + 1) / 10.0;
+    return std::trunc(p) + (std::trunc(m) + 1) / 10.0;
 }

@@ -449,7 +449,7 @@ void Player::setParameter(int id, double v, double w) {
         if (std::isfinite(v)) post(PlayerCommand::Jump, v, 0, &m_requestedPosition);
         break;
     case PLAYERPARAM_LENGTH:
-        if (v > 0) {
+        if (v > 0 && std::isfinite(v)) {
             m_length = clampFrame(v);
             m_waveForm->initStripes(m_fileRate, m_length);
             pthread_mutex_lock(&m_decodeLock);
