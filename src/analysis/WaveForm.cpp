@@ -143,19 +143,15 @@ void WaveForm::setLength(double newLength) {
 
 void WaveForm::setDetailedStripesPerSecond(int n) {
     if (n <= 0) return;
-    std::lock_guard<std::mutex> guard(m_stripeLock);
-    m_stripesPerSecond.store(n, relaxed);
-    // Re-sizing clears the stripes and the beat grid, as for a new track.
-    const double rate = m_rate.load(relaxed), length = m_initLength.load(relaxed);
-    resetStripesLocked(rate, length);
+    double rate, length;
     {
-        std::lock_guard<std::mutex> limitGuard(m_limitLock);
-        m_limitA.clear();
-        m_limitB.clear();
-        m_limitComputed = false;
+        std::lock_guard<std::mutex> guard(m_stripeLock);
+        m_stripesPerSecond.store(n, relaxed);
+        rate = m_rate.load(relaxed);
+        length = m_initLength.load(relaxed);
     }
-    std::lock_guard<std::mutex> beatGuard(m_beatLock);
-    resetGridLocked(rate, length);
+    // Re-sizing clears the stripes and the beat grid, as for a new track.
+    initStripes(rate, length);
 }
 
 // ---------------------------------------------------------------------------------------------------------

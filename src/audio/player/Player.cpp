@@ -27,6 +27,8 @@ int boundedInt(double v) {
     return int(v);
 }
 
+const double kMaxRate = 1e7; // Hz: rates from parameters above it are ignored
+
 // A frame handed in as a double, clamped to the unsigned 32-bit range and truncated.
 unsigned clampFrame(double v) {
     if (!(v > 0)) return 0;
@@ -459,14 +461,14 @@ void Player::setParameter(int id, double v, double w) {
         }
         break;
     case PLAYERPARAM_OUTPUTRATE:
-        // A rate of 0 or below would make the increment infinite.
-        if (v > 0 && v < 2147483648.0) {
+        // A rate of 0 or below would make the increment infinite; no sound runs at 10 MHz either.
+        if (v > 0 && v < kMaxRate) {
             m_outputRate = int(v);
             post(PlayerCommand::Rates, 0, 0, nullptr);
         }
         break;
     case PLAYERPARAM_FILERATE:
-        if (v > 0 && std::isfinite(v)) {
+        if (v > 0 && v < kMaxRate) {
             m_fileRate = float(v);
             post(PlayerCommand::Rates, 0, 0, nullptr);
             m_waveForm->initStripes(v, m_length);

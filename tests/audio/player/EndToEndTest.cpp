@@ -157,7 +157,7 @@ TEST(EndToEnd, PlaysSpeedsKeyLockALoopAndAJumpAndWritesWhatItPlayed) {
         d.play(44100);
 
         // What was played goes to a WAV file; the comparison reads it back.
-        const std::string out = dir.file(std::string(name) + ".played.wav");
+        const std::string out = (dir.path + std::string(name) + ".played.wav");
         writeWav(out, 44100, 2, d.played);
         const std::vector<short> heard = decodeWhole(out);
         ASSERT_EQ(heard.size(), d.played.size());

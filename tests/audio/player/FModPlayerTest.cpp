@@ -20,7 +20,7 @@ struct CounterDeck {
     FModPlayer player;
 
     explicit CounterDeck(int ringFrames = kRing, int trackFrames = kTrackFrames, int channels = 2) {
-        path = dir.file("counter.wav");
+        path = (dir.path + "counter.wav");
         std::vector<short> frames = counterFrames(trackFrames);
         if (channels == 1) {
             for (int n = 0; n < trackFrames; ++n)
@@ -236,7 +236,7 @@ TEST(FModPlayer, FilesThatDoNotOpenGiveASilentUnloadedPlayer) {
     TempDir dir;
     std::vector<short> ring(20000);
     FModPlayer p;
-    EXPECT_LT(p.init(ring.data(), 10000, 13, dir.file("missing.wav"), 0, 0), 0);
+    EXPECT_LT(p.init(ring.data(), 10000, 13, (dir.path + "missing.wav"), 0, 0), 0);
     EXPECT_EQ(p.getParameter(PLAYERPARAM_LENGTH), 1);
     EXPECT_EQ(p.getSomeDataNow(0), 0);
     p.setParameter(PLAYERPARAM_PLAYING, 1);

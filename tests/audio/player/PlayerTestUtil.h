@@ -2,6 +2,7 @@
 // player's audio-thread state.
 #pragma once
 
+#include "audio/decoders/DecoderTestUtil.h"
 #include "audio/player/FModPlayer.h"
 #include "audio/player/Player.h"
 #include "audio/recorder/WavOutFile.h"
@@ -50,17 +51,7 @@ namespace playertest {
 
 const double kPi = 3.14159265358979323846;
 
-// A folder of its own under /tmp, removed with everything in it.
-struct TempDir {
-    std::string path;
-    TempDir() {
-        char tmpl[] = "/tmp/tarlume-player-XXXXXX";
-        path = mkdtemp(tmpl);
-        path += "/";
-    }
-    ~TempDir() { std::system(("rm -rf '" + path + "'").c_str()); }
-    std::string file(const std::string& name) const { return path + name; }
-};
+using dectest::TempDir;
 
 inline void writeWav(const std::string& path, int rate, int channels, const std::vector<short>& samples) {
     WavOutFile out(path, rate, 16, channels);

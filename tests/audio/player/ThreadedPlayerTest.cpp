@@ -63,10 +63,10 @@ template <class Ready> bool waitFor(Ready ready, double ms) {
 
 TEST(ThreadedPlayer, AStormOfJumpsLosesNone) {
     TempDir dir;
-    writeWav(dir.file("counter.wav"), 44100, 2, counterFrames(600000));
+    writeWav((dir.path + "counter.wav"), 44100, 2, counterFrames(600000));
     std::vector<short> ring(300000 * 2);
     FModPlayer p;
-    ASSERT_EQ(p.init(ring.data(), 300000, 13, dir.file("counter.wav"), 0, 0), 0);
+    ASSERT_EQ(p.init(ring.data(), 300000, 13, (dir.path + "counter.wav"), 0, 0), 0);
     p.setParameter(PLAYERPARAM_PLAYING, 1);
     AudioThread audio;
     audio.decks[0] = &p;
@@ -106,10 +106,10 @@ TEST(ThreadedPlayer, AStormOfJumpsLosesNone) {
 
 TEST(ThreadedPlayer, InitCloseAndDestroyWhileLoadingAndPlaying) {
     TempDir dir;
-    writeWav(dir.file("counter.wav"), 44100, 2, counterFrames(400000));
+    writeWav((dir.path + "counter.wav"), 44100, 2, counterFrames(400000));
     const std::string fixtures = std::string(TARLUME_GENERATED_FIXTURES_DIR) + "/player/";
-    const std::string files[] = {dir.file("counter.wav"), fixtures + "beats.flac", fixtures + "beats.mp3",
-                                 fixtures + "beats.m4a", dir.file("missing.mp3")};
+    const std::string files[] = {(dir.path + "counter.wav"), fixtures + "beats.flac", fixtures + "beats.mp3",
+                                 fixtures + "beats.m4a", (dir.path + "missing.mp3")};
     const int ringFrames = 200000;
     std::vector<short> rings[kDecks];
     std::unique_ptr<FModPlayer> players[kDecks];

@@ -129,9 +129,9 @@ TEST(TrackLoading, WholeTrackPlayerLoadsItsBufferAndEndsWhereTheDataEnds) {
     NoLoadingThread noThread;
     TempDir dir;
     std::vector<short> frames = counterFrames(30000);
-    writeWav(dir.file("t.wav"), 44100, 2, frames);
+    writeWav((dir.path + "t.wav"), 44100, 2, frames);
     Player p;
-    const double bytes = p.init(dir.file("t.wav"), 13, 0, 0);
+    const double bytes = p.init((dir.path + "t.wav"), 13, 0, 0);
     EXPECT_EQ(bytes, 30000 * 4);
     // The length estimate is longer than the data.
     p.setParameter(PLAYERPARAM_LENGTH, 31000);
@@ -154,12 +154,12 @@ TEST(TrackLoading, WholeTrackPlayerLoadsItsBufferAndEndsWhereTheDataEnds) {
 
 TEST(TrackLoading, TheSeventeenthPlayerIsNeverLoaded) {
     TempDir dir;
-    writeWav(dir.file("t.wav"), 44100, 2, counterFrames(20000));
+    writeWav((dir.path + "t.wav"), 44100, 2, counterFrames(20000));
     std::vector<std::vector<short>> rings(17, std::vector<short>(80000));
     std::vector<std::unique_ptr<FModPlayer>> players;
     for (int i = 0; i < 17; ++i) {
         players.push_back(std::make_unique<FModPlayer>());
-        players.back()->init(rings[size_t(i)].data(), 40000, 13, dir.file("t.wav"), 0, 0);
+        players.back()->init(rings[size_t(i)].data(), 40000, 13, (dir.path + "t.wav"), 0, 0);
     }
     EXPECT_EQ(TrackLoading::registeredPlayers(), 16);
     const double start = timeGetExactTime();
@@ -176,7 +176,7 @@ TEST(TrackLoading, TheSeventeenthPlayerIsNeverLoaded) {
     players.erase(players.begin());
     FModPlayer late;
     std::vector<short> ring(80000);
-    late.init(ring.data(), 40000, 13, dir.file("t.wav"), 0, 0);
+    late.init(ring.data(), 40000, 13, (dir.path + "t.wav"), 0, 0);
     while (late.getParameter(PLAYERPARAM_LOADED) < 20000 && timeGetExactTime() - start < 10000)
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     EXPECT_EQ(late.getParameter(PLAYERPARAM_LOADED), 20000);
