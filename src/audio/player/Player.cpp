@@ -319,7 +319,7 @@ void Player::setCPU(double load, int framesPerCycle) {
     if (m_loadEstimate > 1.1 * target) m_blocksPerCycle = std::max(1.0, m_blocksPerCycle * 0.75);
     TrackLoading::setCpuUse(std::clamp((target - 1.01 * m_loadEstimate) / 100.0, 0.1, 0.75));
     if (framesPerCycle > 0) m_framesPerCycle = framesPerCycle;
-    selectResampler();
+    updateResampler(); // the audio thread picks the resampler for the new load at its next frame
 }
 
 // ---------------------------------------------------------------------------------------------------------

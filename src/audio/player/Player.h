@@ -266,10 +266,10 @@ protected:
     // Loading inside the audio callback.
     int m_processCount = 0;
     Relaxed<double> m_cpuTarget{60}; // percent
-    double m_blocksPerCycle = 1.0;   // 1 .. 1000
+    Relaxed<double> m_blocksPerCycle{1.0}; // 1 .. 1000
     int m_frameCounter = 0;
-    int m_framesPerCycle = 256;
-    bool m_progress = false, m_progressSinceDecay = false;
+    Relaxed<int> m_framesPerCycle{256};
+    Relaxed<bool> m_progress{false}, m_progressSinceDecay{false};
 
     // Resamplers (N, 3N/4, 3N/2 zero crossings) and the one selected (audio thread).
     std::unique_ptr<Resample> m_resamplers[3];

@@ -130,7 +130,7 @@ void Player::countProcessedFrame() {
                 } else if (load > target) {
                     m_blocksPerCycle *= load > target + 10 ? 0.9 : load > target + 1 ? 0.99 : 0.9994;
                 }
-                m_blocksPerCycle = std::clamp(m_blocksPerCycle, 1.0, 1000.0);
+                m_blocksPerCycle = std::clamp(m_blocksPerCycle.load(), 1.0, 1000.0);
                 m_progressSinceDecay = false;
             }
         }

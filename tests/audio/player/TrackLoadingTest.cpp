@@ -181,3 +181,18 @@ TEST(TrackLoading, TheSeventeenthPlayerIsNeverLoaded) {
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     EXPECT_EQ(late.getParameter(PLAYERPARAM_LOADED), 20000);
 }
+
+TEST(TrackLoading, LoadingInsideTheCallbackOnlyWhenAskedFor) {
+    EXPECT_TRUE(Player::sml_separateLoadingThread) << "file I/O stays off the audio thread by default";
+    NoLoadingThread noThread;
+    TempDir dir;
+    writeWav(dir.path + "t.wav", 44100, 2, counterFrames(100000));
+    std::vector<short> ring(200000 * 2);
+    FModPlayer p;
+    p.init(ring.data(), 200000, 13, dir.path + "t.wav", 0, 0);
+    p.setParameter(PLAYERPARAM_PLAYING, 1);
+    // Only process runs: every 256 frames it takes a few load steps itself.
+    std::vector<float> out = run(p, 3000);
+    EXPECT_GT(p.getFileFrames(), 2000u);
+    EXPECT_NE(out[2 * 2999], 0);
+}
