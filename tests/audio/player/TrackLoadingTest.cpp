@@ -174,8 +174,8 @@ TEST(TrackLoading, TheSeventeenthPlayerIsNeverLoaded) {
     EXPECT_EQ(players[16]->getParameter(PLAYERPARAM_LOADED), 0);
     // Freed slots go to players created later.
     players.erase(players.begin());
+    std::vector<short> ring(80000); // outlives its player, as a deck's buffer does
     FModPlayer late;
-    std::vector<short> ring(80000);
     late.init(ring.data(), 40000, 13, (dir.path + "t.wav"), 0, 0);
     while (late.getParameter(PLAYERPARAM_LOADED) < 20000 && timeGetExactTime() - start < 10000)
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
