@@ -353,15 +353,16 @@ bool FinalScratch::searchFrame(int syncChannel, bool otherLate, int type, Code& 
         return true;
     };
     const int first = dir == 1 ? 19 : 16, last = dir == 1 ? nS - 1 : nS - 16;
+    // Code bits that repeat from frame to frame can look like an inverted sync pair, so an inverted pair
+    // counts against the input's polarity only when the peaks hold no proper one.
+    bool inverted = false, sawProper = false;
     for (int b0 = first; b0 <= last; ++b0) {
         const bool proper = syncAt(S, b0, 1) && syncAt(S, b0 - 16, 1);
         if (!proper) {
-            if (dir == 1 && syncAt(S, b0, -1) && syncAt(S, b0 - 16, -1)) {
-                ++m_polarityVotes; // an inverted frame: the input's polarity is wrong
-                return false;
-            }
+            inverted = inverted || (dir == 1 && syncAt(S, b0, -1) && syncAt(S, b0 - 16, -1));
             continue;
         }
+        sawProper = true;
         if (dir == 1) --m_polarityVotes;
         const int o0 = matchPeak(O, peakAt(m_raw, S, b0).time, otherLate);
         if (o0 < 0 || (dir == 1 ? o0 < 15 : o0 + 15 > nO - 1)) continue;
@@ -393,6 +394,7 @@ bool FinalScratch::searchFrame(int syncChannel, bool otherLate, int type, Code& 
         code.anchorQuarter = 0;
         return true;
     }
+    if (inverted && !sawProper) ++m_polarityVotes; // inverted frames only: the input's polarity is wrong
     return false;
 }
 

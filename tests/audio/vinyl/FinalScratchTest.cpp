@@ -238,6 +238,21 @@ TEST(FinalScratchDecode, InvertedPolarityIsCorrected) {
         EXPECT_GT(s.times, 20) << "type " << type;
         EXPECT_LT(s.maxTimeError, kTimeTolerance) << "type " << type;
     }
+
+    // Where the high bits of our own code words hold 1110 at an odd peak, every frame repeats what looks like
+    // an inverted sync pair (here 6:05 into the record): the proper frames must keep the polarity, so no
+    // tenth of a second goes without a code.
+    TimecodeSignalOptions o = optionsFor(TIMECODE_TARLUME);
+    o.startNullPass = 59408.0 * 16;
+    DeckRun run(o);
+    run.feed(0.2);
+    int silentTenths = 0;
+    for (int tenth = 0; tenth < 30; ++tenth) {
+        const DecodeStats s = run.decode(0.1, 0.0);
+        silentTenths += s.times == 0;
+        EXPECT_LT(s.maxTimeError, kTimeTolerance) << "tenth " << tenth;
+    }
+    EXPECT_EQ(silentTenths, 0);
 }
 
 // Type 2 takes a code only when its three words give three successive times, each step under 150 units.
