@@ -47,11 +47,18 @@ inline void fsFrameWords(int64_t k, uint32_t& w1, uint32_t& w2) {
 }
 
 // The bit sequence of the LFSR types (and the synthetic type-1 sequence), cycle by cycle (type 1: peak by peak).
+// Each is made when first asked for.
 inline const std::vector<uint8_t>& tcSequence(int type) {
-    static const std::vector<uint8_t> serato = lfsrBits(kSeratoSideA, 400000);
+    if (type == TIMECODE_SERATO) {
+        static const std::vector<uint8_t> serato = lfsrBits(kSeratoSideA, 400000);
+        return serato;
+    }
+    if (type == TIMECODE_MV) {
+        static const std::vector<uint8_t> mixvibes = lfsrBits(kMixvibesV2, 400000);
+        return mixvibes;
+    }
     static const std::vector<uint8_t> traktor = lfsrBits(kTraktorSideA, 400000);
-    static const std::vector<uint8_t> mixvibes = lfsrBits(kMixvibesV2, 400000);
-    return type == TIMECODE_SERATO ? serato : type == TIMECODE_MV ? mixvibes : traktor;
+    return traktor;
 }
 
 // Records of a small table matching the signal of `type` (0, 1, 2, 5 or 6) for record positions up to
