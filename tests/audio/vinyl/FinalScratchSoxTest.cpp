@@ -101,12 +101,14 @@ TEST(FinalScratchSox, ChangedRecordingsStillDecode) {
     const std::string source = temp("source");
     writeTimecode(source);
     const std::string noise = temp("noise");
+    // sox seeds its noise and its dither afresh on every run unless told -R: without it each run decoded
+    // other recordings, and a rare one could miss a bound.
     // White noise 30 dB under the carrier (RMS about 7600 of 32768).
-    ASSERT_EQ(std::system(("sox -n -r 44100 -c 2 -b 16 '" + noise + "' synth 2 whitenoise vol 0.0127").c_str()), 0);
+    ASSERT_EQ(std::system(("sox -R -n -r 44100 -c 2 -b 16 '" + noise + "' synth 2 whitenoise vol 0.0127").c_str()), 0);
 
     struct Case {
         const char* name;
-        std::string effect; // sox effects, or a whole command with %in and %out
+        std::string effect; // sox effects, or "mix" to mix the noise in
         double pitch;       // expected speed ratio
         int direction;
         double (*truth)(int64_t, int);
@@ -129,9 +131,9 @@ TEST(FinalScratchSox, ChangedRecordingsStillDecode) {
         const std::string out = temp("out");
         std::string command;
         if (c.effect == "mix")
-            command = "sox -m -v 1 '" + source + "' -v 1 '" + noise + "' '" + out + "'";
+            command = "sox -R -m -v 1 '" + source + "' -v 1 '" + noise + "' '" + out + "'";
         else
-            command = "sox '" + source + "' -b 16 '" + out + "' " + c.effect;
+            command = "sox -R '" + source + "' -b 16 '" + out + "' " + c.effect;
         ASSERT_EQ(std::system((command + " 2> /dev/null").c_str()), 0) << command;
         Decoded d;
         try {
