@@ -24,6 +24,7 @@ void Player::updateFromFinalScratch(FinalScratch* decoder) {
 }
 
 void Player::updateFromTimeCode(double timeMs, double speed, VINYLCONTROL_MODE mode, bool newTime, int glideFrames) {
+    if (!std::isfinite(timeMs) || !std::isfinite(speed)) return;
     const double fileRate = m_fileRate > 0 ? double(m_fileRate) : 44100.0;
     const double drift = timeMs - double(m_position) / (fileRate / 1000);
     m_tcLastDrift = drift;

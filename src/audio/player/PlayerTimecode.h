@@ -29,16 +29,18 @@ template <class Decoder> void Player::updateFromDecoder(Decoder& decoder) {
     }
     const double passFrames = fs->getNullPassTimeSamples(); // input frames per null pass at speed 1
     const double pitch = fs->getPitch();
+    // A pitch that is not a number would stay in the smoothed speeds for good: it counts as no new pitch.
+    const bool usable = std::isfinite(pitch) && passFrames > 0 && std::isfinite(passFrames);
     const bool playing = m_state == STATE_PLAYING;
     auto stop = [&] {
         if (!m_tcPastEnd && playing) setPlaying(STATE_STOPPED);
     };
 
-    if (!fs->isNewPitch()) {
+    if (!fs->isNewPitch() || !usable) {
         ++m_tcFramesSincePitch;
         ++m_tcFramesSinceTime;
         if (m_tcFramesSincePitch > playertimecode::kNoPitchStopFrames) stop();
-        if (!(m_tcFramesSincePitch >= 3 * passFrames / std::fabs(pitch))) {
+        if (!usable || !(m_tcFramesSincePitch >= 3 * passFrames / std::fabs(pitch))) {
             pthread_mutex_unlock(&m_stateLock);
             return;
         }

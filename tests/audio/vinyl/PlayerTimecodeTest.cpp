@@ -255,6 +255,42 @@ TEST(PlayerTimecode, CertainPitchAndUnusableSignal) {
     EXPECT_NEAR(p.getParameter(PLAYERPARAM_SPEED), 0.8, 0.01);
 }
 
+// A decoder value that is not a number (from an absurd speed multiplier, say) is passed over: kept in the
+// smoothed speeds or the smoothed drift it would hold the deck's speed for good.
+TEST(PlayerTimecode, ValuesThatAreNotNumbersArePassedOver) {
+    for (double bad : {double(INFINITY), double(NAN)}) {
+        MemoryTrack track(playertest::counterFrames(44100 * 30));
+        Player& p = *track;
+        FakeDecoder d;
+        turnAt(p, d, 3000);
+        d.pitch = bad;
+        d.newPitch = true;
+        frame(p, d);
+        d.pitch = 1.2;
+        for (int i = 0; i < 4000; ++i) {
+            d.newPitch = true;
+            frame(p, d);
+        }
+        EXPECT_NEAR(p.getParameter(PLAYERPARAM_SPEED), 1.2, 0.01) << bad;
+    }
+    // An infinite time in relative mode, where any time is followed, leaves no drift to correct afterwards:
+    // the deck runs as one that never saw it.
+    auto speedAfter = [](bool infiniteTime) {
+        MemoryTrack track(playertest::counterFrames(44100 * 30));
+        Player& p = *track;
+        p.setParameter(PLAYERPARAM_SPEEDSMOOTHING, 0);
+        float l, r;
+        p.process(&l, &r);
+        p.updateFromTimeCode(5000, 1.0, VINYLCONTROL_ABSOLUTE, true, 0);
+        if (infiniteTime) p.updateFromTimeCode(INFINITY, 1.0, VINYLCONTROL_RELATIVE, false, 0);
+        for (int i = 0; i < 1000; ++i)
+            p.updateFromTimeCode(5000, 1.0, VINYLCONTROL_ABSOLUTE, false, 0);
+        EXPECT_TRUE(std::isfinite(p.getParameter(PLAYERPARAM_TIMECODEDRIFT)));
+        return p.getParameter(PLAYERPARAM_SPEED);
+    };
+    EXPECT_EQ(speedAfter(true), speedAfter(false));
+}
+
 // The real decoder on our own timecode drives the player: the deck plays at the record's speed, at the
 // record's place.
 TEST(PlayerTimecode, FollowsARecordEndToEnd) {
