@@ -48,7 +48,8 @@ void Player::updateFromTimeCode(double timeMs, double speed, VINYLCONTROL_MODE m
         else
             K = (59999 * K + speed) / 60000;
     }
-    ++m_tcCalls;
+    // The histories take a value every 50 and every 60 calls: counting round 300 keeps both cadences.
+    m_tcCalls = m_tcCalls >= 300 ? 1 : m_tcCalls + 1;
     if (smoothing == 2 && m_tcCalls % 50 == 0) {
         // A steady speed over the last five samples replaces a kept speed that lags behind it.
         m_tcShortHistory[m_tcShortIndex++] = speed;

@@ -17,6 +17,12 @@ constexpr double kJumpMs = 75;           // drift beyond which a new time moves 
 // to the row nearer 0.
 double correctionStep(double c, double D);
 
+// Frame counters stop at a billion frames (over six hours at 44.1 kHz) instead of wrapping to negative counts
+// while a deck waits for a record all night.
+inline void countFrame(int& frames) {
+    if (frames < (1 << 30)) ++frames;
+}
+
 } // namespace playertimecode
 
 template <class Decoder> void Player::updateFromDecoder(Decoder& decoder) {
@@ -37,8 +43,8 @@ template <class Decoder> void Player::updateFromDecoder(Decoder& decoder) {
     };
 
     if (!fs->isNewPitch() || !usable) {
-        ++m_tcFramesSincePitch;
-        ++m_tcFramesSinceTime;
+        playertimecode::countFrame(m_tcFramesSincePitch);
+        playertimecode::countFrame(m_tcFramesSinceTime);
         if (m_tcFramesSincePitch > playertimecode::kNoPitchStopFrames) stop();
         if (!usable || !(m_tcFramesSincePitch >= 3 * passFrames / std::fabs(pitch))) {
             pthread_mutex_unlock(&m_stateLock);
@@ -56,7 +62,7 @@ template <class Decoder> void Player::updateFromDecoder(Decoder& decoder) {
     if (newTime)
         m_tcFramesSinceTime = 0;
     else if (m_tcFramesSincePitch == 0)
-        ++m_tcFramesSinceTime;
+        playertimecode::countFrame(m_tcFramesSinceTime);
 
     // Short samples repeat along the record.
     const double fileRate = m_fileRate > 0 ? double(m_fileRate) : 44100.0;
