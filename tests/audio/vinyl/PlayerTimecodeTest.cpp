@@ -209,12 +209,15 @@ TEST(PlayerTimecode, StartsStopsAndThePastTheEnd) {
     EXPECT_GE(frames, 150);
     EXPECT_LE(frames, 152);
 
-    // A time before the lead-in stops the deck.
+    // A time before the lead-in stops the deck, and so does one past the end of the track (a 30 s track
+    // repeats every 60 s along the record, so 45 s is past its end).
     d.pitch = 1.0;
-    turnAt(p, d, 3000);
-    ASSERT_TRUE(playing(p));
-    turnAt(p, d, -5000);
-    EXPECT_FALSE(playing(p));
+    for (double outside : {-5000.0, 45000.0}) {
+        turnAt(p, d, 3000);
+        ASSERT_TRUE(playing(p));
+        turnAt(p, d, outside);
+        EXPECT_FALSE(playing(p)) << outside;
+    }
 
     // Past the record's usable end the timecode neither moves, starts nor stops the deck.
     turnAt(p, d, 3000);
