@@ -1,6 +1,8 @@
 // Arbitrary input into the timecode decoder: the first bytes choose the record type, the pitch method, the
 // band filters, the gain and the wait flag; the rest are 16-bit stereo frames, each repeated a few times so
-// that peaks, codes and searches of every kind are reached. Every ring and register read must stay inside.
+// that peaks, codes and searches of every kind are reached, or, with bit 2 of the fourth byte, pairs of raw
+// floats of any value a sound device could hand over (not numbers, infinities, absurd sizes). Every ring and
+// register read must stay inside, and no value that is not a number may reach the results.
 #include "audio/vinyl/FinalScratch.h"
 #include "audio/vinyl/TimecodeCodes.h"
 
@@ -29,14 +31,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fs.setParameter(21, data[3] & 1 ? 10 : 350);
     fs.setParameter(16, data[3] & 2 ? 1.5 : 1.0);
     const int repeat = 1 + (data[3] >> 4);
-    for (size_t at = 4; at + 4 <= size; at += 4) {
-        int16_t lr[2];
-        std::memcpy(lr, data + at, sizeof lr);
+    const bool floats = data[3] & 4;
+    const size_t frameBytes = floats ? 8 : 4;
+    for (size_t at = 4; at + frameBytes <= size; at += frameBytes) {
+        float lr[2];
+        if (floats) {
+            std::memcpy(lr, data + at, sizeof lr);
+        } else {
+            int16_t v[2];
+            std::memcpy(v, data + at, sizeof v);
+            lr[0] = v[0];
+            lr[1] = v[1];
+        }
         for (int i = 0; i < repeat; ++i)
             fs.calculate(lr[0], lr[1]);
-        if (at % 4096 == 0) fs.setParameter(23, 1);
+        if (at % 4096 < frameBytes) fs.setParameter(23, 1);
     }
-    if (!std::isfinite(fs.getTime()) || !std::isfinite(fs.getPitch())) {
+    if (!std::isfinite(fs.getTime()) || !std::isfinite(fs.getPitch()) || !std::isfinite(fs.getParameter(8)) ||
+        !std::isfinite(fs.getParameter(13))) {
         // A pitch from peaks is always finite; a time too.
         __builtin_trap();
     }

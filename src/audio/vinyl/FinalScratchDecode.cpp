@@ -45,6 +45,14 @@ int16_t toInt16(float v) {
     return int16_t(v);
 }
 
+// Input samples that are not numbers read as silence; absurdly large ones (no sound card delivers them) are held
+// at a bound, so that the filters and the detectors only see numbers.
+float saneSample(float v) {
+    constexpr float kLimit = 1e8f; // 16-bit scale
+    if (!std::isfinite(v)) return 0.0f;
+    return std::min(std::max(v, -kLimit), kLimit);
+}
+
 int bumpCounter(int n) {
     return n >= 1000000 ? 0 : n + 1;
 }
@@ -62,7 +70,8 @@ bool FinalScratch::detect(Detector& d, int c, float x, bool isRaw) {
     if (x < d.low) d.low = x;
     if (++d.count >= kRangeSamples) {
         const double gain = m_inputGain.load(R);
-        const float r = float((d.high - d.low) / gain);
+        // Held within a billion 16-bit units, so that the average range stays an int whatever the input.
+        const float r = float(std::min((double(d.high) - d.low) / gain, 1e9));
         d.range = r;
         if (isRaw) {
             m_averageRange.store(int((r + m_averageRange.load(R)) / 2), R);
@@ -635,6 +644,8 @@ void FinalScratch::calculate(float left, float right) {
         left = float(left * gain);
         right = float(right * gain);
     }
+    left = saneSample(left);
+    right = saneSample(right);
     const int captured = m_captureCount.load(R);
     if (captured < kCaptureValues) {
         m_capture[captured].store(toInt16(left), R);

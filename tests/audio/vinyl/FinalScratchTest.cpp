@@ -226,6 +226,25 @@ TEST(FinalScratchDecode, SilenceAndNoiseTakeNoTime) {
     }
 }
 
+// A sound device may hand over a sample that is not a number, or an absurdly large one: it passes like a click,
+// and the signal stays usable for the player.
+TEST(FinalScratchDecode, SamplesThatAreNotNumbersPassLikeClicks) {
+    const float bad[] = {NAN, INFINITY, -INFINITY, 3e38f, -3e38f};
+    for (float b : bad) {
+        DeckRun run(optionsFor(TIMECODE_TARLUME));
+        run.feed(0.4);
+        run.fs->calculate(b, -b);
+        run.fs->calculate(0, b);
+        const DecodeStats s = run.decode(0.4, 0.1);
+        EXPECT_GT(s.times, 20) << b;
+        EXPECT_LT(s.maxTimeError, kTimeTolerance) << b;
+        EXPECT_LT(s.maxPitchError, kPitchTolerance) << b;
+        EXPECT_GT(run.fs->getParameter(8), 20000) << b;
+        EXPECT_GT(run.fs->getParameter(13), 20000) << b;
+        EXPECT_TRUE(std::isfinite(run.fs->getTime()) && std::isfinite(run.fs->getPitch())) << b;
+    }
+}
+
 // Inverted input (both channels negated) is noticed by the polarity vote, and decoding goes on.
 TEST(FinalScratchDecode, InvertedPolarityIsCorrected) {
     for (int type : {TIMECODE_TARLUME, TIMECODE_FINALSCRATCH, TIMECODE_SERATO}) {
