@@ -127,7 +127,8 @@ bool FinalScratch::isNewPitch_NonDestructive() const {
 }
 
 void FinalScratch::setParameter(int id, double value) {
-    if (std::isnan(value)) return;
+    // No setting is infinite: an infinite speed multiplier or offset would make every pitch or time one.
+    if (!std::isfinite(value)) return;
     // Integer settings are truncated; values outside int's range are not settings at all.
     const bool intRange = value > -2147483648.0 && value < 2147483648.0;
     const int asInt = intRange ? int(value) : 0;

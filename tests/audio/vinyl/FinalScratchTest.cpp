@@ -421,6 +421,15 @@ TEST(FinalScratchDecode, ParametersAndTheirRanges) {
     EXPECT_NEAR(fs.getNullPassTimeSamples(), 11.025 * 96000 / 44100, 1e-9);
     fs.setSampleRate(3000); // ignored
     EXPECT_NEAR(fs.getNullPassTimeSamples(), 11.025 * 96000 / 44100, 1e-9);
+    // Settings that are not numbers are refused: they would make every pitch and time one.
+    for (int id : {11, 16, 17, 19}) {
+        const double before = fs.getParameter(id);
+        fs.setParameter(id, INFINITY);
+        fs.setParameter(id, -INFINITY);
+        fs.setParameter(id, NAN);
+        EXPECT_EQ(fs.getParameter(id), before) << id;
+    }
+    EXPECT_TRUE(std::isfinite(fs.getTime()));
     // A gain of 0 would divide the range by zero: it is held above 0.
     fs.setParameter(19, 0);
     EXPECT_GT(fs.getParameter(19), 0.0);
