@@ -650,7 +650,9 @@ void FinalScratch::calculate(float left, float right) {
     if (captured < kCaptureValues) {
         m_capture[captured].store(toInt16(left), R);
         m_capture[captured + 1].store(toInt16(right), R);
-        m_captureCount.store(captured + 2, std::memory_order_release);
+        // A capture asked for meanwhile (the count set back to 0) starts at the next frame instead of being lost.
+        int expected = captured;
+        m_captureCount.compare_exchange_strong(expected, captured + 2, std::memory_order_release, R);
     }
     m_frames.store(++m_frameCount, R);
 
