@@ -151,7 +151,8 @@ void FinalScratch::voteDirection(const Detector& f) {
     // Forwards a right maximum completes after a left minimum and a right minimum after a left maximum.
     const int vote = peakAt(f, 1, 0).kind != peakAt(f, 0, 0).kind ? 1 : -1;
     const int step = vote == 1 && m_votes[0] >= 1 && m_votes[1] >= 1 ? 1 : vote == -1 && m_votes[0] < 0 ? -1 : dir;
-    m_nullPasses.store(m_nullPasses.load(R) + step, R);
+    // Held within a billion null passes: without a code for days (a type without a table) the count would wrap.
+    m_nullPasses.store(std::min(std::max(m_nullPasses.load(R) + step, -(1 << 30)), 1 << 30), R);
     m_passCounter += step;
     m_votes[1] = m_votes[0];
     m_votes[0] = vote;
