@@ -108,8 +108,9 @@ bool FinalScratch::detect(Detector& d, int c, float x, bool isRaw) {
     s.kind = closesMax ? 1 : -1;
     s.time += s.flat / 2;
     // After a pause (needle lifted, silence) the peaks before it do not continue the ones after it: codes are
-    // read from new peaks only.
-    if (isRaw && d.filled[c] > 0 && double(s.time - p.time) > 0.1 * m_sampleRate.load(R)) {
+    // read from new peaks only. The pause is measured up to now, as the peak that ends it may be one that formed
+    // when the signal fell silent.
+    if (isRaw && d.filled[c] > 0 && double(m_frameCount - p.time) > 0.1 * m_sampleRate.load(R)) {
         d.filled[c] = 0;
         m_registerHead = m_registerCount = 0;
     }

@@ -226,6 +226,28 @@ TEST(FinalScratchDecode, SilenceAndNoiseTakeNoTime) {
     }
 }
 
+// The needle lifted and put down elsewhere: after the pause no code is read from the peaks before it, however
+// the signal broke off.
+TEST(FinalScratchDecode, NeedleDropReadsOnlyTheNewPlace) {
+    for (int type : {TIMECODE_SERATO, TIMECODE_TRAKTOR})
+        for (int end = 22050; end < 22075; end += 7) {
+            TimecodeSignalOptions o = optionsFor(type);
+            DeckRun run(o);
+            for (int i = 0; i < end; ++i) {
+                float l, r;
+                run.sig->next(l, r);
+                run.fs->calculate(l, r);
+            }
+            for (int i = 0; i < 6615; ++i) // 150 ms
+                run.fs->calculate(0, 0);
+            o.startNullPass = 150000;
+            TimecodeSignal elsewhere(o);
+            const DecodeStats s = decodeSignal(*run.fs, elsewhere, o.rate, 0.1, 0.0, type);
+            EXPECT_GT(s.times, 2) << "type " << type << " broken off at " << end;
+            EXPECT_LT(s.maxTimeError, kTimeTolerance) << "type " << type << " broken off at " << end;
+        }
+}
+
 // A sound device may hand over a sample that is not a number, or an absurdly large one: it passes like a click,
 // and the signal stays usable for the player.
 TEST(FinalScratchDecode, SamplesThatAreNotNumbersPassLikeClicks) {
@@ -356,6 +378,33 @@ TEST(FinalScratchDecode, RegionCounterPicksTheSide) {
         EXPECT_LT(worst, kTimeTolerance) << "type " << c.type;
         EXPECT_EQ(fs.getMaxLengthMs(), c.lengthB) << "type " << c.type;
         EXPECT_LT(fs.getVinylTime(), 600000) << "type " << c.type;
+
+        // The record turned over to side A: the counter stops at 10 however long side B played, so the
+        // tenth plausible side-A code is taken, not one before it.
+        for (int i = 0; i < 8820; ++i)
+            fs.calculate(0, 0);
+        fs.isNewTime(); // the last side-B peaks completed as the signal fell silent
+        TimecodeSignal sideA(o);
+        const int lookedUp = int(fs.getParameter(15));
+        int firstAt = -1, lookupsBefore = 0;
+        for (int i = 0; i < 22050 && firstAt < 0; ++i) {
+            float l, r;
+            sideA.next(l, r);
+            fs.calculate(l, r);
+            if (fs.isNewTime()) {
+                firstAt = i;
+                lookupsBefore = int(fs.getParameter(15)) - lookedUp;
+                EXPECT_LT(std::fabs(fs.getTime() - sideA.expectedTimeMs()) / tcNullPassMs(c.type), kTimeTolerance);
+            }
+        }
+        EXPECT_GE(lookupsBefore, 10) << "type " << c.type;
+        EXPECT_LE(lookupsBefore, 14) << "type " << c.type;
+        for (int i = 0; i < 4410; ++i) { // the counter goes below 0: side A's length
+            float l, r;
+            sideA.next(l, r);
+            fs.calculate(l, r);
+        }
+        EXPECT_EQ(fs.getMaxLengthMs(), c.lengthA) << "type " << c.type;
         tcInstallTable(c.type, tcSyntheticTable(c.type, 300000));
     }
 }
