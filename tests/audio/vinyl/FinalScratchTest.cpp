@@ -437,6 +437,23 @@ TEST(FinalScratchDecode, CodeWordsCertainPitchAndSpeedMultiplier) {
     fast.fs->setParameter(17, 500);
     EXPECT_NEAR(fast.fs->getTime(), (fast.sig->expectedTimeMs() + 2000) * 1.5 - 500, 2.0);
     EXPECT_EQ(fast.fs->getParameter(17), 0.0);
+
+    // Id 28: past the usable length (999999 ms on our own record) while codes arrive, and not once they stop
+    // for ten null passes; never within the usable length.
+    for (double start : {20000.0, 163000.0 * 16}) {
+        o = optionsFor(TIMECODE_TARLUME);
+        o.startNullPass = start;
+        DeckRun end(o);
+        end.feed(0.2);
+        while (!end.fs->isNewTime())
+            end.feed(1.0 / o.rate);
+        const bool past = start > 20000;
+        EXPECT_EQ(end.fs->getVinylTime() > end.fs->getMaxLengthMs(), past);
+        EXPECT_EQ(end.fs->getParameter(28), past ? 1.0 : 0.0);
+        for (int i = 0; i < 10 * 17 + 1; ++i)
+            end.fs->calculate(0, 0);
+        EXPECT_EQ(end.fs->getParameter(28), 0.0);
+    }
 }
 
 TEST(FinalScratchDecode, ParametersAndTheirRanges) {
