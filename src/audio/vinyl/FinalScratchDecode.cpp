@@ -330,7 +330,10 @@ void FinalScratch::pushRegister(int c, int back, int bit) {
     m_registerHead = wrap(m_registerHead + 1, length);
     m_registerCount = std::min(m_registerCount + 1, length);
     ++m_pushedSinceCode;
-    if (c == 0) dumpBit(uint8_t(bit), m_lastType);
+    // Two entries carry each bit: the dump shows it once, from the one later on the record.
+    int early, late;
+    registerPair(m_lastType, early, late);
+    if (e.quarter == late) dumpBit(uint8_t(bit), m_lastType);
 }
 
 // ---- Code searches (new raw peak of the right channel) ----

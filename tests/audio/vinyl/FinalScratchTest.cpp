@@ -570,30 +570,40 @@ TEST(FinalScratchDecode, CodeBitDump) {
     const std::string dir = std::string(::testing::TempDir()) + "/ts_dump_test_" + std::to_string(getpid());
     mkdir(dir.c_str(), 0755);
     ASSERT_EQ(chdir(dir.c_str()), 0);
-    remove("ts_code");
-    {
-        DeckRun run(optionsFor(TIMECODE_SERATO));
-        run.fs->setRecord(true);
-        run.feed(0.2);
-        run.fs->setRecord(false);
-    }
-    FILE* f = fopen("ts_code", "r");
-    ASSERT_NE(f, nullptr);
-    char line[256];
-    int lines = 0;
-    while (fgets(line, sizeof line, f)) {
-        const std::string s = line;
-        const size_t bits = s.find(' ');
-        if (bits == std::string::npos) break; // the bits of an unfinished line end the file
-        if (lines > 0) {
-            EXPECT_EQ(bits, 29u) << s;
+    // Each code bit of the record once, in record order, 29 to a line (46 for the two-word codes).
+    for (int type : {TIMECODE_SERATO, TIMECODE_MV, TIMECODE_TRAKTOR}) {
+        remove("ts_code");
+        const TimecodeSignalOptions o = optionsFor(type);
+        {
+            DeckRun run(o);
+            run.fs->setRecord(true);
+            run.feed(0.2);
+            run.fs->setRecord(false);
         }
-        EXPECT_EQ(s.find_first_not_of("01"), bits);
-        ++lines;
+        std::string played; // the cycles around the stretch played
+        const std::vector<uint8_t>& sequence = tcSequence(type);
+        for (int64_t n = int64_t(o.startNullPass / 2) - 50; n < int64_t(o.startNullPass / 2) + 1000; ++n)
+            played += char('0' + sequence[size_t(n)]);
+        const size_t perLine = type == TIMECODE_SERATO ? 29 : 46;
+        FILE* f = fopen("ts_code", "r");
+        ASSERT_NE(f, nullptr);
+        char line[256];
+        int lines = 0;
+        while (fgets(line, sizeof line, f)) {
+            const std::string s = line;
+            const size_t bits = s.find(' ');
+            if (bits == std::string::npos) break; // the bits of an unfinished line end the file
+            EXPECT_EQ(s.find_first_not_of("01"), bits);
+            if (lines > 0) {
+                EXPECT_EQ(bits, perLine) << s;
+                EXPECT_NE(played.find(s.substr(0, bits)), std::string::npos) << "type " << type << ": " << s;
+            }
+            ++lines;
+        }
+        fclose(f);
+        EXPECT_GE(lines, 3) << "type " << type;
+        remove("ts_code");
     }
-    fclose(f);
-    EXPECT_GE(lines, 5); // a left bit per cycle of 1000 Hz, 29 to a line
-    remove("ts_code");
 
     // "./ts_code" is a folder here: no dump, decoding goes on.
     mkdir("ts_code", 0755);
