@@ -20,7 +20,7 @@ enum enTimecodeType {
     TIMECODE_FINALSCRATCH = 0,
     TIMECODE_VIRTUALDJ = 1,
     TIMECODE_SERATO = 2,
-    TIMECODE_LABEL = 3, // a name only: no code is read
+    TIMECODE_LABEL = 3, // no codes: pitch and direction only
     TIMECODE_TARLUME = 4,
     TIMECODE_MV = 5,
     TIMECODE_TRAKTOR = 6,

@@ -221,10 +221,9 @@ bool FinalScratch::polarityEstimate(const Detector& f, int c, bool positive, int
 }
 
 void FinalScratch::measurePitch(const Detector& f, int c) {
-    const int type = m_lastType;
     const double u = getNullPassTimeSamples();
     const int k = spanCount(f, c);
-    if (k < 0 || type == TIMECODE_LABEL) return;
+    if (k < 0) return;
     const double mult = m_speedMultiplier.load(R);
     const int method = m_pitchMethod.load(R);
     if (method == 0 || method == 1) {

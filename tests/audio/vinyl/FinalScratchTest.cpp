@@ -86,6 +86,15 @@ TEST(FinalScratchDecode, EveryTypeFollowsSpeedAndPositionAtEveryRate) {
         EXPECT_EQ(run.fs->getDirection(), c.speed > 0 ? 1 : -1) << what;
         EXPECT_LT(s.firstTimeAt, 0.1) << what;
     }
+    // Type 3 has no codes, but its carrier gives pitch and direction.
+    for (double speed : {1.0, -0.7}) {
+        DeckRun label(optionsFor(TIMECODE_LABEL, speed));
+        const DecodeStats s = label.decode(0.5);
+        EXPECT_GT(s.pitches, 100) << speed;
+        EXPECT_LT(s.maxPitchError, kPitchTolerance) << speed;
+        EXPECT_EQ(s.times, 0) << speed;
+        EXPECT_EQ(label.fs->getDirection(), speed > 0 ? 1 : -1) << speed;
+    }
     // Type 1 reads forwards only: backwards it keeps pitch and direction but takes no time.
     DeckRun back(optionsFor(TIMECODE_VIRTUALDJ, -1.0));
     const DecodeStats s = back.decode(0.5);
