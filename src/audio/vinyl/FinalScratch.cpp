@@ -19,7 +19,6 @@ const double kNullPassMs[FinalScratch::kTypes] = {0.4166666666666667,  0.4761904
                                                   0.38461538461538464, 0.4231292517006803,  0.25};
 const double kTypeOffsetMs[FinalScratch::kTypes] = {20000, 0, 3900, 0, 0, 0, 3900};
 
-
 } // namespace
 
 FinalScratch::FinalScratch(double sampleRate)

@@ -12,7 +12,6 @@
 
 namespace {
 
-
 // A small table of a table type, covering the first 300000 null passes of the test records: made once per
 // process, when a run of that type first needs it.
 void installTable(int type) {
