@@ -1,7 +1,7 @@
 #include "analysis/bpm_detection.h"
 
 #include "analysis/BeatReceiver.h"
-#include "analysis/vis_spectrum.h"
+#include "analysis/bandReduction.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,7 +1,7 @@
 #include "analysis/fft.h"
 
 #include "analysis/bpm_detection.h"
-#include "analysis/vis_spectrum.h"
+#include "analysis/bandReduction.h"
 #include "dsp/fftsg.h"
 
 #include <algorithm>

@@ -1,4 +1,4 @@
-#include "analysis/vis_spectrum.h"
+#include "analysis/bandReduction.h"
 
 #include <atomic>
 #include <cmath>

@@ -1,6 +1,6 @@
 #include "analysis/bpm_detection.h"
 #include "analysis/fft.h"
-#include "analysis/vis_spectrum.h"
+#include "analysis/bandReduction.h"
 
 #include <algorithm>
 #include <atomic>
