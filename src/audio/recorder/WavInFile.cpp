@@ -1,18 +1,12 @@
 #include "audio/recorder/WavInFile.h"
 
+#include "foundation/ByteOrder.h"
 #include "foundation/modTools.h"
 
 #include <cstring>
 #include <stdexcept>
 
 namespace {
-
-uint32_t getLE(const unsigned char* at, int bytes) {
-    uint32_t value = 0;
-    for (int i = bytes - 1; i >= 0; --i)
-        value = (value << 8) | at[i];
-    return value;
-}
 
 bool isChunkId(const unsigned char* id) {
     for (int i = 0; i < 4; ++i)
@@ -52,7 +46,7 @@ WavInFile::WavInFile(const char* fileName) {
         unsigned char chunk[8];
         if (fread(chunk, 1, 8, m_file) != 8 || !isChunkId(chunk)) fail(corrupt);
         position += 8;
-        uint64_t size = getLE(chunk + 4, 4);
+        uint64_t size = readLE32(chunk + 4);
         uint64_t remaining = fileSize > position ? fileSize - position : 0;
         if (memcmp(chunk, "data", 4) == 0) {
             if (!haveFormat) fail(corrupt);
@@ -67,18 +61,18 @@ WavInFile::WavInFile(const char* fileName) {
             if (size < 16) fail(corrupt);
             size_t take = size < 40 ? static_cast<size_t>(size) : 40;
             if (fread(format, 1, take, m_file) != take) fail(corrupt);
-            uint32_t tag = getLE(format, 2);
+            uint32_t tag = readLE16(format);
             if (tag == kFormatExtensible) {
                 if (take < 40) fail(corrupt);
-                if (getLE(format + 24, 2) != kFormatPcm || memcmp(format + 26, kPcmGuidTail, 14) != 0)
+                if (readLE16(format + 24) != kFormatPcm || memcmp(format + 26, kPcmGuidTail, 14) != 0)
                     fail(unsupported);
             } else if (tag != kFormatPcm) {
                 fail(unsupported);
             }
-            m_channels = static_cast<int>(getLE(format + 2, 2));
-            m_sampleRate = static_cast<int>(getLE(format + 4, 4) & 0x7FFFFFFF);
-            m_blockAlign = static_cast<int>(getLE(format + 12, 2));
-            m_bitsPerSample = static_cast<int>(getLE(format + 14, 2));
+            m_channels = static_cast<int>(readLE16(format + 2));
+            m_sampleRate = static_cast<int>(readLE32(format + 4) & 0x7FFFFFFF);
+            m_blockAlign = static_cast<int>(readLE16(format + 12));
+            m_bitsPerSample = static_cast<int>(readLE16(format + 14));
             if (m_channels == 0 || m_sampleRate == 0 || m_blockAlign == 0 || m_bitsPerSample == 0) fail(corrupt);
             haveFormat = true;
         }
