@@ -1,3 +1,4 @@
+#include "support/TempDir.h"
 #include "foundation/modTools.h"
 
 #include <fstream>
@@ -8,18 +9,8 @@
 
 namespace {
 
-struct TempDir {
-    std::string path;
-    TempDir() {
-        char tmpl[] = "/tmp/tarlume-files-XXXXXX";
-        path = mkdtemp(tmpl);
-        path += "/";
-    }
-    ~TempDir() { std::system(("rm -rf '" + path + "'").c_str()); }
-    std::string write(const std::string& name, const std::string& bytes) {
-        std::ofstream(path + name, std::ios::binary) << bytes;
-        return path + name;
-    }
+struct TempDir : testsupport::TempDir {
+    TempDir() : testsupport::TempDir("files") {}
 };
 
 } // namespace

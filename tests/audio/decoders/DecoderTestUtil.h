@@ -1,6 +1,7 @@
 // Helpers shared by the decoder tests: generated fixtures, whole decodes and crafted files.
 #pragma once
 
+#include "support/TempDir.h"
 #include "audio/decoders/AudioDecoder.h"
 
 #include <cstdint>
@@ -59,18 +60,8 @@ inline long firstDifference(const std::vector<short>& a, const std::vector<short
 }
 
 // A file in a fresh temporary folder, removed with it.
-struct TempDir {
-    std::string path;
-    TempDir() {
-        char tmpl[] = "/tmp/tarlume-decoders-XXXXXX";
-        path = mkdtemp(tmpl);
-        path += "/";
-    }
-    ~TempDir() { std::system(("rm -rf '" + path + "'").c_str()); }
-    std::string write(const std::string& name, const std::string& bytes) const {
-        std::ofstream(path + name, std::ios::binary) << bytes;
-        return path + name;
-    }
+struct TempDir : testsupport::TempDir {
+    TempDir() : testsupport::TempDir("decoders") {}
 };
 
 inline std::string le32(uint32_t v) {

@@ -2,6 +2,7 @@
 // and reading Ogg Vorbis files back through libvorbisfile.
 #pragma once
 
+#include "support/TempDir.h"
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -15,15 +16,8 @@
 
 namespace rectest {
 
-struct TempDir {
-    std::string path; // ends with "/"
-    TempDir() {
-        char tmpl[] = "/tmp/tarlume-rec-XXXXXX";
-        path = std::string(mkdtemp(tmpl)) + "/";
-    }
-    ~TempDir() { std::system(("rm -rf '" + path + "'").c_str()); }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
+struct TempDir : testsupport::TempDir {
+    TempDir() : testsupport::TempDir("rec") {}
 };
 
 std::string readBytes(const std::string& path);

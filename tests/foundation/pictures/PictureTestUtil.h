@@ -1,6 +1,7 @@
 // Helpers of the picture tests: fixture paths, byte files and crafted BMP files.
 #pragma once
 
+#include "support/TempDir.h"
 #include "foundation/Picture.h"
 
 #include <cstdint>
@@ -30,14 +31,8 @@ inline void writeBytes(const std::string& path, const Bytes& bytes) {
     out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 
-struct TempDir {
-    std::string path;
-    TempDir() {
-        char tmpl[] = "/tmp/tarlume-pictures-XXXXXX";
-        path = mkdtemp(tmpl);
-        path += "/";
-    }
-    ~TempDir() { std::system(("rm -rf '" + path + "'").c_str()); }
+struct TempDir : testsupport::TempDir {
+    TempDir() : testsupport::TempDir("pictures") {}
 };
 
 inline void put16(Bytes& b, size_t at, uint32_t v) {

@@ -1,6 +1,7 @@
 // Builders of tag bytes and a scratch folder for the tag tests.
 #pragma once
 
+#include "support/TempDir.h"
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
@@ -41,18 +42,8 @@ inline std::string id3Tag(const std::string& body, int version = 3, int flags = 
     return "ID3" + bytes({version, 0, flags}) + syncsafe(uint32_t(body.size())) + body;
 }
 
-struct TempDir {
-    std::string path;
-    TempDir() {
-        char tmpl[] = "/tmp/tarlume-tags-XXXXXX";
-        path = mkdtemp(tmpl);
-        path += "/";
-    }
-    ~TempDir() { std::system(("rm -rf '" + path + "'").c_str()); }
-    std::string write(const std::string& name, const std::string& content) {
-        std::ofstream(path + name, std::ios::binary) << content;
-        return path + name;
-    }
+struct TempDir : testsupport::TempDir {
+    TempDir() : testsupport::TempDir("tags") {}
 };
 
 } // namespace tagtest
