@@ -105,22 +105,21 @@ double FModPlayer::getBufferPosition(double frame) {
     long slot = slotOf(frame, low, high);
     if (slot >= 0) return double(slot) + (frame - std::floor(frame));
 
+    // Silence until the frame is decoded; the fade is re-armed for every silent frame, so the sound fades in
+    // when it comes, however long the gap lasted.
+    m_startFade = kFadeFrames;
     if (frame < double(ringStart) + low || frame > double(fileFrames) + kJumpAhead) {
-        // A jump out of the ring: ask the loading thread to restart the decoder, and fade in once it has.
+        // A jump out of the ring: ask the loading thread to restart the decoder.
         double restart;
         if (m_increment >= 0) {
             restart = frame - kPreRoll;
         } else {
-            if (m_pendingSeek >= 0) {
-                m_startFade = kFadeFrames;
-                return -1;
-            }
+            if (m_pendingSeek >= 0) return -1;
             restart = frame - kBackwardPreRoll;
         }
         if (restart < kSeekFromStart) restart = 0;
         const int target = restart >= double(INT_MAX) ? INT_MAX : int(restart);
         if (unsigned(target) != ringStart && m_pendingSeek.exchange(target) != target) TrackLoading::wake();
-        m_startFade = kFadeFrames;
     }
     // Up to kJumpAhead frames beyond the decoded data simply read as absent while decoding catches up.
     return -1;

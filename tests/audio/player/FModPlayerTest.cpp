@@ -124,7 +124,6 @@ TEST(FModPlayer, JumpsOutOfTheRingRestartDecodingBeforeTheTarget) {
         double target;
         int restart;
     };
-    // Ahead: 1,500 frames of pre-roll. Near the start: from frame 0.
     // Ahead: 1,500 frames of pre-roll before the position (which plays on, silent, until the loading thread
     // takes the request). Near the start: from frame 0.
     for (Case c : {Case{450000, 450200 - 1500}, Case{60000, 0}}) {
@@ -146,6 +145,49 @@ TEST(FModPlayer, JumpsOutOfTheRingRestartDecodingBeforeTheTarget) {
             EXPECT_EQ(counterFrame(d.player.getSample(449000, 0), d.player.getSample(449000, 1)), 449000);
         }
     }
+}
+
+// Sound that comes back after a gap fades in, however long the gap lasted: a jump a little ahead of the decoded
+// frames (no seek, decoding catches up), and a seek whose first block came only after the audio thread had
+// played on in silence for a while.
+TEST(FModPlayer, SoundReturningAfterAGapFadesIn) {
+    NoLoadingThread noThread;
+    TempDir dir;
+    const float level = 10000;
+    writeWav(dir.path + "dc.wav", 44100, 2, std::vector<short>(size_t(600000) * 2, short(level)));
+    std::vector<short> ring(size_t(kRing) * 2);
+    FModPlayer p;
+    ASSERT_EQ(p.init(ring.data(), kRing, 13, dir.path + "dc.wav", 0, 0), 0);
+    auto fillPast = [&](double frame) {
+        for (int i = 0; i < 2000 && p.getFileFrames() < frame + 1000; ++i)
+            p.getSomeDataNow(0);
+    };
+    fillPast(100000);
+    p.setParameter(PLAYERPARAM_PLAYING, 1);
+    run(p, 2000);
+
+    // Ahead of the decoded frames, within reach of linear decoding.
+    p.setParameter(PLAYERPARAM_POSITION, p.getFileFrames() + 30000.0);
+    std::vector<float> out = run(p, 300);
+    EXPECT_EQ(out[598], 0) << "nothing decoded there yet";
+    EXPECT_EQ(A::pendingSeek(p), -1) << "close enough not to seek";
+    fillPast(A::position(p) + 100);
+    out = run(p, 60);
+    EXPECT_LT(out[0], level * 0.05) << "no click where the sound comes back";
+    EXPECT_NEAR(out[2 * 55], level, 30);
+
+    // Out of the ring: the seek is done, but its first block is late.
+    p.setParameter(PLAYERPARAM_POSITION, 450000);
+    run(p, 10);
+    const int restart = A::pendingSeek(p);
+    ASSERT_GE(restart, 0);
+    p.seekData(restart, true);
+    out = run(p, 300);
+    EXPECT_EQ(out[598], 0);
+    fillPast(A::position(p) + 100);
+    out = run(p, 60);
+    EXPECT_LT(out[0], level * 0.05) << "no click where the sound comes back";
+    EXPECT_NEAR(out[2 * 55], level, 30);
 }
 
 TEST(FModPlayer, PlayingBackwardPastTheRingStartRestartsFortyThousandFramesBefore) {
