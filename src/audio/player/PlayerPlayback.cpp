@@ -332,6 +332,9 @@ void Player::setNextPosition(double frame) {
 
 void Player::setPlaying(int n) {
     const int state = m_state;
+    const bool stutter = state == STATE_STUTTER_AHEAD || state == STATE_STUTTER_BEHIND;
+    // A jump waiting for the end of the stop fade or for the stutter's wrap, which will not come now.
+    const bool waitEnds = (n == STATE_PLAYING && (stutter || m_stopFade > 0)) || (n == STATE_STOPPED && stutter);
     if (n == STATE_PLAYING) {
         if (state == STATE_PLAYING) {
             m_stopFade = 0;
@@ -346,11 +349,16 @@ void Player::setPlaying(int n) {
                 m_stopFade = kFadeFrames;
                 m_stopPosition = m_position;
             }
-        } else if (state == STATE_STUTTER_AHEAD || state == STATE_STUTTER_BEHIND) {
+        } else if (stutter) {
             m_state = STATE_STOPPED;
         }
     } else if (n == STATE_STUTTER_AHEAD || n == STATE_STUTTER_BEHIND) {
         m_state = n;
+    }
+    const double next = m_nextPosition;
+    if (waitEnds && next >= 0) {
+        m_nextPosition = -1;
+        changePosition(next);
     }
 }
 

@@ -75,6 +75,43 @@ TEST(PlayerPlayback, JumpWaitsForTheStopFadeAndThenApplies) {
     EXPECT_EQ(A::state(*t), Player::STATE_STOPPED);
 }
 
+// A jump that waits for the stop fade or for the stutter's wrap is taken when play or stop cuts the wait short
+// (as a "stop, back to the cue, play" action does in one go): never left behind, to be taken by surprise later.
+TEST(PlayerPlayback, AWaitingJumpIsTakenWhenPlayOrStopEndsTheWait) {
+    NoLoadingThread noThread;
+    {
+        MemoryTrack t = dcTrack(200000);
+        settle(*t);
+        t->setParameter(PLAYERPARAM_PLAYING, 0);
+        t->setParameter(PLAYERPARAM_POSITION, 50000);
+        t->setParameter(PLAYERPARAM_PLAYING, 1);
+        run(*t, 1000);
+        EXPECT_EQ(A::state(*t), Player::STATE_PLAYING);
+        EXPECT_EQ(A::position(*t), 51000);
+        EXPECT_EQ(t->getParameter(PLAYERPARAM_POSITION), A::position(*t));
+        // A later stop leaves the position where it was pressed.
+        t->setParameter(PLAYERPARAM_PLAYING, 0);
+        run(*t, 100);
+        EXPECT_EQ(A::position(*t), 51000);
+    }
+    for (int stutter : {Player::STATE_STUTTER_AHEAD, Player::STATE_STUTTER_BEHIND}) {
+        for (int then : {Player::STATE_PLAYING, Player::STATE_STOPPED}) {
+            MemoryTrack t = dcTrack(200000);
+            t->setParameter(PLAYERPARAM_POSITION, 100000);
+            t->setParameter(PLAYERPARAM_PLAYING, stutter);
+            run(*t, 10);
+            t->setParameter(PLAYERPARAM_POSITION, 150000);
+            run(*t, 10);
+            EXPECT_EQ(A::position(*t), 100000) << "waiting for the wrap";
+            t->setParameter(PLAYERPARAM_PLAYING, then);
+            run(*t, 100);
+            EXPECT_EQ(A::state(*t), then) << stutter;
+            EXPECT_EQ(A::position(*t), then == Player::STATE_PLAYING ? 150100 : 150000) << stutter << " " << then;
+            EXPECT_EQ(t->getParameter(PLAYERPARAM_POSITION), A::position(*t)) << stutter << " " << then;
+        }
+    }
+}
+
 TEST(PlayerPlayback, JumpWhilePlayingSplicesOverTheFadeLength) {
     NoLoadingThread noThread;
     struct Case {
