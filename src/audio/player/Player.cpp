@@ -105,12 +105,10 @@ double Player::init(const std::string& file, int zeroCrossings, int openArgument
 }
 
 int Player::openTrack(const std::string& file, int zeroCrossings, int openArgument, int scan, bool forceMonoApplies) {
-    // Commands still queued for the previous track are dropped; the one held back is finished.
+    // Commands still queued for the previous track are dropped now (the state lock makes this thread the
+    // mailbox's reader), so nothing asked of the old track reads back on the new one.
     m_generation = m_generation + 1;
-    if (m_holding) {
-        m_holding = false;
-        if (Requested* shadow = shadowOf(m_held.type)) shadow->pending -= 1;
-    }
+    drainCommands(true);
 
     m_position = 0;
     m_readHead = 0;

@@ -166,3 +166,21 @@ TEST(PlayerParameters, FirstBeatIsClampedToTheFrameRange) {
     p.setParameter(PLAYERPARAM_USERBEAT, 1000);
     EXPECT_EQ(p.getParameter(PLAYERPARAM_CLOSESTBEAT, 0), 1000);
 }
+
+TEST(PlayerParameters, ANewTrackForgetsWhatWasAskedOfTheOldOne) {
+    // No audio runs: requests wait in the mailbox and read back as asked, until a new track drops them.
+    NoLoadingThread noThread;
+    MemoryTrack t(std::vector<short>(88200 * 2, 1000));
+    t->setParameter(PLAYERPARAM_POSITION, 5000);
+    t->setParameter(PLAYERPARAM_SPEED, 1.5);
+    t->setParameter(PLAYERPARAM_PLAYING, 1);
+    t->setParameter(PLAYERPARAM_LOOP, 1);
+    t->setParameter(PLAYERPARAM_TEMPOSPEED, 1.0);
+    EXPECT_EQ(t->getParameter(PLAYERPARAM_POSITION), 5000);
+    t->init("", 13, 0, 0);
+    EXPECT_EQ(t->getParameter(PLAYERPARAM_POSITION), 0);
+    EXPECT_EQ(t->getParameter(PLAYERPARAM_SPEED), 1);
+    EXPECT_EQ(t->getParameter(PLAYERPARAM_PLAYING), 0);
+    EXPECT_EQ(t->getParameter(PLAYERPARAM_LOOP), 0);
+    EXPECT_EQ(t->getParameter(PLAYERPARAM_TEMPOSPEED), 0);
+}
