@@ -126,6 +126,7 @@ int Player::openTrack(const std::string& file, int zeroCrossings, int openArgume
     m_stopFade = 0;
     m_startFade = 0;
     m_fadeCounter = 0;
+    m_tailCounter = 0;
     m_fadeLength = 128;
     m_framesSinceSwitch = -1;
     m_needsTarget = false;

@@ -230,6 +230,8 @@ protected:
     virtual void setResamplerFormat(); // the resamplers' view of the buffer
     double readResampled(Resample* rs, double bufferPosition, int channel);
     void startSplice(double source);
+    // Reads a splice source at `frame` (both channels) and moves it on; false where nothing is held.
+    bool readFadeSource(double* frame, float* left, float* right);
     void setLoop(bool on);
     void rebaseLoopWindow();
     void countProcessedFrame();
@@ -316,7 +318,10 @@ protected:
     int m_startFade = 0;
     double m_fadeSource = 0;
     int m_fadeCounter = 0;
-    int m_activeFadeLength = 128;   // the fade length the running splice started with
+    int m_activeFadeLength = 128; // the fade length the running splice started with
+    // A splice cut short by a newer one goes on fading out inside the newer one's source.
+    double m_tailSource = 0;
+    int m_tailCounter = 0, m_tailLength = 128;
     Relaxed<int> m_fadeLength{128}; // samples
     Relaxed<double> m_loopStart{-1.0}, m_loopEnd{-1.0};
     Relaxed<bool> m_loopOn{false};

@@ -295,9 +295,30 @@ void Player::setPosition(double p) {
 }
 
 void Player::startSplice(double source) {
+    if (m_fadeCounter > 0) {
+        // Started this very frame: nothing of the sound it fades to was heard, so the same source fades on.
+        if (m_fadeCounter == m_activeFadeLength) return;
+        // Cut short: what is heard now is a mix of both sounds, and it goes on as the new splice's source.
+        m_tailSource = m_fadeSource;
+        m_tailCounter = m_fadeCounter;
+        m_tailLength = m_activeFadeLength;
+    }
     m_fadeSource = source;
     m_activeFadeLength = m_fadeLength;
     m_fadeCounter = m_activeFadeLength;
+}
+
+bool Player::readFadeSource(double* frame, float* left, float* right) {
+    const double tempo = m_tempoSpeed, inc = m_increment;
+    const double b = peekBufferPosition(*frame);
+    if (b < 0) {
+        *frame += inc;
+        return false;
+    }
+    *left = m_resampler->getOverSample(b, 0);
+    *right = m_monoBuffer ? *left : m_resampler->getOverSample(b, 1);
+    *frame += tempo > 0.01 ? tempo : inc;
+    return true;
 }
 
 void Player::spliceTo(double frame) {
@@ -415,24 +436,31 @@ void Player::processEnd(float* left, float* right) {
     countProcessedFrame();
 
     if (m_fadeCounter > 0) {
-        const double b = peekBufferPosition(m_fadeSource);
-        const double tempo = m_tempoSpeed, inc = m_increment;
-        if (b >= 0) {
-            float sl = m_resampler->getOverSample(b, 0);
-            float sr = m_monoBuffer ? sl : m_resampler->getOverSample(b, 1);
-            m_fadeSource += tempo > 0.01 ? tempo : inc;
+        const double tempo = m_tempoSpeed;
+        const bool cubed = tempo > 0.01 && tempo < m_increment;
+        auto weight = [cubed](int counter, int length) {
+            const double f = double(counter) / length;
+            return cubed ? f * f * f : f;
+        };
+        float sl = 0, sr = 0;
+        const bool held = readFadeSource(&m_fadeSource, &sl, &sr);
+        if (m_tailCounter > 0) {
+            float tl, tr;
+            if (readFadeSource(&m_tailSource, &tl, &tr) && held) {
+                const double g = weight(m_tailCounter, m_tailLength);
+                sl = float((1 - g) * sl + g * tl);
+                sr = float((1 - g) * sr + g * tr);
+            }
+            m_tailCounter -= 1;
+        }
+        if (held) {
             // The source is heard at the ramp's present level (without moving the ramp a second step).
             const float gain = float(m_ramp->getCurrentVolume());
-            sl *= gain;
-            sr *= gain;
-            double f = double(m_fadeCounter) / m_activeFadeLength;
-            if (tempo > 0.01 && tempo < inc) f = f * f * f;
-            *left = float((1 - f) * *left + f * sl);
-            *right = float((1 - f) * *right + f * sr);
-        } else {
-            m_fadeSource += inc;
+            const double f = weight(m_fadeCounter, m_activeFadeLength);
+            *left = float((1 - f) * *left + f * sl * gain);
+            *right = float((1 - f) * *right + f * sr * gain);
         }
-        m_fadeCounter -= 1;
+        if (--m_fadeCounter == 0) m_tailCounter = 0;
     }
 
     if (m_stopFade > 0) {

@@ -129,6 +129,31 @@ TEST(PlayerPlayback, JumpWhilePlayingSplicesOverTheFadeLength) {
     }
 }
 
+// A jump while a splice still fades (a loop's wrap during a key-lock switch, two cue presses in a row, a jump and
+// a loop release together) crossfades from what is heard at that moment, not from one of its two sounds.
+TEST(PlayerPlayback, ASpliceDuringASpliceDoesNotClick) {
+    NoLoadingThread noThread;
+    const double amplitude = 12000;
+    const double slope = 2 * kPi * 440 / 44100 * amplitude; // the sine's largest step per sample
+    for (int apart : {0, 1, 40, 100}) {
+        MemoryTrack t(sineFrames(440, 44100, 200000, amplitude));
+        settle(*t);
+        std::vector<float> out = run(*t, 10);
+        t->setParameter(PLAYERPARAM_POSITION, 50050); // about half a period off: the sounds cancel
+        const std::vector<float> mid = run(*t, apart);
+        out.insert(out.end(), mid.begin(), mid.end());
+        t->setParameter(PLAYERPARAM_POSITION, 100000);
+        const std::vector<float> after = run(*t, 400);
+        out.insert(out.end(), after.begin(), after.end());
+        double worst = 0;
+        for (size_t i = 1; i < out.size() / 2; ++i)
+            worst = std::max(worst, double(std::fabs(out[2 * i] - out[2 * i - 2])));
+        // A crossfade over 128 samples between two sines adds at most twice the amplitude / 128 per step.
+        EXPECT_LT(worst, slope + 3 * 2 * amplitude / 128) << apart << " frames apart";
+        EXPECT_NEAR(A::position(*t), 100000 + 400, 1e-9);
+    }
+}
+
 TEST(PlayerPlayback, LoopsWrapEngageOnlyWithLengthAndReleaseToTheReturnWindow) {
     NoLoadingThread noThread;
     {
