@@ -175,8 +175,13 @@ void FModPlayer::seekData(int frame, bool force) {
     if (m_loaded && !m_closing && m_fileOpen) m_decoder->seek(unsigned(frame));
     // The audio thread is kept out only while the ring is re-based, not while the decoder moves.
     pthread_mutex_lock(&m_stateLock);
-    int expected = frame;
-    m_pendingSeek.compareExchange(expected, -1);
+    // Requests the audio thread made while the decoder moved (the position played on, out of the old ring) are
+    // answered by this seek when the position is within its reach: a second seek would only throw away the
+    // first block. A jump elsewhere meanwhile keeps its request.
+    int pending = m_pendingSeek;
+    const double position = m_position;
+    if (pending == frame || (pending >= 0 && position >= frame && position <= double(frame) + kJumpAhead))
+        m_pendingSeek.compareExchange(pending, -1);
     m_need = 1.0;
     m_processedCounter = 0;
     m_decodedCounter = 0;

@@ -147,6 +147,38 @@ TEST(FModPlayer, JumpsOutOfTheRingRestartDecodingBeforeTheTarget) {
     }
 }
 
+// While the decoder moves to a requested frame, the audio thread plays on in silence and keeps asking for the
+// position it has reached. The seek answers those requests when the position is within its reach, so there is
+// no second seek (which would throw away the first block and make the jump wait for two); a jump elsewhere
+// meanwhile keeps its request.
+TEST(FModPlayer, ASeekAnswersTheRequestsMadeWhileItRan) {
+    CounterDeck d;
+    d.fillTo(100000);
+    d.player.setParameter(PLAYERPARAM_PLAYING, 1);
+    run(d.player, 10);
+    d.player.setParameter(PLAYERPARAM_POSITION, 450000);
+    run(d.player, 10);
+    const int restart = A::takeSeek(d.player);
+    EXPECT_EQ(restart, 450010 - 1500);
+    run(d.player, 200); // fewer frames than loading inside the callback waits for: nobody takes the request
+    EXPECT_EQ(A::pendingSeek(d.player), 450210 - 1500) << "asked again meanwhile";
+    d.player.seekData(restart, true);
+    EXPECT_EQ(A::pendingSeek(d.player), -1);
+    d.fillAround(unsigned(restart), 450400);
+    EXPECT_EQ(d.player.getRingStart(), unsigned(restart)) << "no second seek";
+    run(d.player, 100); // past the fade-in
+    EXPECT_NEAR(double(d.playFrame()), 450311, 40);
+
+    d.player.setParameter(PLAYERPARAM_POSITION, 250000);
+    run(d.player, 1);
+    const int second = A::takeSeek(d.player);
+    EXPECT_EQ(second, 250001 - 1500);
+    d.player.setParameter(PLAYERPARAM_POSITION, 20000);
+    run(d.player, 1);
+    d.player.seekData(second, true);
+    EXPECT_EQ(A::pendingSeek(d.player), 0) << "the jump out of its reach keeps its request";
+}
+
 // Sound that comes back after a gap fades in, however long the gap lasted: a jump a little ahead of the decoded
 // frames (no seek, decoding catches up), and a seek whose first block came only after the audio thread had
 // played on in silence for a while.

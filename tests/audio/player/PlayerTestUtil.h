@@ -34,6 +34,8 @@ struct PlayerTestAccess {
     }
     static void setLoadEstimate(Player& p, double v) { p.m_loadEstimate = v; }
     static int pendingSeek(Player& p) { return p.m_pendingSeek; }
+    // The loading thread takes the request (and starts moving the decoder).
+    static int takeSeek(Player& p) { return p.m_pendingSeek.exchange(-1); }
     static double glideLength(Player& p) { return p.m_glideLength; }
     static double processedCounter(Player& p) { return p.m_processedCounter; }
     static double decodedCounter(Player& p) { return p.m_decodedCounter; }
