@@ -63,10 +63,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const float v = readFloat(data + at + 2), w = readFloat(data + at + 6);
         switch (op) {
         case 0:
-        case 1:
+        case 1: {
             // Switching the loading thread on would make the run unrepeatable.
-            if (id != PLAYERPARAM_LOADINGTHREAD && id != PLAYERPARAM_SPEEDLOADING) p.setParameter(id % 60, v, w);
+            const int param = id % 60;
+            if (param != PLAYERPARAM_LOADINGTHREAD && param != PLAYERPARAM_SPEEDLOADING) p.setParameter(param, v, w);
             break;
+        }
         case 2: {
             const double x = p.getParameter(id % 60, toInt(v));
             if (std::isnan(x)) __builtin_trap();
