@@ -30,17 +30,25 @@ const int kBlock = 512;                // frames per audio callback
 const int kDeckRing = 5242880;         // frames: a deck's 20 MiB buffer
 const double kDeadlineMs = 512 / 44.1; // ms per block at 44.1 kHz
 
-std::string fixture(const std::string& name) { return std::string(TARLUME_GENERATED_FIXTURES_DIR) + "/player/" + name; }
+std::string fixture(const std::string& name) {
+    return std::string(TARLUME_GENERATED_FIXTURES_DIR) + "/player/" + name;
+}
 
 // A five-minute track like the fixtures (kicks at 120 BPM over two tones), made on first use.
 std::string longTrack(const char* extension) {
     const std::string wav = fixture("long.wav"), out = fixture(std::string("long.") + extension);
     if (access(out.c_str(), R_OK) != 0) {
         const std::string tmp = fixture("tmp-long");
-        std::string cmd = "sox -n -r 44100 -c 2 -b 16 " + tmp + "-kick.wav synth 0.5 sine 120-45 fade t 0 0.5 0.42 gain -4"
-                          " && sox " + tmp + "-kick.wav " + tmp + "-kicks.wav repeat 599"
-                          " && sox -n -r 44100 -c 2 -b 16 " + tmp + "-pad.wav synth 300 sine 330 sine 495 gain -14"
-                          " && sox -m " + tmp + "-kicks.wav " + tmp + "-pad.wav -b 16 -t wavpcm " + wav;
+        std::string cmd = "sox -n -r 44100 -c 2 -b 16 " + tmp +
+                          "-kick.wav synth 0.5 sine 120-45 fade t 0 0.5 0.42 gain -4"
+                          " && sox " +
+                          tmp + "-kick.wav " + tmp +
+                          "-kicks.wav repeat 599"
+                          " && sox -n -r 44100 -c 2 -b 16 " +
+                          tmp +
+                          "-pad.wav synth 300 sine 330 sine 495 gain -14"
+                          " && sox -m " +
+                          tmp + "-kicks.wav " + tmp + "-pad.wav -b 16 -t wavpcm " + wav;
         if (std::string(extension) == "mp3")
             cmd += " && lame --quiet -b 192 " + wav + " " + out;
         else
@@ -149,7 +157,8 @@ void BM_FourKeyLockDecksWorstBlock(benchmark::State& state) {
             for (auto& d : decks)
                 d->block(out.data());
             const double ms = threadCpuMs() - c0;
-            const double wall = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+            const double wall =
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
             worst = std::max(worst, ms);
             worstWall = std::max(worstWall, wall);
             total += ms;
@@ -255,12 +264,12 @@ void BM_JumpToSound(benchmark::State& state, const char* name) {
     state.counters["worst_ms"] = worst;
     TrackLoading::setWakeOnRequest(true);
 }
-#define JUMP(name, file)                                                                                          \
-    BENCHMARK_CAPTURE(BM_JumpToSound, name, file)                                                               \
-        ->ArgsProduct({{0, 1}, {0, 1}})                                                                          \
-        ->ArgNames({"busy", "wake"})                                                                             \
-        ->Iterations(12)                                                                                         \
-        ->UseManualTime()                                                                                        \
+#define JUMP(name, file)                                                                                               \
+    BENCHMARK_CAPTURE(BM_JumpToSound, name, file)                                                                      \
+        ->ArgsProduct({{0, 1}, {0, 1}})                                                                                \
+        ->ArgNames({"busy", "wake"})                                                                                   \
+        ->Iterations(12)                                                                                               \
+        ->UseManualTime()                                                                                              \
         ->Unit(benchmark::kMillisecond)
 JUMP(mp3, "beats.mp3");
 JUMP(flac, "beats.flac");
@@ -332,8 +341,14 @@ void BM_LoadAndAnalyseFiveMinutes(benchmark::State& state, const char* extension
         state.counters["bpm"] = p.getBPMParameter(0);
     }
 }
-BENCHMARK_CAPTURE(BM_LoadAndAnalyseFiveMinutes, mp3, "mp3")->Iterations(2)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_LoadAndAnalyseFiveMinutes, flac, "flac")->Iterations(2)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_LoadAndAnalyseFiveMinutes, mp3, "mp3")
+    ->Iterations(2)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_LoadAndAnalyseFiveMinutes, flac, "flac")
+    ->Iterations(2)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 // The waveform's producer, per decoded frame.
 void BM_WaveFormProcess(benchmark::State& state) {

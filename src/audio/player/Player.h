@@ -157,8 +157,8 @@ public:
     struct SampleView {
         const short* buffer = nullptr;
         int channels = 2;
-        long ring = 0;              // ring capacity in frames; 0 for a whole-track buffer
-        long firstSlot = 0;         // buffer slot of frame `first`
+        long ring = 0;             // ring capacity in frames; 0 for a whole-track buffer
+        long firstSlot = 0;        // buffer slot of frame `first`
         double first = 0, end = 0; // the frames held: first .. end - 1
         float left(double frame) const {
             if (!(frame >= first) || frame >= end) return 0.0f;
@@ -267,7 +267,7 @@ protected:
 
     // Loading inside the audio callback.
     int m_processCount = 0;
-    Relaxed<double> m_cpuTarget{60}; // percent
+    Relaxed<double> m_cpuTarget{60};       // percent
     Relaxed<double> m_blocksPerCycle{1.0}; // 1 .. 1000
     int m_frameCounter = 0;
     Relaxed<int> m_framesPerCycle{256};
