@@ -435,6 +435,15 @@ bool Player::setTempoSpeed(double tempo, bool force) {
 void Player::processEnd(float* left, float* right) {
     countProcessedFrame();
 
+    // The start fade shapes the sound that starts (at play, or where a gap in the ring ends); a running splice's
+    // source, the sound left behind, fades out on its own.
+    if (m_startFade > 0) {
+        m_startFade -= 1;
+        const float g = 1.0f - float(m_startFade) / kFadeFrames;
+        *left *= g;
+        *right *= g;
+    }
+
     if (m_fadeCounter > 0) {
         const double tempo = m_tempoSpeed;
         const bool cubed = tempo > 0.01 && tempo < m_increment;
@@ -478,13 +487,6 @@ void Player::processEnd(float* left, float* right) {
             }
             m_state = STATE_STOPPED;
         }
-    }
-
-    if (m_startFade > 0) {
-        m_startFade -= 1;
-        const float g = 1.0f - float(m_startFade) / kFadeFrames;
-        *left *= g;
-        *right *= g;
     }
 
     const int mute = m_muteDirection;

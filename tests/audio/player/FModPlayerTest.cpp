@@ -179,10 +179,11 @@ TEST(FModPlayer, ASeekAnswersTheRequestsMadeWhileItRan) {
     EXPECT_EQ(A::pendingSeek(d.player), 0) << "the jump out of its reach keeps its request";
 }
 
-// Sound that comes back after a gap fades in, however long the gap lasted: a jump a little ahead of the decoded
-// frames (no seek, decoding catches up), and a seek whose first block came only after the audio thread had
-// played on in silence for a while.
-TEST(FModPlayer, SoundReturningAfterAGapFadesIn) {
+// A jump to frames not decoded yet: the sound left behind fades out through the splice, and the sound that comes
+// back after the gap fades in, however long the gap lasted. Both for a jump a little ahead of the decoded frames
+// (no seek, decoding catches up) and for a seek whose first block came only after the audio thread had played on
+// in silence for a while.
+TEST(FModPlayer, JumpsIntoSilenceFadeOutAndBackIn) {
     NoLoadingThread noThread;
     TempDir dir;
     const float level = 10000;
@@ -201,6 +202,8 @@ TEST(FModPlayer, SoundReturningAfterAGapFadesIn) {
     // Ahead of the decoded frames, within reach of linear decoding.
     p.setParameter(PLAYERPARAM_POSITION, p.getFileFrames() + 30000.0);
     std::vector<float> out = run(p, 300);
+    EXPECT_GT(out[0], level * 0.95) << "no click where the sound leaves";
+    EXPECT_NEAR(out[2 * 64], level * 0.5, level * 0.02);
     EXPECT_EQ(out[598], 0) << "nothing decoded there yet";
     EXPECT_EQ(A::pendingSeek(p), -1) << "close enough not to seek";
     fillPast(A::position(p) + 100);
@@ -210,7 +213,9 @@ TEST(FModPlayer, SoundReturningAfterAGapFadesIn) {
 
     // Out of the ring: the seek is done, but its first block is late.
     p.setParameter(PLAYERPARAM_POSITION, 450000);
-    run(p, 10);
+    out = run(p, 10);
+    EXPECT_GT(out[0], level * 0.95) << "no click where the sound leaves";
+    EXPECT_GT(out[18], level * 0.9);
     const int restart = A::pendingSeek(p);
     ASSERT_GE(restart, 0);
     p.seekData(restart, true);
