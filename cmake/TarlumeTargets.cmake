@@ -41,7 +41,7 @@ function(tarlume_test_dir dir)
     return()
   endif()
   string(REPLACE "/" "_" tname "test_${dir}")
-  add_executable(${tname} ${sources})
+  add_executable(${tname} ${sources} ${PROJECT_SOURCE_DIR}/tests/support/SanitizerDefaults.cpp)
   target_compile_options(${tname} PRIVATE ${TARLUME_WARNINGS})
   target_include_directories(${tname} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
   target_compile_definitions(${tname} PRIVATE
@@ -49,8 +49,7 @@ function(tarlume_test_dir dir)
     TARLUME_FIXTURES_DIR="${PROJECT_SOURCE_DIR}/tests/fixtures"
     TARLUME_GENERATED_FIXTURES_DIR="${PROJECT_BINARY_DIR}/fixtures")
   target_link_libraries(${tname} PRIVATE ${ARGN} GTest::gtest GTest::gmock GTest::gtest_main)
-  set(test_environment
-    "TARLUME_TEST=1;LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0")
+  set(test_environment "TARLUME_TEST=1")
   gtest_discover_tests(${tname} DISCOVERY_TIMEOUT 60 TEST_FILTER "-Slow*"
     PROPERTIES LABELS ${dir} ENVIRONMENT "${test_environment}")
   # Suites whose name starts with "Slow" take longer than a routine run allows: labelled "slow".

@@ -31,11 +31,6 @@ public:
     NullGL nullGL;
 };
 
-// fontconfig keeps what it parsed of its configuration files for the life of the process.
-extern "C" const char* __lsan_default_suppressions() {
-    return "leak:libfontconfig.so\n";
-}
-
 // The loader prints its load time on every load: keep the fuzzer's output readable.
 inline void silenceStandardOutput() {
     static bool done = freopen("/dev/null", "w", stdout) != nullptr;

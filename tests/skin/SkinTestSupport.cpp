@@ -165,8 +165,3 @@ void writeSolidBmp(const std::string& path, int width, int height, unsigned int 
     solidColour = rgb;
     writeBmp(path, width, height, solid);
 }
-
-// fontconfig keeps what it parsed of its configuration files for the life of the process.
-extern "C" const char* __lsan_default_suppressions() {
-    return "leak:libfontconfig.so\n";
-}
