@@ -82,7 +82,7 @@ struct Deck {
     bool waitUntil(std::function<bool()> ready) {
         const double start = timeGetExactTime();
         while (!ready()) {
-            if (timeGetExactTime() - start > 20000) return false;
+            if (timeGetExactTime() - start > 60000) return false;
             std::this_thread::sleep_for(std::chrono::microseconds(300));
         }
         return true;
@@ -194,14 +194,16 @@ TEST(EndToEnd, TheLoadingThreadAnalysesTempoLoudnessBeatsAndStripes) {
     p.setParameter(PLAYERPARAM_BPMANALYSIS, 1);
     p.setParameter(PLAYERPARAM_REPLAYGAIN, 1);
     p.setParameter(PLAYERPARAM_SPECTRUM1, 1);
+    // The limits only bound a failing run: the loader keeps to half a processor, which a loaded
+    // sanitizer build can make slow.
     const double start = timeGetExactTime();
-    while (p.getParameter(PLAYERPARAM_REPLAYGAIN) == 0 && timeGetExactTime() - start < 30000)
+    while (p.getParameter(PLAYERPARAM_REPLAYGAIN) == 0 && timeGetExactTime() - start < 120000)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     const double gain = p.getParameter(PLAYERPARAM_REPLAYGAIN);
     EXPECT_NE(gain, 0);
     EXPECT_GT(gain, -20);
     EXPECT_LT(gain, 20);
-    while (p.getParameter(PLAYERPARAM_LIMITPOINT, 0) == -2 && timeGetExactTime() - start < 30000)
+    while (p.getParameter(PLAYERPARAM_LIMITPOINT, 0) == -2 && timeGetExactTime() - start < 120000)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     EXPECT_EQ(p.getParameter(PLAYERPARAM_LIMITPOINT, 0), -1) << "30 s is too short for limit points";
 
