@@ -13,6 +13,8 @@
 #include "skin/SkinObject.h"
 #include "skin/SkinWindow.h"
 
+#include "skin/SkinTestSupport.h"
+
 #include <benchmark/benchmark.h>
 #include <cairo.h>
 
@@ -83,42 +85,13 @@ public:
     int frame = 0;
 };
 
-void writeFile(const std::string& path, const std::string& content) {
-    AppPaths::makeFolders(getFilePath(path));
-    FILE* f = fopen(path.c_str(), "wb");
-    if (!f) return;
-    fwrite(content.data(), 1, content.size(), f);
-    fclose(f);
-}
-
-// A 24-bit BMP of one grey.
-void writeBmp(const std::string& path, int w, int h) {
-    int row = (w * 3 + 3) & ~3;
-    std::string file(54 + size_t(row) * h, '\x60');
-    auto put32 = [&](size_t at, uint32_t v) {
-        for (int i = 0; i < 4; ++i)
-            file[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
-    };
-    std::memset(&file[0], 0, 54);
-    file[0] = 'B';
-    file[1] = 'M';
-    put32(2, static_cast<uint32_t>(file.size()));
-    put32(10, 54);
-    put32(14, 40);
-    put32(18, static_cast<uint32_t>(w));
-    put32(22, static_cast<uint32_t>(h));
-    file[26] = 1;
-    file[28] = 24;
-    writeFile(path, file);
-}
-
 // 50 windows of 100 objects: buttons with pictures, sliders, knobs, texts, in two tabs each.
 const std::string& syntheticSkin() {
     static std::string path = [] {
         std::string root = "/tmp/tarlume-bench-skin-" + intToStr(static_cast<int>(getpid())) + "/";
         std::string folder = root + "big/";
-        writeBmp(folder + "back.bmp", 400, 200);
-        writeBmp(folder + "elements.bmp", 256, 256);
+        writeSolidBmp(folder + "back.bmp", 400, 200, 0x606060);
+        writeSolidBmp(folder + "elements.bmp", 256, 256, 0x606060);
         std::string skin = "<skin><info><name>Big</name></info><elements><picture>elements</picture>";
         for (int i = 0; i < 20; ++i)
             skin += "<element><name>e" + intToStr(i) + "</name><position><x>" + intToStr(i * 10) +
