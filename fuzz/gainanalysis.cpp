@@ -14,6 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int channels = data[1] % 4;
     const size_t chunk = 1 + data[2] % 64;
     std::vector<float> samples((size - 3) / sizeof(float));
+    // An input shorter than one sample leaves the vector empty, and memcpy from its null data is undefined.
+    if (samples.empty()) return 0;
     std::memcpy(samples.data(), data + 3, samples.size() * sizeof(float));
     const size_t frames = samples.size() / 2;
     const float* left = samples.data();
