@@ -1,7 +1,7 @@
 // Pictures: scaling, OpenGL drawing and decoding, each beside a reference measured in the same run.
 #include "foundation/Picture.h"
 #include "platform/GL.h"
-#include "platform/HeadlessGL.h"
+#include "support/HeadlessGL.h"
 
 #include <cairo.h>
 #include <cmath>

@@ -6,7 +6,7 @@
 #include "platform/AppPaths.h"
 #include "platform/GL.h"
 #include "platform/GLPrimitives.h"
-#include "platform/HeadlessGL.h"
+#include "support/HeadlessGL.h"
 #include "skin/Skin.h"
 #include "skin/SkinFont.h"
 #include "skin/SkinInterface.h"

@@ -48,7 +48,7 @@ function(tarlume_test_dir dir)
     TARLUME_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
     TARLUME_FIXTURES_DIR="${PROJECT_SOURCE_DIR}/tests/fixtures"
     TARLUME_GENERATED_FIXTURES_DIR="${PROJECT_BINARY_DIR}/fixtures")
-  target_link_libraries(${tname} PRIVATE ${ARGN} GTest::gtest GTest::gmock GTest::gtest_main)
+  target_link_libraries(${tname} PRIVATE ${ARGN} tarlume_test_support GTest::gtest GTest::gmock GTest::gtest_main)
   set(test_environment "TARLUME_TEST=1")
   gtest_discover_tests(${tname} DISCOVERY_TIMEOUT 60 TEST_FILTER "-Slow*"
     PROPERTIES LABELS ${dir} ENVIRONMENT "${test_environment}")

@@ -6,7 +6,7 @@
 #include "foundation/Picture.h"
 #include "platform/GL.h"
 #include "platform/GLPrimitives.h"
-#include "platform/HeadlessGL.h"
+#include "support/HeadlessGL.h"
 #include "skin/Skin.h"
 #include "skin/SkinObject.h"
 #include "skin/SkinTabGroup.h"

@@ -2,7 +2,7 @@
 
 #include "foundation/Picture.h"
 #include "platform/GL.h"
-#include "platform/HeadlessGL.h"
+#include "support/HeadlessGL.h"
 
 #include <cstring>
 #include <memory>

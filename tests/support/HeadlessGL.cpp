@@ -1,4 +1,4 @@
-#include "platform/HeadlessGL.h"
+#include "support/HeadlessGL.h"
 
 #include "platform/GL.h"
 
