@@ -10,8 +10,11 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <mutex>
 #include <sys/stat.h>
 #include <vector>
@@ -32,6 +35,57 @@ constexpr double seekPreroll = 0.1;
 // Decoding errors in one call after which the rest of a file is given up.
 constexpr int maxErrors = 1000;
 
+// The longest an open may take. FFmpeg stores every tag in a list it searches on each insert, so a file
+// with tens of thousands of tags takes seconds to open; past this the file is refused, so no file holds
+// the thread that opens it (the main thread, when a deck loads) for longer.
+constexpr std::chrono::milliseconds openDeadline{1000};
+// Comments an Ogg stream's comment header may hold. FFmpeg parses that header in one step that its
+// interrupt cannot stop (20,000 comments take over a second), so larger counts are refused before it.
+constexpr uint32_t maxOggComments = 10000;
+
+// The comment count an Ogg file's first stream declares in its comment header (Vorbis or Opus), 0 when
+// the file is not Ogg or the header is not where streams put it (the start of the second page).
+uint32_t oggCommentCount(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<uint8_t> b(65536);
+    in.read(reinterpret_cast<char*>(b.data()), std::streamsize(b.size()));
+    b.resize(size_t(in.gcount()));
+    auto le32 = [&](size_t at) {
+        return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 | uint32_t(b[at + 3]) << 24;
+    };
+    size_t at = 0;
+    uint32_t serial = 0;
+    for (int page = 0; page < 2; ++page) {
+        if (at + 27 > b.size() || memcmp(&b[at], "OggS", 4) != 0) return 0;
+        uint32_t pageSerial = le32(at + 14);
+        size_t segments = b[at + 26];
+        if (at + 27 + segments > b.size()) return 0;
+        size_t body = 0;
+        for (size_t i = 0; i < segments; ++i)
+            body += b[at + 27 + i];
+        size_t data = at + 27 + segments;
+        if (page == 0) {
+            serial = pageSerial;
+            at = data + body;
+            continue;
+        }
+        if (pageSerial != serial) return 0;
+        size_t end = std::min(b.size(), data + body);
+        size_t vendorAt;
+        if (data + 7 <= end && memcmp(&b[data], "\x03vorbis", 7) == 0)
+            vendorAt = data + 7;
+        else if (data + 8 <= end && memcmp(&b[data], "OpusTags", 8) == 0)
+            vendorAt = data + 8;
+        else
+            return 0;
+        if (vendorAt + 4 > end) return 0;
+        size_t countAt = vendorAt + 4 + size_t(le32(vendorAt));
+        if (countAt < vendorAt || countAt + 4 > end) return 0;
+        return le32(countAt);
+    }
+    return 0;
+}
+
 void quietLogging() {
     static std::once_flag once;
     std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
@@ -41,6 +95,9 @@ void quietLogging() {
 
 struct SystemAudioReader::Impl {
     AVFormatContext* format = nullptr;
+    // While an open runs: when it must be done. FFmpeg asks between its reads (interrupted()).
+    std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max();
+    bool timedOut = false;
     const AVCodec* decoder = nullptr;
     AVCodecContext* codec = nullptr;
     AVPacket* packet = nullptr;
@@ -77,6 +134,9 @@ struct SystemAudioReader::Impl {
 
     ~Impl() { release(); }
 
+    // Opens the file, finds its length and decodes its first frames; false when it can't be read.
+    bool openAndMeasure(const std::string& path);
+
     void release() {
         swr_free(&swr);
         if (fifo) av_audio_fifo_free(fifo);
@@ -99,7 +159,17 @@ struct SystemAudioReader::Impl {
         return avcodec_open2(codec, decoder, nullptr) >= 0;
     }
 
+    static int interrupted(void* opaque) {
+        Impl* self = static_cast<Impl*>(opaque);
+        if (std::chrono::steady_clock::now() > self->deadline) self->timedOut = true;
+        return self->timedOut ? 1 : 0;
+    }
+
     bool openInput(const std::string& path) {
+        format = avformat_alloc_context();
+        if (!format) return false;
+        format->interrupt_callback.callback = &Impl::interrupted;
+        format->interrupt_callback.opaque = this;
         AVDictionary* options = nullptr;
         av_dict_set(&options, "protocol_whitelist", "file", 0);
         av_dict_set(&options, "format_whitelist", audioDemuxers, 0);
@@ -348,34 +418,55 @@ bool SystemAudioReader::open(const std::string& path) {
     quietLogging();
     struct stat st;
     if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false; // folders, pipes, devices
+    uint32_t comments = oggCommentCount(path);
+    if (comments > maxOggComments) {
+        fprintf(stderr, "tarlume: refused \"%s\": its %u tags would take too long to read\n", path.c_str(),
+                unsigned(comments));
+        return false;
+    }
     std::unique_ptr<Impl> r(new Impl);
-    if (!r->openInput(path)) return false;
+    r->deadline = std::chrono::steady_clock::now() + openDeadline;
+    bool opened = r->openAndMeasure(path);
+    // Also when FFmpeg finished a step it could not interrupt: the time is spent either way, and a
+    // file this slow to open is slow to open every time.
+    if (r->timedOut || std::chrono::steady_clock::now() > r->deadline) {
+        fprintf(stderr, "tarlume: refused \"%s\": opening it took longer than %d ms (too many tags?)\n", path.c_str(),
+                int(openDeadline.count()));
+        return false;
+    }
+    if (!opened) return false;
+    r->deadline = std::chrono::steady_clock::time_point::max(); // reads and seeks are not bounded
+    impl = std::move(r);
+    return true;
+}
+
+bool SystemAudioReader::Impl::openAndMeasure(const std::string& path) {
+    if (!openInput(path)) return false;
     // Elementary streams without a container (ADTS, MPEG audio, AC-3, DTS) get their time stamps
     // from the demuxer's estimates, which a seek by time would trust: they are counted instead.
-    bool raw = av_match_name(r->format->iformat->name, rawDemuxers);
-    int64_t end = raw ? AV_NOPTS_VALUE : r->declaredEnd();
+    bool raw = av_match_name(format->iformat->name, rawDemuxers);
+    int64_t end = raw ? AV_NOPTS_VALUE : declaredEnd();
     if (end == AV_NOPTS_VALUE) {
         // Count the packets, then start again on a fresh input.
-        end = r->measureByPackets();
-        r->release();
-        if (!r->openInput(path)) return false;
-        r->countedTimes = true;
+        end = measureByPackets();
+        release();
+        if (!openInput(path)) return false;
+        countedTimes = true;
     }
-    int fileChannels = r->codec->ch_layout.nb_channels;
+    int fileChannels = codec->ch_layout.nb_channels;
     if (fileChannels < 1) return false;
-    r->outChannels = std::min(fileChannels, 2);
-    r->fifo = av_audio_fifo_alloc(AV_SAMPLE_FMT_S16, r->outChannels, 4096);
-    if (!r->fifo || !r->decodeMore() || r->rate < 1) return false;
+    outChannels = std::min(fileChannels, 2);
+    fifo = av_audio_fifo_alloc(AV_SAMPLE_FMT_S16, outChannels, 4096);
+    if (!fifo || !decodeMore() || rate < 1) return false;
 
     // With time stamps finer than a sample, the length runs from the first decoded sample (after any
     // encoder delay the container trims) to the declared end, and reads stop there (AAC's end
     // padding is not audio). Coarser time stamps (ASF's milliseconds) only give an estimate: reads
     // then go on to the decoder's end.
-    r->exactTimes = av_q2d(r->timeBase) * r->rate <= 1.0;
-    int64_t frames = av_rescale_q(end - (r->exactTimes ? r->startPts : 0), r->timeBase, AVRational{1, r->rate});
+    exactTimes = av_q2d(timeBase) * rate <= 1.0;
+    int64_t frames = av_rescale_q(end - (exactTimes ? startPts : 0), timeBase, AVRational{1, rate});
     if (frames < 1) return false;
-    r->length = uint64_t(std::min<int64_t>(frames, UINT32_MAX));
-    impl = std::move(r);
+    length = uint64_t(std::min<int64_t>(frames, UINT32_MAX));
     return true;
 }
 
