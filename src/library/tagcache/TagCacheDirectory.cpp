@@ -511,7 +511,10 @@ void TagCacheDirectory::appendRecord(const TagPtr& record) {
 TagPtr TagCacheDirectory::readRecordFromFile(const std::string& file) {
     TagPtr record = std::make_shared<CID3v2Tag>();
     record->readFromFile(file);
-    if (computeLengths && record->getFrameCopy("TLEN").empty()) addLength(record.get());
+    // An ASF header only gives the length from the byte rate and the file size (headers and all, 8 %
+    // off on a short file): the decoder's length replaces it.
+    bool estimated = isRightCI(file, ".wma");
+    if (computeLengths && (estimated || record->getFrameCopy("TLEN").empty())) addLength(record.get());
     return record;
 }
 

@@ -23,11 +23,18 @@ const std::string& CID3Frame::getString() {
     if (!textCache.empty()) return textCache;
     size_t n = data.size();
     if (n < 2) return data;
+    auto b0 = uint8_t(data[0]), b1 = uint8_t(data[1]);
     if (encoding == 2) {
-        textCache = utf16ToUtf8(data, 0, n / 2, false);
+        // Big-endian UTF-16 without a mark, as ID3v2.4 defines it; a mark some writers add anyway is
+        // honoured and left out of the text.
+        if (b0 == 0xFF && b1 == 0xFE)
+            textCache = utf16ToUtf8(data, 2, n / 2 - 1, false);
+        else if (b0 == 0xFE && b1 == 0xFF)
+            textCache = utf16ToUtf8(data, 2, n / 2 - 1, true);
+        else
+            textCache = utf16ToUtf8(data, 0, n / 2, true);
         return textCache;
     }
-    auto b0 = uint8_t(data[0]), b1 = uint8_t(data[1]);
     if (b0 == 0xFF && b1 == 0xFE) {
         textCache = utf16ToUtf8(data, 2, n / 2 - 1, false);
     } else if (b0 == 0xFE && b1 == 0xFF) {

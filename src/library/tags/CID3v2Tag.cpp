@@ -13,12 +13,12 @@ bool isTextId(const std::string& id) {
     return !id.empty() && (id[0] == 'T' || id[0] == 'W');
 }
 
-std::string utf16LEBytes(const std::u16string& units) {
+std::string utf16Bytes(const std::u16string& units, bool bigEndian) {
     std::string out;
     out.reserve(units.size() * 2);
     for (char16_t u : units) {
-        out.push_back(char(u & 0xFF));
-        out.push_back(char(u >> 8));
+        out.push_back(char(bigEndian ? u >> 8 : u & 0xFF));
+        out.push_back(char(bigEndian ? u & 0xFF : u >> 8));
     }
     return out;
 }
@@ -108,9 +108,9 @@ void CID3v2Tag::setFrame(const std::string& id, const std::string* value, int en
             if (own == encoding || own == 0 || own == 3)
                 f->setData(*value);
             else if (own == 1)
-                f->setData(std::string("\xFF\xFE", 2) + utf16LEBytes(strUtf16FromUtf8(*value)));
-            else if (own == 2)
-                f->setData(utf16LEBytes(strUtf16FromUtf8(*value)));
+                f->setData(std::string("\xFF\xFE", 2) + utf16Bytes(strUtf16FromUtf8(*value), false));
+            else if (own == 2) // big-endian, as getString reads it back
+                f->setData(utf16Bytes(strUtf16FromUtf8(*value), true));
         } else if (id == "COMM") {
             f->setData(*value);
             f->setAdditionalHeader(std::string("\0eng\0", 5));

@@ -187,6 +187,11 @@ bool CID3v2Tag::readFromID3v2(ByteSource& source) {
         addFrame(frame);
         offset += 10 + size_t(frameSize);
     }
+    // ID3v2.4 replaced the year frame by the recording time ("2004-05-17T..."): its year stands in.
+    if (!findFrame("TYER")) {
+        std::string recorded = getFrameCopy("TDRC");
+        if (recorded.size() >= 4 && strIsNumeric(recorded.substr(0, 4))) setFrame("TYER", recorded.substr(0, 4), 0);
+    }
     return nonEmptyFrame(*this, "TIT2") && nonEmptyFrame(*this, "TPE1");
 }
 

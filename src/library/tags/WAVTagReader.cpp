@@ -76,6 +76,13 @@ bool CID3v2Tag::readFromWAV(ByteSource& source) {
                     std::string text = strtrim(chunk);
                     bool wanted = strcmp(target, "WOAF") != 0 || isLeft(text, "http") || isLeft(text, "www");
                     if (!text.empty() && wanted) setFrame(target, text, 0);
+                } else if (subId == "IPRD" && !findFrame("TALB") && source.readExact(sub + 8, take, chunk)) {
+                    // The product (album) has no frame of its own among the mapped ids: it fills the
+                    // album only when nothing else did.
+                    size_t zero = chunk.find('\0');
+                    if (zero != std::string::npos) chunk.resize(zero);
+                    std::string text = strtrim(chunk);
+                    if (!text.empty()) setFrame("TALB", text, 0);
                 }
                 sub += 8 + subSize;
             }

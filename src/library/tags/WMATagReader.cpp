@@ -134,19 +134,23 @@ bool CID3v2Tag::readFromWMA(ByteSource& source) {
         float length = float(fileSize) / (float(averageBytesPerSecond) / 1000.0f);
         if (length < 1e15f) setFrame("TLEN", std::to_string(int64_t(length)), 0);
     }
-    std::string peak, trackGain, albumGain;
+    std::string peak, trackGain, albumGain, trackNumber;
     for (size_t i = 0; i < wma.names.size(); ++i) {
         std::string name = strtolower(wma.names[i]);
         const char* target = attributeTarget(name);
         if (target) {
             if (!wma.values[i].empty()) setFrame(target, wma.values[i], 3); // an empty one removes nothing
-        } else if (name == "wm/replaygain_track_gain")
+        } else if (name == "wm/tracknumber")
+            trackNumber = wma.values[i];
+        else if (name == "wm/replaygain_track_gain")
             trackGain = wma.values[i];
         else if (name == "wm/replaygain_album_gain")
             albumGain = wma.values[i];
         else if (name == "wm/replaygain_track_peak")
             peak = wma.values[i];
     }
+    // Today's writers store the 1-based "WM/TrackNumber" instead of the old 0-based "WM/Track".
+    if (!trackNumber.empty() && !findFrame("TRCK")) setFrame("TRCK", trackNumber, 3);
     double p = strToDbl(peak), track = strToDbl(trackGain), album = strToDbl(albumGain);
     if (p != 0 || track != 0 || album != 0) setReplayGainTag(float(p), float(track), float(album));
     return true;

@@ -1,3 +1,5 @@
+#include <fstream>
+#include <iterator>
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -459,10 +461,19 @@ TEST(TagCache, LengthsComeFromTheAudioWhenAsked) {
     tree.file("w/Artist - One Second.aif",
               "FORM" + be32(uint32_t(4 + comm.size() + ssnd.size())) + "AIFF" + comm + ssnd);
     tree.file("w/Artist - Broken.aif", "FORM");
+    // An ASF header's length is an estimate from the byte rate (here 3,434 ms for 3.0 s): the decoder's wins.
+    std::ifstream wmaFixture(std::string(TARLUME_GENERATED_FIXTURES_DIR) + "/decoders/wma.wma", std::ios::binary);
+    tree.file("w/Artist - Windows.wma", std::string(std::istreambuf_iterator<char>(wmaFixture), {}));
     TagCache cache(tree.root + "tagcache.db");
     cache.setComputeLengths(true);
     TagCacheDirectory* list = cache.getFolder(tree.root + "w", false, true, false, false);
     ASSERT_EQ(list->getNbTags(), 2);
     EXPECT_EQ(findRecord(list, tree.root + "w/Artist - One Second.aif")->getFrameCopy("TLEN"), "1000");
     EXPECT_EQ(findRecord(list, tree.root + "w/Artist - Broken.aif")->getFrameCopy("TLEN"), "");
+
+    // Folders list no WMA files, playlists do.
+    TagCacheDirectory* playlist = cache.getFolder(tree.root + "p.m3u", false, true, false, false);
+    CID3v2Tag* wma = playlist->addTag(tree.root + "w/Artist - Windows.wma", true, false);
+    ASSERT_NE(wma, nullptr);
+    EXPECT_EQ(wma->getFrameCopy("TLEN"), "3018");
 }

@@ -156,6 +156,11 @@ TEST(WAVReader, InfoTexts) {
     EXPECT_EQ(t->getFrameCopy("TCON"), "Dub");
     EXPECT_EQ(t->getFrame("COMM", true), nullptr);
 
+    // The product names the album.
+    std::unique_ptr<CID3v2Tag> album(
+        wav(riff(chunk("LIST", "INFO" + chunk("IPRD", " Album \0") + chunk("INAM", "T")))));
+    EXPECT_EQ(album->getFrameCopy("TALB"), "Album");
+
     std::unique_ptr<CID3v2Tag> code(wav(riff(chunk("LIST", "INFO" + chunk("ISRC", "USABC1234567")))));
     EXPECT_EQ(code->getFrame("WOAF", true), nullptr);
     std::unique_ptr<CID3v2Tag> other(wav(riff(chunk("LIST", "adtl" + chunk("INAM", "x")))));
@@ -214,6 +219,14 @@ TEST(WMAReader, DescriptionsNumbersAndReplayGain) {
     t->getReplayGain(&peak, &gain, &album);
     EXPECT_FLOAT_EQ(peak, 0.8f);
     EXPECT_FLOAT_EQ(gain, 4.5f);
+
+    // Today's 1-based track number counts only when the old attribute is absent, whatever the order.
+    std::unique_ptr<CID3v2Tag> number(wma(asf({extended({dword("WM/TrackNumber", 7)})})));
+    EXPECT_EQ(number->getFrameCopy("TRCK"), "7");
+    std::unique_ptr<CID3v2Tag> text(wma(asf({extended({attribute("WM/TrackNumber", "3/12")})})));
+    EXPECT_EQ(text->getFrameCopy("TRCK"), "3/12");
+    std::unique_ptr<CID3v2Tag> both(wma(asf({extended({attribute("WM/TrackNumber", "9"), dword("WM/Track", 4)})})));
+    EXPECT_EQ(both->getFrameCopy("TRCK"), "5");
 
     std::unique_ptr<CID3v2Tag> notAsf(wma(std::string(40, '\0'), &result));
     EXPECT_FALSE(result);

@@ -30,7 +30,7 @@ TEST(ID3v2Reader, TextFramesInEveryEncoding) {
                        id3Frame("TPE1", bytes({1, 0xFF, 0xFE, 'A', 0, 0xE9, 0, 0, 0, 'x', 0})) +
                        id3Frame("TALB", bytes({3}) + "\xC3\xA9t\xC3\xA9") + id3Frame("TCON", "NoEncoding") +
                        id3Frame("TXXX", bytes({0}) + "Color" + bytes({0}) + "#123456") +
-                       id3Frame("TKEY", bytes({2, 'A', 0, 'm', 0})) + std::string(20, '\0');
+                       id3Frame("TKEY", bytes({2, 0, 'A', 0, 'm', 0, 0})) + std::string(20, '\0');
     CID3v2Tag tag;
     EXPECT_TRUE(readV2(tag, id3Tag(body)));
     EXPECT_EQ(tag.getVersion(), 3);
@@ -43,6 +43,22 @@ TEST(ID3v2Reader, TextFramesInEveryEncoding) {
     EXPECT_EQ(tag.getFrameTXXX("Color"), "#123456");
     EXPECT_EQ(tag.getFrameCopy("TKEY"), "Am");
     EXPECT_EQ(tag.getNbFrames(), 6u); // padding ended the walk
+}
+
+TEST(ID3v2Reader, RecordingTimeGivesTheYearOnlyWithoutAYearFrame) {
+    struct Case {
+        std::string frames, year;
+    } cases[] = {
+        {id3Frame("TDRC", bytes({3}) + "2004-05-17T10:00", 4), "2004"},
+        {id3Frame("TDRC", bytes({2, 0, '1', 0, '9', 0, '9', 0, '8'}), 4), "1998"},
+        {id3Frame("TYER", bytes({0}) + "1977", 4) + id3Frame("TDRC", bytes({3}) + "2004", 4), "1977"},
+        {id3Frame("TDRC", bytes({3}) + "05/2004", 4), ""},
+    };
+    for (const Case& c : cases) {
+        CID3v2Tag tag;
+        readV2(tag, id3Tag(c.frames, 4));
+        EXPECT_EQ(tag.getFrameCopy("TYER"), c.year) << c.frames;
+    }
 }
 
 TEST(ID3v2Reader, HeaderChecks) {

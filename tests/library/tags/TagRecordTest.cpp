@@ -29,7 +29,10 @@ TEST(TagRecord, GetStringDecodesEveryEncoding) {
         {1, bytes({0xFE, 0xFF, 0x65, 0xE5}), "\xE6\x97\xA5"},  // big-endian beyond ISO-8859-1
         {1, bytes({'A', 0, 'B', 0, 'C', 0}), "ABC"},           // no mark, 2 of 6 bytes zero
         {1, bytes({'A', 0, 'B', 0}), bytes({'A', 0, 'B', 0})}, // 1 of 4: kept as it is
-        {2, bytes({'h', 0, 'i', 0, '!'}), "hi"},               // odd last byte ignored
+        {2, bytes({0, 'h', 0, 'i', '!'}), "hi"},               // big-endian; odd last byte ignored
+        {2, bytes({0, 'B', 0, 'E', 0, ' ', 0, 0xC4, 0x65, 0xE5}), "BE \xC3\x84\xE6\x97\xA5"},
+        {2, bytes({0xFF, 0xFE, 'a', 0}), "a"}, // a mark where none belongs is still honoured
+        {2, bytes({0xFE, 0xFF, 0, 'b'}), "b"},
         {2, "x", "x"},
         {1, bytes({0xFF, 0xFE, 0x3D, 0xD8}), "\xEF\xBF\xBD"}, // unpaired surrogate
         {7, "raw", "raw"},
@@ -76,8 +79,9 @@ TEST(TagRecord, SetFrameAddsReplacesAndRemovesTheFirstFrame) {
     EXPECT_EQ(*tag.getFrame("TALB", true), bytes({0xFF, 0xFE, 0xE9, 0}));
     EXPECT_EQ(tag.getFrameCopy("TALB"), "\xC3\xA9");
     tag.addFrame(new CID3Frame("TKEY", "", std::string(1, '\2')));
-    tag.setFrame("TKEY", "Am", 3);
-    EXPECT_EQ(*tag.getFrame("TKEY", true), bytes({'A', 0, 'm', 0}));
+    tag.setFrame("TKEY", "A\xC3\x84", 3); // stored big-endian, so it reads back as written
+    EXPECT_EQ(*tag.getFrame("TKEY", true), bytes({0, 'A', 0, 0xC4}));
+    EXPECT_EQ(tag.getFrameCopy("TKEY"), "A\xC3\x84");
 
     tag.addFrame(new CID3Frame("COMM", "old",
                                std::string("\x01"
