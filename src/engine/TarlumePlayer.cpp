@@ -1,0 +1,561 @@
+// The deck's data model, loading and closing, player values, volumes and track information.
+#include "engine/TarlumePlayer.h"
+
+#include "audio/effects/EffectGroup.h"
+#include "audio/player/FModPlayer.h"
+#include "audio/vinyl/FinalScratch.h"
+#include "dsp/VolumeRamp.h"
+#include "foundation/modTools.h"
+#include "library/tags/CID3v2Tag.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+FModPlayer* (*TarlumePlayer::videoPlayerFactory)() = nullptr;
+
+namespace {
+
+constexpr double kMinRate = 5000; // a player reporting less has no real rate yet
+
+bool isVideoExtension(const std::string& ext) {
+    static const char* const kVideo[] = {".avi", ".mov", ".mp4", ".mkv", ".wmv", ".mpg", ".vob", "mpeg",
+                                         ".ifo", "divx", "xvid", ".d2v", ".ogm", ".asf", ".avs"};
+    for (const char* v : kVideo)
+        if (ext == v) return true;
+    return false;
+}
+
+// An event time as the tag stores it: whole milliseconds within 0 .. 2^32 - 1.
+uint32_t etcoTime(double ms) {
+    if (!(ms > 0)) return 0;
+    if (ms >= 4294967295.0) return 4294967295u;
+    return uint32_t(ms);
+}
+
+struct Event {
+    uint8_t type;
+    uint32_t time;
+};
+
+// The events of an ETCO frame body (format byte first); a trailing partial group is no event.
+std::vector<Event> parseEvents(const std::string& data) {
+    std::vector<Event> events;
+    for (size_t offset = 1; offset + 5 <= data.size(); offset += 5) {
+        const auto* e = reinterpret_cast<const uint8_t*>(data.data()) + offset;
+        events.push_back({e[0], uint32_t(e[1]) << 24 | uint32_t(e[2]) << 16 | uint32_t(e[3]) << 8 | uint32_t(e[4])});
+    }
+    return events;
+}
+
+void appendEvent(std::string& data, const Event& e) {
+    data += char(e.type);
+    for (int shift = 24; shift >= 0; shift -= 8)
+        data += char((e.time >> shift) & 0xFF);
+}
+
+// The entries of one type, in the record's order.
+std::vector<uint32_t> entriesOf(const std::vector<Event>& events, uint8_t type) {
+    std::vector<uint32_t> out;
+    for (const Event& e : events)
+        if (e.type == type) out.push_back(e.time);
+    return out;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------------------
+// Construction
+
+TarlumePlayer::TarlumePlayer(Tarlume* engine_, int deckIndex_) : engine(engine_), deckIndex(deckIndex_) {
+    const double rate = engineSamplerate();
+    mainRamp = new VolumeRamp(rate);
+    cueRamp = new VolumeRamp(rate);
+    effects = new EffectGroup(float(rate));
+    effects->setEffectState(EFFECT_EQ, 1);
+    effects->setEffectState(EFFECT_ECHO, 1); // the looper of an input deck, silent until it loops
+    effects->setEffectState(EFFECT_LIMITER, 1);
+    effects->setParameter(EFFECT_LIMITER, 9, 1.0);
+    effects->setParameter(EFFECT_LIMITER, 8, 0.0);
+    setVolume(1.0);
+    setVolumeCue(0.0);
+    mainRamp->setPan(0.5);
+    cueRamp->setPan(0.5);
+}
+
+TarlumePlayer::~TarlumePlayer() {
+    trackLoaded = false;
+    if (tag) closeSong();
+    swapPlayer(nullptr);
+    releaseVideo();
+    delete[] buffer;
+    delete mainRamp;
+    delete cueRamp;
+    delete effects;
+    delete timecode.get();
+}
+
+void TarlumePlayer::swapPlayer(Player* next) {
+    Player* old = player.get();
+    if (old == next) return;
+    // Every device's audio thread holds its lock for a whole block and reads the player only inside it:
+    // once all locks are ours, no thread is inside the old player, and none can reach it afterwards.
+    engineLockAudio();
+    player = next;
+    engineUnlockAudio();
+    delete old;
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Loading and closing
+
+bool TarlumePlayer::loadSong(const char* pathArg, bool force) {
+    std::string path = pathArg ? pathArg : "";
+    if (path.empty()) {
+        // The confirmation of a refused load names no file: it loads the one the deck kept.
+        if (!force || pendingLoadPath.empty()) return false;
+        path = pendingLoadPath;
+    }
+    if (!force && engineWarnOnLoad() && getParam(PLAYERPARAM_PLAYING) > 0.5) {
+        // The path stays here; the dialog carries no text made from it, so no file name can break its command.
+        pendingLoadPath = path;
+        engineShowLoadWarning();
+        return false;
+    }
+    pendingLoadPath.clear();
+    if (tag) closeSong();
+
+    const std::string ext = path.size() >= 4 ? strtolower(path.substr(path.size() - 4)) : std::string();
+    const bool video = videoPlayerFactory && isVideoExtension(ext);
+    if (video) {
+        if (isVideo != 1 || !player) {
+            swapPlayer(videoPlayerFactory());
+            isVideo = 1;
+        }
+    } else if (isVideo != 0 || !player) {
+        swapPlayer(new FModPlayer());
+        isVideo = 0;
+    }
+
+    if (!buffer) {
+        buffer = new short[kBufferSamples]();
+        bufferSamples = kBufferSamples;
+    }
+    inputPassthrough = false;
+    loopInMark = -1.0;
+
+    auto* fmod = static_cast<FModPlayer*>(player.get());
+    fmod->setParameter(PLAYERPARAM_OUTPUTRATE, engineSamplerate());
+    if (video) {
+        fmod->init(buffer, bufferSamples / 2, 13, "", 0, 0);
+        static_cast<Player*>(fmod)->init(path, 13, 0, 0); // the video player opens the file
+    } else {
+        fmod->init(buffer, bufferSamples / 2, 13, path, 0, 0);
+    }
+
+    // The record: one kept from an earlier load of the same file brings its cue points and loops back.
+    tag = engineFindKeptRecord(path);
+    if (!tag) {
+        tag = new CID3v2Tag();
+        tag->readFromFile(path);
+    }
+
+    // Tempo: only a finite, positive TBPM counts ("nan", "inf", 0 or below leave the analysis to it).
+    const std::string* tbpm = tag->getFrame("TBPM");
+    const double tagBpm = tbpm && !tbpm->empty() ? tag->getBPM() : 0.0;
+    if (tagBpm > 0 && std::isfinite(tagBpm)) {
+        bpm = tagBpm;
+        bpmConfidence = 100;
+    } else {
+        bpmConfidence = 0;
+    }
+
+    // Memory lists: entry i of a type fills slot i + 1.
+    int i = 0;
+    for (; i < kSlots; ++i) {
+        const double t = tag->getFromETCO(kETCOCue, unsigned(i));
+        if (t < 0) break;
+        cuePoints[i] = t;
+    }
+    for (; i < kSlots; ++i)
+        cuePoints[i] = 0;
+    for (i = 0; i < kSlots; ++i) {
+        const double in = tag->getFromETCO(kETCOLoopIn, unsigned(i));
+        const double out = tag->getFromETCO(kETCOLoopOut, unsigned(i));
+        if (in < 0 || out < 0) break;
+        loopIns[i] = in < out ? in : 0;
+        loopOuts[i] = in < out ? out : 0;
+    }
+    for (; i < kSlots; ++i)
+        loopIns[i] = loopOuts[i] = 0;
+
+    started = false;
+    startFound = endFound = false;
+    musicEnd = getLength();
+    cuePoint = 0;
+    replayGainDb = 1.0;
+
+    float peak = 0, radioGain = 0, audiophileGain = 0;
+    tag->getReplayGain(&peak, &radioGain, &audiophileGain);
+    if (peak == 0 || radioGain == 0) {
+        effects->setParameter(EFFECT_LIMITER, 0, 1.0);
+        setParam(PLAYERPARAM_REPLAYGAIN, 1); // analysis on: the frame update applies its result
+        replayGainApplied = false;
+    } else {
+        setReplayGain(radioGain, peak);
+    }
+
+    setParam(PLAYERPARAM_BPMANALYSIS, 1);
+    setParam(PLAYERPARAM_SPECTRUM1, engineSpectrum(0) ? 1 : 0);
+    setParam(PLAYERPARAM_SPECTRUM2, engineSpectrum(1) ? 1 : 0);
+
+    const int stripes = int(getParam(PLAYERPARAM_NBSTRIPES));
+    double maxHeight = 0;
+    int incomplete = 0;
+    const std::string wave = engineGetWaveForm(path, stripes, &maxHeight, &incomplete);
+    const int n = std::min<int>(stripes, int(wave.size()));
+    for (int s = 0; s < n; ++s)
+        setParam(PLAYERPARAM_STRIPE, uint8_t(wave[size_t(s)]) * maxHeight / 255.0, s);
+
+    trackLoaded = true;
+    active = true;
+    return true;
+}
+
+bool TarlumePlayer::loadPendingSong() {
+    if (pendingLoadPath.empty()) return false;
+    return loadSong("", true);
+}
+
+// Writes one memory list back into the record's ETCO frame when it differs from what the record holds.
+// The first kSlots entries of each type stand for the slots; entries beyond them are kept as they are.
+void TarlumePlayer::rewriteEvents(bool loops) {
+    const std::string* raw = tag->getFrame("ETCO", true);
+    const std::string data = raw ? *raw : std::string();
+    if (data.size() >= 1 && data[0] == 1) return; // time stamps in MPEG frames: not ours to edit
+    const std::vector<Event> events = parseEvents(data);
+
+    std::vector<Event> wanted; // the slots' events, in slot order
+    for (int s = 0; s < kSlots; ++s) {
+        if (loops) {
+            if (loopIns[s] >= 0 && loopIns[s] < loopOuts[s]) {
+                wanted.push_back({uint8_t(kETCOLoopIn), etcoTime(loopIns[s])});
+                wanted.push_back({uint8_t(kETCOLoopOut), etcoTime(loopOuts[s])});
+            }
+        } else if (cuePoints[s] > 0) {
+            wanted.push_back({uint8_t(kETCOCue), etcoTime(cuePoints[s])});
+        }
+    }
+
+    // Change: the k-th wanted entry of a type differs from entry k of the record, or the record holds more
+    // slot entries than are wanted.
+    const uint8_t types[2] = {uint8_t(loops ? kETCOLoopIn : kETCOCue), uint8_t(kETCOLoopOut)};
+    bool changed = false;
+    for (int t = 0; t < (loops ? 2 : 1); ++t) {
+        const std::vector<uint32_t> have = entriesOf(events, types[t]);
+        const std::vector<uint32_t> want = entriesOf(wanted, types[t]);
+        const size_t slotEntries = std::min<size_t>(have.size(), kSlots);
+        if (want.size() != slotEntries) changed = true;
+        for (size_t k = 0; !changed && k < want.size(); ++k)
+            if (want[k] != have[k]) changed = true;
+    }
+    if (!changed) return;
+
+    // Other types keep their place; then the slots in slot order (a loop's in before its out, so every
+    // in pairs with its own out when read back); then the entries beyond the slots.
+    std::string out(1, data.empty() ? char(2) : data[0]);
+    std::vector<Event> excess;
+    int seen[256] = {};
+    for (const Event& e : events) {
+        const bool ours = e.type == types[0] || (loops && e.type == types[1]);
+        if (!ours)
+            appendEvent(out, e);
+        else if (seen[e.type]++ >= kSlots)
+            excess.push_back(e);
+    }
+    for (const Event& e : wanted)
+        appendEvent(out, e);
+    for (const Event& e : excess)
+        appendEvent(out, e);
+    if (out.size() < 6)
+        tag->setFrame("ETCO", nullptr, 0);
+    else
+        tag->setFrame("ETCO", out, 0);
+}
+
+void TarlumePlayer::closeSong() {
+    if (!tag) return;
+    rewriteEvents(false);
+    rewriteEvents(true);
+    storeWaveForm();
+
+    CID3v2Tag* record = tag;
+    tag = nullptr;
+    const bool played = started && now() / 1000.0 - firstPlayTime > 30.0;
+    if (played) enginePlayed(record);
+    engineKeepRecord(record);
+}
+
+void TarlumePlayer::storeWaveForm() {
+    if (!player || !(getParam(PLAYERPARAM_LENGTH) > 0)) return;
+    const int stripes = int(getParam(PLAYERPARAM_NBSTRIPES));
+    std::string bytes;
+    bytes.reserve(size_t(std::max(0, stripes)));
+    for (int i = 0; i < stripes; ++i) {
+        // 254 steps above an offset of 1, clamped, so a stripe above full height no longer wraps to a small byte.
+        const double v = getParam(PLAYERPARAM_STRIPE, i);
+        const double b = std::isfinite(v) ? std::floor(v * 254 + 1) : 1;
+        bytes += char(uint8_t(std::clamp(b, 1.0, 255.0)));
+    }
+    engineSetWaveForm(tag->getPath(), stripes, bytes, getParam(PLAYERPARAM_STRIPEMAX));
+}
+
+void TarlumePlayer::loadInputPassthrough(int input) {
+    inputPassthrough = true;
+    inputIndex = input;
+    engineUpdateInputs();
+    trackLoaded = true;
+    active = true;
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Player values
+
+double TarlumePlayer::getParam(PLAYERPARAM id, int index) {
+    Player* p = player.get();
+    return p ? p->getParameter(id, index) : 0.0;
+}
+
+void TarlumePlayer::setParam(PLAYERPARAM id, double value, double second) {
+    Player* p = player.get();
+    if (p) p->setParameter(id, value, second);
+}
+
+double TarlumePlayer::getSamplerate() {
+    const double rate = getParam(PLAYERPARAM_FILERATE);
+    return rate >= kMinRate ? rate : 44100.0;
+}
+
+double TarlumePlayer::msToFrames(double ms) {
+    return ms * getSamplerate() / 1000.0;
+}
+
+double TarlumePlayer::framesToMs(double frames) {
+    return frames / (getSamplerate() / 1000.0);
+}
+
+double TarlumePlayer::getLength() {
+    return framesToMs(getParam(PLAYERPARAM_LENGTH));
+}
+
+double TarlumePlayer::getPosition() {
+    return framesToMs(getParam(PLAYERPARAM_POSITION));
+}
+
+void TarlumePlayer::setPosition(double ms) {
+    setParam(PLAYERPARAM_POSITION, msToFrames(ms));
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Volumes
+
+void TarlumePlayer::setVolume(double v) {
+    volume = v;
+    const double main = v * engineMainGain();
+    mainRamp->setVolume(main);
+    cueRamp->setVolume(std::max(engineCueMaster() * main, cueVolume));
+}
+
+void TarlumePlayer::setVolumeCue(double v) {
+    if (v < 0) v = cueVolume > 0 ? 0.0 : rememberedCueVolume > 0 ? rememberedCueVolume : 1.0;
+    cueVolume = v;
+    if (v > 0) rememberedCueVolume = v;
+    setVolume(volume);
+}
+
+void TarlumePlayer::setPanLR(double p) {
+    pan = p;
+    mainRamp->setPan(p);
+    cueRamp->setPan(p);
+}
+
+void TarlumePlayer::setCrossfaderSide(enCrossfaderSide s) {
+    crossfaderSide = s;
+    setVolume(volume);
+}
+
+void TarlumePlayer::setOutputSamplerate(double rate) {
+    setParam(PLAYERPARAM_OUTPUTRATE, rate);
+    effects->setSamplerate(rate);
+    mainRamp->setSamplerate(rate);
+    cueRamp->setSamplerate(rate);
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Memory slots
+
+int TarlumePlayer::slotIndex(int n) {
+    return n >= 1 && n <= kSlots ? n - 1 : -1;
+}
+
+double TarlumePlayer::getCuePoint(int n) const {
+    const int i = slotIndex(n);
+    return i < 0 ? 0.0 : cuePoints[i];
+}
+
+void TarlumePlayer::setCuePoint(int n, double ms) {
+    const int i = slotIndex(n);
+    if (i >= 0 && std::isfinite(ms)) cuePoints[i] = std::max(0.0, ms);
+}
+
+void TarlumePlayer::storeCuePoint(int n) {
+    const int i = slotIndex(n);
+    if (i < 0) return;
+    cuePoints[i] = getPosition();
+    cuePoint = cuePoints[i];
+    cueStoreArmed = false;
+}
+
+double TarlumePlayer::getLoopIn(int n) const {
+    const int i = slotIndex(n);
+    return i < 0 ? 0.0 : loopIns[i];
+}
+
+double TarlumePlayer::getLoopOut(int n) const {
+    const int i = slotIndex(n);
+    return i < 0 ? 0.0 : loopOuts[i];
+}
+
+void TarlumePlayer::setLoop(int n, double inMs, double outMs) {
+    const int i = slotIndex(n);
+    if (i < 0) return;
+    const bool valid = std::isfinite(inMs) && std::isfinite(outMs) && inMs >= 0 && inMs < outMs;
+    loopIns[i] = valid ? inMs : 0;
+    loopOuts[i] = valid ? outMs : 0;
+}
+
+bool TarlumePlayer::isLoopSlotUsed(int n) const {
+    const int i = slotIndex(n);
+    return i >= 0 && loopIns[i] >= 0 && loopIns[i] < loopOuts[i];
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Track information
+
+std::string TarlumePlayer::getTrackInfo(const std::string& templ) {
+    if (!tag) return "";
+    // One pass from left to right: a replacement is never scanned again, so a tag value holding a field name
+    // stays text, and a template holding a field twice gets both.
+    std::string out;
+    out.reserve(templ.size() + 64);
+    size_t pos = 0;
+    while (pos < templ.size()) {
+        const size_t open = templ.find("%[", pos);
+        if (open == std::string::npos) break;
+        const size_t close = templ.find(']', open + 2);
+        if (close == std::string::npos) break;
+        out.append(templ, pos, open - pos);
+        const std::string field = templ.substr(open + 2, close - open - 2);
+        std::string value;
+        bool known = true;
+        if (field == "Comments") {
+            value = tag->getFrameCopy("COMM");
+            std::replace(value.begin(), value.end(), '\n', ' ');
+            std::replace(value.begin(), value.end(), '\r', ' ');
+            while (value.find("  ") != std::string::npos)
+                value = strreplace(value, "  ", " ");
+            value = strtrim(value);
+        } else if (field == "Album") {
+            value = tag->getFrameCopy("TALB");
+        } else if (field == "Title") {
+            value = tag->getFrameCopy("TIT2");
+        } else if (field == "Artist") {
+            value = tag->getFrameCopy("TPE1");
+        } else if (field == "Genre") {
+            value = tag->getFrameCopy("TCON");
+        } else if (field == "Year") {
+            value = tag->getFrameCopy("TYER");
+        } else if (field == "Track") {
+            value = tag->getFrameCopy("TRCK");
+        } else if (field == "BPM" || field == "BPM0" || field == "BPM00") {
+            value = dblToStr(getBPM(false, true, false), int(field.size()) - 3);
+        } else if (field == "samplerate") {
+            value = dblToStr(getParam(PLAYERPARAM_FILERATE), 0);
+        } else if (field == "FileNameOnly") {
+            value = getFileName(tag->getPath());
+        } else if (field == "kbps") {
+            value = ""; // no bit rate is known here
+        } else {
+            known = false;
+        }
+        if (known) {
+            out += value;
+            pos = close + 1;
+        } else {
+            out += "%[";
+            pos = open + 2;
+        }
+    }
+    out.append(templ, pos, std::string::npos);
+    return out;
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Engine access (filled once the engine's interface is on main)
+
+double TarlumePlayer::now() const {
+    return timeGetExactTime();
+}
+
+double TarlumePlayer::engineSamplerate() const {
+    return 44100.0;
+}
+
+double TarlumePlayer::engineMainGain() const {
+    return 1.0;
+}
+
+double TarlumePlayer::engineCueMaster() const {
+    return 0.0;
+}
+
+void TarlumePlayer::engineUpdateInputs() {}
+
+bool TarlumePlayer::engineWarnOnLoad() const {
+    return false;
+}
+
+bool TarlumePlayer::engineAutoCue() const {
+    return true;
+}
+
+bool TarlumePlayer::engineSpectrum(int) const {
+    return true;
+}
+
+std::string TarlumePlayer::engineAppFolder() const {
+    return ".";
+}
+
+CID3v2Tag* TarlumePlayer::engineFindKeptRecord(const std::string&) {
+    return nullptr;
+}
+
+void TarlumePlayer::engineKeepRecord(CID3v2Tag* record) {
+    delete record;
+}
+
+void TarlumePlayer::enginePlayed(CID3v2Tag*) {}
+
+void TarlumePlayer::engineShowLoadWarning() {}
+
+void TarlumePlayer::engineLockAudio() {}
+
+void TarlumePlayer::engineUnlockAudio() {}
+
+std::string TarlumePlayer::engineGetWaveForm(const std::string&, int, double*, int*) {
+    return "";
+}
+
+void TarlumePlayer::engineSetWaveForm(const std::string&, int, const std::string&, double) {}
