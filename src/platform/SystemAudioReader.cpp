@@ -16,6 +16,7 @@ extern "C" {
 #include <cstring>
 #include <fstream>
 #include <mutex>
+#include <numeric>
 #include <sys/stat.h>
 #include <vector>
 
@@ -113,6 +114,11 @@ struct SystemAudioReader::Impl {
     int64_t startPts = 0;    // time stamp of the first decoded sample, stream time base
     bool started = false;    // the first frame was decoded
     bool exactTimes = false; // time stamps are at least as fine as samples
+    // Codecs whose every decoded frame starts on a multiple of a fixed frame length (WMA), with time
+    // stamps coarser than a sample: the frames seen so far give that length (the greatest common
+    // divisor of their sizes), and a frame's rounded time stamp is moved onto its exact start.
+    bool onLattice = false;
+    int64_t latticeStep = 0; // frames
 
     // Raw streams and streams without a declared length have no trustworthy time stamps after a
     // jump: their packets are stamped with the running sum of packet durations from the start.
@@ -184,6 +190,9 @@ struct SystemAudioReader::Impl {
         for (unsigned i = 0; i < format->nb_streams; ++i)
             if (int(i) != stream) format->streams[i]->discard = AVDISCARD_ALL;
         timeBase = format->streams[stream]->time_base;
+        AVCodecID id = format->streams[stream]->codecpar->codec_id;
+        onLattice = id == AV_CODEC_ID_WMAV1 || id == AV_CODEC_ID_WMAV2 || id == AV_CODEC_ID_WMAPRO ||
+                    id == AV_CODEC_ID_WMALOSSLESS;
         if (timeBase.num <= 0 || timeBase.den <= 0 || !openCodec()) return false;
         packet = av_packet_alloc();
         frame = av_frame_alloc();
@@ -260,7 +269,14 @@ struct SystemAudioReader::Impl {
     int64_t framePosition(const AVFrame* f) const {
         int64_t pts = f->best_effort_timestamp;
         if (pts == AV_NOPTS_VALUE) return decodedEnd;
-        return av_rescale_q(pts - startPts, timeBase, AVRational{1, rate});
+        int64_t at = av_rescale_q(pts - startPts, timeBase, AVRational{1, rate});
+        // One tick of the time stamps, frames; a lattice far coarser than it gives the exact start.
+        double tick = av_q2d(timeBase) * rate;
+        if (onLattice && tick > 1.0 && latticeStep > 4 * tick + 4) {
+            int64_t snapped = (at + (at >= 0 ? latticeStep / 2 : -latticeStep / 2)) / latticeStep * latticeStep;
+            if (std::abs(double(snapped - at)) <= tick + 1) return snapped;
+        }
+        return at;
     }
 
     // Converts one decoded frame into the fifo (after a seek, only its part from the target on).
@@ -273,6 +289,7 @@ struct SystemAudioReader::Impl {
             rate = f->sample_rate;
             startPts = f->best_effort_timestamp != AV_NOPTS_VALUE ? f->best_effort_timestamp : 0;
         }
+        if (onLattice) latticeStep = std::gcd(latticeStep, int64_t(f->nb_samples));
         if (!setupConverter(f)) return false;
         int capacity = swr_get_out_samples(swr, f->nb_samples);
         if (capacity <= 0) return true;

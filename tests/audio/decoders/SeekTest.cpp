@@ -41,9 +41,8 @@ struct SeekCase {
 
 // Exact for every own reader and for the system reader, with two exceptions the codecs make: AAC
 // with noise substitution draws fresh random noise after a jump (the position is still exact, the
-// noise bands differ); ASF stamps packets in whole milliseconds, so WMA lands within two of them;
-// FFmpeg's fixed-point MPEG audio decoder carries its rounding error from frame to frame, so layer II
-// may differ by one step.
+// noise bands differ); FFmpeg's fixed-point MPEG audio decoder carries its rounding error from frame to frame, so layer
+// II may differ by one step.
 const SeekCase seekCases[] = {
     {"wav16.wav", 0, 0},     {"wav24.wav", 0, 0},    {"wav6ch.wav", 0, 0},     {"wavf32.wav", 0, 0},
     {"aiff16.aiff", 0, 0},   {"sowt.aiff", 0, 0},    {"aiff8.aif", 0, 0},      {"flac16.flac", 0, 0},
@@ -54,7 +53,7 @@ const SeekCase seekCases[] = {
     {"none.aiff", 0, 0},     {"alac.m4a", 0, 0},     {"flac_in.ogg", 0, 0},    {"total0.flac", 0, 0},
     {"aac_nopns.m4a", 0, 0}, {"aac6ch.m4a", 0, 0},   {"opus.opus", 0, 0},      {"opus_in.ogg", 0, 0},
     {"aac.m4a", 6000, 0},    {"adts.aac", 0, 0},     {"layer2.mp3", 1, 0},     {"id3v22.mp3", 0, 0},
-    {"wma.wma", 0, 90},
+    {"wma.wma", 0, 0}, // stamped in whole milliseconds, 44 frames apart
 };
 
 // The smallest shift (within maxShift) of the straight decode that the seek's output matches, and
