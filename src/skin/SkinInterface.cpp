@@ -3,6 +3,7 @@
 #include "foundation/modTools.h"
 #include "platform/GLPrimitives.h"
 #include "skin/Skin.h"
+#include "skin/SkinListBox.h"
 #include "skin/SkinObject.h"
 #include "skin/SkinTab.h"
 #include "skin/SkinTabGroup.h"
@@ -607,7 +608,7 @@ void SkinInterface::handleKeyPress(SkinObject* object, int keyCode, const char* 
         if (keyUp || !state) return;
         if (keyCode == KEY_DELETE) {
             eraseLastCharacter(state->editText);
-        } else if (keyCode != KEY_RETURN && characters && *characters) {
+        } else if (keyCode != KEY_RETURN && SkinListBox::isTypedText(characters)) {
             state->editText += characters;
         }
         state->redraw = true;
