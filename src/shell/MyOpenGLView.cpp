@@ -1,0 +1,348 @@
+#include "shell/MyOpenGLView.h"
+
+#include "platform/AppPaths.h"
+#include "platform/GL.h"
+#include "shell/HostBridge.h"
+
+#include <algorithm>
+#include <cstdio>
+
+using namespace shell;
+
+std::atomic<bool> MyOpenGLView::quitSignal_{false};
+
+namespace {
+
+MyOpenGLView* activeView = nullptr;
+
+// The top-left orthographic projection every view draws with: one unit a pixel, y downwards.
+void setUpProjection(int width, int height) {
+    glViewport(0, 0, width, height);
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    glOrtho(0, width, height, 0, -1, 1);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+}
+
+void setUpDrawingState() {
+    glDisable(GL_DEPTH_TEST);
+    glEnable(GL_TEXTURE_2D);
+    glEnable(GL_TEXTURE_RECTANGLE_EXT);
+    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
+    glColor4f(1, 1, 1, 1);
+}
+
+} // namespace
+
+void viewStartFileDrag(void* view, const char* path, float x, float y) {
+    // The bridge hands back the view it was given; only the live one takes drags.
+    if (view && view == activeView && path) activeView->startFileDrag(path, x, y);
+}
+
+// ---- The real bridge behind the event forwarder -------------------------------------------------
+
+void HostBridgeCalls::mouseClick(float x, float y, bool released, int button) {
+    doMouseClick(x, y, released, button, nullptr);
+}
+void HostBridgeCalls::mouseMove(float x, float y, int button) {
+    doMouseMove(x, y, true, button);
+}
+void HostBridgeCalls::scrollWheel(float x, float y, float deltaX, float deltaY) {
+    doScrollWheel(x, y, deltaX, deltaY);
+}
+void HostBridgeCalls::keyPress(int keyCode, const std::string& characters, bool released) {
+    doKeyPress(keyCode, characters.c_str(), released);
+}
+void HostBridgeCalls::dropFile(const std::string& path, float x, float y) {
+    loadSong(path.c_str(), x, y);
+}
+void HostBridgeCalls::popupClick(float x, float y, bool released, int button) {
+    myLBdoMouseClick(x, y, released, button, nullptr);
+}
+void HostBridgeCalls::popupMove(float x, float y, int button) {
+    myLBdoMouseMove(x, y, true, button);
+}
+
+// ---- MyOpenGLView -------------------------------------------------------------------------------
+
+MyOpenGLView::MyOpenGLView() = default;
+
+MyOpenGLView::~MyOpenGLView() {
+    if (!quitting_ && window_) shutdown();
+    if (activeView == this) activeView = nullptr;
+}
+
+void MyOpenGLView::requestQuit() {
+    quitSignal_ = true;
+}
+
+bool MyOpenGLView::open() {
+    // The program handles SIGINT, SIGTERM and SIGHUP itself (main.cpp), so all three end the same way.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    // A click into the inactive window acts at once.
+    SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
+    SDL_SetHint(SDL_HINT_VIDEO_X11_NET_WM_BYPASS_COMPOSITOR, "0");
+    if (SDL_Init(SDL_INIT_VIDEO) != 0) {
+        fprintf(stderr, "tarlume: no window can be opened: %s\n", SDL_GetError());
+        return false;
+    }
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_COMPATIBILITY);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 2);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 1);
+    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+    SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 16);
+    Rect usable = usableArea();
+    int h = usable.h > 0 ? std::min(startHeight, usable.h) : startHeight;
+    int x = usable.x + (usable.w - startWidth) / 2;
+    window_ = SDL_CreateWindow("tarlume", x, usable.y, startWidth, h,
+                               SDL_WINDOW_OPENGL | SDL_WINDOW_BORDERLESS | SDL_WINDOW_HIDDEN);
+    if (!window_) {
+        fprintf(stderr, "tarlume: no window can be opened: %s\n", SDL_GetError());
+        SDL_Quit();
+        return false;
+    }
+    context_ = SDL_GL_CreateContext(window_);
+    if (!context_) {
+        fprintf(stderr, "tarlume: no OpenGL context: %s\n", SDL_GetError());
+        SDL_DestroyWindow(window_);
+        window_ = nullptr;
+        SDL_Quit();
+        return false;
+    }
+    SDL_GL_MakeCurrent(window_, context_);
+    glContextAcquired();
+    SDL_GL_SetSwapInterval(1); // no vertical refresh under Xvfb: the loop paces itself anyway
+    setUpDrawingState();
+    activeView = this;
+    forwarder_.setMainWindow(SDL_GetWindowID(window_), float(h));
+    forwarder_.setMainSize(float(startWidth), float(h));
+    forwarder_.pointerInWindow = [this](float* px, float* py) {
+        int gx = 0, gy = 0, wx = 0, wy = 0;
+        SDL_GetGlobalMouseState(&gx, &gy);
+        SDL_GetWindowPosition(window_, &wx, &wy);
+        *px = float(gx - wx);
+        *py = float(gy - wy);
+    };
+    dialogs_ = makeHostDialogs();
+    SDL_ShowWindow(window_);
+    SDL_RaiseWindow(window_);
+    SDL_SetWindowInputFocus(window_);
+    SDL_EventState(SDL_DROPFILE, SDL_ENABLE);
+    SDL_EventState(SDL_DROPBEGIN, SDL_ENABLE);
+    SDL_EventState(SDL_DROPCOMPLETE, SDL_ENABLE);
+    return true;
+}
+
+Rect MyOpenGLView::usableArea() const {
+    SDL_Rect r{0, 0, 0, 0};
+    int display = window_ ? SDL_GetWindowDisplayIndex(window_) : 0;
+    if (SDL_GetDisplayUsableBounds(display < 0 ? 0 : display, &r) != 0) SDL_GetDisplayBounds(0, &r);
+    return Rect{r.x, r.y, r.w, r.h};
+}
+
+Rect MyOpenGLView::frame() const {
+    Rect r;
+    SDL_GetWindowPosition(window_, &r.x, &r.y);
+    SDL_GetWindowSize(window_, &r.w, &r.h);
+    return r;
+}
+
+void MyOpenGLView::run() {
+    SDL_Event e;
+    while (!quitting_) {
+        if (quitSignal_) break;
+        if (SDL_WaitEventTimeout(&e, pacer_.waitMs())) {
+            do {
+                if (e.type == SDL_QUIT || (e.type == SDL_WINDOWEVENT && e.window.event == SDL_WINDOWEVENT_CLOSE &&
+                                           e.window.windowID == SDL_GetWindowID(window_))) {
+                    quitSignal_ = true;
+                } else {
+                    forwarder_.handle(e);
+                }
+                if (e.type == SDL_DROPFILE && e.drop.file) SDL_free(e.drop.file);
+            } while (SDL_PollEvent(&e));
+            forwarder_.flush();
+        }
+        if (forwarder_.takeQuit()) break;
+        if (forwarder_.takePreferences()) {
+            // No preferences window exists yet: the settings file and the skin's options stand in.
+        }
+        if (forwarder_.takeClosePopup()) hidePopup();
+        if (quitSignal_) break;
+        dialogs_->pump();
+        if (pacer_.mainDue()) singleStep();
+        if (!quitting_ && popup_ && pacer_.popupDue()) {
+            popup_->drawRect();
+            SDL_GL_MakeCurrent(window_, context_);
+        }
+    }
+    shutdown();
+}
+
+void MyOpenGLView::singleStep() {
+    drawRect();
+    serveRequests();
+}
+
+void MyOpenGLView::serveRequests() {
+    float x = 0, y = 0, w = 0, h = 0;
+    if (needsToShowPopupMenu(&x, &y, &w, &h)) showPopup(x, y, w, h);
+    if (needsToHidePopupMenu()) hidePopup();
+    std::string defaultText, prompt;
+    int kind = 0;
+    if (needsToShowInputBox(&defaultText, &prompt, &kind)) {
+        auto answer = [](const std::string& text) { handleInputBox(text.c_str()); };
+        if (kind == 1)
+            dialogs_->askYesNo(prompt, answer);
+        else
+            dialogs_->askText(prompt, defaultText, answer);
+    }
+    if (needsToShowFileDialog(&prompt, &defaultText)) {
+        dialogs_->askSavePath(prompt, AppPaths::homeFolder(), defaultText,
+                              [](const std::string& path) { handleInputBox(path.c_str()); });
+    }
+    if (quitPending()) {
+        hidePopup(); // the pop-up goes before the skin it draws
+        SDL_GL_MakeCurrent(window_, context_);
+        if (needsToQuit()) quitting_ = true;
+    }
+}
+
+void MyOpenGLView::drawRect() {
+    SDL_GL_MakeCurrent(window_, context_);
+    int w = 0, h = 0;
+    SDL_GL_GetDrawableSize(window_, &w, &h);
+    glClearColor(0, 0, 0, 0);
+    glClearDepth(1.0);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    if (!inited_) {
+        SDL_GL_SetSwapInterval(1);
+        inited_ = true;
+    }
+    setUpProjection(w, h);
+    forwarder_.setMainSize(float(w), float(h));
+    float dx = 0, dy = 0;
+    drawTLM(float(w), float(h), this, &dx, &dy);
+    if (forwarder_.ghostVisible()) drawGhost();
+    glFlush();
+    SDL_GL_SwapWindow(window_);
+    glDeletePendingTextures();
+    ++frames_;
+
+    float newWidth = getBoundWidth(), newHeight = getBoundHeight();
+    if (newWidth < 1 || newHeight < 1) return; // no skin to size to
+    Rect usable = usableArea();
+    if (usable.h > 0 && usable.h < newHeight) {
+        reducePlaylist(0, newHeight - float(usable.h), newWidth, newHeight);
+        newHeight = float(usable.h);
+    }
+    if (usable.w > 0 && usable.w < newWidth) {
+        reducePlaylist(newWidth - float(usable.w), 0, newWidth, newHeight);
+        newWidth = float(usable.w);
+    }
+    changeSize(int(newWidth), int(newHeight), int(dy), int(dx));
+}
+
+void MyOpenGLView::changeSize(int width, int height, int moveTop, int moveLeft) {
+    if (resizing_ || width < 1 || height < 1) return;
+    resizing_ = true;
+    Rect current = frame();
+    Rect usable = usableArea();
+    int H = usable.h > 0 ? std::min(height, usable.h) : height;
+    if (current.w != width || current.h != H || moveTop != 0 || moveLeft != 0 || !firstResizeFinished_) {
+        bool first = !firstResizeFinished_;
+        Rect r = placeMainWindow(current, usable, width, height, moveLeft, moveTop, first);
+        firstResizeFinished_ = true;
+        if (r.w != current.w || r.h != current.h) SDL_SetWindowSize(window_, r.w, r.h);
+        if (r.x != current.x || r.y != current.y) SDL_SetWindowPosition(window_, r.x, r.y);
+        int dw = 0, dh = 0;
+        SDL_GL_GetDrawableSize(window_, &dw, &dh);
+        forwarder_.setMainSize(float(dw), float(dh));
+    }
+    resizing_ = false;
+}
+
+void MyOpenGLView::startFileDrag(const std::string& path, float x, float y) {
+    forwarder_.startDrag(path, x, y);
+}
+
+void MyOpenGLView::drawGhost() {
+    drawDragGhost(forwarder_.dragPath().c_str(), forwarder_.dragX(), forwarder_.dragY());
+}
+
+void MyOpenGLView::showPopup(float x, float y, float w, float h) {
+    Rect r = placePopup(frame(), usableArea(), x, y, w, h);
+    if (popup_ && popup_->isOpen()) {
+        popup_->setFrame(r);
+    } else {
+        popup_ = std::make_unique<MyListBoxGLView>(context_, r);
+        if (!popup_->isOpen()) {
+            popup_.reset();
+            SDL_GL_MakeCurrent(window_, context_);
+            return;
+        }
+    }
+    forwarder_.setPopupWindow(popup_->windowId(), float(popup_->height()));
+    pacer_.setPopupOpen(true);
+    SDL_GL_MakeCurrent(window_, context_);
+}
+
+void MyOpenGLView::hidePopup() {
+    if (!popup_) return;
+    popup_.reset();
+    forwarder_.setPopupWindow(0, 0);
+    pacer_.setPopupOpen(false);
+    if (window_) SDL_GL_MakeCurrent(window_, context_);
+}
+
+void MyOpenGLView::shutdown() {
+    if (!window_) return;
+    quitting_ = true;
+    hidePopup();
+    SDL_GL_MakeCurrent(window_, context_);
+    destroyStuff(); // settings written; the skin's textures go while the context is current
+    dialogs_.reset();
+    glContextReleased();
+    SDL_GL_DeleteContext(context_);
+    context_ = nullptr;
+    SDL_DestroyWindow(window_);
+    window_ = nullptr;
+    activeView = nullptr;
+    SDL_Quit();
+}
+
+// ---- MyListBoxGLView ----------------------------------------------------------------------------
+
+MyListBoxGLView::MyListBoxGLView(SDL_GLContext context, const Rect& frame) : context_(context), frame_(frame) {
+    window_ =
+        SDL_CreateWindow("tarlume", frame.x, frame.y, frame.w, frame.h,
+                         SDL_WINDOW_OPENGL | SDL_WINDOW_BORDERLESS | SDL_WINDOW_POPUP_MENU | SDL_WINDOW_SKIP_TASKBAR);
+    if (!window_) fprintf(stderr, "tarlume: the pop-up list can't be opened: %s\n", SDL_GetError());
+}
+
+MyListBoxGLView::~MyListBoxGLView() {
+    if (window_) SDL_DestroyWindow(window_);
+}
+
+void MyListBoxGLView::setFrame(const Rect& frame) {
+    frame_ = frame;
+    if (!window_) return;
+    SDL_SetWindowSize(window_, frame.w, frame.h);
+    SDL_SetWindowPosition(window_, frame.x, frame.y);
+    SDL_ShowWindow(window_);
+    SDL_RaiseWindow(window_);
+}
+
+void MyListBoxGLView::drawRect() {
+    if (!window_ || SDL_GL_MakeCurrent(window_, context_) != 0) return;
+    int w = 0, h = 0;
+    SDL_GL_GetDrawableSize(window_, &w, &h);
+    glClearColor(0.5f, 0.5f, 0.5f, 0);
+    glClearDepth(1.0);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    setUpProjection(w, h);
+    myLBDraw(float(w), float(h));
+    glFlush();
+    SDL_GL_SwapWindow(window_);
+}

@@ -1,0 +1,94 @@
+// The GTK dialogs, answered by the test as a user would (the dialog's own response), under an X
+// server of the test's own.
+#include "shell/HostDialogs.h"
+
+#include "XvfbServer.h"
+#include "support/TempDir.h"
+
+#include <gtk/gtk.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <vector>
+
+namespace {
+
+// The open dialog whose title is `title`, after pumping its events.
+GtkWidget* openDialog(HostDialogs& dialogs, const char* title) {
+    for (int i = 0; i < 50; ++i) {
+        dialogs.pump();
+        GList* windows = gtk_window_list_toplevels();
+        GtkWidget* found = nullptr;
+        for (GList* w = windows; w; w = w->next)
+            if (GTK_IS_DIALOG(w->data) && gtk_widget_get_visible(GTK_WIDGET(w->data)) &&
+                g_strcmp0(gtk_window_get_title(GTK_WINDOW(w->data)), title) == 0)
+                found = GTK_WIDGET(w->data);
+        g_list_free(windows);
+        if (found) return found;
+        g_usleep(10000);
+    }
+    return nullptr;
+}
+
+} // namespace
+
+TEST(ShellDialogs, YesAnswersYesNoAndCancelAnswerNothingTextAndPathComeBack) {
+    setenv("NO_AT_BRIDGE", "1", 1);
+    setenv("GSETTINGS_BACKEND", "memory", 1);
+    testsupport::XvfbServer x;
+    if (x.display().empty()) {
+        if (testsupport::inCIRun()) FAIL() << "Xvfb could not start in CI (TARLUME_CI=1)";
+        GTEST_SKIP() << "Xvfb is not available";
+    }
+    std::unique_ptr<HostDialogs> dialogs = makeHostDialogs();
+    std::vector<std::string> answers;
+    auto record = [&](const std::string& a) { answers.push_back(a); };
+
+    dialogs->askYesNo("Load it?", record);
+    GtkWidget* d = openDialog(*dialogs, "tarlume");
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(gtk_dialog_get_widget_for_response(GTK_DIALOG(d), GTK_RESPONSE_YES) != nullptr, true);
+    gtk_dialog_response(GTK_DIALOG(d), GTK_RESPONSE_NO);
+    dialogs->askYesNo("Load it?", record);
+    d = openDialog(*dialogs, "tarlume");
+    ASSERT_NE(d, nullptr);
+    gtk_dialog_response(GTK_DIALOG(d), GTK_RESPONSE_DELETE_EVENT); // Escape or closed
+    dialogs->askYesNo("Load it?", record);
+    d = openDialog(*dialogs, "tarlume");
+    ASSERT_NE(d, nullptr);
+    gtk_dialog_response(GTK_DIALOG(d), GTK_RESPONSE_YES);
+    EXPECT_EQ(answers, std::vector<std::string>{"Yes"});
+    EXPECT_FALSE(dialogs->busy());
+
+    answers.clear();
+    dialogs->askText("Enter the name for the new case", "", record);
+    d = openDialog(*dialogs, "tarlume");
+    ASSERT_NE(d, nullptr);
+    dialogs->askText("Enter the name for the new case", "Sets", record); // replaces the open box
+    dialogs->pump();
+    d = openDialog(*dialogs, "tarlume");
+    ASSERT_NE(d, nullptr);
+    gtk_dialog_response(GTK_DIALOG(d), GTK_RESPONSE_OK);
+    EXPECT_EQ(answers, std::vector<std::string>{"Sets"});
+
+    answers.clear();
+    testsupport::TempDir folder("dialogs");
+    dialogs->askSavePath("Select name for new mix", folder.path, "default.wav", record);
+    d = openDialog(*dialogs, "Select name for new mix");
+    ASSERT_NE(d, nullptr);
+    for (int i = 0; i < 200; ++i) { // the chooser reads its folder first, as a user would wait
+        gchar* name = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(d));
+        g_free(name);
+        if (name) break;
+        dialogs->pump();
+        g_usleep(10000);
+    }
+    gtk_dialog_response(GTK_DIALOG(d), GTK_RESPONSE_ACCEPT);
+    for (int i = 0; i < 200 && answers.empty(); ++i) { // the chooser checks the name before it answers
+        dialogs->pump();
+        g_usleep(10000);
+    }
+    ASSERT_EQ(answers.size(), 1u);
+    EXPECT_EQ(answers[0], folder.path + "default.wav");
+    dialogs.reset();
+}
