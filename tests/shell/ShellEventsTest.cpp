@@ -41,7 +41,9 @@ TEST(ShellKeys, TableGivesMacCodesAndSendsNothingForModifiersAlone) {
         int code = macKeyFor(sc).macCode;
         if (code < 0 || sc == SDL_SCANCODE_RETURN2 || sc == SDL_SCANCODE_KP_ENTER) continue;
         EXPECT_TRUE(seen.insert(code).second) << "code " << code << " twice, at " << s;
-        if (code >= unknownKeyBase) EXPECT_EQ(acted.count(code), 0u);
+        if (code >= unknownKeyBase) {
+            EXPECT_EQ(acted.count(code), 0u);
+        }
     }
 }
 
