@@ -1,0 +1,192 @@
+// The settings file "config.xml": routing, the decks' timecode-vinyl settings, the browser state,
+// the general options, the skin's variables and tab order, and the controllers.
+#include "engine/Tarlume.h"
+
+#include "engine/TarlumeDeckAccess.h"
+#include "foundation/modTools.h"
+#include "skin/Skin.h"
+#if __has_include("skin/SkinListBox.h")
+#include "skin/SkinListBox.h"
+#define TARLUME_HAVE_LIST_BOX 1
+#endif
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+// "l/r" into a channel pair; false (pair untouched) unless the text has exactly two parts.
+bool readPair(const std::string& text, int* pair) {
+    if (text.empty()) return false;
+    std::vector<std::string> parts = strsplit(text, "/");
+    if (parts.size() != 2) return false;
+    pair[0] = strToInt(parts[0]);
+    pair[1] = strToInt(parts[1]);
+    return true;
+}
+
+std::string line(const std::string& key, const std::string& value) {
+    return "<" + key + ">" + value + "</" + key + ">\n";
+}
+
+std::string pairText(const int* pair) {
+    return intToStr(pair[0]) + "/" + intToStr(pair[1]);
+}
+
+// Column widths of a list the skin made this run, else those read at start, so a run whose skin
+// made no list keeps them.
+std::string listSettings(SkinListBox* list, const std::string& loaded) {
+#ifdef TARLUME_HAVE_LIST_BOX
+    if (list) return list->getSettingsXML();
+#else
+    (void)list;
+#endif
+    return loaded;
+}
+
+} // namespace
+
+void Tarlume::loadSettings() {
+    const std::string path = getSettingsPath();
+    if (!FileExist(path)) return;
+    std::string text = readFileContents(path);
+    auto get = [&text](const std::string& key, const std::string& def = "") {
+        return getXMLPart(text, strtolower(key), def);
+    };
+
+    for (int i = 0; i < kDecks; i++) {
+        const std::string n = intToStr(i);
+        std::string v = get("INPUTDEVICE" + n);
+        if (!v.empty()) inputDevice[i] = strToInt(v);
+        v = get("OUTPUTDEVICE" + n);
+        if (!v.empty()) outputDevice[i] = strToInt(v);
+        readPair(get("INPUTCHANNELS" + n), inputChannels[i]);
+        readPair(get("OUTPUTCHANNELS" + n), outputChannels[i]);
+
+        DeckSettings& s = deckSettings_[i];
+        if (players[i]) deckAccess::getSettings(players[i], &s);
+        v = get("DEFAULTVINYL" + n);
+        if (!v.empty()) s.defaultVinyl = strToInt(v);
+        v = get("VC_RELATIVEMODE" + n);
+        if (!v.empty()) s.relativeMode = strToBool(v);
+        v = get("VC_SUPERRELATIVE" + n);
+        if (!v.empty()) s.superRelative = strToBool(v);
+        double number = strToDbl(get("VC_PITCHVARIANCE" + n, "0.0003"));
+        s.pitchVariance = std::isfinite(number) ? number : 0.0003;
+        number = strToDbl(get("VC_GAIN" + n, "1"));
+        s.gain = std::isfinite(number) ? number : 1.0;
+        if (players[i]) deckAccess::setSettings(players[i], s);
+
+        fileListSettings[i] = get("LBFILES" + n);
+        playlistSettings[i] = get("LBPL" + n);
+    }
+
+    framesPerBuffer = std::clamp(strToInt(get("BUFFERSIZE", "0")), 0, 8192);
+    std::string v = get("CURRENTFOLDER");
+    if (!v.empty()) currentFolder[0] = v;
+    warnWhenLoadingTrack = strToBool(get("WARNWHENLOADINGTRACK", "yes"));
+    columnMode = strToBool(get("COLUMNMODE", "no"));
+    for (int h = 0; h < 10; h++) {
+        v = get("FOLDERHISTORY" + intToStr(h));
+        if (!v.empty()) folderHistory[0].push_back(v);
+    }
+    skinName = get("SKIN", "kolt-1280");
+    const int type = strToInt(get("CROSSFADERTYPE", "0"));
+    if (!setCrossfaderType(type)) fprintf(stderr, "Settings: crossfader type %d ignored (types are 0 to 3)\n", type);
+    const double speed = strToDbl(get("CROSSFADERSPEED", "1"));
+    if (std::isfinite(speed)) crossfaderSpeed = speed;
+    skinVariables = get("VARIABLES");
+    skinTabOrder = get("SKINTABORDER");
+
+    // Each controller element is taken out of the text, so the next search finds the next one. An
+    // empty element is skipped; only a missing one ends the list.
+    for (;;) {
+        const size_t before = text.size();
+        std::string record = getXMLElementCI(text, "hidconfig", true);
+        if (text.size() == before) break;
+        if (record.empty()) continue;
+        const std::string device = getXMLPart(record, "devicename");
+        const std::string config = getXMLPart(record, "configname");
+        if (!device.empty() || !config.empty()) setHIDConfig(device, config);
+    }
+
+    if (strToBool(get("USEEXTERNALMIXER", "no"))) useExternalMixer = true;
+}
+
+bool Tarlume::writeSettings() {
+    std::string text = "<TARLUMECONFIG>\n";
+    text += line("USEEXTERNALMIXER", boolToStr(useExternalMixer));
+    for (int i = 0; i < kDecks; i++) {
+        const std::string n = intToStr(i);
+        DeckSettings s = deckSettings_[i];
+        if (players[i]) deckAccess::getSettings(players[i], &s);
+        text += line("INPUTDEVICE" + n, intToStr(inputDevice[i]));
+        text += line("OUTPUTDEVICE" + n, intToStr(outputDevice[i]));
+        text += line("INPUTCHANNELS" + n, pairText(inputChannels[i]));
+        text += line("OUTPUTCHANNELS" + n, pairText(outputChannels[i]));
+        text += line("DEFAULTVINYL" + n, intToStr(s.defaultVinyl));
+        text += line("VC_RELATIVEMODE" + n, boolToStr(s.relativeMode));
+        text += line("VC_GAIN" + n, dblToStr(s.gain));
+        text += line("VC_PITCHVARIANCE" + n, dblToStr(s.pitchVariance));
+        text += line("VC_SUPERRELATIVE" + n, boolToStr(s.superRelative));
+        const std::string files = listSettings(fileList[i], fileListSettings[i]);
+        const std::string playlist = listSettings(playlistList[i], playlistSettings[i]);
+        if (!files.empty()) text += line("LBFILES" + n, files);
+        if (!playlist.empty()) text += line("LBPL" + n, playlist);
+    }
+    text += line("CURRENTFOLDER", currentFolder[0]);
+    text += line("CURRENTPLAYLIST", playlistPath[0]);
+    const std::vector<std::string>& history = folderHistory[0];
+    for (int k = 0; k < 4 && k < int(history.size()); k++)
+        text += line("FOLDERHISTORY" + intToStr(4 - k), history[history.size() - 1 - size_t(k)]);
+    text += line("WARNWHENLOADINGTRACK", boolToStr(warnWhenLoadingTrack));
+    text += line("COLUMNMODE", boolToStr(columnMode));
+    text += line("BUFFERSIZE", intToStr(framesPerBuffer));
+    text += line("SKIN", skinName);
+    text += line("CROSSFADERTYPE", intToStr(crossfaderType));
+    text += line("CROSSFADERSPEED", dblToStr(crossfaderSpeed, 2));
+    // Without a loaded skin, the fragments read at start go back unchanged instead of being wiped.
+    const bool liveSkin = skin && skin->loaded;
+    text += line("VARIABLES", liveSkin ? skin->getVariablesXML() : skinVariables);
+    text += line("SKINTABORDER", liveSkin ? skin->getTabOrderXML() : skinTabOrder);
+    for (const tHIDConfig& c : controllerConfigs)
+        text += "<HIDCONFIG><DEVICENAME>" + c.deviceName + "</DEVICENAME><CONFIGNAME>" + c.configName +
+                "</CONFIGNAME></HIDCONFIG>\n";
+    text += "</TARLUMECONFIG>\n";
+
+    // Written beside the old file and renamed over it: a crash, a kill or a full disk leaves the old
+    // file or the new one, never half of one.
+    const std::string path = getSettingsPath();
+    const std::string temporary = path + ".tmp";
+    auto fail = [&](const char* step, int error) {
+        fprintf(stderr, "Settings not saved (%s %s: %s); %s is kept as it was\n", step, temporary.c_str(),
+                strerror(error), path.c_str());
+        unlink(temporary.c_str());
+        return false;
+    };
+    FILE* f = fopen(temporary.c_str(), "wb");
+    if (!f) return fail("cannot create", errno);
+    if (fwrite(text.data(), 1, text.size(), f) != text.size() || fflush(f) != 0) {
+        int error = errno;
+        fclose(f);
+        return fail("cannot write", error);
+    }
+    if (fsync(fileno(f)) != 0) {
+        int error = errno;
+        fclose(f);
+        return fail("cannot sync", error);
+    }
+    if (fclose(f) != 0) return fail("cannot close", errno);
+    if (rename(temporary.c_str(), path.c_str()) != 0) return fail("cannot rename", errno);
+    // The rename itself reaches the disk with the folder.
+    int folder = open(userDataFolder.c_str(), O_RDONLY | O_DIRECTORY);
+    if (folder >= 0) {
+        fsync(folder);
+        close(folder);
+    }
+    return true;
+}

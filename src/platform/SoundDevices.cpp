@@ -1,0 +1,350 @@
+#include "platform/SoundDevices.h"
+
+#include <portaudio.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+// ---- PortAudio -----------------------------------------------------------------------------------
+
+bool usableHostApi(PaHostApiTypeId type) {
+    return type == paALSA || type == paJACK;
+}
+
+class PortAudioStream : public SoundStream {
+public:
+    PortAudioStream(SoundIOProc* proc, int in, int out, double rate) : proc_(proc), in_(in), out_(out), rate_(rate) {}
+    ~PortAudioStream() override {
+        stop();
+        if (stream_) Pa_CloseStream(stream_);
+    }
+    void attach(PaStream* stream) { stream_ = stream; }
+    bool start() override {
+        if (running_) return true;
+        running_ = Pa_StartStream(stream_) == paNoError;
+        return running_;
+    }
+    void stop() override {
+        // Pa_StopStream joins the callback: no call runs once it returns.
+        if (running_) Pa_StopStream(stream_);
+        running_ = false;
+    }
+    double getSampleRate() const override { return rate_; }
+    int getInputChannels() const override { return in_; }
+    int getOutputChannels() const override { return out_; }
+
+    // Audio thread.
+    static int callback(const void* input, void* output, unsigned long frames, const PaStreamCallbackTimeInfo*,
+                        PaStreamCallbackFlags, void* user) {
+        auto* self = static_cast<PortAudioStream*>(user);
+        SoundBufferList out, in;
+        if (output && self->out_ > 0) {
+            out.count = 1;
+            out.buffers[0].channels = self->out_;
+            out.buffers[0].bytes = uint32_t(frames * unsigned(self->out_) * sizeof(float));
+            out.buffers[0].data = static_cast<float*>(output);
+            std::memset(output, 0, out.buffers[0].bytes);
+        }
+        if (input && self->in_ > 0) {
+            in.count = 1;
+            in.buffers[0].channels = self->in_;
+            in.buffers[0].bytes = uint32_t(frames * unsigned(self->in_) * sizeof(float));
+            in.buffers[0].data = const_cast<float*>(static_cast<const float*>(input));
+        }
+        self->proc_->soundIO(&out, input ? &in : nullptr);
+        return paContinue;
+    }
+
+private:
+    PaStream* stream_ = nullptr;
+    SoundIOProc* proc_;
+    int in_, out_;
+    double rate_;
+    bool running_ = false;
+};
+
+class PortAudioBackend : public SoundBackend {
+public:
+    PortAudioBackend() { initialised_ = Pa_Initialize() == paNoError; }
+    ~PortAudioBackend() override {
+        if (initialised_) Pa_Terminate();
+    }
+    std::string getName() const override { return "PortAudio"; }
+
+    std::vector<SoundDeviceInfo> getDevices() override {
+        std::vector<SoundDeviceInfo> list;
+        if (!initialised_) return list;
+        int n = Pa_GetDeviceCount();
+        for (int i = 0; i < n; i++) {
+            SoundDeviceInfo info;
+            if (describe(i, &info)) list.push_back(info);
+        }
+        return list;
+    }
+
+    int getDefaultDevice(bool input) override {
+        if (!initialised_) return 0;
+        // A running JACK server is where the user wants sound: its device is the default.
+        PaHostApiIndex jack = Pa_HostApiTypeIdToHostApiIndex(paJACK);
+        if (jack >= 0) {
+            const PaHostApiInfo* api = Pa_GetHostApiInfo(jack);
+            PaDeviceIndex d = api ? (input ? api->defaultInputDevice : api->defaultOutputDevice) : paNoDevice;
+            SoundDeviceInfo info;
+            if (d != paNoDevice && describe(d, &info) && (input ? info.inputChannels : info.outputChannels) > 0)
+                return info.id;
+        }
+        PaDeviceIndex d = input ? Pa_GetDefaultInputDevice() : Pa_GetDefaultOutputDevice();
+        SoundDeviceInfo info;
+        if (d != paNoDevice && describe(d, &info)) return info.id;
+        // The default host API may be one we don't use: take the first device with channels.
+        for (const SoundDeviceInfo& dev : getDevices())
+            if ((input ? dev.inputChannels : dev.outputChannels) > 0) return dev.id;
+        return 0;
+    }
+
+    std::unique_ptr<SoundStream> open(const SoundStreamConfig& config, SoundIOProc* proc, std::string* error) override {
+        auto fail = [&](const std::string& why) {
+            if (error) *error = why;
+            return std::unique_ptr<SoundStream>();
+        };
+        if (!initialised_) return fail("PortAudio could not be initialised");
+        int id = config.deviceId;
+        if (id == 0) id = getDefaultDevice(config.outputChannels == 0);
+        PaDeviceIndex index = paNoDevice;
+        SoundDeviceInfo info;
+        for (int i = 0, n = Pa_GetDeviceCount(); i < n; i++)
+            if (describe(i, &info) && info.id == id) {
+                index = i;
+                break;
+            }
+        if (index == paNoDevice) return fail("no such device");
+        const PaDeviceInfo* dev = Pa_GetDeviceInfo(index);
+        int in = std::min(config.inputChannels, dev->maxInputChannels);
+        int out = std::min(config.outputChannels, dev->maxOutputChannels);
+        if (in <= 0 && out <= 0) return fail("the device has no channels in that direction");
+        PaStreamParameters inParams{index, in, paFloat32, dev->defaultLowInputLatency, nullptr};
+        PaStreamParameters outParams{index, out, paFloat32, dev->defaultLowOutputLatency, nullptr};
+        double rate = config.sampleRate > 0 ? config.sampleRate : dev->defaultSampleRate;
+        unsigned long frames = config.frames > 0 ? unsigned(config.frames) : paFramesPerBufferUnspecified;
+        auto stream = std::make_unique<PortAudioStream>(proc, in > 0 ? in : 0, out > 0 ? out : 0, rate);
+        PaStream* pa = nullptr;
+        PaError err = Pa_OpenStream(&pa, in > 0 ? &inParams : nullptr, out > 0 ? &outParams : nullptr, rate, frames,
+                                    paClipOff | paDitherOff, &PortAudioStream::callback, stream.get());
+        if (err != paNoError) return fail(Pa_GetErrorText(err));
+        stream->attach(pa);
+        return stream;
+    }
+
+private:
+    bool describe(PaDeviceIndex i, SoundDeviceInfo* info) {
+        const PaDeviceInfo* dev = Pa_GetDeviceInfo(i);
+        if (!dev) return false;
+        const PaHostApiInfo* api = Pa_GetHostApiInfo(dev->hostApi);
+        if (!api || !usableHostApi(api->type)) return false;
+        info->name = dev->name ? dev->name : "";
+        info->hostApi = api->name ? api->name : "";
+        info->id = SoundDevices::stableId(info->hostApi, info->name);
+        info->inputChannels = std::max(0, dev->maxInputChannels);
+        info->outputChannels = std::max(0, dev->maxOutputChannels);
+        info->defaultSampleRate = dev->defaultSampleRate;
+        return true;
+    }
+
+    bool initialised_ = false;
+};
+
+} // namespace
+
+namespace {
+
+// ---- Null device ---------------------------------------------------------------------------------
+
+constexpr const char* kNullApi = "Null";
+constexpr const char* kNullName = "Null Device";
+
+class NullStream : public SoundStream {
+public:
+    NullStream(SoundIOProc* proc, int in, int out, double rate, int frames)
+        : proc_(proc), in_(in), out_(out), rate_(rate), frames_(frames), inBuf_(size_t(frames) * size_t(in)),
+          outBuf_(size_t(frames) * size_t(out)) {}
+    ~NullStream() override { stop(); }
+    bool start() override {
+        if (thread_.joinable()) return true;
+        running_.store(true);
+        thread_ = std::thread([this] { run(); });
+        return true;
+    }
+    void stop() override {
+        running_.store(false);
+        if (thread_.joinable()) thread_.join();
+    }
+    double getSampleRate() const override { return rate_; }
+    int getInputChannels() const override { return in_; }
+    int getOutputChannels() const override { return out_; }
+
+private:
+    void run() {
+        using clock = std::chrono::steady_clock;
+        const auto period = std::chrono::duration_cast<clock::duration>(std::chrono::duration<double>(frames_ / rate_));
+        SoundBufferList out, in;
+        out.count = out_ > 0 ? 1 : 0;
+        out.buffers[0] = {out_, uint32_t(outBuf_.size() * sizeof(float)), outBuf_.data()};
+        in.count = in_ > 0 ? 1 : 0;
+        in.buffers[0] = {in_, uint32_t(inBuf_.size() * sizeof(float)), inBuf_.data()};
+        auto next = clock::now();
+        while (running_.load()) {
+            std::fill(outBuf_.begin(), outBuf_.end(), 0.0f);
+            proc_->soundIO(&out, in_ > 0 ? &in : nullptr);
+            next += period;
+            auto now = clock::now();
+            // After a stall (a debugger, a suspended machine) the pace starts again from now.
+            if (now - next > std::chrono::seconds(1)) next = now;
+            std::this_thread::sleep_until(next);
+        }
+    }
+
+    SoundIOProc* proc_;
+    int in_, out_;
+    double rate_;
+    int frames_;
+    std::vector<float> inBuf_, outBuf_; // silent input; output that nothing plays
+    std::atomic<bool> running_{false};
+    std::thread thread_;
+};
+
+class NullBackend : public SoundBackend {
+public:
+    std::string getName() const override { return kNullApi; }
+    std::vector<SoundDeviceInfo> getDevices() override {
+        SoundDeviceInfo info;
+        info.id = SoundDevices::stableId(kNullApi, kNullName);
+        info.name = kNullName;
+        info.hostApi = kNullApi;
+        info.inputChannels = 2;
+        info.outputChannels = 8;
+        info.defaultSampleRate = 44100.0;
+        return {info};
+    }
+    int getDefaultDevice(bool) override { return SoundDevices::stableId(kNullApi, kNullName); }
+    std::unique_ptr<SoundStream> open(const SoundStreamConfig& config, SoundIOProc* proc, std::string* error) override {
+        SoundDeviceInfo info = getDevices()[0];
+        if (config.deviceId != 0 && config.deviceId != info.id) {
+            if (error) *error = "no such device";
+            return nullptr;
+        }
+        int in = std::clamp(config.inputChannels, 0, info.inputChannels);
+        int out = std::clamp(config.outputChannels, 0, info.outputChannels);
+        double rate = config.sampleRate > 0 ? config.sampleRate : info.defaultSampleRate;
+        int frames = config.frames > 0 ? std::min(config.frames, 8192) : 256;
+        return std::make_unique<NullStream>(proc, in, out, rate, frames);
+    }
+};
+
+struct BackendState {
+    std::mutex mutex;
+    SoundBackend* installed = nullptr;
+    std::unique_ptr<SoundBackend> system;
+    std::unique_ptr<SoundBackend> null;
+    SoundBackend* current = nullptr;
+    bool warned = false;
+};
+
+BackendState& backendState() {
+    static BackendState state;
+    return state;
+}
+
+bool hasOutputDevice(SoundBackend& backend) {
+    for (const SoundDeviceInfo& d : backend.getDevices())
+        if (d.outputChannels > 0) return true;
+    return false;
+}
+
+// Chooses the backend; state lock held.
+SoundBackend& choose(BackendState& s) {
+    if (s.installed) return *s.installed;
+    if (s.current) return *s.current;
+    const char* forced = getenv("TARLUME_SOUND");
+    bool nullOnly = forced && std::strcmp(forced, "null") == 0;
+    if (!nullOnly) {
+        if (!s.system) s.system = std::make_unique<PortAudioBackend>();
+        if (hasOutputDevice(*s.system)) {
+            s.current = s.system.get();
+            return *s.current;
+        }
+    }
+    if (!s.null) s.null = SoundDevices::makeNullBackend();
+    if (!s.warned && !nullOnly) {
+        fprintf(stderr, "No sound device found: running without sound\n");
+        s.warned = true;
+    }
+    s.current = s.null.get();
+    return *s.current;
+}
+
+} // namespace
+
+namespace SoundDevices {
+
+SoundBackend& backend() {
+    BackendState& s = backendState();
+    std::lock_guard<std::mutex> guard(s.mutex);
+    return choose(s);
+}
+
+void setBackend(SoundBackend* installed) {
+    BackendState& s = backendState();
+    std::lock_guard<std::mutex> guard(s.mutex);
+    s.installed = installed;
+}
+
+void rescan() {
+    BackendState& s = backendState();
+    std::lock_guard<std::mutex> guard(s.mutex);
+    if (s.installed) return;
+    // PortAudio reads the device list only when initialised.
+    s.current = nullptr;
+    s.system.reset();
+}
+
+int stableId(const std::string& hostApi, const std::string& name) {
+    // FNV-1a over "api/name", folded to 31 bits; 0 is kept for "the default device".
+    uint32_t h = 2166136261u;
+    auto feed = [&h](const std::string& text) {
+        for (unsigned char c : text) {
+            h ^= c;
+            h *= 16777619u;
+        }
+    };
+    feed(hostApi);
+    feed("/");
+    feed(name);
+    int id = int(h & 0x7fffffffu);
+    return id == 0 ? 1 : id;
+}
+
+bool findDevice(int id, bool input, SoundDeviceInfo* info) {
+    SoundBackend& b = backend();
+    if (id == 0) id = b.getDefaultDevice(input);
+    if (id == 0) return false;
+    for (const SoundDeviceInfo& d : b.getDevices())
+        if (d.id == id) {
+            if (info) *info = d;
+            return true;
+        }
+    return false;
+}
+
+std::unique_ptr<SoundBackend> makeNullBackend() {
+    return std::make_unique<NullBackend>();
+}
+
+} // namespace SoundDevices
