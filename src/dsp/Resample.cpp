@@ -6,6 +6,9 @@ namespace {
 
 const unsigned int kPerZero = 4096; // table entries per zero crossing
 const int kMaxTaps = 50;            // samples one wing reads at the largest filter size, 100
+const double kMinFactor = 0.125;    // the most a band-limited read stretches the filter
+// Samples one wing of a band-limited read reads at most: the largest table at the smallest factor.
+const int kMaxStretchedTaps = int(kMaxTaps / kMinFactor) + 2;
 const double kPi = 3.14159265358979323846;
 
 // Modified Bessel function of the first kind, order 0, summed as its power series.
@@ -62,6 +65,24 @@ float lrsFilterUp(const float* imp, const float* impD, unsigned int length, cons
     const float a = float(scaled - std::floor(scaled));
     float v = 0.0f;
     for (; k < end; k += kPerZero) {
+        v += (imp[k] + impD[k] * a) * float(*samples);
+        samples += step;
+    }
+    return v;
+}
+
+float lrsFilterUD(const float* imp, const float* impD, unsigned int length, const short* samples, double phase,
+                  int step, double tableStep) {
+    double position = phase * tableStep;
+    double end = length;
+    if (step > 0) {
+        end = length - 1;
+        if (phase == 0.0) position += tableStep;
+    }
+    float v = 0.0f;
+    for (; position < end; position += tableStep) {
+        const unsigned int k = unsigned(position);
+        const float a = float(position - std::floor(position));
         v += (imp[k] + impD[k] * a) * float(*samples);
         samples += step;
     }
@@ -167,5 +188,44 @@ float Resample::getOverSample(double position, int channel) {
         }
         if (v > -65000.0f && v < 65000.0f) return v;
     }
+    return sixPoint(i, fraction, channel);
+}
+
+float Resample::getResample(double position, int channel, double factor) {
+    if (!(factor < 1.0)) return getOverSample(position, channel);
+    if (!(factor >= kMinFactor)) factor = kMinFactor; // NaN too
+    if (!(position >= 0.0) || std::isinf(position) || !m_src || m_available <= 0 || channel < 0) return 0.0f;
+    if (channel >= m_channels) channel = 0;
+    if (m_ring) {
+        if (position >= double(m_length)) position = std::fmod(position, double(m_length));
+    } else if (position >= double(m_available) + 3.0) {
+        return 0.0f;
+    }
+    const int64_t i = int64_t(position);
+    const double fraction = position - double(i);
+    const unsigned int length = unsigned(m_table.size());
+    const double tableStep = kPerZero * factor;
+    const int taps = int(double(length) / tableStep) + 2; // samples one wing reads at most
+    const int64_t frames = m_ring ? m_length : m_available;
+
+    float v;
+    if (i >= taps - 1 && i + taps < frames) {
+        const short* center = m_src + i * m_channels + channel;
+        v = lrsFilterUD(m_table.data(), m_diff.data(), length, center, fraction, -m_channels, tableStep) +
+            lrsFilterUD(m_table.data(), m_diff.data(), length, center + m_channels, 1.0 - fraction, m_channels,
+                        tableStep);
+    } else {
+        // Near an edge (silence beyond it) or across a ring's wrap: gather the neighbours in order first.
+        if (m_ring && m_length <= 2 * int64_t(taps) + 2) return sixPoint(i, fraction, channel);
+        short run[2 * kMaxStretchedTaps];
+        for (int m = 0; m < 2 * taps; ++m)
+            run[m] = sampleAt(i - (taps - 1) + m, channel);
+        const short* center = run + taps - 1;
+        v = lrsFilterUD(m_table.data(), m_diff.data(), length, center, fraction, -1, tableStep) +
+            lrsFilterUD(m_table.data(), m_diff.data(), length, center + 1, 1.0 - fraction, 1, tableStep);
+    }
+    // The stretched filter sums to 1 / factor: scaled back to unity gain.
+    v *= float(factor);
+    if (v > -65000.0f && v < 65000.0f) return v;
     return sixPoint(i, fraction, channel);
 }

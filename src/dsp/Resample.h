@@ -24,6 +24,10 @@ public:
     // The sample of `channel` at a fractional frame position (16-bit scale). Negative positions read 0.
     float getOverSample(double position, int channel);
     float getInterPolationSinc(double position, int channel) { return getOverSample(position, channel); }
+    // Band-limited read for reading faster than the source rate: the filter is stretched by 1 / factor, so its
+    // cut-off follows the rate the samples are read at (factor = source frames per read frame, inverted). A
+    // factor of 1 or more is the plain read (the same samples as getOverSample); below 1 / 8 it counts as 1 / 8.
+    float getResample(double position, int channel, double factor);
     // The stored sample: 0 outside the readable frames (a ring wraps instead).
     float getSample(int frame, int channel) const;
 
@@ -63,3 +67,7 @@ void lrsLpFilter(float* c, unsigned int length, double frequency, double beta, u
 // `samples` by `step` (negative: the left wing, reading backwards) while the table lasts.
 float lrsFilterUp(const float* imp, const float* impD, unsigned int length, const short* samples, double phase,
                   int step);
+// The same with the table walked in steps of `tableStep` entries per sample instead of one zero crossing (the
+// table's entries per zero crossing times the factor): the filter stretched in time, its cut-off lowered.
+float lrsFilterUD(const float* imp, const float* impD, unsigned int length, const short* samples, double phase,
+                  int step, double tableStep);

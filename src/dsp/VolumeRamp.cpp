@@ -72,6 +72,26 @@ void VolumeRamp::process(float* left, float* right) {
     *right *= m_rightGain;
 }
 
+void VolumeRamp::processWithPan(float* left, float* right) {
+    doRamp();
+    const double pan = m_pan.load(std::memory_order_relaxed);
+    if (pan < 0.1) {
+        *left *= float(m_current.load(std::memory_order_relaxed));
+        *right = 0.0f;
+    } else if (pan > 0.9) {
+        *left = 0.0f;
+        *right *= float(m_current.load(std::memory_order_relaxed));
+    } else {
+        *left *= m_leftGain;
+        *right *= m_rightGain;
+    }
+}
+
+float VolumeRamp::processSample(float sample) {
+    doRamp();
+    return sample * m_leftGain;
+}
+
 void VolumeRamp::processSamples(float* left, float* right, int count) {
     if (rampPending()) {
         for (int i = 0; i < count; ++i)

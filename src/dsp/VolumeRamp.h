@@ -22,6 +22,11 @@ public:
     // Audio thread. Samples on the 16-bit scale, processed in place.
     void process(float* left, float* right);
     void processSamples(float* left, float* right, int count);
+    // One ramp step, then the gains, except that a pan below 0.1 is hard left (the right side silent, the left
+    // at the volume) and one above 0.9 hard right.
+    void processWithPan(float* left, float* right);
+    // One ramp step; the sample times the left gain.
+    float processSample(float sample);
     // out[c][i] += in[c][i] x gain of channel c, for channels 0 (left gain) and 1 (right gain); further
     // channels have no gain and are left out.
     void processAndMix(float** in, float** out, int channels, int frames);

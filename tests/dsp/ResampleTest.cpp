@@ -162,3 +162,88 @@ TEST(Resample, MonoBufferGivesItsChannelToBoth) {
     EXPECT_NEAR(rs.getOverSample(1500.5, 0), 1500.5, 1500 * 0.01);
     EXPECT_EQ(rs.getSample(7, 1), 7.0f);
 }
+
+TEST(Resample, StretchedWingWalksTheTableInScaledSteps) {
+    Resample rs;
+    rs.init(13);
+    const float* imp = rs.getCoefficients();
+    const unsigned int length = rs.getTableLength();
+    std::vector<float> diff(length);
+    for (unsigned int i = 0; i + 1 < length; ++i)
+        diff[i] = imp[i + 1] - imp[i];
+    diff[length - 1] = -imp[length - 1];
+    std::vector<short> samples(200);
+    for (size_t i = 0; i < samples.size(); ++i)
+        samples[i] = short((i * 7919) % 2001 - 1000);
+    const short* center = samples.data() + 100;
+    for (double phase : {0.0, 0.3, 0.75}) {
+        // A step of one zero crossing is the unstretched wing.
+        EXPECT_NEAR(lrsFilterUD(imp, diff.data(), length, center, phase, -1, 4096),
+                    lrsFilterUp(imp, diff.data(), length, center, phase, -1), 1e-2);
+        EXPECT_NEAR(lrsFilterUD(imp, diff.data(), length, center + 1, phase, 1, 4096),
+                    lrsFilterUp(imp, diff.data(), length, center + 1, phase, 1), 1e-2);
+        // Half the step reads twice the samples: the taps at 0, 2048, 4096, ... entries from the phase.
+        double expected = 0;
+        int n = 0;
+        for (double k = phase * 2048; k < length; k += 2048, ++n) {
+            unsigned int at = unsigned(k);
+            expected += (imp[at] + diff[at] * (k - at)) * center[-n];
+        }
+        EXPECT_EQ(n, int(std::ceil((length - phase * 2048) / 2048)));
+        EXPECT_NEAR(lrsFilterUD(imp, diff.data(), length, center, phase, -1, 2048), expected, 1e-2);
+    }
+}
+
+TEST(Resample, BandLimitedReadKeepsTheBandBelowTheReadRateAndDropsWhatWouldFold) {
+    const int frames = 4000;
+    for (double factor : {2.0 / 3.0, 0.5, 0.25}) {
+        SCOPED_TRACE(factor);
+        // A tone well inside the band read at this rate passes at unity gain.
+        Tone low{0.1 * factor};
+        std::vector<short> a = stereoTone(low, frames);
+        Resample rs;
+        rs.init(13);
+        rs.setFormat(a.data(), frames, frames, 2);
+        double worst = 0;
+        for (double p = 100.25; p < frames - 100; p += 1.0 / factor)
+            worst = std::fmax(worst, std::fabs(rs.getResample(p, 0, factor) - low.left(p)));
+        EXPECT_LT(worst, 0.02 * kAmplitude);
+        // One above the read rate's half (it would fold back) is attenuated far below it.
+        Tone high{0.45};
+        std::vector<short> b = stereoTone(high, frames);
+        rs.setFormat(b.data(), frames, frames, 2);
+        double peak = 0, plain = 0;
+        for (double p = 100.25; p < frames - 100; p += 1.0 / factor) {
+            peak = std::fmax(peak, std::fabs(rs.getResample(p, 1, factor)));
+            plain = std::fmax(plain, std::fabs(rs.getOverSample(p, 1)));
+        }
+        EXPECT_LT(peak, 0.01 * kAmplitude) << plain;
+        EXPECT_GT(plain, 0.5 * kAmplitude);
+    }
+    // A factor of 1 or more is the plain read, bit for bit, edges and fallback included; reads near the edges
+    // stay finite and quiet beyond them.
+    std::vector<short> c = stereoTone(Tone{0.05}, 300);
+    Resample rs;
+    rs.init(13);
+    rs.setFormat(c.data(), 300, 300, 2);
+    for (double p : {0.0, 0.5, 3.7, 150.2, 296.9, 299.5}) {
+        EXPECT_EQ(rs.getResample(p, 0, 1.0), rs.getOverSample(p, 0));
+        EXPECT_EQ(rs.getResample(p, 1, 1.7), rs.getOverSample(p, 1));
+        EXPECT_TRUE(std::isfinite(rs.getResample(p, 0, 0.01)));
+    }
+    EXPECT_EQ(rs.getResample(-1.0, 0, 0.5), 0.0f);
+    EXPECT_EQ(rs.getResample(1e9, 0, 0.5), 0.0f);
+    EXPECT_EQ(rs.getResample(std::nan(""), 0, 0.5), 0.0f);
+}
+
+TEST(Resample, BandLimitedRingReadContinuesAcrossTheWrap) {
+    // A ring of 1000 frames holding a tone that fits it whole: reads across the wrap equal reads inside.
+    const int frames = 1000;
+    Tone tone{0.01};
+    std::vector<short> ring = stereoTone(tone, frames);
+    Resample rs;
+    rs.init(13);
+    rs.setFormat(ring.data(), frames, 0, 2, true);
+    for (double p : {0.3, 2.5, 998.7, 999.9, 1500.25})
+        EXPECT_NEAR(rs.getResample(p, 0, 0.5), tone.left(p), 0.02 * kAmplitude) << p;
+}

@@ -83,6 +83,33 @@ TEST(VolumeRamp, PanLaw) {
     }
 }
 
+TEST(VolumeRamp, PanVariantGoesHardAtTheEdgesAndTheSampleVariantTakesTheLeftGain) {
+    struct Case {
+        double pan, left, right;
+    };
+    // Hard left below 0.1 and hard right above 0.9; the pan law in between.
+    const Case cases[] = {{0.05, 1, 0}, {0.09, 1, 0}, {0.1, 1, 0.2}, {0.5, 1, 1}, {0.9, 0.2, 1}, {0.95, 0, 1}};
+    for (const Case& c : cases) {
+        VolumeRamp ramp(44100);
+        ramp.setVolume(0.8);
+        ramp.setPan(c.pan);
+        rampLength(ramp);
+        float l = 1000, r = 1000;
+        ramp.processWithPan(&l, &r);
+        EXPECT_FLOAT_EQ(l, float(1000 * 0.8 * c.left)) << "pan " << c.pan;
+        EXPECT_FLOAT_EQ(r, float(1000 * 0.8 * c.right)) << "pan " << c.pan;
+        EXPECT_FLOAT_EQ(ramp.processSample(1000), float(1000 * 0.8 * std::fmin(1.0, 2.0 - 2.0 * c.pan)));
+    }
+    // Both take one ramp step per call.
+    VolumeRamp ramp(44100);
+    ramp.setVolume(1.0);
+    float l = 1, r = 1;
+    ramp.processWithPan(&l, &r);
+    EXPECT_FLOAT_EQ(l, 0.002f);
+    EXPECT_FLOAT_EQ(ramp.processSample(1), 0.004f);
+    EXPECT_DOUBLE_EQ(ramp.getCurrentVolume(), 0.004);
+}
+
 TEST(VolumeRamp, NonFiniteSettingsAreIgnored) {
     VolumeRamp ramp(44100);
     ramp.setVolume(0.5);
