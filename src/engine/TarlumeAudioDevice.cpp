@@ -207,13 +207,9 @@ void TarlumeAudioDevice::calculateBuffers() {
 
     // 1. Inputs: timecode decoding, or hand-over to the device that renders the deck.
     for (int s = 0; s < kSlots; s++) {
-        FinalScratch* timecode = vinylDeck[s] ? deckAccess::timecode(vinylDeck[s]) : nullptr;
-        if (timecode) {
-            Player* player = deckAccess::player(vinylDeck[s]);
-            for (int i = 0; i < n; i++) {
-                timecode->calculate(inputBuffers[s][0][i], inputBuffers[s][1][i]);
-                if (player) player->updateFromFinalScratch(timecode);
-            }
+        if (vinylDeck[s] && deckAccess::timecode(vinylDeck[s])) {
+            for (int i = 0; i < n; i++)
+                deckAccess::timecodeFrame(vinylDeck[s], inputBuffers[s][0][i], inputBuffers[s][1][i]);
         } else if (inputForward[s]) {
             inputForward[s]->fillInputBuffer(inputBuffers[s], n, s);
         }
