@@ -1,0 +1,178 @@
+// The host bridge by direct calls, with the real engine (user data in a scratch folder, no sound
+// device) and the shell's test skin as the application folder's default skin.
+#include "shell/HostBridge.h"
+
+#include "analysis/TestWav.h"
+#include "engine/Tarlume.h"
+#include "engine/TarlumePlayer.h"
+#include "skin/Skin.h"
+#include "skin/SkinWindow.h"
+#include "support/HeadlessGL.h"
+#include "support/TempDir.h"
+#include "ui/TarlumeSkinInterface.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+constexpr float viewHeight = 500;
+
+struct Bridge {
+    testsupport::TempDir app{"shell-app"}, data{"shell-data"};
+    HeadlessGL gl;
+    std::string oldCwd = std::filesystem::current_path();
+
+    explicit Bridge(const std::string& configuredSkin = "") {
+        std::filesystem::create_directories(app.path + "skins");
+        std::filesystem::copy_file(TARLUME_SOURCE_DIR "/tests/shell/skin/testskin.xml",
+                                   app.path + "skins/kolt-1280.xml");
+        setenv("XDG_DATA_HOME", data.path.c_str(), 1);
+        setenv("JACK_NO_START_SERVER", "1", 1);
+        if (!configuredSkin.empty()) {
+            std::filesystem::create_directories(data.path + "tarlume");
+            data.write("tarlume/config.xml",
+                       "<TARLUMECONFIG>\n<SKIN>" + configuredSkin + "</SKIN>\n</TARLUMECONFIG>\n");
+        }
+        setApplicationFolder(app.path);
+        gl.open(1200, 500);
+        initTLM();
+    }
+    ~Bridge() {
+        destroyStuff();
+        setApplicationFolder("");
+        unsetenv("XDG_DATA_HOME");
+        std::filesystem::current_path(oldCwd);
+    }
+    Skin* skin() const { return tlm ? tlm->skin : nullptr; }
+    SkinWindowStateInfo* layer(const char* window, int l) const { return skin()->getWindow(window)->layerState(l); }
+    void frame() {
+        float dx = 0, dy = 0;
+        drawTLM(1200, viewHeight, nullptr, &dx, &dy);
+    }
+    // A press and release at a skin point, through view coordinates (y from the bottom).
+    void click(float x, float y, bool released) { doMouseClick(x, viewHeight - y, released, 1, nullptr); }
+};
+
+} // namespace
+
+TEST(ShellBridge, MissingConfiguredSkinLoadsTheDefaultSkin) {
+    Bridge b("no-such-skin");
+    ASSERT_NE(b.skin(), nullptr);
+    EXPECT_TRUE(b.skin()->loaded);
+    EXPECT_EQ(b.skin()->skinName, "Shell Test Skin");
+    EXPECT_GE(getBoundWidth(), 1200);
+    EXPECT_GE(getBoundHeight(), 500);
+}
+
+TEST(ShellBridge, PressesReachEveryLayerHitTheLaterKeepsFocusAndAHolderGetsItsRelease) {
+    Bridge b;
+    b.frame();
+    b.layer("overlap", 0)->visible = true; // over the first layer of "player"
+    b.click(50, 30, false);
+    EXPECT_EQ(b.skin()->focusedWindow, b.skin()->getWindow("overlap"));
+    EXPECT_EQ(b.layer("player", 0)->pressedObject, b.skin()->getWindow("player")->getObject("play"));
+    EXPECT_NE(b.layer("overlap", 0)->pressedObject, nullptr);
+    b.click(1500, -40, true); // released far outside the window
+    EXPECT_EQ(b.layer("player", 0)->pressedObject, nullptr);
+    EXPECT_EQ(b.layer("overlap", 0)->pressedObject, nullptr);
+
+    b.click(950, 50, false); // the fourth layer of "player" alone: the y flip puts it there
+    EXPECT_EQ(b.skin()->focusedWindow, b.skin()->getWindow("player"));
+    EXPECT_EQ(b.skin()->focusedLayer, 3);
+    b.click(950, 50, true);
+}
+
+TEST(ShellBridge, ADropOnLayerTwoOfPlayerLoadsDeckTwo) {
+    Bridge b;
+    b.frame();
+    if (!tlm->players[2]) GTEST_SKIP() << "the engine makes no decks yet";
+    std::vector<float> tone(44100);
+    for (size_t i = 0; i < tone.size(); ++i)
+        tone[i] = 8000.0f * std::sin(float(i) * 0.05f);
+    std::string track = b.data.path + "tone.wav";
+    ASSERT_TRUE(writeStereoWav(track, tone, tone, 44100));
+    b.skin()->getWindow("player")->name = "Player"; // any case
+    loadSong(track.c_str(), 650, 50);
+    for (int i = 0; i < 200 && tlm->players[2]->getLength() <= 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_NEAR(tlm->players[2]->getLength(), 1000.0, 5.0);
+    for (int deck : {0, 1, 3})
+        EXPECT_LE(tlm->players[deck]->getLength(), 0.0) << deck;
+    loadSong(track.c_str(), 650, 450); // the play list, not a deck
+    EXPECT_LE(tlm->players[0]->getLength(), 0.0);
+}
+
+TEST(ShellBridge, OnlyTheLastPendingMoveIsReportedAndEveryOneTaken) {
+    Bridge b;
+    SkinWindowStateInfo* a = b.layer("player", 1);
+    SkinWindowStateInfo* c = b.layer("player", 3);
+    a->moveX = 5;
+    a->moveY = 6;
+    a->lastMouseX = a->lastMouseY = 50;
+    c->moveX = -7;
+    c->moveY = 8;
+    float dx = 0, dy = 0;
+    drawTLM(1200, viewHeight, nullptr, &dx, &dy);
+    EXPECT_EQ(dx, -7);
+    EXPECT_EQ(dy, 8);
+    EXPECT_EQ(a->moveX, 0);
+    EXPECT_EQ(c->moveY, 0);
+    EXPECT_EQ(a->lastMouseX, 45);
+    EXPECT_EQ(a->lastMouseY, 44);
+}
+
+TEST(ShellBridge, EachPollAnswersOnceAndNothingIsPendingAfterQuitting) {
+    Bridge b;
+    TarlumeSkinInterface* iface = getSkinInterface();
+    iface->showPopupMenu(10, 20, 30, 40);
+    float x = 0, y = 0, w = 0, h = 0;
+    EXPECT_TRUE(needsToShowPopupMenu(&x, &y, &w, &h));
+    EXPECT_EQ(x + y + w + h, 100);
+    EXPECT_FALSE(needsToShowPopupMenu(&x, &y, &w, &h));
+    iface->hidePopupMenu();
+    EXPECT_TRUE(needsToHidePopupMenu());
+    EXPECT_FALSE(needsToHidePopupMenu());
+    iface->showDialogBox(7, "script", 1, "A song is already playing");
+    std::string text, prompt;
+    int kind = 0;
+    EXPECT_TRUE(needsToShowInputBox(&text, &prompt, &kind));
+    EXPECT_EQ(kind, 1);
+    EXPECT_EQ(prompt, "A song is already playing");
+    EXPECT_FALSE(needsToShowInputBox(&text, &prompt, &kind));
+    iface->showFileDialog(0, "", 0, "Select name for new mix", "default.wav");
+    EXPECT_TRUE(needsToShowFileDialog(&prompt, &text));
+    EXPECT_EQ(prompt, "Select name for new mix");
+    EXPECT_EQ(text, "default.wav");
+    EXPECT_FALSE(needsToShowFileDialog(&prompt, &text));
+
+    iface->showInputBox(0, "", 0, "Enter the name for the new case", "");
+    iface->quitRequested = true;
+    EXPECT_TRUE(needsToQuit());
+    EXPECT_EQ(tlm, nullptr);
+    EXPECT_TRUE(std::filesystem::exists(b.data.path + "tarlume/config.xml"));
+    EXPECT_FALSE(needsToQuit());
+    EXPECT_FALSE(needsToShowInputBox(&text, &prompt, &kind));
+    // The pop-up list has nothing left to show and starts no engine.
+    EXPECT_EQ(getPopupListBoxObject(), nullptr);
+    EXPECT_EQ(getPopupLB(), nullptr);
+    myLBDraw(100, 100);
+    myLBdoMouseClick(1, 1, false, 1, nullptr);
+    EXPECT_EQ(tlm, nullptr);
+}
+
+TEST(ShellBridge, TextsCopiedIntoBuffersAreCutWhereACharacterEnds) {
+    char buffer[6];
+    EXPECT_EQ(copyTextCut("abc", buffer, sizeof buffer), 3u);
+    EXPECT_STREQ(buffer, "abc");
+    EXPECT_EQ(copyTextCut("abcd\xC3\xA9", buffer, sizeof buffer), 4u); // "é" would not fit whole
+    EXPECT_STREQ(buffer, "abcd");
+    EXPECT_EQ(copyTextCut("ab\xE2\x82\xAC", buffer, sizeof buffer), 5u); // "€" fits exactly
+    EXPECT_STREQ(buffer, "ab\xE2\x82\xAC");
+    EXPECT_EQ(copyTextCut("abc", buffer, 0), 0u);
+}
