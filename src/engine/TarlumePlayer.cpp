@@ -7,6 +7,14 @@
 #include "dsp/VolumeRamp.h"
 #include "foundation/modTools.h"
 #include "library/tags/CID3v2Tag.h"
+#include "engine/EngineClock.h"
+#include "engine/Tarlume.h"
+#include "library/tagcache/TagCache.h"
+#include "library/tagcache/TagCacheDirectory.h"
+#include "skin/Skin.h"
+#include "skin/SkinInterface.h"
+#include "skin/SkinListBox.h"
+#include "skin/SkinListItem.h"
 
 #include <algorithm>
 #include <cmath>
@@ -17,7 +25,8 @@ FModPlayer* (*TarlumePlayer::videoPlayerFactory)() = nullptr;
 
 namespace {
 
-constexpr double kMinRate = 5000; // a player reporting less has no real rate yet
+constexpr double kMinRate = 5000;    // a player reporting less has no real rate yet
+constexpr int kForceLoadValue = 124; // the user interface's "forceloadsong" value
 
 bool isVideoExtension(const std::string& ext) {
     static const char* const kVideo[] = {".avi", ".mov", ".mp4", ".mkv", ".wmv", ".mpg", ".vob", "mpeg",
@@ -502,60 +511,104 @@ std::string TarlumePlayer::getTrackInfo(const std::string& templ) {
 }
 
 // ---------------------------------------------------------------------------------------------------------
-// Engine access (filled once the engine's interface is on main)
+// Engine access: a deck without an engine (tests) plays at 44.1 kHz with unit gains and keeps nothing.
 
 double TarlumePlayer::now() const {
-    return timeGetExactTime();
+    return EngineClock::now();
 }
 
 double TarlumePlayer::engineSamplerate() const {
-    return 44100.0;
+    return engine ? engine->getSamplerate() : 44100.0;
 }
 
 double TarlumePlayer::engineMainGain() const {
-    return 1.0;
+    if (!engine) return 1.0;
+    return engine->getVolumeMaster() * engine->getCrossfaderVolume(crossfaderSide, engine->getCrossfader(false), -1);
 }
 
 double TarlumePlayer::engineCueMaster() const {
-    return 0.0;
+    return engine ? engine->getVolumeCueMaster() : 0.0;
 }
 
-void TarlumePlayer::engineUpdateInputs() {}
+void TarlumePlayer::engineUpdateInputs() {
+    if (engine) engine->updateAudioInputs();
+}
 
 bool TarlumePlayer::engineWarnOnLoad() const {
-    return false;
+    return engine && engine->warnWhenLoadingTrack;
 }
 
 bool TarlumePlayer::engineAutoCue() const {
-    return true;
+    return !engine || engine->autoCue;
 }
 
-bool TarlumePlayer::engineSpectrum(int) const {
-    return true;
+bool TarlumePlayer::engineSpectrum(int i) const {
+    if (!engine) return true;
+    return i == 0 ? engine->spectrum1 : engine->spectrum2;
 }
 
 std::string TarlumePlayer::engineAppFolder() const {
-    return ".";
+    if (!engine || engine->applicationFolder.empty()) return ".";
+    std::string folder = engine->applicationFolder;
+    if (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    return folder;
 }
 
-CID3v2Tag* TarlumePlayer::engineFindKeptRecord(const std::string&) {
+CID3v2Tag* TarlumePlayer::engineFindKeptRecord(const std::string& path) {
+    if (!engine) return nullptr;
+    for (CID3v2Tag* record : engine->keptRecords)
+        if (record && record->getPath() == path) return record;
     return nullptr;
 }
 
 void TarlumePlayer::engineKeepRecord(CID3v2Tag* record) {
-    delete record;
+    if (!engine) {
+        delete record;
+        return;
+    }
+    // A record taken back by a reload is listed already: listing it again at every close grew the list.
+    auto& kept = engine->keptRecords;
+    if (std::find(kept.begin(), kept.end(), record) == kept.end()) kept.push_back(record);
 }
 
-void TarlumePlayer::enginePlayed(CID3v2Tag*) {}
-
-void TarlumePlayer::engineShowLoadWarning() {}
-
-void TarlumePlayer::engineLockAudio() {}
-
-void TarlumePlayer::engineUnlockAudio() {}
-
-std::string TarlumePlayer::engineGetWaveForm(const std::string&, int, double*, int*) {
-    return "";
+void TarlumePlayer::enginePlayed(CID3v2Tag* record) {
+    if (!engine) return;
+    if (engine->historyList) engine->historyList->addTag(record, true);
+    engine->playedRecords.push_back(record);
+    // Rows of the track in the browsers' playlist and file lists show the played-file picture.
+    for (int b = 0; b < Tarlume::kBrowsers; ++b)
+        for (SkinListBox* list : {engine->playlistList[b], engine->fileList[b]}) {
+            if (!list) continue;
+            CPicture* played = list->pictures.size() > 4 ? list->pictures[4] : nullptr;
+            for (int r = 0; r < list->getNbItems(); ++r) {
+                SkinListItem* row = list->getRow(unsigned(r));
+                if (row && row->getColumnByName("FileName") == record->getPath()) row->picture = played;
+            }
+            list->setDirty();
+        }
 }
 
-void TarlumePlayer::engineSetWaveForm(const std::string&, int, const std::string&, double) {}
+void TarlumePlayer::engineShowLoadWarning() {
+    if (!engine || !engine->skin || !engine->skin->interface) return;
+    // The answer presses "forceloadsong" with an empty specifier: the deck then loads the path it kept.
+    engine->skin->interface->showDialogBox(kForceLoadValue, "", deckIndex,
+                                           "A song is already playing, are you sure you want to load a new song?");
+}
+
+void TarlumePlayer::engineLockAudio() {
+    if (engine) engine->lockAudio();
+}
+
+void TarlumePlayer::engineUnlockAudio() {
+    if (engine) engine->unlockAudio();
+}
+
+std::string TarlumePlayer::engineGetWaveForm(const std::string& path, int stripes, double* maxHeight, int* incomplete) {
+    if (!engine || !engine->tagCache) return "";
+    return engine->tagCache->getWaveForm(path, stripes, maxHeight, incomplete);
+}
+
+void TarlumePlayer::engineSetWaveForm(const std::string& path, int stripes, const std::string& bytes,
+                                      double maxHeight) {
+    if (engine && engine->tagCache) engine->tagCache->setWaveForm(path, stripes, bytes, maxHeight, 1);
+}

@@ -268,6 +268,10 @@ public:
     void processTimecodeFrame(float left, float right);
     Relaxed<bool> followTimecode{true};
 
+protected:
+    // The tempo detector's tempo (BPM) and confidence (0 .. 99) of the track; false without a player.
+    virtual bool readDetector(double* tempo, double* confidence);
+
 private:
     // Replaces the player while no audio thread is inside the old one, then deletes the old one.
     void swapPlayer(Player* next);
@@ -293,7 +297,6 @@ private:
     void engineSetWaveForm(const std::string& path, int stripes, const std::string& bytes, double maxHeight);
     void rewriteEvents(bool loops);
     void storeWaveForm();
-    void markPlayedInBrowsers();
     void autoCue();
     void updateTimecode(double t);
     double beatFrames(); // frames per beat at the deck's tempo

@@ -228,10 +228,8 @@ double TarlumePlayer::updateJogWheelSpeed(double delta) {
 
 double TarlumePlayer::getBPM(bool withPitch, bool useDetected, bool forceDetected) {
     double result = bpm;
-    Player* p = player.get();
-    if (useDetected && p) {
-        const double confidence = p->getBPMParameter(1);
-        const double detected = p->getBPMParameter(0);
+    double detected = 0, confidence = 0;
+    if (useDetected && readDetector(&detected, &confidence)) {
         if ((confidence > 40 || forceDetected) && std::isfinite(detected) && detected > 0) {
             result = detected;
             if (bpmConfidence < 100 && confidence >= bpmConfidence) {
@@ -242,6 +240,14 @@ double TarlumePlayer::getBPM(bool withPitch, bool useDetected, bool forceDetecte
     }
     if (withPitch) result *= getParam(PLAYERPARAM_SPEED);
     return std::isfinite(result) ? std::max(result, 10.0) : 10.0;
+}
+
+bool TarlumePlayer::readDetector(double* tempo, double* confidence) {
+    Player* p = player.get();
+    if (!p) return false;
+    *tempo = p->getBPMParameter(0);
+    *confidence = p->getBPMParameter(1);
+    return true;
 }
 
 void TarlumePlayer::bpmIncrease(double delta, bool halveOrDouble) {

@@ -1,0 +1,259 @@
+// The deck's speed: pitch modes on the engine's clock, pitch range, key lock, jog, tempo, replay gain and
+// timecode vinyl.
+#include "TarlumePlayerTestSupport.h"
+
+#include "audio/effects/EffectGroup.h"
+#include "audio/vinyl/FinalScratch.h"
+#include "audio/vinyl/TimecodeCodes.h"
+
+using namespace decktest;
+
+namespace {
+
+// A deck whose tempo detector says what the test sets.
+struct DetectorDeck : TarlumePlayer {
+    using TarlumePlayer::TarlumePlayer;
+    double tempo = 0, confidence = 0;
+    bool readDetector(double* t, double* c) override {
+        *t = tempo;
+        *c = confidence;
+        return true;
+    }
+};
+
+} // namespace
+
+TEST(DeckPitch, BendFadeBrakeAndStartUpFollowTheClock) {
+    Rig rig;
+    EngineClock::ManualScope clock(100000);
+    TarlumePlayer* d = rig.deck();
+    ASSERT_TRUE(d->loadSong(fixture("position.wav").c_str(), true));
+
+    d->setPitch(1.05, true);
+    EXPECT_DOUBLE_EQ(d->getParam(PLAYERPARAM_SPEED), 1.05);
+    EXPECT_DOUBLE_EQ(d->getPitchTo(), 1.05);
+    d->setPitch(1.0, true);
+
+    // A bend without a time stays until the mode ends.
+    d->setPitchMode(PITCHMODE_BEND, 1.5, 0, 0);
+    EngineClock::advance(5000);
+    d->update();
+    EXPECT_NEAR(d->pitch, 1.015, 1e-12);
+    d->setPitchMode(PITCHMODE_NORMAL, 0, 0, 0);
+    EXPECT_DOUBLE_EQ(d->pitch, 1.0);
+    EXPECT_FALSE(d->tempoControl); // the key lock the bend switched on is off again
+
+    // A timed bend fades from +4 % to 0 over a second, then ends by itself.
+    d->setPitchMode(PITCHMODE_BEND, 4, 1000, 0);
+    EXPECT_NEAR(d->pitch, 1.04, 1e-12);
+    EngineClock::advance(500);
+    d->update();
+    EXPECT_NEAR(d->pitch, 1.02, 1e-12);
+    EngineClock::advance(501);
+    d->update();
+    EXPECT_EQ(d->pitchMode, PITCHMODE_NORMAL);
+    EXPECT_DOUBLE_EQ(d->pitch, 1.0);
+
+    // A 2000 ms brake: half speed after one second; a new pitch meanwhile is only the one to return to.
+    d->setParam(PLAYERPARAM_PLAYING, 1);
+    d->brakeTime = 2000;
+    d->playPause();
+    EXPECT_EQ(d->pitchMode, PITCHMODE_BRAKE);
+    EngineClock::advance(1000);
+    d->update();
+    EXPECT_NEAR(d->pitch, 0.5, 1e-12);
+    d->setPitch(1.2, false);
+    EXPECT_NEAR(d->pitch, 0.5, 1e-12);
+    EXPECT_DOUBLE_EQ(d->getPitch(true), 1.2);
+    EXPECT_GT(d->getParam(PLAYERPARAM_PLAYING), 0.5);
+    EngineClock::advance(1001);
+    d->update();
+    EXPECT_EQ(d->pitchMode, PITCHMODE_NORMAL);
+    EXPECT_EQ(d->getParam(PLAYERPARAM_PLAYING), 0);
+    EXPECT_DOUBLE_EQ(d->pitch, 1.2);
+
+    // Start-up over one second from a pause.
+    d->brakeTime = 0;
+    d->startupTime = 1000;
+    d->playPause();
+    EXPECT_GT(d->getParam(PLAYERPARAM_PLAYING), 0.5);
+    EngineClock::advance(250);
+    d->update();
+    EXPECT_NEAR(d->pitch, 0.3, 1e-12);
+    EngineClock::advance(800);
+    d->update();
+    EXPECT_EQ(d->pitchMode, PITCHMODE_NORMAL);
+    EXPECT_DOUBLE_EQ(d->pitch, 1.2);
+    EXPECT_TRUE(d->started);
+
+    // A stalled frame counts as 33 ms: the follow mode's smoothing sees 33, not 2000.
+    d->jogTouched = true;
+    d->setPitchMode(PITCHMODE_FOLLOW, 0, 0, 0);
+    const double before = d->pitch;
+    EngineClock::advance(2000);
+    d->update();
+    const double k = 33.0 / 10 * 0.02;
+    EXPECT_NEAR(d->pitch, k * before + (1 - k) * (d->followStartPos - d->getPosition()) / 55, 1e-9);
+    d->touchJogWheel(true);
+    d->update();
+    EXPECT_EQ(d->pitchMode, PITCHMODE_NORMAL);
+}
+
+TEST(DeckPitch, RangeCyclesAndKeyLockFadesNearStandstill) {
+    Rig rig;
+    TarlumePlayer* d = rig.deck();
+    std::vector<double> up, down;
+    for (int i = 0; i < 5; ++i) {
+        d->switchPitchRange(false);
+        up.push_back(d->pitchRange);
+    }
+    EXPECT_EQ(up, (std::vector<double>{16, 25, 50, 100, 8}));
+    for (int i = 0; i < 5; ++i) {
+        d->switchPitchRange(true);
+        down.push_back(d->pitchRange);
+    }
+    EXPECT_EQ(down, (std::vector<double>{100, 50, 25, 16, 8}));
+
+    ASSERT_TRUE(d->loadSong(fixture("position.wav").c_str(), true));
+    d->tempoControl = true;
+    const double toFile = 44100 / rig.engine->getSamplerate(); // the player keeps the tempo in file frames
+    const struct {
+        double pitch, tempoSpeed;
+    } cases[] = {{1.2, 1.0}, {0.2, 1.0}, {0.05, 0.5}, {0.0005, 0.01}, {-0.5, 0.0}};
+    for (const auto& c : cases) {
+        d->setPitch(c.pitch, true);
+        EXPECT_NEAR(d->getParam(PLAYERPARAM_TEMPOSPEED), c.tempoSpeed * toFile, 1e-9) << c.pitch;
+    }
+    d->tempoControl = false;
+    d->updateTempoControl();
+    EXPECT_EQ(d->getParam(PLAYERPARAM_TEMPOSPEED), 0);
+}
+
+TEST(DeckTempo, MatchReplayGainAndDetectorConfidence) {
+    Rig rig;
+    TarlumePlayer *a = rig.deck(0), *b = rig.deck(1);
+    ASSERT_TRUE(a->loadSong(fixture("position.wav").c_str(), true));
+    ASSERT_TRUE(b->loadSong(fixture("position.wav").c_str(), true));
+    const struct {
+        double own, other, ratio;
+    } cases[] = {{64, 128, 1.0}, {125, 126, 1.008}, {128, 64, 1.0}, {100, 130, 1.3}, {100, 15, 1.0}};
+    for (const auto& c : cases) {
+        a->setPitch(1.0, true);
+        a->bpm = c.own;
+        b->bpm = c.other;
+        a->bpmConfidence = b->bpmConfidence = 100;
+        a->matchBPM(b);
+        EXPECT_NEAR(a->pitch, c.ratio, 1e-12) << c.own << " to " << c.other;
+    }
+
+    // Replay gain: +6 dB of headroom, the peak kept below 1.4.
+    a->setReplayGain(-6, 0.9f);
+    EXPECT_NEAR(a->effects->getParameter(EFFECT_LIMITER, 0), 1.0, 1e-6);
+    a->setReplayGain(10, 0.9f);
+    EXPECT_NEAR(a->effects->getParameter(EFFECT_LIMITER, 0), 1.4 / 0.9, 1e-5);
+    EXPECT_TRUE(a->replayGainApplied);
+
+    // A detection with confidence 45 replaces the tempo; a later one with 40 is not taken.
+    DetectorDeck d(rig.engine.get(), 0);
+    d.bpm = 50;
+    d.tempo = 124, d.confidence = 45;
+    EXPECT_DOUBLE_EQ(d.getBPM(false, true, false), 124);
+    EXPECT_EQ(d.bpmConfidence, 45);
+    d.tempo = 140, d.confidence = 40;
+    EXPECT_DOUBLE_EQ(d.getBPM(false, true, false), 124);
+    EXPECT_DOUBLE_EQ(d.getBPM(false, true, true), 140); // forced, but not kept
+    EXPECT_DOUBLE_EQ(d.bpm, 124);
+    d.bpmIncrease(0, true);
+    EXPECT_DOUBLE_EQ(d.bpm, 62);
+    EXPECT_EQ(d.bpmConfidence, 100);
+    d.bpm = 3;
+    EXPECT_DOUBLE_EQ(d.getBPM(false, false, false), 10); // never below 10
+}
+
+TEST(DeckJog, SpeedResetsAfterHalfASecondAndTheRingWraps) {
+    Rig rig;
+    EngineClock::ManualScope clock(100000);
+    TarlumePlayer* d = rig.deck();
+    double speed = 0;
+    for (int i = 0; i < 60; ++i) {
+        EngineClock::advance(10);
+        speed = d->updateJogWheelSpeed(2); // 200 per second, smoothed towards 0.2 per ms
+    }
+    EXPECT_EQ(d->jogIndex, 0);
+    EXPECT_NEAR(d->jogSpeedRaw, 0.2, 1e-9);
+    EXPECT_GT(speed, 0.0);
+    EngineClock::advance(10);
+    d->updateJogWheelSpeed(2);
+    EXPECT_EQ(d->jogIndex, 1);
+    EngineClock::advance(501);
+    EXPECT_EQ(d->updateJogWheelSpeed(2), 0.0);
+    EXPECT_EQ(d->jogSpeedRaw, 0.0);
+    d->touchJogWheel(false);
+    EXPECT_TRUE(d->jogTouched);
+}
+
+TEST(DeckTimecode, RelativeOptionTablesAndCalibration) {
+    Rig rig;
+    EngineClock::ManualScope clock(100000);
+    testsupport::TempDir app("deck-app");
+    ASSERT_TRUE(makeDirectory(app.path + "vinylcontrol"));
+    rig.engine->applicationFolder = app.path;
+    // The table tool's file for type 6, with a few records.
+    std::vector<TimecodeRecord> records;
+    for (int i = 0; i < 16; ++i)
+        records.push_back({i * 3 + 1, i * 7 + 2, i * 480});
+    sortTableRecords(6, records);
+    ASSERT_TRUE(writeTimecodeTable(app.path + "vinylcontrol/" + FinalScratch::getTableFileName(6), 6, records));
+
+    const struct {
+        int type;
+        bool relative;
+        int mode;
+    } cases[] = {
+        {TIMECODE_FINALSCRATCH, false, VINYLCONTROL_RELATIVE}, // no table: pitch and direction only
+        {TIMECODE_TRAKTOR, false, VINYLCONTROL_ABSOLUTE},      // the table tool's file is found
+        {TIMECODE_TARLUME, false, VINYLCONTROL_ABSOLUTE},      // carries its own position
+        {TIMECODE_TARLUME, true, VINYLCONTROL_RELATIVE},       // the option asks for relative
+    };
+    for (int i = 0; i < 4; ++i) {
+        TarlumePlayer* d = rig.deck(i);
+        d->timecodeType = cases[i].type;
+        d->relativeMode = cases[i].relative;
+        d->setVinylControl(true, i);
+        ASSERT_TRUE(d->timecode);
+        EXPECT_EQ(d->timecode->getParameter(14), cases[i].mode) << i;
+        EXPECT_EQ(d->timecode->getParameter(20), cases[i].type);
+        EXPECT_TRUE(d->vinylControl);
+    }
+    EXPECT_GT(FinalScratch::getTableSize(6), 0);
+    // Switched off and on, the decoder stays as it was.
+    FinalScratch* decoder = rig.deck(0)->timecode;
+    rig.deck(0)->setVinylControl(false, 0);
+    rig.deck(0)->setVinylControl(true, 0);
+    EXPECT_EQ(rig.deck(0)->timecode.get(), decoder);
+
+    // Calibration: a loud timecode signal sets the gain; the run ends at 9000 ms with the measured jitter.
+    TarlumePlayer* d = rig.deck(1);
+    ASSERT_TRUE(d->loadSong(fixture("position.wav").c_str(), true));
+    d->vcCallibrate();
+    EXPECT_TRUE(d->calibrating);
+    for (int frame = 0; frame < 200; ++frame) {
+        for (int i = 0; i < 441; ++i) {
+            const double s = 12000 * std::sin(2 * 3.14159265358979 * 1000 * (frame * 441 + i) / 44100.0);
+            d->processTimecodeFrame(float(s), float(s));
+        }
+        EngineClock::advance(frame == 199 ? 9000 - 199 * 44 - 1 : 44);
+        d->update();
+        if (frame < 199) {
+            ASSERT_TRUE(d->calibrating) << frame;
+        }
+    }
+    EXPECT_TRUE(d->calibrating);
+    EXPECT_GT(d->calibrationLevel, 60);
+    EXPECT_NEAR(d->vcGain, 16000 / d->calibrationLevel, 1e-3 * d->vcGain);
+    EngineClock::advance(1);
+    d->update();
+    EXPECT_FALSE(d->calibrating);
+    EXPECT_GE(d->vcPitchVariance, 0.0002f);
+    EXPECT_FLOAT_EQ(float(d->getParam(PLAYERPARAM_JITTERTHRESHOLD)), std::max(d->vcPitchVariance, 0.0001f));
+}
