@@ -31,6 +31,11 @@ public:
     virtual void update() = 0;
     // The device name the controller was connected under (compared by Tarlume::getHIDConfig).
     virtual std::string getDeviceName() = 0;
+    // Shows the controller's tab of that name for a deck, as the skin's "tabselect" does on screen.
+    virtual void selectTab(const std::string& tab, int deck) {
+        (void)tab;
+        (void)deck;
+    }
 };
 
 // Makes controllers bound to the skin's interface. Registered by the layer that owns controllers.

@@ -113,4 +113,21 @@ public:
 protected:
     // The deck of an index, null outside 0..3 or without an engine.
     TarlumePlayer* deckAt(int deck) const;
+    // The slot a specifier names, 1..last; 0 for none (empty, not a number, out of range).
+    static int slotOf(const std::string* spec, int last);
+    // The specifier equals a lower-case name, letter case ignored (false for null).
+    static bool equalsName(const std::string* spec, const char* lowerName);
+    // Output samples per beat at the deck's tempo (getBPM is never below 10).
+    double samplesPerBeat(TarlumePlayer* deck) const;
+    double limiterReduction(const std::string* spec, int deck) const; // dB
+    double clipping(const std::string* spec, int deck) const;
+    // The present value of a readable effect-parameter name; false for any other name.
+    bool readEffectParam(const std::string* spec, int deck, double* value);
+    // Writes a named effect parameter, kept inside its range; nothing for an unknown name.
+    void writeEffectParam(const std::string* spec, int deck, double v);
+    // A button's release or press (action default) on a deck 0..3; false hands it to the base.
+    bool handleRelease(SkinObject* object, int deck, SkinWindow* window);
+    bool handlePress(SkinObject* object, float x, float y, int deck, SkinWindow* window);
+    void seekByBars(const std::string& spec, bool backwards, TarlumePlayer* deck);
+    void clickWholeWaveform(SkinObject* object, float x, float y, int deck);
 };

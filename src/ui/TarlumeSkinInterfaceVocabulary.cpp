@@ -2,6 +2,7 @@
 // numbers of specifiers, the effect-parameter table and the effect on/off names.
 #include "ui/TarlumeSkinInterface.h"
 
+#include "audio/effects/EffectGroup.h"
 #include "foundation/modTools.h"
 
 #include <charconv>
@@ -154,38 +155,38 @@ constexpr int TEMPO = tEffectParam::EFFECT_TEMPOCONTROL;
 // Lengths are in samples, frequencies in Hz. Writes and resets are clamped to these ranges: the
 // echo's ring holds 220500 frames, and the flanger's sweep needs a period above 0.
 const tEffectParam effectParams[] = {
-    {"eq_low", 18, 0, -1.0, 1.0, 0.0},
-    {"eq_mid", 18, 3, -1.0, 1.0, 0.0},
-    {"eq_high", 18, 6, -1.0, 1.0, 0.0},
-    {"eq_lowfreq", 18, 1, 10.0, 20000.0, 0.0},
-    {"eq_midfreq", 18, 4, 10.0, 20000.0, 0.0},
-    {"eq_highfreq", 18, 7, 10.0, 20000.0, 0.0},
-    {"filter_position", 15, 100, 0.0, 1.0, 0.5},
-    {"filter_bandwidth", 15, 3, 0.15, 3.0, 1.0},
-    {"flanger_position", 9, 0, 0.0, 1.0, 0.0},
-    {"flanger_strength", 9, 1, 0.0, 1.0, 0.0},
-    {"flanger_auto", 9, 2, 0.0, 1.0, 0.0},
-    {"flanger_speed", 9, 3, 300.0, 176400.0, 0.0},
-    {"flanger_stereo_offset", 9, 4, -150.0, 150.0, 0.0},
-    {"flanger_mode", 9, 5, 0.0, 1.0, 0.0},
-    {"flanger_highpass", 9, 6, 0.0, 11000.0, 0.0},
-    {"flanger_sound", 9, 7, 0.0, 1.0, 0.0},
-    {"echo_length", 8, 1, 88.2, 220500.0, 0.0},
-    {"echo_echo", 8, 2, 0.0, 1.0, 0.0},
-    {"echo_echo_mutemax", 8, 2, 0.0, 1.0, 0.0},
-    {"echo_source", 8, 3, 0.0, 1.0, 0.0},
-    {"echo_lowpass", 8, 4, 150.0, 20000.0, 0.0},
-    {"echo_highpass", 8, 5, 5.0, 2500.0, 0.0},
-    {"echo_lock_buffer", 8, 6, 0.0, 1.0, 0.0},
-    {"echo_stereo_offset", 8, 7, -2500.0, 2500.0, 0.0},
-    {"gapper_length", 12, 0, 5.0, 88200.0, 0.0},
-    {"gapper_strength", 12, 1, 0.0, 1.0, 0.0},
-    {"gapper_shape", 12, 3, 0.0, 1.0, 0.0},
-    {"gapper_stereo_offset", 12, 4, -8000.0, 8000.0, 0.0},
-    {"bitcrusher_bits", 17, 0, 0.0, 16.0, 0.0},
-    {"bitcrusher_downsample", 17, 1, 0.0, 40.0, 0.0},
-    {"bitcrusher_overdrive", 17, 2, 0.0, 1.0, 0.0},
-    {"amp_set", 4, 0, 0.1, 4.0, 1.0},
+    {"eq_low", EFFECT_EQ_KILLS, 0, -1.0, 1.0, 0.0},
+    {"eq_mid", EFFECT_EQ_KILLS, 3, -1.0, 1.0, 0.0},
+    {"eq_high", EFFECT_EQ_KILLS, 6, -1.0, 1.0, 0.0},
+    {"eq_lowfreq", EFFECT_EQ_KILLS, 1, 10.0, 20000.0, 0.0},
+    {"eq_midfreq", EFFECT_EQ_KILLS, 4, 10.0, 20000.0, 0.0},
+    {"eq_highfreq", EFFECT_EQ_KILLS, 7, 10.0, 20000.0, 0.0},
+    {"filter_position", EFFECT_FILTER, 100, 0.0, 1.0, 0.5},
+    {"filter_bandwidth", EFFECT_FILTER, 3, 0.15, 3.0, 1.0},
+    {"flanger_position", EFFECT_FLANGER, 0, 0.0, 1.0, 0.0},
+    {"flanger_strength", EFFECT_FLANGER, 1, 0.0, 1.0, 0.0},
+    {"flanger_auto", EFFECT_FLANGER, 2, 0.0, 1.0, 0.0},
+    {"flanger_speed", EFFECT_FLANGER, 3, 300.0, 176400.0, 0.0},
+    {"flanger_stereo_offset", EFFECT_FLANGER, 4, -150.0, 150.0, 0.0},
+    {"flanger_mode", EFFECT_FLANGER, 5, 0.0, 1.0, 0.0},
+    {"flanger_highpass", EFFECT_FLANGER, 6, 0.0, 11000.0, 0.0},
+    {"flanger_sound", EFFECT_FLANGER, 7, 0.0, 1.0, 0.0},
+    {"echo_length", EFFECT_ECHO, 1, 88.2, 220500.0, 0.0},
+    {"echo_echo", EFFECT_ECHO, 2, 0.0, 1.0, 0.0},
+    {"echo_echo_mutemax", EFFECT_ECHO, 2, 0.0, 1.0, 0.0},
+    {"echo_source", EFFECT_ECHO, 3, 0.0, 1.0, 0.0},
+    {"echo_lowpass", EFFECT_ECHO, 4, 150.0, 20000.0, 0.0},
+    {"echo_highpass", EFFECT_ECHO, 5, 5.0, 2500.0, 0.0},
+    {"echo_lock_buffer", EFFECT_ECHO, 6, 0.0, 1.0, 0.0},
+    {"echo_stereo_offset", EFFECT_ECHO, 7, -2500.0, 2500.0, 0.0},
+    {"gapper_length", EFFECT_GAPPER, 0, 5.0, 88200.0, 0.0},
+    {"gapper_strength", EFFECT_GAPPER, 1, 0.0, 1.0, 0.0},
+    {"gapper_shape", EFFECT_GAPPER, 3, 0.0, 1.0, 0.0},
+    {"gapper_stereo_offset", EFFECT_GAPPER, 4, -8000.0, 8000.0, 0.0},
+    {"bitcrusher_bits", EFFECT_BITCRUSHER, 0, 0.0, 16.0, 0.0},
+    {"bitcrusher_downsample", EFFECT_BITCRUSHER, 1, 0.0, 40.0, 0.0},
+    {"bitcrusher_overdrive", EFFECT_BITCRUSHER, 2, 0.0, 1.0, 0.0},
+    {"amp_set", EFFECT_LIMITER, 0, 0.1, 4.0, 1.0},
     {"tempo_amount", TEMPO, tEffectParam::TEMPO_AMOUNT, 0.0, 1.0, 0.0},
     {"tempo_tempo", TEMPO, tEffectParam::TEMPO_TEMPO, 0.0, 1.0, 0.0},
 };
@@ -196,12 +197,12 @@ struct EffectName {
 };
 
 const EffectName effectNames[] = {
-    {"filter", 15},
-    {"bitcrusher", 17},
-    {"flanger", 9},
-    {"gapper", 12},
-    {"equalizer", 6},
-    {"3-band equalizer", 6},
+    {"filter", EFFECT_FILTER},
+    {"bitcrusher", EFFECT_BITCRUSHER},
+    {"flanger", EFFECT_FLANGER},
+    {"gapper", EFFECT_GAPPER},
+    {"equalizer", EFFECT_EQ},
+    {"3-band equalizer", EFFECT_EQ},
     {"echo", TarlumeSkinInterface::EFFECTNAME_ECHO},
     {"tempocontrol", TarlumeSkinInterface::EFFECTNAME_TEMPOCONTROL},
 };
@@ -262,6 +263,10 @@ const tEffectParam* TarlumeSkinInterface::findEffectParam(const std::string* spe
     for (const tEffectParam& row : effectParams)
         if (equalsLower(*spec, row.name)) return &row;
     return nullptr;
+}
+
+bool TarlumeSkinInterface::equalsName(const std::string* spec, const char* lowerName) {
+    return spec && equalsLower(*spec, lowerName);
 }
 
 int TarlumeSkinInterface::effectOfName(const std::string* spec) {

@@ -1,0 +1,385 @@
+// Presses, releases, drags, jog turns and keys reaching a real engine.
+#include "UiTestSupport.h"
+
+#include "audio/effects/EffectGroup.h"
+#include "skin/SkinListBox.h"
+#include "skin/SkinTabGroup.h"
+
+#include <cmath>
+
+using namespace uitest;
+
+namespace {
+
+bool playing(TarlumePlayer* p) {
+    return p->getParam(PLAYERPARAM_PLAYING) > 0.5;
+}
+
+// A controller that only notes the tabs it is asked to show.
+struct TabController : EngineController {
+    std::vector<std::pair<std::string, int>>* tabs;
+    explicit TabController(std::vector<std::pair<std::string, int>>* t) : tabs(t) {}
+    void loadDevice(const std::string&) override {}
+    void connect(enHIDType, const std::string&) override {}
+    bool isConnected() override { return true; }
+    void disconnect() override {}
+    void update() override {}
+    std::string getDeviceName() override { return "pad"; }
+    void selectTab(const std::string& tab, int deck) override { tabs->emplace_back(tab, deck); }
+};
+
+} // namespace
+
+TEST(SkinEvents, DispatchByActionAndDeck) {
+    UiFixture f;
+    TestObject rec(VALUE_CUEREC);
+    f.ui->handleMouseClick(rec.get(), 0, 0, ACTION_NONE, 1, 0, nullptr, 0, false);
+    press(*f.ui, rec.get(), 0, ACTION_RESET); // a reset on a button belongs to the base
+    EXPECT_FALSE(f.deck(0)->cueStoreArmed);
+    for (int player : {-1, 4}) {
+        rec->player = player;
+        press(*f.ui, rec.get(), 3);
+        EXPECT_TRUE(f.deck(3)->cueStoreArmed) << player;
+        press(*f.ui, rec.get(), 3);
+    }
+    rec->player = 2;
+    press(*f.ui, rec.get(), 0);
+    EXPECT_TRUE(f.deck(2)->cueStoreArmed);
+    EXPECT_FALSE(f.deck(0)->cueStoreArmed);
+    // "play" is a name without an action.
+    TestObject play(VALUE_PLAY);
+    press(*f.ui, play.get(), 0);
+    EXPECT_FALSE(playing(f.deck(0)));
+}
+
+TEST(SkinEvents, CueRecordAndDeleteModes) {
+    UiFixture f;
+    UI_NEED_CLICK(f, 0);
+    TarlumePlayer* p = f.deck(0);
+    TestObject rec(VALUE_CUEREC), del(VALUE_CUEDEL), cue3(VALUE_CUEPOINT, "3");
+    press(*f.ui, del.get(), 0);
+    press(*f.ui, rec.get(), 0);
+    EXPECT_TRUE(p->cueStoreArmed);
+    EXPECT_FALSE(p->cueDeleteArmed);
+
+    p->setPosition(12000);
+    press(*f.ui, cue3.get(), 0);
+    EXPECT_NEAR(p->getCuePoint(3), 12000, 1);
+    EXPECT_NEAR(p->cuePoint, 12000, 1);
+    EXPECT_FALSE(p->cueStoreArmed);
+
+    for (const char* ignored : {"0", "101", ""}) {
+        TestObject other(VALUE_CUEPOINT, ignored);
+        press(*f.ui, rec.get(), 0);
+        press(*f.ui, other.get(), 0);
+        EXPECT_TRUE(p->cueStoreArmed) << ignored; // nothing used the mode
+        press(*f.ui, rec.get(), 0);
+    }
+
+    // A stopped deck jumps to the memory cue and starts playing.
+    p->setPosition(30000);
+    press(*f.ui, cue3.get(), 0);
+    EXPECT_NEAR(p->getPosition(), 12000, 50);
+    EXPECT_TRUE(playing(p));
+
+    press(*f.ui, del.get(), 0);
+    press(*f.ui, cue3.get(), 0);
+    EXPECT_EQ(p->getCuePoint(3), 0.0);
+    EXPECT_FALSE(p->cueDeleteArmed);
+}
+
+TEST(SkinEvents, LoopButtons) {
+    UiFixture f;
+    UI_NEED_CLICK(f, 0);
+    TarlumePlayer* p = f.deck(0);
+    TestObject four(VALUE_LOOP, "4"), nearlyFour(VALUE_LOOP, "4.04"), eight(VALUE_LOOP, "8"), plain(VALUE_LOOP);
+    p->setPosition(5000);
+    press(*f.ui, four.get(), 0);
+    ASSERT_TRUE(p->loopIsStarted());
+    EXPECT_NEAR(p->loopGetLength(), 4.0, 1e-9);
+    press(*f.ui, nearlyFour.get(), 0);
+    EXPECT_FALSE(p->loopIsStarted());
+    press(*f.ui, four.get(), 0);
+    press(*f.ui, eight.get(), 0);
+    EXPECT_TRUE(p->loopIsStarted());
+    EXPECT_NEAR(p->loopGetLength(), 8.0, 1e-9);
+    std::string eightBeats = "8";
+    EXPECT_TRUE(f.ui->getValueBool(VALUE_LOOP, &eightBeats, 0, nullptr));
+    std::string fourBeats = "4";
+    EXPECT_FALSE(f.ui->getValueBool(VALUE_LOOP, &fourBeats, 0, nullptr));
+
+    // A factor of 0 or below, or none, leaves the length.
+    for (const char* factor : {"0", "-2", "", "x"}) {
+        TestObject multiply(VALUE_LOOPLENGTH_MULTIPLY, factor);
+        press(*f.ui, multiply.get(), 0);
+        EXPECT_NEAR(p->loopGetLength(), 8.0, 1e-9) << factor;
+    }
+    press(*f.ui, plain.get(), 0);
+    EXPECT_FALSE(p->loopIsStarted());
+}
+
+TEST(SkinEvents, PitchButtonsBendsAndTheDiscDrag) {
+    UiFixture f;
+    TarlumePlayer* p = f.deck(1);
+    TestObject up(VALUE_PITCH_UP), upOne(VALUE_PITCH_UP, "1"), bend(VALUE_PITCHBEND_DOWN), reverse(VALUE_PITCH_REVERSE);
+    press(*f.ui, up.get(), 1);
+    EXPECT_NEAR(p->getPitch(true), 1.001, 1e-9);
+    press(*f.ui, upOne.get(), 1);
+    EXPECT_NEAR(p->getPitch(true), 1.011, 1e-9);
+
+    press(*f.ui, bend.get(), 1);
+    EXPECT_EQ(p->pitchMode, PITCHMODE_BEND);
+    EXPECT_EQ(p->pitchModeA, -1.5);
+    release(*f.ui, bend.get(), 1);
+    EXPECT_EQ(p->pitchMode, PITCHMODE_NORMAL);
+
+    press(*f.ui, reverse.get(), 1);
+    EXPECT_EQ(p->pitchMode, PITCHMODE_REVERSE);
+    press(*f.ui, reverse.get(), 1);
+    EXPECT_EQ(p->pitchMode, PITCHMODE_NORMAL);
+
+    TestObject disc(VALUE_DISC, "", OBJECT_SPECIAL);
+    press(*f.ui, disc.get(), 1, ACTION_BEND);
+    EXPECT_EQ(p->pitchMode, PITCHMODE_BEND);
+    f.ui->handleMouseMove(disc.get(), 0, 90, 0, 100, ACTION_BEND, 1, 0, nullptr, 1);
+    f.ui->handleMouseMove(disc.get(), 0, 70, 0, 90, ACTION_BEND, 1, 0, nullptr, 1);
+    EXPECT_NEAR(p->pitchModeA, 3.0, 1e-9); // drag up: 1, then 2 more
+    release(*f.ui, disc.get(), 1, ACTION_BEND);
+    EXPECT_EQ(p->pitchMode, PITCHMODE_NORMAL);
+    press(*f.ui, disc.get(), 1); // the default action does not bend
+    EXPECT_EQ(p->pitchMode, PITCHMODE_NORMAL);
+}
+
+TEST(SkinEvents, JogWheelBranches) {
+    UiFixture f;
+    UI_NEED_CLICK(f, 0);
+    TarlumePlayer* p = f.deck(0);
+    f.ui->handleJogWheel(VALUE_PITCHBEND_UP, nullptr, 0, 0.3, 5.0, 0);
+    EXPECT_EQ(p->pitchMode, PITCHMODE_FOLLOW);
+    EXPECT_EQ(p->pitchModeA, 0.3); // the factor does not count on a stopped deck
+    EXPECT_EQ(p->pitchModeB, 1.0);
+    EXPECT_EQ(p->pitchModeC, 1.0);
+
+    // That follow started the deck; ending it stops the deck again.
+    p->setPitchMode(PITCHMODE_NORMAL, 0, 0, 0);
+    ASSERT_FALSE(playing(p));
+    p->playPause();
+    ASSERT_TRUE(playing(p));
+    p->setPitchMode(PITCHMODE_FOLLOW, 0, 7.0, 9.0);
+    f.ui->handleJogWheel(VALUE_PITCHBEND_DOWN, nullptr, 0, -0.2, 1.0, 0);
+    EXPECT_EQ(p->pitchModeA, -0.2);
+    EXPECT_EQ(p->pitchModeB, 7.0);
+    EXPECT_EQ(p->pitchModeC, 9.0);
+
+    p->setPitchMode(PITCHMODE_NORMAL, 0, 0, 0);
+    f.ui->handleJogWheel(VALUE_PITCHBEND_UP, nullptr, 0, 0.5, 0.0, 0); // factor 0 counts as 1
+    EXPECT_EQ(p->pitchMode, PITCHMODE_BEND);
+    EXPECT_EQ(p->pitchModeB, 150.0);
+    EXPECT_EQ(p->pitchModeC, 0.0);
+
+    // A touched wheel follows the hand.
+    std::string touch = "touch";
+    p->setPitchMode(PITCHMODE_NORMAL, 0, 0, 0);
+    TestObject touched(VALUE_JOGWHEELTOUCH);
+    press(*f.ui, touched.get(), 0);
+    EXPECT_TRUE(p->jogTouched);
+    f.ui->handleJogWheel(VALUE_PITCH, &touch, 0, 0.5, 2.0, 0);
+    EXPECT_EQ(p->pitchMode, PITCHMODE_FOLLOW);
+    EXPECT_EQ(p->pitchModeA, 1.0);
+    EXPECT_EQ(p->pitchModeB, 0.0);
+    EXPECT_EQ(p->pitchModeC, 0.0);
+
+    release(*f.ui, touched.get(), 0);
+    EXPECT_FALSE(p->jogTouched);
+
+    // "pitch" with "pitch" turns the pitch value itself.
+    std::string pitch = "pitch";
+    p->setPitchMode(PITCHMODE_NORMAL, 0, 0, 0);
+    p->setPitch(1.0, true);
+    f.ui->handleJogWheel(VALUE_PITCH, &pitch, 0, 0.5, 2.0, 0);
+    EXPECT_NEAR(f.ui->getValueDbl(VALUE_PITCH, nullptr, 0), 1.0, 1e-9);
+}
+
+TEST(SkinEvents, SeekByWholeBars) {
+    UiFixture f;
+    UI_NEED_CLICK(f, 0);
+    TarlumePlayer* p = f.deck(0);
+    struct Case {
+        int value;
+        const char* spec;
+        bool released;
+        double moved; // ms
+    };
+    const Case cases[] = {{VALUE_SEEKFWD, "2|8", false, 8000},  {VALUE_SEEKBCK, "2|8", false, -8000},
+                          {VALUE_SEEKFWD, "2|1", false, 0},     {VALUE_SEEKFWD, "1|8", false, 0},
+                          {VALUE_SEEKFWD, "2|8", true, 0},      {VALUE_SEEKFWD, "", false, 0},
+                          {VALUE_SEEKFWD, "2|9.9", false, 8000}};
+    for (const Case& c : cases) {
+        p->setPosition(20000);
+        TestObject seek(c.value, c.spec);
+        f.ui->handleMouseClick(seek.get(), 0, 0, ACTION_DEFAULT, 1, 0, nullptr, 0, c.released);
+        EXPECT_NEAR(p->getPosition(), 20000 + c.moved, 1) << c.spec;
+    }
+}
+
+TEST(SkinEvents, WholeTrackWaveformClickMovesByTwoBeatSteps) {
+    UiFixture f;
+    UI_NEED_CLICK(f, 0);
+    TarlumePlayer* p = f.deck(0);
+    TestObject wave(VALUE_WAVEFORMCOMPLETE, "", OBJECT_SPECIAL);
+    wave->rect->left = 10;
+    wave->rect->top = 5;
+    wave->rect->width = 200;
+    wave->rect->height = 20;
+    // The track is 2646000 frames; at 120 BPM two beats are 44100 frames.
+    struct Case {
+        float x, y;
+        int vertical;
+        int steps;
+    };
+    const Case cases[] = {
+        {210, 0, 0, 57}, // the end, less than two beats short of it
+        {110, 0, 0, 27}, // the middle
+        {900, 0, 0, 57}, // a release past the object means its end
+        {-50, 0, 0, -2}, // and before it the start
+        {0, 15, 1, 27},  // a vertical object by y
+    };
+    for (const Case& c : cases) {
+        p->setParam(PLAYERPARAM_POSITION, 100000);
+        wave->rect->vertical = c.vertical;
+        f.ui->handleMouseClick(wave.get(), c.x, c.y, ACTION_DEFAULT, 1, 0, nullptr, 0, true);
+        EXPECT_EQ(p->getParam(PLAYERPARAM_POSITION), 100000 + 44100.0 * c.steps) << c.x;
+    }
+    p->setParam(PLAYERPARAM_POSITION, 100000);
+    wave->rect->vertical = 0;
+    wave->rect->width = 0;
+    f.ui->handleMouseClick(wave.get(), 50, 0, ACTION_DEFAULT, 1, 0, nullptr, 0, true);
+    EXPECT_EQ(p->getParam(PLAYERPARAM_POSITION), 100000);
+}
+
+TEST(SkinEvents, MixerButtons) {
+    UiFixture f;
+    TestObject exclusive(VALUE_CROSSFADERSELECTION, "left_exclusive");
+    f.deck(3)->setCrossfaderSide(CROSSFADER_LEFT);
+    press(*f.ui, exclusive.get(), 2);
+    int left = 0;
+    for (int d = 0; d < 4; ++d)
+        left += f.deck(d)->getCrossfaderSide() == CROSSFADER_LEFT;
+    EXPECT_EQ(left, 1);
+    EXPECT_EQ(f.deck(2)->getCrossfaderSide(), CROSSFADER_LEFT);
+
+    // Crossfader curves: only the four that exist.
+    TestObject type(VALUE_CROSSFADERTYPE, "2", OBJECT_SPECIAL);
+    press(*f.ui, type.get(), 0);
+    EXPECT_EQ(f.engine->crossfaderType, 2);
+    for (const char* refused : {"7", "-1", "", "1.5"}) {
+        TestObject other(VALUE_CROSSFADERTYPE, refused, OBJECT_SPECIAL);
+        press(*f.ui, other.get(), 0);
+        EXPECT_EQ(f.engine->crossfaderType, 2) << refused;
+    }
+
+    // Key lock keeps the pitch the deck plays at (1.0 when stopped).
+    TarlumePlayer* p = f.deck(1);
+    p->setPitch(1.04, true);
+    TestObject keyLock(VALUE_EFFECTONOFF, "TempoControl");
+    press(*f.ui, keyLock.get(), 1);
+    EXPECT_TRUE(p->tempoControl);
+    EXPECT_EQ(p->tempoControlTempo, 1.0);
+    EXPECT_EQ(keyLock->valueSpecifier, "TempoControl");
+    press(*f.ui, keyLock.get(), 1);
+    EXPECT_FALSE(p->tempoControl);
+
+    TestObject kill(VALUE_EFFECT, "eq_mid_kill"), echo(VALUE_EFFECT, " echo_echo | 0.5 ");
+    press(*f.ui, kill.get(), 1);
+    EXPECT_EQ(p->effects->getParameter(EFFECT_EQ_KILLS, 5, 0), 1.0);
+    std::string midKill = "eq_mid_kill";
+    EXPECT_TRUE(f.ui->getValueBool(VALUE_EFFECT, &midKill, 1, nullptr));
+    press(*f.ui, echo.get(), 1);
+    EXPECT_NEAR(p->effects->getParameter(EFFECT_ECHO, 2, 0), 0.5, 1e-6);
+
+    TestObject filter(VALUE_EFFECTONOFF, "Filter");
+    bool before = p->effects->getEffectState(EFFECT_FILTER) > 0;
+    press(*f.ui, filter.get(), 1);
+    EXPECT_NE(p->effects->getEffectState(EFFECT_FILTER) > 0, before);
+    std::string filterName = "FILTER";
+    EXPECT_EQ(f.ui->getValueBool(VALUE_EFFECTONOFF, &filterName, 1, nullptr), !before);
+}
+
+TEST(SkinEvents, KeyLockOnAPlayingDeckKeepsItsPitch) {
+    UiFixture f;
+    UI_NEED_CLICK(f, 0);
+    TarlumePlayer* p = f.deck(0);
+    p->setPitch(1.04, true);
+    p->playPause();
+    TestObject keyLock(VALUE_EFFECTONOFF, "tempocontrol");
+    press(*f.ui, keyLock.get(), 0);
+    EXPECT_NEAR(p->tempoControlTempo, p->getPitch(true), 1e-9);
+}
+
+TEST(SkinEvents, KeyboardCommands) {
+    UiFixture f;
+    TestObject center(VALUE_KEYBOARD, "fade_center");
+    f.engine->setCrossfader(0.0, true);
+    press(*f.ui, center.get(), 0);
+    EXPECT_EQ(f.engine->getCrossfader(true), 0.5);
+    f.engine->setCrossfader(0.0, true);
+    release(*f.ui, center.get(), 0);
+    EXPECT_EQ(f.engine->getCrossfader(true), 0.5);
+
+    TestObject up(VALUE_KEYBOARD, "pitch_up 2");
+    press(*f.ui, up.get(), 2);
+    EXPECT_NEAR(f.deck(2)->getPitch(true), 1.02, 1e-9);
+}
+
+TEST(SkinEvents, ActiveListLoadsTheSelectedFile) {
+    UiFixture f;
+    if (clickTrack().empty()) {
+        if (underCI()) FAIL() << "sox missing";
+        GTEST_SKIP() << "sox missing";
+    }
+    SkinRect rect;
+    rect.width = 200;
+    rect.height = 100;
+    SkinListBox list(f.ui.get(), &rect, nullptr);
+    list.setColumns({"Text", "FileName"});
+    list.selectItem(list.addRow({"click", clickTrack()}), false);
+    f.engine->activeList = &list;
+    TestObject load(VALUE_KEYBOARD, "pl_active_load");
+    press(*f.ui, load.get(), 1);
+    EXPECT_NE(f.deck(1)->tag, nullptr);
+
+    f.engine->activeList = nullptr;
+}
+
+TEST(SkinEvents, TabAndWindowButtons) {
+    UiFixture f;
+    std::vector<std::pair<std::string, int>> tabs;
+    f.engine->controllers.emplace_back(new TabController(&tabs));
+    TestObject tab(VALUE_TABSELECT, "fx_more");
+    f.ui->handleMouseClick(tab.get(), 0, 0, ACTION_DEFAULT, 1, 0, f.window("fx"), 2, false);
+    ASSERT_EQ(tabs.size(), 1u);
+    EXPECT_EQ(tabs[0], std::make_pair(std::string("fx_more"), 2));
+    EXPECT_EQ(f.window("fx")->tabGroups[1]->getCurTab(2), 1);
+    f.engine->controllers.clear();
+
+    TestObject showPl(VALUE_BUTTON_SHOWPL), showDeck(VALUE_BUTTON_SHOWDECK, "3"), showFx(VALUE_BUTTON_SHOWFX);
+    press(*f.ui, showPl.get(), 1);
+    EXPECT_TRUE(f.shown("playlist", 1));
+    EXPECT_TRUE(f.ui->getValueBool(VALUE_BUTTON_SHOWPL, nullptr, 1, nullptr));
+    press(*f.ui, showDeck.get(), 0);
+    EXPECT_TRUE(f.shown("player", 3));
+    EXPECT_FALSE(f.shown("player", 0));
+    EXPECT_TRUE(f.ui->getValueBool(VALUE_BUTTON_SHOWDECK, &showDeck->valueSpecifier, 0, nullptr));
+
+    // The effects of every deck with a player window appear together, and vanish together.
+    press(*f.ui, showDeck.get(), 0);
+    TestObject deck0(VALUE_BUTTON_SHOWDECK, "0"), deck2(VALUE_BUTTON_SHOWDECK, "2");
+    press(*f.ui, deck0.get(), 0);
+    press(*f.ui, deck2.get(), 0);
+    press(*f.ui, showFx.get(), 1);
+    for (int d = 0; d < 4; ++d)
+        EXPECT_EQ(f.shown("fx", d), d == 0 || d == 2) << d;
+    press(*f.ui, showFx.get(), 1);
+    for (int d = 0; d < 4; ++d)
+        EXPECT_FALSE(f.shown("fx", d)) << d;
+}

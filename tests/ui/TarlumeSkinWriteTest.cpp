@@ -1,0 +1,149 @@
+// Writes, relative writes and resets reaching a real engine.
+#include "UiTestSupport.h"
+
+#include "audio/effects/EffectGroup.h"
+#include "engine/EngineClock.h"
+
+#include <chrono>
+#include <cmath>
+#include <future>
+#include <thread>
+
+using namespace uitest;
+
+namespace {
+
+double echoLength(UiFixture& f, int deck) {
+    return f.deck(deck)->effects->getParameter(EFFECT_ECHO, 1, 0);
+}
+
+} // namespace
+
+TEST(SkinWrite, CrossfaderJumpsWhileItsTargetGlides) {
+    UiFixture f;
+    EngineClock::ManualScope clock(1000.0);
+    f.engine->update();
+    f.ui->setValueDbl(VALUE_CROSSFADER, nullptr, 0, 0.2);
+    EXPECT_DOUBLE_EQ(f.engine->getCrossfader(false), 0.2);
+    EXPECT_DOUBLE_EQ(f.engine->getCrossfader(true), 0.2);
+    f.ui->setValueDbl(VALUE_CROSSFADERTO, nullptr, 0, 0.8);
+    EXPECT_DOUBLE_EQ(f.engine->getCrossfader(false), 0.2);
+    EngineClock::advance(100.0);
+    f.engine->update();
+    double now = f.engine->getCrossfader(false);
+    EXPECT_GT(now, 0.2);
+    EXPECT_LT(now, 0.8);
+    EXPECT_DOUBLE_EQ(f.ui->getValueDbl(VALUE_CROSSFADERTO, nullptr, 0), 0.8);
+}
+
+TEST(SkinWrite, BeatLengthsSnapAndStayInsideTheEchoRing) {
+    UiFixture f;
+    UI_NEED_CLICK(f, 0);
+    std::string length = "echo_length";
+    f.ui->setValueDbl(VALUE_EFFECTBPM, &length, 0, 1.0);
+    EXPECT_DOUBLE_EQ(echoLength(f, 0), 22050.0);
+    f.ui->setValueDbl(VALUE_EFFECTBPMALIGNED, &length, 0, 0.12);
+    EXPECT_NEAR(echoLength(f, 0), 22050.0 / 8, 1.0); // the echo counts whole samples
+    f.ui->setValueDbl(VALUE_EFFECTBPMALIGNED, &length, 0, 0.13);
+    EXPECT_NEAR(echoLength(f, 0), 22050.0 / 4, 1.0);
+    // 20 beats at 120 BPM would be 441000 samples: the ring holds 220500.
+    f.ui->setValueDbl(VALUE_EFFECTBPMALIGNED, &length, 0, 20.0);
+    EXPECT_NEAR(echoLength(f, 0), 220500.0, 1.0);
+    f.deck(0)->bpm = 400.0; // 6615 samples a beat
+    f.ui->setValueDbl(VALUE_EFFECTBPMALIGNED, &length, 0, 20.0);
+    EXPECT_NEAR(echoLength(f, 0), 20 * 6615.0, 1.0);
+    f.deck(0)->bpm = 120.0;
+
+    for (auto [fraction, beats] :
+         {std::pair{0.0, 1.0 / 32}, {1.0, 8.0}, {0.5, 3.0 / 4}, {0.4, 1.0 / 2}, {1.5, 4.0}, {-0.2, 4.0}}) {
+        f.ui->setValueDblRelative(VALUE_EFFECTBPMALIGNED, &length, 0, fraction);
+        EXPECT_NEAR(echoLength(f, 0), beats * 22050.0, 1.0) << fraction;
+    }
+}
+
+TEST(SkinWrite, EchoMuteRule) {
+    UiFixture f;
+    EffectGroup* chain = f.deck(0)->effects;
+    std::string mute = "echo_echo_mutemax";
+    chain->setParameter(EFFECT_ECHO, 3, 1.0, 0);
+    f.ui->setValueDbl(VALUE_EFFECT, &mute, 0, 1.0);
+    EXPECT_EQ(chain->getParameter(EFFECT_ECHO, 2, 0), 1.0);
+    EXPECT_EQ(chain->getParameter(EFFECT_ECHO, 3, 0), 0.0);
+    f.ui->setValueDbl(VALUE_EFFECT, &mute, 0, 0.5);
+    EXPECT_EQ(chain->getParameter(EFFECT_ECHO, 3, 0), 1.0);
+    chain->setParameter(EFFECT_ECHO, 3, 0.3, 0);
+    f.ui->setValueDbl(VALUE_EFFECT, &mute, 0, 0.5);
+    EXPECT_NEAR(chain->getParameter(EFFECT_ECHO, 3, 0), 0.3, 1e-6);
+}
+
+TEST(SkinWrite, ResetsWriteTheirOwnValues) {
+    UiFixture f;
+    f.ui->resetValue(VALUE_VOLUME_PLAYER, nullptr, 1);
+    EXPECT_EQ(f.deck(1)->getVolume(), 0.99);
+    f.ui->setValueDbl(VALUE_CROSSFADER, nullptr, 1, 0.1);
+    f.ui->resetValue(VALUE_CROSSFADER, nullptr, 1);
+    EXPECT_EQ(f.engine->getCrossfader(false), 0.5);
+    f.engine->waveformZoom = 90;
+    f.ui->resetValue(VALUE_WAVEFORMZOOM, nullptr, 1);
+    EXPECT_NEAR(f.engine->waveformZoom, 40.0, 1e-9);
+    std::string amp = "AMP_SET";
+    f.ui->setValueDbl(VALUE_EFFECT, &amp, 1, 3.0);
+    f.ui->resetValue(VALUE_EFFECT, &amp, 1);
+    EXPECT_NEAR(f.deck(1)->effects->getParameter(EFFECT_LIMITER, 0, 0), 1.0, 1e-6);
+    f.ui->resetValue(VALUE_PAN_LR, nullptr, 1);
+    EXPECT_EQ(f.deck(1)->getPanLR(), 0.5);
+}
+
+TEST(SkinWrite, EffectWritesAndResetsStayInRange) {
+    UiFixture f;
+    EffectGroup* chain = f.deck(0)->effects;
+    std::string speed = "flanger_speed", low = "EQ_Low";
+    f.ui->setValueDbl(VALUE_EFFECT, &low, 0, -7.0);
+    EXPECT_EQ(f.ui->getValueDbl(VALUE_EFFECT, &low, 0), -1.0);
+    chain->setEffectState(EFFECT_FLANGER, 1);
+    chain->setParameter(EFFECT_FLANGER, 1, 1.0, 0);
+    f.ui->resetValue(VALUE_EFFECT, &speed, 0);
+    EXPECT_EQ(chain->getParameter(EFFECT_FLANGER, 3, 0), 300.0);
+    // A sweep of period 0 never ended; the audio thread must get through a second of sound.
+    auto done = std::async(std::launch::async, [chain] {
+        for (int i = 0; i < 44100; ++i) {
+            float l = 1000.0f * std::sin(i * 0.05f), r = l;
+            chain->process(&l, &r);
+        }
+    });
+    ASSERT_EQ(done.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+}
+
+TEST(SkinWrite, OutOfRangeDecksUnknownNamesAndNoNumbersChangeNothing) {
+    UiFixture f;
+    std::string unknown = "reverb_size", none;
+    f.ui->setValueDbl(VALUE_VOLUME_PLAYER, nullptr, 4, 0.3);
+    f.ui->setValueDbl(VALUE_VOLUME_MASTER, nullptr, -1, 0.3);
+    f.ui->resetValue(VALUE_CROSSFADER, nullptr, 4);
+    f.ui->setValueDbl(VALUE_CROSSFADER, nullptr, 0, 0.25);
+    f.ui->resetValue(VALUE_CROSSFADER, nullptr, 7);
+    f.ui->setValueDbl(VALUE_EFFECT, &unknown, 0, 0.3);
+    f.ui->setValueDbl(VALUE_EFFECT, nullptr, 0, 0.3);
+    f.ui->setValueDbl(VALUE_OPTION, &unknown, 0, 0.3);
+    f.ui->setValueDbl(VALUE_VOLUME_MASTER, nullptr, 0, NAN);
+    f.ui->setValueDbl(VALUE_CROSSFADERSELECTION, nullptr, 0, 5.0);
+    for (int d = 0; d < 4; ++d)
+        EXPECT_EQ(f.deck(d)->getVolume(), 1.0);
+    EXPECT_EQ(f.engine->getVolumeMaster(), 1.0);
+    EXPECT_EQ(f.engine->getCrossfader(false), 0.25);
+    EXPECT_EQ(f.deck(0)->getCrossfaderSide(), CROSSFADER_LEFT);
+}
+
+TEST(SkinWrite, LoopMoveKeepsTheLength) {
+    UiFixture f;
+    UI_NEED_CLICK(f, 0);
+    TarlumePlayer* p = f.deck(0);
+    p->setPosition(2000);
+    p->loopStart();
+    double start = p->getParam(PLAYERPARAM_LOOPSTART), end = p->getParam(PLAYERPARAM_LOOPEND);
+    ASSERT_GT(end, start);
+    f.ui->setValueDbl(VALUE_LOOP_MOVE, nullptr, 0, 10000.0);
+    EXPECT_NEAR(p->getParam(PLAYERPARAM_LOOPSTART), 441000.0, 1.0);
+    EXPECT_NEAR(p->getParam(PLAYERPARAM_LOOPEND) - p->getParam(PLAYERPARAM_LOOPSTART), end - start, 1.0);
+    EXPECT_NEAR(f.ui->getValueDbl(VALUE_LOOP_MOVE, nullptr, 0), 10000.0, 0.1);
+}
