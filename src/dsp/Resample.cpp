@@ -6,7 +6,7 @@ namespace {
 
 const unsigned int kPerZero = 4096; // table entries per zero crossing
 const int kMaxTaps = 50;            // samples one wing reads at the largest filter size, 100
-const double kMinFactor = 0.125;    // the most a band-limited read stretches the filter
+const double kMinFactor = 0.25;     // the most a band-limited read stretches the filter
 // Samples one wing of a band-limited read reads at most: the largest table at the smallest factor.
 const int kMaxStretchedTaps = int(kMaxTaps / kMinFactor) + 2;
 const double kPi = 3.14159265358979323846;
@@ -88,6 +88,31 @@ float lrsFilterUD(const float* imp, const float* impD, unsigned int length, cons
     }
     return v;
 }
+
+namespace {
+
+// lrsFilterUD over interleaved stereo samples: one coefficient for both channels at each tap.
+void filterUDStereo(const float* imp, const float* impD, unsigned int length, const short* samples, double phase,
+                    int step, double tableStep, float* left, float* right) {
+    double position = phase * tableStep;
+    double end = length;
+    if (step > 0) {
+        end = length - 1;
+        if (phase == 0.0) position += tableStep;
+    }
+    float l = 0.0f, r = 0.0f;
+    for (; position < end; position += tableStep) {
+        const unsigned int k = unsigned(position);
+        const float c = imp[k] + impD[k] * float(position - double(k));
+        l += c * float(samples[0]);
+        r += c * float(samples[1]);
+        samples += step;
+    }
+    *left = l;
+    *right = r;
+}
+
+} // namespace
 
 Resample::Resample() {
     init(0);
@@ -191,21 +216,29 @@ float Resample::getOverSample(double position, int channel) {
     return sixPoint(i, fraction, channel);
 }
 
-float Resample::getResample(double position, int channel, double factor) {
-    if (!(factor < 1.0)) return getOverSample(position, channel);
+bool Resample::prepareStretched(double& position, double& factor, int64_t& frame, double& fraction, int& taps) const {
     if (!(factor >= kMinFactor)) factor = kMinFactor; // NaN too
-    if (!(position >= 0.0) || std::isinf(position) || !m_src || m_available <= 0 || channel < 0) return 0.0f;
-    if (channel >= m_channels) channel = 0;
+    if (!(position >= 0.0) || std::isinf(position) || !m_src || m_available <= 0) return false;
     if (m_ring) {
         if (position >= double(m_length)) position = std::fmod(position, double(m_length));
     } else if (position >= double(m_available) + 3.0) {
-        return 0.0f;
+        return false;
     }
-    const int64_t i = int64_t(position);
-    const double fraction = position - double(i);
+    frame = int64_t(position);
+    fraction = position - double(frame);
+    taps = int(double(m_table.size()) / (kPerZero * factor)) + 2; // samples one wing reads at most
+    return true;
+}
+
+float Resample::getResample(double position, int channel, double factor) {
+    if (!(factor < 1.0)) return getOverSample(position, channel);
+    int64_t i = 0;
+    double fraction = 0;
+    int taps = 0;
+    if (channel < 0 || !prepareStretched(position, factor, i, fraction, taps)) return 0.0f;
+    if (channel >= m_channels) channel = 0;
     const unsigned int length = unsigned(m_table.size());
     const double tableStep = kPerZero * factor;
-    const int taps = int(double(length) / tableStep) + 2; // samples one wing reads at most
     const int64_t frames = m_ring ? m_length : m_available;
 
     float v;
@@ -228,4 +261,45 @@ float Resample::getResample(double position, int channel, double factor) {
     v *= float(factor);
     if (v > -65000.0f && v < 65000.0f) return v;
     return sixPoint(i, fraction, channel);
+}
+
+void Resample::getResampleFrame(double position, double factor, float* left, float* right) {
+    if (m_channels != 2 || !(factor < 1.0)) {
+        *left = getResample(position, 0, factor);
+        *right = m_channels == 2 ? getResample(position, 1, factor) : *left;
+        return;
+    }
+    int64_t i = 0;
+    double fraction = 0;
+    int taps = 0;
+    if (!prepareStretched(position, factor, i, fraction, taps)) {
+        *left = *right = 0.0f;
+        return;
+    }
+    const unsigned int length = unsigned(m_table.size());
+    const double tableStep = kPerZero * factor;
+    const int64_t frames = m_ring ? m_length : m_available;
+
+    const short* center;
+    short run[4 * kMaxStretchedTaps];
+    if (i >= taps - 1 && i + taps < frames) {
+        center = m_src + i * 2;
+    } else {
+        if (m_ring && m_length <= 2 * int64_t(taps) + 2) {
+            *left = sixPoint(i, fraction, 0);
+            *right = sixPoint(i, fraction, 1);
+            return;
+        }
+        for (int m = 0; m < 2 * taps; ++m) {
+            run[2 * m] = sampleAt(i - (taps - 1) + m, 0);
+            run[2 * m + 1] = sampleAt(i - (taps - 1) + m, 1);
+        }
+        center = run + 2 * (taps - 1);
+    }
+    float l1, r1, l2, r2;
+    filterUDStereo(m_table.data(), m_diff.data(), length, center, fraction, -2, tableStep, &l1, &r1);
+    filterUDStereo(m_table.data(), m_diff.data(), length, center + 2, 1.0 - fraction, 2, tableStep, &l2, &r2);
+    const float l = (l1 + l2) * float(factor), r = (r1 + r2) * float(factor);
+    *left = l > -65000.0f && l < 65000.0f ? l : sixPoint(i, fraction, 0);
+    *right = r > -65000.0f && r < 65000.0f ? r : sixPoint(i, fraction, 1);
 }

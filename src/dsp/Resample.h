@@ -26,8 +26,11 @@ public:
     float getInterPolationSinc(double position, int channel) { return getOverSample(position, channel); }
     // Band-limited read for reading faster than the source rate: the filter is stretched by 1 / factor, so its
     // cut-off follows the rate the samples are read at (factor = source frames per read frame, inverted). A
-    // factor of 1 or more is the plain read (the same samples as getOverSample); below 1 / 8 it counts as 1 / 8.
+    // factor of 1 or more is the plain read (the same samples as getOverSample); below 1 / 4 it counts as 1 / 4,
+    // which bounds the work of one read (four times the plain read's samples).
     float getResample(double position, int channel, double factor);
+    // Both channels of getResample at once (one coefficient walk for the two); a mono source gives both the same.
+    void getResampleFrame(double position, double factor, float* left, float* right);
     // The stored sample: 0 outside the readable frames (a ring wraps instead).
     float getSample(int frame, int channel) const;
 
@@ -44,6 +47,8 @@ private:
     void buildTable(unsigned int N);
     float sinc(const short* center, int stride, double fraction) const;
     float sixPoint(int64_t frame, double fraction, int channel);
+    // The checks both band-limited reads share; false (and silence) when there is nothing to read there.
+    bool prepareStretched(double& position, double& factor, int64_t& frame, double& fraction, int& taps) const;
     short sampleAt(int64_t frame, int channel) const; // with the edge rule of the source (zero or wrap)
 
     unsigned int m_N = 0;

@@ -230,6 +230,10 @@ TEST(Resample, BandLimitedReadKeepsTheBandBelowTheReadRateAndDropsWhatWouldFold)
         EXPECT_EQ(rs.getResample(p, 0, 1.0), rs.getOverSample(p, 0));
         EXPECT_EQ(rs.getResample(p, 1, 1.7), rs.getOverSample(p, 1));
         EXPECT_TRUE(std::isfinite(rs.getResample(p, 0, 0.01)));
+        float l = 0, r = 0;
+        rs.getResampleFrame(p, 0.6, &l, &r);
+        EXPECT_NEAR(l, rs.getResample(p, 0, 0.6), 0.05);
+        EXPECT_NEAR(r, rs.getResample(p, 1, 0.6), 0.05);
     }
     EXPECT_EQ(rs.getResample(-1.0, 0, 0.5), 0.0f);
     EXPECT_EQ(rs.getResample(1e9, 0, 0.5), 0.0f);

@@ -229,6 +229,9 @@ protected:
     void applyResamplerFormat();       // state lock held
     virtual void setResamplerFormat(); // the resamplers' view of the buffer
     double readResampled(Resample* rs, double bufferPosition, int channel);
+    // Both channels at a buffer position, read at `step` file frames per output frame: band-limited to the
+    // output's half rate when that is faster than the file (step above 1), else the plain read.
+    void readFrame(Resample* rs, double bufferPosition, double step, float* left, float* right);
     void startSplice(double source);
     // Reads a splice source at `frame` (both channels) and moves it on; false where nothing is held.
     bool readFadeSource(double* frame, float* left, float* right);

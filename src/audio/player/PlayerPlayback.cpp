@@ -22,7 +22,27 @@ double matchError(const Player::SampleView& view, double a, double b, double t, 
     return error;
 }
 
+// The filter's stretch for reading `rate` file frames per output frame (rate above 1): the cut-off follows the
+// output's half rate, and sits a further 10 % below it (reached gradually over the first 10 % of speed, so
+// nothing jumps as the pitch passes normal speed), which keeps the stretched filter's transition band from
+// folding back.
+double bandLimitFactor(double rate) {
+    const double margin = 1.0 - 0.1 * std::min(1.0, (rate - 1.0) / 0.1);
+    return margin / rate;
+}
+
 } // namespace
+
+void Player::readFrame(Resample* rs, double b, double step, float* left, float* right) {
+    const double rate = std::fabs(step);
+    if (rate > 1.0) {
+        rs->getResampleFrame(b, bandLimitFactor(rate), left, right);
+        if (m_monoBuffer) *right = *left;
+        return;
+    }
+    *left = rs->getOverSample(b, 0);
+    *right = m_monoBuffer ? *left : rs->getOverSample(b, 1);
+}
 
 void Player::process(float* left, float* right) {
     *left = *right = 0.0f;
@@ -39,9 +59,7 @@ void Player::process(float* left, float* right) {
     const int state = m_state;
     if (state == STATE_PLAYING) {
         if (m_tempoSpeed < 0.01) {
-            double b = getBufferPosition(m_position);
-            *left = m_resampler->getOverSample(b, 0);
-            *right = m_monoBuffer ? *left : m_resampler->getOverSample(b, 1);
+            readFrame(m_resampler, getBufferPosition(m_position), m_increment, left, right);
         } else {
             keyLockStep(left, right);
         }
@@ -70,9 +88,7 @@ void Player::keyLockStep(float* left, float* right) {
         m_readHead = m_needsTarget ? findBestSwitchTarget() : position;
         m_switchPosition = findBestSwitchPosition(true);
     }
-    double b = getBufferPosition(m_readHead);
-    *left = m_resampler->getOverSample(b, 0);
-    *right = m_monoBuffer ? *left : m_resampler->getOverSample(b, 1);
+    readFrame(m_resampler, getBufferPosition(m_readHead), m_tempoSpeed, left, right);
     m_readHead = m_readHead + m_tempoSpeed;
 }
 
@@ -214,10 +230,14 @@ void Player::setSpeed(double speed, int steps) {
 void Player::selectResampler() {
     const double load = m_loadEstimate;
     const double inc = m_increment;
+    // Reading faster than the file's rate takes the longest filter (the band-limited read stretches it, and the
+    // shorter ones can't keep what folds back below -80 dB), unless the load asks for the shortest.
+    const double tempo = m_tempoSpeed;
+    const double readRate = tempo >= 0.01 ? tempo : std::fabs(inc);
     int i = 0;
     if (load > 75)
         i = 1;
-    else if (load < 30 && (inc < 0.8 || inc > 1.2))
+    else if (readRate > 1.0 || (load < 30 && (inc < 0.8 || inc > 1.2)))
         i = 2;
     m_resampler = m_resamplers[i].get();
 }
@@ -315,9 +335,9 @@ bool Player::readFadeSource(double* frame, float* left, float* right) {
         *frame += inc;
         return false;
     }
-    *left = m_resampler->getOverSample(b, 0);
-    *right = m_monoBuffer ? *left : m_resampler->getOverSample(b, 1);
-    *frame += tempo > 0.01 ? tempo : inc;
+    const double step = tempo > 0.01 ? tempo : inc;
+    readFrame(m_resampler, b, step, left, right);
+    *frame += step;
     return true;
 }
 
@@ -429,6 +449,7 @@ bool Player::setTempoSpeed(double tempo, bool force) {
         if (std::fabs(tempo - old) > 0.15) m_needsTarget = true;
         m_tempoSpeed = tempo;
     }
+    selectResampler(); // the read rate changed
     return true;
 }
 
@@ -534,10 +555,10 @@ void Player::processStutter(float* left, float* right) {
         *left = *right = 0.0f;
         return;
     }
-    Resample* rs = m_resamplers[2].get();
-    const double b = getBufferPosition(head);
-    *left = float(rs->getOverSample(b, 0) * envelope);
-    *right = m_monoBuffer ? *left : float(rs->getOverSample(b, 1) * envelope);
+    float l, r;
+    readFrame(m_resamplers[2].get(), getBufferPosition(head), m_increment, &l, &r);
+    *left = float(l * envelope);
+    *right = m_monoBuffer ? *left : float(r * envelope);
 }
 
 void Player::takeNextPosition() {
