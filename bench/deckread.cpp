@@ -1,0 +1,202 @@
+// The deck's read of a track at speeds around and beyond the file's rate: ns per output frame of the deck's
+// whole per-frame work and of the bare read alone, with the out-of-band energy of a 20 Hz-20 kHz sweep read
+// at that speed (dB against a tone of the sweep's level). References in the same run and on the same input:
+// the bare 13-tap plain read (the read every speed used before the band-limited read) and libsamplerate's
+// SRC_SINC_FASTEST and SRC_SINC_MEDIUM_QUALITY converting the sweep at the same ratio.
+#include "audio/player/Player.h"
+#include "dsp/Resample.h"
+#include "support/SweepAnalysis.h"
+
+#include <cmath>
+#include <memory>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+#ifdef TARLUME_HAVE_SAMPLERATE
+#include <samplerate.h>
+#endif
+
+namespace {
+
+const double kSpeeds[] = {0.5, 0.92, 1.08, 1.25, 1.5, 2.0};
+
+const testsupport::Sweep& sweep() {
+    static const testsupport::Sweep s;
+    return s;
+}
+const std::vector<short>& sweepFrames() {
+    static const std::vector<short> v = sweep().stereo();
+    return v;
+}
+
+double speedOf(const benchmark::State& state) {
+    return kSpeeds[state.range(0)];
+}
+
+// A deck over the sweep in memory, playing at `speed`, its level not following the speed.
+std::unique_ptr<Player> deckAt(double speed) {
+    Player::sml_separateLoadingThread = false;
+    auto p = std::make_unique<Player>();
+    p->init("", 13, 0, 0);
+    std::vector<short>& samples = const_cast<std::vector<short>&>(sweepFrames());
+    p->updateBuffer(samples.data(), int(samples.size() * sizeof(short)));
+    p->setParameter(PLAYERPARAM_LENGTH, sweep().frames());
+    p->setParameter(PLAYERPARAM_LOADED, sweep().frames());
+    p->setParameter(PLAYERPARAM_VOLUMEFOLLOWSSPEED, 0);
+    p->setParameter(PLAYERPARAM_SPEED, speed, 0);
+    p->setParameter(PLAYERPARAM_PLAYING, 1);
+    return p;
+}
+
+// The whole deck: Player::process per output frame; the sweep's out-of-band energy as the counter "oob_dB".
+void BM_DeckProcess(benchmark::State& state) {
+    const double speed = speedOf(state);
+    {
+        std::unique_ptr<Player> p = deckAt(speed);
+        std::vector<float> left(size_t(sweep().frames() / speed) - 64);
+        for (float& l : left) {
+            float r;
+            p->process(&l, &r);
+        }
+        state.counters["oob_dB"] = testsupport::outOfBandEnergy(left, sweep(), speed, 0, 4096);
+    }
+    std::unique_ptr<Player> p = deckAt(speed);
+    const int block = 4096;
+    long frames = 0;
+    for (auto _ : state) {
+        if (p->getParameter(PLAYERPARAM_POSITION) > sweep().frames() - 2 * block * speed)
+            p->setParameter(PLAYERPARAM_POSITION, 0);
+        for (int i = 0; i < block; ++i) {
+            float l, r;
+            p->process(&l, &r);
+            benchmark::DoNotOptimize(l);
+            benchmark::DoNotOptimize(r);
+        }
+        frames += block;
+    }
+    state.SetItemsProcessed(frames);
+    state.SetLabel("speed " + std::to_string(speed).substr(0, 4));
+}
+BENCHMARK(BM_DeckProcess)->DenseRange(0, 5);
+
+// Reads `frames` stereo frames at `speed` through `read`, the left channel kept.
+template <class Read> std::vector<float> readSweep(double speed, Read read) {
+    std::vector<float> left(size_t(sweep().frames() / speed) - 64);
+    double position = 0;
+    for (float& l : left) {
+        float r;
+        read(position, &l, &r);
+        position += speed;
+    }
+    return left;
+}
+
+// The bare read the deck makes at that speed: the band-limited read on the longest filter above the file's
+// rate, the plain 13-tap read at or below it.
+void BM_DeckRead(benchmark::State& state) {
+    const double speed = speedOf(state);
+    Resample rs;
+    rs.init(speed > 1.0 ? 19 : 13);
+    rs.setFormat(sweepFrames().data(), sweep().frames(), sweep().frames(), 2);
+    const double factor = (1.0 - 0.1 * std::min(1.0, (speed - 1.0) / 0.1)) / speed;
+    auto read = [&](double position, float* l, float* r) {
+        if (speed > 1.0) {
+            rs.getResampleFrame(position, factor, l, r);
+        } else {
+            *l = rs.getOverSample(position, 0);
+            *r = rs.getOverSample(position, 1);
+        }
+    };
+    state.counters["oob_dB"] = testsupport::outOfBandEnergy(readSweep(speed, read), sweep(), speed, 0, 4096);
+    double position = 100;
+    long frames = 0;
+    for (auto _ : state) {
+        for (int i = 0; i < 4096; ++i) {
+            float l, r;
+            read(position, &l, &r);
+            benchmark::DoNotOptimize(l);
+            benchmark::DoNotOptimize(r);
+            position += speed;
+        }
+        if (position > sweep().frames() - 10000) position = 100;
+        frames += 4096;
+    }
+    state.SetItemsProcessed(frames);
+    state.SetLabel("speed " + std::to_string(speed).substr(0, 4));
+}
+BENCHMARK(BM_DeckRead)->DenseRange(0, 5);
+
+// Reference: the plain 13-tap read at every speed (what the deck read before).
+void BM_PlainRead13(benchmark::State& state) {
+    const double speed = speedOf(state);
+    Resample rs;
+    rs.init(13);
+    rs.setFormat(sweepFrames().data(), sweep().frames(), sweep().frames(), 2);
+    auto read = [&](double position, float* l, float* r) {
+        *l = rs.getOverSample(position, 0);
+        *r = rs.getOverSample(position, 1);
+    };
+    state.counters["oob_dB"] = testsupport::outOfBandEnergy(readSweep(speed, read), sweep(), speed, 0, 4096);
+    double position = 100;
+    long frames = 0;
+    for (auto _ : state) {
+        for (int i = 0; i < 4096; ++i) {
+            float l, r;
+            read(position, &l, &r);
+            benchmark::DoNotOptimize(l);
+            benchmark::DoNotOptimize(r);
+            position += speed;
+        }
+        if (position > sweep().frames() - 10000) position = 100;
+        frames += 4096;
+    }
+    state.SetItemsProcessed(frames);
+    state.SetLabel("speed " + std::to_string(speed).substr(0, 4));
+}
+BENCHMARK(BM_PlainRead13)->DenseRange(0, 5);
+
+#ifdef TARLUME_HAVE_SAMPLERATE
+// Reference: libsamplerate converting the whole sweep at ratio 1 / speed (one process call), per output frame.
+void BM_Libsamplerate(benchmark::State& state) {
+    const double speed = speedOf(state);
+    const int converter = int(state.range(1));
+    std::vector<float> in(sweepFrames().size());
+    for (size_t i = 0; i < in.size(); ++i)
+        in[i] = sweepFrames()[i] / 32768.0f;
+    std::vector<float> out(size_t(sweep().frames() / speed + 64) * 2);
+    long produced = 0;
+    std::vector<float> left;
+    for (auto _ : state) {
+        int error = 0;
+        SRC_STATE* src = src_new(converter, 2, &error);
+        SRC_DATA d{};
+        d.data_in = in.data();
+        d.data_out = out.data();
+        d.input_frames = sweep().frames();
+        d.output_frames = long(out.size() / 2);
+        d.src_ratio = 1.0 / speed;
+        d.end_of_input = 1;
+        src_process(src, &d);
+        src_delete(src);
+        produced += d.output_frames_gen;
+        benchmark::DoNotOptimize(out.data());
+        if (left.empty()) {
+            left.resize(size_t(d.output_frames_gen));
+            for (size_t i = 0; i < left.size(); ++i)
+                left[i] = out[2 * i] * 32768.0f;
+        }
+    }
+    // Its output lags the input by its filter's delay: the analysis starts past it, where the windows line up
+    // within their margins.
+    if (left.size() > 64) left.resize(left.size() - 64);
+    state.counters["oob_dB"] = testsupport::outOfBandEnergy(left, sweep(), speed, 0, 4096);
+    state.SetItemsProcessed(produced);
+    state.SetLabel(std::string(src_get_name(converter)).substr(0, 24) + ", speed " +
+                   std::to_string(speed).substr(0, 4));
+}
+BENCHMARK(BM_Libsamplerate)
+    ->ArgsProduct({{0, 1, 2, 3, 4, 5}, {SRC_SINC_FASTEST, SRC_SINC_MEDIUM_QUALITY}})
+    ->Unit(benchmark::kMillisecond);
+#endif
+
+} // namespace
