@@ -43,10 +43,18 @@ bool LinuxAudioDevice::connect() {
     if (stream_) disconnect();
     printf("Connect!\n");
     SoundBackend& backend = SoundDevices::backend();
-    idInUse = configuredId != 0 ? configuredId : (unsigned long)(backend.getDefaultDevice(isInput));
     SoundDeviceInfo info;
+    idInUse = configuredId;
+    // A device that isn't there (unplugged, or named on another machine) gives way to the default; the
+    // settings keep its id, so it is used again once it is back.
+    if (idInUse != 0 && !SoundDevices::findDevice(int(idInUse), isInput, nullptr)) {
+        fprintf(stderr, "Sound device %lu is not present: using the default %s device\n", idInUse,
+                isInput ? "input" : "output");
+        idInUse = 0;
+    }
+    if (idInUse == 0) idInUse = (unsigned long)backend.getDefaultDevice(isInput);
     if (idInUse == 0 || !SoundDevices::findDevice(int(idInUse), isInput, &info)) {
-        fprintf(stderr, "Sound device %lu not found\n", idInUse);
+        fprintf(stderr, "No sound %s device to open\n", isInput ? "input" : "output");
         return false;
     }
     SoundStreamConfig config;

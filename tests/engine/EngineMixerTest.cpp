@@ -1,0 +1,221 @@
+// Routing, buffers and device lists of the mixer, on the test backend with decks playing their inputs.
+#include "EngineTestSupport.h"
+
+#include "engine/LinuxAudioDevice.h"
+#include "engine/TarlumePlayer.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+using testsupport::EngineHome;
+using testsupport::TestSoundBackend;
+
+namespace {
+
+// An engine on the test backend whose decks play input slots; the test sets routing, then build().
+struct Rig {
+    EngineHome home;
+    TestSoundBackend backend;
+    int card = backend.addDevice("Card", 4, 4, 48000.0);
+    std::unique_ptr<Tarlume> engine = std::make_unique<Tarlume>();
+
+    // Deck d plays input slot d, taken from card inputs 2d and 2d+1.
+    void passThrough(int deck) {
+        engine->inputChannels[deck][0] = 2 * deck;
+        engine->inputChannels[deck][1] = 2 * deck + 1;
+        engine->players[deck]->loadInputPassthrough(deck);
+    }
+    void build() {
+        engine->initAudio();
+        engine->updateAudioInputs();
+    }
+    // Pumps enough blocks for the ramps to settle; the last block's output.
+    std::vector<float> settle(int device, const std::vector<float>& frame, int channels) {
+        std::vector<float> input;
+        for (int i = 0; i < 256; i++)
+            input.insert(input.end(), frame.begin(), frame.end());
+        (void)channels;
+        std::vector<float> out;
+        for (int b = 0; b < 12; b++)
+            out = backend.pump(device, 256, input);
+        return out;
+    }
+};
+
+// Mean of channel c over an interleaved block.
+double level(const std::vector<float>& block, int channels, int c) {
+    if (block.empty()) return NAN;
+    double sum = 0;
+    int frames = int(block.size()) / channels;
+    for (int f = 0; f < frames; f++)
+        sum += block[size_t(f * channels + c)];
+    return sum / frames;
+}
+
+} // namespace
+
+TEST(EngineMixer, DefaultRoutingOneDeviceMasterAndCue) {
+    Rig rig;
+    rig.passThrough(0);
+    rig.engine->players[0]->setVolumeCue(1.0);
+    rig.build();
+    ASSERT_EQ(rig.engine->soundDevices.size(), 1u); // master, cue and input on one card, opened once
+    EXPECT_EQ(rig.backend.opened, 2);               // opened, then reopened once to capture
+    TarlumeAudioDevice* d = rig.engine->soundDevices[0].get();
+    EXPECT_TRUE(d->master);
+    EXPECT_EQ(d->masterChannels[0], 0);
+    EXPECT_EQ(d->cueChannels[0], 2);
+    EXPECT_EQ(rig.engine->getSamplerate(), 48000.0); // the master device's rate
+
+    std::vector<float> out = rig.settle(rig.card, {0.5f, 0.5f, 0, 0}, 4);
+    // Input 0.5 arrives as 16384 on the 16-bit scale, unclipped.
+    EXPECT_FLOAT_EQ(d->inputBuffers[0][0][10], 16384.0f);
+    EXPECT_NEAR(level(out, 4, 0), 0.5, 0.02);
+    EXPECT_NEAR(level(out, 4, 1), 0.5, 0.02);
+    EXPECT_NEAR(level(out, 4, 2), 0.5, 0.02); // cue on
+    EXPECT_NEAR(level(out, 4, 3), 0.5, 0.02);
+
+    // The deck lets go of its input: the slot is off and the deck plays silence.
+    rig.engine->players[0]->inputPassthrough = false;
+    rig.engine->updateAudioInputs();
+    EXPECT_EQ(d->inputChannels[0][0], -1);
+    out = rig.settle(rig.card, {0.5f, 0.5f, 0, 0}, 4);
+    EXPECT_NEAR(level(out, 4, 0), 0.0, 1e-6);
+}
+
+TEST(EngineMixer, CueOnTheMastersChannelsIsNotPlayed) {
+    Rig rig;
+    rig.engine->outputChannels[1][0] = 0;
+    rig.engine->outputChannels[1][1] = 1;
+    rig.passThrough(0);
+    rig.engine->players[0]->setVolumeCue(1.0);
+    rig.build();
+    ASSERT_EQ(rig.engine->soundDevices.size(), 1u);
+    EXPECT_EQ(rig.engine->soundDevices[0]->cueChannels[0], -1);
+    std::vector<float> out = rig.settle(rig.card, {0.25f, 0.25f, 0, 0}, 4);
+    EXPECT_NEAR(level(out, 4, 0), 0.25, 0.02); // the master alone, not doubled by the cue
+    EXPECT_NEAR(level(out, 4, 2), 0.0, 1e-6);
+}
+
+TEST(EngineMixer, CueOnAnotherDevice) {
+    Rig rig;
+    const int phones = rig.backend.addDevice("Phones", 0, 2, 96000.0);
+    rig.engine->outputDevice[1] = phones;
+    rig.engine->outputChannels[1][0] = 0;
+    rig.engine->outputChannels[1][1] = 1;
+    rig.passThrough(0);
+    rig.engine->players[0]->setVolumeCue(1.0);
+    rig.build();
+    ASSERT_EQ(rig.engine->soundDevices.size(), 2u);
+    EXPECT_EQ(rig.backend.stream(phones)->rate, 48000.0); // every device at the master's rate
+    std::vector<float> cue;
+    std::vector<float> input(256 * 4, 0.5f);
+    for (int b = 0; b < 12; b++) {
+        rig.backend.pump(rig.card, 256, input);
+        cue = rig.backend.pump(phones, 256);
+    }
+    EXPECT_NEAR(level(cue, 2, 0), 0.5, 0.02);
+
+    // No master pair: the cue device builds the master bus itself, with every deck.
+    rig.engine->outputChannels[0][0] = rig.engine->outputChannels[0][1] = -1;
+    rig.build();
+    ASSERT_EQ(rig.engine->soundDevices.size(), 2u); // the phones, and the card for the input
+    TarlumeAudioDevice* d = rig.engine->soundDevices[0].get();
+    EXPECT_TRUE(d->master);
+    for (bool routed : d->deckRouted)
+        EXPECT_TRUE(routed);
+    EXPECT_EQ(d->masterChannels[0], -1);
+}
+
+TEST(EngineMixer, ExternalMixerSumsDecksOnSharedChannels) {
+    Rig rig;
+    rig.engine->useExternalMixer = true;
+    rig.engine->outputChannels[1][0] = 0;
+    rig.engine->outputChannels[1][1] = 1;
+    rig.passThrough(0);
+    rig.passThrough(1);
+    rig.build();
+    ASSERT_EQ(rig.engine->soundDevices.size(), 1u);
+    EXPECT_FALSE(rig.engine->soundDevices[0]->master);
+    std::vector<float> out = rig.settle(rig.card, {0.2f, 0.2f, 0.1f, 0.1f}, 4);
+    EXPECT_NEAR(level(out, 4, 0), 0.3, 0.02);
+    EXPECT_NEAR(level(out, 4, 1), 0.3, 0.02);
+}
+
+TEST(EngineMixer, BlocksOfAnySizeAndChannelsBeyondTheDevice) {
+    Rig rig;
+    rig.backend.widths[rig.card] = {1, 1, 2}; // mono, mono, stereo buffers
+    rig.passThrough(0);
+    rig.engine->players[0]->setVolumeCue(1.0);
+    rig.build();
+    // Larger than the buffers: processed in pieces, nothing written past them (ASan watches).
+    std::vector<float> input(size_t(20000) * 4, 0.5f);
+    std::vector<float> out;
+    for (int b = 0; b < 2; b++)
+        out = rig.backend.pump(rig.card, 20000, input);
+    ASSERT_EQ(out.size(), size_t(20000) * 4);
+    for (int f : {0, 8191, 8192, 19999})
+        for (int c = 0; c < 4; c++)
+            EXPECT_NEAR(out[size_t(f * 4 + c)], 0.5, 0.02) << f << " " << c;
+    EXPECT_NEAR(level(rig.backend.pump(rig.card, 1, input), 4, 0), 0.5, 0.02);
+    EXPECT_TRUE(rig.backend.pump(rig.card, 0, input).empty());
+
+    // Channels 64 and beyond, on a device of four: skipped, on output and input.
+    rig.engine->outputChannels[0][0] = 64;
+    rig.engine->outputChannels[0][1] = 65;
+    rig.build();
+    out = rig.settle(rig.card, {0.5f, 0.5f, 0.5f, 0.5f}, 4);
+    EXPECT_NEAR(level(out, 4, 0), 0.0, 1e-6);
+    EXPECT_NEAR(level(out, 4, 2), 0.5, 0.02); // the cue still plays
+    rig.engine->inputChannels[0][0] = 70;
+    rig.build();
+    out = rig.settle(rig.card, {0.5f, 0.5f, 0.5f, 0.5f}, 4);
+    EXPECT_NEAR(level(out, 4, 2), 0.0, 1e-6);
+}
+
+TEST(EngineMixer, DeviceNamesAndChannels) {
+    EngineHome home;
+    TestSoundBackend backend;
+    const int in = backend.addDevice("Microphone only", 2, 0);
+    const int out = backend.addDevice("A rather long card name", 0, 6);
+    backend.addDevice("Silent", 0, 0);
+    char name[8];
+    unsigned long id = 99;
+    ASSERT_TRUE(LinuxAudioDevice::getDeviceName(0, name, 7, false, &id));
+    EXPECT_STREQ(name, "Default");
+    EXPECT_EQ(id, 0u);
+    ASSERT_TRUE(LinuxAudioDevice::getDeviceName(1, name, 7, false, &id)); // the microphone is skipped
+    EXPECT_STREQ(name, "A rathe");
+    EXPECT_EQ(id, (unsigned long)out);
+    EXPECT_FALSE(LinuxAudioDevice::getDeviceName(2, name, 7, false, &id)); // "Silent" has no channels
+    ASSERT_TRUE(LinuxAudioDevice::getDeviceName(1, name, 7, true, &id));
+    EXPECT_EQ(id, (unsigned long)in);
+    EXPECT_EQ(LinuxAudioDevice::getNbChannels((unsigned long)out, false), 6);
+    EXPECT_EQ(LinuxAudioDevice::getNbChannels(0, true), 2); // the default input
+    EXPECT_EQ(LinuxAudioDevice::getNbChannels(12345, false), 0);
+    EXPECT_NE(SoundDevices::stableId("ALSA", "hw:0"), SoundDevices::stableId("JACK", "hw:0"));
+    EXPECT_EQ(SoundDevices::stableId("ALSA", "hw:0"), SoundDevices::stableId("ALSA", "hw:0"));
+}
+
+TEST(EngineMixer, UnknownDeviceFallsBackToTheDefaultAndKeepsItsId) {
+    Rig rig;
+    rig.engine->outputDevice[0] = 4242; // a card from another machine
+    rig.build();
+    ASSERT_EQ(rig.engine->soundDevices.size(), 1u);
+    ASSERT_TRUE(rig.engine->soundDevices[0]->isConnected());
+    EXPECT_NE(rig.backend.stream(rig.card), nullptr);
+    EXPECT_EQ(rig.engine->outputDevice[0], 4242);
+}
+
+TEST(EngineMixer, RateChangeReachesEngineAndDecks) {
+    Rig rig;
+    rig.build();
+    EXPECT_EQ(rig.engine->getSamplerate(), 48000.0);
+    rig.engine->setSamplerate(44100.0);
+    EXPECT_EQ(rig.engine->getSamplerate(), 44100.0);
+    rig.engine->setSamplerate(0.0); // ignored
+    rig.engine->setSamplerate(NAN);
+    EXPECT_EQ(rig.engine->getSamplerate(), 44100.0);
+}
