@@ -2,6 +2,7 @@
 
 #include "engine/EngineClock.h"
 #include "foundation/modTools.h"
+#include "library/tags/CID3v2Tag.h"
 
 #include <gtest/gtest.h>
 
@@ -91,4 +92,89 @@ TEST(EngineCore, CrossfaderGlidesOnTheEngineClock) {
         engine.update();
         EXPECT_EQ(engine.getCrossfader(false), engine.getCrossfader(true));
     }
+}
+
+TEST(EngineCore, KeptRecordsSharedTwiceAreDeletedOnce) {
+    EngineHome home;
+    TestSoundBackend backend;
+    auto engine = std::make_unique<Tarlume>();
+    CID3v2Tag* record = new CID3v2Tag();
+    engine->keptRecords = {record, new CID3v2Tag(), record};
+    engine.reset(); // ASan reports a second delete
+}
+
+namespace {
+struct FakeController : EngineController {
+    std::string path, name;
+    bool connected = false;
+    int updates = 0;
+    int* disconnects;
+    explicit FakeController(int* d) : disconnects(d) {}
+    void loadDevice(const std::string& p) override { path = p; }
+    void connect(enHIDType type, const std::string& n) override {
+        name = n;
+        connected = type == HIDTYPE_MIDI && n != "Absent";
+    }
+    bool isConnected() override { return connected; }
+    void disconnect() override {
+        connected = false;
+        ++*disconnects;
+    }
+    void update() override { updates++; }
+    std::string getDeviceName() override { return name; }
+};
+struct FakeFactory : EngineControllerFactory {
+    int disconnects = 0;
+    std::unique_ptr<EngineController> createController(SkinInterface*) override {
+        return std::make_unique<FakeController>(&disconnects);
+    }
+};
+} // namespace
+
+TEST(EngineCore, ControllersConnectRunAndClose) {
+    EngineHome home;
+    TestSoundBackend backend;
+    FakeFactory factory;
+    {
+        Tarlume engine;
+        engine.controllerFactory = &factory;
+        const std::string file = home.home.write("pad.xml", "<DEVICE></DEVICE>");
+        engine.setHIDConfig("Pad", "old.xml");
+        engine.setHIDConfig("Pad", file); // the same device name: its file is replaced
+        engine.setHIDConfig("Absent", file);
+        engine.setHIDConfig("Nofile", "missing-controller-file.xml");
+        ASSERT_EQ(engine.controllerConfigs.size(), 3u);
+        engine.connectHIDs();
+        ASSERT_EQ(engine.controllers.size(), 1u); // not connected and missing files are dropped
+        engine.update();
+        engine.update();
+        EXPECT_EQ(static_cast<FakeController*>(engine.controllers[0].get())->updates, 2);
+
+        tHIDConfig* config = nullptr;
+        EngineController* device = nullptr;
+        EXPECT_TRUE(engine.getHIDConfig("Pad", &config, &device));
+        EXPECT_EQ(config->configName, file);
+        EXPECT_EQ(device, engine.controllers[0].get());
+        EXPECT_TRUE(engine.getHIDConfig("Absent", &config, &device));
+        EXPECT_EQ(device, nullptr);
+        EXPECT_FALSE(engine.getHIDConfig("Nobody", &config, nullptr));
+        EXPECT_EQ(config, nullptr);
+        EXPECT_EQ(engine.getControllerConfigName(100000), "");
+        EXPECT_EQ(engine.getControllerConfigName(-1), "");
+    }
+    EXPECT_EQ(factory.disconnects, 1);
+}
+
+TEST(EngineCore, VolumesAndLog) {
+    EngineHome home;
+    TestSoundBackend backend;
+    Tarlume engine;
+    engine.players[1]->setVolumeCue(0.8); // cue on for deck 1 only
+    engine.setVolumeCue(0.0);
+    EXPECT_DOUBLE_EQ(engine.getVolumeCue(), 0.05);
+    EXPECT_DOUBLE_EQ(engine.players[1]->cueVolume, 0.05);
+    EXPECT_DOUBLE_EQ(engine.players[0]->cueVolume, 0.0); // cue off stays off
+    engine.log("one ");
+    engine.log("two");
+    EXPECT_EQ(readFileContents(home.dataFolder() + "log.txt"), "one two");
 }

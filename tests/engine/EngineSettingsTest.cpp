@@ -1,0 +1,159 @@
+// The settings file: what is read, what is written back, and that a failed write keeps the old file.
+#include "EngineTestSupport.h"
+
+#include "engine/TarlumePlayer.h"
+#include "foundation/modTools.h"
+#include "platform/AppPaths.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+using testsupport::EngineHome;
+using testsupport::TestSoundBackend;
+
+namespace {
+void writeConfig(const EngineHome& home, const std::string& text) {
+    std::string folder = home.dataFolder();
+    ASSERT_TRUE(AppPaths::makeFolders(folder));
+    FILE* f = fopen((folder + "config.xml").c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    fwrite(text.data(), 1, text.size(), f);
+    fclose(f);
+}
+} // namespace
+
+TEST(EngineSettings, RoundTripOfEveryKey) {
+    EngineHome home;
+    TestSoundBackend backend;
+    {
+        Tarlume e;
+        e.useExternalMixer = true;
+        for (int i = 0; i < 4; i++) {
+            e.inputDevice[i] = 100 + i;
+            e.outputDevice[i] = 200 + i;
+            e.inputChannels[i][0] = i;
+            e.inputChannels[i][1] = i + 4;
+            e.outputChannels[i][0] = 2 * i;
+            e.outputChannels[i][1] = 2 * i + 1;
+            e.players[i]->timecodeType = i + 1;
+            e.players[i]->relativeMode = i % 2 == 0;
+            e.players[i]->superRelativeMode = i % 2 == 1;
+            e.players[i]->vcGain = 1.5f + float(i);
+            e.players[i]->vcPitchVariance = 0.001f * float(i + 1);
+            e.fileListSettings[i] =
+                "<COLUMNWIDTHS><COL><NB>0</NB><WIDTH>" + std::to_string(i) + "</WIDTH></COL></COLUMNWIDTHS>";
+            e.playlistSettings[i] = "<COLUMNWIDTHS>pl" + std::to_string(i) + "</COLUMNWIDTHS>";
+        }
+        e.currentFolder[0] = "/music/house/";
+        e.folderHistory[0] = {"/1/", "/2/", "/3/", "/4/", "/5/", "/6/", "/7/"};
+        e.warnWhenLoadingTrack = false;
+        e.columnMode = true;
+        e.framesPerBuffer = 512;
+        e.skinName = "mine";
+        e.crossfaderType = 3;
+        e.crossfaderSpeed = 0.333;
+        e.skinVariables = "<VARIABLE><NAME>a</NAME><VALUE>1</VALUE></VARIABLE>";
+        e.skinTabOrder = "<SKINNAME>mine</SKINNAME>";
+        e.setHIDConfig("Pad", "pad.xml");
+        e.setHIDConfig("Deck", "/x/deck.xml");
+    }
+    Tarlume e;
+    EXPECT_TRUE(e.useExternalMixer);
+    for (int i = 0; i < 4; i++) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(e.inputDevice[i], 100 + i);
+        EXPECT_EQ(e.outputDevice[i], 200 + i);
+        EXPECT_EQ(e.inputChannels[i][1], i + 4);
+        EXPECT_EQ(e.outputChannels[i][0], 2 * i);
+        EXPECT_EQ(e.players[i]->timecodeType, i + 1);
+        EXPECT_EQ(e.players[i]->relativeMode, i % 2 == 0);
+        EXPECT_EQ(e.players[i]->superRelativeMode, i % 2 == 1);
+        EXPECT_FLOAT_EQ(e.players[i]->vcGain, 1.5f + float(i));
+        EXPECT_FLOAT_EQ(e.players[i]->vcPitchVariance, 0.001f * float(i + 1));
+        EXPECT_EQ(e.playlistSettings[i], "<COLUMNWIDTHS>pl" + std::to_string(i) + "</COLUMNWIDTHS>");
+    }
+    EXPECT_EQ(e.fileListSettings[2], "<COLUMNWIDTHS><COL><NB>0</NB><WIDTH>2</WIDTH></COL></COLUMNWIDTHS>");
+    EXPECT_EQ(e.currentFolder[0], "/music/house/");
+    EXPECT_EQ(e.folderHistory[0], (std::vector<std::string>{"/4/", "/5/", "/6/", "/7/"})); // newest four
+    EXPECT_FALSE(e.warnWhenLoadingTrack);
+    EXPECT_TRUE(e.columnMode);
+    EXPECT_EQ(e.framesPerBuffer, 512);
+    EXPECT_EQ(e.skinName, "mine");
+    EXPECT_EQ(e.crossfaderType, 3);
+    EXPECT_DOUBLE_EQ(e.crossfaderSpeed, 0.33);
+    EXPECT_EQ(e.skinVariables, "<VARIABLE><NAME>a</NAME><VALUE>1</VALUE></VARIABLE>"); // no skin: kept
+    EXPECT_EQ(e.skinTabOrder, "<SKINNAME>mine</SKINNAME>");
+    ASSERT_EQ(e.controllerConfigs.size(), 2u);
+    EXPECT_EQ(e.controllerConfigs[1].configName, "/x/deck.xml");
+    EXPECT_EQ(e.playlistPath[0], home.dataFolder() + "playlists/current.m3u"); // written, never read
+}
+
+TEST(EngineSettings, OddFilesGiveDefaultsWhereTheyMustAndKeepTheRest) {
+    EngineHome home;
+    TestSoundBackend backend;
+    writeConfig(home, "<TARLUMECONFIG>\n</TARLUMECONFIG>\n");
+    {
+        Tarlume e;
+        EXPECT_FALSE(e.useExternalMixer);
+        EXPECT_EQ(e.outputChannels[1][0], 2);
+        EXPECT_EQ(e.skinName, "kolt-1280");
+        EXPECT_TRUE(e.warnWhenLoadingTrack);
+        EXPECT_EQ(e.crossfaderSpeed, 1.0);
+        EXPECT_FLOAT_EQ(e.players[0]->vcGain, 1.0f);
+        EXPECT_FLOAT_EQ(e.players[0]->vcPitchVariance, 0.0003f);
+    }
+    writeConfig(home, "<TARLUMECONFIG>\n<OUTPUTCHANNELS0>4/5/6</OUTPUTCHANNELS0>\n<skin>mine</SKIN>\n"
+                      "<CROSSFADERTYPE>9</CROSSFADERTYPE>\n"
+                      "<HIDCONFIG><DEVICENAME>A</DEVICENAME><CONFIGNAME>a.xml</CONFIGNAME></HIDCONFIG>\n"
+                      "<HIDCONFIG></HIDCONFIG>\n"
+                      "<HIDCONFIG><DEVICENAME>B</DEVICENAME><CONFIGNAME>b.xml</CONFIGNAME></HIDCONFIG>\n"
+                      "<HIDCONFIG><DEVICENAME>C</DEVICENAME><CONFIGNAME>c.xml</CONFIGNAME></HIDCONFIG>\n"
+                      "<HIDCONFIG><DEVICENAME>A</DEVICENAME><CONFIGNAME>a2.xml</CONFIGNAME></HIDCONFIG>\n"
+                      "</TARLUMECONFIG>\n");
+    Tarlume e;
+    EXPECT_EQ(e.outputChannels[0][0], 0); // three parts: ignored
+    EXPECT_EQ(e.outputChannels[0][1], 1);
+    EXPECT_EQ(e.skinName, "mine");  // tags in any case
+    EXPECT_EQ(e.crossfaderType, 0); // a type outside 0..3 is refused
+    // The empty element is skipped, not the end; a device name again replaces its file.
+    ASSERT_EQ(e.controllerConfigs.size(), 3u);
+    EXPECT_EQ(e.controllerConfigs[0].configName, "a2.xml");
+    EXPECT_EQ(e.controllerConfigs[2].deviceName, "C");
+}
+
+TEST(EngineSettings, AFailedWriteKeepsTheOldFile) {
+    EngineHome home;
+    TestSoundBackend backend;
+    Tarlume e;
+    e.skinName = "first";
+    ASSERT_TRUE(e.writeSettings());
+    const std::string path = e.getSettingsPath();
+    const std::string saved = readFileContents(path);
+    e.skinName = "second";
+
+    // The temporary file can't be made.
+    ASSERT_EQ(mkdir((path + ".tmp").c_str(), 0700), 0);
+    EXPECT_FALSE(e.writeSettings());
+    EXPECT_EQ(readFileContents(path), saved);
+    rmdir((path + ".tmp").c_str());
+
+    // A write that stops half-way (the file-size limit stands for a full disk).
+    struct rlimit old;
+    getrlimit(RLIMIT_FSIZE, &old);
+    struct rlimit small = old;
+    small.rlim_cur = 64;
+    auto oldHandler = signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &small);
+    const bool written = e.writeSettings();
+    setrlimit(RLIMIT_FSIZE, &old);
+    signal(SIGXFSZ, oldHandler);
+    EXPECT_FALSE(written);
+    EXPECT_EQ(readFileContents(path), saved);
+    EXPECT_FALSE(DirExist(path + ".tmp"));
+
+    ASSERT_TRUE(e.writeSettings());
+    EXPECT_NE(readFileContents(path).find("<SKIN>second</SKIN>"), std::string::npos);
+}
