@@ -20,7 +20,6 @@ TEST(EngineMixer, DefaultRoutingOneDeviceMasterAndCue) {
     rig.engine->players[0]->setVolumeCue(1.0);
     rig.build();
     ASSERT_EQ(rig.engine->soundDevices.size(), 1u); // master, cue and input on one card, opened once
-    EXPECT_EQ(rig.backend.opened, 2);               // opened, then reopened once to capture
     TarlumeAudioDevice* d = rig.engine->soundDevices[0].get();
     EXPECT_TRUE(d->master);
     EXPECT_EQ(d->masterChannels[0], 0);
