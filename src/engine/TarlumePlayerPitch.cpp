@@ -229,14 +229,13 @@ double TarlumePlayer::updateJogWheelSpeed(double delta) {
 double TarlumePlayer::getBPM(bool withPitch, bool useDetected, bool forceDetected) {
     double result = bpm;
     double detected = 0, confidence = 0;
-    if (useDetected && readDetector(&detected, &confidence)) {
-        if ((confidence > 40 || forceDetected) && std::isfinite(detected) && detected > 0) {
-            result = detected;
-            if (bpmConfidence < 100 && confidence >= bpmConfidence) {
-                bpmConfidence = int(confidence);
-                bpm = detected;
-            }
+    if (useDetected && readDetector(&detected, &confidence) && std::isfinite(detected) && detected > 0) {
+        // A tempo from the tag or set by hand (confidence 100) stands; a detection only replaces a less sure one.
+        if (confidence > 40 && bpmConfidence < 100 && confidence >= bpmConfidence) {
+            bpmConfidence = int(confidence);
+            bpm = detected;
         }
+        result = forceDetected ? detected : bpm;
     }
     if (withPitch) result *= getParam(PLAYERPARAM_SPEED);
     return std::isfinite(result) ? std::max(result, 10.0) : 10.0;

@@ -1,0 +1,303 @@
+// Loading and closing a track: the forced-load confirmation, the tag record kept for a reload, tempo from
+// the tag, the cue and loop events written back, the history, the stored waveform, track information and
+// the player chosen by the file's extension.
+#include "TarlumePlayerTestSupport.h"
+
+#include "audio/effects/EffectGroup.h"
+#include "foundation/Picture.h"
+#include "library/tagcache/TagCache.h"
+#include "library/tagcache/TagCacheDirectory.h"
+#include "library/tags/CID3v2Tag.h"
+#include "skin/Skin.h"
+#include "skin/SkinInterface.h"
+#include "skin/SkinListBox.h"
+#include "skin/SkinListItem.h"
+
+#include <filesystem>
+
+using namespace decktest;
+
+namespace {
+
+// The events of a record's ETCO frame as (type, time) pairs.
+std::vector<std::pair<int, unsigned>> events(CID3v2Tag* tag) {
+    std::vector<std::pair<int, unsigned>> out;
+    const std::string* data = tag->getFrame("ETCO", true);
+    if (!data) return out;
+    for (size_t i = 1; i + 5 <= data->size(); i += 5) {
+        const auto* e = reinterpret_cast<const unsigned char*>(data->data()) + i;
+        out.push_back({e[0], unsigned(e[1]) << 24 | unsigned(e[2]) << 16 | unsigned(e[3]) << 8 | e[4]});
+    }
+    return out;
+}
+
+// A record the engine keeps for `path`, as if the file had been closed on a deck before.
+CID3v2Tag* keptRecord(Tarlume& engine, const std::string& path) {
+    auto* tag = new CID3v2Tag();
+    tag->setPath(path);
+    engine.keptRecords.push_back(tag);
+    return tag;
+}
+
+int videoPlayersMade = 0;
+FModPlayer* makeVideoPlayer() {
+    ++videoPlayersMade;
+    return new FModPlayer();
+}
+
+} // namespace
+
+TEST(DeckLoading, APlayingDeckAsksFirstAndTheAnswerLoadsTheKeptPath) {
+    Rig rig;
+    SkinInterface iface;
+    Skin skin(&iface);
+    rig.engine->skin = &skin;
+    rig.engine->warnWhenLoadingTrack = true;
+    TarlumePlayer* d = rig.deck();
+    // A name with a quote and the dialog's answer marker: neither may reach any command text.
+    testsupport::TempDir dir("deck-load");
+    const std::string odd = dir.path + "it's \"loud\" %value% %player%.wav";
+    std::filesystem::copy_file(fixture("position.wav"), odd);
+
+    ASSERT_TRUE(d->loadSong(fixture("position.wav").c_str(), false)); // paused: no question
+    d->setParam(PLAYERPARAM_PLAYING, 1);
+    EXPECT_FALSE(d->loadSong(odd.c_str(), false));
+    EXPECT_EQ(d->tag->getPath(), fixture("position.wav")); // nothing changed
+    EXPECT_EQ(d->pendingLoadPath, odd);
+    EXPECT_TRUE(iface.inputRequested);
+    EXPECT_EQ(iface.inputKind, 1);
+    EXPECT_EQ(iface.pendingCommand, "");
+    EXPECT_EQ(iface.pendingDeck, 0);
+    EXPECT_EQ(iface.inputPrompt, "A song is already playing, are you sure you want to load a new song?");
+    // The answer ("forceloadsong" with an empty specifier) loads the kept path.
+    EXPECT_TRUE(d->loadSong("", true));
+    EXPECT_EQ(d->tag->getPath(), odd);
+    EXPECT_TRUE(d->pendingLoadPath.empty());
+    EXPECT_FALSE(d->loadPendingSong()); // answered once only
+    rig.engine->skin = nullptr;
+}
+
+TEST(DeckLoading, TagTempoListsAndReplayGainAndTheRecordComesBackOnReload) {
+    Rig rig;
+    TarlumePlayer* d = rig.deck();
+    const std::string path = fixture("tone.mp3");
+    ASSERT_TRUE(d->loadSong(path.c_str(), true));
+    EXPECT_DOUBLE_EQ(d->bpm, 128);
+    EXPECT_EQ(d->bpmConfidence, 100);
+    EXPECT_EQ(d->getCuePoint(1), 1500);
+    EXPECT_EQ(d->getCuePoint(2), 3000);
+    EXPECT_EQ(d->getCuePoint(3), 0);
+    // Three loop-ins and two loop-outs fill two loops.
+    EXPECT_EQ(d->getLoopIn(1), 2000);
+    EXPECT_EQ(d->getLoopOut(1), 4000);
+    EXPECT_EQ(d->getLoopIn(2), 6000);
+    EXPECT_EQ(d->getLoopOut(2), 8000);
+    EXPECT_FALSE(d->isLoopSlotUsed(3));
+    // RGAD -6 dB with peak 0.9: applied at once, no analysis waited for.
+    EXPECT_TRUE(d->replayGainApplied);
+    EXPECT_NEAR(d->effects->getParameter(EFFECT_LIMITER, 0), 1.0, 1e-3);
+    EXPECT_GT(d->musicEnd, 19000);
+
+    // A close that changed nothing leaves the event frame as it was, apart from the unpaired loop-in.
+    CID3v2Tag* tag = d->tag;
+    d->closeSong();
+    const std::string after = *tag->getFrame("ETCO", true);
+    ASSERT_TRUE(d->loadSong(path.c_str(), true));
+    EXPECT_EQ(d->tag, tag); // the kept record
+    d->closeSong();
+    EXPECT_EQ(*tag->getFrame("ETCO", true), after);
+
+    // Slots set during a load come back with the next one; the record is kept once.
+    ASSERT_TRUE(d->loadSong(path.c_str(), true));
+    d->setCuePoint(100, 5000.7);
+    d->setLoop(20, 0, 250);
+    d->closeSong();
+    ASSERT_TRUE(d->loadSong(path.c_str(), true));
+    EXPECT_EQ(d->getCuePoint(3), 5000); // whole milliseconds, in the next free place
+    EXPECT_EQ(d->getLoopIn(3), 0);      // a loop from the start is a loop
+    EXPECT_EQ(d->getLoopOut(3), 250);
+    EXPECT_EQ(std::count(rig.engine->keptRecords.begin(), rig.engine->keptRecords.end(), tag), 1);
+
+    // Removing the cue points removes their events, the loops stay.
+    for (int n = 1; n <= TarlumePlayer::kSlots; ++n)
+        d->setCuePoint(n, 0);
+    d->closeSong();
+    int cues = 0, ins = 0;
+    for (const auto& e : events(tag)) {
+        cues += e.first == 0xE0;
+        ins += e.first == 0xE1;
+    }
+    EXPECT_EQ(cues, 0);
+    EXPECT_EQ(ins, 3);
+}
+
+TEST(DeckLoading, OnlyAFinitePositiveTempoFromTheTagCounts) {
+    Rig rig;
+    TarlumePlayer* d = rig.deck();
+    const std::string path = fixture("position.wav");
+    CID3v2Tag* tag = keptRecord(*rig.engine, path);
+    const struct {
+        const char* tbpm;
+        double bpm;
+        int confidence;
+    } cases[] = {{"1280", 128, 100}, {"12800", 128, 100}, {"nan", 50, 0}, {"inf", 50, 0},
+                 {"0", 50, 0},       {"-120", 50, 0},     {"", 50, 0},    {"99.5", 99.5, 100}};
+    for (const auto& c : cases) {
+        d->bpm = 50;
+        tag->setFrame("TBPM", c.tbpm, 0);
+        ASSERT_TRUE(d->loadSong(path.c_str(), true));
+        EXPECT_DOUBLE_EQ(d->bpm, c.bpm) << c.tbpm;
+        EXPECT_EQ(d->bpmConfidence, c.confidence) << c.tbpm;
+        d->closeSong();
+    }
+    d->bpm = 50;
+    ASSERT_TRUE(d->loadSong(fixture("nan.mp3").c_str(), true));
+    EXPECT_EQ(d->bpmConfidence, 0);
+    EXPECT_DOUBLE_EQ(d->bpm, 50);
+}
+
+TEST(DeckClosing, EventRewriteReplacesOnlyTheSlotsAndGrowsNothing) {
+    Rig rig;
+    TarlumePlayer* d = rig.deck();
+    const std::string path = fixture("position.wav");
+    CID3v2Tag* tag = keptRecord(*rig.engine, path);
+    // A cue at time 0, a mark of another type, one loop and then 120 cues (100 fit in the slots).
+    tag->addToETCO(0, 0xE0);
+    tag->addToETCO(500, 0xE3);
+    tag->addToETCO(600, 0xE1);
+    tag->addToETCO(700, 0xE2);
+    for (unsigned i = 0; i < 120; ++i)
+        tag->addToETCO(1000 + i, 0xE0);
+
+    ASSERT_TRUE(d->loadSong(path.c_str(), true));
+    EXPECT_EQ(d->getCuePoint(1), 0); // time 0 reads as an empty slot
+    EXPECT_EQ(d->getCuePoint(100), 1098);
+    d->closeSong();
+    // The empty first slot drops the time-0 event; all else keeps its place and nothing doubles.
+    const auto once = events(tag);
+    ASSERT_TRUE(d->loadSong(path.c_str(), true));
+    d->closeSong();
+    ASSERT_TRUE(d->loadSong(path.c_str(), true));
+    d->closeSong();
+    EXPECT_EQ(events(tag), once);
+    int cues = 0;
+    for (const auto& e : once)
+        cues += e.first == 0xE0;
+    EXPECT_EQ(cues, 120);
+    EXPECT_EQ(std::count(once.begin(), once.end(), std::make_pair(0xE3, 500u)), 1);
+    EXPECT_EQ(std::count(once.begin(), once.end(), std::make_pair(0xE0, 1119u)), 1); // beyond the slots, kept
+    EXPECT_EQ(std::count(once.begin(), once.end(), std::make_pair(0xE0, 0u)), 0);
+    // A cue and a loop-in at the same time are both kept.
+    ASSERT_TRUE(d->loadSong(path.c_str(), true));
+    d->setLoop(2, 1000, 1500);
+    d->closeSong();
+    const auto both = events(tag);
+    EXPECT_EQ(std::count(both.begin(), both.end(), std::make_pair(0xE1, 1000u)), 1);
+    EXPECT_EQ(std::count(both.begin(), both.end(), std::make_pair(0xE0, 1000u)), 1);
+    ASSERT_TRUE(d->loadSong(path.c_str(), true));
+    EXPECT_EQ(d->getLoopIn(2), 1000);
+    EXPECT_EQ(d->getLoopOut(2), 1500);
+}
+
+TEST(DeckClosing, HistoryAfterThirtySecondsAndTheStoredWaveform) {
+    Rig rig;
+    EngineClock::ManualScope clock(1e6);
+    TarlumePlayer* d = rig.deck();
+    const std::string path = fixture("lead.wav");
+    // The file is in the tag cache (a waveform is kept only for cached files) and in a browser's list.
+    rig.engine->tagCache->getFolder(getFilePath(path), false, false, false, false);
+    SkinInterface iface;
+    SkinListBox list(&iface, nullptr, nullptr);
+    CPicture pictures[5];
+    for (CPicture& p : pictures)
+        list.pictures.push_back(&p);
+    list.setColumns({"Title", "FileName"});
+    SkinListItem* row = list.addRow({"lead", path});
+    rig.engine->fileList[1] = &list;
+    const int history = rig.engine->historyList->getNbTags();
+
+    ASSERT_TRUE(d->loadSong(path.c_str(), true));
+    d->playPause();
+    EngineClock::advance(25000);
+    d->closeSong();
+    EXPECT_TRUE(rig.engine->playedRecords.empty());
+
+    ASSERT_TRUE(d->loadSong(path.c_str(), true));
+    ASSERT_TRUE(
+        waitUntil([&] { return d->getParam(PLAYERPARAM_STRIPEPOS) >= d->getParam(PLAYERPARAM_NBSTRIPES) - 1; }));
+    d->playPause();
+    EngineClock::advance(31000);
+    d->closeSong();
+    ASSERT_EQ(rig.engine->playedRecords.size(), 1u);
+    EXPECT_EQ(rig.engine->historyList->getNbTags(), history + 1);
+    EXPECT_EQ(row->picture, list.pictures[4]);
+    rig.engine->fileList[1] = nullptr;
+
+    // The silent lead-in's stripes are stored as byte 1, none as 0, and come back as 1/255 of the height.
+    double maxHeight = 0;
+    int incomplete = 0;
+    const int stripes = int(d->getParam(PLAYERPARAM_NBSTRIPES));
+    const std::string bytes = rig.engine->tagCache->getWaveForm(path, stripes, &maxHeight, &incomplete);
+    ASSERT_EQ(int(bytes.size()), stripes);
+    EXPECT_EQ(uint8_t(bytes[0]), 1);
+    EXPECT_EQ(std::count(bytes.begin(), bytes.end(), '\0'), 0);
+    EXPECT_EQ(
+        uint8_t(*std::max_element(bytes.begin(), bytes.end(), [](char a, char b) { return uint8_t(a) < uint8_t(b); })),
+        255);
+    ASSERT_TRUE(d->loadSong(path.c_str(), true));
+    EXPECT_NEAR(d->getParam(PLAYERPARAM_STRIPE, 0) * d->getParam(PLAYERPARAM_STRIPEMAX), maxHeight / 255,
+                maxHeight / 255 * 0.01);
+}
+
+TEST(DeckTrackInfo, FieldsAreFilledInOnePass) {
+    Rig rig;
+    TarlumePlayer* d = rig.deck();
+    EXPECT_EQ(d->getTrackInfo("%[Title]"), ""); // no record
+    const std::string path = fixture("position.wav");
+    CID3v2Tag* tag = keptRecord(*rig.engine, path);
+    tag->setFrame("TIT2", "Loop %[Title] %[Artist]", 3);
+    tag->setFrame("TPE1", "Someone", 3);
+    tag->setFrame("COMM", "one\r\ntwo  three\n", 3);
+    ASSERT_TRUE(d->loadSong(path.c_str(), true));
+    d->bpm = 128;
+    d->bpmConfidence = 100;
+    const struct {
+        const char* templ;
+        std::string expected;
+    } cases[] = {
+        {"%[Title] / %[Title]", "Loop %[Title] %[Artist] / Loop %[Title] %[Artist]"},
+        {"%[Artist]: %[Comments]", "Someone: one two three"},
+        {"%[BPM]|%[BPM0]|%[BPM00]", "128|128.0|128.00"},
+        {"%[samplerate] Hz, %[FileNameOnly]", "44100 Hz, position.wav"},
+        {"[%[kbps]] %[Album]", "[] "},
+        {"no fields", "no fields"},
+        {"%[Nothing] %[Title", "%[Nothing] %[Title"},
+        {"%[%[Artist]]", "%[Someone]"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(d->getTrackInfo(c.templ), c.expected) << c.templ;
+}
+
+TEST(DeckLoading, TheExtensionChoosesThePlayerAndAnUnreadableFileStillLoads) {
+    Rig rig;
+    TarlumePlayer* d = rig.deck();
+    TarlumePlayer::videoPlayerFactory = makeVideoPlayer;
+    videoPlayersMade = 0;
+    const struct {
+        const char* path;
+        int isVideo;
+        int made;
+    } cases[] = {{"/none/a.mpeg", 1, 1}, {"/none/b.divx", 1, 1}, {"/none/C.MOV", 1, 1},
+                 {"ab", 0, 1},           {"/none/d.mp3", 0, 1},  {"/none/e.avi", 1, 2}};
+    for (const auto& c : cases) {
+        ASSERT_TRUE(d->loadSong(c.path, true));
+        EXPECT_EQ(d->isVideo, c.isVideo) << c.path;
+        EXPECT_EQ(videoPlayersMade, c.made) << c.path;
+        ASSERT_TRUE(d->player);
+        ASSERT_TRUE(d->tag);
+        EXPECT_LT(d->getLength(), 1); // a silent frame
+    }
+    TarlumePlayer::videoPlayerFactory = nullptr;
+    ASSERT_TRUE(d->loadSong("/none/f.mov", true)); // without video decks: the audio player
+    EXPECT_EQ(d->isVideo, 0);
+}
