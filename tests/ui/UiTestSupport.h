@@ -42,7 +42,6 @@ struct UiFixture {
     std::unique_ptr<Tarlume> engine;
     std::unique_ptr<TarlumeSkinInterface> ui;
     std::unique_ptr<Skin> skin;
-    TarlumePlayer* ownDecks[Tarlume::kDecks] = {};
 
     UiFixture();
     ~UiFixture();
