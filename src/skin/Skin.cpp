@@ -395,7 +395,10 @@ CPicture* Skin::loadPicture(const std::string& name) {
             }
         if (!path.empty()) break;
     }
-    if (path.empty()) return nullptr;
+    if (path.empty()) {
+        reportUnresolved("picture", name);
+        return nullptr;
+    }
 
     pthread_mutex_lock(&cs_windowCreation);
     for (size_t i = 0; i < picturePaths.size(); ++i)
@@ -427,6 +430,7 @@ SkinImageRef* Skin::getImageRef(const std::string& description, int, int) {
                 copy->name = ref->name;
                 return copy;
             }
+        reportUnresolved("image", name);
         return nullptr;
     };
     std::string name = getXMLElementCIFast(text, lower, "name");
@@ -455,6 +459,7 @@ unsigned int Skin::getColor(const std::string& description) const {
     if (name.empty()) name = strtolower(strtrim(description));
     for (auto& color : colors)
         if (strtolower(color->name) == name) return color->value;
+    const_cast<Skin*>(this)->reportUnresolved("colour", name);
     return 0;
 }
 
@@ -462,6 +467,7 @@ SkinFont* Skin::getFontHandle(const std::string& name) {
     std::string n = name.empty() ? std::string("default") : strtolower(name);
     for (auto& font : fonts)
         if (strtolower(font->name) == n) return font.get();
+    if (n != "default") reportUnresolved("font", name);
     for (auto& font : fonts)
         if (strtolower(font->name) == "default") return font.get();
     std::string definition = "<name>default</name>";
@@ -470,6 +476,11 @@ SkinFont* Skin::getFontHandle(const std::string& name) {
     SkinFont* created = fonts.back().get();
     pthread_mutex_unlock(&cs_windowCreation);
     return created;
+}
+
+void Skin::reportUnresolved(const std::string& what, const std::string& name) {
+    std::lock_guard<std::mutex> lock(unresolvedMutex);
+    if (onUnresolved) onUnresolved(what, name);
 }
 
 void Skin::readGenreColors(const std::string& path) {

@@ -9,6 +9,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -81,6 +82,14 @@ public:
     std::string getTabOrderXML() const;
     void initTabOrderFromXML(const std::string& text);
 
+    // Told of every name the skin text gives that the loader could not resolve: a picture, an
+    // image reference, a colour, a font, an object type, value or action, a link target. `what`
+    // says which kind, `name` is the text as written. Skin authors and tests use it to find what a
+    // skin asks for in vain (nothing else reports it: the skin falls back to defaults). Called on
+    // the window-loading threads too, never two calls at once.
+    std::function<void(const std::string& what, const std::string& name)> onUnresolved;
+    void reportUnresolved(const std::string& what, const std::string& name);
+
     void readGenreColors(const std::string& path);
     void fixPlaylist();
     void loadWindowThread(int index);
@@ -134,6 +143,7 @@ private:
     // Worker threads still running; the loader waits for 0.
     int runningWorkers = 0;
     std::mutex workerMutex;
+    std::mutex unresolvedMutex;
     std::condition_variable workersDone;
     // Depth of handleTriggers: removed triggers are only marked while it polls.
     int pollingTriggers = 0;

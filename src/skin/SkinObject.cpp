@@ -18,6 +18,7 @@ SkinLink linkTo(const std::string& text, SkinWindow* window, SkinTab* tab) {
     }
     link.target = SkinObject::getObject(text, window, tab);
     link.mode = link.target ? SkinLink::OBJECT : SkinLink::NONE;
+    if (!link.target && window && window->skin) window->skin->reportUnresolved("link", text);
     return link;
 }
 
@@ -73,6 +74,13 @@ SkinObject::SkinObject(std::string* text, SkinWindow* window, SkinTab* tab) : wi
         actionCenter = iface->getAction(element("center-action"));
         actionRight = iface->getAction(element("right-action"));
         actionDoubleClick = iface->getAction(element("doubleclick-action"));
+        if (!typeName.empty() && type == 0) skin->reportUnresolved("type", typeName);
+        if (!valueName.empty() && value == 0) skin->reportUnresolved("value", valueName);
+        for (const char* tag : {"left-action", "center-action", "right-action", "doubleclick-action"}) {
+            std::string action = element(tag);
+            if (!action.empty() && iface->getAction(action) == 0 && strtolower(action) != "none")
+                skin->reportUnresolved("action", action);
+        }
     }
 
     std::string drawTypeText = element("drawtype");
