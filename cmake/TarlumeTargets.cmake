@@ -49,6 +49,11 @@ function(tarlume_test_dir dir)
     TARLUME_FIXTURES_DIR="${PROJECT_SOURCE_DIR}/tests/fixtures"
     TARLUME_GENERATED_FIXTURES_DIR="${PROJECT_BINARY_DIR}/fixtures")
   target_link_libraries(${tname} PRIVATE ${ARGN} tarlume_test_support GTest::gtest GTest::gmock GTest::gtest_main)
+  # The generated fixtures and timecode tables are part of what the tests read: building a test program
+  # alone (as the sanitizer stages do) makes them too.
+  add_dependencies(${tname} tarlume_fixtures tarlume_timecode_table_files)
+  # Added to the caller's environment, which the tests inherit whole (TARLUME_CI=1 in CI turns a skip for
+  # a missing component into a failure; the sanitizer options pass through the same way).
   set(test_environment "TARLUME_TEST=1")
   gtest_discover_tests(${tname} DISCOVERY_TIMEOUT 60 TEST_FILTER "-Slow*"
     PROPERTIES LABELS ${dir} ENVIRONMENT "${test_environment}")

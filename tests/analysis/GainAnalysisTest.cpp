@@ -9,6 +9,9 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "support/MissingComponent.h"
+#include "support/TempDir.h"
 #include <unistd.h>
 
 #include "TestWav.h"
@@ -172,10 +175,9 @@ TEST(GainAnalysis, LevelMovesTheGainByItsDecibels) {
 
 TEST(GainAnalysis, AgreesWithMetaflac) {
     if (std::system("command -v flac > /dev/null && command -v metaflac > /dev/null") != 0)
-        GTEST_SKIP() << "flac and metaflac are not installed";
-    char folder[] = "/tmp/tarlume-gain-XXXXXX";
-    ASSERT_NE(mkdtemp(folder), nullptr);
-    const std::string dir = folder;
+        TARLUME_MISSING_COMPONENT() << "flac and metaflac are not installed";
+    testsupport::TempDir folder("gain");
+    const std::string dir = folder.path;
     for (int rate : {44100, 48000, 32000}) {
         Signal s = rounded(makeSignal(rate, 10));
         const std::string wav = dir + "/signal.wav", flac = dir + "/signal.flac";
@@ -195,5 +197,4 @@ TEST(GainAnalysis, AgreesWithMetaflac) {
         // 0.01 dB steps of each other (measured over 5 to 30 s at these rates: 0 to 0.05 dB).
         EXPECT_NEAR(titleGain(s, rate), peer + 0.03, 0.055) << rate << " Hz, metaflac says " << line;
     }
-    std::system(("rm -rf " + dir).c_str());
 }

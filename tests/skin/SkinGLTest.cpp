@@ -7,6 +7,7 @@
 #include "platform/GL.h"
 #include "platform/GLPrimitives.h"
 #include "support/HeadlessGL.h"
+#include "support/MissingComponent.h"
 #include "skin/Skin.h"
 #include "skin/SkinObject.h"
 #include "skin/SkinTabGroup.h"
@@ -69,7 +70,7 @@ protected:
     std::vector<unsigned char> pixels;
 
     void SetUp() override {
-        if (!gl.open(kWidth, kHeight)) GTEST_SKIP() << "no headless OpenGL: " << gl.error();
+        if (!gl.open(kWidth, kHeight)) TARLUME_MISSING_COMPONENT() << "no headless OpenGL: " << gl.error();
         iface.gl = GLPrimitives::immediate();
         iface.forwardBlits = true;
         std::string folder = makeTempFolder("gl-skin");

@@ -8,11 +8,21 @@
 
 namespace testsupport {
 
+// The folder scratch files go into: $TMPDIR when set (so a run can be checked for leftovers in a folder
+// of its own), else /tmp. No trailing "/".
+inline std::string tempRoot() {
+    const char* base = std::getenv("TMPDIR");
+    std::string root = base && *base ? base : "/tmp";
+    while (root.size() > 1 && root.back() == '/')
+        root.pop_back();
+    return root;
+}
+
 struct TempDir {
     std::string path; // ends with "/"
 
     explicit TempDir(const std::string& tag = "test") {
-        std::string tmpl = "/tmp/tarlume-" + tag + "-XXXXXX";
+        std::string tmpl = tempRoot() + "/tarlume-" + tag + "-XXXXXX";
         path = std::string(mkdtemp(tmpl.data())) + "/";
     }
     ~TempDir() {

@@ -13,6 +13,9 @@
 
 #include <gtest/gtest.h>
 
+#include "support/MissingComponent.h"
+#include "support/TempDir.h"
+
 namespace {
 
 constexpr double kSeconds = 2.0;
@@ -20,7 +23,8 @@ constexpr double kStartNullPass = 40000;
 
 // Per process: the same tests may run at once from other build trees.
 std::string temp(const std::string& name) {
-    return std::string(::testing::TempDir()) + "/tc_" + std::to_string(getpid()) + "_" + name + ".wav";
+    static const testsupport::TempDir scratch("sox"); // removed when the process ends, also after a failure
+    return scratch.path + name + ".wav";
 }
 
 void writeTimecode(const std::string& path) {
@@ -97,7 +101,7 @@ bool haveSox() {
 } // namespace
 
 TEST(FinalScratchSox, ChangedRecordingsStillDecode) {
-    if (!haveSox()) GTEST_SKIP() << "sox is not installed";
+    if (!haveSox()) TARLUME_MISSING_COMPONENT() << "sox is not installed";
     const std::string source = temp("source");
     writeTimecode(source);
     const std::string noise = temp("noise");

@@ -3,6 +3,7 @@
 #include "foundation/Picture.h"
 #include "platform/GL.h"
 #include "support/HeadlessGL.h"
+#include "support/MissingComponent.h"
 
 #include <cstring>
 #include <memory>
@@ -24,7 +25,7 @@ protected:
     CPicture screen; // the target picture: only its size matters to bitbltGL
 
     void SetUp() override {
-        if (!gl.open(kW, kH)) GTEST_SKIP() << "no headless OpenGL: " << gl.error();
+        if (!gl.open(kW, kH)) TARLUME_MISSING_COMPONENT() << "no headless OpenGL: " << gl.error();
         ASSERT_TRUE(screen.create(kW, kH));
     }
     void TearDown() override { glSetMaxTextureSizeOverride(0); }
@@ -224,7 +225,7 @@ TEST(PictureGLWithoutContext, NothingIsDrawnAndNothingCalled) {
 
     // A texture of a context that is gone is forgotten, never deleted in a later context.
     HeadlessGL gl;
-    if (!gl.open(4, 4)) GTEST_SKIP() << gl.error();
+    if (!gl.open(4, 4)) TARLUME_MISSING_COMPONENT() << gl.error();
     CPicture::bitbltGL(&screen, 0, 0, 4, 4, &src, 0, 0);
     GLuint old = src.texture;
     ASSERT_NE(old, 0u);
