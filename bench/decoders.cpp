@@ -14,7 +14,8 @@
 
 namespace {
 
-const std::string folder = "/tmp/tarlume-bench-decoders/";
+// Encoding the files takes a while: they are kept between runs in the build tree.
+const std::string folder = std::string(TARLUME_GENERATED_FIXTURES_DIR) + "/bench-decoders/";
 constexpr int64_t minuteFrames = 60 * 44100;
 
 bool exists(const std::string& path) {
@@ -32,7 +33,7 @@ void makeFiles() {
     static bool made = false;
     if (made) return;
     made = true;
-    mkdir(folder.c_str(), 0755);
+    run("mkdir -p '" + folder + "'");
     auto make = [](const std::string& name, const std::string& command) {
         if (!exists(folder + name)) run("cd " + folder + " && " + command);
     };

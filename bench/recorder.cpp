@@ -5,6 +5,7 @@
 #include "audio/recorder/OggVorbisOutFile.h"
 #include "audio/recorder/RecordRing.h"
 #include "audio/recorder/Recorder.h"
+#include "support/TempDir.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -41,7 +42,7 @@ const std::vector<float>& music() {
 }
 
 std::string scratchFile(const char* name) {
-    return "/tmp/tarlume-bench-" + std::to_string(getpid()) + name;
+    return testsupport::tempRoot() + "/tarlume-bench-" + std::to_string(getpid()) + name;
 }
 
 // Reference: the least an audio thread can do with a block, store it.

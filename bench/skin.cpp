@@ -7,6 +7,7 @@
 #include "platform/GL.h"
 #include "platform/GLPrimitives.h"
 #include "support/HeadlessGL.h"
+#include "support/TempDir.h"
 #include "skin/Skin.h"
 #include "skin/SkinFont.h"
 #include "skin/SkinInterface.h"
@@ -88,7 +89,8 @@ public:
 // 50 windows of 100 objects: buttons with pictures, sliders, knobs, texts, in two tabs each.
 const std::string& syntheticSkin() {
     static std::string path = [] {
-        std::string root = "/tmp/tarlume-bench-skin-" + intToStr(static_cast<int>(getpid())) + "/";
+        static const testsupport::TempDir scratch("bench-skin"); // removed when the program ends
+        std::string root = scratch.path;
         std::string folder = root + "big/";
         writeSolidBmp(folder + "back.bmp", 400, 200, 0x606060);
         writeSolidBmp(folder + "elements.bmp", 256, 256, 0x606060);

@@ -16,6 +16,7 @@
 #include "foundation/modTools.h"
 #include "library/tagcache/TagCache.h"
 #include "library/tags/CID3v2Tag.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -25,16 +26,27 @@ const int kSearchFiles = 50000;
 const char* const kWords[] = {"love",  "night", "deep",  "house", "fire",  "dream", "city", "summer",
                               "dance", "soul",  "light", "river", "storm", "gold",  "echo", "wave"};
 
-std::string tempRoot(const char* name) {
-    std::string root = std::string("/tmp/tarlume-bench-") + name + "-" + intToStr(int(getpid())) + "/";
-    std::string command = "rm -rf '" + root + "' && mkdir -p '" + root + "'";
-    if (std::system(command.c_str()) != 0) return root;
-    return root;
-}
-
 void removeTree(const std::string& root) {
     std::string command = "rm -rf '" + root + "'";
     if (std::system(command.c_str()) != 0) return;
+}
+
+// The trees the benchmarks share live as long as the program: removed when it ends.
+struct Roots {
+    std::vector<std::string> made;
+    ~Roots() {
+        for (const std::string& root : made)
+            removeTree(root);
+    }
+};
+
+std::string tempRoot(const char* name) {
+    static Roots roots;
+    std::string root = testsupport::tempRoot() + "/tarlume-bench-" + name + "-" + intToStr(int(getpid())) + "/";
+    std::string command = "rm -rf '" + root + "' && mkdir -p '" + root + "'";
+    roots.made.push_back(root);
+    if (std::system(command.c_str()) != 0) return root;
+    return root;
 }
 
 void AppPathsMake(const std::string& folder);

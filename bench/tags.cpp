@@ -3,6 +3,7 @@
 #include "library/tags/CID3v2Tag.h"
 
 #include "foundation/modTools.h"
+#include "support/TempDir.h"
 
 #include <cstdlib>
 #include <fstream>
@@ -32,8 +33,8 @@ struct Corpus {
     std::vector<std::string> mp3, mp3Cover, flac, m4a;
 
     Corpus() {
-        char tmpl[] = "/tmp/tarlume-bench-tags-XXXXXX";
-        dir = mkdtemp(tmpl);
+        std::string tmpl = testsupport::tempRoot() + "/tarlume-bench-tags-XXXXXX";
+        dir = mkdtemp(tmpl.data());
         std::string fixtures = std::string(TARLUME_GENERATED_FIXTURES_DIR) + "/tags/";
         std::string audio = readFileContents(fixtures + "plain.mp3");
         std::string flacBytes = readFileContents(fixtures + "tagged.flac");

@@ -6,6 +6,7 @@
 #include "audio/vinyl/FinalScratch.h"
 #include "audio/vinyl/TimecodeCodes.h"
 #include "dsp/filter.h"
+#include "support/TempDir.h"
 
 #include <cstring>
 #include <vector>
@@ -148,7 +149,8 @@ BENCHMARK(BM_BuildTraktorTable)->Unit(benchmark::kMillisecond);
 // Reading the 43 MB Traktor table image (header, size, order) beside a plain copy of the same bytes.
 const std::vector<unsigned char>& traktorImage() {
     static std::vector<unsigned char> image = [] {
-        const std::string path = "/tmp/bench_traktor_table.dat";
+        const testsupport::TempDir folder("bench-vinyl");
+        const std::string path = folder.path + "traktor_table.dat";
         writeTimecodeTable(path, 6, buildTraktorTable());
         std::vector<unsigned char> bytes;
         if (FILE* f = fopen(path.c_str(), "rb")) {

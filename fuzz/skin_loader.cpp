@@ -6,6 +6,7 @@
 #include "platform/AppPaths.h"
 #include "skin/Skin.h"
 #include "skin/SkinWindow.h"
+#include "support/TempDir.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -15,7 +16,9 @@ namespace {
 
 std::string folderForRun() {
     static std::string folder = [] {
-        std::string f = "/tmp/tarlume-fuzz-skin-" + intToStr(static_cast<int>(getpid())) + "/";
+        // Removed with everything in it when the fuzzer ends.
+        static const testsupport::TempDir scratch("fuzz-skin");
+        std::string f = scratch.path;
         AppPaths::makeFolders(f + "skin/");
         return f;
     }();

@@ -1,4 +1,5 @@
 #include "platform/AppPaths.h"
+#include "support/TempDir.h"
 
 #include <cstdlib>
 #include <sys/stat.h>
@@ -12,19 +13,20 @@ TEST(AppPaths, UserDataFolderFollowsXdgDataHome) {
     EXPECT_EQ(AppPaths::userDataFolder(), "/tmp/xdg-test/tarlume/");
     setenv("XDG_DATA_HOME", "relative/path", 1); // not absolute: ignored, as the XDG rules say
     EXPECT_EQ(AppPaths::userDataFolder(), AppPaths::homeFolder() + "/.local/share/tarlume/");
-    if (old) setenv("XDG_DATA_HOME", saved.c_str(), 1);
-    else unsetenv("XDG_DATA_HOME");
+    if (old)
+        setenv("XDG_DATA_HOME", saved.c_str(), 1);
+    else
+        unsetenv("XDG_DATA_HOME");
 }
 
 TEST(AppPaths, MakeFoldersCreatesParentsAndFolderOfExecutable) {
-    char tmpl[] = "/tmp/tarlume-paths-XXXXXX";
-    std::string base = mkdtemp(tmpl);
+    testsupport::TempDir scratch("paths");
+    const std::string base = scratch.path;
     EXPECT_TRUE(AppPaths::makeFolders(base + "/a/b/c/"));
     EXPECT_TRUE(AppPaths::makeFolders(base + "/a/b/c")); // exists already: still true
     struct stat st;
     EXPECT_EQ(stat((base + "/a/b/c").c_str(), &st), 0);
     EXPECT_FALSE(AppPaths::makeFolders("/proc/forbidden/x"));
-    std::system(("rm -rf '" + base + "'").c_str());
 
     std::string app = AppPaths::applicationFolder();
     EXPECT_EQ(app.back(), '/');

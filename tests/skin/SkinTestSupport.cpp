@@ -3,6 +3,7 @@
 #include "foundation/modTools.h"
 #include "platform/AppPaths.h"
 #include "skin/SkinObject.h"
+#include "support/TempDir.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -109,11 +110,11 @@ void TestSkinInterface::clear() {
 }
 
 std::string makeTempFolder(const std::string& name) {
-    const char* base = getenv("TMPDIR");
-    std::string root = std::string(base && *base ? base : "/tmp") + "/tarlume-skin-tests-" +
-                       intToStr(static_cast<int>(getpid())) + "/" + name + "/";
-    AppPaths::makeFolders(root);
-    return root;
+    // One scratch folder per process, removed with everything in it when the process ends.
+    static const testsupport::TempDir scratch("skin-tests");
+    std::string folder = scratch.path + name + "/";
+    AppPaths::makeFolders(folder);
+    return folder;
 }
 
 void writeFile(const std::string& path, const std::string& content) {

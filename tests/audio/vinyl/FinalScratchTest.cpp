@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/TempDir.h"
+
 namespace {
 
 // A small table of a table type, covering the first 300000 null passes of the test records: made once per
@@ -575,9 +577,16 @@ TEST(FinalScratchDecode, NewSampleRateRetunesTheBandFilters) {
 TEST(FinalScratchDecode, CodeBitDump) {
     char cwd[4096];
     ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
-    const std::string dir = std::string(::testing::TempDir()) + "/ts_dump_test_" + std::to_string(getpid());
-    mkdir(dir.c_str(), 0755);
-    ASSERT_EQ(chdir(dir.c_str()), 0);
+    const testsupport::TempDir scratch("dump");
+    ASSERT_EQ(chdir(scratch.path.c_str()), 0);
+    // Back to the old working folder however the test ends, so the scratch folder can go.
+    struct Back {
+        const char* to;
+        ~Back() {
+            if (chdir(to) != 0) {
+            }
+        }
+    } back{cwd};
     // Each code bit of the record once, in record order, 29 to a line (46 for the two-word codes).
     for (int type : {TIMECODE_SERATO, TIMECODE_MV, TIMECODE_TRAKTOR}) {
         remove("ts_code");
@@ -621,6 +630,4 @@ TEST(FinalScratchDecode, CodeBitDump) {
     blocked.fs->setRecord(false);
     EXPECT_GT(s.times, 10);
     rmdir("ts_code");
-    ASSERT_EQ(chdir(cwd), 0);
-    rmdir(dir.c_str());
 }

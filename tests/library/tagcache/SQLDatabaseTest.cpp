@@ -9,14 +9,15 @@
 #include <vector>
 
 #include "library/tagcache/SQLDatabase.h"
+#include "support/TempDir.h"
 
 namespace {
 
 std::string tempDatabase() {
-    char pattern[] = "/tmp/tarlume-sqldb-XXXXXX";
-    int fd = mkstemp(pattern);
+    std::string pattern = testsupport::tempRoot() + "/tarlume-sqldb-XXXXXX";
+    int fd = mkstemp(pattern.data());
     close(fd);
-    unlink(pattern);
+    unlink(pattern.c_str());
     return pattern;
 }
 

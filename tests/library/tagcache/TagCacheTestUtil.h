@@ -11,12 +11,13 @@
 #include <vector>
 
 #include "library/tagcache/SQLDatabase.h"
+#include "support/TempDir.h"
 
 class TempTree {
 public:
     TempTree() {
-        char pattern[] = "/tmp/tarlume-tagcache-XXXXXX";
-        root = mkdtemp(pattern);
+        std::string pattern = testsupport::tempRoot() + "/tarlume-tagcache-XXXXXX";
+        root = mkdtemp(pattern.data());
         root += "/";
     }
     ~TempTree() {
