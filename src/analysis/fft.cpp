@@ -41,7 +41,7 @@ fft::~fft() {
 }
 
 void fft::setWindowParams(int count, int size, int type) {
-    pthread_mutex_lock(&m_lock);
+    CriticalSectionGuard guard(&m_lock);
     const int oldCount = m_count.load(std::memory_order_relaxed), oldSize = m_size.load(std::memory_order_relaxed),
               oldType = m_type.load(std::memory_order_relaxed);
     if (count < 1 || count > 16) count = oldCount;
@@ -71,19 +71,18 @@ void fft::setWindowParams(int count, int size, int type) {
     m_count.store(count, std::memory_order_relaxed);
     m_size.store(size, std::memory_order_relaxed);
     m_type.store(type, std::memory_order_relaxed);
-    pthread_mutex_unlock(&m_lock);
 }
 
 int fft::addSample(float x, int applyWindow, int position) {
-    if (!TryEnterCriticalSection(&m_lock)) return 0;
+    CriticalSectionGuard guard(&m_lock, std::try_to_lock);
+    if (!guard.ownsLock()) return 0;
     m_counter = position > -2147483647 ? position - 1 : -2147483647;
-    int completed = addSample(x, applyWindow);
-    pthread_mutex_unlock(&m_lock);
-    return completed;
+    return addSample(x, applyWindow);
 }
 
 int fft::addSample(float x, int applyWindow) {
-    if (!TryEnterCriticalSection(&m_lock)) return 0;
+    CriticalSectionGuard guard(&m_lock, std::try_to_lock);
+    if (!guard.ownsLock()) return 0;
     // A sample that is not finite, or absurdly far beyond the 16-bit scale, counts as silence: it would stay
     // in the detector's envelopes for good.
     if (!(std::fabs(x) <= 1e9f)) x = 0.0f;
@@ -100,7 +99,6 @@ int fft::addSample(float x, int applyWindow) {
             completed = 1;
         }
     }
-    pthread_mutex_unlock(&m_lock);
     return completed;
 }
 
@@ -174,10 +172,9 @@ int fft::getNrOfBeats() const {
 }
 
 void fft::resetBPM() {
-    pthread_mutex_lock(&m_lock);
+    CriticalSectionGuard guard(&m_lock);
     m_detector->reset();
     m_counter = 0;
-    pthread_mutex_unlock(&m_lock);
 }
 
 void fft::setParameter(int id, double v) {

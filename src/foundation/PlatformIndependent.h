@@ -1,8 +1,10 @@
 // Win32-style thread and lock shims over POSIX threads. Locks are plain pthread mutexes owned by
-// the objects that embed them; call sites lock and unlock them with pthread_mutex_lock/unlock.
+// the objects that embed them; call sites hold them through CriticalSectionGuard.
 #pragma once
 
 #include <pthread.h>
+
+#include <mutex>
 
 typedef pthread_mutex_t CRITICAL_SECTION;
 // A thread handle: a heap-held pthread_t the creator keeps (free it with CloseThreadHandle).
@@ -12,6 +14,32 @@ typedef pthread_t* THREAD_HANDLE;
 int InitializeCriticalSection(pthread_mutex_t* mutex);
 // Takes the lock when free (or already held by this thread); false at once when another thread holds it.
 bool TryEnterCriticalSection(pthread_mutex_t* mutex);
+
+// Holds a lock for the scope it lives in, so an early return or a new branch can't leave it held.
+// Given std::try_to_lock it takes the lock only when that is at once possible (as TryEnterCriticalSection),
+// for the audio thread, which never waits: check ownsLock().
+class CriticalSectionGuard {
+public:
+    explicit CriticalSectionGuard(CRITICAL_SECTION* lock) : m_lock(lock), m_owns(true) { pthread_mutex_lock(lock); }
+    CriticalSectionGuard(CRITICAL_SECTION* lock, std::try_to_lock_t)
+        : m_lock(lock), m_owns(TryEnterCriticalSection(lock)) {}
+    ~CriticalSectionGuard() {
+        if (m_owns) pthread_mutex_unlock(m_lock);
+    }
+    CriticalSectionGuard(const CriticalSectionGuard&) = delete;
+    CriticalSectionGuard& operator=(const CriticalSectionGuard&) = delete;
+
+    bool ownsLock() const { return m_owns; }
+    // Lets the lock go before the scope ends.
+    void unlock() {
+        if (m_owns) pthread_mutex_unlock(m_lock);
+        m_owns = false;
+    }
+
+private:
+    CRITICAL_SECTION* m_lock;
+    bool m_owns;
+};
 
 // Starts `start` on a new thread, passing it the last argument. The thread is detached, so its
 // resources return to the system when it ends; callers that must wait for it use their own flags.

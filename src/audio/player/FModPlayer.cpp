@@ -39,8 +39,8 @@ double FModPlayer::init(const std::string& file, int zeroCrossings, int openArgu
 
 int FModPlayer::initRing(short* buffer, int capacityFrames, int zeroCrossings, const std::string& file,
                          int openArgument, int scan) {
-    pthread_mutex_lock(&m_decodeLock);
-    pthread_mutex_lock(&m_stateLock);
+    CriticalSectionGuard decodeGuard(&m_decodeLock);
+    CriticalSectionGuard stateGuard(&m_stateLock);
     close();
     m_state = STATE_STOPPED;
     m_buffer = capacityFrames > 0 ? buffer : nullptr;
@@ -57,8 +57,6 @@ int FModPlayer::initRing(short* buffer, int capacityFrames, int zeroCrossings, c
     m_need = 1.0;
     m_seeking = false;
     applyResamplerFormat();
-    pthread_mutex_unlock(&m_stateLock);
-    pthread_mutex_unlock(&m_decodeLock);
     return result < 0 ? result : 0;
 }
 
@@ -171,10 +169,10 @@ void FModPlayer::seekData(int frame, bool force) {
         return;
     }
     m_seeking = true;
-    pthread_mutex_lock(&m_decodeLock);
+    CriticalSectionGuard decodeGuard(&m_decodeLock);
     if (m_loaded && !m_closing && m_fileOpen) m_decoder->seek(unsigned(frame));
     // The audio thread is kept out only while the ring is re-based, not while the decoder moves.
-    pthread_mutex_lock(&m_stateLock);
+    CriticalSectionGuard stateGuard(&m_stateLock);
     // Requests the audio thread made while the decoder moved (the position played on, out of the old ring) are
     // answered by this seek when the position is within its reach: a second seek would only throw away the
     // first block. A jump elsewhere meanwhile keeps its request.
@@ -193,8 +191,8 @@ void FModPlayer::seekData(int frame, bool force) {
     m_ringOffset = long(((writeIndex - frame) % capacity + capacity) % capacity);
     m_seekFrame = unsigned(frame);
     m_nextAnalysisFrame = unsigned(frame) + 1;
-    pthread_mutex_unlock(&m_stateLock);
-    pthread_mutex_unlock(&m_decodeLock);
+    stateGuard.unlock();
+    decodeGuard.unlock();
     m_seeking = false;
 }
 
@@ -225,11 +223,9 @@ void FModPlayer::calculateNeedMoreData() {
 int FModPlayer::getSomeDataNow(int urgency) {
     if (!m_loaded || m_closing || !m_buffer) return 0;
     if (m_decoding || m_seeking) return 2;
-    if (!TryEnterCriticalSection(&m_decodeLock)) return 2;
-    if (!m_loaded || m_closing || !m_buffer) {
-        pthread_mutex_unlock(&m_decodeLock);
-        return 0;
-    }
+    CriticalSectionGuard decodeGuard(&m_decodeLock, std::try_to_lock);
+    if (!decodeGuard.ownsLock()) return 2;
+    if (!m_loaded || m_closing || !m_buffer) return 0;
     m_decoding = true;
     const int pending = m_pendingSeek.exchange(-1);
     if (pending >= 0) seekData(pending, true);
@@ -242,7 +238,7 @@ int FModPlayer::getSomeDataNow(int urgency) {
     }
     const bool analysed = urgency < 3 && analyseRing(urgency);
     m_decoding = false;
-    pthread_mutex_unlock(&m_decodeLock);
+    decodeGuard.unlock();
     if (need > 0.9) return 3;
     if (need <= 0.002) return analysed ? 1 : 0;
     return 2;

@@ -58,11 +58,11 @@ Player::Player() {
     m_fft = std::make_unique<fft>(44100);
     m_fft->getBPMDetection()->setWaveForm(m_waveForm.get());
     ++objectCount;
-    pthread_mutex_lock(&m_decodeLock);
-    pthread_mutex_lock(&m_stateLock);
-    openTrack("", 0, 0, 0, true);
-    pthread_mutex_unlock(&m_stateLock);
-    pthread_mutex_unlock(&m_decodeLock);
+    {
+        CriticalSectionGuard decodeGuard(&m_decodeLock);
+        CriticalSectionGuard stateGuard(&m_stateLock);
+        openTrack("", 0, 0, 0, true);
+    }
     // The slot is reserved now, in creation order; the loading thread sees the player only once its first
     // init has run, when every constructor has finished.
     m_registrySlot = TrackLoading::reserve();
@@ -92,13 +92,14 @@ void Player::unregisterFromLoading() {
 }
 
 double Player::init(const std::string& file, int zeroCrossings, int openArgument, int scan) {
-    pthread_mutex_lock(&m_decodeLock);
-    pthread_mutex_lock(&m_stateLock);
-    close();
-    int result = openTrack(file, zeroCrossings, openArgument, scan, true);
-    double bytes = result < 0 ? result : double(m_length) * 2.0 * m_channels;
-    pthread_mutex_unlock(&m_stateLock);
-    pthread_mutex_unlock(&m_decodeLock);
+    double bytes;
+    {
+        CriticalSectionGuard decodeGuard(&m_decodeLock);
+        CriticalSectionGuard stateGuard(&m_stateLock);
+        close();
+        int result = openTrack(file, zeroCrossings, openArgument, scan, true);
+        bytes = result < 0 ? result : double(m_length) * 2.0 * m_channels;
+    }
     registerForLoading();
     TrackLoading::wake();
     return bytes;
@@ -194,13 +195,13 @@ int Player::openTrack(const std::string& file, int zeroCrossings, int openArgume
 void Player::close() {
     m_closing = true;
     // The loading thread decodes only under the decode lock: holding it, no decode runs.
-    pthread_mutex_lock(&m_decodeLock);
-    pthread_mutex_lock(&m_stateLock);
-    m_decoder->close();
-    m_fileOpen = false;
-    m_loaded = false;
-    pthread_mutex_unlock(&m_stateLock);
-    pthread_mutex_unlock(&m_decodeLock);
+    {
+        CriticalSectionGuard decodeGuard(&m_decodeLock);
+        CriticalSectionGuard stateGuard(&m_stateLock);
+        m_decoder->close();
+        m_fileOpen = false;
+        m_loaded = false;
+    }
     m_closing = false;
 }
 
@@ -251,7 +252,7 @@ float Player::getSample(unsigned int frame, int channel) {
 
 void Player::mixWithCurrent(short* frames, unsigned int count) {
     if (!frames) return;
-    pthread_mutex_lock(&m_stateLock);
+    CriticalSectionGuard stateGuard(&m_stateLock);
     const unsigned loaded = m_loadedFrames.load(std::memory_order_relaxed);
     if (m_buffer && m_channels == 2 && loaded >= m_length && !isStreaming() && m_state == STATE_PLAYING &&
         m_position >= 2) {
@@ -266,31 +267,26 @@ void Player::mixWithCurrent(short* frames, unsigned int count) {
         }
         applyResamplerFormat();
     }
-    pthread_mutex_unlock(&m_stateLock);
 }
 
 void Player::updateBuffer(short* buffer, int bytes) {
-    pthread_mutex_lock(&m_decodeLock);
-    pthread_mutex_lock(&m_stateLock);
+    CriticalSectionGuard decodeGuard(&m_decodeLock);
+    CriticalSectionGuard stateGuard(&m_stateLock);
     m_buffer = buffer;
     m_capacity = buffer && bytes > 0 ? bytes / (2 * m_channels) : 0;
     if (m_loadedFrames.load(std::memory_order_relaxed) > unsigned(int(m_capacity)))
         m_loadedFrames.store(unsigned(int(m_capacity)), std::memory_order_release);
     applyResamplerFormat();
-    pthread_mutex_unlock(&m_stateLock);
-    pthread_mutex_unlock(&m_decodeLock);
 }
 
 void Player::updateBufferFormat(int channels) {
-    pthread_mutex_lock(&m_decodeLock);
-    pthread_mutex_lock(&m_stateLock);
+    CriticalSectionGuard decodeGuard(&m_decodeLock);
+    CriticalSectionGuard stateGuard(&m_stateLock);
     bool mono = channels == 1;
     m_monoBuffer = mono;
     m_monoFile = mono;
     m_channels = mono ? 1 : 2;
     applyResamplerFormat();
-    pthread_mutex_unlock(&m_stateLock);
-    pthread_mutex_unlock(&m_decodeLock);
 }
 
 double Player::getBPMParameter(int id) {
@@ -453,9 +449,10 @@ void Player::setParameter(int id, double v, double w) {
         if (v > 0 && std::isfinite(v)) {
             m_length = clampFrame(v);
             m_waveForm->initStripes(m_fileRate, m_length);
-            pthread_mutex_lock(&m_decodeLock);
-            m_nextStripeFrame = 0;
-            pthread_mutex_unlock(&m_decodeLock);
+            {
+                CriticalSectionGuard decodeGuard(&m_decodeLock);
+                m_nextStripeFrame = 0;
+            }
             post(PlayerCommand::Reposition, 0, 0, nullptr);
         }
         break;
@@ -471,9 +468,8 @@ void Player::setParameter(int id, double v, double w) {
             m_fileRate = float(v);
             post(PlayerCommand::Rates, 0, 0, nullptr);
             m_waveForm->initStripes(v, m_length);
-            pthread_mutex_lock(&m_decodeLock);
+            CriticalSectionGuard decodeGuard(&m_decodeLock);
             m_nextStripeFrame = 0;
-            pthread_mutex_unlock(&m_decodeLock);
         }
         break;
     case PLAYERPARAM_SPEED:
@@ -486,11 +482,10 @@ void Player::setParameter(int id, double v, double w) {
         // The fill index of the whole-track buffer, kept within what the buffer holds; a ring's write index is
         // the loading thread's alone.
         if (!isStreaming() && v >= 0) {
-            pthread_mutex_lock(&m_decodeLock);
+            CriticalSectionGuard decodeGuard(&m_decodeLock);
             unsigned most = std::min<unsigned>(unsigned(std::max(0, int(m_capacity))), m_length);
             m_loadedFrames.store(std::min(clampFrame(v), most), std::memory_order_release);
             updateResampler();
-            pthread_mutex_unlock(&m_decodeLock);
         }
         break;
     case PLAYERPARAM_LOOPTRACK:
@@ -614,10 +609,9 @@ void Player::post(PlayerCommand::Type type, double a, double b, Requested* shado
     }
     if (m_commands.push(c)) return;
     // Nobody drains the mailbox (no audio runs, or a burst filled it): apply in order here.
-    pthread_mutex_lock(&m_stateLock);
+    CriticalSectionGuard stateGuard(&m_stateLock);
     drainCommands(true);
     applyCommand(c, true);
-    pthread_mutex_unlock(&m_stateLock);
 }
 
 Player::Requested* Player::shadowOf(PlayerCommand::Type type) {

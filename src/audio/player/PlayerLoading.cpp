@@ -13,11 +13,9 @@
 int Player::getSomeDataNow(int urgency) {
     if (!m_loaded || m_closing || m_decoding || !m_fileOpen) return 0;
     // Never wait for the decode lock: init or close holds it only while it replaces the track.
-    if (!TryEnterCriticalSection(&m_decodeLock)) return 0;
-    if (!m_loaded || m_closing || !m_fileOpen) {
-        pthread_mutex_unlock(&m_decodeLock);
-        return 0;
-    }
+    CriticalSectionGuard decodeGuard(&m_decodeLock, std::try_to_lock);
+    if (!decodeGuard.ownsLock()) return 0;
+    if (!m_loaded || m_closing || !m_fileOpen) return 0;
     m_decoding = true;
 
     int result = 0;
@@ -73,7 +71,6 @@ int Player::getSomeDataNow(int urgency) {
         m_length = loaded;
     }
     m_decoding = false;
-    pthread_mutex_unlock(&m_decodeLock);
     return result;
 }
 

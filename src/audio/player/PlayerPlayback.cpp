@@ -47,11 +47,9 @@ void Player::readFrame(Resample* rs, double b, double step, float* left, float* 
 void Player::process(float* left, float* right) {
     *left = *right = 0.0f;
     if (!m_buffer || !m_loaded || m_closing) return;
-    if (!TryEnterCriticalSection(&m_stateLock)) return;
-    if (!m_buffer || !m_loaded || m_closing) {
-        pthread_mutex_unlock(&m_stateLock);
-        return;
-    }
+    CriticalSectionGuard stateGuard(&m_stateLock, std::try_to_lock);
+    if (!stateGuard.ownsLock()) return;
+    if (!m_buffer || !m_loaded || m_closing) return;
     drainCommands();
     if (m_resamplerDirty) applyResamplerFormat();
     if (m_glideLength > 0.5) setSpeed(m_glideTarget, -1);
@@ -71,7 +69,6 @@ void Player::process(float* left, float* right) {
         processStutter(left, right);
     }
     processEnd(left, right);
-    pthread_mutex_unlock(&m_stateLock);
 }
 
 // The sound is read at the read head, which advances at the tempo speed (the file's own pitch) while the

@@ -28,11 +28,9 @@ inline void countFrame(int& frames) {
 template <class Decoder> void Player::updateFromDecoder(Decoder& decoder) {
     Decoder* fs = &decoder;
     if (!m_loaded || m_closing) return;
-    if (!TryEnterCriticalSection(&m_stateLock)) return;
-    if (!m_loaded || m_closing) {
-        pthread_mutex_unlock(&m_stateLock);
-        return;
-    }
+    CriticalSectionGuard stateGuard(&m_stateLock, std::try_to_lock);
+    if (!stateGuard.ownsLock()) return;
+    if (!m_loaded || m_closing) return;
     const double passFrames = fs->getNullPassTimeSamples(); // input frames per null pass at speed 1
     const double pitch = fs->getPitch();
     // A pitch that is not a number would stay in the smoothed speeds for good: it counts as no new pitch.
@@ -46,10 +44,7 @@ template <class Decoder> void Player::updateFromDecoder(Decoder& decoder) {
         playertimecode::countFrame(m_tcFramesSincePitch);
         playertimecode::countFrame(m_tcFramesSinceTime);
         if (m_tcFramesSincePitch > playertimecode::kNoPitchStopFrames) stop();
-        if (!usable || !(m_tcFramesSincePitch >= 3 * passFrames / std::fabs(pitch))) {
-            pthread_mutex_unlock(&m_stateLock);
-            return;
-        }
+        if (!usable || !(m_tcFramesSincePitch >= 3 * passFrames / std::fabs(pitch))) return;
     } else {
         m_tcFramesSincePitch = 0;
     }
@@ -110,5 +105,4 @@ template <class Decoder> void Player::updateFromDecoder(Decoder& decoder) {
         if (!m_tcPastEnd && m_state == STATE_PLAYING) setPlaying(STATE_STOPPED);
         m_tcSlowFrames = 0;
     }
-    pthread_mutex_unlock(&m_stateLock);
 }

@@ -157,16 +157,16 @@ Recorder::~Recorder() {
             if (slot.load(std::memory_order_relaxed)) ++others;
         // Once the thread has left, nothing but this thread touches the recorder.
         stopThreadLocked();
-        pthread_mutex_lock(&m_lock);
-        drain();
-        closeOutput();
-        pthread_mutex_unlock(&m_lock);
+        {
+            CriticalSectionGuard guard(&m_lock);
+            drain();
+            closeOutput();
+        }
         if (others > 0 && !startThreadLocked()) {
             for (std::atomic<Recorder*>& slot : recorders)
                 if (Recorder* other = slot.load(std::memory_order_relaxed)) {
-                    pthread_mutex_lock(&other->m_lock);
+                    CriticalSectionGuard guard(&other->m_lock);
                     other->setFailure("Error : Unable to start the record thread.");
-                    pthread_mutex_unlock(&other->m_lock);
                 }
         }
     } else {
@@ -192,13 +192,12 @@ bool Recorder::outputOpen() const {
 }
 
 void Recorder::processBuffer() {
-    if (!TryEnterCriticalSection(&m_lock)) return;
-    drain();
-    pthread_mutex_unlock(&m_lock);
+    CriticalSectionGuard guard(&m_lock, std::try_to_lock);
+    if (guard.ownsLock()) drain();
 }
 
 void Recorder::processNow(short left, short right) {
-    pthread_mutex_lock(&m_lock);
+    CriticalSectionGuard guard(&m_lock);
     if (m_type == TYPE_WAV && outputOpen()) {
         unsigned char bytes[4] = {static_cast<unsigned char>(left), static_cast<unsigned char>(left >> 8),
                                   static_cast<unsigned char>(right), static_cast<unsigned char>(right >> 8)};
@@ -206,7 +205,6 @@ void Recorder::processNow(short left, short right) {
     } else if (m_type == TYPE_OGG && outputOpen()) {
         m_ogg.encodePair(left, right);
     }
-    pthread_mutex_unlock(&m_lock);
 }
 
 // Under m_lock.
