@@ -25,12 +25,15 @@ const char* __lsan_default_suppressions() {
            "leak:libjack.so\n";
 }
 
-// Pango hands font matching to a worker thread of its own and waits for it through glib's queues,
-// whose synchronisation ThreadSanitizer can't see in the uninstrumented system libraries.
+// Pango hands font matching to a worker thread of its own and waits for it through glib's queues, and
+// Mesa's software renderer draws on its own threads: their synchronisation is inside uninstrumented system
+// libraries, which ThreadSanitizer can't see.
 const char* __tsan_default_suppressions() {
     return "race:libfontconfig.so\n"
            "race:libpangoft2-1.0.so\n"
-           "race:libpango-1.0.so\n";
+           "race:libpango-1.0.so\n"
+           "race:swrast_dri.so\n"
+           "race:libgallium\n";
 }
 
 } // extern "C"
