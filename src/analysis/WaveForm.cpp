@@ -41,14 +41,14 @@ struct WaveForm::DetailBlock {
     }
 };
 
-WaveForm::WaveForm(double rate, double length, Player* player) : m_player(player) {
+WaveForm::WaveForm(double rate, double length, TrackSamples* track) : m_track(track) {
     clearArray(m_overview, kOverviewStripes);
     clearArray(m_cached, kOverviewStripes);
     for (auto& c : m_coarse)
         clearArray(c, kOverviewStripes);
     clearArray(m_fineMax, 3);
     clearArray(m_coarseMax, 3);
-    if (player) {
+    if (track) {
         m_lowPass = std::make_unique<dsp::filter>(44100.0f);
         m_lowPass->setType(dsp::filter::LowPass);
         m_lowPass->setFrequency(250);

@@ -11,13 +11,13 @@
 #pragma once
 
 #include "analysis/BeatReceiver.h"
+#include "analysis/TrackSamples.h"
 
 #include <atomic>
 #include <memory>
 #include <mutex>
 #include <vector>
 
-class Player;
 namespace dsp {
 class filter;
 }
@@ -33,8 +33,8 @@ public:
     // Beat types.
     enum { BEAT_EMPTY = 0, BEAT_STRONG = 1, BEAT_WEAK = 2, BEAT_MARKER = 3, BEAT_USER = 4 };
 
-    // `rate` in Hz, `length` in frames; `player` (not owned, may be null) gives samples to refine beats.
-    WaveForm(double rate, double length, Player* player);
+    // `rate` in Hz, `length` in frames; `track` (not owned, may be null) gives samples to refine beats.
+    WaveForm(double rate, double length, TrackSamples* track);
     ~WaveForm() override;
     WaveForm(const WaveForm&) = delete;
     WaveForm& operator=(const WaveForm&) = delete;
@@ -117,7 +117,7 @@ private:
     void updateBeatInMeasuresLocked();
     int slotsSpanning(double beats) const; // beat slots that `beats` beats at the grid tempo span
 
-    Player* m_player;
+    TrackSamples* m_track;
 
     std::mutex m_stripeLock;             // producers try it; sizing waits for it
     std::atomic<double> m_length{0};     // frames

@@ -2,7 +2,6 @@
 // first beat, the beats' numbers within an eight-beat cycle, and the grid beat nearest a position.
 #include "analysis/WaveForm.h"
 
-#include "audio/player/Player.h"
 #include "dsp/filter.h"
 
 #include <algorithm>
@@ -62,7 +61,7 @@ void WaveForm::addBeat(unsigned position, float strength, double bpm, float weig
     // The onset search reads the player's samples for a while: done before the lock is taken.
     double refined = position;
     float onsetRatio = 0;
-    const bool moved = !user && bpm > 1 && m_player && refineBeat(position, bpm, &refined, &onsetRatio);
+    const bool moved = !user && bpm > 1 && m_track && refineBeat(position, bpm, &refined, &onsetRatio);
 
     std::unique_lock<std::mutex> lock(m_beatLock, std::defer_lock);
     if (user)
@@ -103,7 +102,7 @@ void WaveForm::addBeat(unsigned position, float strength, double bpm, float weig
 
 bool WaveForm::refineBeat(double position, double bpm, double* refined, float* onsetRatio) {
     if (!m_lowPass || !m_highPass) return false;
-    const double rate = m_player->getParameter(PLAYERPARAM_FILERATE);
+    const double rate = m_track->getFileRate();
     if (!(rate > 0 && rate < 1e7)) return false;
     const double span = rate * 60 / bpm; // frames per beat
     const double start = std::floor(position - 0.6 * span);
@@ -121,7 +120,7 @@ bool WaveForm::refineBeat(double position, double bpm, double* refined, float* o
     for (int m = 0; m < n; ++m) {
         double sum = 0;
         for (int k = 0; k < w; ++k, frame += 1) {
-            float x = frame >= 0 && frame < 4294967295.0 ? m_player->getSample(unsigned(frame), 0) : 0.0f;
+            float x = frame >= 0 && frame < 4294967295.0 ? m_track->getSample(unsigned(frame), 0) : 0.0f;
             m_lowPass->processMono(&x);
             m_highPass->processMono(&x);
             sum += std::fabs(x);

@@ -16,6 +16,7 @@
 // that takes both takes the decode lock first.
 #pragma once
 
+#include "analysis/TrackSamples.h"
 #include "audio/player/PlayerCommands.h"
 #include "audio/player/Relaxed.h"
 #include "audio/vinyl/FinalScratch.h"
@@ -86,7 +87,7 @@ enum PLAYERPARAM {
     PLAYERPARAM_USERBEAT = 52
 };
 
-class Player {
+class Player : public TrackSamples {
 public:
     // Playback states (`state`).
     enum { STATE_STOPPED = 0, STATE_PLAYING = 1, STATE_STUTTER_AHEAD = 2, STATE_STUTTER_BEHIND = 3 };
@@ -150,7 +151,8 @@ public:
     virtual void mixWithCurrent(short* frames, unsigned int count);
     virtual bool isStreaming() { return false; }
     // The stored sample of a file frame (channel ignored for a mono buffer); 0 where nothing is held.
-    virtual float getSample(unsigned int frame, int channel);
+    float getSample(unsigned int frame, int channel) override;
+    double getFileRate() override { return m_fileRate; }
 
     // The left channel as getSample maps it, taken once so that the key-lock searches (tens of thousands of
     // reads at a switch) read memory directly instead of mapping every sample.
