@@ -301,9 +301,11 @@ TEST(WaveForm, LimitPointsMatchDirectNoveltySums) {
 TEST(WaveForm, ReadersNeverSeeFreedArraysWhileLongerTracksAreSized) {
     WaveForm w(kRate, 1000, nullptr);
     std::atomic<bool> stop{false};
+    std::atomic<int> reads{0};
     std::thread reader([&] {
         float sink = 0;
         while (!stop) {
+            reads.fetch_add(1);
             const int n = w.getNbDetailedStripes();
             for (int i = 0; i < n + 10; i += 7) {
                 sink += w.getDetailedStripe(unsigned(i)) + w.getDetailedStripe2(unsigned(i));
@@ -315,11 +317,21 @@ TEST(WaveForm, ReadersNeverSeeFreedArraysWhileLongerTracksAreSized) {
         }
         EXPECT_GE(sink, 0);
     });
+    double length = 0;
     for (int round = 1; round <= 30; ++round) {
-        w.initStripes(kRate, 1000.0 * (round % 7 + 1) * round);
+        length = 1000.0 * (round % 7 + 1) * round;
+        w.initStripes(kRate, length);
         for (unsigned p = 0; p < 2000; ++p)
             w.process(p, 1, 1, true);
     }
     stop = true;
     reader.join();
+    EXPECT_GT(reads.load(), 0);
+    // The readers changed nothing: the wave form holds what the last sizing and its frames make alone.
+    WaveForm alone(kRate, length, nullptr);
+    for (unsigned p = 0; p < 2000; ++p)
+        alone.process(p, 1, 1, true);
+    ASSERT_EQ(w.getNbDetailedStripes(), alone.getNbDetailedStripes());
+    for (int i = 0; i < alone.getNbDetailedStripes(); ++i)
+        ASSERT_EQ(w.getDetailedStripe(unsigned(i)), alone.getDetailedStripe(unsigned(i))) << i;
 }

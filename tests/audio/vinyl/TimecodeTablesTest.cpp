@@ -5,6 +5,7 @@
 #include "foundation/modTools.h"
 
 #include <atomic>
+#include <cmath>
 #include <cstdio>
 #include <string>
 #include <thread>
@@ -175,6 +176,49 @@ TEST(TimecodeTableLookup, WordsHalvesAndSmallTables) {
     EXPECT_EQ(FinalScratch::getTableFileName(4), nullptr);
 }
 
+// The published facts of the record formats, typed in here on their own (not taken from the code's constants,
+// which the signal generator, the tables and the decoder all share), with the published register step.
+struct PublishedFormat {
+    const TimecodeLfsr* code; // the code's description of the same side
+    const char* name;
+    int bits;
+    double carrierHz;
+    uint32_t seed, taps;
+    int cycles, safe;
+};
+const PublishedFormat kPublished[] = {
+    {&kSeratoSideA, "serato_2a", 20, 1000, 0x59017, 0x361e4, 712000, 707000},
+    {&kSeratoSideB, "serato_2b", 20, 1000, 0x8f3c6, 0x4f0d8, 922000, 917000},
+    {&kTraktorSideA, "traktor_a", 23, 2000, 0x134503, 0x041040, 1500000, 1480000},
+    {&kTraktorSideB, "traktor_b", 23, 2000, 0x32066c, 0x041040, 2110000, 2090000},
+    {&kMixvibesV2, "mixvibes_v2", 20, 1300, 0x22c90, 0x00008, 950000, 923000},
+};
+
+// next = (state >> 1) | (parity(state & (taps | 1)) << (bits - 1)); the record carries the top bit of each state.
+std::vector<uint8_t> publishedBits(const PublishedFormat& f, int count) {
+    std::vector<uint8_t> bits;
+    uint32_t state = f.seed;
+    for (int n = 0; n < count; ++n) {
+        bits.push_back(uint8_t((state >> (f.bits - 1)) & 1u));
+        state = (state >> 1) | (uint32_t(__builtin_parity(state & (f.taps | 1u))) << (f.bits - 1));
+    }
+    return bits;
+}
+
+TEST(TimecodeTableGeneration, FormatsMatchThePublishedFacts) {
+    for (const PublishedFormat& f : kPublished) {
+        SCOPED_TRACE(f.name);
+        EXPECT_STREQ(f.code->name, f.name);
+        EXPECT_EQ(f.code->bits, f.bits);
+        EXPECT_EQ(f.code->carrierHz, f.carrierHz);
+        EXPECT_EQ(f.code->seed, f.seed);
+        EXPECT_EQ(f.code->taps, f.taps);
+        EXPECT_EQ(f.code->cycles, f.cycles);
+        EXPECT_EQ(f.code->safe, f.safe);
+        EXPECT_EQ(lfsrBits(*f.code, 20000), publishedBits(f, 20000));
+    }
+}
+
 // The public facts: the sequences do not repeat within a side and the backward step undoes the forward one.
 TEST(TimecodeTableGeneration, SequencesFollowThePublicFacts) {
     for (const TimecodeLfsr* f : {&kSeratoSideA, &kSeratoSideB, &kTraktorSideA, &kTraktorSideB, &kMixvibesV2}) {
@@ -227,6 +271,15 @@ TEST(TimecodeTableGeneration, EverySeratoCodeIsFound) {
     EXPECT_EQ(FinalScratch::getTimeFromSSLCode(a), 3900 * 48);
     ASSERT_TRUE(windowCode(2, bits, 10, a, b));
     EXPECT_EQ(FinalScratch::getTimeFromSSLCode(a), (3900 + 10) * 48);
+    // Bits made by the published register step from the published seed are found at the cycle they are
+    // pressed at: 1/48 ms units, one cycle of the 1000 Hz carrier apart.
+    const PublishedFormat& sideA = kPublished[0];
+    const std::vector<uint8_t> published = publishedBits(sideA, 200100);
+    for (int n : {0, 1, 777, 200000}) {
+        ASSERT_TRUE(windowCode(2, published, n, a, b));
+        EXPECT_EQ(FinalScratch::getTimeFromSSLCode(a), int32_t(std::lround((3900 + n * 1000 / sideA.carrierHz) * 48)))
+            << n;
+    }
 
     // A written table reads back record for record.
     const std::string path = tempPath("written_table.dat");
@@ -270,16 +323,24 @@ TEST(TimecodeTableGeneration, BuiltTraktorTableLoads) {
 TEST(TimecodeTableLookup, ReplacingATableWhileItIsRead) {
     install(5, {{1, 0, 10}, {2, 0, 20}, {3, 0, 30}});
     std::atomic<bool> stop{false};
-    std::atomic<int> wrong{0};
+    std::atomic<int> wrong{0}, reads{0};
     std::thread reader([&] {
         while (!stop.load()) {
             const int t = FinalScratch::getTimeFromMVCode(2);
             if (t != 20 && t != 0) wrong.fetch_add(1);
+            reads.fetch_add(1);
         }
     });
-    for (int i = 0; i < 2000; ++i)
+    while (reads.load() == 0) // the replacing starts once the reader reads
+        std::this_thread::yield();
+    const int before = reads.load();
+    // At least 2000 replacements, and on until the reader has read among them (a busy machine may hold it off).
+    for (int i = 0; i < 2000 || (reads.load() == before && i < 1000000); ++i)
         install(5, {{1, 0, 10}, {2, 0, 20}, {3, 0, 30}});
+    const int during = reads.load() - before;
     stop.store(true);
     reader.join();
     EXPECT_EQ(wrong.load(), 0);
+    EXPECT_GT(during, 0);
+    EXPECT_EQ(FinalScratch::getTimeFromMVCode(3), 30); // the last table stands whole
 }
