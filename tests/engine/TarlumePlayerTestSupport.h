@@ -43,9 +43,10 @@ inline bool waitDecoded(TarlumePlayer* deck) {
     });
 }
 
-// The frame a sample pair of the position fixture comes from (16-bit scale).
+// The frame a sample pair of the position fixture comes from (16-bit scale). The deck's equaliser and the
+// master's limiter may change the level by a fraction of a percent: the frame is good to about 16 frames.
 inline long positionFrame(float left, float right) {
-    const long low = std::lround(left) + 8192, high = (std::lround(right) + 8192) / 256;
+    const long low = std::lround(left) + 8192, high = std::lround((right + 8192) / 256.0);
     return high * 16384 + low;
 }
 
