@@ -118,6 +118,47 @@ TEST(SkinEvents, LoopButtons) {
     EXPECT_FALSE(p->loopIsStarted());
 }
 
+TEST(SkinEvents, StoredLoopsAndTheLoopOut) {
+    UiFixture f;
+    UI_NEED_CLICK(f, 0);
+    TarlumePlayer* p = f.deck(0);
+    TestObject rec(VALUE_CUEREC), del(VALUE_CUEDEL), store(VALUE_LOOP_STORE, "2"), retrieve(VALUE_LOOP_RETRIEVE, "2");
+    TestObject start(VALUE_LOOP, "4"), in(VALUE_LOOP_SETIN), out(VALUE_LOOP_SETOUT), exit(VALUE_LOOP_SETOUT, "exit");
+    p->setPosition(4000);
+    press(*f.ui, start.get(), 0);
+    press(*f.ui, store.get(), 0);
+    EXPECT_NEAR(p->getLoopIn(2), 4000, 1);
+    EXPECT_NEAR(p->getLoopOut(2), 6000, 1); // four beats at 120 BPM
+    EXPECT_TRUE(f.ui->getValueBool(VALUE_LOOP_RETRIEVEACTIVE, &store->valueSpecifier, 0, nullptr));
+
+    press(*f.ui, exit.get(), 0); // "exit" leaves a playing loop
+    EXPECT_FALSE(p->loopIsStarted());
+    p->setPosition(30000);
+    press(*f.ui, retrieve.get(), 0);
+    EXPECT_TRUE(p->loopIsStarted());
+    EXPECT_NEAR(p->getPosition(), 4000, 1);
+
+    // A loop set by hand: in, then out further on.
+    press(*f.ui, exit.get(), 0);
+    p->setPosition(10000);
+    press(*f.ui, in.get(), 0);
+    EXPECT_TRUE(f.ui->getValueBool(VALUE_LOOP_SETIN, nullptr, 0, nullptr));
+    p->setPosition(11000);
+    press(*f.ui, out.get(), 0);
+    EXPECT_TRUE(p->loopIsStarted());
+    EXPECT_NEAR(f.ui->getValueDbl(VALUE_LOOP_MOVE, nullptr, 0), 10000, 1);
+
+    // With the record mode a retrieve button stores; with the delete mode it empties the slot.
+    press(*f.ui, rec.get(), 0);
+    press(*f.ui, retrieve.get(), 0);
+    EXPECT_NEAR(p->getLoopIn(2), 10000, 1);
+    EXPECT_FALSE(p->cueStoreArmed);
+    press(*f.ui, del.get(), 0);
+    press(*f.ui, retrieve.get(), 0);
+    EXPECT_EQ(p->getLoopIn(2), 0.0);
+    EXPECT_FALSE(f.ui->getValueBool(VALUE_LOOP_STORE, &store->valueSpecifier, 0, nullptr));
+}
+
 TEST(SkinEvents, PitchButtonsBendsAndTheDiscDrag) {
     UiFixture f;
     TarlumePlayer* p = f.deck(1);
