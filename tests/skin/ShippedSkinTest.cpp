@@ -6,6 +6,7 @@
 #include "platform/GL.h"
 #include "platform/GLPrimitives.h"
 #include "skin/Skin.h"
+#include "skin/SkinColor.h"
 #include "skin/SkinImageRef.h"
 #include "skin/SkinInterface.h"
 #include "skin/SkinObject.h"
@@ -300,6 +301,13 @@ TEST(ShippedSkin, LoadsWithEveryNameResolvedAndPicturesFittingTheirObjects) {
         });
         EXPECT_GT(objects, 80);
     }
+    // Genre colours: a few, none black (0 is "no colour").
+    SkinInterface iface;
+    Skin skin(&iface);
+    skin.readGenreColors(dataFolder + "genrecolors.xml");
+    ASSERT_GE(skin.genreColors.size(), 3u);
+    for (auto& genre : skin.genreColors)
+        EXPECT_NE(genre->value, 0u) << genre->name;
 }
 
 TEST(ShippedSkin, WindowsTileThroughDeckSwapsAndTheOptions) {
