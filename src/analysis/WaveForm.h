@@ -117,6 +117,22 @@ private:
     void updateBeatInMeasuresLocked();
     int slotsSpanning(double beats) const; // beat slots that `beats` beats at the grid tempo span
 
+    // The beats of one kind in table order, and what the nearest-beat scan needs to find its answer by a
+    // binary search: each neighbouring pair's distances to a query compare monotonically in the query, so a
+    // pair lets the scan go on for the queries from `low` up (the later beat lies after the earlier) or up to
+    // `high` (before it). Kept as prefix maximum and minimum, the first pair that stops a query is a bisection.
+    struct BeatIndex {
+        std::vector<int> slots;
+        std::vector<int64_t> low, high; // per pair, prefix max of the lowest and min of the highest query
+        // Per block of kBlockSlots table slots, the largest strength + onset ratio of the kind's beats in it (-inf
+        // for none): a bound that lets the search for a stronger beat nearby pass over whole blocks.
+        static constexpr int kBlockSlots = 16;
+        std::vector<double> blockMax;
+        void build(const std::vector<Beat>& beats, bool (*kind)(int));
+        int nearest(unsigned position) const; // the slot the scan in table order ends on, -1 none
+    };
+    void validateBeatIndexLocked();
+
     TrackSamples* m_track;
 
     std::mutex m_stripeLock;             // producers try it; sizing waits for it
@@ -162,6 +178,8 @@ private:
     int m_strongBeats = 0, m_userBeats = 0;
     bool m_gridChanged = false;
     double m_gridLength = 0, m_gridRate = 44100; // the length and rate the table was sized for
+    BeatIndex m_detectedIndex, m_userIndex;      // rebuilt on the first query after a beat changed
+    bool m_beatIndexValid = false;
     // A tempo proposal that met a busy lock, applied by the next holder (-1 none).
     std::atomic<double> m_deferredBPM{-1};
     std::atomic<float> m_deferredWeight{0};

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace {
 bool isDetected(int type) {
@@ -28,6 +29,7 @@ void WaveForm::resetGridLocked(double rate, double length) {
     m_firstBeat = 0;
     m_strongBeats = m_userBeats = 0;
     m_gridChanged = false;
+    m_beatIndexValid = false;
     m_gridLength = length > 0 ? length : 0;
     m_gridRate = rate > 0 ? rate : 44100;
     m_deferredBPM.store(-1, std::memory_order_relaxed);
@@ -94,6 +96,7 @@ void WaveForm::addBeat(unsigned position, float strength, double bpm, float weig
     b.bpm = bpm;
     b.onsetRatio = moved ? onsetRatio : 0;
     m_gridChanged = true;
+    m_beatIndexValid = false;
     if (weight > m_gridWeight && bpm > 0) {
         m_gridWeight = weight;
         m_gridBPM = bpm;
@@ -178,6 +181,7 @@ void WaveForm::clearUserBeats() {
     for (Beat& b : m_beats)
         if (b.type == BEAT_USER) b = Beat();
     m_userBeats = 0;
+    m_beatIndexValid = false;
 }
 
 double WaveForm::getGridBPM() const {
@@ -244,6 +248,123 @@ void WaveForm::updateBeatInMeasuresLocked() {
     }
 }
 
+namespace {
+
+bool isUser(int type) {
+    return type == WaveForm::BEAT_USER;
+}
+
+// The scan's distance from a beat to a query.
+double scanDistance(double beat, unsigned position) {
+    return std::fabs(std::trunc(beat - double(position)));
+}
+
+const int64_t kNoQuery = int64_t(1) << 33; // beyond every unsigned position
+
+} // namespace
+
+void WaveForm::BeatIndex::build(const std::vector<Beat>& beats, bool (*kind)(int)) {
+    slots.clear();
+    for (size_t j = 0; j < beats.size(); ++j)
+        if (kind(beats[j].type)) slots.push_back(int(j));
+    const size_t pairs = slots.empty() ? 0 : slots.size() - 1;
+    low.assign(pairs, -1);
+    high.assign(pairs, kNoQuery);
+    blockMax.assign(beats.size() / kBlockSlots + 1, -std::numeric_limits<double>::infinity());
+    for (int slot : slots) {
+        double& m = blockMax[size_t(slot / kBlockSlots)];
+        m = std::max(m, double(beats[size_t(slot)].strength) + double(beats[size_t(slot)].onsetRatio));
+    }
+    for (size_t i = 0; i < pairs; ++i) {
+        const double a = beats[size_t(slots[i])].position, b = beats[size_t(slots[i + 1])].position;
+        // Whether the scan goes on from beat a to beat b for a query: b strictly nearer.
+        auto goesOn = [a, b](int64_t q) { return scanDistance(b, unsigned(q)) < scanDistance(a, unsigned(q)); };
+        const int64_t last = 4294967295;
+        // For whole-number queries the distances are linear between the beats, which gives the turning query
+        // outright; it is checked, and a bisection over every query stands in when the check fails.
+        const bool finite = std::isfinite(a) && std::isfinite(b) && a >= 0 && b >= 0 && a <= last && b <= last;
+        if (b >= a && finite) {
+            const int64_t t = int64_t(std::floor((std::ceil(a) + std::floor(b)) / 2)) + 1;
+            if (t >= 1 && t <= last && goesOn(t) && !goesOn(t - 1)) {
+                low[i] = t;
+                if (i > 0) {
+                    low[i] = std::max(low[i], low[i - 1]);
+                    high[i] = std::min(high[i], high[i - 1]);
+                }
+                continue;
+            }
+        } else if (finite) {
+            const int64_t u = int64_t(std::ceil((std::floor(a) + std::ceil(b)) / 2)) - 1;
+            if (u >= 0 && u < last && goesOn(u) && !goesOn(u + 1)) {
+                high[i] = u;
+                if (i > 0) {
+                    low[i] = std::max(low[i], low[i - 1]);
+                    high[i] = std::min(high[i], high[i - 1]);
+                }
+                continue;
+            }
+        }
+        if (b >= a) {
+            // Goes on for the queries from some point up (b after a): the lowest one, or none.
+            int64_t lo = 0, hi = last;
+            if (!goesOn(hi)) {
+                lo = kNoQuery;
+            } else {
+                while (lo < hi) {
+                    const int64_t mid = lo + (hi - lo) / 2;
+                    if (goesOn(mid))
+                        hi = mid;
+                    else
+                        lo = mid + 1;
+                }
+            }
+            low[i] = lo;
+        } else {
+            // Goes on for the queries up to some point (b before a): the highest one, or none.
+            int64_t lo = 0, hi = last;
+            if (!goesOn(lo)) {
+                hi = -1;
+            } else {
+                while (lo < hi) {
+                    const int64_t mid = hi - (hi - lo) / 2;
+                    if (goesOn(mid))
+                        lo = mid;
+                    else
+                        hi = mid - 1;
+                }
+            }
+            high[i] = hi;
+        }
+        if (i > 0) {
+            low[i] = std::max(low[i], low[i - 1]);
+            high[i] = std::min(high[i], high[i - 1]);
+        }
+    }
+}
+
+int WaveForm::BeatIndex::nearest(unsigned position) const {
+    if (slots.empty()) return -1;
+    // The first pair that stops the scan: stopping at pair i means stopping at some pair up to i, a property
+    // that only turns from false to true along the pairs.
+    const int64_t q = position;
+    size_t lo = 0, hi = low.size();
+    while (lo < hi) {
+        const size_t mid = lo + (hi - lo) / 2;
+        if (low[mid] > q || high[mid] < q)
+            hi = mid;
+        else
+            lo = mid + 1;
+    }
+    return slots[lo < low.size() ? lo : slots.size() - 1];
+}
+
+void WaveForm::validateBeatIndexLocked() {
+    if (m_beatIndexValid) return;
+    m_detectedIndex.build(m_beats, isDetected);
+    m_userIndex.build(m_beats, isUser);
+    m_beatIndexValid = true;
+}
+
 double WaveForm::getClosestBeat(unsigned position, bool grid, double* beatPosition, double* strength,
                                 double* onsetRatio, double* bpm) {
     std::lock_guard<std::mutex> guard(m_beatLock);
@@ -260,39 +381,41 @@ double WaveForm::getClosestBeat(unsigned position, bool grid, double* beatPositi
         return -1;
     }
 
-    // The nearest beat of a kind, scanning in table order until the distance stops shrinking.
-    auto nearest = [&](bool (*kind)(int)) {
-        int chosen = -1;
-        double best = 0;
-        for (int j = 0; j < count; ++j) {
-            const Beat& b = m_beats[size_t(j)];
-            if (!kind(b.type)) continue;
-            const double d = std::fabs(std::trunc(b.position - pos));
-            if (chosen >= 0 && !(d < best)) break;
-            chosen = j;
-            best = d;
-        }
-        return chosen;
-    };
+    // The nearest beat of a kind: the beat a scan in table order ends on, taking each next beat of the kind while
+    // the distance shrinks (found by bisection, see BeatIndex).
+    validateBeatIndexLocked();
 
     int chosen;
     double tempo;
     if (m_userBeats == 0) {
         updateBeatInMeasuresLocked();
-        chosen = nearest(isDetected);
+        chosen = m_detectedIndex.nearest(position);
         if (chosen < 0) return -1;
         // A strong, clear beat nearby may stand in for the nearest one.
         const int c = std::min(count - 1, toIndex(count * pos / m_gridLength));
         const int w = slotsSpanning(128);
-        for (int j = std::max(0, c - w); j <= std::min(count - 1, c + w); ++j) {
-            const Beat& b = m_beats[size_t(j)];
-            if (!isDetected(b.type)) continue;
-            const double score = b.strength - std::abs(c - j) / 4 + b.onsetRatio;
-            if (score > m_beats[size_t(chosen)].strength) chosen = j;
+        const int last = std::min(count - 1, c + w);
+        const int B = BeatIndex::kBlockSlots;
+        for (int j = std::max(0, c - w); j <= last;) {
+            // A block none of whose beats can outscore the chosen one is passed over whole.
+            const int blockEnd = std::min(last, (j / B + 1) * B - 1);
+            const int closest = c < j ? j : c > blockEnd ? blockEnd : c;
+            const double bound = m_detectedIndex.blockMax[size_t(j / B)] - std::abs(c - closest) / 4;
+            const double threshold = m_beats[size_t(chosen)].strength;
+            if (bound + 1e-3 * (1 + std::fabs(bound)) < threshold) {
+                j = blockEnd + 1;
+                continue;
+            }
+            for (; j <= blockEnd; ++j) {
+                const Beat& b = m_beats[size_t(j)];
+                if (!isDetected(b.type)) continue;
+                const double score = b.strength - std::abs(c - j) / 4 + b.onsetRatio;
+                if (score > m_beats[size_t(chosen)].strength) chosen = j;
+            }
         }
         tempo = m_beats[size_t(chosen)].strength > 50 ? m_beats[size_t(chosen)].bpm : m_gridBPM;
     } else {
-        chosen = nearest([](int type) { return type == BEAT_USER; });
+        chosen = m_userIndex.nearest(position);
         if (chosen < 0) return -1;
         tempo = m_beats[size_t(chosen)].bpm > 5 ? m_beats[size_t(chosen)].bpm : m_gridBPM;
         if (m_userBeats >= 2) {

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <cstdlib>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -14,6 +15,63 @@ struct WaveFormTestAccess {
     static int type(WaveForm& w, int slot) {
         std::lock_guard<std::mutex> guard(w.m_beatLock);
         return w.m_beats[size_t(slot)].type;
+    }
+    // Places a beat as it is, wherever in the table (positions need not follow the slots).
+    static void setBeat(WaveForm& w, int slot, double position, int type, float strength = 20, float onset = 0) {
+        std::lock_guard<std::mutex> guard(w.m_beatLock);
+        WaveForm::Beat& b = w.m_beats[size_t(slot)];
+        b.position = position;
+        b.type = type;
+        b.strength = strength;
+        b.onsetRatio = onset;
+        b.bpm = 120;
+        if (type == WaveForm::BEAT_USER) ++w.m_userBeats;
+        w.m_gridChanged = true;
+        w.m_beatIndexValid = false;
+    }
+    // The nearest beat of a kind as the whole table is scanned: in table order, taking each next beat of the
+    // kind while the distance shrinks.
+    static int scannedNearest(WaveForm& w, unsigned position, bool user) {
+        std::lock_guard<std::mutex> guard(w.m_beatLock);
+        int chosen = -1;
+        double best = 0;
+        for (size_t j = 0; j < w.m_beats.size(); ++j) {
+            const int type = w.m_beats[j].type;
+            if (user ? type != WaveForm::BEAT_USER : type != WaveForm::BEAT_STRONG && type != WaveForm::BEAT_WEAK)
+                continue;
+            const double d = std::fabs(std::trunc(w.m_beats[j].position - double(position)));
+            if (chosen >= 0 && !(d < best)) break;
+            chosen = int(j);
+            best = d;
+        }
+        return chosen;
+    }
+    // The beat the grid answer stands on, chosen as before: the nearest detected beat, then, scanning the slots
+    // within 128 beats, any beat whose strength less a quarter of its slot distance plus its onset ratio tops
+    // the chosen beat's strength.
+    static int scannedChoice(WaveForm& w, unsigned position) {
+        int chosen = scannedNearest(w, position, false);
+        std::lock_guard<std::mutex> guard(w.m_beatLock);
+        if (chosen < 0) return -1;
+        const int count = int(w.m_beats.size());
+        const int c = std::min(count - 1, WaveForm::toIndex(count * double(position) / w.m_gridLength));
+        const int span = w.slotsSpanning(128);
+        for (int j = std::max(0, c - span); j <= std::min(count - 1, c + span); ++j) {
+            const auto& b = w.m_beats[size_t(j)];
+            if (b.type != WaveForm::BEAT_STRONG && b.type != WaveForm::BEAT_WEAK) continue;
+            const double score = b.strength - std::abs(c - j) / 4 + b.onsetRatio;
+            if (score > w.m_beats[size_t(chosen)].strength) chosen = j;
+        }
+        return chosen;
+    }
+    static double slotPosition(WaveForm& w, int slot) {
+        std::lock_guard<std::mutex> guard(w.m_beatLock);
+        return w.m_beats[size_t(slot)].position;
+    }
+    static int indexedNearest(WaveForm& w, unsigned position, bool user) {
+        std::lock_guard<std::mutex> guard(w.m_beatLock);
+        w.validateBeatIndexLocked();
+        return (user ? w.m_userIndex : w.m_detectedIndex).nearest(position);
     }
     static int count(WaveForm& w, int type) {
         std::lock_guard<std::mutex> guard(w.m_beatLock);
@@ -175,4 +233,57 @@ TEST(WaveFormBeatGrid, DetectedBeatsMoveToTheirOnset) {
     // A user beat stays exactly where it was set.
     w.addBeat(100000, 999, 120, 0, false, true);
     EXPECT_EQ(w.getClosestBeat(99000, false), 100000);
+}
+
+TEST(WaveFormBeatGrid, NearestBeatByBisectionEqualsTheScanInTableOrder) {
+    // Tables as analysis leaves them (ascending, a beat pushed into a later slot) and as they can be: beats out
+    // of order, within a frame of each other, at the same position, at fractional positions; queries on and
+    // between beats, before the first and after the last.
+    std::srand(7);
+    for (int table = 0; table < 60; ++table) {
+        SCOPED_TRACE(table);
+        WaveForm w(kRate, kRate * 30, nullptr);
+        const int slots = w.getNbBeatSlots();
+        const bool user = table % 3 == 2;
+        std::vector<double> placed;
+        double position = std::rand() % 5000;
+        for (int slot = 0; slot < slots; ++slot) {
+            if (std::rand() % 4 == 0) continue;
+            const int shape = std::rand() % 10;
+            if (table % 2 == 0 && shape < 7)
+                position += 2000 + std::rand() % 20000; // ascending
+            else if (shape < 8)
+                position = std::rand() % int(kRate * 30); // anywhere
+            else if (shape < 9)
+                position += (std::rand() % 100) / 100.0; // within a frame
+            // else: the same position again
+            const int type = user                   ? WaveForm::BEAT_USER
+                             : std::rand() % 5 == 0 ? WaveForm::BEAT_MARKER
+                             : std::rand() % 2      ? WaveForm::BEAT_STRONG
+                                                    : WaveForm::BEAT_WEAK;
+            T::setBeat(w, slot, position + (std::rand() % 4) * 0.25, type, float(std::rand() % 600) / 10,
+                       float(std::rand() % 80) / 10);
+            placed.push_back(position);
+        }
+        std::vector<unsigned> queries = {0, 1, unsigned(kRate * 30), 4294967295u};
+        for (double p : placed)
+            for (double offset : {-1.0, -0.5, 0.0, 0.5, 1.0, 2.0, 700.0})
+                if (p + offset >= 0) queries.push_back(unsigned(p + offset));
+        for (int k = 0; k < 200; ++k)
+            queries.push_back(unsigned(std::rand() % int(kRate * 31)));
+        w.setBPM(90 + table, 1); // the span searched for a stronger beat: 128 beats at this tempo
+        for (unsigned q : queries) {
+            ASSERT_EQ(T::indexedNearest(w, q, user), T::scannedNearest(w, q, user)) << q;
+            if (user) continue;
+            // The whole answer stands on the same beat as the scans choose.
+            const int chosen = T::scannedChoice(w, q);
+            double beatPosition = -1;
+            const double answer = w.getClosestBeat(q, true, &beatPosition);
+            if (chosen < 0) {
+                ASSERT_EQ(answer, -1) << q;
+            } else {
+                ASSERT_EQ(beatPosition, T::slotPosition(w, chosen)) << q;
+            }
+        }
+    }
 }
