@@ -258,6 +258,7 @@ void SkinListBox::ensureVisible(SkinListItem* row) {
 // ---- Drawing -------------------------------------------------------------------------------------
 
 void SkinListBox::draw(void* target) {
+    if (!interface || !rect) return;
     int w = width(), h = height();
     if (w > 0 && h > 0 && (w != picture->width || h != picture->height)) {
         picture->create(w, h);
@@ -413,6 +414,7 @@ void SkinListBox::drawScrollBar() {
 }
 
 void SkinListBox::drawWorking(void* target) {
+    if (!interface || !rect) return;
     int left = toPixel(rect->left), top = toPixel(rect->top), w = width(), h = height();
     interface->fillRectangle(target, left, top, left + w, top + h, colorBackground);
     double progress = std::isfinite(workingProgress) ? std::max(0.0, std::min(workingProgress, 1.0)) : 0.0;
