@@ -44,6 +44,9 @@ public:
     virtual ~EngineControllerFactory() = default;
     // A new, unconnected controller; `iface` may be null when no skin is loaded.
     virtual std::unique_ptr<EngineController> createController(SkinInterface* iface) = 0;
+    // The n-th controller device: 0 is the computer keyboard, n >= 1 the n-th MIDI source; "" past
+    // the last.
+    virtual std::string getMidiDevice(int n) { return n == 0 ? "Keyboard" : ""; }
 };
 
 // Services of the desktop shell the engine may ask for. Registered by the shell.

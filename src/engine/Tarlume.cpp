@@ -314,7 +314,10 @@ bool Tarlume::getHIDConfig(const std::string& deviceName, tHIDConfig** config, E
 
 void Tarlume::connectHIDs() {
     disconnectHIDs();
-    if (!controllerFactory) return;
+    if (!controllerFactory) {
+        refreshControllerLists();
+        return;
+    }
     for (const tHIDConfig& config : controllerConfigs) {
         std::string path = config.configName;
         if (!FileExist(path)) path = applicationFolder + "devices/" + config.configName;
@@ -326,6 +329,7 @@ void Tarlume::connectHIDs() {
         controller->connect(HIDTYPE_MIDI, config.deviceName);
         if (controller->isConnected()) controllers.push_back(std::move(controller));
     }
+    refreshControllerLists();
 }
 
 void Tarlume::disconnectHIDs() {

@@ -10,6 +10,8 @@
 #pragma once
 
 #include "engine/EngineHooks.h"
+#include "foundation/Picture.h"
+#include "skin/SkinListBox.h"
 
 #include <atomic>
 #include <cstdio>
@@ -166,6 +168,9 @@ public:
     void plSwitchActive();
     void plScrollUp();
     void plScrollDown();
+    // Rebuilds every controller list (connection states and configurations change on reconnect).
+    void refreshControllerLists();
+    static constexpr size_t kMaxFolderHistory = 100; // entries kept per browser, newest last
 
     // A deck's timecode-vinyl settings as the settings file keeps them.
     struct DeckSettings {
@@ -239,7 +244,10 @@ public:
     std::string playlistSettings[kBrowsers]; // LBPLi column widths
     bool columnMode = false;
     SkinListBox* popupList = nullptr;
-    SkinListBox* activeList = nullptr; // the list keyboard scrolling moves (browser 0)
+    SkinListBox* activeList = nullptr;                   // the list keyboard scrolling moves (browser 0)
+    std::vector<std::unique_ptr<SkinListBox>> listBoxes; // every list above, owned until the engine ends
+    std::vector<std::unique_ptr<CPicture>> listPictures; // list icons copied from the "playlist" window
+    std::vector<SkinListBox*> controllerLists;           // the "mididevices" lists (in their objects' states)
 
     // Folders, each ending in "/".
     std::string applicationFolder; // holds skins, devices, vinylcontrol, support
@@ -248,6 +256,8 @@ public:
     std::string historyPath;       // the day's history playlist file
 
 private:
+    struct Browser; // the browser lists' helpers (TarlumeBrowser.cpp)
+    friend struct Browser;
     void createDecks();
     void deleteDecks();
     void makeFolders();
