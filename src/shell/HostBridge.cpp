@@ -17,6 +17,7 @@
 #include "ui/TarlumeSkinInterface.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <unistd.h>

@@ -91,7 +91,7 @@ TEST(ShellBridge, PressesReachEveryLayerHitTheLaterKeepsFocusAndAHolderGetsItsRe
 TEST(ShellBridge, ADropOnLayerTwoOfPlayerLoadsDeckTwo) {
     Bridge b;
     b.frame();
-    if (!tlm->players[2]) GTEST_SKIP() << "the engine makes no decks yet";
+    ASSERT_NE(tlm->players[2], nullptr);
     std::vector<float> tone(44100);
     for (size_t i = 0; i < tone.size(); ++i)
         tone[i] = 8000.0f * std::sin(float(i) * 0.05f);
@@ -102,6 +102,12 @@ TEST(ShellBridge, ADropOnLayerTwoOfPlayerLoadsDeckTwo) {
     for (int i = 0; i < 200 && tlm->players[2]->getLength() <= 0; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_NEAR(tlm->players[2]->getLength(), 1000.0, 5.0);
+    tlm->players[2]->playPause();
+    for (int i = 0; i < 30; ++i) {
+        b.frame();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_GT(tlm->players[2]->getPosition(), 100.0); // the loaded deck plays
     for (int deck : {0, 1, 3})
         EXPECT_LE(tlm->players[deck]->getLength(), 0.0) << deck;
     loadSong(track.c_str(), 650, 450); // the play list, not a deck

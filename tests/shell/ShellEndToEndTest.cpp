@@ -1,0 +1,439 @@
+// The tarlume program as a DJ uses it: started under an X server and a JACK server of the test's
+// own, with its home and user data in a scratch folder holding a few tagged tracks, driven with
+// xdotool. Where to click is read from the default skin itself, loaded here by the skin engine.
+#include "XvfbServer.h"
+#include "foundation/modTools.h"
+#include "skin/Skin.h"
+#include "skin/SkinInterface.h"
+#include "skin/SkinObject.h"
+#include "skin/SkinRect.h"
+#include "skin/SkinTab.h"
+#include "skin/SkinTabGroup.h"
+#include "skin/SkinWindow.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+#include "XdndSource.h" // last: Xlib's macros
+
+namespace {
+
+const std::string buildDir = TARLUME_GENERATED_FIXTURES_DIR "/..";
+
+bool haveProgram(const char* name) {
+    return system(("command -v " + std::string(name) + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+std::string run(const std::string& command) {
+    std::string out;
+    if (FILE* p = popen(command.c_str(), "r")) {
+        char buf[512];
+        while (fgets(buf, sizeof buf, p))
+            out += buf;
+        pclose(p);
+    }
+    return out;
+}
+
+void sleepMs(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+pid_t spawn(const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
+            const std::string& log) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        for (const auto& [k, v] : env)
+            setenv(k.c_str(), v.c_str(), 1);
+        FILE* f = fopen(log.c_str(), "w");
+        if (f) {
+            dup2(fileno(f), 1);
+            dup2(fileno(f), 2);
+        }
+        std::vector<char*> argv;
+        for (const std::string& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+// Waits for a child to end; false when it did not within the time.
+bool waitExit(pid_t pid, int ms, int* status) {
+    for (int t = 0; t < ms; t += 50) {
+        if (waitpid(pid, status, WNOHANG) == pid) return true;
+        sleepMs(50);
+    }
+    return false;
+}
+
+// Asks a child to end (a JACK server killed outright leaves its entry in JACK's registry, which
+// holds few), and kills it when it does not.
+void stop(pid_t& pid) {
+    if (pid <= 0) return;
+    int status;
+    kill(pid, SIGTERM);
+    if (!waitExit(pid, 5000, &status)) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+    }
+    pid = -1;
+}
+
+// Names every value so the skin's objects can be found by what they do.
+class NamingInterface : public SkinInterface {
+public:
+    std::map<int, std::string> names;
+    int getValue(const std::string& name) override {
+        int id = SkinInterface::getValue(name);
+        if (id == 0) {
+            auto found = ids.find(strtolower(name));
+            if (found != ids.end()) return found->second;
+            id = 1000 + int(ids.size());
+            ids[strtolower(name)] = id;
+        }
+        names[id] = strtolower(name);
+        return id;
+    }
+
+private:
+    std::map<std::string, int> ids;
+};
+
+struct Point {
+    int x = -1, y = -1;
+};
+
+struct SkinMap {
+    NamingInterface iface;
+    Skin skin{&iface};
+    float width = 0, height = 0;
+
+    explicit SkinMap(const std::string& path) {
+        skin.loadSkin(path);
+        skin.getBounds(&width, &height);
+    }
+    // The object doing `value` in layer `layer`, in window pixels; `fx`, `fy` place the point
+    // inside the object (0.5: its centre).
+    Point find(const std::string& value, int layer, float fx = 0.5f, float fy = 0.5f, const char* window = nullptr) {
+        for (auto& w : skin.windows) {
+            if (window && strtolower(w->name) != window) continue;
+            SkinWindowStateInfo* st = w->layerState(layer);
+            if (!st || !st->visible || st->hidden) continue;
+            for (auto& g : w->tabGroups)
+                for (int t = 0; t < g->getNbTabs(); ++t) {
+                    if (g->getCurTab(layer) != t) continue;
+                    SkinTab* tab = g->getTab(t);
+                    for (int i = 0; tab->getObj(i); ++i) {
+                        SkinObject* o = tab->getObj(i);
+                        if (iface.names[o->value] != value) continue;
+                        const SkinRect* r = o->rect.get();
+                        return Point{int(st->x + r->left + r->width * fx), int(st->y + r->top + r->height * fy)};
+                    }
+                }
+        }
+        return Point{};
+    }
+};
+
+// The window's pixels as R, G, B, read back from the X server.
+struct Screenshot {
+    int width = 0, height = 0;
+    std::vector<unsigned char> rgb;
+    bool read(const std::string& window, const std::string& file) {
+        run("import -window " + window + " -depth 8 ppm:" + file + " 2>/dev/null");
+        std::ifstream in(file, std::ios::binary);
+        std::string magic;
+        int maxValue = 0;
+        in >> magic >> width >> height >> maxValue;
+        in.get();
+        if (magic != "P6" || width <= 0 || height <= 0 || maxValue != 255) return false;
+        rgb.resize(size_t(width) * size_t(height) * 3);
+        in.read(reinterpret_cast<char*>(rgb.data()), std::streamsize(rgb.size()));
+        return bool(in);
+    }
+    // Share of pixels that are not black.
+    double drawnShare() const {
+        size_t lit = 0;
+        for (size_t i = 0; i + 2 < rgb.size(); i += 3)
+            if (rgb[i] > 8 || rgb[i + 1] > 8 || rgb[i + 2] > 8) ++lit;
+        return rgb.empty() ? 0 : double(lit) / double(rgb.size() / 3);
+    }
+};
+
+// Root-mean-square level of a 16-bit or float WAV file's samples (full scale 1.0); -1 when unreadable.
+double wavLevel(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (bytes.size() < 44 || bytes.compare(0, 4, "RIFF") != 0) return -1;
+    size_t pos = 12;
+    int bits = 16, format = 1;
+    while (pos + 8 <= bytes.size()) {
+        std::string id = bytes.substr(pos, 4);
+        uint32_t size;
+        memcpy(&size, bytes.data() + pos + 4, 4);
+        pos += 8;
+        if (id == "fmt " && pos + 16 <= bytes.size()) {
+            uint16_t f, b;
+            memcpy(&f, bytes.data() + pos, 2);
+            memcpy(&b, bytes.data() + pos + 14, 2);
+            format = f;
+            bits = b;
+        } else if (id == "data") {
+            size = uint32_t(std::min<size_t>(size, bytes.size() - pos));
+            double sum = 0;
+            size_t n = 0;
+            if (bits == 16) {
+                for (size_t i = pos; i + 2 <= pos + size; i += 2, ++n) {
+                    int16_t s;
+                    memcpy(&s, bytes.data() + i, 2);
+                    sum += double(s) * s / (32768.0 * 32768.0);
+                }
+            } else if (bits == 32 && format == 3) {
+                for (size_t i = pos; i + 4 <= pos + size; i += 4, ++n) {
+                    float s;
+                    memcpy(&s, bytes.data() + i, 4);
+                    sum += double(s) * s;
+                }
+            } else if (bits == 32) {
+                for (size_t i = pos; i + 4 <= pos + size; i += 4, ++n) {
+                    int32_t s;
+                    memcpy(&s, bytes.data() + i, 4);
+                    double v = s / 2147483648.0;
+                    sum += v * v;
+                }
+            }
+            return n ? std::sqrt(sum / double(n)) : 0;
+        }
+        pos += size + (size & 1);
+    }
+    return -1;
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+struct Session {
+    testsupport::TempDir root{"shell-e2e"};
+    std::string home, data, music, jackName;
+    pid_t jack = -1, app = -1;
+    std::map<std::string, std::string> env;
+
+    Session() {
+        home = root.path + "home/";
+        data = root.path + "data/";
+        music = home + "Music/";
+        run("mkdir -p " + music + " " + data + "tarlume");
+        jackName = "tarlume-shell-" + std::to_string(getpid());
+        env = {{"HOME", home},
+               {"XDG_DATA_HOME", data},
+               {"JACK_DEFAULT_SERVER", jackName},
+               {"JACK_NO_START_SERVER", "1"},
+               {"NO_AT_BRIDGE", "1"},
+               {"GSETTINGS_BACKEND", "memory"}};
+    }
+    ~Session() {
+        stop(app);
+        stop(jack);
+    }
+    bool startJack() {
+        jack = spawn({"jackd", "-n", jackName, "-d", "dummy", "-r", "44100", "-p", "256"}, {}, root.path + "jack.log");
+        for (int i = 0; i < 100; ++i) {
+            if (run("JACK_DEFAULT_SERVER=" + jackName + " JACK_NO_START_SERVER=1 jack_lsp 2>/dev/null")
+                    .find("system:playback_1") != std::string::npos)
+                return true;
+            sleepMs(100);
+        }
+        return false;
+    }
+    std::string jackEnv() const { return "JACK_DEFAULT_SERVER=" + jackName + " JACK_NO_START_SERVER=1 "; }
+    // Starts the program and waits for its window; the window id, or "" when none came.
+    std::string startApp(const std::string& log) {
+        app = spawn({buildDir + "/tarlume"}, env, root.path + log);
+        for (int i = 0; i < 100; ++i) {
+            std::string id = run("xdotool search --onlyvisible --name '^tarlume$' 2>/dev/null | head -1");
+            if (!id.empty()) {
+                id.pop_back();
+                sleepMs(1500); // the first frames size the window to the skin
+                return id;
+            }
+            sleepMs(100);
+        }
+        return "";
+    }
+};
+
+void xdo(const std::string& args) {
+    run("xdotool " + args + " 2>/dev/null");
+}
+
+// Everything a run needs: the servers, the scratch home with two tagged tracks, where the default
+// skin's controls are, and the program's window.
+class ShellEndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        setenv("NO_AT_BRIDGE", "1", 1);
+        for (const char* p : {"Xvfb", "jackd", "xdotool", "import", "sox", "lame", "jack_rec"})
+            if (!haveProgram(p)) {
+                if (testsupport::inCIRun()) FAIL() << p << " is missing in CI (TARLUME_CI=1)";
+                GTEST_SKIP() << p << " is not installed";
+            }
+        ASSERT_EQ(access((buildDir + "/tarlume").c_str(), X_OK), 0) << "build/tarlume is missing";
+        ASSERT_EQ(access((buildDir + "/skins/kolt-1280.xml").c_str(), R_OK), 0) << "the default skin is missing";
+        x = std::make_unique<testsupport::XvfbServer>();
+        if (x->display().empty()) {
+            if (testsupport::inCIRun()) FAIL() << "Xvfb could not start in CI (TARLUME_CI=1)";
+            GTEST_SKIP() << "Xvfb could not start";
+        }
+        s = std::make_unique<Session>();
+        ASSERT_TRUE(s->startJack()) << readFile(s->root.path + "jack.log");
+        for (int i = 1; i <= 2; ++i)
+            run("sox -n -r 44100 -c 2 -b 16 " + s->root.path + "t.wav synth 20 sine " + std::to_string(330 * i) +
+                " vol 0.5 2>/dev/null && lame --quiet --tt 'Tone " + std::to_string(i) + "' --ta 'Test Artist' " +
+                s->root.path + "t.wav " + s->music + "tone" + std::to_string(i) + ".mp3");
+        // The browser opens on the music folder, as a DJ who had browsed there before would find it.
+        std::ofstream(s->data + "tarlume/config.xml")
+            << "<TARLUMECONFIG>\n<CURRENTFOLDER>" << s->music << "</CURRENTFOLDER>\n</TARLUMECONFIG>\n";
+        map = std::make_unique<SkinMap>(buildDir + "/skins/kolt-1280.xml");
+        window = s->startApp("run1.log");
+        ASSERT_FALSE(window.empty()) << readFile(s->root.path + "run1.log");
+        std::string geometry = run("xdotool getwindowgeometry --shell " + window);
+        sscanf(geometry.c_str(), "WINDOW=%*d X=%d Y=%d WIDTH=%d HEIGHT=%d", &wx, &wy, &ww, &wh);
+        xdo("windowfocus --sync " + window);
+    }
+    void TearDown() override {
+        s.reset(); // the program and the JACK server end before the X server
+        x.reset();
+    }
+    // The control doing `value` on deck 1's layer; fails the test when the skin has none.
+    Point control(const std::string& value, float fx = 0.5f, float fy = 0.5f) {
+        Point p = map->find(value, 0, fx, fy);
+        EXPECT_GE(p.x, 0) << "the default skin has no " << value;
+        return p;
+    }
+    std::string at(Point p) const { return std::to_string(wx + p.x) + " " + std::to_string(wy + p.y); }
+    void click(Point p) { xdo("mousemove --sync " + at(p) + " click 1"); }
+    void drag(Point from, int dx, int dy) {
+        xdo("mousemove --sync " + at(from) + " mousedown 1");
+        for (int step = 1; step <= 10; ++step) {
+            xdo("mousemove --sync " + at(Point{from.x + dx * step / 10, from.y + dy * step / 10}));
+            sleepMs(30);
+        }
+        xdo("mouseup 1");
+    }
+    // Drops the tracks on deck 1 as a file manager would, presses play and pushes its fader up.
+    void loadAndPlayDeck1() {
+        Point deck1 = control("trackinfotitle");
+        xdo("mousemove --sync " + at(deck1));
+        ASSERT_TRUE(testsupport::xdndDrop(std::stoul(window), wx + deck1.x, wy + deck1.y,
+                                          {s->music + "tone1.mp3", s->music + "tone2.mp3"}))
+            << "the window took no drop";
+        sleepMs(800);
+        click(control("pause"));
+        drag(control("volume_player", 0.5f, 0.9f), 0, -200);
+    }
+    // Root-mean-square level of two seconds of the master output's left channel at JACK.
+    double heardLevel() {
+        std::string ports = run(s->jackEnv() + "jack_lsp 2>/dev/null");
+        std::string out = ports.find("PortAudio:out_0") != std::string::npos ? "PortAudio:out_0" : "system:playback_1";
+        std::string heard = s->root.path + "heard.wav";
+        run(s->jackEnv() + "timeout 10 jack_rec -f " + heard + " -d 2 " + out + " >/dev/null 2>&1");
+        return wavLevel(heard);
+    }
+    bool waitForExit(int ms, int* status) {
+        bool ended = waitExit(s->app, ms, status);
+        if (ended) s->app = -1;
+        return ended;
+    }
+
+    std::unique_ptr<testsupport::XvfbServer> x;
+    std::unique_ptr<Session> s;
+    std::unique_ptr<SkinMap> map;
+    std::string window;
+    int wx = 0, wy = 0, ww = 0, wh = 0;
+};
+
+} // namespace
+
+TEST_F(ShellEndToEnd, ADjDropsATrackPlaysItMixesQuitsAndTheSettingsComeBack) {
+    EXPECT_EQ(ww, int(map->width));
+    EXPECT_EQ(wh, std::min(int(map->height), 1000));
+    Screenshot start;
+    ASSERT_TRUE(start.read(window, s->root.path + "start.ppm"));
+    EXPECT_GT(start.drawnShare(), 0.5) << "the window does not show the skin";
+
+    loadAndPlayDeck1();
+    drag(control("crossfader"), -300, 0); // all the way to deck 1's side
+    EXPECT_GT(heardLevel(), 0.05) << "no sound reached the JACK ports";
+    Screenshot playing;
+    ASSERT_TRUE(playing.read(window, s->root.path + "playing.ppm"));
+    EXPECT_NE(playing.rgb, start.rgb) << "the window did not follow the deck and the crossfader";
+
+    // Quit with the skin's button: the settings are written.
+    click(control("quit"));
+    int status = 0;
+    ASSERT_TRUE(waitForExit(10000, &status)) << "the program did not end";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    std::string config = readFile(s->data + "tarlume/config.xml");
+    EXPECT_NE(config.find("<CURRENTFOLDER>" + s->music + "</CURRENTFOLDER>"), std::string::npos) << config;
+    EXPECT_NE(config.find("<SKIN>kolt-1280</SKIN>"), std::string::npos) << config;
+
+    // A second run comes back to the same folder and deck settings; SIGTERM writes them again.
+    window = s->startApp("run2.log");
+    ASSERT_FALSE(window.empty()) << readFile(s->root.path + "run2.log");
+    unlink((s->data + "tarlume/config.xml").c_str());
+    kill(s->app, SIGTERM);
+    ASSERT_TRUE(waitForExit(10000, &status)) << "SIGTERM did not end the program";
+    std::string again = readFile(s->data + "tarlume/config.xml");
+    auto deckLines = [](const std::string& text) {
+        std::string lines;
+        std::istringstream in(text);
+        for (std::string l; std::getline(in, l);)
+            if (l.find("CURRENTFOLDER") != std::string::npos || l.find("VC_") != std::string::npos ||
+                l.find("DEFAULTVINYL") != std::string::npos || l.find("OUTPUTCHANNELS") != std::string::npos)
+                lines += l + "\n";
+        return lines;
+    };
+    EXPECT_FALSE(again.empty()) << "SIGTERM did not write config.xml";
+    EXPECT_EQ(deckLines(again), deckLines(config));
+}
+
+// The skin's quick-record button asks for the file through the save dialog; the file then holds
+// the mix. Disabled until the user interface serves the quick-record request.
+TEST_F(ShellEndToEnd, DISABLED_RecordsTheMixThroughTheSaveDialog) {
+    loadAndPlayDeck1();
+    Point record = control("record_quick");
+    std::string mix = s->root.path + "mix.wav";
+    click(record);
+    std::string dialog;
+    for (int i = 0; i < 50 && dialog.empty(); ++i, sleepMs(100))
+        dialog = run("xdotool search --onlyvisible --name 'Select name for new mix' 2>/dev/null | head -1");
+    ASSERT_FALSE(dialog.empty()) << "no save dialog";
+    dialog.pop_back();
+    xdo("windowfocus --sync " + dialog);
+    sleepMs(300);
+    xdo("key --clearmodifiers ctrl+a");
+    xdo("type --delay 5 '" + mix + "'");
+    xdo("key Return");
+    sleepMs(2500);
+    xdo("windowfocus --sync " + window);
+    click(record); // stops
+    sleepMs(500);
+    EXPECT_GT(wavLevel(mix), 0.05) << "the recording does not hold the mix";
+}
