@@ -650,7 +650,8 @@ void buttons() {
     button("btn_calibrate", 60, 20, "CALIBRATE", accent, nullptr, 8);
     button("btn_linein", 56, 20, "LINE IN", accent, nullptr, 9);
     // Pitch.
-    button("btn_range", 36, 16, "", accent, nullptr, 8);
+    // The range button names the range in a text above it; lit (any range) it looks as at rest.
+    button("btn_range", 36, 16, "", rgb(0x4A505C), nullptr, 8);
     button("btn_bendminus", 17, 14, "\xE2\x88\x92", accent, nullptr, 10); // "−"
     button("btn_bendplus", 17, 14, "+", accent, nullptr, 10);
     button("btn_pitchreset", 36, 14, "0%", accent, nullptr, 8);
