@@ -5,6 +5,7 @@
 #include "audio/effects/EffectGroup.h"
 #include "audio/vinyl/FinalScratch.h"
 #include "audio/vinyl/TimecodeCodes.h"
+#include "library/tags/CID3v2Tag.h"
 
 using namespace decktest;
 
@@ -256,4 +257,30 @@ TEST(DeckTimecode, RelativeOptionTablesAndCalibration) {
     EXPECT_FALSE(d->calibrating);
     EXPECT_GE(d->vcPitchVariance, 0.0002f);
     EXPECT_FLOAT_EQ(float(d->getParam(PLAYERPARAM_JITTERTHRESHOLD)), std::max(d->vcPitchVariance, 0.0001f));
+}
+
+TEST(DeckUpdate, AutoCueFindsTheMusicAndTheAnalysedReplayGainIsApplied) {
+    Rig rig;
+    TarlumePlayer* d = rig.deck();
+    ASSERT_TRUE(d->loadSong(fixture("lead.wav").c_str(), true)); // 2.5 s of silence, then a loud tone
+    EXPECT_FALSE(d->startFound);
+    EXPECT_FALSE(d->replayGainApplied); // no RGAD: the analysis will tell
+    // Every frame looks again until the analysis has reached the music.
+    ASSERT_TRUE(waitUntil([&] {
+        d->update();
+        return d->startFound && d->replayGainApplied;
+    }));
+    const double stripeMs = 1000 / d->getParam(PLAYERPARAM_DETAILEDSTRIPERATE);
+    EXPECT_GE(d->cuePoint, 2500 - 2 * stripeMs);
+    EXPECT_LE(d->cuePoint, 2500);
+    EXPECT_NEAR(d->getPosition(), d->cuePoint, 1e-6); // paused: the deck waits at the music's start
+    EXPECT_TRUE(d->endFound);
+    // The analysed gain went to the limiter and into the record.
+    float peak = 0, radio = 0, audiophile = 0;
+    d->tag->getReplayGain(&peak, &radio, &audiophile);
+    EXPECT_NE(radio, 0.0f);
+    EXPECT_NEAR(radio, d->replayGainDb, 0.06);
+    EXPECT_GT(peak, 0.8f);
+    const double g = std::min(std::pow(10.0, (radio + 6) / 20), 1.4 / std::min(1.0f, peak));
+    EXPECT_NEAR(d->effects->getParameter(EFFECT_LIMITER, 0), g, g * 0.01);
 }
