@@ -90,15 +90,20 @@ const float kButter[9][5] = {
 const long kRates[9] = {48000, 44100, 32000, 24000, 22050, 16000, 12000, 11025, 8000};
 const float kReferenceLevel = 64.85f; // dB
 
-// One IIR section over `count` samples; input[-order .. -1] and output[-order .. -1] hold the history.
-void filterSection(const float* input, float* output, size_t count, const float* kernel, int order) {
+// One IIR section of order N over `count` frames of both channels at once; input[-N .. -1] and output[-N .. -1]
+// hold each channel's history. Each channel's arithmetic is that of a section run alone (the same products,
+// summed in the same order, in doubles); run side by side, the two channels' dependency chains overlap.
+template <int N>
+void filterStereo(const float* inL, const float* inR, float* outL, float* outR, size_t count, const float* kernel) {
     for (size_t i = 0; i < count; ++i) {
-        const float* x = input + i;
-        const float* y = output + i;
-        double v = double(x[0]) * kernel[0];
-        for (int k = 1; k <= order; ++k)
-            v += double(x[-k]) * kernel[2 * k] - double(y[-k]) * kernel[2 * k - 1];
-        output[i] = float(v);
+        double l = double(inL[i]) * kernel[0];
+        double r = double(inR[i]) * kernel[0];
+        for (int k = 1; k <= N; ++k) {
+            l += double(inL[i - size_t(k)]) * kernel[2 * k] - double(outL[i - size_t(k)]) * kernel[2 * k - 1];
+            r += double(inR[i - size_t(k)]) * kernel[2 * k] - double(outR[i - size_t(k)]) * kernel[2 * k - 1];
+        }
+        outL[i] = float(l);
+        outR[i] = float(r);
     }
 }
 
@@ -140,6 +145,11 @@ int GainAnalysis::AnalyzeSamples(const float* left, const float* right, unsigned
     if (count == 0) return 1;
     if (channels != 1 && channels != 2) return 0;
     if (channels == 1) right = left;
+    if (count == 1) {
+        // The player's way, one frame per call: the same arithmetic without the general path's bookkeeping.
+        if (usable(left[0]) && usable(right[0])) analyzeFrame(left[0], right[0]);
+        return 1;
+    }
     // Runs of usable frames go through as they are; a frame with a NaN or an infinity would stay in the
     // filters' history for good.
     size_t start = 0;
@@ -171,33 +181,22 @@ void GainAnalysis::analyze(const float* left, const float* right, size_t count) 
             for (int c = 0; c < 2; ++c)
                 source[c] = in[c] + position;
         }
-        for (int c = 0; c < 2; ++c) {
-            float* yule = m_yule[c].data() + kOrder + m_blockCount;
-            float* butter = m_butter[c].data() + kOrder + m_blockCount;
-            filterSection(source[c], yule, run, kYule[m_rateIndex], 10);
-            filterSection(yule, butter, run, kButter[m_rateIndex], 2);
-            double sum = 0.0;
-            for (size_t i = 0; i < run; ++i)
-                sum += double(butter[i]) * butter[i];
-            m_sum[c] += sum;
+        float* yuleL = m_yule[0].data() + kOrder + m_blockCount;
+        float* yuleR = m_yule[1].data() + kOrder + m_blockCount;
+        float* butterL = m_butter[0].data() + kOrder + m_blockCount;
+        float* butterR = m_butter[1].data() + kOrder + m_blockCount;
+        filterStereo<10>(source[0], source[1], yuleL, yuleR, run, kYule[m_rateIndex]);
+        filterStereo<2>(yuleL, yuleR, butterL, butterR, run, kButter[m_rateIndex]);
+        double sumL = 0.0, sumR = 0.0;
+        for (size_t i = 0; i < run; ++i) {
+            sumL += double(butterL[i]) * butterL[i];
+            sumR += double(butterR[i]) * butterR[i];
         }
+        m_sum[0] += sumL;
+        m_sum[1] += sumR;
         position += run;
         m_blockCount += run;
-        if (m_blockCount == m_blockLength) {
-            const double level = 1000.0 * std::log10((m_sum[0] + m_sum[1]) / double(m_blockLength) * 0.5 + 1e-37);
-            int step = 0;
-            if (level >= kHistogramSize - 1)
-                step = kHistogramSize - 1;
-            else if (level > 0.0)
-                step = int(level);
-            ++m_title[size_t(step)];
-            m_sum[0] = m_sum[1] = 0.0;
-            for (int c = 0; c < 2; ++c) {
-                std::copy(m_yule[c].end() - kOrder, m_yule[c].end(), m_yule[c].begin());
-                std::copy(m_butter[c].end() - kOrder, m_butter[c].end(), m_butter[c].begin());
-            }
-            m_blockCount = 0;
-        }
+        if (m_blockCount == m_blockLength) closeBlock();
     }
 
     // Keep the last kOrder input samples for the next call.
@@ -209,6 +208,39 @@ void GainAnalysis::analyze(const float* left, const float* right, size_t count) 
             std::copy(in[c] + count - kOrder, in[c] + count, m_input[c]);
         }
     }
+}
+
+void GainAnalysis::analyzeFrame(float left, float right) {
+    m_input[0][kOrder] = left;
+    m_input[1][kOrder] = right;
+    float* yuleL = m_yule[0].data() + kOrder + m_blockCount;
+    float* yuleR = m_yule[1].data() + kOrder + m_blockCount;
+    float* butterL = m_butter[0].data() + kOrder + m_blockCount;
+    float* butterR = m_butter[1].data() + kOrder + m_blockCount;
+    filterStereo<10>(m_input[0] + kOrder, m_input[1] + kOrder, yuleL, yuleR, 1, kYule[m_rateIndex]);
+    filterStereo<2>(yuleL, yuleR, butterL, butterR, 1, kButter[m_rateIndex]);
+    m_sum[0] += double(*butterL) * *butterL;
+    m_sum[1] += double(*butterR) * *butterR;
+    if (++m_blockCount == m_blockLength) closeBlock();
+    // The frame joins the history: the general path's copies, for one frame.
+    std::memmove(m_input[0], m_input[0] + 1, kOrder * sizeof(float));
+    std::memmove(m_input[1], m_input[1] + 1, kOrder * sizeof(float));
+}
+
+void GainAnalysis::closeBlock() {
+    const double level = 1000.0 * std::log10((m_sum[0] + m_sum[1]) / double(m_blockLength) * 0.5 + 1e-37);
+    int step = 0;
+    if (level >= kHistogramSize - 1)
+        step = kHistogramSize - 1;
+    else if (level > 0.0)
+        step = int(level);
+    ++m_title[size_t(step)];
+    m_sum[0] = m_sum[1] = 0.0;
+    for (int c = 0; c < 2; ++c) {
+        std::copy(m_yule[c].end() - kOrder, m_yule[c].end(), m_yule[c].begin());
+        std::copy(m_butter[c].end() - kOrder, m_butter[c].end(), m_butter[c].begin());
+    }
+    m_blockCount = 0;
 }
 
 float GainAnalysis::gainFromHistogram(const uint32_t* histogram) {

@@ -34,6 +34,8 @@ private:
     static constexpr int kOrder = 10; // history kept per filter
 
     void analyze(const float* left, const float* right, size_t count);
+    void analyzeFrame(float left, float right); // a call of one usable frame
+    void closeBlock();                          // the block is full: its loudness joins the histogram
     void clearFilters();
     static float gainFromHistogram(const uint32_t* histogram);
 

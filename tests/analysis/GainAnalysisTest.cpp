@@ -143,6 +143,61 @@ TEST(GainAnalysis, ChunkingDoesNotChangeTheHistogram) {
     EXPECT_EQ(blocks, int(s.left.size() / 2205));
 }
 
+// The 44.1 kHz analysis written plainly, one channel and one sample at a time, as the player's one-frame calls
+// compute it: the equal-loudness sections in doubles, each block's sum of squares, its 0.01 dB step.
+std::vector<uint32_t> plainHistogram(const Signal& s) {
+    const double yule[21] = {0.05418656406430,  -3.47845948550071, -0.02911007808948, 6.36317777566148,
+                             -0.00848709379851, -8.54751527471874, -0.00851165645469, 9.47693607801280,
+                             -0.00834990904936, -8.81498681370155, 0.02245293253339,  6.85401540936998,
+                             -0.02596338512915, -4.39470996079559, 0.01624864962975,  2.19611684890774,
+                             -0.00240879051584, -0.75104302451432, 0.00674613682247,  0.13149317958808,
+                             -0.00187763777362};
+    const double butter[5] = {0.98500175787242, -1.96977855582618, -1.97000351574484, 0.97022847566350,
+                              0.98500175787242};
+    std::vector<uint32_t> histogram(GainAnalysis::kHistogramSize, 0);
+    const size_t n = s.left.size();
+    std::vector<float> x[2] = {s.left, s.right}, y[2], b[2];
+    double sum[2] = {0, 0};
+    size_t inBlock = 0;
+    auto at = [](const std::vector<float>& v, size_t i, int k) { return i >= size_t(k) ? v[i - size_t(k)] : 0.0f; };
+    for (int c = 0; c < 2; ++c) {
+        y[c].assign(n, 0);
+        b[c].assign(n, 0);
+    }
+    for (size_t i = 0; i < n; ++i) {
+        for (int c = 0; c < 2; ++c) {
+            double v = double(x[c][i]) * float(yule[0]);
+            for (int k = 1; k <= 10; ++k)
+                v += double(at(x[c], i, k)) * float(yule[2 * k]) - double(at(y[c], i, k)) * float(yule[2 * k - 1]);
+            y[c][i] = float(v);
+            double w = double(y[c][i]) * float(butter[0]);
+            for (int k = 1; k <= 2; ++k)
+                w += double(at(y[c], i, k)) * float(butter[2 * k]) - double(at(b[c], i, k)) * float(butter[2 * k - 1]);
+            b[c][i] = float(w);
+            sum[c] += double(b[c][i]) * b[c][i];
+        }
+        if (++inBlock == 2205) {
+            const double level = 1000.0 * std::log10((sum[0] + sum[1]) / 2205.0 * 0.5 + 1e-37);
+            ++histogram[level >= GainAnalysis::kHistogramSize - 1 ? GainAnalysis::kHistogramSize - 1
+                        : level > 0.0                             ? size_t(level)
+                                                                  : 0];
+            sum[0] = sum[1] = 0;
+            inBlock = 0;
+        }
+    }
+    return histogram;
+}
+
+TEST(GainAnalysis, FrameCallsEqualThePlainOneChannelAnalysis) {
+    Signal s = makeSignal(44100, 3);
+    GainAnalysis frames(44100);
+    for (size_t i = 0; i < s.left.size(); ++i)
+        frames.AnalyzeSamples(&s.left[i], &s.right[i], 1, 2);
+    const std::vector<uint32_t> want = plainHistogram(s);
+    for (int i = 0; i < GainAnalysis::kHistogramSize; ++i)
+        ASSERT_EQ(frames.getTitleHistogram()[i], want[size_t(i)]) << i;
+}
+
 TEST(GainAnalysis, NonFiniteFramesAreLeftOut) {
     Signal s = makeSignal(44100, 2);
     Signal spoiled;
