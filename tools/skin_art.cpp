@@ -348,6 +348,38 @@ void platter(const std::string& name, int size, int frames) {
     write(c, name);
 }
 
+// The crossfader's gain on one side (1 left, 2 right) for a curve type, at position x 0..1, as the
+// engine computes it without extra steepness.
+double curveGain(int type, int side, double x) {
+    double v = side == 1 ? 1.0 - x : x;
+    if (type == 0) v *= 2.0;
+    if (type == 2) v *= 1.5;
+    if (type == 3) v = std::sqrt(v);
+    return std::min(1.0, std::max(0.0, v));
+}
+
+// A crossfader curve to choose: both sides' gains over the fader's travel, dim, so the user
+// interface's own drawing of the chosen curve stands out above it.
+void curveIcon(const std::string& name, int type, int w, int h) {
+    Canvas c(w, h);
+    cairo_t* cr = c.cr;
+    box(cr, 0, 0, w, h, 3, wellBack, panelEdge);
+    for (int side = 1; side <= 2; ++side) {
+        setColour(cr, mix(side == 1 ? rgb(0x408CEB) : cueAmber, panelBack, 0.45));
+        cairo_set_line_width(cr, 1.5);
+        for (int i = 0; i <= 40; ++i) {
+            double x = i / 40.0;
+            double px = 3 + x * (w - 6), py = h - 3 - curveGain(type, side, x) * (h - 6);
+            if (i == 0)
+                cairo_move_to(cr, px, py);
+            else
+                cairo_line_to(cr, px, py);
+        }
+        cairo_stroke(cr);
+    }
+    write(c, name);
+}
+
 // ---- Faders and meters ----------------------------------------------------------------------------
 
 // A fader's slot with scale marks; `centreMark` marks the middle (pitch zero).
@@ -700,6 +732,9 @@ int main(int argc, char** argv) {
     knob("knob_eq", 34, accent, true);
     knob("knob_small", 28, accent, false);
     platter("platter", 88, 36);
+    platter("platter_still", 88, 1); // under the turning one, for frames before it is drawn
+    for (int type = 0; type < 4; ++type)
+        curveIcon("curve" + std::to_string(type), type, 36, 24);
     faderTrack("fader_volume", 24, 106, true, 10, false);
     faderThumb("thumb_volume", 22, 14, rgb(0xF2F4F7));
     faderTrack("fader_pitch", 36, 92, true, 8, true);
