@@ -1,5 +1,6 @@
 #include "platform/SoundDevices.h"
 
+#include <jack/jack.h>
 #include <portaudio.h>
 
 #include <algorithm>
@@ -143,6 +144,20 @@ public:
         return stream;
     }
 
+    // False while PortAudio holds a client of a JACK server that no longer answers.
+    bool safeToClose() {
+        if (!initialised_) return true;
+        bool jackDevice = false;
+        for (const SoundDeviceInfo& d : getDevices())
+            if (d.hostApi.find("JACK") != std::string::npos) jackDevice = true;
+        if (!jackDevice) return true;
+        jack_status_t status;
+        jack_client_t* probe = jack_client_open("tarlume-probe", JackNoStartServer, &status);
+        if (!probe) return false;
+        jack_client_close(probe);
+        return true;
+    }
+
 private:
     bool describe(PaDeviceIndex i, SoundDeviceInfo* info) {
         const PaDeviceInfo* dev = Pa_GetDeviceInfo(i);
@@ -251,7 +266,9 @@ public:
 struct BackendState {
     std::mutex mutex;
     SoundBackend* installed = nullptr;
-    std::unique_ptr<SoundBackend> system;
+    // Never deleted at exit: closing PortAudio's JACK client aborts the program when the server went away
+    // meanwhile, and the system closes everything at exit anyway.
+    PortAudioBackend* system = nullptr;
     std::unique_ptr<SoundBackend> null;
     SoundBackend* current = nullptr;
     bool warned = false;
@@ -275,9 +292,9 @@ SoundBackend& choose(BackendState& s) {
     const char* forced = getenv("TARLUME_SOUND");
     bool nullOnly = forced && std::strcmp(forced, "null") == 0;
     if (!nullOnly) {
-        if (!s.system) s.system = std::make_unique<PortAudioBackend>();
+        if (!s.system) s.system = new PortAudioBackend();
         if (hasOutputDevice(*s.system)) {
-            s.current = s.system.get();
+            s.current = s.system;
             return *s.current;
         }
     }
@@ -310,9 +327,13 @@ void rescan() {
     BackendState& s = backendState();
     std::lock_guard<std::mutex> guard(s.mutex);
     if (s.installed) return;
-    // PortAudio reads the device list only when initialised.
     s.current = nullptr;
-    s.system.reset();
+    // PortAudio reads the device list only when initialised, so it is closed and opened again; but not
+    // while it holds a client of a JACK server that went away, which would abort the program.
+    if (s.system && s.system->safeToClose()) {
+        delete s.system;
+        s.system = nullptr;
+    }
 }
 
 int stableId(const std::string& hostApi, const std::string& name) {

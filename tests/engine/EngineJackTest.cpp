@@ -1,0 +1,295 @@
+// Real sound: the engine's master output through PortAudio's JACK host API on a dummy JACK server of
+// the test's own, read back at a JACK client of the test's own; and the mix recorded to WAV and Ogg.
+#include "EngineTestSupport.h"
+
+#include "audio/player/Player.h"
+#include "engine/EngineClock.h"
+#include "engine/TarlumeAudioDevice.h"
+#include "engine/TarlumePlayer.h"
+#include "foundation/modTools.h"
+#include "support/JackServer.h"
+
+#include <gtest/gtest.h>
+
+#include <jack/jack.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <thread>
+
+using testsupport::EngineHome;
+using testsupport::JackServer;
+using testsupport::ScopedEnv;
+
+namespace {
+
+bool inCI() {
+    const char* ci = getenv("TARLUME_CI");
+    return ci && std::string(ci) == "1";
+}
+
+#define REQUIRE_COMPONENT(ok, what)                                                                                    \
+    do {                                                                                                               \
+        if (!(ok)) {                                                                                                   \
+            if (inCI()) FAIL() << what << " missing in CI (TARLUME_CI=1)";                                             \
+            GTEST_SKIP() << what << " missing";                                                                        \
+        }                                                                                                              \
+    } while (0)
+
+// The left channel of a 16-bit PCM WAV file as floats (full scale 1.0); empty when unreadable.
+std::vector<float> wavLeft(const std::string& path) {
+    std::string b = readFileContents(path);
+    std::vector<float> out;
+    if (b.size() < 12 || b.compare(0, 4, "RIFF") != 0) return out;
+    size_t pos = 12;
+    int channels = 2;
+    while (pos + 8 <= b.size()) {
+        uint32_t size;
+        std::memcpy(&size, b.data() + pos + 4, 4);
+        const std::string id = b.substr(pos, 4);
+        if (id == "fmt " && pos + 12 <= b.size()) channels = uint8_t(b[pos + 10]);
+        if (id == "data") {
+            size = uint32_t(std::min<size_t>(size, b.size() - pos - 8));
+            const size_t frames = size / (2u * size_t(std::max(channels, 1)));
+            for (size_t f = 0; f < frames; f++) {
+                int16_t s;
+                std::memcpy(&s, b.data() + pos + 8 + f * 2 * size_t(channels), 2);
+                out.push_back(s / 32768.0f);
+            }
+            return out;
+        }
+        pos += 8 + size + (size & 1);
+    }
+    return out;
+}
+
+double rms(const float* x, size_t n) {
+    double s = 0;
+    for (size_t i = 0; i < n; i++)
+        s += double(x[i]) * x[i];
+    return n ? std::sqrt(s / double(n)) : 0.0;
+}
+
+// Where `part` sits in `whole` (the lag of the best correlation) and the normalised correlation there.
+std::pair<long, double> bestMatch(const std::vector<float>& whole, const float* part, size_t n) {
+    long best = -1;
+    double bestCorr = -2;
+    for (size_t lag = 0; lag + n <= whole.size(); lag++) {
+        double xy = 0, xx = 0, yy = 0;
+        for (size_t i = 0; i < n; i += 2) {
+            xy += double(whole[lag + i]) * part[i];
+            xx += double(whole[lag + i]) * whole[lag + i];
+            yy += double(part[i]) * part[i];
+        }
+        double c = xx > 0 && yy > 0 ? xy / std::sqrt(xx * yy) : 0;
+        if (c > bestCorr) {
+            bestCorr = c;
+            best = long(lag);
+        }
+    }
+    return {best, bestCorr};
+}
+
+// A JACK client of the test's own reading the engine's first two outputs.
+class Listener {
+public:
+    explicit Listener(const std::string& server) : buffer_(size_t(44100) * 20, 0.0f) {
+        jack_status_t st;
+        client_ = jack_client_open("tarlume-listener", jack_options_t(JackNoStartServer | JackServerName), &st,
+                                   server.c_str());
+        if (!client_) return;
+        port_ = jack_port_register(client_, "in_left", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
+        jack_set_process_callback(client_, &Listener::process, this);
+        jack_activate(client_);
+    }
+    ~Listener() {
+        if (client_) jack_client_close(client_);
+    }
+    bool ok() const { return client_ && port_; }
+    // Connects the first output port of the engine's stream (PortAudio's client) to this listener.
+    bool connectToEngine() {
+        const char** ports = jack_get_ports(client_, "PortAudio", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput);
+        if (!ports || !ports[0]) return false;
+        std::vector<std::string> names;
+        for (int i = 0; ports[i]; i++)
+            names.push_back(ports[i]);
+        jack_free(ports);
+        std::sort(names.begin(), names.end());
+        return jack_connect(client_, names[0].c_str(), jack_port_name(port_)) == 0;
+    }
+    // Records `seconds` of the engine's left output, the frame loop running meanwhile.
+    std::vector<float> capture(double seconds, Tarlume& engine) {
+        count_.store(0);
+        const size_t want = std::min(buffer_.size(), size_t(seconds * 44100));
+        limit_.store(want);
+        recording_.store(true);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds * 3 + 2);
+        while (count_.load() < want && std::chrono::steady_clock::now() < deadline) {
+            engine.update();
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        recording_.store(false);
+        return std::vector<float>(buffer_.begin(), buffer_.begin() + long(count_.load()));
+    }
+
+private:
+    static int process(jack_nframes_t frames, void* arg) {
+        auto* self = static_cast<Listener*>(arg);
+        if (!self->recording_.load()) return 0;
+        const float* in = static_cast<const float*>(jack_port_get_buffer(self->port_, frames));
+        size_t at = self->count_.load(std::memory_order_relaxed);
+        const size_t n = std::min(size_t(frames), self->limit_.load() - std::min(at, self->limit_.load()));
+        std::memcpy(self->buffer_.data() + at, in, n * sizeof(float));
+        self->count_.store(at + n);
+        return 0;
+    }
+
+    jack_client_t* client_ = nullptr;
+    jack_port_t* port_ = nullptr;
+    std::vector<float> buffer_;
+    std::atomic<size_t> count_{0}, limit_{0};
+    std::atomic<bool> recording_{false};
+};
+
+// A server, a sweep made by sox, and an engine whose master plays through JACK, deck 0 loaded.
+struct JackRig {
+    JackServer server;
+    ScopedEnv serverEnv{"JACK_DEFAULT_SERVER", server.name()};
+    ScopedEnv noStart{"JACK_NO_START_SERVER", "1"};
+    // After the engine and before the server: PortAudio lets go of the server while it still answers.
+    struct ReleaseSoundSystem {
+        ~ReleaseSoundSystem() { SoundDevices::rescan(); }
+    } release;
+    EngineHome home;
+    std::string track = home.home.path + "sweep.wav";
+    std::unique_ptr<Tarlume> engine;
+    std::vector<float> source;
+
+    bool makeTrack() {
+        const std::string cmd =
+            "sox -q -n -r 44100 -c 2 -b 16 '" + track + "' synth 8 sine 200-4000 gain -8 2>/dev/null";
+        if (system(cmd.c_str()) != 0) return false;
+        source = wavLeft(track);
+        return !source.empty();
+    }
+    // Builds the engine on the JACK device, loads the track on deck 0; false with a reason.
+    std::string start() {
+        SoundDevices::rescan();
+        engine = std::make_unique<Tarlume>();
+        int jack = 0;
+        for (const SoundDeviceInfo& d : SoundDevices::backend().getDevices())
+            if (d.hostApi.find("JACK") != std::string::npos && d.outputChannels > 0) jack = d.id;
+        if (!jack) return "PortAudio lists no JACK device";
+        engine->outputDevice[0] = engine->outputDevice[1] = jack;
+        engine->initAudio();
+        if (engine->soundDevices.empty() || !engine->soundDevices[0]->isConnected()) return "master not connected";
+        TarlumePlayer* deck = engine->players[0];
+        deck->loadSong(track.c_str(), true);
+        for (int i = 0; i < 300 && deck->getParam(PLAYERPARAM_LOADED) < 0.5; i++) {
+            engine->update();
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        if (deck->getParam(PLAYERPARAM_LOADED) < 0.5) return "the track did not load";
+        return "";
+    }
+    // Plays deck 0 until the loudness analysis has set the track's replay gain (the level then stays).
+    bool playUntilLevelSettles() {
+        TarlumePlayer* deck = engine->players[0];
+        deck->playPause();
+        for (int i = 0; i < 500 && !deck->replayGainApplied; i++) {
+            engine->update();
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        for (int i = 0; i < 10; i++) { // the ramps follow
+            engine->update();
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return deck->replayGainApplied;
+    }
+};
+
+} // namespace
+
+TEST(EngineJack, MasterOutputCarriesTheDeckThroughTheCrossfaderCurves) {
+    REQUIRE_COMPONENT(JackServer::available(), "jackd");
+    JackRig rig;
+    ASSERT_TRUE(rig.server.ready()) << "jackd did not start";
+    REQUIRE_COMPONENT(rig.makeTrack(), "sox");
+    const std::string failure = rig.start();
+    ASSERT_EQ(failure, "");
+    Tarlume& engine = *rig.engine;
+    EXPECT_EQ(engine.getSamplerate(), 44100.0);
+    Listener listener(rig.server.name());
+    ASSERT_TRUE(listener.ok());
+    ASSERT_TRUE(listener.connectToEngine());
+
+    TarlumePlayer* deck = engine.players[0];
+    ASSERT_TRUE(rig.playUntilLevelSettles());
+    // Type 0 at the centre: the left deck at full gain. The signal is the file's.
+    std::vector<float> heard = listener.capture(1.0, engine);
+    ASSERT_GT(heard.size(), 40000u);
+    const size_t window = 8192;
+    auto [lag, corr] = bestMatch(rig.source, heard.data() + 10000, window);
+    EXPECT_GT(corr, 0.99) << "lag " << lag;
+    // The level at unity gain (the track's replay gain applied) is the reference of the curves below.
+    const double sourceLevel = rms(rig.source.data() + 44100, 44100 * 6);
+    const double unity = rms(heard.data(), heard.size()) / sourceLevel;
+    EXPECT_GT(unity, 0.1);
+    EXPECT_LT(unity, 1.5);
+
+    struct Step {
+        int type;
+        double crossfader, volume, gain;
+    } steps[] = {{1, 0.75, 1.0, 0.25}, {1, 0.0, 0.5, 0.5}, {3, 0.5, 1.0, std::sqrt(0.5)}, {0, 1.0, 1.0, 0.0}};
+    for (const Step& s : steps) {
+        SCOPED_TRACE("type " + std::to_string(s.type) + " at " + std::to_string(s.crossfader));
+        engine.setCrossfaderType(s.type);
+        engine.setCrossfader(s.crossfader, true); // the target too, or the frame loop glides back
+        engine.setCrossfader(s.crossfader, false);
+        deck->setVolume(s.volume);
+        std::this_thread::sleep_for(std::chrono::milliseconds(150)); // the ramps settle
+        heard = listener.capture(0.3, engine);
+        ASSERT_GT(heard.size(), 10000u);
+        EXPECT_NEAR(rms(heard.data(), heard.size()) / sourceLevel / unity, s.gain, 0.03);
+    }
+}
+
+TEST(EngineJack, RecordingsMatchWhatWasPlayed) {
+    REQUIRE_COMPONENT(JackServer::available(), "jackd");
+    JackRig rig;
+    ASSERT_TRUE(rig.server.ready()) << "jackd did not start";
+    REQUIRE_COMPONENT(rig.makeTrack(), "sox");
+    ASSERT_EQ(rig.start(), "");
+    Tarlume& engine = *rig.engine;
+    Listener listener(rig.server.name());
+    ASSERT_TRUE(listener.ok());
+    ASSERT_TRUE(listener.connectToEngine());
+    ASSERT_TRUE(rig.playUntilLevelSettles());
+
+    // Each recording holds what the master played meanwhile: the file's sweep, at the level heard.
+    const double sourceLevel = rms(rig.source.data() + 44100, 44100 * 6);
+    struct Format {
+        std::string ending;
+        double correlation, levelTolerance;
+    } formats[] = {{"wav", 0.99, 0.03}, {"ogg", 0.97, 0.1}};
+    for (const Format& format : formats) {
+        SCOPED_TRACE(format.ending);
+        const std::string path = rig.home.home.path + "mix." + format.ending;
+        ASSERT_TRUE(engine.startRecording(path));
+        std::vector<float> heard = listener.capture(1.0, engine);
+        engine.stopRecording();
+        ASSERT_GT(heard.size(), 40000u);
+        std::string wav = path;
+        if (format.ending == "ogg") {
+            wav = rig.home.home.path + "mix-ogg.wav";
+            REQUIRE_COMPONENT(system(("oggdec -Q -o '" + wav + "' '" + path + "' 2>/dev/null").c_str()) == 0, "oggdec");
+        }
+        std::vector<float> recorded = wavLeft(wav);
+        ASSERT_GT(recorded.size(), 30000u);
+        auto [lag, corr] = bestMatch(rig.source, recorded.data() + 5000, 8192);
+        EXPECT_GT(corr, format.correlation) << "lag " << lag;
+        EXPECT_NEAR(rms(recorded.data() + 5000, 20000) / sourceLevel, rms(heard.data(), heard.size()) / sourceLevel,
+                    format.levelTolerance);
+    }
+}

@@ -1,0 +1,109 @@
+// A JACK server of a test's own, on the dummy backend (no sound card needed): started under a name
+// unique to this process, ready once a client can connect, stopped by its process id.
+//
+// Clients reach it with JACK_DEFAULT_SERVER=name() and JACK_NO_START_SERVER=1 in their environment
+// (PortAudio's JACK host API reads them), or by opening a client with JackServerName.
+// Needs libjack in the test program; jackd itself comes from the jackd2 package.
+#pragma once
+
+#include <jack/jack.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace testsupport {
+
+class JackServer {
+public:
+    // jackd on the PATH.
+    static bool available() {
+        const char* path = getenv("PATH");
+        std::string dirs = path ? path : "/usr/bin:/bin";
+        size_t start = 0;
+        while (start <= dirs.size()) {
+            size_t end = dirs.find(':', start);
+            if (end == std::string::npos) end = dirs.size();
+            if (access((dirs.substr(start, end - start) + "/jackd").c_str(), X_OK) == 0) return true;
+            start = end + 1;
+        }
+        return false;
+    }
+
+    // Starts `jackd -r -n <unique> -d dummy -r <rate> -p <period> -C <captures> -P <playbacks>` and waits
+    // (at most 10 s) until a client can connect. ready() tells whether it did.
+    explicit JackServer(int rate = 44100, int period = 256, int captures = 2, int playbacks = 2) {
+        static std::atomic<int> counter{0};
+        name_ = "tarlume-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
+        std::vector<std::string> args = {"jackd", "-r",
+                                         "-n",    name_,
+                                         "-d",    "dummy",
+                                         "-r",    std::to_string(rate),
+                                         "-p",    std::to_string(period),
+                                         "-C",    std::to_string(captures),
+                                         "-P",    std::to_string(playbacks)};
+        std::vector<char*> argv;
+        for (std::string& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        if (posix_spawnp(&pid_, "jackd", &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        if (pid_ <= 0) return;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (std::chrono::steady_clock::now() < deadline) {
+            int status = 0;
+            if (waitpid(pid_, &status, WNOHANG) == pid_) { // died at start
+                pid_ = -1;
+                return;
+            }
+            jack_status_t st;
+            jack_client_t* probe =
+                jack_client_open("probe", jack_options_t(JackNoStartServer | JackServerName), &st, name_.c_str());
+            if (probe) {
+                jack_client_close(probe);
+                ready_ = true;
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    }
+
+    ~JackServer() {
+        if (pid_ <= 0) return;
+        kill(pid_, SIGTERM);
+        for (int i = 0; i < 100; i++) {
+            if (waitpid(pid_, nullptr, WNOHANG) == pid_) return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+    JackServer(const JackServer&) = delete;
+    JackServer& operator=(const JackServer&) = delete;
+
+    bool ready() const { return ready_; }
+    const std::string& name() const { return name_; }
+    pid_t pid() const { return pid_; }
+
+private:
+    std::string name_;
+    pid_t pid_ = -1;
+    bool ready_ = false;
+};
+
+} // namespace testsupport
