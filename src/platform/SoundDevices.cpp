@@ -292,6 +292,8 @@ SoundBackend& choose(BackendState& s) {
     const char* forced = getenv("TARLUME_SOUND");
     bool nullOnly = forced && std::strcmp(forced, "null") == 0;
     if (!nullOnly) {
+        // Looking for devices must not start a JACK server of its own.
+        setenv("JACK_NO_START_SERVER", "1", 0);
         if (!s.system) s.system = new PortAudioBackend();
         if (hasOutputDevice(*s.system)) {
             s.current = s.system;
