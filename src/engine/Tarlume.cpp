@@ -369,6 +369,7 @@ void Tarlume::update() {
     if (skin) skin->handleTriggers();
     for (auto& controller : controllers)
         controller->update();
+    updateBrowserLoading();
 }
 
 void Tarlume::log(const std::string& text) {

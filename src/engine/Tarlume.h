@@ -170,6 +170,9 @@ public:
     void plScrollDown();
     // Rebuilds every controller list (connection states and configurations change on reconnect).
     void refreshControllerLists();
+    // Per frame: file and playlist lists showing their loading bar follow their library list's
+    // progress and are refilled once it is loaded.
+    void updateBrowserLoading();
     static constexpr size_t kMaxFolderHistory = 100; // entries kept per browser, newest last
 
     // A deck's timecode-vinyl settings as the settings file keeps them.

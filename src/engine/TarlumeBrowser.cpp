@@ -306,6 +306,25 @@ void Tarlume::updatePlaylist(int i) {
     Browser::addTracksOf(*this, dir, list, Browser::playedPaths(*this));
 }
 
+void Tarlume::updateBrowserLoading() {
+    for (int i = 0; i < kBrowsers; ++i)
+        for (bool files : {true, false}) {
+            SkinListBox* list = files ? fileList[i] : playlistList[i];
+            TagCacheDirectory* dir = files ? fileDirectory[i] : playlistDirectory[i];
+            if (!list || !list->working || !dir) continue;
+            double progress = dir->getProgress();
+            if (progress >= 1.0) {
+                if (files)
+                    updateFileList(i);
+                else
+                    updatePlaylist(i);
+            } else if (progress != list->workingProgress) {
+                list->workingProgress = progress;
+                list->setDirty();
+            }
+        }
+}
+
 // The newest folder of the history that is not a search; "" when there is none.
 static std::string lastRealFolder(const std::vector<std::string>& history) {
     for (auto it = history.rbegin(); it != history.rend(); ++it)

@@ -37,6 +37,15 @@ TEST(Browser, FolderOfFewFoldersListsTheirTracks) {
     w.engine->changeFolder(0, w.music.path + "five/");
     w.settle();
     EXPECT_EQ(files->getNbItems(), 0);
+
+    // A list showing its loading bar is refilled by the frame after its folder was read.
+    w.engine->changeFolder(0, w.music.path + "four/s1");
+    w.engine->tagCache->waitUntilIdle(20000);
+    files->clear();
+    files->working = true;
+    w.engine->update();
+    EXPECT_FALSE(files->working);
+    EXPECT_EQ(columnOf(files, 0), (std::vector<std::string>{"T1a", "T1b"}));
 }
 
 TEST(Browser, TrackRowsColumnsColoursAndPlayedIcon) {
