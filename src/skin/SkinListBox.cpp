@@ -676,7 +676,9 @@ void SkinListBox::deleteSelection() {
     if (selection.empty()) return;
     int k0 = positionOf(selection[0]);
     size_t i = 0;
-    while (i < selection.size()) {
+    // Bounded: a handler that keeps changing the selection can't keep the key press going.
+    size_t questions = selection.size() + rows.size();
+    while (i < selection.size() && questions-- > 0) {
         SkinListItem* row = selection[i];
         bool keep = false;
         if (interface) interface->handleItemDelete(object, row, &keep);

@@ -168,8 +168,9 @@ void TarlumeSkinInterface::handleFileDrop(SkinObject* object, int layer, const s
     if (object && engine && !path.empty()) {
         int b = browserOf(object);
         bool ownDrag = dragObject == object && dragDeck == b && dragData == path;
-        if (ownDrag) {
-            // The drag ends with this drop: a later drop of the same file from outside appends.
+        // The drag ends with the drop of its file on an object that takes drops: a later drop of the
+        // same file from outside appends instead of reordering.
+        if (dragData == path && (isTrackList(object) || object->value == VALUE_DROPBOX)) {
             dragObject = nullptr;
             dragData.clear();
         }

@@ -246,7 +246,11 @@ TEST(ListEvents, DropsOnDropboxesLoadDecks) {
     SkinObject* sampler = e.listObject(VALUE_DROPBOX, 2);
     sampler->valueSpecifier = "Sampler";
     e.iface->handleFileDrop(sampler, 0, track, 15, 25);
+    // A row dragged from a list onto a deck: the drag ends there.
+    e.iface->startDragOperation(e.listObject(VALUE_PLAYLIST, 0), 0, track);
     e.iface->handleFileDrop(deckBox, 0, track, 15, 25);
+    EXPECT_EQ(e.iface->dragData, "");
+    EXPECT_EQ(e.shell.drags, std::vector<std::string>{track});
     e.iface->handleFileDrop(layerBox, 3, track, 15, 25);
     ASSERT_NE(e.engine->players[1], nullptr);
     ASSERT_NE(e.engine->players[1]->tag, nullptr);
