@@ -309,6 +309,13 @@ TEST(SkinEvents, MixerButtons) {
     EXPECT_EQ(left, 1);
     EXPECT_EQ(f.deck(2)->getCrossfaderSide(), CROSSFADER_LEFT);
 
+    // The cue button toggles the deck's cue; it lights through the base's reading of its number.
+    TestObject cue(VALUE_VOLUME_CUE);
+    press(*f.ui, cue.get(), 3);
+    EXPECT_TRUE(f.ui->getValueBool(VALUE_VOLUME_CUE, nullptr, 3, nullptr));
+    press(*f.ui, cue.get(), 3);
+    EXPECT_FALSE(f.ui->getValueBool(VALUE_VOLUME_CUE, nullptr, 3, nullptr));
+
     // Crossfader curves: only the four that exist.
     TestObject type(VALUE_CROSSFADERTYPE, "2", OBJECT_SPECIAL);
     press(*f.ui, type.get(), 0);
