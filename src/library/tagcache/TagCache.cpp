@@ -37,24 +37,23 @@ TagCache::TagCache(const std::string& path) : databasePath(path) {
 }
 
 void TagCache::openDatabase() {
-    database = new SQLDatabase(databasePath);
+    database = std::make_unique<SQLDatabase>(databasePath);
     if (database->isOpen() && database->checkReadable()) {
         createSchema();
         if (!database->sawCorruption()) return;
     } else if (!database->sawCorruption()) {
         // Locked by another program, or not ours to open: the file is left alone (moving it would
         // pull it from under its user) and this session caches in a private temporary database.
-        delete database;
-        database = new SQLDatabase("");
+        database = std::make_unique<SQLDatabase>("");
         createSchema();
         return;
     }
     // Corrupt or not a database: it is only a cache, so keep the file aside and start afresh.
-    delete database;
+    database.reset();
     std::rename(databasePath.c_str(), (databasePath + ".corrupt").c_str());
     std::remove((databasePath + "-wal").c_str());
     std::remove((databasePath + "-shm").c_str());
-    database = new SQLDatabase(databasePath);
+    database = std::make_unique<SQLDatabase>(databasePath);
     createSchema();
 }
 
@@ -125,14 +124,9 @@ TagCache::~TagCache() {
         database->executeQuery("INSERT INTO unfinishedfolders (path, recursive) VALUES (?, 0)", SQLParams{list->path});
     database->commitTransaction();
     tagCacheLoadingQueue.clear();
-    for (auto& entry : registry) {
-        delete entry.second;
-        entry.second = nullptr;
-    }
     registry.clear();
     bool corrupt = database->sawCorruption();
-    delete database;
-    database = nullptr;
+    database.reset();
     if (corrupt) {
         // Found damaged while running: the next start makes a new one.
         std::rename(databasePath.c_str(), (databasePath + ".corrupt").c_str());
@@ -154,13 +148,10 @@ void TagCache::stopThreads() {
 
 bool TagCache::tagCacheLoadingThread_Stop() {
     buildTagCacheNeedsToStop.store(true, std::memory_order_relaxed);
-    pthread_mutex_lock(&cs_tagCacheLoading);
+    CriticalSectionGuard guard(&cs_tagCacheLoading);
     while (buildTagCacheWorking > 0)
         pthread_cond_wait(&loadingChanged, &cs_tagCacheLoading);
-    if (!tagCacheLoadingThread_Handle) {
-        pthread_mutex_unlock(&cs_tagCacheLoading);
-        return false;
-    }
+    if (!tagCacheLoadingThread_Handle) return false;
     if (tagCacheLoadingCurrent) {
         tagCacheLoadingCurrent->requestInterrupt();
         if (std::find(tagCacheLoadingQueue.begin(), tagCacheLoadingQueue.end(), tagCacheLoadingCurrent) ==
@@ -170,7 +161,6 @@ bool TagCache::tagCacheLoadingThread_Stop() {
     tagCacheLoadingThread_NeedsToStop = true;
     while (tagCacheLoadingThread_Handle)
         pthread_cond_wait(&loadingChanged, &cs_tagCacheLoading);
-    pthread_mutex_unlock(&cs_tagCacheLoading);
     return true;
 }
 
@@ -180,7 +170,7 @@ int TagCache::writePlaylists() {
     {
         std::lock_guard<std::mutex> guard(registryLock);
         for (auto& entry : registry)
-            lists.push_back(entry.second);
+            lists.push_back(entry.second.get());
     }
     int failures = 0;
     for (TagCacheDirectory* list : lists) {
@@ -237,16 +227,15 @@ TagCacheDirectory* TagCache::getFolder(const std::string& requestedPath, bool in
     {
         std::lock_guard<std::mutex> guard(registryLock);
         auto at = std::lower_bound(registry.begin(), registry.end(), key,
-                                   [](const std::pair<std::string, TagCacheDirectory*>& entry, const std::string& k) {
-                                       return entry.first < k;
-                                   });
+                                   [](const auto& entry, const std::string& k) { return entry.first < k; });
         if (at != registry.end() && at->first == key) {
-            list = at->second;
+            list = at->second.get();
         } else {
             // A placeholder: registered now, initialised and loaded below, outside the registry lock.
-            list = new TagCacheDirectory(path, database, this, lengthSwitch.load(std::memory_order_relaxed),
+            // The placeholder constructor is the cache's alone (a friend): made here, not through make_unique.
+            list = new TagCacheDirectory(path, database.get(), this, lengthSwitch.load(std::memory_order_relaxed),
                                          TagCacheDirectory::Deferred());
-            registry.insert(at, std::make_pair(key, list));
+            registry.emplace(at, key, std::unique_ptr<TagCacheDirectory>(list));
         }
     }
 
@@ -292,11 +281,8 @@ TagCacheDirectory* TagCache::getFolder(const std::string& requestedPath, bool in
 }
 
 void TagCache::queueForLoading(TagCacheDirectory* list, bool urgent) {
-    pthread_mutex_lock(&cs_tagCacheLoading);
-    if (stopping.load(std::memory_order_relaxed)) {
-        pthread_mutex_unlock(&cs_tagCacheLoading);
-        return;
-    }
+    CriticalSectionGuard guard(&cs_tagCacheLoading);
+    if (stopping.load(std::memory_order_relaxed)) return;
     auto queued = std::find(tagCacheLoadingQueue.begin(), tagCacheLoadingQueue.end(), list);
     if (list != tagCacheLoadingCurrent) { // the current one is being loaded already
         if (queued != tagCacheLoadingQueue.end()) {
@@ -323,7 +309,6 @@ void TagCache::queueForLoading(TagCacheDirectory* list, bool urgent) {
         tagCacheLoadingThread_NeedsToStop = false;
         tagCacheLoadingThread_Handle = CreateThread(nullptr, 0, tagCacheLoadingThread_Proc, 0, 0, this);
     }
-    pthread_mutex_unlock(&cs_tagCacheLoading);
 }
 
 void* TagCache::tagCacheLoadingThread_Proc(void* argument) {
@@ -333,21 +318,20 @@ void* TagCache::tagCacheLoadingThread_Proc(void* argument) {
 
 void TagCache::loadingThreadRun() {
     for (;;) {
-        pthread_mutex_lock(&cs_tagCacheLoading);
+        CriticalSectionGuard taking(&cs_tagCacheLoading);
         if (tagCacheLoadingQueue.empty() || tagCacheLoadingThread_NeedsToStop) {
             tagCacheLoadingThread_NeedsToStop = false;
             CloseThreadHandle(tagCacheLoadingThread_Handle);
             tagCacheLoadingThread_Handle = nullptr;
             pthread_cond_broadcast(&loadingChanged);
-            // Nothing of the cache is touched after this unlock: the destructor may run at once.
-            pthread_mutex_unlock(&cs_tagCacheLoading);
+            // Nothing of the cache is touched after the unlock at this return: the destructor may run at once.
             return;
         }
         TagCacheDirectory* list = tagCacheLoadingQueue.front();
         tagCacheLoadingQueue.pop_front();
         tagCacheLoadingCurrent = list;
         list->interrupt.store(false, std::memory_order_relaxed);
-        pthread_mutex_unlock(&cs_tagCacheLoading);
+        taking.unlock();
 
         {
             std::lock_guard<std::recursive_mutex> guard(list->updateLock);
@@ -355,10 +339,9 @@ void TagCache::loadingThreadRun() {
             if (!(list->getProgress() >= 1.0)) list->updateLocked(true);
         }
 
-        pthread_mutex_lock(&cs_tagCacheLoading);
+        CriticalSectionGuard done(&cs_tagCacheLoading);
         list->interrupt.store(false, std::memory_order_relaxed);
         tagCacheLoadingCurrent = nullptr;
-        pthread_mutex_unlock(&cs_tagCacheLoading);
     }
 }
 
@@ -367,17 +350,18 @@ void TagCache::evictOldSearches(TagCacheDirectory* keep) {
     {
         std::lock_guard<std::mutex> guard(registryLock);
         for (auto& entry : registry)
-            if (entry.second != keep && isLeft(entry.second->path, "search:") && entry.second->getNbTags() > 0)
-                searches.push_back(entry.second);
+            if (entry.second.get() != keep && isLeft(entry.second->path, "search:") && entry.second->getNbTags() > 0)
+                searches.push_back(entry.second.get());
     }
     if (searches.size() < kMaxLoadedSearches) return;
     std::sort(searches.begin(), searches.end(),
               [](TagCacheDirectory* a, TagCacheDirectory* b) { return a->getLastUpdate() < b->getLastUpdate(); });
     std::vector<TagCacheDirectory*> busy;
-    pthread_mutex_lock(&cs_tagCacheLoading);
-    busy.assign(tagCacheLoadingQueue.begin(), tagCacheLoadingQueue.end());
-    busy.push_back(tagCacheLoadingCurrent);
-    pthread_mutex_unlock(&cs_tagCacheLoading);
+    {
+        CriticalSectionGuard guard(&cs_tagCacheLoading);
+        busy.assign(tagCacheLoadingQueue.begin(), tagCacheLoadingQueue.end());
+        busy.push_back(tagCacheLoadingCurrent);
+    }
     size_t excess = searches.size() + 1 - kMaxLoadedSearches;
     for (size_t i = 0; i < excess; i++)
         if (std::find(busy.begin(), busy.end(), searches[i]) == busy.end()) searches[i]->evict();
@@ -385,7 +369,7 @@ void TagCache::evictOldSearches(TagCacheDirectory* keep) {
 
 TagCacheDirectory* TagCache::getFolder(unsigned int index) {
     std::lock_guard<std::mutex> guard(registryLock);
-    return index < registry.size() ? registry[index].second : nullptr;
+    return index < registry.size() ? registry[index].second.get() : nullptr;
 }
 
 int TagCache::getNbFolders() {
@@ -394,10 +378,8 @@ int TagCache::getNbFolders() {
 }
 
 bool TagCache::isBusy() {
-    pthread_mutex_lock(&cs_tagCacheLoading);
-    bool busy = tagCacheLoadingThread_Handle != nullptr || buildTagCacheWorking > 0 || !tagCacheLoadingQueue.empty();
-    pthread_mutex_unlock(&cs_tagCacheLoading);
-    return busy;
+    CriticalSectionGuard guard(&cs_tagCacheLoading);
+    return tagCacheLoadingThread_Handle != nullptr || buildTagCacheWorking > 0 || !tagCacheLoadingQueue.empty();
 }
 
 bool TagCache::waitUntilIdle(double timeoutMs) {
@@ -412,10 +394,9 @@ bool TagCache::waitUntilIdle(double timeoutMs) {
 
 std::vector<std::string> TagCache::getQueuedPaths() {
     std::vector<std::string> paths;
-    pthread_mutex_lock(&cs_tagCacheLoading);
+    CriticalSectionGuard guard(&cs_tagCacheLoading);
     for (TagCacheDirectory* list : tagCacheLoadingQueue)
         paths.push_back(list->path);
-    pthread_mutex_unlock(&cs_tagCacheLoading);
     return paths;
 }
 
@@ -439,23 +420,20 @@ void TagCache::buildTagCache(const std::string& requestedPath) {
     TagCacheDirectory* root = getFolder(path, true, false, false, false);
 
     // Counted before the thread starts, so a shut-down right now waits for it.
-    pthread_mutex_lock(&cs_tagCacheLoading);
-    if (stopping.load(std::memory_order_relaxed)) {
-        pthread_mutex_unlock(&cs_tagCacheLoading);
-        return;
+    {
+        CriticalSectionGuard guard(&cs_tagCacheLoading);
+        if (stopping.load(std::memory_order_relaxed)) return;
+        buildTagCacheWorking++;
     }
-    buildTagCacheWorking++;
-    pthread_mutex_unlock(&cs_tagCacheLoading);
     BuildArguments* arguments = new BuildArguments{this, root->path};
     THREAD_HANDLE handle = CreateThread(nullptr, 0, tagCacheBuildTagCacheThread_Proc, 0, 0, arguments);
     if (handle) {
         CloseThreadHandle(handle);
     } else {
         delete arguments;
-        pthread_mutex_lock(&cs_tagCacheLoading);
+        CriticalSectionGuard guard(&cs_tagCacheLoading);
         buildTagCacheWorking--;
         pthread_cond_broadcast(&loadingChanged);
-        pthread_mutex_unlock(&cs_tagCacheLoading);
     }
 }
 
@@ -493,10 +471,9 @@ void TagCache::buildThreadRun(const std::string& rootPath) {
         database->executeQuery("INSERT INTO unfinishedfolders (path, recursive) VALUES (?, 1)", SQLParams{rootPath});
     printf("Building tag cache for %d folders (%s and sub-folders).\n", count, rootPath.c_str());
 
-    pthread_mutex_lock(&cs_tagCacheLoading);
+    CriticalSectionGuard guard(&cs_tagCacheLoading);
     buildTagCacheWorking--;
     pthread_cond_broadcast(&loadingChanged);
-    pthread_mutex_unlock(&cs_tagCacheLoading);
 }
 
 // ---- Waveforms, single records, properties, log ------------------------------------------------

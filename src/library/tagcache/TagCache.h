@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -80,7 +81,7 @@ public:
 
     // True while the cache is shutting down: loads stop at their next check.
     bool isStopping() const { return stopping.load(std::memory_order_relaxed); }
-    SQLDatabase* getDatabase() { return database; }
+    SQLDatabase* getDatabase() { return database.get(); }
     const std::string& getDatabasePath() const { return databasePath; }
     // Whether the loading thread or a build thread is running (tests wait on it).
     bool isBusy();
@@ -107,11 +108,11 @@ private:
     static std::string registryKey(const std::string& path);
 
     std::string databasePath;
-    SQLDatabase* database = nullptr;
+    std::unique_ptr<SQLDatabase> database;
 
     // The registry: every list ever asked for, owned, sorted by its key (lower-cased path, then the
     // path itself: paths are case-sensitive, the order stays the one users see).
-    std::vector<std::pair<std::string, TagCacheDirectory*>> registry;
+    std::vector<std::pair<std::string, std::unique_ptr<TagCacheDirectory>>> registry;
     std::mutex registryLock;
 
     // Loading machinery, guarded by cs_tagCacheLoading.
