@@ -70,8 +70,6 @@ Skin::~Skin() {
     // Windows built outside a completed load (or a skin never loaded) still own their pieces.
     windows.clear();
     imageRefs.clear();
-    for (CPicture* picture : pictures)
-        delete picture;
     pictures.clear();
     triggers.clear();
     scripts.clear();
@@ -175,9 +173,8 @@ void Skin::queueWindows(std::string& text, std::deque<QueuedWindow> (&queues)[nb
 }
 
 void Skin::appendWindow(SkinWindow* window) {
-    pthread_mutex_lock(&cs_windowCreation);
+    CriticalSectionGuard guard(&cs_windowCreation);
     windows.emplace_back(window);
-    pthread_mutex_unlock(&cs_windowCreation);
 }
 
 void Skin::startWorker(int index) {
@@ -198,20 +195,19 @@ void Skin::startWorker(int index) {
 
 void Skin::loadWindowThread(int index) {
     while (true) {
-        pthread_mutex_lock(&cs_windowCreation);
-        if (windowQueue[index].empty()) {
-            pthread_mutex_unlock(&cs_windowCreation);
-            break;
+        QueuedWindow entry;
+        {
+            CriticalSectionGuard guard(&cs_windowCreation);
+            if (windowQueue[index].empty()) break;
+            // The front entry is read under the lock: another worker may be taking the second one.
+            entry = windowQueue[index].front();
         }
-        // The front entry is read under the lock: another worker may be taking the second one.
-        QueuedWindow entry = windowQueue[index].front();
-        pthread_mutex_unlock(&cs_windowCreation);
 
         SkinWindow* window = entry.forcedName.empty() ? new SkinWindow(this, &entry.definition)
                                                       : new SkinWindow(this, &entry.definition, entry.forcedName);
         window->sequence = entry.sequence;
 
-        pthread_mutex_lock(&cs_windowCreation);
+        CriticalSectionGuard guard(&cs_windowCreation);
         windows.emplace_back(window);
         windowQueue[index].pop_front();
         if (windowQueue[index].empty()) {
@@ -222,7 +218,6 @@ void Skin::loadWindowThread(int index) {
                 }
             }
         }
-        pthread_mutex_unlock(&cs_windowCreation);
     }
     std::lock_guard<std::mutex> lock(workerMutex);
     --runningWorkers;
@@ -349,8 +344,6 @@ void Skin::closeSkin() {
     if (!loaded) return;
     windows.clear();
     focusedWindow = nullptr;
-    for (CPicture* picture : pictures)
-        delete picture;
     pictures.clear();
     picturePaths.clear();
     backgroundPicture = nullptr;
@@ -400,23 +393,19 @@ CPicture* Skin::loadPicture(const std::string& name) {
         return nullptr;
     }
 
-    pthread_mutex_lock(&cs_windowCreation);
-    for (size_t i = 0; i < picturePaths.size(); ++i)
-        if (picturePaths[i] == path) {
-            CPicture* cached = pictures[i];
-            pthread_mutex_unlock(&cs_windowCreation);
-            return cached;
-        }
-    pthread_mutex_unlock(&cs_windowCreation);
+    {
+        CriticalSectionGuard guard(&cs_windowCreation);
+        for (size_t i = 0; i < picturePaths.size(); ++i)
+            if (picturePaths[i] == path) return pictures[i].get();
+    }
 
     // Decoded outside the lock; two threads may decode the same new file, both entries stay valid.
-    CPicture* picture = new CPicture();
+    auto picture = std::make_unique<CPicture>();
     picture->load(path);
-    pthread_mutex_lock(&cs_windowCreation);
-    pictures.push_back(picture);
+    CriticalSectionGuard guard(&cs_windowCreation);
+    pictures.push_back(std::move(picture));
     picturePaths.push_back(path);
-    pthread_mutex_unlock(&cs_windowCreation);
-    return picture;
+    return pictures.back().get();
 }
 
 SkinImageRef* Skin::getImageRef(const std::string& description, int, int) {
@@ -471,11 +460,9 @@ SkinFont* Skin::getFontHandle(const std::string& name) {
     for (auto& font : fonts)
         if (strtolower(font->name) == "default") return font.get();
     std::string definition = "<name>default</name>";
-    pthread_mutex_lock(&cs_windowCreation);
+    CriticalSectionGuard guard(&cs_windowCreation);
     fonts.emplace_back(new SkinFont(&definition));
-    SkinFont* created = fonts.back().get();
-    pthread_mutex_unlock(&cs_windowCreation);
-    return created;
+    return fonts.back().get();
 }
 
 void Skin::reportUnresolved(const std::string& what, const std::string& name) {

@@ -112,7 +112,7 @@ public:
 
     std::vector<std::unique_ptr<SkinColor>> colors;
     std::vector<std::unique_ptr<SkinFont>> fonts;
-    std::vector<CPicture*> pictures; // owned
+    std::vector<std::unique_ptr<CPicture>> pictures;
     std::vector<std::string> picturePaths;
     std::vector<std::unique_ptr<SkinImageRef>> imageRefs;
     std::vector<tVariable> variables;
