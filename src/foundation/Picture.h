@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -52,8 +53,12 @@ public:
     unsigned int texture = 0;       // GL rectangle texture name, 0 when none
     unsigned textureGeneration = 0; // the GL context generation the texture belongs to (platform/GL.h)
     TEXTURE_TILING tiling = TILING_NONE;
-    std::vector<CPicture*> tiles; // owned strips when the picture exceeds the GL size limit
-    CGContextRef cgContext = nullptr;
+    std::vector<std::unique_ptr<CPicture>> tiles; // strips when the picture exceeds the GL size limit
+    // Deletes the context where its type is complete (PictureContext.cpp).
+    struct ContextDeleter {
+        void operator()(BitmapContext* context) const;
+    };
+    std::unique_ptr<BitmapContext, ContextDeleter> cgContext; // made on first request (getCGContextRef)
     bool cgContextMade = false;
 
     CPicture() = default;

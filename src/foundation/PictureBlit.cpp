@@ -132,16 +132,13 @@ void CPicture::fillRectangle(int x1, int y1, int x2, int y2, unsigned int colour
 }
 
 CPicture* CPicture::copyArea(int x, int y, int w, int h) const {
-    CPicture* copy = new CPicture;
-    if (!copy->create(w, h)) {
-        delete copy;
-        return nullptr;
-    }
+    auto copy = std::make_unique<CPicture>();
+    if (!copy->create(w, h)) return nullptr;
     std::memset(copy->pixels, 0, size_t(copy->width) * size_t(copy->height) * 4);
     BlitRect r{0, 0, copy->width, copy->height, x, y};
-    if (pixels && clipBlit(copy, this, r))
+    if (pixels && clipBlit(copy.get(), this, r))
         for (int row = 0; row < r.h; ++row)
             std::memcpy(copy->pixelAt(r.x, r.y + row), pixelAt(r.sx, r.sy + row), size_t(r.w) * 4);
     copy->transparencyMode = pixels ? transparencyMode : TRANSPARENCY_OPAQUE;
-    return copy;
+    return copy.release(); // the caller's
 }

@@ -3,16 +3,19 @@
 
 #include "platform/BitmapContext.h"
 
+void CPicture::ContextDeleter::operator()(BitmapContext* context) const {
+    delete context;
+}
+
 CGContextRef CPicture::getCGContextRef() {
     if (!cgContextMade && pixels) {
-        cgContext = BitmapContext::create(pixels, width, height, width * 4);
+        cgContext.reset(BitmapContext::create(pixels, width, height, width * 4));
         cgContextMade = cgContext != nullptr;
     }
-    return cgContext;
+    return cgContext.get();
 }
 
 void CPicture::releaseContext() {
-    delete cgContext;
-    cgContext = nullptr;
+    cgContext.reset();
     cgContextMade = false;
 }

@@ -20,12 +20,12 @@ void CPicture::generateTextureGL() {
         int total = rows ? height : width;
         for (int start = 0; start < total; start += max) {
             int n = total - start < max ? total - start : max;
-            CPicture* s = rows ? copyArea(0, start, width, n) : copyArea(start, 0, n, height);
+            std::unique_ptr<CPicture> s(rows ? copyArea(0, start, width, n) : copyArea(start, 0, n, height));
             if (!s) {
                 destroyTextureGL();
                 return;
             }
-            tiles.push_back(s);
+            tiles.push_back(std::move(s));
         }
         tiling = rows ? TILING_ROWS : TILING_COLUMNS;
         return;
@@ -45,8 +45,6 @@ void CPicture::generateTextureGL() {
 }
 
 void CPicture::destroyTextureGL() {
-    for (CPicture* tile : tiles)
-        delete tile;
     tiles.clear();
     tiling = TILING_NONE;
     // Texture 0 makes no GL call at all: pictures are closed on skin-loading threads.
@@ -71,9 +69,9 @@ void CPicture::bitbltGL(CPicture* dst, int x, int y, int w, int h, CPicture* src
             int end = (int(k) + 1) * size < from + length ? (int(k) + 1) * size : from + length;
             int offset = begin - from, local = begin - int(k) * size;
             if (rows)
-                bitbltGL(dst, r.x, r.y + offset, r.w, end - begin, src->tiles[k], r.sx, local);
+                bitbltGL(dst, r.x, r.y + offset, r.w, end - begin, src->tiles[k].get(), r.sx, local);
             else
-                bitbltGL(dst, r.x + offset, r.y, end - begin, r.h, src->tiles[k], local, r.sy);
+                bitbltGL(dst, r.x + offset, r.y, end - begin, r.h, src->tiles[k].get(), local, r.sy);
         }
         return;
     }

@@ -240,8 +240,6 @@ CPicture* CPicture::resizeBest(int w, int h, int filter) {
     if (iw < 1) iw = 1;
     if (ih < 1) ih = 1;
     if (iw == w && ih == h) return resize(w, h, FILTER_BOX);
-    CPicture* intermediate = resize(iw, ih, FILTER_BOX);
-    CPicture* result = intermediate->resize(w, h, filter);
-    delete intermediate;
-    return result;
+    std::unique_ptr<CPicture> intermediate(resize(iw, ih, FILTER_BOX));
+    return intermediate->resize(w, h, filter);
 }

@@ -34,7 +34,7 @@ TEST(PictureContext, MadeOnceOverThePicturesOwnPixelsAndFreedByClose) {
     EXPECT_EQ(c->width(), 8);
     EXPECT_EQ(c->height(), 4);
     p.close();
-    EXPECT_EQ(p.cgContext, nullptr);
+    EXPECT_EQ(p.cgContext.get(), nullptr);
     EXPECT_FALSE(p.cgContextMade);
     ASSERT_TRUE(p.create(2, 2)); // a new store gets a new context on the new memory
     clear(p);
