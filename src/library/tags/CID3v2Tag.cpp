@@ -57,26 +57,25 @@ float fieldGain(uint16_t field, int nameCode) {
 } // namespace
 
 CID3v2Tag::~CID3v2Tag() {
-    for (size_t i = frames.size(); i-- > 0;)
-        delete frames[i];
+    while (!frames.empty())
+        frames.pop_back();
 }
 
 void CID3v2Tag::addFrame(CID3Frame* frame) {
     if (!frame) return;
     if (frame->getId() == "ETCO" && frame->getData().size() > kMaxETCOBytes)
         frame->setData(frame->getData().substr(0, kMaxETCOBytes));
-    frames.push_back(frame);
+    frames.emplace_back(frame);
 }
 
 CID3Frame* CID3v2Tag::findFrame(const std::string& id, int n) const {
     if (id.empty() || n < 0) return nullptr;
-    for (CID3Frame* f : frames)
-        if (f->getId() == id && n-- == 0) return f;
+    for (const auto& f : frames)
+        if (f->getId() == id && n-- == 0) return f.get();
     return nullptr;
 }
 
 void CID3v2Tag::removeFrameAt(size_t index) {
-    delete frames[index];
     frames.erase(frames.begin() + long(index));
     changed = true;
 }
@@ -96,7 +95,7 @@ void CID3v2Tag::setFrame(const std::string& id, const std::string* value, int en
     if (id.empty()) return;
     bool empty = !value || value->empty();
     for (size_t i = 0; i < frames.size(); ++i) {
-        CID3Frame* f = frames[i];
+        CID3Frame* f = frames[i].get();
         if (f->getId() != id) continue;
         if (empty) {
             removeFrameAt(i);
@@ -121,8 +120,8 @@ void CID3v2Tag::setFrame(const std::string& id, const std::string* value, int en
         return;
     }
     if (empty) return;
-    auto* f = new CID3Frame(id, *value, isTextId(id) ? std::string(1, char(encoding)) : std::string());
-    frames.push_back(f);
+    frames.push_back(
+        std::make_unique<CID3Frame>(id, *value, isTextId(id) ? std::string(1, char(encoding)) : std::string()));
     if (encoding > 1) version = 4;
     changed = true;
 }
@@ -136,7 +135,7 @@ double CID3v2Tag::getBPM() {
 }
 
 std::string CID3v2Tag::getFrameTXXX(const std::string& description) {
-    for (CID3Frame* f : frames) {
+    for (const auto& f : frames) {
         if (f->getId() != "TXXX") continue;
         const std::string& t = f->getString();
         size_t zero = t.find('\0');
@@ -164,7 +163,7 @@ void CID3v2Tag::setFrameTXXX(const std::string& description, const std::string* 
     bool empty = !value || value->empty();
     std::string wanted = description + '\0' + (empty ? std::string() : *value);
     for (size_t i = 0; i < frames.size();) {
-        CID3Frame* f = frames[i];
+        CID3Frame* f = frames[i].get();
         if (f->getId() != "TXXX") {
             ++i;
             continue;
@@ -186,7 +185,7 @@ void CID3v2Tag::setFrameTXXX(const std::string& description, const std::string* 
         ++i;
     }
     if (empty) return;
-    frames.push_back(new CID3Frame("TXXX", wanted, std::string(1, '\0')));
+    frames.push_back(std::make_unique<CID3Frame>("TXXX", wanted, std::string(1, '\0')));
     changed = true;
 }
 

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -28,7 +29,7 @@ public:
     // ---- Frames ----
     unsigned int getNbFrames() const { return unsigned(frames.size()); }
     // The frame at that place; the caller guarantees index < getNbFrames().
-    CID3Frame* getFrame(unsigned int index) { return frames[index]; }
+    CID3Frame* getFrame(unsigned int index) { return frames[index].get(); }
     // Appends the frame and takes ownership. An "ETCO" frame is capped to kMaxETCOBytes, so a crafted
     // file cannot make the deck's per-event edits quadratic.
     void addFrame(CID3Frame* frame);
@@ -130,7 +131,7 @@ private:
 
     uint8_t headerFlags = 0;
     uint32_t tagSize = 0;
-    std::vector<CID3Frame*> frames; // owned; destroyed last first
+    std::vector<std::unique_ptr<CID3Frame>> frames; // destroyed last first
     int version = 4;
     std::string path;
     time_t modificationTime = 0;
