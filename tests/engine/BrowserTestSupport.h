@@ -24,6 +24,7 @@
 #include <type_traits>
 #include <utility>
 #include <vector>
+#include "support/MissingComponent.h"
 
 namespace testsupport {
 
@@ -39,11 +40,7 @@ inline bool haveAudioTools() {
 // Skips (or fails in CI) the calling test when sox or lame is missing.
 #define REQUIRE_AUDIO_TOOLS()                                                                                          \
     do {                                                                                                               \
-        if (!testsupport::haveAudioTools()) {                                                                          \
-            const char* ci = std::getenv("TARLUME_CI");                                                                \
-            if (ci && std::string(ci) == "1") FAIL() << "sox and lame are needed";                                     \
-            GTEST_SKIP() << "sox and lame are needed";                                                                 \
-        }                                                                                                              \
+        if (!testsupport::haveAudioTools()) TARLUME_MISSING_COMPONENT() << "sox and lame are needed";                  \
     } while (0)
 
 struct TrackTags {

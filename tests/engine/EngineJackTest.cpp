@@ -17,6 +17,7 @@
 #include <cmath>
 #include <cstring>
 #include <thread>
+#include "support/MissingComponent.h"
 
 using testsupport::EngineHome;
 using testsupport::JackServer;
@@ -24,17 +25,9 @@ using testsupport::ScopedEnv;
 
 namespace {
 
-bool inCI() {
-    const char* ci = getenv("TARLUME_CI");
-    return ci && std::string(ci) == "1";
-}
-
 #define REQUIRE_COMPONENT(ok, what)                                                                                    \
     do {                                                                                                               \
-        if (!(ok)) {                                                                                                   \
-            if (inCI()) FAIL() << what << " missing in CI (TARLUME_CI=1)";                                             \
-            GTEST_SKIP() << what << " missing";                                                                        \
-        }                                                                                                              \
+        if (!(ok)) TARLUME_MISSING_COMPONENT() << what << " missing";                                                  \
     } while (0)
 
 // The left channel of a 16-bit PCM WAV file as floats (full scale 1.0); empty when unreadable.

@@ -68,9 +68,4 @@ private:
     std::string display_, oldDisplay_;
 };
 
-inline bool inCIRun() {
-    const char* ci = getenv("TARLUME_CI");
-    return ci && std::string(ci) == "1";
-}
-
 } // namespace testsupport

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <set>
 #include <thread>
+#include "support/MissingComponent.h"
 
 namespace {
 
@@ -32,15 +33,13 @@ std::string makeTrack(const std::string& folder) {
 TEST(ShippedSkinDraw, DefaultSkinWithTwoDecksPlaying) {
     HeadlessGL gl;
     if (!gl.open(screenWidth, screenHeight)) {
-        if (uitest::underCI()) FAIL() << "no headless OpenGL: " << gl.error();
-        GTEST_SKIP() << "no headless OpenGL: " << gl.error();
+        TARLUME_MISSING_COMPONENT() << "no headless OpenGL: " << gl.error();
     }
     testsupport::TempDir home("skin-draw");
     uitest::EnvScope homeEnv("HOME", home.path), dataEnv("XDG_DATA_HOME", home.path);
     std::string track = makeTrack(home.path);
     if (track.empty()) {
-        if (uitest::underCI()) FAIL() << "sox missing";
-        GTEST_SKIP() << "sox missing";
+        TARLUME_MISSING_COMPONENT() << "sox missing";
     }
     testsupport::TestSoundBackend backend;
     const int card = backend.addDevice("Card", 2, 4);

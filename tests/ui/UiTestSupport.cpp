@@ -6,11 +6,6 @@
 
 namespace uitest {
 
-bool underCI() {
-    const char* ci = std::getenv("TARLUME_CI");
-    return ci && std::string(ci) == "1";
-}
-
 namespace {
 
 struct ClickFile {
