@@ -1,6 +1,6 @@
 // Decoding speed of every reader beside the codec's own command-line decoder on the same file
 // (mpg123 -s, flac -d -c, oggdec, ffmpeg -f s16le), the open time of a 60-minute MP3, and seeks.
-// The files are made once into /tmp/tarlume-bench-decoders (sox, lame, flac, oggenc, ffmpeg).
+// The files are made once into the build tree's fixtures/bench-decoders (sox, lame, flac, oggenc, ffmpeg).
 #include "audio/decoders/AudioDecoder.h"
 
 #include <cstdlib>

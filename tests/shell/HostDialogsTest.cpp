@@ -36,6 +36,9 @@ GtkWidget* openDialog(HostDialogs& dialogs, const char* title) {
 TEST(ShellDialogs, YesAnswersYesNoAndCancelAnswerNothingTextAndPathComeBack) {
     setenv("NO_AT_BRIDGE", "1", 1);
     setenv("GSETTINGS_BACKEND", "memory", 1);
+    // The file chooser adds the chosen files to the user's recent files: kept in a scratch data folder.
+    testsupport::TempDir data("dialogs");
+    setenv("XDG_DATA_HOME", data.path.c_str(), 1);
     testsupport::XvfbServer x;
     if (x.display().empty()) {
         TARLUME_MISSING_COMPONENT() << "Xvfb is not available";
