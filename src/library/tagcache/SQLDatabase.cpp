@@ -170,6 +170,7 @@ std::vector<std::vector<std::string>> SQLDatabase::getAllRows(const std::string&
     return rows;
 }
 
+// Held until the matching commitTransaction: a transaction spans calls, so no scoped guard here.
 void SQLDatabase::beginTransaction() {
     pthread_mutex_lock(&lock);
     if (depth == 0) executeQuery("BEGIN TRANSACTION");
@@ -178,7 +179,8 @@ void SQLDatabase::beginTransaction() {
 
 bool SQLDatabase::commitTransaction() {
     // Only the thread holding the lock may commit; an unpaired call changes nothing.
-    if (!TryEnterCriticalSection(&lock)) return false;
+    CriticalSectionGuard own(&lock, std::try_to_lock);
+    if (!own.ownsLock()) return false;
     bool ok = depth > 0;
     if (depth > 0) {
         depth--;
@@ -190,8 +192,7 @@ bool SQLDatabase::commitTransaction() {
                 ok = false;
             }
         }
-        pthread_mutex_unlock(&lock); // the matching beginTransaction's hold
+        pthread_mutex_unlock(&lock); // the matching beginTransaction's hold, taken in another call
     }
-    pthread_mutex_unlock(&lock); // this call's own try-lock
     return ok;
 }
