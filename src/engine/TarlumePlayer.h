@@ -263,6 +263,10 @@ public:
     // The path a refused load keeps until the user confirms it.
     std::string pendingLoadPath;
 
+    // Codes per second between two readings of the decoder's code counter, which restarts at 0 after
+    // 1,000,000: a count below the previous one has wrapped.
+    static float codesPerSecond(double previousCount, double count, double elapsedMs);
+
     // One frame of timecode input (the input device's audio thread): the decoder reads it and, unless a
     // super-relative start waits to re-synchronise, the player follows the record.
     void processTimecodeFrame(float left, float right);

@@ -339,6 +339,12 @@ void TarlumePlayer::processTimecodeFrame(float left, float right) {
     if (p && followTimecode) p->updateFromFinalScratch(decoder);
 }
 
+float TarlumePlayer::codesPerSecond(double previousCount, double count, double elapsedMs) {
+    double codes = count - previousCount;
+    if (codes < 0) codes += kQualityCounterWrap;
+    return elapsedMs > 0 ? float(codes / elapsedMs * 1000) : 0.0f;
+}
+
 void TarlumePlayer::setVCGain(float g) {
     vcGain = g;
     if (timecode) timecode->setParameter(19, g);
@@ -382,9 +388,7 @@ void TarlumePlayer::updateTimecode(double t) {
     const double elapsed = t - timecodeQualityTime;
     if (elapsed > 1000) {
         const double count = decoder->getParameter(12);
-        double codes = count - timecodeQualityCount;
-        if (codes < 0) codes += kQualityCounterWrap;
-        timecodeQuality = float(codes / elapsed * 1000);
+        timecodeQuality = codesPerSecond(timecodeQualityCount, count, elapsed);
         timecodeQualityCount = float(count);
         timecodeQualityTime = t;
     }

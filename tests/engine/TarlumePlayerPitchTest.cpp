@@ -257,6 +257,11 @@ TEST(DeckTimecode, RelativeOptionTablesAndCalibration) {
     EXPECT_FALSE(d->calibrating);
     EXPECT_GE(d->vcPitchVariance, 0.0002f);
     EXPECT_FLOAT_EQ(float(d->getParam(PLAYERPARAM_JITTERTHRESHOLD)), std::max(d->vcPitchVariance, 0.0001f));
+
+    // The code rate across the decoder's counter restart reads positive.
+    EXPECT_FLOAT_EQ(TarlumePlayer::codesPerSecond(1000, 1120, 1000), 120);
+    EXPECT_FLOAT_EQ(TarlumePlayer::codesPerSecond(999990, 20, 1000), 30);
+    EXPECT_GT(d->timecodeQualityTime, 0); // measured once a second while the deck follows a record
 }
 
 TEST(DeckUpdate, AutoCueFindsTheMusicAndTheAnalysedReplayGainIsApplied) {
