@@ -136,13 +136,16 @@ bool TarlumePlayer::loadSong(const char* pathArg, bool force) {
     if (tag) closeSong();
 
     const std::string ext = path.size() >= 4 ? strtolower(path.substr(path.size() - 4)) : std::string();
-    const bool video = videoPlayerFactory && isVideoExtension(ext);
-    if (video) {
-        if (isVideo != 1 || !player) {
-            swapPlayer(videoPlayerFactory());
+    bool video = videoPlayerFactory && isVideoExtension(ext);
+    if (video && (isVideo != 1 || !player)) {
+        FModPlayer* made = videoPlayerFactory();
+        video = made != nullptr; // a video player that can't be made leaves the file to the audio player
+        if (video) {
+            swapPlayer(made);
             isVideo = 1;
         }
-    } else if (isVideo != 0 || !player) {
+    }
+    if (!video && (isVideo != 0 || !player)) {
         swapPlayer(new FModPlayer());
         isVideo = 0;
     }

@@ -299,6 +299,11 @@ TEST(DeckLoading, TheExtensionChoosesThePlayerAndAnUnreadableFileStillLoads) {
         ASSERT_TRUE(d->tag);
         EXPECT_LT(d->getLength(), 1); // a silent frame
     }
+    TarlumePlayer::videoPlayerFactory = []() -> FModPlayer* { return nullptr; };
+    ASSERT_TRUE(d->loadSong("/none/h.mp3", true));
+    ASSERT_TRUE(d->loadSong("/none/g.mkv", true)); // no video player to be had: the audio player
+    EXPECT_EQ(d->isVideo, 0);
+    ASSERT_TRUE(d->player);
     TarlumePlayer::videoPlayerFactory = nullptr;
     ASSERT_TRUE(d->loadSong("/none/f.mov", true)); // without video decks: the audio player
     EXPECT_EQ(d->isVideo, 0);
