@@ -237,30 +237,30 @@ private:
 
 class NullBackend : public SoundBackend {
 public:
+    explicit NullBackend(std::vector<SoundDeviceInfo> devices) : devices_(std::move(devices)) {}
     std::string getName() const override { return kNullApi; }
-    std::vector<SoundDeviceInfo> getDevices() override {
-        SoundDeviceInfo info;
-        info.id = SoundDevices::stableId(kNullApi, kNullName);
-        info.name = kNullName;
-        info.hostApi = kNullApi;
-        info.inputChannels = 2;
-        info.outputChannels = 8;
-        info.defaultSampleRate = 44100.0;
-        return {info};
+    std::vector<SoundDeviceInfo> getDevices() override { return devices_; }
+    int getDefaultDevice(bool input) override {
+        for (const SoundDeviceInfo& d : devices_)
+            if ((input ? d.inputChannels : d.outputChannels) > 0) return d.id;
+        return 0;
     }
-    int getDefaultDevice(bool) override { return SoundDevices::stableId(kNullApi, kNullName); }
     std::unique_ptr<SoundStream> open(const SoundStreamConfig& config, SoundIOProc* proc, std::string* error) override {
-        SoundDeviceInfo info = getDevices()[0];
-        if (config.deviceId != 0 && config.deviceId != info.id) {
-            if (error) *error = "no such device";
-            return nullptr;
+        const int id = config.deviceId != 0 ? config.deviceId : getDefaultDevice(config.outputChannels == 0);
+        for (const SoundDeviceInfo& info : devices_) {
+            if (info.id != id) continue;
+            int in = std::clamp(config.inputChannels, 0, info.inputChannels);
+            int out = std::clamp(config.outputChannels, 0, info.outputChannels);
+            double rate = config.sampleRate > 0 ? config.sampleRate : info.defaultSampleRate;
+            int frames = config.frames > 0 ? std::min(config.frames, 8192) : 256;
+            return std::make_unique<NullStream>(proc, in, out, rate, frames);
         }
-        int in = std::clamp(config.inputChannels, 0, info.inputChannels);
-        int out = std::clamp(config.outputChannels, 0, info.outputChannels);
-        double rate = config.sampleRate > 0 ? config.sampleRate : info.defaultSampleRate;
-        int frames = config.frames > 0 ? std::min(config.frames, 8192) : 256;
-        return std::make_unique<NullStream>(proc, in, out, rate, frames);
+        if (error) *error = "no such device";
+        return nullptr;
     }
+
+private:
+    std::vector<SoundDeviceInfo> devices_;
 };
 
 struct BackendState {
@@ -367,7 +367,18 @@ bool findDevice(int id, bool input, SoundDeviceInfo* info) {
 }
 
 std::unique_ptr<SoundBackend> makeNullBackend() {
-    return std::make_unique<NullBackend>();
+    SoundDeviceInfo info;
+    info.id = stableId(kNullApi, kNullName);
+    info.name = kNullName;
+    info.hostApi = kNullApi;
+    info.inputChannels = 2;
+    info.outputChannels = 8;
+    info.defaultSampleRate = 44100.0;
+    return makeNullBackend({info});
+}
+
+std::unique_ptr<SoundBackend> makeNullBackend(const std::vector<SoundDeviceInfo>& devices) {
+    return std::make_unique<NullBackend>(devices);
 }
 
 } // namespace SoundDevices

@@ -112,5 +112,7 @@ bool findDevice(int id, bool input, SoundDeviceInfo* info);
 // A null device: "Null Device" with 2 inputs and 8 outputs at 44100 Hz, whose streams call their
 // procedure from a timer thread at real-time pace with silent input.
 std::unique_ptr<SoundBackend> makeNullBackend();
+// Null devices of the given names, channels and rates (ids as the caller set them).
+std::unique_ptr<SoundBackend> makeNullBackend(const std::vector<SoundDeviceInfo>& devices);
 
 } // namespace SoundDevices
