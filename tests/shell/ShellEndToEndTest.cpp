@@ -227,14 +227,22 @@ struct Wav {
             sum += v * v;
         return samples.empty() ? 0 : std::sqrt(sum / double(samples.size()));
     }
-    // The first channel's frequency from its rising zero crossings (Hz).
+    // The first channel's frequency from its rising zero crossings over the span where it sounds
+    // (a deck may start a little after the capture), in Hz.
     double frequency() const {
         if (channels <= 0 || rate <= 0) return 0;
+        size_t frames = samples.size() / size_t(channels), first = frames, last = 0;
+        auto at = [&](size_t f) { return samples[f * size_t(channels)]; };
+        for (size_t f = 0; f < frames; ++f)
+            if (std::fabs(at(f)) > 0.02) {
+                first = std::min(first, f);
+                last = f;
+            }
+        if (first >= last) return 0;
         int crossings = 0;
-        size_t frames = samples.size() / size_t(channels);
-        for (size_t f = 1; f < frames; ++f)
-            if (samples[(f - 1) * size_t(channels)] < 0 && samples[f * size_t(channels)] >= 0) ++crossings;
-        return frames ? crossings * double(rate) / double(frames) : 0;
+        for (size_t f = first + 1; f <= last; ++f)
+            if (at(f - 1) < 0 && at(f) >= 0) ++crossings;
+        return crossings * double(rate) / double(last - first);
     }
 };
 
