@@ -1,6 +1,7 @@
 #include "analysis/GainAnalysis.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cmath>
 #include <cstring>
 
@@ -95,12 +96,12 @@ const float kReferenceLevel = 64.85f; // dB
 // summed in the same order, in doubles); run side by side, the two channels' dependency chains overlap.
 template <int N>
 void filterStereo(const float* inL, const float* inR, float* outL, float* outR, size_t count, const float* kernel) {
-    for (size_t i = 0; i < count; ++i) {
+    for (ptrdiff_t i = 0; i < ptrdiff_t(count); ++i) {
         double l = double(inL[i]) * kernel[0];
         double r = double(inR[i]) * kernel[0];
         for (int k = 1; k <= N; ++k) {
-            l += double(inL[i - size_t(k)]) * kernel[2 * k] - double(outL[i - size_t(k)]) * kernel[2 * k - 1];
-            r += double(inR[i - size_t(k)]) * kernel[2 * k] - double(outR[i - size_t(k)]) * kernel[2 * k - 1];
+            l += double(inL[i - k]) * kernel[2 * k] - double(outL[i - k]) * kernel[2 * k - 1];
+            r += double(inR[i - k]) * kernel[2 * k] - double(outR[i - k]) * kernel[2 * k - 1];
         }
         outL[i] = float(l);
         outR[i] = float(r);
