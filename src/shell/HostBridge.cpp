@@ -33,6 +33,7 @@ SkinListBox* lb = nullptr;
 std::string applicationFolderOverride;
 std::unique_ptr<CPicture> ghost; // the dragged row's picture
 std::string ghostPath;
+CPicture screenTarget; // the main view as a drawing target: its size, no pixels of its own
 
 // What the engine asks of the shell, answered through the bridge.
 class BridgeShell : public EngineShell {
@@ -159,8 +160,9 @@ float getBoundHeight() {
 // ---- Frame --------------------------------------------------------------------------------------
 
 void drawTLM(float width, float height, void* view, float* moveX, float* moveY) {
-    (void)width;
     screenHeight = height;
+    screenTarget.width = int(width);
+    screenTarget.height = int(height);
     if (!tlm) initTLM();
     tlm->view = view;
     if (Skin* skin = skinOf()) {
@@ -369,7 +371,7 @@ void drawDragGhost(const char* path, float x, float y) {
         interface->drawTextOnPic(ghost.get(), &name, 3, 1, ghostWidth - 6, ghostHeight - 2, 0x00FFFFFF,
                                  skin->getFontHandle("default"), nullptr, TEXTDRAW_SHORTEN, TEXTALIGN_LEFT);
     }
-    CPicture::bitbltGL(nullptr, int(x) + 8, int(y) + 8, ghostWidth, ghostHeight, ghost.get(), 0, 0);
+    CPicture::bitbltGL(&screenTarget, int(x) + 8, int(y) + 8, ghostWidth, ghostHeight, ghost.get(), 0, 0);
 }
 
 // ---- Settings the preferences window reads and writes ---------------------------------------------
