@@ -10,6 +10,7 @@
 #include "support/TestSoundBackend.h"
 
 #include <chrono>
+#include <memory>
 #include <cstdio>
 #include <set>
 #include <thread>
@@ -43,11 +44,17 @@ TEST(ShippedSkinDraw, DefaultSkinWithTwoDecksPlaying) {
     }
     testsupport::TestSoundBackend backend;
     const int card = backend.addDevice("Card", 2, 4);
-    Tarlume engine;
+    // Declared so that they end in the program's order: the engine (which reads the skin while it
+    // shuts down), then the skin, then the interface the skin was bound to.
+    std::unique_ptr<TarlumeSkinInterface> ui;
+    std::unique_ptr<Skin> skinOwner;
+    std::unique_ptr<Tarlume> engineOwner = std::make_unique<Tarlume>();
+    Tarlume& engine = *engineOwner;
     engine.initAudio();
-    TarlumeSkinInterface ui(&engine);
-    ui.gl = GLPrimitives::immediate();
-    Skin skin(&ui);
+    ui = std::make_unique<TarlumeSkinInterface>(&engine);
+    ui->gl = GLPrimitives::immediate();
+    skinOwner = std::make_unique<Skin>(ui.get());
+    Skin& skin = *skinOwner;
     engine.skin = &skin;
     skin.loadSkin(std::string(TARLUME_SOURCE_DIR) + "/data/skins/kolt-1280.xml");
     ASSERT_TRUE(skin.loaded);
