@@ -464,8 +464,13 @@ bool SystemAudioReader::Impl::openAndMeasure(const std::string& path) {
     bool raw = av_match_name(format->iformat->name, rawDemuxers);
     int64_t end = raw ? AV_NOPTS_VALUE : declaredEnd();
     if (end == AV_NOPTS_VALUE) {
-        // Count the packets, then start again on a fresh input.
+        // Count the packets, then start again on a fresh input. The count takes time in proportion to the
+        // length, as a read does: it is not held against the open's bound (whose time is kept for the rest).
+        const auto counting = std::chrono::steady_clock::now();
+        const auto left = deadline - counting;
+        deadline = std::chrono::steady_clock::time_point::max();
         end = measureByPackets();
+        deadline = std::chrono::steady_clock::now() + left;
         release();
         if (!openInput(path)) return false;
         countedTimes = true;
