@@ -138,4 +138,50 @@ void BM_DrawTLMReferenceEverythingHidden(benchmark::State& state) {
 }
 BENCHMARK(BM_DrawTLMReferenceEverythingHidden)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
+// Resident memory of the process in KiB.
+long residentKiB() {
+    FILE* f = fopen("/proc/self/statm", "r");
+    long pages = 0, resident = 0;
+    if (f) {
+        if (fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
+        fclose(f);
+    }
+    return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+// Simulated play: frames drawn as fast as they render, a track loaded on a deck every 1800 frames
+// (one minute at 30 frames a second), the four decks taking turns. Reports the resident memory
+// after the first simulated minute and at the end.
+void BM_MemoryOverSimulatedPlay(benchmark::State& state) {
+    Scratch scratch;
+    HeadlessGL gl;
+    if (!gl.open(frameWidth, frameHeight)) return state.SkipWithError(gl.error().c_str());
+    QuietOutput quiet;
+    initTLM();
+    std::vector<float> left(44100 * 90), right(left.size());
+    for (size_t i = 0; i < left.size(); ++i) {
+        left[i] = 9000.0f * std::sin(float(i) * 0.031f);
+        right[i] = 9000.0f * std::sin(float(i) * 0.047f);
+    }
+    std::string tracks[2] = {scratch.data.path + "a.wav", scratch.data.path + "b.wav"};
+    for (const std::string& t : tracks)
+        writeStereoWav(t, left, right, 44100);
+    const int minutes = int(state.range(0));
+    long afterFirstMinute = 0;
+    for (auto _ : state) {
+        for (int minute = 0; minute < minutes; ++minute) {
+            TarlumePlayer* deck = tlm->players[minute % 4];
+            deck->loadSong(tracks[minute % 2].c_str(), true);
+            deck->playPause();
+            for (int f = 0; f < 1800; ++f)
+                frame();
+            if (minute == 0) afterFirstMinute = residentKiB();
+        }
+    }
+    state.counters["rss_after_1_min_KiB"] = double(afterFirstMinute);
+    state.counters["rss_at_end_KiB"] = double(residentKiB());
+    destroyStuff();
+}
+BENCHMARK(BM_MemoryOverSimulatedPlay)->Arg(10)->Iterations(1)->Unit(benchmark::kSecond);
+
 } // namespace

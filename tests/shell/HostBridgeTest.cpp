@@ -5,6 +5,7 @@
 #include "analysis/TestWav.h"
 #include "engine/Tarlume.h"
 #include "engine/TarlumePlayer.h"
+#include "platform/GL.h"
 #include "skin/Skin.h"
 #include "skin/SkinWindow.h"
 #include "support/HeadlessGL.h"
@@ -181,4 +182,22 @@ TEST(ShellBridge, TextsCopiedIntoBuffersAreCutWhereACharacterEnds) {
     EXPECT_EQ(copyTextCut("ab\xE2\x82\xAC", buffer, sizeof buffer), 5u); // "€" fits exactly
     EXPECT_STREQ(buffer, "ab\xE2\x82\xAC");
     EXPECT_EQ(copyTextCut("abc", buffer, 0), 0u);
+}
+
+TEST(ShellBridge, ADraggedRowShowsItsFileNameNearThePointer) {
+    Bridge b;
+    b.frame();
+    glClearColor(0, 0, 0, 0);
+    glClear(GL_COLOR_BUFFER_BIT);
+    drawDragGhost("/music/Some Track.mp3", 100, 200);
+    std::vector<unsigned char> px = b.gl.readPixels(); // B, G, R, A; top row first
+    auto at = [&](int x, int y) { return &px[(size_t(y) * 1200 + size_t(x)) * 4]; };
+    EXPECT_EQ(at(109, 209)[1], 0x30); // the strip's corner, 8 px right of and below the pointer
+    EXPECT_EQ(at(100, 200)[1], 0);    // the pointer itself stays clear
+    EXPECT_EQ(at(108 + ghostWidth + 2, 212)[1], 0);
+    int bright = 0;
+    for (int y = 208; y < 208 + ghostHeight; ++y)
+        for (int x = 108; x < 108 + ghostWidth; ++x)
+            bright += at(x, y)[1] > 0xA0;
+    EXPECT_GT(bright, 20) << "no name drawn on the strip";
 }
