@@ -122,6 +122,17 @@ TEST(DeckEndToEnd, ATaggedMp3PlaysAtItsPitchAndCloses) {
     d->setPitch(1.2, true);
     play(rig, d, 4096);
     EXPECT_NEAR(crossings(play(rig, d, 44100)), 441 * 1.2, 3);
+    // A one-beat loop at the tag's 128 BPM keeps the deck inside it.
+    d->loopSetLength(1);
+    d->loopStart();
+    const double loopStartMs = d->loopGetStartMs(), loopMs = d->loopGetLengthMs();
+    EXPECT_NEAR(loopMs, 60000 / 128.0, 1e-6);
+    for (int i = 0; i < 12; ++i) {
+        play(rig, d, 4096);
+        ASSERT_GE(d->getPosition(), loopStartMs - 1);
+        ASSERT_LE(d->getPosition(), loopStartMs + loopMs + 1);
+    }
+    d->loopStop();
     // Cue: back to the cue point and silent.
     d->cueSong();
     d->cueSong_Up();
