@@ -18,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -309,6 +310,45 @@ TEST(ShippedSkin, LoadsWithEveryNameResolvedAndPicturesFittingTheirObjects) {
     ASSERT_GE(skin.genreColors.size(), 3u);
     for (auto& genre : skin.genreColors)
         EXPECT_NE(genre->value, 0u) << genre->name;
+}
+
+// Within a window, every object under the pointer gets the press: no two objects that act on a
+// press may overlap in any combination of current tabs (pictures and texts laid over a control
+// have no action, and are allowed).
+TEST(ShippedSkin, ControlsDoNotOverlap) {
+    for (const char* name : shippedSkins) {
+        SCOPED_TRACE(name);
+        LoadedSkin loaded(name);
+        std::vector<std::string> overlaps;
+        for (auto& window : loaded.skin.windows) {
+            // The window's own objects, then each tab's: objects of two tabs of one group never show together.
+            std::vector<std::vector<SkinObject*>> sets;
+            std::vector<SkinObject*> own;
+            for (auto& o : window->tabGroups[0]->tabs[0]->objects)
+                own.push_back(o.get());
+            sets.push_back(own);
+            for (size_t g = 1; g < window->tabGroups.size(); ++g)
+                for (auto& tab : window->tabGroups[g]->tabs) {
+                    std::vector<SkinObject*> shown = own;
+                    for (auto& o : tab->objects)
+                        shown.push_back(o.get());
+                    sets.push_back(shown);
+                }
+            for (const auto& shown : sets)
+                for (size_t i = 0; i < shown.size(); ++i)
+                    for (size_t j = i + 1; j < shown.size(); ++j) {
+                        SkinObject *a = shown[i], *b = shown[j];
+                        auto acts = [](SkinObject* o) { return o->actionLeft || o->actionRight || o->actionCenter; };
+                        if (!acts(a) || !acts(b)) continue;
+                        SkinRect *p = a->rect.get(), *q = b->rect.get();
+                        if (p->left < q->right && q->left < p->right && p->top < q->bottom && q->top < p->bottom)
+                            overlaps.push_back(window->name + ": " + a->name + " / " + b->name);
+                    }
+        }
+        std::sort(overlaps.begin(), overlaps.end());
+        overlaps.erase(std::unique(overlaps.begin(), overlaps.end()), overlaps.end());
+        EXPECT_TRUE(overlaps.empty()) << testing::PrintToString(overlaps);
+    }
 }
 
 TEST(ShippedSkin, WindowsTileThroughDeckSwapsAndTheOptions) {
