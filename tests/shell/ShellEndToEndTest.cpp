@@ -285,13 +285,25 @@ struct Session {
         stop(app);
         stop(jack);
     }
+    // JACK keeps a small table of running servers: when other tests' servers fill it, this one
+    // ends at once, and is started again when a place is free.
     bool startJack() {
-        jack = spawn({"jackd", "-n", jackName, "-d", "dummy", "-r", "44100", "-p", "256"}, {}, root.path + "jack.log");
-        for (int i = 0; i < 100; ++i) {
-            if (run("JACK_DEFAULT_SERVER=" + jackName + " JACK_NO_START_SERVER=1 jack_lsp 2>/dev/null")
-                    .find("system:playback_1") != std::string::npos)
-                return true;
-            sleepMs(100);
+        for (int attempt = 0; attempt < 30; ++attempt) {
+            jack =
+                spawn({"jackd", "-n", jackName, "-d", "dummy", "-r", "44100", "-p", "256"}, {}, root.path + "jack.log");
+            for (int i = 0; i < 100; ++i) {
+                int status;
+                if (waitpid(jack, &status, WNOHANG) == jack) {
+                    jack = -1;
+                    break;
+                }
+                if (run("JACK_DEFAULT_SERVER=" + jackName + " JACK_NO_START_SERVER=1 jack_lsp 2>/dev/null")
+                        .find("system:playback_1") != std::string::npos)
+                    return true;
+                sleepMs(100);
+            }
+            if (jack > 0) return false; // running but never ready
+            sleepMs(1000);
         }
         return false;
     }
