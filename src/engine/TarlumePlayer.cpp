@@ -373,6 +373,7 @@ void TarlumePlayer::setPosition(double ms) {
 // Volumes
 
 void TarlumePlayer::setVolume(double v) {
+    if (!std::isfinite(v)) return;
     volume = v;
     const double main = v * engineMainGain();
     mainRamp->setVolume(main);
@@ -380,6 +381,7 @@ void TarlumePlayer::setVolume(double v) {
 }
 
 void TarlumePlayer::setVolumeCue(double v) {
+    if (std::isnan(v) || v == HUGE_VAL) return; // any negative value toggles
     if (v < 0) v = cueVolume > 0 ? 0.0 : rememberedCueVolume > 0 ? rememberedCueVolume : 1.0;
     cueVolume = v;
     if (v > 0) rememberedCueVolume = v;
@@ -387,6 +389,7 @@ void TarlumePlayer::setVolumeCue(double v) {
 }
 
 void TarlumePlayer::setPanLR(double p) {
+    if (!std::isfinite(p)) return;
     pan = p;
     mainRamp->setPan(p);
     cueRamp->setPan(p);

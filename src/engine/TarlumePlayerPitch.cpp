@@ -31,6 +31,7 @@ void TarlumePlayer::setPitchInternal(double p, bool, double rampMs) {
 }
 
 void TarlumePlayer::setPitch(double p, bool setSlider) {
+    if (!std::isfinite(p)) return; // a broken value from a controller keeps the last good one
     if (setSlider) pitchTo = p;
     if (pitchMode == PITCHMODE_NORMAL)
         setPitchInternal(p, false, kPitchRampMs);
@@ -185,6 +186,7 @@ void TarlumePlayer::touchJogWheel(bool released) {
 }
 
 double TarlumePlayer::updateJogWheelSpeed(double delta) {
+    if (!std::isfinite(delta)) delta = 0; // one broken reading would stay in the smoothed speed for good
     const double t = now();
     const int i = jogIndex;
     if (t - jogTimes[(i + kJogEntries - 1) % kJogEntries] > 500) jogSpeed = 0;
@@ -250,6 +252,7 @@ bool TarlumePlayer::readDetector(double* tempo, double* confidence) {
 }
 
 void TarlumePlayer::bpmIncrease(double delta, bool halveOrDouble) {
+    if (!std::isfinite(delta)) return;
     if (halveOrDouble)
         bpm = bpm > 100 ? bpm / 2 : bpm * 2;
     else

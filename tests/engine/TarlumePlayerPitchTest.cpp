@@ -191,6 +191,11 @@ TEST(DeckJog, SpeedResetsAfterHalfASecondAndTheRingWraps) {
     EXPECT_EQ(d->jogSpeedRaw, 0.0);
     d->touchJogWheel(false);
     EXPECT_TRUE(d->jogTouched);
+    // A broken reading neither poisons the speed nor the pitch.
+    EngineClock::advance(10);
+    EXPECT_TRUE(std::isfinite(d->updateJogWheelSpeed(std::nan(""))));
+    d->setPitch(std::nan(""), true);
+    EXPECT_DOUBLE_EQ(d->pitch, 1.0);
 }
 
 TEST(DeckTimecode, RelativeOptionTablesAndCalibration) {
