@@ -25,6 +25,10 @@ using testsupport::ScopedEnv;
 
 namespace {
 
+// Under a sanitizer the engine can't keep JACK's real-time pace: the whole road still runs (and is
+// checked for memory and thread faults), but only the presence of sound is compared, not its shape.
+constexpr bool kRealTime = !TARLUME_SANITIZED;
+
 #define REQUIRE_COMPONENT(ok, what)                                                                                    \
     do {                                                                                                               \
         if (!(ok)) TARLUME_MISSING_COMPONENT() << what << " missing";                                                  \
@@ -227,10 +231,14 @@ TEST(EngineJack, MasterOutputCarriesTheDeckThroughTheCrossfaderCurves) {
     // Type 0 at the centre: the left deck at full gain. The signal is the file's.
     std::vector<float> heard = listener.capture(1.0, engine);
     ASSERT_GT(heard.size(), 40000u);
+    const double sourceLevel = rms(rig.source.data() + 44100, 44100 * 30);
+    if (!kRealTime) {
+        EXPECT_GT(rms(heard.data(), heard.size()), 0.0);
+        return;
+    }
     const size_t window = 8192;
     auto [lag, corr] = bestMatch(rig.source, heard.data() + 10000, window);
     EXPECT_GT(corr, 0.99) << "lag " << lag;
-    const double sourceLevel = rms(rig.source.data() + 44100, 44100 * 30);
     const double unity = rms(heard.data(), heard.size()) / sourceLevel;
     EXPECT_NEAR(unity, 1.0, 0.05);
 
@@ -282,6 +290,10 @@ TEST(EngineJack, RecordingsMatchWhatWasPlayed) {
             REQUIRE_COMPONENT(system(("oggdec -Q -o '" + wav + "' '" + path + "' 2>/dev/null").c_str()) == 0, "oggdec");
         }
         std::vector<float> recorded = wavLeft(wav);
+        if (!kRealTime) {
+            EXPECT_FALSE(recorded.empty());
+            continue;
+        }
         ASSERT_GT(recorded.size(), 30000u);
         auto [lag, corr] = bestMatch(rig.source, recorded.data() + 5000, 8192);
         EXPECT_GT(corr, format.correlation) << "lag " << lag;
