@@ -10,8 +10,10 @@ pkg_check_modules(FLAC REQUIRED IMPORTED_TARGET flac)
 pkg_check_modules(SQLITE3 REQUIRED IMPORTED_TARGET sqlite3)
 pkg_check_modules(JPEG REQUIRED IMPORTED_TARGET libjpeg)
 pkg_check_modules(PORTAUDIO REQUIRED IMPORTED_TARGET portaudio-2.0)
-# libjack: the sound layer asks whether a JACK server still answers before closing PortAudio.
+# libjack and ALSA: the sound layer asks whether a JACK server still answers before closing PortAudio, and
+# keeps both libraries' probing messages off standard error.
 pkg_check_modules(JACK REQUIRED IMPORTED_TARGET jack)
+pkg_check_modules(ALSA REQUIRED IMPORTED_TARGET alsa)
 pkg_check_modules(RTMIDI REQUIRED IMPORTED_TARGET rtmidi)
 pkg_check_modules(SDL2 REQUIRED IMPORTED_TARGET sdl2)
 pkg_check_modules(CAIRO REQUIRED IMPORTED_TARGET cairo)

@@ -1,5 +1,6 @@
 #include "platform/SoundDevices.h"
 
+#include <alsa/asoundlib.h>
 #include <jack/jack.h>
 #include <portaudio.h>
 
@@ -72,9 +73,19 @@ private:
     bool running_ = false;
 };
 
+void quietJack(const char*) {}
+void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
+
 class PortAudioBackend : public SoundBackend {
 public:
-    PortAudioBackend() { initialised_ = Pa_Initialize() == paNoError; }
+    PortAudioBackend() {
+        // Probing the host APIs on a machine without a card or a JACK server makes ALSA and JACK print
+        // their failures by the dozen; the one line a user needs ("no sound device") is ours.
+        snd_lib_error_set_handler(quietAlsa);
+        jack_set_error_function(quietJack);
+        jack_set_info_function(quietJack);
+        initialised_ = Pa_Initialize() == paNoError;
+    }
     ~PortAudioBackend() override {
         if (initialised_) Pa_Terminate();
     }

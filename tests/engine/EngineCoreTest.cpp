@@ -1,12 +1,15 @@
 #include "EngineTestSupport.h"
 
 #include "engine/EngineClock.h"
+#include "engine/TarlumeAudioDevice.h"
 #include "foundation/modTools.h"
 #include "library/tags/CID3v2Tag.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
+#include <thread>
 
 using testsupport::EngineHome;
 using testsupport::TestSoundBackend;
@@ -177,4 +180,23 @@ TEST(EngineCore, VolumesAndLog) {
     engine.log("one ");
     engine.log("two");
     EXPECT_EQ(readFileContents(home.dataFolder() + "log.txt"), "one two");
+}
+
+TEST(EngineCore, RunsOnTheNullDeviceAtRealTimePace) {
+    EngineHome home;
+    {
+        testsupport::ScopedEnv nullSound("TARLUME_SOUND", "null");
+        SoundDevices::rescan();
+        Tarlume engine;
+        engine.initAudio();
+        ASSERT_EQ(engine.soundDevices.size(), 1u);
+        EXPECT_TRUE(engine.soundDevices[0]->isConnected());
+        EXPECT_EQ(engine.getSamplerate(), 44100.0);
+        for (int i = 0; i < 10; i++) {
+            engine.update();
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        EXPECT_GT(engine.getCPUUsage(), 0.0); // its timer thread runs the mixer
+    }
+    SoundDevices::rescan();
 }
