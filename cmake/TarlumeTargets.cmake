@@ -55,8 +55,13 @@ function(tarlume_test_dir dir)
   # Added to the caller's environment, which the tests inherit whole (TARLUME_CI=1 in CI turns a skip for
   # a missing component into a failure; the sanitizer options pass through the same way).
   set(test_environment "TARLUME_TEST=1")
-  gtest_discover_tests(${tname} DISCOVERY_TIMEOUT 60 TEST_FILTER "-Slow*"
+  # Suites that start JACK servers (names with "Jack", and the shell's end-to-end runs) take turns: two of
+  # them at once on a small machine make PortAudio miss its server or a server die at start.
+  set(jack_suites "*Jack*:ShellEndToEnd*")
+  gtest_discover_tests(${tname} DISCOVERY_TIMEOUT 60 TEST_FILTER "-Slow*:${jack_suites}"
     PROPERTIES LABELS ${dir} ENVIRONMENT "${test_environment}")
+  gtest_discover_tests(${tname} DISCOVERY_TIMEOUT 60 TEST_FILTER "${jack_suites}-Slow*"
+    PROPERTIES LABELS ${dir} ENVIRONMENT "${test_environment}" RESOURCE_LOCK jack)
   # Suites whose name starts with "Slow" take longer than a routine run allows: labelled "slow".
   gtest_discover_tests(${tname} DISCOVERY_TIMEOUT 60 TEST_FILTER "Slow*"
     PROPERTIES LABELS slow ENVIRONMENT "${test_environment}")

@@ -41,7 +41,36 @@ public:
 
     // Starts `jackd -r -n <unique> -d dummy -r <rate> -p <period> -C <captures> -P <playbacks>` and waits
     // (at most 10 s) until a client can connect. ready() tells whether it did.
+    // A server that dies at start is started again, twice at most: two servers starting at the same moment
+    // (tests run in parallel) can collide in JACK's shared registry, and one of them then exits at once.
     explicit JackServer(int rate = 44100, int period = 256, int captures = 2, int playbacks = 2) {
+        for (int attempt = 0; attempt < 3 && !ready_; ++attempt) {
+            if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(100 * attempt));
+            if (!start(rate, period, captures, playbacks)) break; // not a start-up death: no retry
+        }
+    }
+
+    ~JackServer() {
+        if (pid_ <= 0) return;
+        kill(pid_, SIGTERM);
+        for (int i = 0; i < 100; i++) {
+            if (waitpid(pid_, nullptr, WNOHANG) == pid_) return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+    JackServer(const JackServer&) = delete;
+    JackServer& operator=(const JackServer&) = delete;
+
+    bool ready() const { return ready_; }
+    const std::string& name() const { return name_; }
+    pid_t pid() const { return pid_; }
+
+private:
+    // One start: true when the server is ready or died at start (worth another try), false when another try
+    // cannot help (no process, or one that never answered within 10 s).
+    bool start(int rate, int period, int captures, int playbacks) {
         static std::atomic<int> counter{0};
         name_ = "tarlume-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
         std::vector<std::string> args = {"jackd", "-r",
@@ -67,13 +96,13 @@ public:
             execvp("jackd", argv.data());
             _exit(127);
         }
-        if (pid_ <= 0) return;
+        if (pid_ <= 0) return false;
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         while (std::chrono::steady_clock::now() < deadline) {
             int status = 0;
             if (waitpid(pid_, &status, WNOHANG) == pid_) { // died at start
                 pid_ = -1;
-                return;
+                return true;
             }
             jack_status_t st;
             jack_client_t* probe =
@@ -81,30 +110,13 @@ public:
             if (probe) {
                 jack_client_close(probe);
                 ready_ = true;
-                return;
+                return true;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
+        return false;
     }
 
-    ~JackServer() {
-        if (pid_ <= 0) return;
-        kill(pid_, SIGTERM);
-        for (int i = 0; i < 100; i++) {
-            if (waitpid(pid_, nullptr, WNOHANG) == pid_) return;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-    }
-    JackServer(const JackServer&) = delete;
-    JackServer& operator=(const JackServer&) = delete;
-
-    bool ready() const { return ready_; }
-    const std::string& name() const { return name_; }
-    pid_t pid() const { return pid_; }
-
-private:
     std::string name_;
     pid_t pid_ = -1;
     bool ready_ = false;
