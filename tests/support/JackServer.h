@@ -41,11 +41,11 @@ public:
 
     // Starts `jackd -r -n <unique> -d dummy -r <rate> -p <period> -C <captures> -P <playbacks>` and waits
     // (at most 10 s) until a client can connect. ready() tells whether it did.
-    // A server that dies at start is started again, twice at most: two servers starting at the same moment
-    // (tests run in parallel) can collide in JACK's shared registry, and one of them then exits at once.
+    // JACK keeps a small table of running servers: when other programs' servers fill it, a new one ends at
+    // once. Such a server is started again, for up to about 10 s, until a place is free.
     explicit JackServer(int rate = 44100, int period = 256, int captures = 2, int playbacks = 2) {
-        for (int attempt = 0; attempt < 3 && !ready_; ++attempt) {
-            if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(100 * attempt));
+        for (int attempt = 0; attempt < 20 && !ready_; ++attempt) {
+            if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(500));
             if (!start(rate, period, captures, playbacks)) break; // not a start-up death: no retry
         }
     }
