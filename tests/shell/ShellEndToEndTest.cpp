@@ -156,7 +156,9 @@ struct Screenshot {
     int width = 0, height = 0;
     std::vector<unsigned char> rgb;
     bool read(const std::string& window, const std::string& file) {
-        run("import -window " + window + " -depth 8 ppm:" + file + " 2>/dev/null");
+        // ImageMagick's own program: an "import" earlier on the PATH may be something else.
+        const char* import = access("/usr/bin/import-im6.q16", X_OK) == 0 ? "/usr/bin/import-im6.q16" : "import";
+        run(std::string(import) + " -window " + window + " -depth 8 ppm:" + file + " 2>/dev/null");
         std::ifstream in(file, std::ios::binary);
         std::string magic;
         int maxValue = 0;
