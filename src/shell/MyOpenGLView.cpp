@@ -276,6 +276,11 @@ void MyOpenGLView::drawGhost() {
 }
 
 void MyOpenGLView::showPopup(float x, float y, float w, float h) {
+    // A menu without rows has nothing to show.
+    if (!(w >= 1 && h >= 1)) {
+        hidePopup();
+        return;
+    }
     Rect r = placePopup(frame(), usableArea(), x, y, w, h);
     if (popup_ && popup_->isOpen()) {
         popup_->setFrame(r);
