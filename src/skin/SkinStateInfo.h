@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class CPicture;
 class SkinListBox;
@@ -32,6 +33,7 @@ public:
     bool redraw = true; // the object must be drawn again
     double auxValue = 0.0;
     std::string auxText;
+    std::vector<double> auxData; // a buffer kept for the application's drawing
 };
 
 // The state of one window layer.
