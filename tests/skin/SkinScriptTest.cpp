@@ -60,7 +60,7 @@ TEST(SkinScript, LinesAreTrimmedLowerCasedAndSplit) {
     EXPECT_EQ(s->getStatusLine(), "status playing,x");
     EXPECT_TRUE(s->hasKeyDownSection);
     EXPECT_FALSE(s->hasKeyUpSection);
-    EXPECT_EQ(s->getClickSpecifier(4), ""); // a specifier holding "%" is substituted at run time
+    EXPECT_EQ(s->getClickSpecifier(4), "%player%"); // substituted at run time, its case kept
     s->executeScript(false, 0, false, 0, 0);
     EXPECT_EQ(f.skin.getVariable("x"), "");
 

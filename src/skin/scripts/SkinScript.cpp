@@ -88,7 +88,6 @@ void SkinScript::addCommand(const std::string& raw) {
         std::vector<std::string> parts = strsplit(word(words(line), 1), ",");
         if (parts.size() >= 2) {
             specifier = strtrim(parts[1]);
-            if (specifier.find('%') != std::string::npos) specifier.clear();
         }
     } else if (isLeft(lower, "keydown:")) {
         hasKeyDownSection = true;
@@ -263,6 +262,9 @@ bool SkinScript::runCommand(std::vector<std::string>& w, size_t lineIndex, bool 
         if (!gate || !iface) return true;
         ValueWord v = splitValueWord(w[1]);
         std::string spec = clickSpecifiers[lineIndex].empty() ? v.spec : clickSpecifiers[lineIndex];
+        // Placeholders are filled in the specifier as written: paths keep their letter case.
+        if (!clickSpecifiers[lineIndex].empty() && spec.find('%') != std::string::npos)
+            spec = substitute(spec, deck, &value);
         int d = w.size() > 2 ? strToInt(w[2]) : 0;
         if (d < 0) d = 0;
         if (!isValidDeck(d)) return true;
