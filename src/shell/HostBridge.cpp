@@ -454,3 +454,20 @@ void setControllerConfig(const char* device, const char* file) {
     e->setHIDConfig(device, file);
     e->connectHIDs();
 }
+
+void setDefaultVinylType(int deck, int type) {
+    Tarlume* e = engine();
+    if (validSlot(deck) && e->players[deck]) e->players[deck]->timecodeType = type;
+}
+int getDefaultVinylType(int deck) {
+    Tarlume* e = engine();
+    return validSlot(deck) && e->players[deck] ? e->players[deck]->timecodeType : 0;
+}
+void setVinylDefaultMode(int deck, bool relative) {
+    Tarlume* e = engine();
+    if (validSlot(deck) && e->players[deck]) e->players[deck]->relativeMode = relative;
+}
+bool getVinylDefaultMode(int deck) {
+    Tarlume* e = engine();
+    return validSlot(deck) && e->players[deck] && e->players[deck]->relativeMode;
+}

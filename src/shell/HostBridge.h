@@ -108,6 +108,12 @@ void setInputDeviceConfig(int slot, unsigned long device, int left, int right);
 void getInputDeviceConfig(int slot, unsigned long* device, int* left, int* right);
 void setOutputDeviceConfig(int deck, unsigned long device, int left, int right);
 void getOutputDeviceConfig(int deck, unsigned long* device, int* left, int* right);
+// A deck's default timecode record (enTimecodeType) and relative mode, saved as DEFAULTVINYL and
+// VC_RELATIVEMODE; decks outside 0..3 are ignored.
+void setDefaultVinylType(int deck, int type);
+int getDefaultVinylType(int deck);
+void setVinylDefaultMode(int deck, bool relative);
+bool getVinylDefaultMode(int deck);
 // Reopens every sound device from the settings above.
 void applyAudioSettings();
 // The index-th controller file of the application's "devices" folder ("" past the end), copied

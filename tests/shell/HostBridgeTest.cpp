@@ -17,6 +17,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 #include <unistd.h>
 
@@ -171,6 +172,32 @@ TEST(ShellBridge, EachPollAnswersOnceAndNothingIsPendingAfterQuitting) {
     myLBDraw(100, 100);
     myLBdoMouseClick(1, 1, false, 1, nullptr);
     EXPECT_EQ(tlm, nullptr);
+}
+
+TEST(ShellBridge, PreferenceSettingsReachTheEngineAndItsSettingsFile) {
+    Bridge b;
+    setOutputModeInternalMixer(false);
+    setBufferSize(-5);
+    setOutputDeviceConfig(1, 7, 4, 5);
+    setOutputDeviceConfig(9, 7, 4, 5); // no such output: ignored
+    setDefaultVinylType(2, 3);
+    setVinylDefaultMode(2, true);
+    unsigned long device = 0;
+    int left = 0, right = 0;
+    getOutputDeviceConfig(1, &device, &left, &right);
+    EXPECT_EQ(device, 7u);
+    EXPECT_EQ(left + right, 9);
+    EXPECT_FALSE(getOutputModeInternalMixer());
+    EXPECT_EQ(getBufferSize(), 0);
+    EXPECT_EQ(getDefaultVinylType(2), 3);
+    EXPECT_TRUE(getVinylDefaultMode(2));
+    EXPECT_FALSE(getVinylDefaultMode(7));
+    destroyStuff();
+    std::ifstream in(b.data.path + "tarlume/config.xml");
+    std::string config((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    for (const char* line :
+         {"<USEEXTERNALMIXER>true", "<OUTPUTDEVICE1>7", "<DEFAULTVINYL2>3", "<VC_RELATIVEMODE2>true"})
+        EXPECT_NE(config.find(line), std::string::npos) << line << "\n" << config;
 }
 
 TEST(ShellBridge, TextsCopiedIntoBuffersAreCutWhereACharacterEnds) {
