@@ -38,6 +38,10 @@ std::string recordingPath(const std::string& spec, const std::string& home);
 // whole numbers from 1 up to `channels`.
 bool parseChannelPair(const std::string& text, int channels, int pair[2]);
 
+// What the options show for a deck's device id: the device's name, "Default Output Device" /
+// "Default Input Device" for id 0, "Missing device" for an id no longer found.
+std::string deviceLabel(int id, bool input);
+
 // A timecode type's name in the "DefaultVinylType" menu and its table file in "vinylcontrol".
 struct VinylType {
     const char* name;

@@ -11,6 +11,7 @@
 #include "foundation/modTools.h"
 #include "library/tagcache/TagCache.h"
 #include "library/tagcache/TagCacheDirectory.h"
+#include "platform/SoundDevices.h"
 #include "skin/Skin.h"
 #include "skin/SkinListBox.h"
 #include "skin/SkinListItem.h"
@@ -101,6 +102,12 @@ bool parseChannelPair(const std::string& text, int channels, int pair[2]) {
     pair[0] = found[0] - 1;
     pair[1] = found[1] - 1;
     return true;
+}
+
+std::string deviceLabel(int id, bool input) {
+    if (id == 0) return input ? "Default Input Device" : "Default Output Device";
+    SoundDeviceInfo info;
+    return SoundDevices::findDevice(id, input, &info) ? info.name : "Missing device";
 }
 
 const std::vector<VinylType>& vinylTypes() {

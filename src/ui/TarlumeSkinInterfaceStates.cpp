@@ -1,6 +1,7 @@
 // Lit states and texts of the application's values: buttons and LEDs ask each frame whether they
 // are lit, texts and controller displays ask for their text.
 #include "ui/TarlumeSkinInterface.h"
+#include "ui/TarlumeMenus.h"
 
 #include "audio/effects/EffectGroup.h"
 #include "audio/vinyl/FinalScratch.h"
@@ -282,8 +283,8 @@ std::string TarlumeSkinInterface::getValueStr(int id, std::string* spec, int dec
         return p->superRelativeMode ? "Super Relative Mode Enabled" : "Super Relative Mode Disabled";
     case VALUE_OPTION:
         if (!spec) return SkinInterface::getValueStr(id, spec, deck);
-        if (*spec == "OutputDevice") return intToStr(engine->outputDevice[deck]);
-        if (*spec == "InputDevice") return intToStr(engine->inputDevice[deck]);
+        if (*spec == "OutputDevice") return tarlumemenus::deviceLabel(engine->outputDevice[deck], false);
+        if (*spec == "InputDevice") return tarlumemenus::deviceLabel(engine->inputDevice[deck], true);
         if (*spec == "OutputChannels") return channelPair(engine->outputChannels[deck]);
         if (*spec == "InputChannels") return channelPair(engine->inputChannels[deck]);
         if (*spec == "ExternalMixer") return engine->useExternalMixer ? "External Mixer" : "Internal Mixer";

@@ -228,11 +228,16 @@ TEST(Menus, OptionMenusListWhatIsThere) {
         EXPECT_EQ(m.ui.popupX, 33);
         EXPECT_EQ(m.ui.popupY, 44);
     }
-    // A chosen row acts: the device menu's second row is the card.
+    // A chosen row acts: the device menu's second row is the card, shown by its name.
+    std::string outputDevice = "OutputDevice";
     m.engine.outputDevice[1] = 0;
+    EXPECT_EQ(m.ui.getValueStr(VALUE_OPTION, &outputDevice, 1), "Default Output Device");
     m.click(VALUE_OPTION, "OutputDevice");
     m.ui.handleItemClick(m.popup->object, m.popup->getRow(1), 1);
     EXPECT_EQ(m.engine.outputDevice[1], m.card);
+    EXPECT_EQ(m.ui.getValueStr(VALUE_OPTION, &outputDevice, 1), "Card");
+    m.engine.outputDevice[1] = 12345;
+    EXPECT_EQ(m.ui.getValueStr(VALUE_OPTION, &outputDevice, 1), "Missing device");
 
     // An unknown option does nothing on press, the base included.
     m.takeShow();
