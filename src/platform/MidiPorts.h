@@ -1,0 +1,67 @@
+// MIDI sources and destinations of the system (the ALSA sequencer, else JACK), opened by index.
+//
+// An endpoint's model name is what controller files are matched against: the ALSA sequencer
+// client name (for USB devices, the product name) or the JACK client name, i.e. the text before
+// the first ':' of the port's full name.
+//
+// Threads: enumeration, opening, closing and sending happen on the main thread. An input's
+// callback runs on the MIDI thread (RtMidi's ALSA thread, or JACK's real-time process thread):
+// it must only queue the message, never allocate, lock or block.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+struct MidiEndpoint {
+    int index = -1;    // position among the sources (or destinations) when listed
+    std::string name;  // full port name, "Client:Port ..."
+    std::string model; // the text before the first ':' of the name
+};
+
+// One whole message (a channel message, or a system exclusive message F0 .. F7); `time` in
+// milliseconds of a monotonic clock. MIDI thread.
+using MidiReceive = void (*)(void* ref, const uint8_t* bytes, size_t size, double time);
+
+// An open input: after its destruction returns, its callback is never called again.
+class MidiInputPort {
+public:
+    virtual ~MidiInputPort() = default;
+};
+
+// An open output.
+class MidiOutputPort {
+public:
+    virtual ~MidiOutputPort() = default;
+    // Sends the bytes as one message, whole whatever its length; false when nothing went out.
+    virtual bool send(const uint8_t* bytes, size_t size) = 0;
+};
+
+class MidiPorts {
+public:
+    virtual ~MidiPorts() = default;
+    // Empty lists when there is no MIDI system.
+    virtual std::vector<MidiEndpoint> sources() = 0;
+    virtual std::vector<MidiEndpoint> destinations() = 0;
+    // Null when the endpoint is gone or cannot be opened.
+    virtual std::unique_ptr<MidiInputPort> openInput(int index, MidiReceive receive, void* ref) = 0;
+    virtual std::unique_ptr<MidiOutputPort> openOutput(int index) = 0;
+    // Ports of our own that other programs (and tests) connect to; null where unsupported.
+    virtual std::unique_ptr<MidiInputPort> openVirtualInput(const std::string& name, MidiReceive receive, void* ref) {
+        (void)name;
+        (void)receive;
+        (void)ref;
+        return nullptr;
+    }
+    virtual std::unique_ptr<MidiOutputPort> openVirtualOutput(const std::string& name) {
+        (void)name;
+        return nullptr;
+    }
+
+    // The ports in use: the one installed, else the system's (RtMidi, ALSA then JACK). Main thread.
+    static MidiPorts& get();
+    // Installs a backend (unit tests install a fake one); null goes back to the system's.
+    static void install(MidiPorts* ports);
+};
