@@ -1,5 +1,6 @@
 #include "shell/HostBridge.h"
 
+#include "controllers/ControllerHub.h"
 #include "engine/EngineHooks.h"
 #include "engine/Tarlume.h"
 #include "engine/TarlumePlayer.h"
@@ -122,6 +123,7 @@ void initTLM() {
         skin->getBounds(&boundWidth, &boundHeight);
         skin->initTabOrderFromXML(tlm->skinTabOrder);
     }
+    tlm->controllerFactory = &controllerFactory();
     tlm->connectHIDs();
 }
 
@@ -182,6 +184,7 @@ void drawTLM(float width, float height, void* view, float* moveX, float* moveY) 
             }
         });
     }
+    drainControllerInput();
     tlm->update();
     if (Skin* skin = skinOf()) skin->getBounds(&boundWidth, &boundHeight);
 }
