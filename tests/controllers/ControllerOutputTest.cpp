@@ -1,0 +1,207 @@
+#include "ControllerTestSupport.h"
+
+#include "controllers/ControllerHub.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+using namespace ctltest;
+
+namespace {
+
+using Bytes = std::vector<std::vector<uint8_t>>;
+
+struct Connected {
+    FakeMidiPorts ports;
+    RecordingInterface iface;
+    HIDDevice device{&iface};
+    explicit Connected(const std::string& controls) {
+        ports.sourceModels = {"Other", "Pad", "Pad"};
+        ports.destinationModels = {"Pad", "Pad"};
+        device.loadText("<type>midi</type><descriptor><model>Pad</model></descriptor>" + controls, "mem");
+        device.connect(HIDTYPE_MIDI, "Pad");
+    }
+    Bytes frame() {
+        ports.sent.clear();
+        device.update();
+        return ports.sent;
+    }
+};
+
+} // namespace
+
+TEST(ControllerOutput, SplitterCutsPackets) {
+    struct Case {
+        std::vector<uint8_t> packet;
+        std::vector<std::vector<int>> messages;
+    } cases[] = {
+        {{0xF0, 1, 2, 0xF7, 0x90, 0x3C, 0x7F}, {{0xF0, 1, 2, 0xF7}, {0x90, 0x3C, 0x7F}}},
+        {{0xC0, 5, 0x90, 0x3C, 0x7F}, {{0xC0, 5, 0x90}, {0x3C, 0x7F}}},
+        {{0xF0, 1}, {{0xF0, 1}}},
+        {{}, {}},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::vector<int>> out;
+        splitMidiPacket(c.packet.data(), c.packet.size(), out);
+        EXPECT_EQ(out, c.messages);
+    }
+}
+
+TEST(ControllerOutput, ConnectsEveryMatchingSourceAndOneDestination) {
+    Connected c("<output><value>deviceconnect</value><bytes_down>F0 01 F7</bytes_down>"
+                "<bytes_up>F0 00 F7</bytes_up></output>"
+                "<input><type>button</type><value>play</value><bytes_down>9P 3C 7F</bytes_down></input>");
+    EXPECT_TRUE(c.device.isConnected());
+    EXPECT_EQ(c.ports.open.size(), 2u);
+    EXPECT_EQ(c.ports.sent, (Bytes{{0xF0, 1, 0xF7}}));
+    EXPECT_EQ(c.device.deviceName, "Pad");
+
+    // Input is queued by the MIDI thread and handled by the drain only.
+    c.ports.receive(2, {0x91, 0x3C, 0x7F});
+    EXPECT_TRUE(c.iface.calls.empty());
+    c.device.drainInput();
+    EXPECT_EQ(c.iface.calls, (std::vector<std::string>{"click 40  1 down", "click 40  1 up"}));
+
+    // Disconnecting sends the release bytes and closes the ports.
+    c.ports.sent.clear();
+    c.device.disconnect();
+    EXPECT_EQ(c.ports.sent, (Bytes{{0xF0, 0, 0xF7}}));
+    EXPECT_TRUE(c.ports.open.empty());
+    EXPECT_FALSE(c.device.isConnected());
+}
+
+TEST(ControllerOutput, Leds) {
+    Connected c("<output><type>button</type><value>play</value><bytes_down>9P 20 7F</bytes_down>"
+                "<bytes_up>8P 20 00</bytes_up></output>"
+                "<output><type>button</type><value>loop</value><bytes_down>90 21 7F</bytes_down>"
+                "<bytes_up>90 21 00</bytes_up><flash_length>500</flash_length><flash_ratio>0.5</flash_ratio></output>"
+                "<output><type>button</type><value>cue</value><outputmode>switch</outputmode>"
+                "<bytes_down>90 22 7F</bytes_down></output>");
+    c.iface.getValue("play");
+    c.iface.clock = 1000; // 1000 mod 500 = 0: the flashing LED is in its lit half
+    // First frame: every normal LED goes out once (channel mode: one per deck), the switch LED stays.
+    Bytes first = c.frame();
+    EXPECT_EQ(first, (Bytes{{0x80, 0x20, 0}, {0x90, 0x21, 0x7F}, {0x81, 0x20, 0}, {0x82, 0x20, 0}, {0x83, 0x20, 0}}));
+    c.iface.clock = 1250;
+    EXPECT_EQ(c.frame(), (Bytes{{0x90, 0x21, 0}}));
+    c.iface.clock = 1499;
+    EXPECT_EQ(c.frame(), Bytes{});
+    c.iface.lit[V_PLAY] = true;
+    c.iface.lit[V_PLAY + 10] = true;
+    EXPECT_EQ(
+        c.frame(),
+        (Bytes{{0x90, 0x20, 0x7F}, {0x90, 0x22, 0x7F}, {0x91, 0x20, 0x7F}, {0x92, 0x20, 0x7F}, {0x93, 0x20, 0x7F}}));
+    c.iface.lit[V_PLAY + 10] = false;
+    EXPECT_EQ(c.frame(), (Bytes{{0x90, 0x22, 0x7F}})); // switch mode: the press bytes again
+}
+
+TEST(ControllerOutput, TabLitLedAndValues) {
+    Connected c("<output><type>knob</type><value>volume_player</value><bytes>B0 07 VV</bytes></output>"
+                "<character-mapping><shortcut>n</shortcut><map><char>0</char><val>1</val></map>"
+                "<map><char>50</char><val>2</val></map><map><char>100</char><val>3</val></map></character-mapping>"
+                "<output><type>slider</type><value>crossfader</value><bytes>B0 09 Xn</bytes></output>"
+                "<tabs><tab><name>a</name><output><type>button</type><value>tabselect</value>"
+                "<valuespecifier>a</valuespecifier><bytes_down>90 30 7F</bytes_down><bytes_up>90 30 00</bytes_up>"
+                "</output></tab><tab><name>b</name></tab></tabs>");
+    struct Case {
+        double value;
+        Bytes expected;
+    } cases[] = {
+        {0.5, {{0xB0, 7, 63}, {0xB0, 9, 2}}},
+        {0.49, {{0xB0, 7, 62}, {0xB0, 9, 1}}},
+        {1.0, {{0xB0, 7, 127}, {0xB0, 9, 3}}},
+        {7.0, {}}, // beyond the range: clamped, no change
+    };
+    Bytes first = c.frame();
+    EXPECT_NE(std::find(first.begin(), first.end(), std::vector<uint8_t>{0x90, 0x30, 0x7F}), first.end());
+    for (const Case& k : cases) {
+        c.iface.values["41/0"] = k.value;
+        c.iface.values["43/0"] = k.value;
+        EXPECT_EQ(c.frame(), k.expected) << k.value;
+    }
+}
+
+TEST(ControllerOutput, ScrollingTextSendsChangedSegmentsOnly) {
+    std::string segments;
+    for (int i = 0; i < 6; i++)
+        segments +=
+            "<segment><pos>" + std::to_string(i) + "</pos><bytes>BP 3" + std::to_string(i) + " Xa</bytes></segment>";
+    std::string map = "<character-mapping><shortcut>a</shortcut><map><char> </char><val>32</val></map>";
+    for (char ch = 'A'; ch <= 'H'; ch++)
+        map += std::string("<map><char>") + ch + "</char><val>" + std::to_string(int(ch)) + "</val></map>";
+    Connected c(map + "</character-mapping><character-display><name>d</name><allowscrolling>yes</allowscrolling>" +
+                segments +
+                "</character-display><output><type>text</type><value>trackinfo</value>"
+                "<display>d</display></output>");
+    HIDDisplay& d = *c.device.displays[0];
+    auto shown = [&](double at, const std::string& text) {
+        c.iface.clock = at;
+        c.ports.sent.clear();
+        d.showText(text, 0);
+        return d.shownText[0];
+    };
+    // Eight characters on six: from 0, 1, 2 at 600 ms steps, held, back, whole text held, again.
+    std::vector<std::string> timeline;
+    for (int step = 0; step <= 13; step++)
+        timeline.push_back(shown(1000 + step * 600.0, "ABCDEFGH"));
+    EXPECT_EQ(timeline, (std::vector<std::string>{"ABCDEFGH", "BCDEFGH", "CDEFGH", "CDEFGH", "CDEFGH", "CDEFGH",
+                                                  "BCDEFGH", "ABCDEFGH", "ABCDEFGH", "ABCDEFGH", "ABCDEFGH", "ABCDEFGH",
+                                                  "ABCDEFGH", "ABCDEFGH"}));
+    // A shorter text: the segments it no longer covers are blanked once, unchanged ones not resent.
+    shown(20000, "ABC");
+    EXPECT_EQ(c.ports.sent, (Bytes{{0xB0, 0x33, 32}, {0xB0, 0x34, 32}, {0xB0, 0x35, 32}}));
+    shown(20100, "ABC");
+    EXPECT_TRUE(c.ports.sent.empty());
+    // A character the map lacks goes out as the map's space, never as a status byte.
+    shown(20200, "ABZ");
+    EXPECT_EQ(c.ports.sent, (Bytes{{0xB0, 0x32, 32}}));
+}
+
+TEST(ControllerOutput, SendsNeverCarryStatusBytesInDataPositions) {
+    Connected c("");
+    struct Case {
+        std::vector<int> codes;
+        int player;
+        Bytes expected;
+    } cases[] = {
+        {{-243, 0x10, 0x7F}, 2, {{0x32, 0x10, 0x7F}}}, // channel token
+        {{0x90, -1, 0x7F}, 0, {}},                     // unresolved value token
+        {{0x90, 0x10, 200}, 0, {}},                    // status byte where data belongs
+        {{}, 0, {}},
+        {std::vector<int>(300, 0x11), 0, {std::vector<uint8_t>(300, 0x11)}}, // long messages go whole
+    };
+    for (const Case& k : cases) {
+        c.ports.sent.clear();
+        c.device.midiSendMessage(&k.codes, k.player);
+        EXPECT_EQ(c.ports.sent, k.expected);
+    }
+}
+
+// A controller's own button that makes the engine reconnect its controllers deletes the device
+// whose message is being handled: it is freed after the message (AddressSanitizer checks).
+TEST(ControllerOutput, ControllerDeletedByItsOwnButton) {
+    FakeMidiPorts ports;
+    ports.sourceModels = {"Pad"};
+    RecordingInterface iface;
+    testsupport::TempDir dir("midi");
+    std::string file = dir.write("pad.xml", "<type>midi</type><descriptor><model>Pad</model></descriptor>"
+                                            "<input><type>button</type><value>option</value>"
+                                            "<valuespecifier>MidiConfig:Pad:=None</valuespecifier>"
+                                            "<bytes_down>90 01 7F</bytes_down></input>"
+                                            "<input><type>button</type><value>play</value>"
+                                            "<bytes_down>90 01 7F</bytes_down></input>");
+    std::unique_ptr<EngineController> controller = controllerFactory().createController(&iface);
+    controller->loadDevice(file);
+    controller->connect(HIDTYPE_MIDI, "Pad");
+    ASSERT_TRUE(controller->isConnected());
+    iface.onClick = [&](int id, const std::string&) {
+        if (id == 60) controller.reset();
+    };
+    ports.receive(0, {0x90, 1, 0x7F, 0x90, 1, 0x7F});
+    drainControllerInput();
+    EXPECT_FALSE(controller);
+    // The message ended with the control's own clicks: the next control and message did nothing.
+    EXPECT_EQ(iface.calls,
+              (std::vector<std::string>{"click 60 MidiConfig:Pad:=None 0 down", "click 60 MidiConfig:Pad:=None 0 up"}));
+    EXPECT_TRUE(ports.open.empty());
+}
