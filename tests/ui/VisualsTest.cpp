@@ -9,6 +9,7 @@
 #include "foundation/Picture.h"
 #include "library/tags/CID3v2Tag.h"
 #include "platform/GLPrimitives.h"
+#include "skin/SkinListBox.h"
 #include "support/HeadlessGL.h"
 #include "support/TempDir.h"
 
@@ -441,6 +442,30 @@ TEST_F(VisualsFixture, ResponseCurveFollowsEveryParameterAndTheOnOffState) {
     EXPECT_NE(cut, flat);
     fx->setEffectState(EFFECT_EQ, 0); // switched off: the kill no longer counts
     EXPECT_NE(curve(), cut);
+}
+
+// The file list shows its loading bar while the library reads the folder: the engine's per-frame
+// update feeds it the progress (dirty only when it moved) and refills it once the folder is read.
+TEST_F(VisualsFixture, FileListFollowsTheFolderLoadingAndRefillsWhenDone) {
+    testsupport::TempDir music("visuals-music");
+    for (const char* name : {"a", "b"})
+        if (std::system(
+                ("sox -n -r 44100 -c 2 " + music.path + "/" + name + ".wav trim 0 0.1 >/dev/null 2>&1").c_str()) != 0)
+            TARLUME_MISSING_COMPONENT() << "sox missing";
+    TestObject files(VALUE_FILES, "", OBJECT_LISTBOX, 0);
+    SkinListBox* list = engine->getListBox(files.get(), files->rect.get(), 0);
+    ASSERT_TRUE(list);
+    engine->changeFolder(0, music.path + "/");
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (list->working && std::chrono::steady_clock::now() < until) {
+        list->dirty = false;
+        const double before = list->workingProgress;
+        engine->updateBrowserLoading();
+        if (list->working && list->workingProgress == before) EXPECT_FALSE(list->dirty);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_FALSE(list->working);
+    EXPECT_EQ(list->getNbItems(), 2);
 }
 
 // One frame of a deck playing the click track under headless OpenGL: the scrolling waveform is
