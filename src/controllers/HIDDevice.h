@@ -10,6 +10,7 @@
 #include "platform/MidiPorts.h"
 
 #include <atomic>
+#include <bitset>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -131,7 +132,12 @@ public:
     int lastState[4] = {-1, -1, -1, -1};
     std::vector<int> ring[4]; // 60 lights, made on first use
 
+    // Set when the patterns change after the first message (the first bytes any pattern accepts).
+    bool firstBytesKnown = false;
+
 private:
+    const std::bitset<256>& firstBytes();
+    std::bitset<256> firstBytes_;
     bool match(const std::vector<int>& pattern, const std::vector<int>& message, int& expected, int& checkPlayer, int k,
                bool decode, double& v, int& h, int& l);
     void valueStep(int i, double v, double time);

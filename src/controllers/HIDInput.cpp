@@ -71,13 +71,41 @@ bool HIDObject::match(const std::vector<int>& pattern, const std::vector<int>& m
     return true;
 }
 
+const std::bitset<256>& HIDObject::firstBytes() {
+    if (firstBytesKnown) return firstBytes_;
+    firstBytes_.reset();
+    for (int k = 0; k < 2; k++)
+        for (const std::vector<int>& pattern : bytes[k]) {
+            if (pattern.empty()) continue;
+            int code = pattern[0];
+            if (code >= 0 && code <= 255)
+                firstBytes_.set(size_t(code));
+            else if (code <= HIDCODE_CHANNEL && code >= HIDCODE_CHANNEL - 15)
+                for (int c = 0; c < 16; c++)
+                    firstBytes_.set(size_t((HIDCODE_CHANNEL - code) * 16 + c));
+            else
+                firstBytes_.set(); // a value token takes any byte
+        }
+    firstBytesKnown = true;
+    return firstBytes_;
+}
+
 void HIDObject::click(int i, bool released) {
     if (iface) iface->handleMouseClickSimple(value, valueSpecifier, i, released);
 }
 
 void HIDObject::handleMessage(const std::vector<int>* message, int p, double time) {
-    if (!message || !device) return;
+    if (!message || !device || message->empty()) return;
     const std::vector<int>& msg = *message;
+    // Most controls can't take a message's first byte: they are passed over at once.
+    if (!firstBytes().test(size_t(msg[0] & 0xFF))) return;
+    // The base player is read only for a match without a channel token (it may read a variable).
+    const int unset = -1000;
+    auto resolve = [&](int checkPlayer) {
+        if (checkPlayer != unset) return checkPlayer;
+        int g = getPlayer(false);
+        return g < 0 ? unset : g; // no deck: the action is dropped
+    };
     double v = 0;
     int expected = p;
     bool enable = true;
@@ -91,10 +119,10 @@ void HIDObject::handleMessage(const std::vector<int>* message, int p, double tim
             expected = p;
             enable = true;
         }
-        int checkPlayer = getPlayer(false);
+        int checkPlayer = unset;
         if (match(set[HIDPATTERN_UP], msg, expected, checkPlayer, k, false, v, h, l) && enable &&
             (expected == k || bytes[1][HIDPATTERN_UP].empty())) {
-            int i = k + checkPlayer;
+            int i = k + resolve(checkPlayer);
             if (validDeck(i)) {
                 pressed[i] = false;
                 if (isConditionTrue(i)) {
@@ -111,9 +139,9 @@ void HIDObject::handleMessage(const std::vector<int>* message, int p, double tim
 
         // 2. Press.
         expected = p;
-        checkPlayer = getPlayer(false);
+        checkPlayer = unset;
         if (match(set[HIDPATTERN_DOWN], msg, expected, checkPlayer, k, false, v, h, l) && expected == k) {
-            int i = k + checkPlayer;
+            int i = k + resolve(checkPlayer);
             if (validDeck(i)) {
                 pressed[i] = true;
                 pressTime[i] = device->now();
@@ -132,10 +160,10 @@ void HIDObject::handleMessage(const std::vector<int>* message, int p, double tim
 
         // 3. Value.
         expected = p;
-        checkPlayer = getPlayer(false);
+        checkPlayer = unset;
         if (match(set[HIDPATTERN_VALUE], msg, expected, checkPlayer, k, false, v, h, l) &&
             (expected == k || bytes[1][HIDPATTERN_VALUE].empty())) {
-            int i = k + checkPlayer;
+            int i = k + resolve(checkPlayer);
             if (validDeck(i)) {
                 if (h >= 0) high[i] = h;
                 if (l >= 0) low[i] = l;
@@ -147,11 +175,11 @@ void HIDObject::handleMessage(const std::vector<int>* message, int p, double tim
         // 4. Low byte of a 14-bit value.
         expected = p;
         enable = true;
-        checkPlayer = getPlayer(false);
+        checkPlayer = unset;
         const std::vector<int>& lowPattern = set[HIDPATTERN_LOW];
         if (match(lowPattern, msg, expected, checkPlayer, k, true, v, h, l)) {
             if (expected == k || bytes[1][HIDPATTERN_LOW].empty()) {
-                int i = k + checkPlayer;
+                int i = k + resolve(checkPlayer);
                 if (validDeck(i)) {
                     low[i] = int(v);
                     v = std::clamp(high[i] / 127.0 + low[i] / 16384.0, 0.0, 1.0);

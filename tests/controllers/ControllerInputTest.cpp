@@ -49,6 +49,8 @@ TEST(ControllerInput, ButtonsPressAndRelease) {
         {"<bytes2_down>9P 3D 7F</bytes2_down>", {0x92, 0x3D, 0x7F}, {"click 40  3 down", "click 40  3 up"}},
         // Player 3 with set 2 would be deck 4: dropped.
         {"<player>3</player><bytes2_down>90 3D 7F</bytes2_down>", {0x90, 0x3D, 0x7F}, {}},
+        // A player past the map: no deck (not deck 0 through set 2's k + player).
+        {"<player>16</player><bytes2_down>90 3D 7F</bytes2_down>", {0x90, 0x3D, 0x7F}, {}},
         // An offset pushing the channel past the map: no match.
         {"<playeroffset>2</playeroffset><bytes_down>9P 3C 7F</bytes_down>", {0x9F, 0x3C, 0x7F}, {}},
         // An empty message never matches an empty pattern.

@@ -1,0 +1,86 @@
+// End to end on a JACK server of the test's own: a controller client sends notes and controls to
+// the program's controller, and receives the LED and display bytes it sends back.
+#include "ControllerTestSupport.h"
+#include "JackMidiClient.h"
+#include "controllers/ControllerHub.h"
+#include "support/JackServer.h"
+#include "support/MissingComponent.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+using namespace ctltest;
+
+namespace {
+
+// Drains the controllers' input (as the main loop does) until `done` or two seconds passed.
+template <class F> bool pumpUntil(F done) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (std::chrono::steady_clock::now() < end) {
+        drainControllerInput();
+        if (done()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return false;
+}
+
+} // namespace
+
+TEST(ControllerJack, NotesAndControlsReachTheInterfaceAndFeedbackComesBack) {
+    if (!testsupport::JackServer::available()) TARLUME_MISSING_COMPONENT() << "jackd is not installed";
+    testsupport::JackServer server;
+    ASSERT_TRUE(server.ready());
+    setenv("JACK_DEFAULT_SERVER", server.name().c_str(), 1);
+    setenv("JACK_NO_START_SERVER", "1", 1);
+
+    JackMidiClient pad("JackPad");
+    ASSERT_TRUE(pad.ok());
+
+    testsupport::TempDir dir("midi");
+    std::string file = dir.write(
+        "pad.xml", "<name>JackPad</name><type>midi</type><descriptor><model>JackPad</model></descriptor>"
+                   "<character-mapping><shortcut>a</shortcut><map><char> </char><val>32</val></map>"
+                   "<map><char>H</char><val>72</val></map><map><char>I</char><val>73</val></map></character-mapping>"
+                   "<character-display><name>d</name><segment><pos>0</pos><bytes>F0 7D 00 Xa F7</bytes></segment>"
+                   "<segment><pos>1</pos><bytes>F0 7D 01 Xa F7</bytes></segment></character-display>"
+                   "<output><value>deviceconnect</value><bytes_down>F0 7D 7F F7</bytes_down></output>"
+                   "<input_output><type>button</type><value>play</value><bytes_down>9P 0B 7F</bytes_down>"
+                   "<bytes_up>8P 0B 00</bytes_up></input_output>"
+                   "<input><type>slider</type><value>volume_player</value><bytes>BP 07 VV</bytes></input>"
+                   "<output><type>text</type><value>trackinfo</value><display>d</display></output>");
+    RecordingInterface iface;
+    std::unique_ptr<EngineController> controller = controllerFactory().createController(&iface);
+    controller->loadDevice(file);
+    controller->connect(HIDTYPE_MIDI, "JackPad");
+    ASSERT_TRUE(controller->isConnected());
+    EXPECT_EQ(controller->getDeviceName(), "JackPad");
+    EXPECT_EQ(controllerFactory().getMidiDevice(0), "Keyboard");
+
+    // In: a note on channel 2 and a control on channel 1.
+    pad.send({0x92, 0x0B, 0x7F});
+    pad.send({0xB1, 0x07, 0x7F});
+    ASSERT_TRUE(pumpUntil([&] { return iface.calls.size() >= 2 && iface.calls.back() == "set 41 1 1"; }));
+
+    EXPECT_EQ(iface.calls.at(0), "click 40  2 down");
+    EXPECT_EQ(iface.calls.back(), "set 41 1 1");
+
+    // Out: the connect bytes, the LEDs of the first frame, then the deck-2 LED and the text.
+    iface.lit[V_PLAY] = true;
+    iface.texts[V_TEXT] = "HI";
+    controller->update();
+    auto has = [&](std::vector<uint8_t> m) {
+        auto r = pad.received();
+        return std::find(r.begin(), r.end(), m) != r.end();
+    };
+    ASSERT_TRUE(pumpUntil([&] { return has({0xF0, 0x7D, 0x01, 73, 0xF7}); }));
+    EXPECT_TRUE(has({0xF0, 0x7D, 0x7F, 0xF7}));
+    EXPECT_TRUE(has({0x92, 0x0B, 0x7F}));
+    EXPECT_TRUE(has({0xF0, 0x7D, 0x00, 72, 0xF7}));
+
+    controller.reset();
+    unsetenv("JACK_DEFAULT_SERVER");
+}

@@ -1,0 +1,81 @@
+// A controller of the tests' own on a JACK server: one client with a MIDI output port "out" (what
+// the controller sends) and an input port "in" (what comes back), both on JACK's process thread.
+#pragma once
+
+#include <jack/jack.h>
+#include <jack/midiport.h>
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace ctltest {
+
+class JackMidiClient {
+public:
+    // Needs JACK_DEFAULT_SERVER set to the server's name.
+    explicit JackMidiClient(const std::string& name) {
+        client_ = jack_client_open(name.c_str(), JackNoStartServer, nullptr);
+        if (!client_) return;
+        out_ = jack_port_register(client_, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+        in_ = jack_port_register(client_, "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+        jack_set_process_callback(client_, &JackMidiClient::process, this);
+        if (!out_ || !in_ || jack_activate(client_) != 0) {
+            jack_client_close(client_);
+            client_ = nullptr;
+        }
+    }
+    ~JackMidiClient() {
+        if (client_) jack_client_close(client_);
+    }
+    bool ok() const { return client_ != nullptr; }
+
+    // Goes out on the next cycle.
+    void send(std::vector<uint8_t> message) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        outgoing_.push_back(std::move(message));
+    }
+    std::vector<std::vector<uint8_t>> received() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return received_;
+    }
+    void clearReceived() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        received_.clear();
+    }
+    // Cycles run so far (a send is out once this has moved on by two).
+    unsigned cycles() const { return cycles_.load(); }
+
+private:
+    // A test's client may wait for its own lock here: it only ever holds it for a copy.
+    static int process(jack_nframes_t frames, void* self) {
+        auto* c = static_cast<JackMidiClient*>(self);
+        void* out = jack_port_get_buffer(c->out_, frames);
+        void* in = jack_port_get_buffer(c->in_, frames);
+        jack_midi_clear_buffer(out);
+        std::lock_guard<std::mutex> lock(c->mutex_);
+        for (auto& m : c->outgoing_)
+            jack_midi_event_write(out, 0, m.data(), m.size());
+        c->outgoing_.clear();
+        jack_nframes_t n = jack_midi_get_event_count(in);
+        for (jack_nframes_t i = 0; i < n; i++) {
+            jack_midi_event_t event;
+            if (jack_midi_event_get(&event, in, i) == 0)
+                c->received_.emplace_back(event.buffer, event.buffer + event.size);
+        }
+        c->cycles_++;
+        return 0;
+    }
+
+    jack_client_t* client_ = nullptr;
+    jack_port_t* out_ = nullptr;
+    jack_port_t* in_ = nullptr;
+    std::mutex mutex_;
+    std::vector<std::vector<uint8_t>> outgoing_;
+    std::vector<std::vector<uint8_t>> received_;
+    std::atomic<unsigned> cycles_{0};
+};
+
+} // namespace ctltest
