@@ -428,8 +428,10 @@ bool TarlumeSkinInterface::handleMenuClick(SkinObject* object, float x, float y,
         return menuOf(rows);
     }
     if (isLeft(spec, "Skin")) {
-        if (spec.size() > 5) {
-            engine->skinName = spec.substr(5);
+        // A name of the skins folder: a path could load any file as the next skin.
+        std::string name = spec.size() > 5 ? spec.substr(5) : std::string();
+        if (!name.empty() && name.find('/') == std::string::npos) {
+            engine->skinName = name;
             settingsChanged(false);
         }
         return true;

@@ -148,6 +148,7 @@ TEST(Menus, OptionFormsChangeTheirSettingOrNothing) {
     }
 
     m.click(VALUE_OPTION, "Skin:Night Club");
+    m.click(VALUE_OPTION, "Skin:../../config");
     EXPECT_EQ(e.skinName, "Night Club");
     for (int i = 1; i <= 2; ++i) {
         m.click(VALUE_OPTION, "ExternalMixer");
