@@ -162,6 +162,10 @@ TEST(Menus, OptionFormsChangeTheirSettingOrNothing) {
     EXPECT_NE(settings.find("Night Club"), std::string::npos);
     EXPECT_NE(settings.find(intToStr(m.card)), std::string::npos);
 
+    m.click(VALUE_OPTION, "Callibrate"); // starts the deck's timecode calibration
+    EXPECT_TRUE(p->calibrating);
+    EXPECT_FALSE(m.f.deck(0)->calibrating);
+
     // A deck outside 0..3 changes nothing.
     m.click(VALUE_OPTION, "ExternalMixer", 4);
     m.click(VALUE_OPTION, "OutputChannels:1/2", -1);
