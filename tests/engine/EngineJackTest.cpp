@@ -2,6 +2,7 @@
 // the test's own, read back at a JACK client of the test's own; and the mix recorded to WAV and Ogg.
 #include "EngineTestSupport.h"
 
+#include "audio/effects/EffectGroup.h"
 #include "audio/player/Player.h"
 #include "engine/EngineClock.h"
 #include "engine/TarlumeAudioDevice.h"
@@ -299,5 +300,92 @@ TEST(EngineJack, RecordingsMatchWhatWasPlayed) {
         EXPECT_GT(corr, format.correlation) << "lag " << lag;
         EXPECT_NEAR(rms(recorded.data() + 5000, 20000) / sourceLevel, rms(heard.data(), heard.size()) / sourceLevel,
                     format.levelTolerance);
+    }
+}
+
+namespace {
+// Counts the server's xruns from a client of its own.
+struct XrunCounter {
+    jack_client_t* client = nullptr;
+    std::atomic<int> xruns{0};
+    explicit XrunCounter(const std::string& server) {
+        jack_status_t st;
+        client =
+            jack_client_open("tarlume-xruns", jack_options_t(JackNoStartServer | JackServerName), &st, server.c_str());
+        if (!client) return;
+        jack_set_xrun_callback(
+            client,
+            [](void* arg) {
+                static_cast<XrunCounter*>(arg)->xruns++;
+                return 0;
+            },
+            this);
+        jack_activate(client);
+    }
+    ~XrunCounter() {
+        if (client) jack_client_close(client);
+    }
+};
+} // namespace
+
+// A measurement run by hand (--gtest_also_run_disabled_tests), not a check of speed: four decks under the full load
+// (pitch, key lock on two, EQ and two effects each, master effects, WAV recording, a timecode input) through JACK at
+// 256 frames for TARLUME_XRUN_SECONDS (default 30) seconds; the server's xruns are printed and recorded.
+TEST(EngineJackMeasure, DISABLED_XrunsUnderLoad) {
+    REQUIRE_COMPONENT(JackServer::available(), "jackd");
+    JackRig rig;
+    ASSERT_TRUE(rig.server.ready()) << "jackd did not start";
+    const std::string track = rig.home.home.path + "noise.wav";
+    REQUIRE_COMPONENT(
+        system(("sox -q -n -r 44100 -c 2 -b 16 '" + track + "' synth 120 pinknoise gain -10 2>/dev/null").c_str()) == 0,
+        "sox");
+    REQUIRE_COMPONENT(rig.makeTrack(), "sox");
+    ASSERT_EQ(rig.start(), "");
+    Tarlume& engine = *rig.engine;
+    engine.inputChannels[3][0] = 0;
+    engine.inputChannels[3][1] = 1;
+    // TARLUME_XRUN_LOAD: "full" (default), "plain" (four decks with pitch only: the reference) or "idle".
+    const char* loadEnv = getenv("TARLUME_XRUN_LOAD");
+    const std::string mode = loadEnv ? loadEnv : "full";
+    const bool full = mode == "full";
+    for (int d = 0; d < 4 && mode != "idle"; d++) {
+        TarlumePlayer* deck = engine.players[d];
+        deck->loadSong(track.c_str(), true);
+        for (int i = 0; i < 500 && deck->getParam(PLAYERPARAM_LOADED) < 0.5; i++)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        deck->setPitch(1.0 + 0.02 * (d + 1), true);
+        if (full && d < 2) {
+            deck->tempoControl = true;
+            deck->updateTempoControl();
+        }
+        if (full) {
+            deck->effects->setEffectState(EFFECT_ECHO, 1);
+            deck->effects->setEffectState(EFFECT_FLANGER, 1);
+        }
+        deck->playPause();
+    }
+    if (full) {
+        engine.masterEffects->setEffectState(EFFECT_REVERB, 1);
+        engine.players[3]->setVinylControl(true, 3);
+        engine.updateAudioInputs();
+        ASSERT_TRUE(engine.startRecording(rig.home.home.path + "load.wav"));
+    }
+
+    XrunCounter counter(rig.server.name());
+    ASSERT_NE(counter.client, nullptr);
+    const char* env = getenv("TARLUME_XRUN_SECONDS");
+    const double seconds = env ? std::max(1.0, strToDbl(env)) : 30.0;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (std::chrono::steady_clock::now() < end) {
+        engine.update();
+        std::this_thread::sleep_for(std::chrono::milliseconds(33));
+    }
+    const double load = engine.getCPUUsage();
+    engine.stopRecording();
+    printf("xruns over %.0f s at 256 frames, load %s: %d (callback load %.1f %%)\n", seconds, mode.c_str(),
+           counter.xruns.load(), 100.0 * load);
+    RecordProperty("xruns", counter.xruns.load());
+    if (mode != "idle") {
+        EXPECT_GT(load, 0.0);
     }
 }
