@@ -180,14 +180,11 @@ void HIDDevice::midiSendMessage(const std::vector<int>* codes, int player) {
         int code = (*codes)[i];
         if (channelMessage && i == 0 && code <= HIDCODE_CHANNEL && code >= HIDCODE_CHANNEL - 15)
             code = (HIDCODE_CHANNEL - code) * 16 + std::clamp(player, 0, 15);
-        // Never a negative (unresolved) code; status bytes only where a status belongs.
+        // Never a negative (unresolved) code; a status byte only first, or F7 closing a system
+        // exclusive message; data bytes are clamped to 0..127.
         if (code < 0) return;
-        bool status = (channelMessage && i == 0) || code == 0xF0 || code == 0xF7;
-        if (code > 255) return;
-        if (!status && code > 127) {
-            if (channelMessage) return;
-            code = 127;
-        }
+        bool status = i == 0 || (i + 1 == codes->size() && code == 0xF7 && (*codes)[0] == 0xF0);
+        code = std::min(code, status ? 255 : 127);
         out.push_back(uint8_t(code));
     }
     output->send(out.data(), out.size());

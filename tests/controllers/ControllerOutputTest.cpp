@@ -157,6 +157,22 @@ TEST(ControllerOutput, ScrollingTextSendsChangedSegmentsOnly) {
     EXPECT_EQ(c.ports.sent, (Bytes{{0xB0, 0x32, 32}}));
 }
 
+TEST(ControllerOutput, JogRingLightsOnceAndOnlyWhereNotesExist) {
+    Connected c("<output><type>jogwheel</type><value>pitch</value><bytes_down>90 50 7F</bytes_down>"
+                "<bytes_up>90 50 00</bytes_up></output>");
+    Bytes first = c.frame();
+    EXPECT_EQ(first.size(), 48u); // notes 0x50 + 48 .. + 59 are past 127
+    for (auto& m : first)
+        EXPECT_LT(m[1], 0x80);
+    EXPECT_EQ(first[0], (std::vector<uint8_t>{0x90, 0x50, 0x7F}));
+    EXPECT_EQ(first[10], (std::vector<uint8_t>{0x90, 0x5A, 0}));
+    EXPECT_TRUE(c.frame().empty());
+    c.iface.values["42/0"] = 30; // a sixtieth of the turn further: only the changed lights
+    Bytes moved = c.frame();
+    EXPECT_FALSE(moved.empty());
+    EXPECT_LT(moved.size(), 4u);
+}
+
 TEST(ControllerOutput, SendsNeverCarryStatusBytesInDataPositions) {
     Connected c("");
     struct Case {
@@ -166,7 +182,8 @@ TEST(ControllerOutput, SendsNeverCarryStatusBytesInDataPositions) {
     } cases[] = {
         {{-243, 0x10, 0x7F}, 2, {{0x32, 0x10, 0x7F}}}, // channel token
         {{0x90, -1, 0x7F}, 0, {}},                     // unresolved value token
-        {{0x90, 0x10, 200}, 0, {}},                    // status byte where data belongs
+        {{0x90, 0x10, 200}, 0, {{0x90, 0x10, 0x7F}}},  // a status byte where data belongs: clamped
+        {{0xF0, 0xF7, 0x90, 0xF7}, 0, {{0xF0, 0x7F, 0x7F, 0xF7}}},
         {{}, 0, {}},
         {std::vector<int>(300, 0x11), 0, {std::vector<uint8_t>(300, 0x11)}}, // long messages go whole
     };
