@@ -3,6 +3,7 @@
 #include <jack/jack.h>
 #include <rtmidi/RtMidi.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <mutex>
@@ -28,8 +29,11 @@ void quietJack(const char*) {}
 
 class RtInput : public MidiInputPort {
 public:
-    RtInput(std::unique_ptr<RtMidiIn> in, MidiReceive receive, void* ref)
-        : in_(std::move(in)), receive_(receive), ref_(ref) {}
+    RtInput(std::unique_ptr<RtMidiIn> in, MidiReceive receive, void* ref) : in_(std::move(in)) {
+        // Published to the MIDI thread, which RtMidi made before this object existed.
+        ref_.store(ref, std::memory_order_relaxed);
+        receive_.store(receive, std::memory_order_release);
+    }
     ~RtInput() override {
         // Closing joins RtMidi's input thread (ALSA) or deactivates the JACK client: no callback
         // runs after this.
@@ -42,14 +46,16 @@ public:
     // MIDI thread: hands the whole message over, nothing else.
     static void callback(double, std::vector<unsigned char>* message, void* self) {
         auto* input = static_cast<RtInput*>(self);
-        if (message && !message->empty()) input->receive_(input->ref_, message->data(), message->size(), nowMs());
+        MidiReceive receive = input->receive_.load(std::memory_order_acquire);
+        if (receive && message && !message->empty())
+            receive(input->ref_.load(std::memory_order_relaxed), message->data(), message->size(), nowMs());
     }
     RtMidiIn* port() { return in_.get(); }
 
 private:
     std::unique_ptr<RtMidiIn> in_;
-    MidiReceive receive_;
-    void* ref_;
+    std::atomic<MidiReceive> receive_{nullptr};
+    std::atomic<void*> ref_{nullptr};
 };
 
 class RtOutput : public MidiOutputPort {
@@ -125,7 +131,9 @@ public:
         if (!out || index < 0) return nullptr;
         try {
             if (unsigned(index) >= out->getPortCount()) return nullptr;
+            std::string destination = out->getPortName(unsigned(index));
             out->openPort(unsigned(index), "Output port");
+            if (api_ == RtMidi::UNIX_JACK) awaitJackConnection(destination);
             return std::make_unique<RtOutput>(std::move(out));
         } catch (const RtMidiError&) {
             return nullptr;
@@ -156,6 +164,19 @@ public:
     }
 
 private:
+    // JACK applies a new connection at a cycle's start: bytes sent before that are lost, and the
+    // first bytes a controller gets (its connect message) matter. Waits at most 200 ms.
+    static void awaitJackConnection(const std::string& destination) {
+        jack_client_t* probe = jack_client_open("tarlume-probe", JackNoStartServer, nullptr);
+        if (!probe) return;
+        if (jack_port_t* port = jack_port_by_name(probe, destination.c_str())) {
+            for (int waited = 0; waited < 200 && !jack_port_connected(port); waited += 2)
+                usleep(2000);
+            usleep(20000); // one more cycle of a large buffer for the graph to carry it
+        }
+        jack_client_close(probe);
+    }
+
     // The API to use, found at every call (a JACK server may start or stop while we run);
     // UNSPECIFIED when there is none, said once on standard error.
     RtMidi::Api findApi() {
@@ -163,7 +184,7 @@ private:
         if (access("/dev/snd/seq", R_OK | W_OK) == 0) {
             try {
                 RtMidiIn probe(RtMidi::LINUX_ALSA, clientName);
-                return RtMidi::LINUX_ALSA;
+                return api_ = RtMidi::LINUX_ALSA;
             } catch (const RtMidiError&) {
             }
         }
@@ -173,7 +194,7 @@ private:
         jack_status_t status;
         if (jack_client_t* probe = jack_client_open("tarlume-probe", JackNoStartServer, &status)) {
             jack_client_close(probe);
-            return RtMidi::UNIX_JACK;
+            return api_ = RtMidi::UNIX_JACK;
         }
         std::call_once(saidNone_,
                        [] { fprintf(stderr, "No MIDI system (neither ALSA nor JACK): controllers are off\n"); });
@@ -202,6 +223,7 @@ private:
         }
     }
     std::once_flag saidNone_;
+    RtMidi::Api api_ = RtMidi::UNSPECIFIED; // the last one found
 };
 
 MidiPorts* installed = nullptr;

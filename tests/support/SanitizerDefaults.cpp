@@ -27,9 +27,12 @@ const char* __lsan_default_suppressions() {
 
 // Pango hands font matching to a worker thread of its own and waits for it through glib's queues, and
 // Mesa's software renderer draws on its own threads: their synchronisation is inside uninstrumented system
-// libraries, which ThreadSanitizer can't see.
+// libraries, which ThreadSanitizer can't see. So do JACK's lock-free ring buffers and RtMidi's hand-over
+// of sends and received messages between the caller and JACK's process thread.
 const char* __tsan_default_suppressions() {
     return "race:libfontconfig.so\n"
+           "race:libjack.so\n"
+           "race:librtmidi.so\n"
            "race:libpangoft2-1.0.so\n"
            "race:libpango-1.0.so\n"
            "race:swrast_dri.so\n"
