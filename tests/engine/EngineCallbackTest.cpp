@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/MissingComponent.h"
+
 #include <atomic>
 #include <cstdlib>
 #include <new>
@@ -62,7 +64,7 @@ void operator delete[](void* p, const std::nothrow_t&) noexcept {
 
 TEST(EngineCallback, AllocatesNothingUnderFullLoad) {
     testsupport::EngineLoadRig rig(44100.0, 256, true);
-    if (rig.error == "sox missing") GTEST_SKIP() << rig.error;
+    if (rig.error == "sox missing") TARLUME_MISSING_COMPONENT() << rig.error;
     ASSERT_EQ(rig.error, "");
     ASSERT_TRUE(rig.engine->isRecording());
     gAllocations = 0;
