@@ -509,7 +509,7 @@ TEST_F(ShellEndToEnd, RecordsTheMixThroughTheSaveDialog) {
     std::string mix = s->root.path + "mix.wav";
     click(record);
     std::string dialog;
-    for (int i = 0; i < 50 && dialog.empty(); ++i, sleepMs(100))
+    for (int i = 0; i < 200 && dialog.empty(); ++i, sleepMs(100))
         dialog = run("xdotool search --onlyvisible --name 'Select name for new mix' 2>/dev/null | head -1");
     ASSERT_FALSE(dialog.empty()) << "no save dialog";
     dialog.pop_back();
@@ -518,9 +518,13 @@ TEST_F(ShellEndToEnd, RecordsTheMixThroughTheSaveDialog) {
     xdo("key --clearmodifiers ctrl+a");
     xdo("type --delay 5 '" + mix + "'");
     xdo("key Return");
+    for (int i = 0; i < 100 && access(mix.c_str(), F_OK) != 0; ++i) // the recording starts
+        sleepMs(100);
     sleepMs(2500);
     xdo("windowfocus --sync " + window);
     click(record); // stops
-    sleepMs(500);
-    EXPECT_GT(Wav(mix).level(), 0.05) << "the recording does not hold the mix";
+    double level = 0;
+    for (int i = 0; i < 50 && !(level > 0.05); ++i, sleepMs(100)) // the file is written out
+        level = Wav(mix).level();
+    EXPECT_GT(level, 0.05) << "the recording does not hold the mix";
 }
