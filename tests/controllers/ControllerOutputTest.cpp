@@ -1,6 +1,7 @@
 #include "ControllerTestSupport.h"
 
 #include "controllers/ControllerHub.h"
+#include "engine/Tarlume.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -221,4 +222,39 @@ TEST(ControllerOutput, ControllerDeletedByItsOwnButton) {
     EXPECT_EQ(iface.calls,
               (std::vector<std::string>{"click 60 MidiConfig:Pad:=None 0 down", "click 60 MidiConfig:Pad:=None 0 up"}));
     EXPECT_TRUE(ports.open.empty());
+}
+
+// The engine connects the configured controller by the output's model name, finds it under that name,
+// and reconnecting closes the old ports instead of leaving them delivering.
+TEST(ControllerOutput, EngineReconnectsWithoutLeavingPortsOpen) {
+    testsupport::TempDir home("midihome");
+    setenv("HOME", home.path.c_str(), 1);
+    setenv("XDG_DATA_HOME", (home.path + "data").c_str(), 1);
+    FakeMidiPorts ports;
+    ports.sourceModels = {"Pad", "Pad"};
+    ports.destinationModels = {"Other", "Pad"};
+    std::string file = home.write("pad.xml", "<type>midi</type><descriptor><model>Pad</model></descriptor>"
+                                             "<output><value>deviceconnect</value><bytes_down>F0 01 F7</bytes_down>"
+                                             "<bytes_up>F0 00 F7</bytes_up></output>"
+                                             "<input><type>button</type><value>play</value>"
+                                             "<bytes_down>90 01 7F</bytes_down></input>");
+    {
+        Tarlume engine;
+        engine.controllerFactory = &controllerFactory();
+        engine.setHIDConfig("Pad", file);
+        for (int round = 0; round < 3; round++) {
+            engine.connectHIDs();
+            ASSERT_EQ(engine.controllers.size(), 1u);
+            EXPECT_EQ(ports.open.size(), 2u);
+        }
+        EngineController* device = nullptr;
+        EXPECT_TRUE(engine.getHIDConfig("Pad", nullptr, &device));
+        EXPECT_EQ(device, engine.controllers[0].get());
+        // Without a skin the controller has no interface: input is matched and goes nowhere.
+        ports.receive(0, {0x90, 1, 0x7F});
+        drainControllerInput();
+        engine.disconnectHIDs();
+        EXPECT_TRUE(ports.open.empty());
+    }
+    unsetenv("XDG_DATA_HOME");
 }
