@@ -18,6 +18,7 @@ extern "C" {
 #include <mutex>
 #include <numeric>
 #include <sys/stat.h>
+#include <time.h>
 #include <vector>
 
 namespace {
@@ -36,10 +37,21 @@ constexpr double seekPreroll = 0.1;
 // Decoding errors in one call after which the rest of a file is given up.
 constexpr int maxErrors = 1000;
 
-// The longest an open may take. FFmpeg stores every tag in a list it searches on each insert, so a file
+// The most work an open may take. FFmpeg stores every tag in a list it searches on each insert, so a file
 // with tens of thousands of tags takes seconds to open; past this the file is refused, so no file holds
-// the thread that opens it (the main thread, when a deck loads) for longer.
+// the thread that opens it (the main thread, when a deck loads) for longer. The bound counts the opening
+// thread's processor time: on a busy machine (analysis, a build) an ordinary file waits for the processor
+// far longer than it works, and must not be refused for that.
 constexpr std::chrono::milliseconds openDeadline{1000};
+// The wall-clock time an open may take, waits included (a stalled network folder).
+constexpr std::chrono::milliseconds openWallDeadline{10000};
+
+// The calling thread's processor time so far.
+std::chrono::nanoseconds threadCpuTime() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return std::chrono::seconds(ts.tv_sec) + std::chrono::nanoseconds(ts.tv_nsec);
+}
 // Comments an Ogg stream's comment header may hold. FFmpeg parses that header in one step that its
 // interrupt cannot stop (20,000 comments take over a second), so larger counts are refused before it.
 constexpr uint32_t maxOggComments = 10000;
@@ -96,9 +108,12 @@ void quietLogging() {
 
 struct SystemAudioReader::Impl {
     AVFormatContext* format = nullptr;
-    // While an open runs: when it must be done. FFmpeg asks between its reads (interrupted()).
-    std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max();
+    // While an open runs: when it must be done, in the opening thread's processor time and on the wall
+    // clock. FFmpeg asks between its reads (interrupted()), on the thread that opens.
+    std::chrono::nanoseconds deadline = std::chrono::nanoseconds::max();
+    std::chrono::steady_clock::time_point wallDeadline = std::chrono::steady_clock::time_point::max();
     bool timedOut = false;
+    bool pastDeadline() const { return threadCpuTime() > deadline || std::chrono::steady_clock::now() > wallDeadline; }
     const AVCodec* decoder = nullptr;
     AVCodecContext* codec = nullptr;
     AVPacket* packet = nullptr;
@@ -167,7 +182,7 @@ struct SystemAudioReader::Impl {
 
     static int interrupted(void* opaque) {
         Impl* self = static_cast<Impl*>(opaque);
-        if (std::chrono::steady_clock::now() > self->deadline) self->timedOut = true;
+        if (self->pastDeadline()) self->timedOut = true;
         return self->timedOut ? 1 : 0;
     }
 
@@ -442,17 +457,19 @@ bool SystemAudioReader::open(const std::string& path) {
         return false;
     }
     std::unique_ptr<Impl> r(new Impl);
-    r->deadline = std::chrono::steady_clock::now() + openDeadline;
+    r->deadline = threadCpuTime() + openDeadline;
+    r->wallDeadline = std::chrono::steady_clock::now() + openWallDeadline;
     bool opened = r->openAndMeasure(path);
     // Also when FFmpeg finished a step it could not interrupt: the time is spent either way, and a
     // file this slow to open is slow to open every time.
-    if (r->timedOut || std::chrono::steady_clock::now() > r->deadline) {
+    if (r->timedOut || r->pastDeadline()) {
         fprintf(stderr, "tarlume: refused \"%s\": opening it took longer than %d ms (too many tags?)\n", path.c_str(),
                 int(openDeadline.count()));
         return false;
     }
     if (!opened) return false;
-    r->deadline = std::chrono::steady_clock::time_point::max(); // reads and seeks are not bounded
+    r->deadline = std::chrono::nanoseconds::max(); // reads and seeks are not bounded
+    r->wallDeadline = std::chrono::steady_clock::time_point::max();
     impl = std::move(r);
     return true;
 }
@@ -466,11 +483,13 @@ bool SystemAudioReader::Impl::openAndMeasure(const std::string& path) {
     if (end == AV_NOPTS_VALUE) {
         // Count the packets, then start again on a fresh input. The count takes time in proportion to the
         // length, as a read does: it is not held against the open's bound (whose time is kept for the rest).
-        const auto counting = std::chrono::steady_clock::now();
-        const auto left = deadline - counting;
-        deadline = std::chrono::steady_clock::time_point::max();
+        const auto left = deadline - threadCpuTime();
+        const auto wallLeft = wallDeadline - std::chrono::steady_clock::now();
+        deadline = std::chrono::nanoseconds::max();
+        wallDeadline = std::chrono::steady_clock::time_point::max();
         end = measureByPackets();
-        deadline = std::chrono::steady_clock::now() + left;
+        deadline = threadCpuTime() + left;
+        wallDeadline = std::chrono::steady_clock::now() + wallLeft;
         release();
         if (!openInput(path)) return false;
         countedTimes = true;
