@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -50,6 +51,17 @@ std::string run(const std::string& command) {
 
 void sleepMs(int ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+// Asks `ready` every 100 ms until it holds or `seconds` have passed; whether it held. The deadlines are
+// generous: on a loaded machine the program, Xvfb and JACK answer many times slower than alone.
+template <class Ready> bool waitFor(Ready ready, double seconds = 60) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!ready()) {
+        if (std::chrono::steady_clock::now() > until) return false;
+        sleepMs(100);
+    }
+    return true;
 }
 
 pid_t spawn(const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
@@ -313,16 +325,13 @@ struct Session {
     // Starts the program and waits for its window; the window id, or "" when none came.
     std::string startApp(const std::string& log) {
         app = spawn({buildDir + "/tarlume"}, env, root.path + log);
-        for (int i = 0; i < 100; ++i) {
-            std::string id = run("xdotool search --onlyvisible --name '^tarlume$' 2>/dev/null | head -1");
-            if (!id.empty()) {
-                id.pop_back();
-                sleepMs(1500); // the first frames size the window to the skin
-                return id;
-            }
-            sleepMs(100);
-        }
-        return "";
+        std::string id;
+        waitFor([&] {
+            id = run("xdotool search --onlyvisible --name '^tarlume$' 2>/dev/null | head -1");
+            return !id.empty();
+        });
+        if (!id.empty()) id.pop_back();
+        return id;
     }
 };
 
@@ -358,8 +367,16 @@ protected:
         map = std::make_unique<SkinMap>(buildDir + "/skins/kolt-1280.xml");
         window = s->startApp("run1.log");
         ASSERT_FALSE(window.empty()) << readFile(s->root.path + "run1.log");
-        std::string geometry = run("xdotool getwindowgeometry --shell " + window);
-        sscanf(geometry.c_str(), "WINDOW=%*d X=%d Y=%d WIDTH=%d HEIGHT=%d", &wx, &wy, &ww, &wh);
+        // The first frames size the window to the skin and draw it.
+        waitFor([&] {
+            std::string geometry = run("xdotool getwindowgeometry --shell " + window);
+            sscanf(geometry.c_str(), "WINDOW=%*d X=%d Y=%d WIDTH=%d HEIGHT=%d", &wx, &wy, &ww, &wh);
+            return ww == int(map->width) && wh == std::min(int(map->height), 1000);
+        });
+        waitFor([&] {
+            Screenshot shot;
+            return shot.read(window, s->root.path + "first.ppm") && shot.drawnShare() > 0.5;
+        });
         xdo("windowfocus --sync " + window);
     }
     void TearDown() override {
@@ -387,11 +404,28 @@ protected:
     void loadAndPlay(int deck, const std::string& first, const std::string& second) {
         Point title = map->find("trackinfotitle", deck);
         ASSERT_GE(title.x, 0) << "the default skin shows no title on deck " << deck + 1;
+        // The deck has loaded once its title shows: the pixels of the title's place change.
+        const Point from = map->find("trackinfotitle", deck, 0, 0), to = map->find("trackinfotitle", deck, 1, 1);
+        auto titlePixels = [&] {
+            Screenshot shot;
+            std::vector<unsigned char> around;
+            if (!shot.read(window, s->root.path + "title.ppm")) return around;
+            for (int y = std::max(0, from.y); y < std::min(shot.height, to.y); ++y)
+                for (int x = std::max(0, from.x); x < std::min(shot.width, to.x); ++x)
+                    for (int c = 0; c < 3; ++c)
+                        around.push_back(shot.rgb[(size_t(y) * size_t(shot.width) + size_t(x)) * 3 + size_t(c)]);
+            return around;
+        };
+        const std::vector<unsigned char> empty = titlePixels();
         xdo("mousemove --sync " + at(title));
         ASSERT_TRUE(testsupport::xdndDrop(std::stoul(window), wx + title.x, wy + title.y,
-                                          {s->music + first, s->music + second}))
+                                          {s->music + first, s->music + second}, 60000))
             << "the window took no drop";
-        sleepMs(800);
+        EXPECT_TRUE(waitFor([&] {
+            std::vector<unsigned char> now = titlePixels();
+            return !now.empty() && now != empty;
+        })) << "deck "
+            << deck + 1 << " shows no title after the drop";
         click(map->find("pause", deck));
         drag(map->find("volume_player", deck, 0.5f, 0.9f), 0, -200);
     }
@@ -427,8 +461,19 @@ protected:
         std::string out = ports.find("PortAudio:out_0") != std::string::npos ? "PortAudio:out_0" : "system:playback_1";
         std::string file = s->root.path + "heard.wav";
         unlink(file.c_str());
-        run(s->jackEnv() + "timeout 10 jack_rec -f " + file + " -d 2 " + out + " >/dev/null 2>&1");
+        run(s->jackEnv() + "timeout 60 jack_rec -f " + file + " -d 2 " + out + " >/dev/null 2>&1");
         return Wav(file);
+    }
+    // The master output once it plays a tone of about `hz` (the clicks and drags before are taken in the
+    // program's own time), or the last two seconds heard when none came within the deadline.
+    Wav heardOnce(double hz) {
+        Wav last = heard();
+        waitFor([&] {
+            if (last.level() > 0.05 && std::fabs(last.frequency() - hz) < 20) return true;
+            last = heard();
+            return false;
+        });
+        return last;
     }
     bool waitForExit(int ms, int* status) {
         bool ended = waitExit(s->app, ms, status);
@@ -455,7 +500,7 @@ TEST_F(ShellEndToEnd, ADjLoadsTwoDecksFromTheBrowserAndAFileDropPlaysAndMixesThe
     // The browser opens on the music folder; its first track goes onto deck 1 by a drag.
     browseAndPlayDeck1();
     drag(control("crossfader"), -300, 0); // all the way to deck 1's side
-    Wav deck1 = heard();
+    Wav deck1 = heardOnce(330);
     EXPECT_GT(deck1.level(), 0.05) << "no sound of deck 1 reached the JACK ports";
     EXPECT_NEAR(deck1.frequency(), 495, 185) << "deck 1 plays neither track"; // 330 or 660 Hz
 
@@ -464,7 +509,7 @@ TEST_F(ShellEndToEnd, ADjLoadsTwoDecksFromTheBrowserAndAFileDropPlaysAndMixesThe
     loadAndPlay(1, "tone2.mp3", "tone1.mp3");
     click(control("pause"));
     drag(control("crossfader", 0.05f), 600, 0);
-    Wav deck2 = heard();
+    Wav deck2 = heardOnce(660);
     EXPECT_GT(deck2.level(), 0.05) << "no sound of deck 2 reached the JACK ports";
     EXPECT_NEAR(deck2.frequency(), 660, 20) << "deck 2 does not play the first file dropped";
 
@@ -475,7 +520,7 @@ TEST_F(ShellEndToEnd, ADjLoadsTwoDecksFromTheBrowserAndAFileDropPlaysAndMixesThe
     // Quit with the skin's button: the settings are written.
     click(control("quit"));
     int status = 0;
-    ASSERT_TRUE(waitForExit(10000, &status)) << "the program did not end";
+    ASSERT_TRUE(waitForExit(60000, &status)) << "the program did not end";
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     std::string config = readFile(s->data + "tarlume/config.xml");
     EXPECT_NE(config.find("<CURRENTFOLDER>" + s->music + "</CURRENTFOLDER>"), std::string::npos) << config;
@@ -486,7 +531,7 @@ TEST_F(ShellEndToEnd, ADjLoadsTwoDecksFromTheBrowserAndAFileDropPlaysAndMixesThe
     ASSERT_FALSE(window.empty()) << readFile(s->root.path + "run2.log");
     unlink((s->data + "tarlume/config.xml").c_str());
     kill(s->app, SIGTERM);
-    ASSERT_TRUE(waitForExit(10000, &status)) << "SIGTERM did not end the program";
+    ASSERT_TRUE(waitForExit(60000, &status)) << "SIGTERM did not end the program";
     std::string again = readFile(s->data + "tarlume/config.xml");
     auto deckLines = [](const std::string& text) {
         std::string lines;
