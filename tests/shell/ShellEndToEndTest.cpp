@@ -23,6 +23,7 @@
 #include <map>
 #include <memory>
 #include <sstream>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -404,30 +405,33 @@ protected:
     void loadAndPlay(int deck, const std::string& first, const std::string& second) {
         Point title = map->find("trackinfotitle", deck);
         ASSERT_GE(title.x, 0) << "the default skin shows no title on deck " << deck + 1;
-        // The deck has loaded once its title shows: the pixels of the title's place change.
-        const Point from = map->find("trackinfotitle", deck, 0, 0), to = map->find("trackinfotitle", deck, 1, 1);
-        auto titlePixels = [&] {
-            Screenshot shot;
-            std::vector<unsigned char> around;
-            if (!shot.read(window, s->root.path + "title.ppm")) return around;
-            for (int y = std::max(0, from.y); y < std::min(shot.height, to.y); ++y)
-                for (int x = std::max(0, from.x); x < std::min(shot.width, to.x); ++x)
-                    for (int c = 0; c < 3; ++c)
-                        around.push_back(shot.rgb[(size_t(y) * size_t(shot.width) + size_t(x)) * 3 + size_t(c)]);
-            return around;
-        };
-        const std::vector<unsigned char> empty = titlePixels();
+        const std::vector<unsigned char> empty = titlePixels(deck);
         xdo("mousemove --sync " + at(title));
         ASSERT_TRUE(testsupport::xdndDrop(std::stoul(window), wx + title.x, wy + title.y,
                                           {s->music + first, s->music + second}, 60000))
             << "the window took no drop";
-        EXPECT_TRUE(waitFor([&] {
-            std::vector<unsigned char> now = titlePixels();
-            return !now.empty() && now != empty;
-        })) << "deck "
-            << deck + 1 << " shows no title after the drop";
+        EXPECT_TRUE(waitForTitle(deck, empty)) << "deck " << deck + 1 << " shows no title after the drop";
         click(map->find("pause", deck));
         drag(map->find("volume_player", deck, 0.5f, 0.9f), 0, -200);
+    }
+    // The pixels of deck `deck`'s title; empty when the window could not be read.
+    std::vector<unsigned char> titlePixels(int deck) {
+        const Point from = map->find("trackinfotitle", deck, 0, 0), to = map->find("trackinfotitle", deck, 1, 1);
+        Screenshot shot;
+        std::vector<unsigned char> pixels;
+        if (!shot.read(window, s->root.path + "title.ppm")) return pixels;
+        for (int y = std::max(0, from.y); y < std::min(shot.height, to.y); ++y)
+            for (int x = std::max(0, from.x); x < std::min(shot.width, to.x); ++x)
+                for (int c = 0; c < 3; ++c)
+                    pixels.push_back(shot.rgb[(size_t(y) * size_t(shot.width) + size_t(x)) * 3 + size_t(c)]);
+        return pixels;
+    }
+    // A deck has loaded once its title shows: the pixels of the title's place differ from `before`.
+    bool waitForTitle(int deck, const std::vector<unsigned char>& before) {
+        return waitFor([&] {
+            std::vector<unsigned char> now = titlePixels(deck);
+            return !now.empty() && now != before;
+        });
     }
     // Drags the browser's first track onto deck 1 inside the window, presses play and pushes the
     // fader up.
@@ -438,8 +442,9 @@ protected:
             sleepMs(250);
         ASSERT_TRUE(browserShowsTracks()) << "the browser does not show the music folder's tracks";
         Point title = control("trackinfotitle");
+        const std::vector<unsigned char> empty = titlePixels(0);
         drag(row, title.x - row.x, title.y - row.y);
-        sleepMs(800);
+        EXPECT_TRUE(waitForTitle(0, empty)) << "deck 1 shows no title after the drag";
         click(control("pause"));
         drag(control("volume_player", 0.5f, 0.9f), 0, -200);
     }
@@ -464,12 +469,12 @@ protected:
         run(s->jackEnv() + "timeout 60 jack_rec -f " + file + " -d 2 " + out + " >/dev/null 2>&1");
         return Wav(file);
     }
-    // The master output once it plays a tone of about `hz` (the clicks and drags before are taken in the
-    // program's own time), or the last two seconds heard when none came within the deadline.
-    Wav heardOnce(double hz) {
+    // The master output once it plays a tone within `tolerance` of `hz` (the clicks and drags before are
+    // taken in the program's own time), or the last two seconds heard when none came within the deadline.
+    Wav heardOnce(double hz, double tolerance = 20) {
         Wav last = heard();
         waitFor([&] {
-            if (last.level() > 0.05 && std::fabs(last.frequency() - hz) < 20) return true;
+            if (last.level() > 0.05 && std::fabs(last.frequency() - hz) < tolerance) return true;
             last = heard();
             return false;
         });
@@ -500,7 +505,7 @@ TEST_F(ShellEndToEnd, ADjLoadsTwoDecksFromTheBrowserAndAFileDropPlaysAndMixesThe
     // The browser opens on the music folder; its first track goes onto deck 1 by a drag.
     browseAndPlayDeck1();
     drag(control("crossfader"), -300, 0); // all the way to deck 1's side
-    Wav deck1 = heardOnce(330);
+    Wav deck1 = heardOnce(495, 185);
     EXPECT_GT(deck1.level(), 0.05) << "no sound of deck 1 reached the JACK ports";
     EXPECT_NEAR(deck1.frequency(), 495, 185) << "deck 1 plays neither track"; // 330 or 660 Hz
 
@@ -529,6 +534,8 @@ TEST_F(ShellEndToEnd, ADjLoadsTwoDecksFromTheBrowserAndAFileDropPlaysAndMixesThe
     // A second run comes back to the same folder and deck settings; SIGTERM writes them again.
     window = s->startApp("run2.log");
     ASSERT_FALSE(window.empty()) << readFile(s->root.path + "run2.log");
+    // The settings are read once the browser shows the music folder again (the window can come first).
+    EXPECT_TRUE(waitFor([&] { return browserShowsTracks(); })) << "the second run does not show the music folder";
     unlink((s->data + "tarlume/config.xml").c_str());
     kill(s->app, SIGTERM);
     ASSERT_TRUE(waitForExit(60000, &status)) << "SIGTERM did not end the program";
@@ -554,8 +561,10 @@ TEST_F(ShellEndToEnd, RecordsTheMixThroughTheSaveDialog) {
     std::string mix = s->root.path + "mix.wav";
     click(record);
     std::string dialog;
-    for (int i = 0; i < 200 && dialog.empty(); ++i, sleepMs(100))
+    waitFor([&] {
         dialog = run("xdotool search --onlyvisible --name 'Select name for new mix' 2>/dev/null | head -1");
+        return !dialog.empty();
+    });
     ASSERT_FALSE(dialog.empty()) << "no save dialog";
     dialog.pop_back();
     xdo("windowfocus --sync " + dialog);
@@ -563,13 +572,14 @@ TEST_F(ShellEndToEnd, RecordsTheMixThroughTheSaveDialog) {
     xdo("key --clearmodifiers ctrl+a");
     xdo("type --delay 5 '" + mix + "'");
     xdo("key Return");
-    for (int i = 0; i < 100 && access(mix.c_str(), F_OK) != 0; ++i) // the recording starts
-        sleepMs(100);
-    sleepMs(2500);
+    // A second of the mix (44.1 kHz stereo, at least 16-bit) is in the file before the recording stops.
+    EXPECT_TRUE(waitFor([&] {
+        struct stat st;
+        return stat(mix.c_str(), &st) == 0 && st.st_size > 44100 * 4;
+    })) << "the recording did not start";
     xdo("windowfocus --sync " + window);
     click(record); // stops
-    double level = 0;
-    for (int i = 0; i < 50 && !(level > 0.05); ++i, sleepMs(100)) // the file is written out
-        level = Wav(mix).level();
-    EXPECT_GT(level, 0.05) << "the recording does not hold the mix";
+    // The file is complete once the recorder has let go of it.
+    waitFor([&] { return Wav(mix).level() > 0.05; });
+    EXPECT_GT(Wav(mix).level(), 0.05) << "the recording does not hold the mix";
 }
