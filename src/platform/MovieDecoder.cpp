@@ -78,7 +78,9 @@ bool MovieDecoder::open(const std::string& path, std::string* error) {
     av->codec = avcodec_alloc_context3(codec);
     if (!av->codec || avcodec_parameters_to_context(av->codec, stream->codecpar) < 0)
         return fail("no decoder for its video");
-    av->codec->thread_count = 2;
+    // One thread: the decoder's own worker threads synchronise in ways the thread checker cannot follow, and
+    // each deck already decodes on a thread of its own.
+    av->codec->thread_count = 1;
     if ((rc = avcodec_open2(av->codec, codec, nullptr)) < 0) return fail(avError(rc));
     if (av->codec->width <= 0 || av->codec->height <= 0) return fail("no picture size");
     av->packet = av_packet_alloc();
