@@ -526,7 +526,7 @@ TEST_F(ShellEndToEnd, ADjLoadsTwoDecksFromTheBrowserAndAFileDropPlaysAndMixesThe
     click(control("quit"));
     int status = 0;
     ASSERT_TRUE(waitForExit(60000, &status)) << "the program did not end";
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << readFile(s->root.path + "run1.log");
     std::string config = readFile(s->data + "tarlume/config.xml");
     EXPECT_NE(config.find("<CURRENTFOLDER>" + s->music + "</CURRENTFOLDER>"), std::string::npos) << config;
     EXPECT_NE(config.find("<SKIN>kolt-1280</SKIN>"), std::string::npos) << config;
