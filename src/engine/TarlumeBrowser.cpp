@@ -79,6 +79,7 @@ struct Tarlume::Browser {
     static void addTracksOf(Tarlume& e, TagCacheDirectory* dir, SkinListBox* list,
                             const std::unordered_set<std::string>& played);
     static std::unordered_set<std::string> playedPaths(const Tarlume& e);
+    static TagCacheDirectory* openFolder(Tarlume& e, SkinListBox* list, const std::string& path);
 };
 
 // ---- Making the lists ----------------------------------------------------------------------------
@@ -259,20 +260,22 @@ std::unordered_set<std::string> Tarlume::Browser::playedPaths(const Tarlume& e) 
 
 // ---- Refills -------------------------------------------------------------------------------------
 
+// Empties the list and opens its folder. While the library's loading thread still reads the folder, the list
+// shows its loading bar (`working`) and is refilled when the folder is read.
+TagCacheDirectory* Tarlume::Browser::openFolder(Tarlume& e, SkinListBox* list, const std::string& path) {
+    list->clear();
+    TagCacheDirectory* dir = e.tagCache->getFolder(path, true, true, false, false);
+    const double progress = dir->getProgress();
+    list->working = !(progress >= 1.0);
+    if (list->working) list->workingProgress = progress;
+    return dir;
+}
+
 void Tarlume::updateFileList(int i) {
     if (!isBrowser(i) || !fileList[i] || !tagCache) return;
     SkinListBox* list = fileList[i];
-    list->clear();
-    TagCacheDirectory* dir = tagCache->getFolder(currentFolder[i], true, true, false, false);
-    fileDirectory[i] = dir;
-    double progress = dir->getProgress();
-    if (!(progress >= 1.0)) {
-        // Refilled when the library's loading thread has read the folder.
-        list->working = true;
-        list->workingProgress = progress;
-        return;
-    }
-    list->working = false;
+    TagCacheDirectory* dir = fileDirectory[i] = Browser::openFolder(*this, list, currentFolder[i]);
+    if (list->working) return;
     std::unordered_set<std::string> played = Browser::playedPaths(*this);
     dir->sort("TPE1");
     int folders = dir->getNbFolders();
@@ -293,16 +296,8 @@ void Tarlume::updateFileList(int i) {
 void Tarlume::updatePlaylist(int i) {
     if (!isBrowser(i) || !playlistList[i] || !tagCache) return;
     SkinListBox* list = playlistList[i];
-    list->clear();
-    TagCacheDirectory* dir = tagCache->getFolder(playlistPath[i], true, true, false, false);
-    playlistDirectory[i] = dir;
-    double progress = dir->getProgress();
-    if (!(progress >= 1.0)) {
-        list->working = true;
-        list->workingProgress = progress;
-        return;
-    }
-    list->working = false;
+    TagCacheDirectory* dir = playlistDirectory[i] = Browser::openFolder(*this, list, playlistPath[i]);
+    if (list->working) return;
     Browser::addTracksOf(*this, dir, list, Browser::playedPaths(*this));
 }
 

@@ -417,33 +417,38 @@ void setBufferSize(int frames) {
 int getBufferSize() {
     return engine()->framesPerBuffer;
 }
+namespace {
+// One input slot's or deck output's device and channel pair, inside the engine's arrays.
+void storeDeviceConfig(int* devices, int (*channels)[2], int slot, unsigned long device, int left, int right) {
+    if (!validSlot(slot)) return;
+    devices[slot] = int(device);
+    channels[slot][0] = left;
+    channels[slot][1] = right;
+}
+void readDeviceConfig(const int* devices, const int (*channels)[2], int slot, unsigned long* device, int* left,
+                      int* right) {
+    if (!validSlot(slot)) return;
+    if (device) *device = static_cast<unsigned long>(devices[slot]);
+    if (left) *left = channels[slot][0];
+    if (right) *right = channels[slot][1];
+}
+} // namespace
+
 void setInputDeviceConfig(int slot, unsigned long device, int left, int right) {
     Tarlume* e = engine();
-    if (!validSlot(slot)) return;
-    e->inputDevice[slot] = int(device);
-    e->inputChannels[slot][0] = left;
-    e->inputChannels[slot][1] = right;
+    storeDeviceConfig(e->inputDevice, e->inputChannels, slot, device, left, right);
 }
 void getInputDeviceConfig(int slot, unsigned long* device, int* left, int* right) {
     Tarlume* e = engine();
-    if (!validSlot(slot)) return;
-    if (device) *device = static_cast<unsigned long>(e->inputDevice[slot]);
-    if (left) *left = e->inputChannels[slot][0];
-    if (right) *right = e->inputChannels[slot][1];
+    readDeviceConfig(e->inputDevice, e->inputChannels, slot, device, left, right);
 }
 void setOutputDeviceConfig(int deck, unsigned long device, int left, int right) {
     Tarlume* e = engine();
-    if (!validSlot(deck)) return;
-    e->outputDevice[deck] = int(device);
-    e->outputChannels[deck][0] = left;
-    e->outputChannels[deck][1] = right;
+    storeDeviceConfig(e->outputDevice, e->outputChannels, deck, device, left, right);
 }
 void getOutputDeviceConfig(int deck, unsigned long* device, int* left, int* right) {
     Tarlume* e = engine();
-    if (!validSlot(deck)) return;
-    if (device) *device = static_cast<unsigned long>(e->outputDevice[deck]);
-    if (left) *left = e->outputChannels[deck][0];
-    if (right) *right = e->outputChannels[deck][1];
+    readDeviceConfig(e->outputDevice, e->outputChannels, deck, device, left, right);
 }
 void applyAudioSettings() {
     engine()->initAudio();
