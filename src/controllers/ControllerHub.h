@@ -19,3 +19,4 @@ ControllerFactory& controllerFactory();
 // deleted by an action of its own (a new configuration) is freed after its message, not inside it.
 void drainControllerInput();
 // Readable when MIDI input waits (an eventfd; the shell's loop may wait on it).
+int controllerInputWakeFd();

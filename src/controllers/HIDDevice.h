@@ -231,5 +231,3 @@ private:
 void splitMidiPacket(const uint8_t* bytes, size_t size, std::vector<std::vector<int>>& messages);
 // The input callback: queues the bytes for the device's main-thread drain (MIDI thread).
 void MidiReadProc(void* link, const uint8_t* bytes, size_t size, double time);
-// The descriptor of the wake-up that input queues signal (readable when input waits).
-int controllerInputWakeFd();

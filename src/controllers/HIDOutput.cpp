@@ -2,6 +2,8 @@
 // main thread, and sending LED, value, jog-ring and text-display bytes when they change.
 #include "controllers/HIDDevice.h"
 
+#include "controllers/ControllerHub.h"
+
 #include "foundation/modTools.h"
 #include "skin/SkinInterface.h"
 

@@ -35,6 +35,9 @@ Tarlume::Tarlume() {
     applicationFolder = getCurDir();
     makeFolders();
     tagCache = new TagCache(userDataFolder + "tagcache.db");
+    // Most MP3 and Ogg files carry no length tag; the loading thread reads it from the audio, so the
+    // browser shows every track's real length instead of 00:00.
+    tagCache->setComputeLengths(true);
     historyList = tagCache->getFolder(historyPath, false, true, false, false);
 
     const std::string home = getUserFolder() + "/";

@@ -1,8 +1,10 @@
 #include "shell/MyOpenGLView.h"
 
+#include "controllers/ControllerHub.h"
 #include "platform/AppPaths.h"
 #include "platform/GL.h"
 #include "shell/HostBridge.h"
+#include "shell/PointerQuery.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -121,13 +123,7 @@ bool MyOpenGLView::open() {
     activeView = this;
     forwarder_.setMainWindow(SDL_GetWindowID(window_), float(h));
     forwarder_.setMainSize(float(startWidth), float(h));
-    forwarder_.pointerInWindow = [this](float* px, float* py) {
-        int gx = 0, gy = 0, wx = 0, wy = 0;
-        SDL_GetGlobalMouseState(&gx, &gy);
-        SDL_GetWindowPosition(window_, &wx, &wy);
-        *px = float(gx - wx);
-        *py = float(gy - wy);
-    };
+    forwarder_.pointerInWindow = [this](float* px, float* py) { shell::pointerInWindow(window_, px, py); };
     dialogs_ = makeHostDialogs();
     SDL_ShowWindow(window_);
     SDL_RaiseWindow(window_);
@@ -135,6 +131,14 @@ bool MyOpenGLView::open() {
     SDL_EventState(SDL_DROPFILE, SDL_ENABLE);
     SDL_EventState(SDL_DROPBEGIN, SDL_ENABLE);
     SDL_EventState(SDL_DROPCOMPLETE, SDL_ENABLE);
+    inputEvent_ = SDL_RegisterEvents(1);
+    if (inputEvent_ != Uint32(-1))
+        inputWatcher_ = std::make_unique<shell::DescriptorWatcher>(controllerInputWakeFd(), [this] {
+            if (inputEventPending_.exchange(true)) return;
+            SDL_Event wake{};
+            wake.type = inputEvent_;
+            SDL_PushEvent(&wake);
+        });
     return true;
 }
 
@@ -161,6 +165,9 @@ void MyOpenGLView::run() {
                 if (e.type == SDL_QUIT || (e.type == SDL_WINDOWEVENT && e.window.event == SDL_WINDOWEVENT_CLOSE &&
                                            e.window.windowID == SDL_GetWindowID(window_))) {
                     quitSignal_ = true;
+                } else if (inputEvent_ != Uint32(-1) && e.type == inputEvent_) {
+                    inputEventPending_ = false;
+                    drainControllerInput();
                 } else {
                     forwarder_.handle(e);
                 }
@@ -308,6 +315,7 @@ void MyOpenGLView::hidePopup() {
 void MyOpenGLView::shutdown() {
     if (!window_) return;
     quitting_ = true;
+    inputWatcher_.reset();
     hidePopup();
     SDL_GL_MakeCurrent(window_, context_);
     destroyStuff(); // settings written; the skin's textures go while the context is current

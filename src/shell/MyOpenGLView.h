@@ -67,6 +67,10 @@ private:
     bool firstResizeFinished_ = false;
     bool quitting_ = false;
     int frames_ = 0;
+    // MIDI input wakes the loop through an event of its own, so a controller is served at once.
+    Uint32 inputEvent_ = Uint32(-1);
+    std::atomic<bool> inputEventPending_{false};
+    std::unique_ptr<shell::DescriptorWatcher> inputWatcher_;
     static std::atomic<bool> quitSignal_;
 };
 

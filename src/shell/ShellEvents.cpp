@@ -3,7 +3,11 @@
 #include <SDL2/SDL_mouse.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 namespace shell {
 
@@ -216,6 +220,37 @@ int FramePacer::waitMs() const {
 double steadyClockMs() {
     using namespace std::chrono;
     return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
+}
+
+DescriptorWatcher::DescriptorWatcher(int fd, std::function<void()> wake)
+    : fd_(fd), stopFd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)), wake_(std::move(wake)) {
+    if (fd_ >= 0 && stopFd_ >= 0) thread_ = std::thread(&DescriptorWatcher::watch, this);
+}
+
+DescriptorWatcher::~DescriptorWatcher() {
+    if (thread_.joinable()) {
+        uint64_t one = 1;
+        ssize_t written = write(stopFd_, &one, sizeof one);
+        (void)written;
+        thread_.join();
+    }
+    if (stopFd_ >= 0) close(stopFd_);
+}
+
+void DescriptorWatcher::watch() {
+    for (;;) {
+        pollfd fds[2] = {{fd_, POLLIN, 0}, {stopFd_, POLLIN, 0}};
+        if (poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            return;
+        }
+        if (fds[1].revents) return;
+        if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) return;
+        if (!(fds[0].revents & POLLIN)) continue;
+        uint64_t count = 0;
+        // Another reader may have emptied it meanwhile: then there is nothing to announce.
+        if (read(fd_, &count, sizeof count) == ssize_t(sizeof count) && count > 0) wake_();
+    }
 }
 
 } // namespace shell

@@ -7,6 +7,7 @@
 #include <SDL2/SDL_scancode.h>
 
 #include <functional>
+#include <thread>
 
 namespace shell {
 
@@ -97,5 +98,25 @@ private:
 
 // steady_clock in milliseconds.
 double steadyClockMs();
+
+// ---- Waking the loop for input from other threads ------------------------------------------------
+
+// Watches an eventfd that another thread signals (MIDI input waiting) and calls `wake` once per
+// signal, from its own thread, so the loop can serve the input at once rather than at its next
+// frame. The count is consumed here; whoever else reads the descriptor simply finds it empty.
+class DescriptorWatcher {
+public:
+    DescriptorWatcher(int fd, std::function<void()> wake);
+    ~DescriptorWatcher(); // stops and joins the thread
+    DescriptorWatcher(const DescriptorWatcher&) = delete;
+    DescriptorWatcher& operator=(const DescriptorWatcher&) = delete;
+    bool running() const { return thread_.joinable(); }
+
+private:
+    void watch();
+    int fd_, stopFd_;
+    std::function<void()> wake_;
+    std::thread thread_;
+};
 
 } // namespace shell

@@ -525,6 +525,9 @@ void TarlumeSkinInterface::handleKeyboardObject(SkinObject* object, int deck, bo
     } else if (command == "pl_active_switch") {
         engine->plSwitchActive();
     } else if (command == "pl_active_load" || command == "pl_active_select") {
+        // Before any list has the keyboard, one is chosen as scrolling does, so a track selected with
+        // the mouse alone loads.
+        if (!engine->activeList) engine->plSwitchActive();
         SkinListBox* list = engine->activeList;
         SkinListItem* row = list && list->getNbSelectedItems() > 0 ? list->getSelectedItem(0) : nullptr;
         if (!row) return;

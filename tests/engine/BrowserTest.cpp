@@ -76,6 +76,19 @@ TEST(Browser, TrackRowsColumnsColoursAndPlayedIcon) {
     w.engine->playedRecords.clear();
 }
 
+// Most MP3 and Ogg files carry no length tag: the browser shows the audio's own length, never 00:00.
+TEST(Browser, TracksWithoutALengthTagShowTheirAudiosLength) {
+    REQUIRE_AUDIO_TOOLS();
+    World w;
+    std::string ogg = w.folder("len") + "a.ogg";
+    ASSERT_EQ(testsupport::runCommand("sox -n -r 44100 -c 2 '" + ogg + "' synth 3 sine 440 2>/dev/null"), 0);
+    SkinListBox* files = w.engine->getListBox(w.listObject(VALUE_FILES, 0), nullptr, 0);
+    w.engine->changeFolder(0, w.music.path + "len/");
+    w.settle();
+    ASSERT_EQ(files->getNbItems(), 1);
+    EXPECT_EQ(files->getRow(0)->getColumn(3), "00:03");
+}
+
 TEST(Browser, HistoryAndSearches) {
     World w;
     std::string a = w.folder("a"), b = w.folder("b");

@@ -1,4 +1,5 @@
-// The shell's pure helpers: the key table, buttons, window and pop-up placement, frame pacing.
+// The shell's pure helpers: the key table, buttons, window and pop-up placement, frame pacing, the
+// input wake-up.
 #include "shell/ShellEvents.h"
 
 #include <gtest/gtest.h>
@@ -6,7 +7,12 @@
 #include <SDL2/SDL_keyboard.h>
 #include <SDL2/SDL_mouse.h>
 
+#include <atomic>
+#include <chrono>
 #include <set>
+#include <sys/eventfd.h>
+#include <thread>
+#include <unistd.h>
 
 using namespace shell;
 
@@ -116,4 +122,24 @@ TEST(ShellPacing, ThirtyFramesASecondTwentyForThePopupNoBurstAfterAStall) {
     int wait = pacer.waitMs();
     now += wait;
     EXPECT_TRUE(pacer.mainDue()); // waking after waitMs finds the frame due
+}
+
+TEST(ShellWake, EachSignalOfTheDescriptorWakesOnceAndStoppingJoins) {
+    int fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    std::atomic<int> wakes{0};
+    {
+        shell::DescriptorWatcher watcher(fd, [&] { ++wakes; });
+        ASSERT_TRUE(watcher.running());
+        for (int n = 1; n <= 3; ++n) {
+            uint64_t one = 1;
+            ASSERT_EQ(write(fd, &one, sizeof one), ssize_t(sizeof one));
+            for (int i = 0; i < 10000 && wakes < n; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            EXPECT_EQ(wakes, n);
+        }
+    }
+    uint64_t left = 0;
+    EXPECT_LT(read(fd, &left, sizeof left), 0) << "the watcher consumes what it announced";
+    close(fd);
 }

@@ -12,12 +12,17 @@
 namespace testsupport {
 
 // Drops `paths` on `target` (an X window id) at the root position (x, y); true when the target
-// took the data and finished the drop within the time.
+// took the data and finished the drop within the time. As during a real drag, the source holds the
+// pointer: it moves there without the target seeing any motion.
 inline bool xdndDrop(unsigned long target, int x, int y, const std::vector<std::string>& paths, int timeoutMs = 5000) {
     Display* d = XOpenDisplay(nullptr);
     if (!d) return false;
     Window root = DefaultRootWindow(d);
     Window source = XCreateSimpleWindow(d, root, 0, 0, 1, 1, 0, 0, 0);
+    XGrabPointer(d, root, False, PointerMotionMask | ButtonReleaseMask, GrabModeAsync, GrabModeAsync, 0, 0,
+                 CurrentTime);
+    XWarpPointer(d, 0, root, 0, 0, 0, 0, x, y);
+    XFlush(d);
     auto atom = [d](const char* name) { return XInternAtom(d, name, False); };
     Atom aware = atom("XdndAware"), enter = atom("XdndEnter"), position = atom("XdndPosition"),
          status = atom("XdndStatus"), drop = atom("XdndDrop"), finished = atom("XdndFinished"),
@@ -93,6 +98,7 @@ inline bool xdndDrop(unsigned long target, int x, int y, const std::vector<std::
         }
         if (!done) send(leave, 0, 0, 0, 0);
     }
+    XUngrabPointer(d, CurrentTime);
     XDestroyWindow(d, source);
     XCloseDisplay(d);
     return done;

@@ -391,11 +391,19 @@ TEST(SkinEvents, ActiveListLoadsTheSelectedFile) {
     SkinListBox list(f.ui.get(), &rect, nullptr);
     list.setColumns({"Text", "FileName"});
     list.selectItem(list.addRow({"click", clickTrack()}), false);
-    f.engine->activeList = &list;
     TestObject load(VALUE_KEYBOARD, "pl_active_load");
+    f.engine->activeList = &list;
     press(*f.ui, load.get(), 1);
     EXPECT_NE(f.deck(1)->tag, nullptr);
 
+    // A track chosen with the mouse alone loads too: with no list active yet, the file list becomes it.
+    f.engine->activeList = nullptr;
+    f.engine->fileList[0] = &list;
+    press(*f.ui, load.get(), 2);
+    EXPECT_NE(f.deck(2)->tag, nullptr);
+    EXPECT_EQ(f.engine->activeList, &list);
+
+    f.engine->fileList[0] = nullptr;
     f.engine->activeList = nullptr;
 }
 

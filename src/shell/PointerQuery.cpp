@@ -1,0 +1,25 @@
+#include "shell/PointerQuery.h"
+
+#include <SDL.h>
+#include <SDL_syswm.h>
+
+void shell::pointerInWindow(SDL_Window* window, float* x, float* y) {
+    SDL_SysWMinfo info;
+    SDL_VERSION(&info.version);
+    if (window && SDL_GetWindowWMInfo(window, &info) && info.subsystem == SDL_SYSWM_X11) {
+        ::Window root = 0, child = 0;
+        int rootX = 0, rootY = 0, winX = 0, winY = 0;
+        unsigned int mask = 0;
+        if (XQueryPointer(info.info.x11.display, info.info.x11.window, &root, &child, &rootX, &rootY, &winX, &winY,
+                          &mask)) {
+            *x = float(winX);
+            *y = float(winY);
+            return;
+        }
+    }
+    int gx = 0, gy = 0, wx = 0, wy = 0;
+    SDL_GetGlobalMouseState(&gx, &gy);
+    if (window) SDL_GetWindowPosition(window, &wx, &wy);
+    *x = float(gx - wx);
+    *y = float(gy - wy);
+}

@@ -1,0 +1,14 @@
+// Where the pointer is, asked of the window system itself.
+#pragma once
+
+struct SDL_Window;
+
+namespace shell {
+
+// The pointer's place relative to the window's top-left corner, from the X server when the window is
+// an X window (SDL's own copy is not updated while another program's drag holds the pointer, so a
+// second file dropped from a file manager would land where the first did); otherwise SDL's global
+// pointer state less the window's position.
+void pointerInWindow(SDL_Window* window, float* x, float* y);
+
+} // namespace shell
