@@ -78,6 +78,8 @@ struct Deck {
         for (int i = 0; i < kBlock; ++i)
             player->process(&out[2 * i], &out[2 * i + 1]);
     }
+    // The mixer's way: the whole block at once, the state lock tried once per chunk.
+    void block(float* left, float* right) { player->processBlock(left, right, kBlock); }
 };
 
 // Reference: two sinc reads per frame through the same resampler size, nothing else.
@@ -101,8 +103,9 @@ void BM_BareResamplerReads(benchmark::State& state) {
 }
 BENCHMARK(BM_BareResamplerReads);
 
-// One deck, per mode: 0 normal play, 1 pitch +7 %, 2 key lock at +7 %, 3 a one-beat loop at +7 %.
-void BM_DeckFrame(benchmark::State& state) {
+// One deck, per mode: 0 normal play, 1 pitch +7 %, 2 key lock at +7 %, 3 a one-beat loop at +7 %; frame by frame
+// (BM_DeckFrame, the state lock tried per frame) and a block at once (BM_DeckBlock, as the mixer renders).
+void deckFrames(benchmark::State& state, bool whole) {
     Deck d(fixture("beats.flac"));
     d.waitLoaded();
     Player& p = *d.player;
@@ -119,13 +122,23 @@ void BM_DeckFrame(benchmark::State& state) {
     p.setParameter(PLAYERPARAM_PLAYING, 1);
     std::vector<float> out(2 * kBlock);
     for (auto _ : state) {
-        d.block(out.data());
+        if (whole)
+            d.block(out.data(), out.data() + kBlock);
+        else
+            d.block(out.data());
         benchmark::DoNotOptimize(out.data());
     }
     state.SetItemsProcessed(state.iterations() * kBlock);
     state.SetLabel(mode == 0 ? "normal" : mode == 1 ? "pitch" : mode == 2 ? "key lock" : "loop");
 }
+void BM_DeckFrame(benchmark::State& state) {
+    deckFrames(state, false);
+}
+void BM_DeckBlock(benchmark::State& state) {
+    deckFrames(state, true);
+}
 BENCHMARK(BM_DeckFrame)->Arg(0)->Arg(1)->Arg(2)->Arg(3);
+BENCHMARK(BM_DeckBlock)->Arg(0)->Arg(1)->Arg(2)->Arg(3);
 
 double threadCpuMs() {
     timespec t;

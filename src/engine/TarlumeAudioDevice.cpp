@@ -193,8 +193,7 @@ void TarlumeAudioDevice::renderDeck(int d) {
         std::fill(r, r + frames, 0.0f);
         return;
     }
-    for (int i = 0; i < frames; i++)
-        player->process(&l[i], &r[i]);
+    player->processBlock(l, r, frames);
 }
 
 void TarlumeAudioDevice::calculateBuffers() {
@@ -208,8 +207,7 @@ void TarlumeAudioDevice::calculateBuffers() {
     // 1. Inputs: timecode decoding, or hand-over to the device that renders the deck.
     for (int s = 0; s < kSlots; s++) {
         if (vinylDeck[s] && deckAccess::timecode(vinylDeck[s])) {
-            for (int i = 0; i < n; i++)
-                deckAccess::timecodeFrame(vinylDeck[s], inputBuffers[s][0][i], inputBuffers[s][1][i]);
+            deckAccess::timecodeBlock(vinylDeck[s], inputBuffers[s][0], inputBuffers[s][1], n);
         } else if (inputForward[s]) {
             inputForward[s]->fillInputBuffer(inputBuffers[s], n, s);
         }

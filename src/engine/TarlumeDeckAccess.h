@@ -42,9 +42,9 @@ inline bool vinylControl(TarlumePlayer* d) {
 inline bool usesInput(TarlumePlayer* d) {
     return d->inputPassthrough || d->vinylControl;
 }
-// One frame of timecode input for the deck's decoder (the input device's audio thread).
-inline void timecodeFrame(TarlumePlayer* d, float left, float right) {
-    d->processTimecodeFrame(left, right);
+// A block of timecode input for the deck's decoder (the input device's audio thread).
+inline void timecodeBlock(TarlumePlayer* d, const float* left, const float* right, int frames) {
+    d->processTimecodeBlock(left, right, frames);
 }
 
 // ---- Main thread ----

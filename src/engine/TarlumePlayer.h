@@ -267,9 +267,9 @@ public:
     // 1,000,000: a count below the previous one has wrapped.
     static float codesPerSecond(double previousCount, double count, double elapsedMs);
 
-    // One frame of timecode input (the input device's audio thread): the decoder reads it and, unless a
-    // super-relative start waits to re-synchronise, the player follows the record.
-    void processTimecodeFrame(float left, float right);
+    // A block of timecode input (the input device's audio thread): frame by frame the decoder reads it and,
+    // unless a super-relative start waits to re-synchronise, the player follows the record.
+    void processTimecodeBlock(const float* left, const float* right, int frames);
     Relaxed<bool> followTimecode{true};
 
 protected:

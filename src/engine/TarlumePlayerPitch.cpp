@@ -334,12 +334,16 @@ void TarlumePlayer::setVinylControl(bool on, int input) {
     engineUpdateInputs();
 }
 
-void TarlumePlayer::processTimecodeFrame(float left, float right) {
+void TarlumePlayer::processTimecodeBlock(const float* left, const float* right, int frames) {
     FinalScratch* decoder = timecode.get();
     if (!decoder) return;
-    decoder->calculate(left, right);
     Player* p = player.get();
-    if (p && followTimecode) p->updateFromFinalScratch(decoder);
+    if (p && followTimecode) {
+        p->followFinalScratchBlock(decoder, left, right, frames);
+        return;
+    }
+    for (int i = 0; i < frames; i++)
+        decoder->calculate(left[i], right[i]);
 }
 
 float TarlumePlayer::codesPerSecond(double previousCount, double count, double elapsedMs) {

@@ -243,11 +243,11 @@ TEST(DeckTimecode, RelativeOptionTablesAndCalibration) {
     ASSERT_TRUE(d->loadSong(fixture("position.wav").c_str(), true));
     d->vcCallibrate();
     EXPECT_TRUE(d->calibrating);
+    std::vector<float> block(441);
     for (int frame = 0; frame < 200; ++frame) {
-        for (int i = 0; i < 441; ++i) {
-            const double s = 12000 * std::sin(2 * 3.14159265358979 * 1000 * (frame * 441 + i) / 44100.0);
-            d->processTimecodeFrame(float(s), float(s));
-        }
+        for (int i = 0; i < 441; ++i)
+            block[size_t(i)] = float(12000 * std::sin(2 * 3.14159265358979 * 1000 * (frame * 441 + i) / 44100.0));
+        d->processTimecodeBlock(block.data(), block.data(), 441);
         EngineClock::advance(frame == 199 ? 9000 - 199 * 44 - 1 : 44);
         d->update();
         if (frame < 199) {

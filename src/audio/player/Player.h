@@ -4,9 +4,9 @@
 // Decks and the user interface read and write player values through the numeric `PLAYERPARAM` ids.
 //
 // Threads:
-// - audio thread: `process` (and the timecode path), which only tries the state lock and plays silence for a
-//   frame when it is held; it never blocks, allocates or does I/O (unless loading inside the callback was
-//   asked for with parameter 34).
+// - audio thread: `process`/`processBlock` (and the timecode path), which only try the state lock and play
+//   silence for a frame (a chunk of up to kFramesPerStateLock frames for a block) when it is held; it never blocks,
+//   allocates or does I/O (unless loading inside the callback was asked for with parameter 34).
 // - loading thread: `getSomeDataNow` and what it calls (decoding, seeking, analysis), always under the
 //   decode lock, which it only tries.
 // - main (or MIDI) thread: `init`, `close`, `setParameter`, `getParameter`. Changes to playback state travel
@@ -126,6 +126,11 @@ public:
     virtual void close();
     // One output frame on the 16-bit scale (audio thread).
     virtual void process(float* left, float* right);
+    // `frames` output frames into two arrays, the same as `process` frame by frame, but the state lock is tried
+    // once per chunk of at most kFramesPerStateLock frames: a chunk whose lock another thread holds is silent.
+    // A chunk is short enough that a control thread waiting for the lock waits a few microseconds at most.
+    void processBlock(float* left, float* right, int frames);
+    static constexpr int kFramesPerStateLock = 256;
     // One load step (loading thread): 3 urgently needs data, 2 still loading, 1 analysed something, 0 idle.
     virtual int getSomeDataNow(int urgency);
 
@@ -139,9 +144,14 @@ public:
     // Timecode following (audio thread, once per input frame of a vinyl deck, right after the decoder and
     // before `process`): the record's pitch and time drive speed and position.
     void updateFromFinalScratch(FinalScratch* decoder);
+    // A block of timecode input: per frame the decoder reads it and the player follows, as the two calls above
+    // frame by frame, with the state lock tried once per chunk of kFramesPerStateLock frames (a chunk whose
+    // lock is held is decoded but not followed).
+    void followFinalScratchBlock(FinalScratch* decoder, const float* left, const float* right, int frames);
     void updateFromTimeCode(double timeMs, double speed, VINYLCONTROL_MODE mode, bool newTime, int glideFrames);
     // The same over any decoder with FinalScratch's accessors (audio/player/PlayerTimecode.h).
     template <class Decoder> void updateFromDecoder(Decoder& decoder);
+    template <class Decoder> void updateFromDecoderLocked(Decoder& decoder); // state lock held
 
     virtual void setParameter(int id, double value, double value2 = 0);
     virtual double getParameter(int id, int index = 0);
@@ -222,7 +232,8 @@ protected:
     bool setTempoSpeed(double tempo, bool force);
     void spliceTo(double frame);
     void keyLockStep(float* left, float* right);
-    void takeNextPosition(); // a jump that waited for the stutter's wrap
+    void processLocked(float* left, float* right); // one frame of `process`, state lock held
+    void takeNextPosition();                       // a jump that waited for the stutter's wrap
     // The buffer position of a file frame without side effects, -1 when it is not held.
     virtual double peekBufferPosition(double frame);
     // Frames the tempo and ReplayGain analysis has reached.

@@ -49,6 +49,27 @@ void Player::process(float* left, float* right) {
     if (!m_buffer || !m_loaded || m_closing) return;
     CriticalSectionGuard stateGuard(&m_stateLock, std::try_to_lock);
     if (!stateGuard.ownsLock()) return;
+    processLocked(left, right);
+}
+
+void Player::processBlock(float* left, float* right, int frames) {
+    for (int done = 0; done < frames;) {
+        const int n = std::min(frames - done, kFramesPerStateLock);
+        float* l = left + done;
+        float* r = right + done;
+        done += n;
+        std::fill(l, l + n, 0.0f);
+        std::fill(r, r + n, 0.0f);
+        if (!m_buffer || !m_loaded || m_closing) continue;
+        CriticalSectionGuard stateGuard(&m_stateLock, std::try_to_lock);
+        if (!stateGuard.ownsLock()) continue;
+        for (int i = 0; i < n; ++i)
+            processLocked(l + i, r + i);
+    }
+}
+
+void Player::processLocked(float* left, float* right) {
+    *left = *right = 0.0f;
     if (!m_buffer || !m_loaded || m_closing) return;
     drainCommands();
     if (m_resamplerDirty) applyResamplerFormat();

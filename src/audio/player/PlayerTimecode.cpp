@@ -23,6 +23,22 @@ void Player::updateFromFinalScratch(FinalScratch* decoder) {
     if (decoder) updateFromDecoder(*decoder);
 }
 
+void Player::followFinalScratchBlock(FinalScratch* decoder, const float* left, const float* right, int frames) {
+    if (!decoder) return;
+    for (int done = 0; done < frames;) {
+        const int n = std::min(frames - done, kFramesPerStateLock);
+        const float* l = left + done;
+        const float* r = right + done;
+        done += n;
+        CriticalSectionGuard stateGuard(&m_stateLock, std::try_to_lock);
+        const bool locked = stateGuard.ownsLock();
+        for (int i = 0; i < n; ++i) {
+            decoder->calculate(l[i], r[i]);
+            if (locked) updateFromDecoderLocked(*decoder);
+        }
+    }
+}
+
 void Player::updateFromTimeCode(double timeMs, double speed, VINYLCONTROL_MODE mode, bool newTime, int glideFrames) {
     if (!std::isfinite(timeMs) || !std::isfinite(speed)) return;
     const double fileRate = m_fileRate > 0 ? double(m_fileRate) : 44100.0;

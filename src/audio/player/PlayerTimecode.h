@@ -26,10 +26,14 @@ inline void countFrame(int& frames) {
 } // namespace playertimecode
 
 template <class Decoder> void Player::updateFromDecoder(Decoder& decoder) {
-    Decoder* fs = &decoder;
     if (!m_loaded || m_closing) return;
     CriticalSectionGuard stateGuard(&m_stateLock, std::try_to_lock);
     if (!stateGuard.ownsLock()) return;
+    updateFromDecoderLocked(decoder);
+}
+
+template <class Decoder> void Player::updateFromDecoderLocked(Decoder& decoder) {
+    Decoder* fs = &decoder;
     if (!m_loaded || m_closing) return;
     const double passFrames = fs->getNullPassTimeSamples(); // input frames per null pass at speed 1
     const double pitch = fs->getPitch();

@@ -2,7 +2,10 @@
 // frame by frame on the test's thread.
 #include "PlayerTestUtil.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <thread>
 
 using namespace playertest;
 using A = PlayerTestAccess;
@@ -369,4 +372,53 @@ TEST(PlayerPlayback, VarispeedReadsTheTrackAtTheIncrement) {
     std::vector<float> out = run(*t, 44100);
     EXPECT_NEAR(crossingFrequency(out, 44100, 1000), 661.5, 0.5);
     EXPECT_DOUBLE_EQ(A::position(*t), 44100 * 1.5);
+}
+
+// The mixer renders a deck a block at a time with the state lock tried once per chunk: the sound must be the
+// frame-by-frame sound exactly (key lock, a jump and a speed change inside the run), and a chunk whose lock
+// another thread holds must come back silent at once, the deck standing still, not wait for the lock.
+TEST(PlayerPlayback, BlocksSoundAsFramesAndAHeldLockSilencesTheChunkWithoutWaiting) {
+    NoLoadingThread noThread;
+    MemoryTrack byFrame(sineFrames(441, 44100, 200000)), byBlock(sineFrames(441, 44100, 200000));
+    for (Player* p : {byFrame.player.get(), byBlock.player.get()}) {
+        p->setParameter(PLAYERPARAM_SPEED, 1.07, 0);
+        p->setParameter(PLAYERPARAM_TEMPOSPEED, 1.0);
+        p->setParameter(PLAYERPARAM_PLAYING, 1);
+    }
+    std::vector<float> l(700), r(700);
+    for (int block = 0; block < 20; ++block) {
+        if (block == 7)
+            for (Player* p : {byFrame.player.get(), byBlock.player.get()})
+                p->setParameter(PLAYERPARAM_POSITION, 50000);
+        if (block == 12)
+            for (Player* p : {byFrame.player.get(), byBlock.player.get()})
+                p->setParameter(PLAYERPARAM_SPEED, 0.9, 0);
+        const std::vector<float> expected = run(*byFrame, 700);
+        byBlock->processBlock(l.data(), r.data(), 700);
+        for (int i = 0; i < 700; ++i) {
+            ASSERT_EQ(l[size_t(i)], expected[size_t(2 * i)]) << block << " " << i;
+            ASSERT_EQ(r[size_t(i)], expected[size_t(2 * i + 1)]) << block << " " << i;
+        }
+    }
+
+    const double before = byBlock->getParameter(PLAYERPARAM_POSITION);
+    std::atomic<int> step{0};
+    std::thread control([&] {
+        CriticalSectionGuard guard(A::stateLock(*byBlock));
+        step = 1;
+        while (step != 2)
+            std::this_thread::yield();
+    });
+    while (step != 1)
+        std::this_thread::yield();
+    std::fill(l.begin(), l.end(), 1.0f);
+    std::fill(r.begin(), r.end(), 1.0f);
+    byBlock->processBlock(l.data(), r.data(), 700);
+    step = 2;
+    control.join();
+    for (int i = 0; i < 700; ++i)
+        ASSERT_TRUE(l[size_t(i)] == 0 && r[size_t(i)] == 0) << i;
+    EXPECT_EQ(byBlock->getParameter(PLAYERPARAM_POSITION), before);
+    byBlock->processBlock(l.data(), r.data(), 700);
+    EXPECT_GT(*std::max_element(l.begin(), l.end()), 1000) << "sound again once the lock is free";
 }

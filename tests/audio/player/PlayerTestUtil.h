@@ -47,6 +47,7 @@ struct PlayerTestAccess {
     static bool endOfFile(Player& p) { return p.m_endOfFile; }
     static void setPlayingNow(Player& p) { p.m_state = Player::STATE_PLAYING; }
     static void calculateNeed(FModPlayer& p) { p.calculateNeedMoreData(); }
+    static CRITICAL_SECTION* stateLock(Player& p) { return &p.m_stateLock; }
 };
 
 namespace playertest {
