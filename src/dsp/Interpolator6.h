@@ -4,14 +4,16 @@
 
 namespace dsp {
 
-struct Interpolator6 {
-    double c[6] = {0, 0, 0, 0, 0, 0};
+// Real is double, or a vector of doubles (GCC's vector extension) to run several reads at once with the very
+// same arithmetic in each lane.
+template <class Real> struct BasicInterpolator6 {
+    Real c[6] = {};
 
     // y[0] .. y[5] are the samples at -2 .. 3 around the interval being read.
     template <class T> void fit(const T* y) {
-        const double even1 = double(y[3]) + y[2], odd1 = double(y[3]) - y[2];
-        const double even2 = double(y[4]) + y[1], odd2 = double(y[4]) - y[1];
-        const double even3 = double(y[5]) + y[0], odd3 = double(y[5]) - y[0];
+        const Real even1 = Real(y[3]) + y[2], odd1 = Real(y[3]) - y[2];
+        const Real even2 = Real(y[4]) + y[1], odd2 = Real(y[4]) - y[1];
+        const Real even3 = Real(y[5]) + y[0], odd3 = Real(y[5]) - y[0];
         c[0] = even1 * 0.4268598340937938 + even2 * 0.0723812351117003 + even3 * 0.00075893079450573;
         c[1] = odd1 * 0.3583177234889326 + odd2 * 0.20451644554758297 + odd3 * 0.00562658797241955;
         c[2] = even1 * -0.21700917722129243 + even2 * 0.20051376594086157 + even3 * 0.01649541128040211;
@@ -21,10 +23,12 @@ struct Interpolator6 {
     }
 
     // fraction: 0 at y[0] .. 1 at y[1].
-    double at(double fraction) const {
-        const double z = fraction - 0.5;
+    Real at(Real fraction) const {
+        const Real z = fraction - 0.5;
         return ((((c[5] * z + c[4]) * z + c[3]) * z + c[2]) * z + c[1]) * z + c[0];
     }
 };
+
+using Interpolator6 = BasicInterpolator6<double>;
 
 } // namespace dsp

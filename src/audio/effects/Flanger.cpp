@@ -22,8 +22,8 @@ float bounded(float x) {
 
 Flanger::Flanger(float sampleRate)
     : size_(int(880.0f * sampleRate / 44100.0f) > 16 ? int(880.0f * sampleRate / 44100.0f) : 16),
-      depth_(340.0f * sampleRate / 44100.0f), ringLeft_(size_t(size_), 0.0f), ringRight_(size_t(size_), 0.0f),
-      lowCut_(sampleRate) {
+      depth_(340.0f * sampleRate / 44100.0f), ringLeft_(size_t(size_ + kGuard), 0.0f),
+      ringRight_(size_t(size_ + kGuard), 0.0f), lowCut_(sampleRate) {
     lowCut_.setType(dsp::filter::LowShelf);
     lowCut_.setFrequency(5.0f);
     lowCut_.setGain(-24.0f);
@@ -91,47 +91,96 @@ double Flanger::getParameter(int id) const {
     }
 }
 
-// Reads the ring between samples with the 6-point interpolator the resamplers use.
-float Flanger::tap(const std::vector<float>& ring, double position) const {
-    // A true modulo: the position lands in 0 .. size - 1 whatever the delay and offset.
-    position = std::fmod(position, double(size_));
-    if (position < 0) position += size_;
+// Where a read lands in the ring: the first of the six entries the interpolator takes, and the fraction.
+inline double Flanger::locate(double position, int* first) const {
+    // A true modulo: the position lands in 0 .. size - 1 whatever the delay and offset. The sweep and the
+    // offset keep it within two rings either side, where one exact step does what fmod does.
+    const double size = double(size_);
+    if (position >= size && position < 2 * size)
+        position -= size;
+    else if (position <= -size && position > -2 * size)
+        position += size;
+    else if (!(position > -size && position < size))
+        position = std::fmod(position, size);
+    if (position < 0) position += size;
     const double whole = std::floor(position);
-    const int i = int(whole);
-    float y[6];
-    for (int k = 0; k < 6; ++k) {
-        const int at = i - 2 + k;
-        y[k] = ring[size_t(at < 0 ? at + size_ : at >= size_ ? at - size_ : at)];
-    }
-    dsp::Interpolator6 interpolator;
+    *first = int(whole) - 2;
+    if (*first < 0) *first += size_;
+    return position - whole;
+}
+
+// Reads both rings between samples with the 6-point interpolator the resamplers use, the left and the right
+// read side by side in one vector (the same arithmetic as one read at a time). The guard after each ring
+// holds the entries past its end, so the six are always in a row.
+inline void Flanger::tap(double positionLeft, double positionRight, float* left, float* right) const {
+    typedef double Pair __attribute__((vector_size(16)));
+    int firstLeft, firstRight;
+    const double fractionLeft = locate(positionLeft, &firstLeft);
+    const double fractionRight = locate(positionRight, &firstRight);
+    const float* l = ringLeft_.data() + firstLeft;
+    const float* r = ringRight_.data() + firstRight;
+    Pair y[6];
+    for (int k = 0; k < 6; ++k)
+        y[k] = Pair{double(l[k]), double(r[k])};
+    dsp::BasicInterpolator6<Pair> interpolator;
     interpolator.fit(y);
-    return float(interpolator.at(position - whole));
+    const Pair v = interpolator.at(Pair{fractionLeft, fractionRight});
+    *left = float(v[0]);
+    *right = float(v[1]);
+}
+
+void Flanger::write(std::vector<float>& ring, float value) {
+    ring[size_t(write_)] = value;
+    if (write_ < kGuard) ring[size_t(size_ + write_)] = value;
 }
 
 void Flanger::process(float* left, float* right) {
     double requested;
-    if (phaseRequest_.take(requested)) phase_ = requested;
+    bool exact = phaseRequest_.take(requested);
+    if (exact) phase_ = requested;
     const float sound = sound_.load(std::memory_order_relaxed);
     if (automatic_.load(std::memory_order_relaxed)) {
         double period = 4.0 * speed_.load(std::memory_order_relaxed);
         if (sound > 0.75f) period /= (sound - 0.75) * 36.0 + 1.0;
         if (period < kMinSpeed) period = kMinSpeed;
-        phase_ += M_PI / period;
-        if (phase_ > M_PI) phase_ = std::fmod(phase_, M_PI); // one step, however far a set phase lay
+        if (period != period_) {
+            period_ = period;
+            step_ = M_PI / period;
+            stepSin_ = std::sin(step_);
+            stepCos_ = std::cos(step_);
+            exact = true;
+        }
+        phase_ += step_;
+        if (phase_ > M_PI) {
+            phase_ = std::fmod(phase_, M_PI); // one step, however far a set phase lay
+            exact = true;
+        }
         shownPhase_.store(phase_, std::memory_order_relaxed);
+        const double s = lfoSin_ * stepCos_ + lfoCos_ * stepSin_;
+        lfoCos_ = lfoCos_ * stepCos_ - lfoSin_ * stepSin_;
+        lfoSin_ = s;
+        if (++sinceResync_ >= kLfoResync) exact = true;
     }
-    const double s = std::sin(phase_);
+    if (exact) {
+        lfoSin_ = std::sin(phase_);
+        lfoCos_ = std::cos(phase_);
+        sinceResync_ = 0;
+    }
+    const double s = lfoSin_;
     const double delay = s * s * depth_ + 6.0;
 
     const float strength = strength_.load(std::memory_order_relaxed);
     const int offset = offset_.load(std::memory_order_relaxed);
     const float inL = *left, inR = *right;
-    float outL = (1.0f - strength / 5.0f) * inL + strength * 0.9f * tap(ringLeft_, write_ - delay);
-    float outR = (1.0f - strength / 5.0f) * inR + strength * 0.9f * tap(ringRight_, write_ - delay - offset);
+    float tapL, tapR;
+    tap(write_ - delay, write_ - delay - offset, &tapL, &tapR);
+    float outL = (1.0f - strength / 5.0f) * inL + strength * 0.9f * tapL;
+    float outR = (1.0f - strength / 5.0f) * inR + strength * 0.9f * tapR;
     if (sound > 0.0f) {
         const float amount = (sound < 0.75f ? sound / 0.75f : 1.0f - 4.0f * (sound - 0.75f)) * strength;
-        outL += amount * 0.7f * tap(ringLeft_, write_ - delay / 2.002);
-        outR += amount * 0.7f * tap(ringRight_, write_ - delay / 2.001 - offset);
+        tap(write_ - delay / 2.002, write_ - delay / 2.001 - offset, &tapL, &tapR);
+        outL += amount * 0.7f * tapL;
+        outR += amount * 0.7f * tapR;
     }
     *left = outL;
     *right = outR;
@@ -143,7 +192,7 @@ void Flanger::process(float* left, float* right) {
         fbR += mode * 0.55f * outR;
     }
     if (lowCut_.getFrequency() > 5.0f) lowCut_.process(&fbL, &fbR);
-    ringLeft_[size_t(write_)] = bounded(flushNonNormal(fbL));
-    ringRight_[size_t(write_)] = bounded(flushNonNormal(fbR));
+    write(ringLeft_, bounded(flushNonNormal(fbL)));
+    write(ringRight_, bounded(flushNonNormal(fbR)));
     if (++write_ >= size_) write_ = 0;
 }

@@ -32,12 +32,20 @@ public:
     void setHighPassFrequency(float v) { setParameter(6, v); }
 
 private:
-    float tap(const std::vector<float>& ring, double position) const;
+    // Frames the sweep's rotating phasor runs before it is set again from the phase itself, which keeps its
+    // rounding drift below 1e-12.
+    static constexpr int kLfoResync = 1024;
+    // Entries after the ring that repeat its first ones, so the interpolator reads six in a row.
+    static constexpr int kGuard = 5;
 
-    const int size_;    // ring entries: 880 at 44.1 kHz
-    const float depth_; // deepest sweep, samples: 340 at 44.1 kHz
-    std::vector<float> ringLeft_, ringRight_;
-    int write_ = 0; // audio thread only
+    double locate(double position, int* first) const;
+    void tap(double positionLeft, double positionRight, float* left, float* right) const;
+    void write(std::vector<float>& ring, float value);
+
+    const int size_;                          // ring entries: 880 at 44.1 kHz
+    const float depth_;                       // deepest sweep, samples: 340 at 44.1 kHz
+    std::vector<float> ringLeft_, ringRight_; // size_ + kGuard entries
+    int write_ = 0;                           // audio thread only
 
     // Set from the main or MIDI thread.
     std::atomic<float> strength_{0.0f};
@@ -50,6 +58,10 @@ private:
     effectmath::Handoff<double> phaseRequest_;
 
     double phase_ = 0; // radians; audio thread only
+    // sin and cos of phase_, moved on by rotating them through the sweep's step (audio thread only).
+    double lfoSin_ = 0, lfoCos_ = 1;
+    double period_ = 0, step_ = 0, stepSin_ = 0, stepCos_ = 1;
+    int sinceResync_ = kLfoResync;
     std::atomic<double> shownPhase_{0.0};
 
     dsp::filter lowCut_; // low shelf on the fed-back signal, -24 dB
