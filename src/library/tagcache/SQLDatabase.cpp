@@ -56,10 +56,14 @@ SQLDatabase::SQLDatabase(const std::string& path) {
 
 SQLDatabase::~SQLDatabase() {
     if (connection) {
-        sqlite3_stmt* statement;
-        while ((statement = sqlite3_next_stmt(connection, nullptr)) != nullptr)
-            sqlite3_finalize(statement);
-        sqlite3_close(connection);
+        // Closing first lets virtual tables (the search index) finalize statements of their own;
+        // only statements left unfinished by us are finalized here, then the close is retried.
+        if (sqlite3_close(connection) == SQLITE_BUSY) {
+            sqlite3_stmt* statement;
+            while ((statement = sqlite3_next_stmt(connection, nullptr)) != nullptr)
+                sqlite3_finalize(statement);
+            sqlite3_close(connection);
+        }
         connection = nullptr;
     }
     pthread_mutex_destroy(&lock);
@@ -168,6 +172,37 @@ std::vector<std::vector<std::string>> SQLDatabase::getAllRows(const std::string&
     }
     closeQuery(statement);
     return rows;
+}
+
+bool SQLDatabase::tryAllRows(const std::string& sql, const SQLParams& params,
+                             std::vector<std::vector<std::string>>* rows) {
+    rows->clear();
+    if (!connection || sql.size() >= size_t(INT_MAX)) return false;
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(connection, sql.c_str(), int(sql.size()) + 1, &statement, nullptr) != SQLITE_OK ||
+        !statement || !bindAll(statement, params)) {
+        if (statement) sqlite3_finalize(statement);
+        return false;
+    }
+    int rc;
+    while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
+        int count = sqlite3_column_count(statement);
+        std::vector<std::string> row;
+        row.reserve(size_t(count));
+        for (int i = 0; i < count; i++) {
+            const char* bytes = static_cast<const char*>(sqlite3_column_blob(statement, i));
+            int size = sqlite3_column_bytes(statement, i);
+            if (bytes && size > 0)
+                row.emplace_back(bytes, size_t(size));
+            else
+                row.emplace_back();
+        }
+        rows->push_back(std::move(row));
+    }
+    sqlite3_finalize(statement);
+    if (rc == SQLITE_DONE) return true;
+    rows->clear();
+    return false;
 }
 
 // Held until the matching commitTransaction: a transaction spans calls, so no scoped guard here.

@@ -67,6 +67,9 @@ public:
     std::string getOneResult(const std::string& sql, const SQLParams& params = SQLParams());
     // Every row at once, so callers may change the same tables while they walk the result.
     std::vector<std::vector<std::string>> getAllRows(const std::string& sql, const SQLParams& params = SQLParams());
+    // The same for a query over derived data (the search index): false when it failed anywhere,
+    // which is the caller's to handle; a failure here never marks the database itself as corrupt.
+    bool tryAllRows(const std::string& sql, const SQLParams& params, std::vector<std::vector<std::string>>* rows);
 
     // Nested transactions: the lock is taken (recursively) by every begin and released by every
     // commit; SQL's BEGIN runs at depth 0 and COMMIT when the depth returns to 0. A failed COMMIT is

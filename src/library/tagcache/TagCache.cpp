@@ -34,6 +34,10 @@ TagCache::TagCache(const std::string& path) : databasePath(path) {
     if (!folder.empty()) AppPaths::makeFolders(folder);
     openDatabase();
     resumeUnfinished();
+    if (searchIndex->needsBuild()) {
+        CriticalSectionGuard guard(&cs_tagCacheLoading);
+        startLoadingThreadLocked();
+    }
 }
 
 void TagCache::openDatabase() {
@@ -104,6 +108,8 @@ void TagCache::createSchema() {
     setPropertyValue("minor_version", "1");
     // Every typed search got a folders row; they are remade on demand, so the table stays bounded.
     db.executeQuery("DELETE FROM folders WHERE path >= ? AND path < ?", SQLParams{"search:", "search;"});
+    searchIndex = std::make_unique<TagCacheSearchIndex>(database.get());
+    searchIndex->open();
 }
 
 void TagCache::resumeUnfinished() {
@@ -126,6 +132,7 @@ TagCache::~TagCache() {
     tagCacheLoadingQueue.clear();
     registry.clear();
     bool corrupt = database->sawCorruption();
+    searchIndex.reset();
     database.reset();
     if (corrupt) {
         // Found damaged while running: the next start makes a new one.
@@ -305,10 +312,20 @@ void TagCache::queueForLoading(TagCacheDirectory* list, bool urgent) {
                 tagCacheLoadingQueue.push_back(current);
         }
     }
-    if (!tagCacheLoadingThread_Handle && !tagCacheLoadingQueue.empty()) {
-        tagCacheLoadingThread_NeedsToStop = false;
-        tagCacheLoadingThread_Handle = CreateThread(nullptr, 0, tagCacheLoadingThread_Proc, 0, 0, this);
-    }
+    startLoadingThreadLocked();
+}
+
+void TagCache::startLoadingThreadLocked() {
+    if (stopping.load(std::memory_order_relaxed) || tagCacheLoadingThread_Handle) return;
+    if (tagCacheLoadingQueue.empty() && !searchIndex->needsBuild()) return;
+    tagCacheLoadingThread_NeedsToStop = false;
+    tagCacheLoadingThread_Handle = CreateThread(nullptr, 0, tagCacheLoadingThread_Proc, 0, 0, this);
+}
+
+void TagCache::searchIndexFailed() {
+    searchIndex->markDamaged();
+    CriticalSectionGuard guard(&cs_tagCacheLoading);
+    startLoadingThreadLocked();
 }
 
 void* TagCache::tagCacheLoadingThread_Proc(void* argument) {
@@ -319,6 +336,12 @@ void* TagCache::tagCacheLoadingThread_Proc(void* argument) {
 void TagCache::loadingThreadRun() {
     for (;;) {
         CriticalSectionGuard taking(&cs_tagCacheLoading);
+        if (tagCacheLoadingQueue.empty() && !tagCacheLoadingThread_NeedsToStop && searchIndex->needsBuild()) {
+            // Lists first; the search index is built in short steps while none waits.
+            taking.unlock();
+            searchIndex->buildStep();
+            continue;
+        }
         if (tagCacheLoadingQueue.empty() || tagCacheLoadingThread_NeedsToStop) {
             tagCacheLoadingThread_NeedsToStop = false;
             CloseThreadHandle(tagCacheLoadingThread_Handle);

@@ -20,6 +20,7 @@
 #include "foundation/PlatformIndependent.h"
 #include "library/tagcache/SQLDatabase.h"
 #include "library/tagcache/TagCacheDirectory.h"
+#include "library/tagcache/TagCacheSearchIndex.h"
 
 class CID3v2Tag;
 
@@ -79,6 +80,11 @@ public:
     // threads have stopped. Returns the number of playlists that could not be written.
     int writePlaylists();
 
+    // Searches may narrow their frames through the search index (built, and not found damaged).
+    bool isSearchIndexReady() const { return searchIndex && searchIndex->isReady(); }
+    // A query through the search index failed: it is rebuilt on the loading thread.
+    void searchIndexFailed();
+
     // True while the cache is shutting down: loads stop at their next check.
     bool isStopping() const { return stopping.load(std::memory_order_relaxed); }
     SQLDatabase* getDatabase() { return database.get(); }
@@ -104,11 +110,14 @@ private:
     void createSchema();
     void resumeUnfinished();
     void queueForLoading(TagCacheDirectory* list, bool urgent);
+    // Starts the loading thread when it has lists to load or an index to build; under cs_tagCacheLoading.
+    void startLoadingThreadLocked();
     void evictOldSearches(TagCacheDirectory* keep);
     static std::string registryKey(const std::string& path);
 
     std::string databasePath;
     std::unique_ptr<SQLDatabase> database;
+    std::unique_ptr<TagCacheSearchIndex> searchIndex; // over `database`; made with it
 
     // The registry: every list ever asked for, owned, sorted by its key (lower-cased path, then the
     // path itself: paths are case-sensitive, the order stays the one users see).

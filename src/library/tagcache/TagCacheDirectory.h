@@ -32,6 +32,7 @@ struct TagCacheQuery {
     std::string sql;
     SQLParams params;
     bool valid = false;
+    bool indexed = false; // narrowed through the search index
 };
 
 // A smart playlist (.spl) turned into queries: the tracks, and the group values when it groups.
@@ -103,7 +104,9 @@ public:
     // Writes the tracks' paths, one a line, to a temporary file renamed over `path`; lines of the
     // loaded file that named missing files are kept in place. False (old file intact) on failure.
     bool storeToM3u(const std::string& path);
-    void initFromQuery(const std::string& sql, const SQLParams& params = SQLParams());
+    // fallback: run instead when the query fails (one through the search index, which is then rebuilt).
+    void initFromQuery(const std::string& sql, const SQLParams& params = SQLParams(),
+                       const TagCacheQuery* fallback = nullptr);
     void initFoldersFromQuery(const std::string& sql, const SQLParams& params = SQLParams());
     // The frame id of a field word of the rule language: artist TPE1, title TIT2, genre TCON, bpm
     // TBPM, comments COMM, album TALB, year TYER, color TXXX, any "" (any frame); other words as written.
@@ -113,8 +116,11 @@ public:
     // The rule language. groupValue: the group's value for a group list, else "".
     // Prints "Error in query" when a line is invalid; the result is then invalid and runs nothing.
     static SmartPlaylistQuery parseSmartPlaylist(const std::string& text, const std::string& groupValue);
-    // A search for every word of the text in any stored frame; invalid without words.
-    static TagCacheQuery buildSearchQuery(const std::string& text);
+    // A search for every word of the text in any stored frame; invalid without words. Files come
+    // once per frame holding the first word, in the order of those frames. useIndex: words with
+    // three characters or more between wildcards are looked up in the search index first (the
+    // rows and their order stay the same); without such a word the plain query.
+    static TagCacheQuery buildSearchQuery(const std::string& text, bool useIndex = false);
     // The non-empty, non-comment lines of an m3u text, trimmed.
     static std::vector<std::string> parseM3u(const std::string& text);
     // The path with "." and ".." resolved and "//" collapsed, without touching the disk.

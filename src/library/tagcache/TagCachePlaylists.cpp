@@ -14,6 +14,7 @@
 #include "foundation/modTools.h"
 #include "library/tagcache/TagCache.h"
 #include "library/tagcache/TagCacheDirectory.h"
+#include "library/tagcache/TagCacheSearchIndex.h"
 #include "library/tags/CID3v2Tag.h"
 
 namespace {
@@ -174,25 +175,48 @@ SmartPlaylistQuery TagCacheDirectory::parseSmartPlaylist(const std::string& text
 }
 
 // The first word's frames lead (a file comes once per frame holding it, at most a few times), every
-// further word is a subquery asked only of the files the first word found.
-TagCacheQuery TagCacheDirectory::buildSearchQuery(const std::string& text) {
+// further word is a subquery asked only of the files the first word found. A word given twice asks
+// nothing new and is asked once.
+TagCacheQuery TagCacheDirectory::buildSearchQuery(const std::string& text, bool useIndex) {
     TagCacheQuery query;
-    std::string where;
-    int i = 0;
+    std::vector<std::string> words;
+    size_t count = 0;
     for (const std::string& word : strsplitquotes(likeWildcards(strtrim(text)), " ", "\"", true)) {
         if (word.empty()) continue;
-        std::string alias = "fr" + intToStr(i);
-        if (i == 0)
-            where = alias + ".file = files.ID AND " + alias + ".value LIKE ?";
-        else
-            where += " AND EXISTS (SELECT 1 FROM frames AS " + alias + " WHERE " + alias + ".file = files.ID AND " +
-                     alias + ".value LIKE ?)";
-        query.params.push_back("%" + word + "%");
-        i++;
+        count++;
+        if (std::find(words.begin(), words.end(), word) == words.end()) words.push_back(word);
     }
     // Nothing to search for, or more words than any search needs: an empty list, no query.
-    if (i == 0 || i > kMaxQueryTerms) return query;
-    query.sql = "SELECT files.ID, files.name, files.modifieddate FROM files, frames AS fr0 WHERE " + where;
+    if (count == 0 || count > size_t(kMaxQueryTerms)) return query;
+    std::vector<std::string> matches(words.size());
+    if (useIndex)
+        for (size_t i = 0; i < words.size(); i++) {
+            matches[i] = TagCacheSearchIndex::matchFor(words[i]);
+            query.indexed = query.indexed || !matches[i].empty();
+        }
+    std::string where = "fr0.file = files.ID AND fr0.value LIKE ?";
+    query.params.push_back("%" + words[0] + "%");
+    if (!matches[0].empty()) {
+        where += " AND fr0.ID IN (SELECT rowid FROM frames_search WHERE frames_search MATCH ?)";
+        query.params.push_back(matches[0]);
+    }
+    for (size_t i = 1; i < words.size(); i++) {
+        std::string alias = "fr" + intToStr(int(i));
+        if (!matches[i].empty()) {
+            // The files of the frames the index names that really hold the word, gathered once.
+            std::string index = "fs" + intToStr(int(i));
+            where += " AND files.ID IN (SELECT " + alias + ".file FROM frames_search AS " + index + ", frames AS " +
+                     alias + " WHERE " + index + ".frames_search MATCH ? AND " + alias + ".ID = " + index +
+                     ".rowid AND " + alias + ".value LIKE ?)";
+            query.params.push_back(matches[i]);
+        } else {
+            where += " AND EXISTS (SELECT 1 FROM frames AS " + alias + " WHERE " + alias + ".file = files.ID AND " +
+                     alias + ".value LIKE ?)";
+        }
+        query.params.push_back("%" + words[i] + "%");
+    }
+    query.sql =
+        "SELECT files.ID, files.name, files.modifieddate FROM files, frames AS fr0 WHERE " + where + " ORDER BY fr0.ID";
     query.valid = true;
     return query;
 }
@@ -346,7 +370,7 @@ void TagCacheDirectory::runSmartPlaylist(const std::string& splFile, const std::
 
 // ---- Queries --------------------------------------------------------------------------------------
 
-void TagCacheDirectory::initFromQuery(const std::string& sql, const SQLParams& params) {
+void TagCacheDirectory::initFromQuery(const std::string& sql, const SQLParams& params, const TagCacheQuery* fallback) {
     if (!database) return;
     double start = timeGetExactTime();
     std::string id = getFolderID();
@@ -354,7 +378,14 @@ void TagCacheDirectory::initFromQuery(const std::string& sql, const SQLParams& p
     if (expected < 10) expected = 60000;
 
     // All rows first: the loop below changes the tables the query reads.
-    std::vector<std::vector<std::string>> rows = database->getAllRows(sql, params);
+    std::vector<std::vector<std::string>> rows;
+    if (!fallback) {
+        rows = database->getAllRows(sql, params);
+    } else if (!database->tryAllRows(sql, params, &rows)) {
+        // The index failed us: it is made anew, and the plain query answers meanwhile.
+        if (cache) cache->searchIndexFailed();
+        rows = database->getAllRows(fallback->sql, fallback->params);
+    }
     std::unordered_set<std::string> seen; // joins repeat files
     std::vector<std::vector<std::string>> unchanged;
     std::vector<std::string> gone;
@@ -413,8 +444,13 @@ void TagCacheDirectory::initFromDynamicList(const std::string& listPath) {
     double start = timeGetExactTime();
     clearRecords(false);
     if (isLeft(listPath, "search:")) {
-        TagCacheQuery query = buildSearchQuery(listPath.substr(7));
-        if (query.valid) initFromQuery(query.sql, query.params);
+        TagCacheQuery plain = buildSearchQuery(listPath.substr(7));
+        TagCacheQuery fast;
+        if (cache && cache->isSearchIndexReady()) fast = buildSearchQuery(listPath.substr(7), true);
+        if (fast.indexed)
+            initFromQuery(fast.sql, fast.params, &plain);
+        else if (plain.valid)
+            initFromQuery(plain.sql, plain.params);
     } else if (isLeft(listPath, "recurse:") && cache) {
         std::vector<TagCacheDirectory*> pending;
         pending.push_back(cache->getFolder(listPath.substr(8), false, true, false, false));

@@ -1,0 +1,201 @@
+#include "library/tagcache/TagCacheSearchIndex.h"
+
+#include <time.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "foundation/modTools.h"
+#include "library/tagcache/TagCacheDirectory.h"
+
+#include "library/tagcache/SQLDatabase.h"
+
+namespace {
+
+// Made anew when the stored version differs (a change of tokenizer or triggers).
+const char* const kIndexVersion = "1";
+// Frames indexed per build step: each step is one transaction of a few milliseconds, so the user
+// interface's reads on the shared connection never wait long.
+const char* const kBuildChunk = "2000";
+// `upto` once every frame is indexed: the triggers then index every new frame.
+const char* const kAll = "9223372036854775807";
+
+const char* const kTriggers[] = {"frames_search_insert", "frames_search_delete", "frames_search_update"};
+
+} // namespace
+
+void TagCacheSearchIndex::open() {
+    if (!database || !database->isOpen()) return;
+    std::string version = database->getOneResult("SELECT version FROM frames_search_state WHERE ID = 1");
+    int parts = 0;
+    for (const char* trigger : kTriggers)
+        if (!database
+                 ->getOneResult("SELECT name FROM sqlite_master WHERE type = 'trigger' AND name = ?",
+                                SQLParams{trigger})
+                 .empty())
+            parts++;
+    if (!database->getOneResult("SELECT name FROM sqlite_master WHERE name = 'frames_search'").empty()) parts++;
+    if ((version != kIndexVersion || parts != 4) && !create()) damaged.store(true, std::memory_order_release);
+    std::string upto = database->getOneResult("SELECT upto FROM frames_search_state WHERE ID = 1 AND version = ?",
+                                              SQLParams{kIndexVersion});
+    if (upto.empty()) damaged.store(true, std::memory_order_release);
+    // Even a complete index is looked at first: it is only trusted once a sample of frames is found in it.
+    verifying = upto == kAll;
+    ready.store(false, std::memory_order_release);
+    pending.store(true, std::memory_order_release);
+}
+
+std::string TagCacheSearchIndex::matchFor(const std::string& word) {
+    std::string match, run;
+    size_t runChars = 0;
+    auto endRun = [&] {
+        if (runChars >= 3) {
+            if (!match.empty()) match += " AND ";
+            match += "\"" + strreplace(run, "\"", "\"\"") + "\"";
+        }
+        run.clear();
+        runChars = 0;
+    };
+    for (size_t i = 0; i < word.size();) {
+        unsigned char c = static_cast<unsigned char>(word[i]);
+        size_t length = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
+        if (c == 0 || length == 0 || i + length > word.size()) return "";
+        for (size_t k = 1; k < length; k++)
+            if ((static_cast<unsigned char>(word[i + k]) & 0xC0) != 0x80) return "";
+        if (c == '%' || c == '_') {
+            endRun();
+        } else {
+            run.append(word, i, length);
+            runChars++;
+        }
+        i += length;
+    }
+    endRun();
+    return match;
+}
+
+bool TagCacheSearchIndex::looksSound() {
+    SQLDatabase& db = *database;
+    long long last = std::atoll(db.getOneResult("SELECT max(ID) FROM frames").c_str());
+    const int samples = 32;
+    for (int k = 0; k < samples && last > 0; k++) {
+        long long at = 1 + (last - 1) * k / (samples - 1);
+        std::vector<std::vector<std::string>> rows;
+        if (!db.tryAllRows("SELECT ID, value FROM frames WHERE ID >= ? ORDER BY ID LIMIT 1", SQLParams{at}, &rows))
+            return false;
+        if (rows.empty() || rows[0].size() < 2) continue;
+        // Its first few characters, without wildcards: every frame's text is in the index as it is.
+        std::string text = TagCacheDirectory::cutUtf8(rows[0][1], 24);
+        if (text.find_first_of("%_") != std::string::npos) continue;
+        std::string match = matchFor(text);
+        if (match.empty()) continue;
+        if (!db.tryAllRows("SELECT count(*) FROM frames_search WHERE frames_search MATCH ? AND rowid = ?",
+                           SQLParams{match, std::atoll(rows[0][0].c_str())}, &rows) ||
+            rows.empty() || rows[0].empty() || rows[0][0] != "1")
+            return false;
+    }
+    return true;
+}
+
+bool TagCacheSearchIndex::create() {
+    SQLDatabase& db = *database;
+    db.beginTransaction();
+    bool ok = true;
+    for (const char* trigger : kTriggers)
+        ok = db.executeQuery(std::string("DROP TRIGGER IF EXISTS ") + trigger) && ok;
+    ok = db.executeQuery("DROP TABLE IF EXISTS frames_search") && ok;
+    ok = db.executeQuery("DROP TABLE IF EXISTS frames_search_state") && ok;
+    // The trigram tokenizer folds the letter case of all of Unicode, LIKE only that of ASCII: the
+    // index finds at least what LIKE finds, and LIKE then decides.
+    ok = ok && db.executeQuery("CREATE VIRTUAL TABLE frames_search USING fts5(value, content='frames', "
+                               "content_rowid='ID', tokenize='trigram')");
+    ok = ok && db.executeQuery("CREATE TABLE frames_search_state (ID INTEGER PRIMARY KEY, version TEXT, upto INTEGER)");
+    // Over no frames the index is complete at once.
+    ok = ok && db.executeQuery(std::string("INSERT INTO frames_search_state (ID, version, upto) VALUES (1, ?, CASE "
+                                           "WHEN EXISTS (SELECT 1 FROM frames) THEN 0 ELSE ") +
+                                   kAll + " END)",
+                               SQLParams{kIndexVersion});
+    const std::string indexed = " <= (SELECT upto FROM frames_search_state WHERE ID = 1)";
+    ok = ok && db.executeQuery("CREATE TRIGGER frames_search_insert AFTER INSERT ON frames WHEN new.ID" + indexed +
+                               " BEGIN INSERT INTO frames_search (rowid, value) VALUES (new.ID, new.value); END");
+    ok = ok && db.executeQuery("CREATE TRIGGER frames_search_delete AFTER DELETE ON frames WHEN old.ID" + indexed +
+                               " BEGIN INSERT INTO frames_search (frames_search, rowid, value) VALUES ('delete', "
+                               "old.ID, old.value); END");
+    ok = ok &&
+         db.executeQuery("CREATE TRIGGER frames_search_update AFTER UPDATE ON frames BEGIN INSERT INTO "
+                         "frames_search (frames_search, rowid, value) SELECT 'delete', old.ID, old.value WHERE "
+                         "old.ID" +
+                         indexed + "; INSERT INTO frames_search (rowid, value) SELECT new.ID, new.value WHERE new.ID" +
+                         indexed + "; END");
+    // Half made (a table in use by a statement on another thread): nothing is left that a later
+    // open or build step could trust.
+    if (!ok) db.executeQuery("UPDATE frames_search_state SET version = 'damaged'");
+    return db.commitTransaction() && ok;
+}
+
+bool TagCacheSearchIndex::buildStep() {
+    if (!database || !pending.load(std::memory_order_acquire)) return false;
+    if (verifying) {
+        verifying = false;
+        if (looksSound()) {
+            pending.store(false, std::memory_order_release);
+            ready.store(true, std::memory_order_release);
+            return false;
+        }
+        damaged.store(true, std::memory_order_release);
+    }
+    if (damaged.exchange(false) && !create()) return failed();
+    SQLDatabase& db = *database;
+    db.beginTransaction();
+    std::string upto =
+        db.getOneResult("SELECT upto FROM frames_search_state WHERE ID = 1 AND version = ?", SQLParams{kIndexVersion});
+    bool ok = !upto.empty();
+    long long from = ok ? std::stoll(upto) : 0;
+    std::string last;
+    if (ok)
+        last = db.getOneResult(std::string("SELECT max(ID) FROM (SELECT ID FROM frames WHERE ID > ? ORDER BY ID "
+                                           "LIMIT ") +
+                                   kBuildChunk + ")",
+                               SQLParams{from});
+    if (ok && !last.empty()) {
+        long long to = std::stoll(last);
+        ok = db.executeQuery("INSERT INTO frames_search (rowid, value) SELECT ID, value FROM frames WHERE ID > ? AND "
+                             "ID <= ?",
+                             SQLParams{from, to}) &&
+             db.executeQuery("UPDATE frames_search_state SET upto = ? WHERE ID = 1", SQLParams{to});
+    } else if (ok) {
+        ok = db.executeQuery(std::string("UPDATE frames_search_state SET upto = ") + kAll + " WHERE ID = 1");
+    }
+    // A step half done must not be resumed: its frames would be indexed twice.
+    if (!ok) db.executeQuery("UPDATE frames_search_state SET version = 'damaged'");
+    bool committed = db.commitTransaction();
+    if (!ok || !committed) {
+        damaged.store(true, std::memory_order_release);
+        return failed();
+    }
+    if (!last.empty()) return true;
+    pending.store(false, std::memory_order_release);
+    ready.store(true, std::memory_order_release);
+    return false;
+}
+
+bool TagCacheSearchIndex::failed() {
+    // Made anew at the next step. Most likely a table was still in use by a search on another
+    // thread: a moment later. After many failures (a full disk) searches keep to the plain query
+    // for this session.
+    damaged.store(true, std::memory_order_release);
+    if (++failures >= 20) {
+        pending.store(false, std::memory_order_release);
+        return false;
+    }
+    struct timespec pause = {0, 50000000};
+    nanosleep(&pause, nullptr);
+    return true;
+}
+
+void TagCacheSearchIndex::markDamaged() {
+    ready.store(false, std::memory_order_release);
+    damaged.store(true, std::memory_order_release);
+    pending.store(true, std::memory_order_release);
+}
