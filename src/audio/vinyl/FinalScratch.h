@@ -101,12 +101,24 @@ private:
     // One peak detector: per channel a ring of alternating maxima and minima.
     struct Detector {
         Peak ring[2][kRingLength];
-        int index[2] = {0, 0};   // slot still forming
-        int filled[2] = {0, 0};  // completed peaks held, up to kRingLength - 1
-        float high = 0, low = 0; // extremes of the samples since the last range measure
-        int count = 0;           // samples since then, both channels together
-        float range = 0;         // last measured range / input gain
-        int hysteresis = 350;    // 16-bit units
+        int index[2] = {0, 0};      // slot still forming
+        int filled[2] = {0, 0};     // completed peaks held, up to kRingLength - 1
+        float high = 0, low = 0;    // extremes of the samples since the last range measure
+        int count = 0;              // samples since then, both channels together
+        float range = 0;            // last measured range / input gain
+        int hysteresis = 350;       // 16-bit units
+        uint64_t stamp[2] = {0, 0}; // changes whenever the channel's completed peaks change (never repeats)
+    };
+    // A polarity estimate kept with everything it was made from: a pitch measure on one channel's new peak
+    // takes the other channel's estimates again, and while that channel's peaks, its threshold, the span and
+    // the direction stay as they were, they are the kept ones.
+    struct KeptEstimate {
+        uint64_t stamp = 0; // 0: nothing kept
+        float half = 0;
+        int k = 0, dir = 0;
+        double u = 0;
+        bool have = false;
+        double out = 0;
     };
     struct RegisterEntry {
         uint8_t bit;
@@ -128,7 +140,9 @@ private:
     void measurePitch(const Detector& f, int c);
     double estimate(const Detector& f, int c, int back, double units, double u) const;
     int spanCount(const Detector& f, int c) const;
-    bool polarityEstimate(const Detector& f, int c, bool positive, int k, double u, double& out) const;
+    bool polarityEstimate(const Detector& f, int c, bool positive, int k, double u, double& out); // kept or made
+    bool polarityEstimate(const Detector& f, int c, float half, bool positive, int k, double u, int dir,
+                          double& out) const;
     void classify(int c, int type);
     int classAt(int c, int back) const;
     void pushRegister(int c, int back, int bit);
@@ -198,6 +212,8 @@ private:
     int m_registerHead = 0;  // next slot to write
     int m_registerCount = 0; // entries held
     int m_pushedSinceCode = 0;
+    uint64_t m_stamps = 0;                  // the last detector stamp given out
+    KeptEstimate m_kept[2][2];              // channel, polarity (0 positive)
     int32_t m_lookedW1 = 0, m_lookedW2 = 0; // words of the last code looked up
     double m_previousTime = 0;              // time of the last code looked up
     double m_previousPlace = -1e12;         // where that code put the record then (its time + P, time units)

@@ -114,6 +114,7 @@ bool FinalScratch::detect(Detector& d, int c, float x, bool isRaw) {
         d.filled[c] = 0;
         m_registerHead = m_registerCount = 0;
     }
+    d.stamp[c] = ++m_stamps;
     i = wrap(i + 1, kRing);
     d.index[c] = i;
     ring[i].value = x;
@@ -188,22 +189,47 @@ int FinalScratch::spanCount(const Detector& f, int c) const {
 
 // Estimate from the large peaks of one polarity of one channel, over a span widened while it stays within
 // 0.004 of the first.
-bool FinalScratch::polarityEstimate(const Detector& f, int c, bool positive, int k, double u, double& out) const {
-    const int n = f.filled[c];
+bool FinalScratch::polarityEstimate(const Detector& f, int c, bool positive, int k, double u, double& out) {
     const float half = (positive ? m_posThreshold[c] : m_negThreshold[c]) / 2;
+    const int dir = m_direction.load(R);
+    KeptEstimate& kept = m_kept[c][positive ? 0 : 1];
+    if (kept.stamp == f.stamp[c] && kept.stamp != 0 && kept.half == half && kept.k == k && kept.u == u &&
+        kept.dir == dir) {
+        if (kept.have) out = kept.out;
+        return kept.have;
+    }
+    kept.stamp = f.stamp[c];
+    kept.half = half;
+    kept.k = k;
+    kept.u = u;
+    kept.dir = dir;
+    kept.have = polarityEstimate(f, c, half, positive, k, u, dir, out);
+    kept.out = out;
+    return kept.have;
+}
+
+bool FinalScratch::polarityEstimate(const Detector& f, int c, float half, bool positive, int k, double u, int dir,
+                                    double& out) const {
+    const int n = f.filled[c];
     auto large = [&](const Peak& p) {
         return positive ? p.kind == 1 && p.value > half : p.kind == -1 && p.value < half;
     };
-    int b0 = 0;
-    while (b0 < n && !large(peakAt(f, c, b0)))
+    // The ring is walked from the newest peak back with a running slot (no index arithmetic per peak).
+    const Peak* ring = f.ring[c];
+    auto back = [](int slot, int steps) { return slot - steps < 0 ? slot - steps + kRing : slot - steps; };
+    int b0 = 0, slot = wrap(f.index[c] - 1, kRing);
+    while (b0 < n && !large(ring[slot])) {
         ++b0;
+        slot = back(slot, 1);
+    }
     if (b0 >= n) return false;
-    const int64_t t0 = peakAt(f, c, b0).time;
-    const int dir = m_direction.load(R);
+    const int64_t t0 = ring[slot].time;
     bool have = false;
     double first = 0;
-    for (int b = b0 + k; b < n; ++b) {
-        const Peak& p = peakAt(f, c, b);
+    if (b0 + k >= n) return false;
+    slot = back(slot, k);
+    for (int b = b0 + k; b < n; ++b, slot = back(slot, 1)) {
+        const Peak& p = ring[slot];
         if (!large(p)) continue;
         const int64_t span = t0 - p.time;
         if (span <= 0) break;
@@ -300,8 +326,16 @@ void FinalScratch::classify(int c, int type) {
     auto classOf = [&](const Peak& p) { return p.kind == 1 ? (p.value > pos ? 2 : 1) : (p.value < neg ? -2 : -1); };
 
     if (type == TIMECODE_FINALSCRATCH || type == TIMECODE_VIRTUALDJ || type == TIMECODE_TARLUME) {
-        for (int b = 0; b < d.filled[c]; ++b)
-            m_class[c][wrap(d.index[c] - 1 - b, kRing)] = int8_t(classOf(peakAt(d, c, b)));
+        // Every held peak, newest first: the slots down to 0, then down from the ring's end.
+        const Peak* ring = d.ring[c];
+        int8_t* classes = m_class[c];
+        const int newest = wrap(d.index[c] - 1, kRing);
+        const int n = d.filled[c];
+        const int lower = std::max(newest - n + 1, 0);
+        for (int slot = newest; slot >= lower; --slot)
+            classes[slot] = int8_t(classOf(ring[slot]));
+        for (int slot = kRing - 1, rest = n - (newest - lower + 1); rest > 0; --slot, --rest)
+            classes[slot] = int8_t(classOf(ring[slot]));
         return;
     }
     if (type == TIMECODE_SERATO) {
@@ -627,6 +661,9 @@ void FinalScratch::checkPolarity(int type) {
 void FinalScratch::clearHistories() {
     m_raw = Detector();
     m_filtered = Detector();
+    for (Detector* d : {&m_raw, &m_filtered})
+        for (uint64_t& stamp : d->stamp)
+            stamp = ++m_stamps;
     m_registerHead = m_registerCount = 0;
     m_nullPasses.store(0, R);
     m_codeTime.store(0, R);
@@ -661,7 +698,11 @@ void FinalScratch::calculate(float left, float right) {
     m_frames.store(++m_frameCount, R);
 
     const bool band = m_bandFilters.load(R);
-    if (band && !m_wasBandFiltered) m_filtered = m_raw; // start from the raw peaks
+    if (band && !m_wasBandFiltered) { // start from the raw peaks
+        m_filtered = m_raw;
+        m_filtered.stamp[0] = ++m_stamps;
+        m_filtered.stamp[1] = ++m_stamps;
+    }
     m_wasBandFiltered = band;
     if (band) m_lowPass.process(&left, &right);
     const bool waitFlag = m_waitFlag.load(R) && type != TIMECODE_SERATO;
