@@ -91,6 +91,29 @@ float lrsFilterUD(const float* imp, const float* impD, unsigned int length, cons
 
 namespace {
 
+// lrsFilterUp over interleaved stereo samples: one coefficient for both channels at each tap, each channel summed
+// exactly as lrsFilterUp sums it.
+void filterUpStereo(const float* imp, const float* impD, unsigned int length, const short* samples, double phase,
+                    int step, float* left, float* right) {
+    const double scaled = phase * kPerZero;
+    unsigned int k = unsigned(scaled);
+    unsigned int end = length;
+    if (step > 0) {
+        end = length - 1;
+        if (phase == 0.0) k += kPerZero;
+    }
+    const float a = float(scaled - std::floor(scaled));
+    float l = 0.0f, r = 0.0f;
+    for (; k < end; k += kPerZero) {
+        const float c = imp[k] + impD[k] * a;
+        l += c * float(samples[0]);
+        r += c * float(samples[1]);
+        samples += step;
+    }
+    *left = l;
+    *right = r;
+}
+
 // lrsFilterUD over interleaved stereo samples: one coefficient for both channels at each tap.
 void filterUDStereo(const float* imp, const float* impD, unsigned int length, const short* samples, double phase,
                     int step, double tableStep, float* left, float* right) {
@@ -214,6 +237,31 @@ float Resample::getOverSample(double position, int channel) {
         if (v > -65000.0f && v < 65000.0f) return v;
     }
     return sixPoint(i, fraction, channel);
+}
+
+void Resample::getOverSampleFrame(double position, float* left, float* right) {
+    if (m_channels == 2 && position >= 0.0 && !std::isinf(position) && m_src && m_available > 0) {
+        double p = position;
+        if (m_ring && p >= double(m_length)) p = std::fmod(p, double(m_length));
+        const int64_t i = int64_t(p);
+        const int64_t N = m_N;
+        const bool useSinc = m_ring ? m_length > 2 * int64_t(m_taps) + 2 : N < i && i + N < m_available;
+        if ((m_ring || p < double(m_available) + 3.0) && useSinc && i >= m_taps - 1 && i + m_taps < m_length) {
+            const double fraction = p - double(i);
+            const unsigned int length = unsigned(m_table.size());
+            const short* center = m_src + i * 2;
+            float l1, r1, l2, r2;
+            filterUpStereo(m_table.data(), m_diff.data(), length, center, fraction, -2, &l1, &r1);
+            filterUpStereo(m_table.data(), m_diff.data(), length, center + 2, 1.0 - fraction, 2, &l2, &r2);
+            const float l = l1 + l2, r = r1 + r2;
+            *left = l > -65000.0f && l < 65000.0f ? l : sixPoint(i, fraction, 0);
+            *right = r > -65000.0f && r < 65000.0f ? r : sixPoint(i, fraction, 1);
+            return;
+        }
+    }
+    // Edges, a ring's wrap and mono sources: one channel at a time.
+    *left = getOverSample(position, 0);
+    *right = getOverSample(position, 1);
 }
 
 bool Resample::prepareStretched(double& position, double& factor, int64_t& frame, double& fraction, int& taps) const {

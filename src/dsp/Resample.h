@@ -24,6 +24,9 @@ public:
     // The sample of `channel` at a fractional frame position (16-bit scale). Negative positions read 0.
     float getOverSample(double position, int channel);
     float getInterPolationSinc(double position, int channel) { return getOverSample(position, channel); }
+    // Both channels of getOverSample at once (one coefficient walk for the two, the same values); a mono
+    // source gives both its one channel.
+    void getOverSampleFrame(double position, float* left, float* right);
     // Band-limited read for reading faster than the source rate: the filter is stretched by 1 / factor, so its
     // cut-off follows the rate the samples are read at (factor = source frames per read frame, inverted). A
     // factor of 1 or more is the plain read (the same samples as getOverSample); below 1 / 4 it counts as 1 / 4,

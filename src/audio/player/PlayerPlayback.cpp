@@ -40,8 +40,11 @@ void Player::readFrame(Resample* rs, double b, double step, float* left, float* 
         if (m_monoBuffer) *right = *left;
         return;
     }
-    *left = rs->getOverSample(b, 0);
-    *right = m_monoBuffer ? *left : rs->getOverSample(b, 1);
+    if (m_monoBuffer) {
+        *left = *right = rs->getOverSample(b, 0);
+        return;
+    }
+    rs->getOverSampleFrame(b, left, right);
 }
 
 void Player::process(float* left, float* right) {
