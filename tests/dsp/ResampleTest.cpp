@@ -251,3 +251,31 @@ TEST(Resample, BandLimitedRingReadContinuesAcrossTheWrap) {
     for (double p : {0.3, 2.5, 998.7, 999.9, 1500.25})
         EXPECT_NEAR(rs.getResample(p, 0, 0.5), tone.left(p), 0.02 * kAmplitude) << p;
 }
+
+TEST(Resample, StereoFrameReadIsBothPlainReadsBitForBit) {
+    // Whole buffers (edges, beyond the end, a full-scale square wave), a ring
+    // (across its wrap) and a mono buffer: the frame read gives each channel's plain read exactly.
+    std::vector<short> tone = stereoTone(Tone{0.07}, 400);
+    std::vector<short> square(800);
+    for (size_t i = 0; i < square.size(); ++i)
+        square[i] = (i / 8) % 2 ? 32767 : -32768;
+    struct Case {
+        const short* buffer;
+        int frames, channels;
+        bool ring;
+    } cases[] = {{tone.data(), 400, 2, false},
+                 {square.data(), 400, 2, false},
+                 {tone.data(), 400, 2, true},
+                 {tone.data(), 800, 1, false}};
+    for (const Case& c : cases) {
+        Resample rs;
+        rs.init(13);
+        rs.setFormat(c.buffer, c.frames, c.frames, c.channels, c.ring);
+        for (double p = -1.5; p < 2 * c.frames; p += 0.37) {
+            float l = 0, r = 0;
+            rs.getOverSampleFrame(p, &l, &r);
+            ASSERT_EQ(l, rs.getOverSample(p, 0)) << p;
+            ASSERT_EQ(r, rs.getOverSample(p, 1)) << p;
+        }
+    }
+}
