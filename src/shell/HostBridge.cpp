@@ -2,6 +2,7 @@
 
 #include "controllers/ControllerHub.h"
 #include "engine/EngineHooks.h"
+#include "engine/LinuxAudioDevice.h"
 #include "engine/Tarlume.h"
 #include "engine/TarlumePlayer.h"
 #include "foundation/Picture.h"
@@ -14,12 +15,14 @@
 #include "skin/SkinRect.h"
 #include "skin/SkinTab.h"
 #include "skin/SkinTabGroup.h"
+#include "shell/TarlumeForMac.h"
 #include "skin/SkinWindow.h"
 #include "ui/TarlumeSkinInterface.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <unistd.h>
 
@@ -478,4 +481,83 @@ void setVinylDefaultMode(int deck, bool relative) {
 bool getVinylDefaultMode(int deck) {
     Tarlume* e = engine();
     return validSlot(deck) && e->players[deck] && e->players[deck]->relativeMode;
+}
+
+bool getDeviceName(int index, std::string* name, bool input, unsigned long* deviceId) {
+    char text[256];
+    unsigned long id = 0;
+    if (!LinuxAudioDevice::getDeviceName(index, text, sizeof(text) - 1, input, &id)) return false;
+    if (name) *name = text;
+    if (deviceId) *deviceId = id;
+    return true;
+}
+int getNbChannels(unsigned long deviceId, bool input) {
+    return LinuxAudioDevice::getNbChannels(deviceId, input);
+}
+
+bool getSkinName(int index, std::string* name, bool* isCurrent) {
+    Tarlume* e = engine();
+    std::vector<std::string> files;
+    std::error_code error;
+    // Stepped with an error code: a folder that can't be read ends the list instead of throwing.
+    for (std::filesystem::directory_iterator it(e->applicationFolder + "skins", error), end; !error && it != end;
+         it.increment(error)) {
+        std::error_code kind;
+        if (it->is_regular_file(kind)) files.push_back(it->path().filename().string());
+    }
+    std::sort(files.begin(), files.end());
+    std::string found;
+    bool current = false;
+    if (!TarlumeForMac::skinEntry(files, index, e->skinName, &found, &current)) return false;
+    if (name) *name = found;
+    if (isCurrent) *isCurrent = current;
+    return true;
+}
+void setSkin(const char* name) {
+    Tarlume* e = engine();
+    if (!name || !*name || strchr(name, '/')) return;
+    e->skinName = name;
+}
+
+bool getMidiDeviceName(int index, std::string* name, std::string* configFile, std::string* status) {
+    Tarlume* e = engine();
+    if (index < 0) return false;
+    std::string device =
+        e->controllerFactory ? e->controllerFactory->getMidiDevice(index) : (index == 0 ? "Keyboard" : "");
+    if (device.empty()) return false;
+    tHIDConfig* config = nullptr;
+    EngineController* controller = nullptr;
+    e->getHIDConfig(device, &config, &controller);
+    if (name) *name = device;
+    if (configFile) *configFile = config && !config->configName.empty() ? getFileName(config->configName) : "None";
+    if (status) *status = controller && controller->isConnected() ? "Connected" : "Not Connected";
+    return true;
+}
+
+bool getOptionValue(const char* name, int deck) {
+    TarlumeSkinInterface* ui = getSkinInterface();
+    std::string spec = name ? name : "";
+    return ui && ui->getValueBool(VALUE_OPTION, &spec, deck, nullptr);
+}
+void setOptionValue(const char* name, bool value, int deck) {
+    if (getOptionValue(name, deck) != value) clickOptionButton(name, deck);
+}
+double getOptionValueDbl(const char* name, int deck) {
+    TarlumeSkinInterface* ui = getSkinInterface();
+    std::string spec = name ? name : "";
+    return ui ? ui->getValueDbl(VALUE_OPTION, &spec, deck) : 0.0;
+}
+void setOptionValueDbl(const char* name, double value, int deck) {
+    TarlumeSkinInterface* ui = getSkinInterface();
+    std::string spec = name ? name : "";
+    if (ui) ui->setValueDbl(VALUE_OPTION, &spec, deck, value);
+}
+void clickOptionButton(const char* name, int deck) {
+    TarlumeSkinInterface* ui = getSkinInterface();
+    if (!ui || !name) return;
+    ui->handleMouseClickSimple(VALUE_OPTION, name, deck, false);
+    ui->handleMouseClickSimple(VALUE_OPTION, name, deck, true);
+}
+bool saveSettings() {
+    return engine()->writeSettings();
 }

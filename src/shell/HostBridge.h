@@ -120,6 +120,29 @@ void applyAudioSettings();
 // into the buffer and cut at a UTF-8 character boundary when it does not fit.
 void getControllerConfigName(int index, char* buffer, unsigned long size);
 void setControllerConfig(const char* device, const char* file);
+// The index-th sound device of a direction: index 0 is the default device (id 0), then the devices
+// with channels in that direction. False past the end.
+bool getDeviceName(int index, std::string* name, bool input, unsigned long* deviceId);
+// Channels of the device in that direction (id 0: the default device); 0 when unknown.
+int getNbChannels(unsigned long deviceId, bool input);
+// The index-th skin of the application's "skins" folder, in name order: its name (file name less
+// ".xml", case kept) and whether it is the configured one (case ignored). False past the end.
+bool getSkinName(int index, std::string* name, bool* isCurrent);
+// The skin loaded at the next start; a name with a "/" (a path, not a skin of the folder) or an
+// empty one is refused.
+void setSkin(const char* name);
+// The index-th controller (0 "Keyboard", then the MIDI sources): its name, its configuration
+// file's name ("None" for none) and "Connected" or "Not Connected". False past the end.
+bool getMidiDeviceName(int index, std::string* name, std::string* configFile, std::string* status);
+// The skin binding's options by name for a deck: a flag, a number, a press. A flag is set by
+// pressing its option when it differs.
+bool getOptionValue(const char* name, int deck);
+void setOptionValue(const char* name, bool value, int deck);
+double getOptionValueDbl(const char* name, int deck);
+void setOptionValueDbl(const char* name, double value, int deck);
+void clickOptionButton(const char* name, int deck);
+// Writes the settings file now; false when it could not be written.
+bool saveSettings();
 // Copies text into a buffer of `size` bytes with its terminating zero, cut where a whole UTF-8
 // character ends; the bytes copied.
 size_t copyTextCut(const std::string& text, char* buffer, size_t size);

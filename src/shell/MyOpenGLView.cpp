@@ -176,9 +176,7 @@ void MyOpenGLView::run() {
             forwarder_.flush();
         }
         if (forwarder_.takeQuit()) break;
-        if (forwarder_.takePreferences()) {
-            // No preferences window exists yet: the settings file and the skin's options stand in.
-        }
+        if (forwarder_.takePreferences()) showPreferences();
         if (forwarder_.takeClosePopup()) hidePopup();
         if (quitSignal_) break;
         dialogs_->pump();
@@ -215,6 +213,7 @@ void MyOpenGLView::serveRequests() {
     }
     if (quitPending()) {
         hidePopup(); // the pop-up goes before the skin it draws
+        preferences_.reset();
         SDL_GL_MakeCurrent(window_, context_);
         if (needsToQuit()) quitting_ = true;
     }
@@ -282,6 +281,14 @@ void MyOpenGLView::drawGhost() {
     drawDragGhost(forwarder_.dragPath().c_str(), forwarder_.dragX(), forwarder_.dragY());
 }
 
+void MyOpenGLView::showPreferences() {
+    if (!preferences_) {
+        preferencesAccess_ = makeBridgePreferences();
+        preferences_ = std::make_unique<PreferencesWindow>(*preferencesAccess_, setCurDir() + "support/preferences.ui");
+    }
+    preferences_->open();
+}
+
 void MyOpenGLView::showPopup(float x, float y, float w, float h) {
     // A menu without rows has nothing to show.
     if (!(w >= 1 && h >= 1)) {
@@ -317,6 +324,7 @@ void MyOpenGLView::shutdown() {
     quitting_ = true;
     inputWatcher_.reset();
     hidePopup();
+    preferences_.reset(); // its controls would start a new engine
     SDL_GL_MakeCurrent(window_, context_);
     destroyStuff(); // settings written; the skin's textures go while the context is current
     dialogs_.reset();

@@ -5,6 +5,7 @@
 
 #include "shell/EventForwarder.h"
 #include "shell/HostDialogs.h"
+#include "shell/PreferencesWindow.h"
 #include "shell/ShellEvents.h"
 
 #include <SDL2/SDL.h>
@@ -49,6 +50,8 @@ public:
 private:
     void showPopup(float x, float y, float w, float h);
     void hidePopup();
+    // Opens the preferences window (made at the first call).
+    void showPreferences();
     void serveRequests();
     void shutdown();
     void drawGhost();
@@ -59,6 +62,8 @@ private:
     SDL_GLContext context_ = nullptr;
     std::unique_ptr<MyListBoxGLView> popup_;
     std::unique_ptr<HostDialogs> dialogs_;
+    std::unique_ptr<PreferencesAccessors> preferencesAccess_;
+    std::unique_ptr<PreferencesWindow> preferences_; // goes before the engine: its controls reach it
     HostBridgeCalls bridge_;
     EventForwarder forwarder_{bridge_};
     shell::FramePacer pacer_{shell::steadyClockMs};
