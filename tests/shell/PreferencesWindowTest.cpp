@@ -143,6 +143,8 @@ TEST(PreferencesWindow, ChosenDeviceAndPairReachTheRoutingOnApplyAndTheSettingsA
         EXPECT_FALSE(w.isOpen());
     }
     destroyStuff();
+    // GTK stays initialised for the whole test program: it lets go of this server before it stops.
+    gdk_display_close(gdk_display_get_default());
     setApplicationFolder("");
     unsetenv("XDG_DATA_HOME");
     std::filesystem::current_path(oldCwd);
