@@ -149,6 +149,24 @@ std::vector<std::string> SQLDatabase::getNextRow(sqlite3_stmt* statement) {
     return row;
 }
 
+bool SQLDatabase::nextRow(sqlite3_stmt* statement) {
+    if (!statement) return false;
+    int rc = sqlite3_step(statement);
+    if (rc == SQLITE_ROW) return true;
+    noteError(rc);
+    return false;
+}
+
+long long SQLDatabase::columnInteger(sqlite3_stmt* statement, int column) {
+    return sqlite3_column_int64(statement, column);
+}
+
+std::string SQLDatabase::columnText(sqlite3_stmt* statement, int column) {
+    const char* bytes = static_cast<const char*>(sqlite3_column_blob(statement, column));
+    int size = sqlite3_column_bytes(statement, column);
+    return bytes && size > 0 ? std::string(bytes, size_t(size)) : std::string();
+}
+
 void SQLDatabase::closeQuery(sqlite3_stmt* statement) {
     if (statement) sqlite3_finalize(statement);
 }

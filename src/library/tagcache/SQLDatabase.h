@@ -62,6 +62,10 @@ public:
     // Steps once: one byte string per column (NULL gives ""); empty at the end, on error or for null.
     std::vector<std::string> getNextRow(sqlite3_stmt* statement);
     void closeQuery(sqlite3_stmt* statement);
+    // Steps once without copying the row: true while there is one, read with the column calls.
+    bool nextRow(sqlite3_stmt* statement);
+    static long long columnInteger(sqlite3_stmt* statement, int column);
+    static std::string columnText(sqlite3_stmt* statement, int column); // NULL gives ""
 
     // The first column of the first row, or "".
     std::string getOneResult(const std::string& sql, const SQLParams& params = SQLParams());

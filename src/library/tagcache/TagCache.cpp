@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <cstdio>
 #include <set>
 #include <utility>
@@ -66,6 +67,9 @@ void TagCache::createSchema() {
     // Write-ahead logging: a crash loses at most the last transactions, never the file.
     db.getOneResult("PRAGMA journal_mode = WAL");
     db.executeQuery("PRAGMA synchronous = NORMAL;");
+    // Searches and smart playlists read much of the frames table: from memory, not a copy per page.
+    db.getOneResult("PRAGMA mmap_size = 268435456");
+    db.executeQuery("PRAGMA cache_size = -32768");
     db.executeQuery(
         "CREATE TABLE IF NOT EXISTS properties (ID INTEGER PRIMARY KEY AUTOINCREMENT, key TEXT, value TEXT)");
     std::string version = getPropertyValue("major_version");
@@ -421,6 +425,39 @@ std::vector<std::string> TagCache::getQueuedPaths() {
     for (TagCacheDirectory* list : tagCacheLoadingQueue)
         paths.push_back(list->path);
     return paths;
+}
+
+void TagCache::findBuiltRecords(const std::vector<long long>& fileIDs, std::vector<TagPtr>* records) {
+    records->assign(fileIDs.size(), TagPtr());
+    std::lock_guard<std::mutex> guard(builtLock);
+    if (builtSince != getLastChange()) {
+        builtRecords.clear();
+        builtSwept = 0;
+        return;
+    }
+    for (size_t i = 0; i < fileIDs.size(); i++) {
+        auto at = builtRecords.find(fileIDs[i]);
+        if (at != builtRecords.end()) (*records)[i] = at->second.lock();
+    }
+}
+
+void TagCache::keepBuiltRecords(const std::vector<long long>& fileIDs, const std::vector<TagPtr>& records,
+                                double since) {
+    std::lock_guard<std::mutex> guard(builtLock);
+    // Something was written meanwhile: these may show frames as they were before.
+    if (since != getLastChange()) return;
+    if (builtSince != since) {
+        builtRecords.clear();
+        builtSwept = 0;
+        builtSince = since;
+    }
+    for (size_t i = 0; i < fileIDs.size() && i < records.size(); i++)
+        if (records[i]) builtRecords[fileIDs[i]] = records[i];
+    if (builtRecords.size() > std::max<size_t>(4096, 2 * builtSwept)) {
+        for (auto at = builtRecords.begin(); at != builtRecords.end();)
+            at = at->second.expired() ? builtRecords.erase(at) : std::next(at);
+        builtSwept = builtRecords.size();
+    }
 }
 
 void TagCache::touchLastChange() {

@@ -14,6 +14,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -80,6 +81,12 @@ public:
     // threads have stopped. Returns the number of playlists that could not be written.
     int writePlaylists();
 
+    // Records built from the database lately, by file ID, while the cache has not changed since:
+    // a search typed on, a smart playlist's groups or a list loaded again reuse them. `since` is
+    // getLastChange() read before the records were built; they are kept only when nothing changed.
+    void findBuiltRecords(const std::vector<long long>& fileIDs, std::vector<TagPtr>* records);
+    void keepBuiltRecords(const std::vector<long long>& fileIDs, const std::vector<TagPtr>& records, double since);
+
     // Searches may narrow their frames through the search index (built, and not found damaged).
     bool isSearchIndexReady() const { return searchIndex && searchIndex->isReady(); }
     // A query through the search index failed: it is rebuilt on the loading thread.
@@ -139,6 +146,12 @@ private:
     std::atomic<bool> logSwitch{false};
     std::atomic<bool> lengthSwitch{false};
     std::atomic<double> lastChange{0.0};
+
+    // Built records, held weakly: the lists hold them. Guarded by builtLock.
+    std::unordered_map<long long, std::weak_ptr<CID3v2Tag>> builtRecords;
+    double builtSince = 0; // getLastChange() the records were built at
+    size_t builtSwept = 0; // size after the last sweep of records gone
+    std::mutex builtLock;
 
     std::mutex logLock;
     FILE* logFile = nullptr;

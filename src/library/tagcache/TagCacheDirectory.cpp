@@ -7,6 +7,8 @@
 #include <climits>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -26,6 +28,11 @@ const size_t kCutBytes = 512;
 const size_t kStoreBatch = 64;
 // Files per frames query when records are built from the database.
 const size_t kFramesChunk = 400;
+// Records are built from one pass over the frames table when their files' frames, at about this
+// many a file, each costing this many frames of the pass in a look-up, outnumber the table.
+const double kFramesPerFile = 10.0, kLookupCost = 10.0;
+// File times are read by up to this many threads, each taking at least this many files.
+const size_t kStatThreads = 4, kStatsPerThread = 1024;
 // How long a record that left a list stays alive for readers of getTag's raw pointer (ms).
 const double kRetireMs = 1000.0;
 
@@ -319,10 +326,15 @@ void TagCacheDirectory::initFromDB() {
     std::vector<std::vector<std::string>> unchanged;
     std::vector<std::pair<size_t, std::string>> changed; // row index, path
     std::vector<TagPtr> slots(rows.size());
-    for (size_t i = 0; i < rows.size() && !isInterrupted(); i++) {
+    std::vector<const std::string*> paths;
+    for (const auto& row : rows)
+        if (row.size() >= 3) paths.push_back(&row[1]);
+    std::vector<FileTimes> times = readFileTimes(paths), unchangedTimes;
+    for (size_t i = 0, k = 0; i < rows.size() && !isInterrupted(); i++) {
         const auto& row = rows[i];
         if (row.size() < 3) continue;
-        time_t modified = getFileModifiedTime(row[1]);
+        const FileTimes& found = times[k++];
+        time_t modified = found.found ? found.modified : 0;
         if (modified == 0) {
             gone.push_back(row[0]);
         } else if (timetToStr(long(modified)) != row[2]) {
@@ -331,9 +343,10 @@ void TagCacheDirectory::initFromDB() {
             std::vector<std::string> withIndex = row;
             withIndex.push_back(std::to_string(i));
             unchanged.push_back(withIndex);
+            unchangedTimes.push_back(found);
         }
     }
-    std::vector<TagPtr> fromDB = loadRecordsFromDB(unchanged);
+    std::vector<TagPtr> fromDB = loadRecordsFromDB(unchanged, &unchangedTimes);
     for (size_t k = 0; k < unchanged.size(); k++)
         slots[std::stoul(unchanged[k][3])] = fromDB[k];
     deleteFilesFromDB(gone);
@@ -664,39 +677,104 @@ std::string TagCacheDirectory::insertTagInDB(CID3v2Tag* record, std::string id) 
     return fileID;
 }
 
-std::vector<TagPtr> TagCacheDirectory::loadRecordsFromDB(const std::vector<std::vector<std::string>>& rows) {
-    std::vector<TagPtr> records;
-    records.reserve(rows.size());
-    std::unordered_map<std::string, size_t> byID;
-    for (const auto& row : rows) {
-        TagPtr record = std::make_shared<CID3v2Tag>();
-        record->setPath(row[1]);
-        time_t modified = 0, changed = 0;
-        if (getFileTimes(row[1], &modified, &changed)) {
-            record->setModificationTime(modified);
-            record->setStatusChangeTime(changed);
-        }
-        byID[row[0]] = records.size();
-        records.push_back(record);
+std::vector<TagCacheDirectory::FileTimes>
+TagCacheDirectory::readFileTimes(const std::vector<const std::string*>& paths) {
+    std::vector<FileTimes> times(paths.size());
+    auto readRange = [&](size_t from, size_t to) {
+        for (size_t i = from; i < to; i++)
+            times[i].found = getFileTimes(*paths[i], &times[i].modified, &times[i].changed);
+    };
+    size_t parts = std::min<size_t>(kStatThreads, paths.size() / kStatsPerThread);
+    if (parts < 2) {
+        readRange(0, paths.size());
+        return times;
     }
-    if (!database) return records;
-    for (size_t first = 0; first < rows.size(); first += kFramesChunk) {
-        size_t last = std::min(rows.size(), first + kFramesChunk);
-        std::string sql = "SELECT file, name, value, incomplete FROM frames WHERE file IN (";
-        SQLParams params;
-        for (size_t i = first; i < last; i++) {
-            sql += i == first ? "?" : ",?";
-            params.push_back(rows[i][0]);
+    std::vector<std::thread> helpers;
+    size_t step = (paths.size() + parts - 1) / parts;
+    for (size_t from = step; from < paths.size(); from += step)
+        helpers.emplace_back(readRange, from, std::min(paths.size(), from + step));
+    readRange(0, step);
+    for (std::thread& helper : helpers)
+        helper.join();
+    return times;
+}
+
+std::vector<TagPtr> TagCacheDirectory::loadRecordsFromDB(const std::vector<std::vector<std::string>>& rows,
+                                                         const std::vector<FileTimes>* known) {
+    std::vector<FileTimes> read;
+    if (!known || known->size() != rows.size()) {
+        std::vector<const std::string*> paths;
+        for (const auto& row : rows)
+            paths.push_back(&row[1]);
+        read = readFileTimes(paths);
+        known = &read;
+    }
+    double since = cache ? cache->getLastChange() : 0;
+    std::vector<long long> fileIDs;
+    fileIDs.reserve(rows.size());
+    for (const auto& row : rows)
+        fileIDs.push_back(std::atoll(row[0].c_str()));
+    std::vector<TagPtr> records;
+    if (cache) cache->findBuiltRecords(fileIDs, &records);
+    records.resize(rows.size());
+    std::unordered_map<long long, size_t> byID; // the records still to build
+    byID.reserve(rows.size());
+    for (size_t i = 0; i < rows.size(); i++) {
+        if (records[i] && records[i]->getPath() == rows[i][1]) continue;
+        TagPtr record = std::make_shared<CID3v2Tag>();
+        record->setPath(rows[i][1]);
+        if ((*known)[i].found) {
+            record->setModificationTime((*known)[i].modified);
+            record->setStatusChangeTime((*known)[i].changed);
         }
-        sql += ") ORDER BY file, ID";
-        for (const auto& frame : database->getAllRows(sql, params)) {
-            if (frame.size() < 4) continue;
-            auto at = byID.find(frame[0]);
+        byID[fileIDs[i]] = i;
+        records[i] = record;
+    }
+    if (!database || byID.empty()) return records;
+    auto addFrames = [&](sqlite3_stmt* statement) {
+        while (database->nextRow(statement)) {
+            auto at = byID.find(SQLDatabase::columnInteger(statement, 0));
             if (at == byID.end()) continue;
-            CID3Frame* restored = new CID3Frame(frame[1], frame[2], std::string(1, '\x03'));
-            restored->setIncomplete(frame[3] == "1");
+            CID3Frame* restored = new CID3Frame(SQLDatabase::columnText(statement, 1),
+                                                SQLDatabase::columnText(statement, 2), std::string(1, '\x03'));
+            restored->setIncomplete(SQLDatabase::columnInteger(statement, 3) == 1);
             records[at->second]->addFrame(restored);
         }
+    };
+    // A look-up per file costs about ten times what a frame costs in one pass over the whole table
+    // (in ID order, so each file's frames come in their order): many files take the pass.
+    long long frameCount = std::atoll(database->getOneResult("SELECT max(ID) FROM frames").c_str());
+    if (double(byID.size()) * kFramesPerFile * kLookupCost > double(frameCount)) {
+        sqlite3_stmt* statement = database->initQuery("SELECT file, name, value, incomplete FROM frames");
+        addFrames(statement);
+        database->closeQuery(statement);
+    } else {
+        std::vector<long long> wanted;
+        for (const auto& entry : byID)
+            wanted.push_back(entry.first);
+        std::sort(wanted.begin(), wanted.end());
+        for (size_t first = 0; first < wanted.size(); first += kFramesChunk) {
+            size_t last = std::min(wanted.size(), first + kFramesChunk);
+            std::string sql = "SELECT file, name, value, incomplete FROM frames WHERE file IN (";
+            SQLParams params;
+            for (size_t i = first; i < last; i++) {
+                sql += i == first ? "?" : ",?";
+                params.push_back(wanted[i]);
+            }
+            sql += ") ORDER BY file, ID";
+            sqlite3_stmt* statement = database->initQuery(sql, params);
+            addFrames(statement);
+            database->closeQuery(statement);
+        }
+    }
+    if (cache) {
+        std::vector<long long> builtIDs;
+        std::vector<TagPtr> built;
+        for (const auto& entry : byID) {
+            builtIDs.push_back(entry.first);
+            built.push_back(records[entry.second]);
+        }
+        cache->keepBuiltRecords(builtIDs, built, since);
     }
     return records;
 }

@@ -181,8 +181,19 @@ private:
     void appendRecord(const TagPtr& record);
     TagPtr readRecordFromFile(const std::string& path);
     void addLength(CID3v2Tag* record);
-    // Records built from the database rows of these files (one query per few hundred files).
-    std::vector<TagPtr> loadRecordsFromDB(const std::vector<std::vector<std::string>>& rows);
+    // A file's times as one stat gave them; found false when it could not be examined.
+    struct FileTimes {
+        time_t modified = 0;
+        time_t changed = 0;
+        bool found = false;
+    };
+    // The times of every file (several threads share a long list: each is a system call).
+    static std::vector<FileTimes> readFileTimes(const std::vector<const std::string*>& paths);
+    // Records built from the database rows (ID, path) of these files: frames by look-ups for a few
+    // files, by one pass over the frames table for many. `times`: the files' times, read already
+    // (one per row), else read here.
+    std::vector<TagPtr> loadRecordsFromDB(const std::vector<std::vector<std::string>>& rows,
+                                          const std::vector<FileTimes>* times = nullptr);
     void storeRecords(const std::vector<TagPtr>& records, const std::string& folderID);
     void deleteFilesFromDB(const std::vector<std::string>& fileIDs);
     void setProgress(double value) { progress.store(value, std::memory_order_relaxed); }

@@ -392,22 +392,31 @@ void TagCacheDirectory::initFromQuery(const std::string& sql, const SQLParams& p
     std::vector<std::pair<size_t, std::string>> changed; // slot, path
     size_t slotCount = 0;
     std::vector<size_t> unchangedSlots;
-    for (const auto& row : rows) {
+    std::vector<const std::vector<std::string>*> files;
+    std::vector<const std::string*> paths;
+    for (const auto& row : rows)
+        if (row.size() >= 3 && seen.insert(row[0]).second) {
+            files.push_back(&row);
+            paths.push_back(&row[1]);
+        }
+    std::vector<FileTimes> times = isInterrupted() ? std::vector<FileTimes>() : readFileTimes(paths), unchangedTimes;
+    for (size_t i = 0; i < times.size(); i++) {
         if (isInterrupted()) break;
-        if (row.size() < 3 || !seen.insert(row[0]).second) continue;
-        time_t modified = getFileModifiedTime(row[1]);
+        const auto& row = *files[i];
+        time_t modified = times[i].found ? times[i].modified : 0;
         if (modified == 0) {
             gone.push_back(row[0]);
         } else if (timetToStr(long(modified)) != row[2]) {
             changed.emplace_back(slotCount++, row[1]);
         } else {
             unchanged.push_back(row);
+            unchangedTimes.push_back(times[i]);
             unchangedSlots.push_back(slotCount++);
         }
-        setProgress(std::min(0.95, (timeGetExactTime() - start) / expected));
     }
+    setProgress(std::min(0.95, (timeGetExactTime() - start) / expected));
     std::vector<TagPtr> slots(slotCount);
-    std::vector<TagPtr> fromDB = loadRecordsFromDB(unchanged);
+    std::vector<TagPtr> fromDB = loadRecordsFromDB(unchanged, &unchangedTimes);
     for (size_t k = 0; k < fromDB.size(); k++)
         slots[unchangedSlots[k]] = fromDB[k];
     deleteFilesFromDB(gone);
