@@ -305,6 +305,12 @@ bool needsToShowFileDialog(std::string* prompt, std::string* defaultName) {
     return true;
 }
 
+bool needsToShowPreferences() {
+    if (!interface || !interface->preferencesRequested) return false;
+    interface->preferencesRequested = false;
+    return true;
+}
+
 bool quitPending() {
     return tlm && interface && interface->quitRequested;
 }

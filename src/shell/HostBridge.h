@@ -79,6 +79,8 @@ bool needsToHidePopupMenu();
 bool needsToShowInputBox(std::string* defaultText, std::string* prompt, int* kind);
 // The dialog's prompt and proposed file name.
 bool needsToShowFileDialog(std::string* prompt, std::string* defaultName);
+// A skin's "Preferences" option was pressed.
+bool needsToShowPreferences();
 // A quit request is waiting (does not clear it): the shell closes its pop-up first.
 bool quitPending();
 // On true the engine has been shut down (destroyStuff) before the answer.

@@ -211,6 +211,7 @@ void MyOpenGLView::serveRequests() {
         dialogs_->askSavePath(prompt, AppPaths::homeFolder(), defaultText,
                               [](const std::string& path) { handleInputBox(path.c_str()); });
     }
+    if (needsToShowPreferences()) showPreferences();
     if (quitPending()) {
         hidePopup(); // the pop-up goes before the skin it draws
         preferences_.reset();

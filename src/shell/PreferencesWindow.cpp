@@ -58,6 +58,7 @@ struct PreferencesWindow::Handlers {
                 switch (PrefCombo(combo)) {
                 case PrefCombo::OutputMode:
                     p.outputModeChanged();
+                    p.updateTextFieldsAndCheckBoxes(); // "ExternalMixer" is the same setting
                     break;
                 case PrefCombo::BufferSize:
                     p.bufferSizeChanged();
@@ -96,8 +97,9 @@ struct PreferencesWindow::Handlers {
         bool on = gtk_toggle_button_get_active(button);
         self->act([&] {
             self->prefs_.checkBoxChanged(title ? title : "", on);
-            // Options touch each other and the vinyl pop-ups (relative mode is in both): show them all again.
-            self->prefs_.vinylControlDeckChanged();
+            // Options share settings with the pop-ups ("ExternalMixer" is the output mode, relative
+            // mode the vinyl mode): every control shows the engine's state again.
+            self->prefs_.preferenceWindowOpened();
         });
     }
     static void entryDone(GtkEntry* entry) {
@@ -121,7 +123,7 @@ struct PreferencesWindow::Handlers {
         const char* title = gtk_button_get_label(button);
         self->act([&] {
             self->prefs_.buttonPressed(title ? title : "");
-            self->prefs_.vinylControlDeckChanged();
+            self->prefs_.preferenceWindowOpened();
         });
     }
     static void applyClicked(GtkButton* button, gpointer) {

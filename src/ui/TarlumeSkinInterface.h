@@ -104,6 +104,8 @@ public:
     // Where the "cases" menu opens (screen pixels), kept so that a sub-case menu chosen from it,
     // which comes without a window, opens at the same place.
     double casesPopupX = 0.0, casesPopupY = 0.0;
+    // The "Preferences" option was pressed: the shell opens its preferences window.
+    bool preferencesRequested = false;
 
     // ---- Visuals (TarlumeSkinInterfaceVisuals.cpp) --------------------------------------------
     void drawObject(void* target, SkinObject* object, int layer, SkinWindow* window) override;

@@ -351,6 +351,10 @@ bool TarlumeSkinInterface::handleMenuClick(SkinObject* object, float x, float y,
         return true;
     };
 
+    if (spec == "Preferences") {
+        preferencesRequested = true;
+        return true;
+    }
     if (spec == "Callibrate") {
         handleMouseClickSimple(VALUE_VINYLCONTROL_CALLIBRATE, "", deck, false);
         handleMouseClickSimple(VALUE_VINYLCONTROL_CALLIBRATE, "", deck, true);

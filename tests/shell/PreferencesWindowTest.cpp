@@ -63,7 +63,42 @@ std::string readFile(const std::string& path) {
     return text.str();
 }
 
+// The running engine over two test sound devices, user data in a scratch folder.
+struct RunningEngine {
+    testsupport::TempDir app{"prefs-app"}, data{"prefs-data"};
+    std::string oldCwd = std::filesystem::current_path();
+    testsupport::TestSoundBackend sound;
+    int cardB = 0;
+    HeadlessGL gl;
+
+    RunningEngine() {
+        std::filesystem::create_directories(app.path + "skins");
+        std::filesystem::copy_file(TARLUME_SOURCE_DIR "/tests/shell/skin/testskin.xml",
+                                   app.path + "skins/kolt-1280.xml");
+        setenv("XDG_DATA_HOME", data.path.c_str(), 1);
+        sound.addDevice("Card A", 2, 2);
+        cardB = sound.addDevice("Card B", 4, 6);
+        setApplicationFolder(app.path);
+        gl.open(1200, 500);
+        initTLM();
+    }
+    ~RunningEngine() {
+        destroyStuff();
+        setApplicationFolder("");
+        unsetenv("XDG_DATA_HOME");
+        std::filesystem::current_path(oldCwd);
+    }
+};
+
 } // namespace
+
+TEST(PreferencesWindow, TheSkinsPreferencesOptionAsksTheShellOnce) {
+    RunningEngine run;
+    EXPECT_FALSE(needsToShowPreferences());
+    clickOptionButton("Preferences", 0);
+    EXPECT_TRUE(needsToShowPreferences());
+    EXPECT_FALSE(needsToShowPreferences());
+}
 
 TEST(PreferencesWindow, ChosenDeviceAndPairReachTheRoutingOnApplyAndTheSettingsAtOnce) {
     setenv("NO_AT_BRIDGE", "1", 1);
@@ -73,22 +108,13 @@ TEST(PreferencesWindow, ChosenDeviceAndPairReachTheRoutingOnApplyAndTheSettingsA
         TARLUME_MISSING_COMPONENT() << "Xvfb is not available";
     }
     ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
-
-    testsupport::TempDir app("prefs-app"), data("prefs-data");
-    std::string oldCwd = std::filesystem::current_path();
-    std::filesystem::create_directories(app.path + "skins");
-    std::filesystem::copy_file(TARLUME_SOURCE_DIR "/tests/shell/skin/testskin.xml", app.path + "skins/kolt-1280.xml");
-    setenv("XDG_DATA_HOME", data.path.c_str(), 1);
-    testsupport::TestSoundBackend sound;
-    sound.addDevice("Card A", 2, 2);
-    const int cardB = sound.addDevice("Card B", 4, 6);
-    setApplicationFolder(app.path);
-    HeadlessGL gl;
-    gl.open(1200, 500);
-    initTLM();
-    ASSERT_NE(getEngine(), nullptr);
-    Tarlume* e = getEngine();
     {
+        RunningEngine run;
+        ASSERT_NE(getEngine(), nullptr);
+        Tarlume* e = getEngine();
+        const int cardB = run.cardB;
+        testsupport::TestSoundBackend& sound = run.sound;
+        // The window goes before the engine.
         std::unique_ptr<PreferencesAccessors> access = makeBridgePreferences();
         PreferencesWindow w(*access, TARLUME_SOURCE_DIR "/data/support/preferences.ui");
         ASSERT_TRUE(w.open());
@@ -137,15 +163,15 @@ TEST(PreferencesWindow, ChosenDeviceAndPairReachTheRoutingOnApplyAndTheSettingsA
         EXPECT_FALSE(gtk_toggle_button_get_active(columnMode));
         gtk_toggle_button_set_active(columnMode, TRUE);
         EXPECT_TRUE(e->columnMode);
+        // An option that is also a pop-up's setting shows in both.
+        gtk_toggle_button_set_active(checkButton(w, 3, "ExternalMixer"), TRUE);
+        EXPECT_TRUE(e->useExternalMixer);
+        EXPECT_EQ(gtk_combo_box_get_active(GTK_COMBO_BOX(w.object("outputModeCombo"))), 1);
 
         gtk_button_clicked(GTK_BUTTON(w.object("closeButton")));
         pumpGtk();
         EXPECT_FALSE(w.isOpen());
     }
-    destroyStuff();
     // GTK stays initialised for the whole test program: it lets go of this server before it stops.
     gdk_display_close(gdk_display_get_default());
-    setApplicationFolder("");
-    unsetenv("XDG_DATA_HOME");
-    std::filesystem::current_path(oldCwd);
 }
