@@ -212,6 +212,11 @@ private:
     int m_registerHead = 0;  // next slot to write
     int m_registerCount = 0; // entries held
     int m_pushedSinceCode = 0;
+    // Raw peaks completed per channel, and the classification made last: its thresholds and that count then.
+    // With the thresholds unchanged only the peaks completed since need a class.
+    int64_t m_rawPeaks[2] = {0, 0};
+    int64_t m_classedAt[2] = {-1, -1}; // -1: none made yet
+    float m_classedPos[2] = {0, 0}, m_classedNeg[2] = {0, 0};
     uint64_t m_stamps = 0;                  // the last detector stamp given out
     KeptEstimate m_kept[2][2];              // channel, polarity (0 positive)
     int32_t m_lookedW1 = 0, m_lookedW2 = 0; // words of the last code looked up

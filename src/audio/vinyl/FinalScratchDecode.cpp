@@ -330,7 +330,12 @@ void FinalScratch::classify(int c, int type) {
         const Peak* ring = d.ring[c];
         int8_t* classes = m_class[c];
         const int newest = wrap(d.index[c] - 1, kRing);
-        const int n = d.filled[c];
+        int n = d.filled[c];
+        if (m_classedAt[c] >= 0 && pos == m_classedPos[c] && neg == m_classedNeg[c])
+            n = int(std::min<int64_t>(n, m_rawPeaks[c] - m_classedAt[c])); // older ones are classed already
+        m_classedAt[c] = m_rawPeaks[c];
+        m_classedPos[c] = pos;
+        m_classedNeg[c] = neg;
         const int lower = std::max(newest - n + 1, 0);
         for (int slot = newest; slot >= lower; --slot)
             classes[slot] = int8_t(classOf(ring[slot]));
@@ -712,6 +717,7 @@ void FinalScratch::calculate(float left, float right) {
         float x = m_polarityInverted ? -in[c] : in[c];
         if (!std::isfinite(x)) x = 0;
         const bool rawPeak = detect(m_raw, c, x, true);
+        if (rawPeak) ++m_rawPeaks[c];
         bool filteredPeak = rawPeak;
         if (band) {
             m_highPass.processChannel(c, &x);
