@@ -33,8 +33,15 @@ inline int clampToInt(double v) {
     return int(clampToInt(v, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
 }
 
-// a mod n into 0..n-1 for any sign of a (n > 0).
+// a mod n into 0..n-1 for any sign of a (n > 0). Rings step at most a turn out of range per frame: that
+// case goes without a division.
 inline int64_t wrapIndex(int64_t a, int64_t n) {
+    if (a >= 0) {
+        if (a < n) return a;
+        if (a - n < n) return a - n;
+    } else if (a >= -n) {
+        return a + n;
+    }
     int64_t r = a % n;
     return r < 0 ? r + n : r;
 }

@@ -1,4 +1,5 @@
 #include "audio/effects/BitCrusher.h"
+#include "audio/effects/EffectMath.h"
 #include "audio/effects/Gapper.h"
 
 #include <cmath>
@@ -156,5 +157,17 @@ TEST(Gapper, PositionPastTheCycleRestartsItAndANegativeOneWraps) {
         Frame f = gains(g, 1)[0];
         EXPECT_EQ(g.getParameter(2), k.after) << k.set;
         EXPECT_TRUE(f.l >= 0.0f && f.l <= 1.0f) << k.set;
+    }
+}
+
+// The rings' index wrap skips the division for indices within a turn of the ring: every index, near the
+// turns and far from them, lands where the true modulo puts it.
+TEST(EffectMath, WrapIndexIsTheTrueModulo) {
+    for (int64_t n : {1, 7, 441000}) {
+        for (int64_t a : {int64_t(0), n - 1, n, 2 * n - 1, 2 * n, 5 * n + 3, int64_t(-1), -n + 1, -n, -n - 1, -2 * n,
+                          -7 * n - 2, std::numeric_limits<int64_t>::max(), std::numeric_limits<int64_t>::min()}) {
+            const int64_t r = a % n;
+            EXPECT_EQ(effectmath::wrapIndex(a, n), r < 0 ? r + n : r) << a << " mod " << n;
+        }
     }
 }
