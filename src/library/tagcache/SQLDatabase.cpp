@@ -7,6 +7,9 @@
 
 namespace {
 
+// Prepared statements kept for reuse, at the most.
+const size_t kMaxIdleStatements = 64;
+
 // How long a statement waits for another process holding the file (a second instance), in ms.
 const int kBusyTimeoutMs = 3000;
 
@@ -56,6 +59,9 @@ SQLDatabase::SQLDatabase(const std::string& path) {
 
 SQLDatabase::~SQLDatabase() {
     if (connection) {
+        for (auto& entry : idleStatements)
+            sqlite3_finalize(entry.second);
+        idleStatements.clear();
         // Closing first lets virtual tables (the search index) finalize statements of their own;
         // only statements left unfinished by us are finalized here, then the close is retried.
         if (sqlite3_close(connection) == SQLITE_BUSY) {
@@ -107,12 +113,21 @@ bool SQLDatabase::executeQuery(const std::string& sql, const SQLParams& params) 
     if (!statement) return false;
     int rc = sqlite3_step(statement);
     noteError(rc);
-    sqlite3_finalize(statement);
+    giveBack(statement);
     return rc == SQLITE_DONE || rc == SQLITE_ROW;
 }
 
-sqlite3_stmt* SQLDatabase::initQuery(const std::string& sql, const SQLParams& params) {
+sqlite3_stmt* SQLDatabase::takeStatement(const std::string& sql) {
     if (!connection || sql.size() >= size_t(INT_MAX)) return nullptr;
+    {
+        std::lock_guard<std::mutex> guard(idleLock);
+        auto at = idleStatements.find(sql);
+        if (at != idleStatements.end()) {
+            sqlite3_stmt* statement = at->second;
+            idleStatements.erase(at);
+            return statement;
+        }
+    }
     sqlite3_stmt* statement = nullptr;
     int rc = sqlite3_prepare_v2(connection, sql.c_str(), int(sql.size()) + 1, &statement, nullptr);
     if (rc != SQLITE_OK || !statement) {
@@ -120,8 +135,28 @@ sqlite3_stmt* SQLDatabase::initQuery(const std::string& sql, const SQLParams& pa
         if (statement) sqlite3_finalize(statement);
         return nullptr;
     }
-    if (!bindAll(statement, params)) {
+    return statement;
+}
+
+void SQLDatabase::giveBack(sqlite3_stmt* statement) {
+    if (!statement) return;
+    sqlite3_reset(statement);
+    sqlite3_clear_bindings(statement);
+    const char* text = sqlite3_sql(statement);
+    std::lock_guard<std::mutex> guard(idleLock);
+    // Searches and playlists make texts of their own: only so many are kept.
+    if (!text || idleStatements.size() >= kMaxIdleStatements) {
         sqlite3_finalize(statement);
+        return;
+    }
+    idleStatements.emplace(text, statement);
+}
+
+sqlite3_stmt* SQLDatabase::initQuery(const std::string& sql, const SQLParams& params) {
+    sqlite3_stmt* statement = takeStatement(sql);
+    if (!statement) return nullptr;
+    if (!bindAll(statement, params)) {
+        giveBack(statement);
         return nullptr;
     }
     return statement;
@@ -168,7 +203,7 @@ std::string SQLDatabase::columnText(sqlite3_stmt* statement, int column) {
 }
 
 void SQLDatabase::closeQuery(sqlite3_stmt* statement) {
-    if (statement) sqlite3_finalize(statement);
+    giveBack(statement);
 }
 
 std::string SQLDatabase::getOneResult(const std::string& sql, const SQLParams& params) {

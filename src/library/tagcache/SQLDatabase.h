@@ -7,6 +7,8 @@
 #pragma once
 
 #include <atomic>
+#include <mutex>
+#include <unordered_map>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -89,9 +91,17 @@ public:
 
 private:
     void noteError(int code);
+    // A prepared statement of this text: one kept from an earlier use (reset, bindings cleared),
+    // else a new one. Null when preparation fails.
+    sqlite3_stmt* takeStatement(const std::string& sql);
+    // Resets the statement and keeps it for the next use of its text (finalized when too many are kept).
+    void giveBack(sqlite3_stmt* statement);
 
     sqlite3* connection = nullptr;
     int depth = 0; // open transaction levels; guarded by `lock`
     CRITICAL_SECTION lock;
     std::atomic<bool> corruptionSeen{false};
+    // Statements not in use, by their text: preparing one costs more than running most of ours.
+    std::unordered_multimap<std::string, sqlite3_stmt*> idleStatements;
+    std::mutex idleLock;
 };

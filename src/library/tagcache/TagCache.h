@@ -91,6 +91,8 @@ public:
     bool isSearchIndexReady() const { return searchIndex && searchIndex->isReady(); }
     // A query through the search index failed: it is rebuilt on the loading thread.
     void searchIndexFailed();
+    // Frames just stored join the search index (in the caller's transaction, when it has one).
+    void searchIndexCatchUp() { searchIndex->catchUp(); }
 
     // True while the cache is shutting down: loads stop at their next check.
     bool isStopping() const { return stopping.load(std::memory_order_relaxed); }

@@ -605,6 +605,8 @@ void TagCacheDirectory::storeRecords(const std::vector<TagPtr>& records, const s
     database->beginTransaction();
     for (const TagPtr& record : records)
         insertTagInDB(record.get(), id);
+    // Their frames join the search index together, in the same transaction.
+    if (cache) cache->searchIndexCatchUp();
     database->commitTransaction();
 }
 

@@ -196,8 +196,12 @@ TagCacheQuery TagCacheDirectory::buildSearchQuery(const std::string& text, bool 
         }
     std::string where = "fr0.file = files.ID AND fr0.value LIKE ?";
     query.params.push_back("%" + words[0] + "%");
+    // Frames written after the index's last batch are not in it: they are looked at as they are.
+    const std::string unindexed = "ID > (SELECT upto FROM frames_search_state WHERE ID = 1)";
     if (!matches[0].empty()) {
-        where += " AND fr0.ID IN (SELECT rowid FROM frames_search WHERE frames_search MATCH ?)";
+        where += " AND fr0.ID IN (SELECT rowid FROM frames_search WHERE frames_search MATCH ? UNION ALL SELECT ID FROM "
+                 "frames WHERE " +
+                 unindexed + ")";
         query.params.push_back(matches[0]);
     }
     for (size_t i = 1; i < words.size(); i++) {
@@ -207,8 +211,10 @@ TagCacheQuery TagCacheDirectory::buildSearchQuery(const std::string& text, bool 
             std::string index = "fs" + intToStr(int(i));
             where += " AND files.ID IN (SELECT " + alias + ".file FROM frames_search AS " + index + ", frames AS " +
                      alias + " WHERE " + index + ".frames_search MATCH ? AND " + alias + ".ID = " + index +
-                     ".rowid AND " + alias + ".value LIKE ?)";
+                     ".rowid AND " + alias + ".value LIKE ? UNION ALL SELECT file FROM frames WHERE " + unindexed +
+                     " AND value LIKE ?)";
             query.params.push_back(matches[i]);
+            query.params.push_back("%" + words[i] + "%");
         } else {
             where += " AND EXISTS (SELECT 1 FROM frames AS " + alias + " WHERE " + alias + ".file = files.ID AND " +
                      alias + ".value LIKE ?)";

@@ -7,21 +7,18 @@
 #include <vector>
 
 #include "foundation/modTools.h"
-#include "library/tagcache/TagCacheDirectory.h"
-
 #include "library/tagcache/SQLDatabase.h"
+#include "library/tagcache/TagCacheDirectory.h"
 
 namespace {
 
-// Made anew when the stored version differs (a change of tokenizer or triggers).
-const char* const kIndexVersion = "1";
-// Frames indexed per build step: each step is one transaction of a few milliseconds, so the user
-// interface's reads on the shared connection never wait long.
-const char* const kBuildChunk = "2000";
-// `upto` once every frame is indexed: the triggers then index every new frame.
-const char* const kAll = "9223372036854775807";
+// Made anew when the stored version differs (a change of tokenizer, triggers or state).
+const char* const kIndexVersion = "2";
+// Frames indexed per step: each step is one short transaction, so the user interface's reads on
+// the shared connection never wait long.
+const long long kStepFrames = 2000;
 
-const char* const kTriggers[] = {"frames_search_insert", "frames_search_delete", "frames_search_update"};
+const char* const kTriggers[] = {"frames_search_delete", "frames_search_update"};
 
 } // namespace
 
@@ -36,14 +33,54 @@ void TagCacheSearchIndex::open() {
                  .empty())
             parts++;
     if (!database->getOneResult("SELECT name FROM sqlite_master WHERE name = 'frames_search'").empty()) parts++;
-    if ((version != kIndexVersion || parts != 4) && !create()) damaged.store(true, std::memory_order_release);
-    std::string upto = database->getOneResult("SELECT upto FROM frames_search_state WHERE ID = 1 AND version = ?",
-                                              SQLParams{kIndexVersion});
-    if (upto.empty()) damaged.store(true, std::memory_order_release);
-    // Even a complete index is looked at first: it is only trusted once a sample of frames is found in it.
-    verifying = upto == kAll;
+    if ((version != kIndexVersion || parts != 3) && !create()) damaged.store(true, std::memory_order_release);
+    std::vector<std::vector<std::string>> rows = database->getAllRows(
+        "SELECT upto, complete FROM frames_search_state WHERE ID = 1 AND version = ?", SQLParams{kIndexVersion});
+    if (rows.empty() || rows[0].size() < 2) {
+        damaged.store(true, std::memory_order_release);
+    } else {
+        indexedUpto.store(std::atoll(rows[0][0].c_str()), std::memory_order_release);
+        // Even a complete index is looked at first: it is only trusted once a sample of its frames is found in it.
+        verifying = rows[0][1] == "1";
+    }
     ready.store(false, std::memory_order_release);
     pending.store(true, std::memory_order_release);
+}
+
+bool TagCacheSearchIndex::create() {
+    SQLDatabase& db = *database;
+    db.beginTransaction();
+    bool ok = true;
+    for (const char* trigger : {"frames_search_insert", "frames_search_delete", "frames_search_update"})
+        ok = db.executeQuery(std::string("DROP TRIGGER IF EXISTS ") + trigger) && ok;
+    ok = db.executeQuery("DROP TABLE IF EXISTS frames_search") && ok;
+    ok = db.executeQuery("DROP TABLE IF EXISTS frames_search_state") && ok;
+    // The trigram tokenizer folds the letter case of all of Unicode, LIKE only that of ASCII: the
+    // index finds at least what LIKE finds, and LIKE then decides.
+    ok = ok && db.executeQuery("CREATE VIRTUAL TABLE frames_search USING fts5(value, content='frames', "
+                               "content_rowid='ID', tokenize='trigram')");
+    ok = ok && db.executeQuery("CREATE TABLE frames_search_state (ID INTEGER PRIMARY KEY, version TEXT, upto "
+                               "INTEGER, complete INTEGER)");
+    ok = ok && db.executeQuery("INSERT INTO frames_search_state (ID, version, upto, complete) VALUES (1, ?, 0, 0)",
+                               SQLParams{kIndexVersion});
+    // Frames come into the index in batches (indexMore), never one by one: the index writes itself
+    // out at the end of every statement that changes it. Frames indexed already leave it with
+    // their rows.
+    const std::string indexed = " <= (SELECT upto FROM frames_search_state WHERE ID = 1)";
+    ok = ok && db.executeQuery("CREATE TRIGGER frames_search_delete AFTER DELETE ON frames WHEN old.ID" + indexed +
+                               " BEGIN INSERT INTO frames_search (frames_search, rowid, value) VALUES ('delete', "
+                               "old.ID, old.value); END");
+    ok = ok && db.executeQuery("CREATE TRIGGER frames_search_update AFTER UPDATE ON frames WHEN old.ID" + indexed +
+                               " BEGIN INSERT INTO frames_search (frames_search, rowid, value) VALUES ('delete', "
+                               "old.ID, old.value); INSERT INTO frames_search (rowid, value) SELECT new.ID, "
+                               "new.value WHERE new.ID" +
+                               indexed + "; END");
+    // Half made (a table in use by a statement on another thread): nothing is left that a later
+    // open or build step could trust.
+    if (!ok) db.executeQuery("UPDATE frames_search_state SET version = 'damaged'");
+    bool made = db.commitTransaction() && ok;
+    if (made) indexedUpto.store(0, std::memory_order_release);
+    return made;
 }
 
 std::string TagCacheSearchIndex::matchFor(const std::string& word) {
@@ -77,12 +114,13 @@ std::string TagCacheSearchIndex::matchFor(const std::string& word) {
 
 bool TagCacheSearchIndex::looksSound() {
     SQLDatabase& db = *database;
-    long long last = std::atoll(db.getOneResult("SELECT max(ID) FROM frames").c_str());
+    long long last = indexedUpto.load(std::memory_order_acquire);
     const int samples = 32;
     for (int k = 0; k < samples && last > 0; k++) {
         long long at = 1 + (last - 1) * k / (samples - 1);
         std::vector<std::vector<std::string>> rows;
-        if (!db.tryAllRows("SELECT ID, value FROM frames WHERE ID >= ? ORDER BY ID LIMIT 1", SQLParams{at}, &rows))
+        if (!db.tryAllRows("SELECT ID, value FROM frames WHERE ID >= ? AND ID <= ? ORDER BY ID LIMIT 1",
+                           SQLParams{at, last}, &rows))
             return false;
         if (rows.empty() || rows[0].size() < 2) continue;
         // Its first few characters, without wildcards: every frame's text is in the index as it is.
@@ -98,83 +136,62 @@ bool TagCacheSearchIndex::looksSound() {
     return true;
 }
 
-bool TagCacheSearchIndex::create() {
+int TagCacheSearchIndex::indexMore() {
+    if (!database || damaged.load(std::memory_order_acquire)) return -1;
     SQLDatabase& db = *database;
     db.beginTransaction();
-    bool ok = true;
-    for (const char* trigger : kTriggers)
-        ok = db.executeQuery(std::string("DROP TRIGGER IF EXISTS ") + trigger) && ok;
-    ok = db.executeQuery("DROP TABLE IF EXISTS frames_search") && ok;
-    ok = db.executeQuery("DROP TABLE IF EXISTS frames_search_state") && ok;
-    // The trigram tokenizer folds the letter case of all of Unicode, LIKE only that of ASCII: the
-    // index finds at least what LIKE finds, and LIKE then decides.
-    ok = ok && db.executeQuery("CREATE VIRTUAL TABLE frames_search USING fts5(value, content='frames', "
-                               "content_rowid='ID', tokenize='trigram')");
-    ok = ok && db.executeQuery("CREATE TABLE frames_search_state (ID INTEGER PRIMARY KEY, version TEXT, upto INTEGER)");
-    // Over no frames the index is complete at once.
-    ok = ok && db.executeQuery(std::string("INSERT INTO frames_search_state (ID, version, upto) VALUES (1, ?, CASE "
-                                           "WHEN EXISTS (SELECT 1 FROM frames) THEN 0 ELSE ") +
-                                   kAll + " END)",
-                               SQLParams{kIndexVersion});
-    const std::string indexed = " <= (SELECT upto FROM frames_search_state WHERE ID = 1)";
-    ok = ok && db.executeQuery("CREATE TRIGGER frames_search_insert AFTER INSERT ON frames WHEN new.ID" + indexed +
-                               " BEGIN INSERT INTO frames_search (rowid, value) VALUES (new.ID, new.value); END");
-    ok = ok && db.executeQuery("CREATE TRIGGER frames_search_delete AFTER DELETE ON frames WHEN old.ID" + indexed +
-                               " BEGIN INSERT INTO frames_search (frames_search, rowid, value) VALUES ('delete', "
-                               "old.ID, old.value); END");
-    ok = ok &&
-         db.executeQuery("CREATE TRIGGER frames_search_update AFTER UPDATE ON frames BEGIN INSERT INTO "
-                         "frames_search (frames_search, rowid, value) SELECT 'delete', old.ID, old.value WHERE "
-                         "old.ID" +
-                         indexed + "; INSERT INTO frames_search (rowid, value) SELECT new.ID, new.value WHERE new.ID" +
-                         indexed + "; END");
-    // Half made (a table in use by a statement on another thread): nothing is left that a later
-    // open or build step could trust.
+    std::vector<std::vector<std::string>> state = db.getAllRows(
+        "SELECT upto, complete FROM frames_search_state WHERE ID = 1 AND version = ?", SQLParams{kIndexVersion});
+    bool ok = !state.empty() && state[0].size() == 2;
+    long long from = ok ? std::atoll(state[0][0].c_str()) : 0;
+    std::string last;
+    if (ok)
+        last = db.getOneResult("SELECT max(ID) FROM (SELECT ID FROM frames WHERE ID > ? ORDER BY ID LIMIT ?)",
+                               SQLParams{from, kStepFrames});
+    long long to = last.empty() ? from : std::atoll(last.c_str());
+    if (ok && to > from)
+        ok = db.executeQuery("INSERT INTO frames_search (rowid, value) SELECT ID, value FROM frames WHERE ID > ? AND "
+                             "ID <= ?",
+                             SQLParams{from, to}) &&
+             db.executeQuery("UPDATE frames_search_state SET upto = ? WHERE ID = 1", SQLParams{to});
+    bool complete = ok && (state[0][1] == "1" || last.empty());
+    if (ok && complete && state[0][1] != "1")
+        ok = db.executeQuery("UPDATE frames_search_state SET complete = 1 WHERE ID = 1");
+    // A step half done must not be resumed: its frames would be indexed twice.
     if (!ok) db.executeQuery("UPDATE frames_search_state SET version = 'damaged'");
-    return db.commitTransaction() && ok;
+    if (!db.commitTransaction() || !ok) {
+        damaged.store(true, std::memory_order_release);
+        return -1;
+    }
+    indexedUpto.store(to, std::memory_order_release);
+    if (!complete) return 1;
+    return last.empty() ? 0 : 1;
+}
+
+void TagCacheSearchIndex::catchUp() {
+    if (isReady()) indexMore();
 }
 
 bool TagCacheSearchIndex::buildStep() {
     if (!database || !pending.load(std::memory_order_acquire)) return false;
     if (verifying) {
         verifying = false;
-        if (looksSound()) {
-            pending.store(false, std::memory_order_release);
+        if (!looksSound()) {
+            damaged.store(true, std::memory_order_release);
+        } else {
+            // Frames written since the index was last brought up to date are looked at by every
+            // search until the steps below have indexed them.
             ready.store(true, std::memory_order_release);
-            return false;
         }
-        damaged.store(true, std::memory_order_release);
     }
-    if (damaged.exchange(false) && !create()) return failed();
-    SQLDatabase& db = *database;
-    db.beginTransaction();
-    std::string upto =
-        db.getOneResult("SELECT upto FROM frames_search_state WHERE ID = 1 AND version = ?", SQLParams{kIndexVersion});
-    bool ok = !upto.empty();
-    long long from = ok ? std::stoll(upto) : 0;
-    std::string last;
-    if (ok)
-        last = db.getOneResult(std::string("SELECT max(ID) FROM (SELECT ID FROM frames WHERE ID > ? ORDER BY ID "
-                                           "LIMIT ") +
-                                   kBuildChunk + ")",
-                               SQLParams{from});
-    if (ok && !last.empty()) {
-        long long to = std::stoll(last);
-        ok = db.executeQuery("INSERT INTO frames_search (rowid, value) SELECT ID, value FROM frames WHERE ID > ? AND "
-                             "ID <= ?",
-                             SQLParams{from, to}) &&
-             db.executeQuery("UPDATE frames_search_state SET upto = ? WHERE ID = 1", SQLParams{to});
-    } else if (ok) {
-        ok = db.executeQuery(std::string("UPDATE frames_search_state SET upto = ") + kAll + " WHERE ID = 1");
+    if (damaged.load(std::memory_order_acquire)) {
+        ready.store(false, std::memory_order_release);
+        if (!create()) return failed();
+        damaged.store(false, std::memory_order_release);
     }
-    // A step half done must not be resumed: its frames would be indexed twice.
-    if (!ok) db.executeQuery("UPDATE frames_search_state SET version = 'damaged'");
-    bool committed = db.commitTransaction();
-    if (!ok || !committed) {
-        damaged.store(true, std::memory_order_release);
-        return failed();
-    }
-    if (!last.empty()) return true;
+    int more = indexMore();
+    if (more < 0) return failed();
+    if (more > 0) return true;
     pending.store(false, std::memory_order_release);
     ready.store(true, std::memory_order_release);
     return false;
@@ -184,6 +201,7 @@ bool TagCacheSearchIndex::failed() {
     // Made anew at the next step. Most likely a table was still in use by a search on another
     // thread: a moment later. After many failures (a full disk) searches keep to the plain query
     // for this session.
+    ready.store(false, std::memory_order_release);
     damaged.store(true, std::memory_order_release);
     if (++failures >= 20) {
         pending.store(false, std::memory_order_release);
