@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
@@ -28,9 +29,8 @@ const size_t kCutBytes = 512;
 const size_t kStoreBatch = 64;
 // Files per frames query when records are built from the database.
 const size_t kFramesChunk = 400;
-// Records are built from one pass over the frames table when their files' frames, at about this
-// many a file, each costing this many frames of the pass in a look-up, outnumber the table.
-const double kFramesPerFile = 10.0, kLookupCost = 10.0;
+// Records are built from one pass over the frames table for more than this share of the files.
+const double kLookupCost = 10.0;
 // File times are read by up to this many threads, each taking at least this many files.
 const size_t kStatThreads = 4, kStatsPerThread = 1024;
 // How long a record that left a list stays alive for readers of getTag's raw pointer (ms).
@@ -217,15 +217,18 @@ void TagCacheDirectory::updateLocked(bool byLoader) {
 }
 
 bool TagCacheDirectory::readDirectory(const std::string& folder, std::vector<std::string>* folderNames,
-                                      std::vector<std::string>* fileNames, std::vector<time_t>* times) {
+                                      std::vector<std::string>* fileNames, std::vector<time_t>* times,
+                                      std::vector<time_t>* changeTimes) {
     folderNames->clear();
     fileNames->clear();
     times->clear();
+    if (changeTimes) changeTimes->clear();
     std::string directory = folder.empty() ? "/" : folder;
     DIR* dir = opendir(directory.c_str());
     if (!dir) return false;
     std::string prefix = isRight(directory, "/") ? directory : directory + "/";
     std::vector<std::pair<std::string, time_t>> found;
+    std::vector<time_t> changed;
     while (struct dirent* entry = readdir(dir)) {
         if (entry->d_name[0] == '.') continue; // hidden, and "." and ".."
         struct stat info;
@@ -233,18 +236,34 @@ bool TagCacheDirectory::readDirectory(const std::string& folder, std::vector<std
         if (stat((prefix + entry->d_name).c_str(), &info) != 0) continue;
         if (S_ISDIR(info.st_mode))
             folderNames->push_back(entry->d_name);
-        else if (S_ISREG(info.st_mode))
+        else if (S_ISREG(info.st_mode)) {
             found.emplace_back(entry->d_name, info.st_mtime);
+            changed.push_back(info.st_ctime);
+        }
     }
     closedir(dir);
-    std::sort(folderNames->begin(), folderNames->end(), lessFolded);
-    std::sort(found.begin(), found.end(),
-              [](const std::pair<std::string, time_t>& a, const std::pair<std::string, time_t>& b) {
-                  return lessFolded(a.first, b.first);
-              });
-    for (auto& entry : found) {
-        fileNames->push_back(entry.first);
-        times->push_back(entry.second);
+    // Each name lower-cased once, not once per comparison.
+    std::vector<std::pair<std::string, size_t>> keys;
+    auto sortFolded = [&keys](size_t count, const std::function<const std::string&(size_t)>& name) {
+        keys.clear();
+        for (size_t i = 0; i < count; i++)
+            keys.emplace_back(strtolower(name(i)), i);
+        std::sort(keys.begin(), keys.end(), [&name](const auto& a, const auto& b) {
+            return a.first != b.first ? a.first < b.first : name(a.second) < name(b.second);
+        });
+    };
+    std::vector<std::string> unsorted;
+    unsorted.swap(*folderNames);
+    sortFolded(unsorted.size(), [&unsorted](size_t i) -> const std::string& { return unsorted[i]; });
+    for (const auto& key : keys)
+        folderNames->push_back(std::move(unsorted[key.second]));
+    sortFolded(found.size(), [&found](size_t i) -> const std::string& { return found[i].first; });
+    fileNames->reserve(found.size());
+    times->reserve(found.size());
+    for (const auto& key : keys) {
+        fileNames->push_back(std::move(found[key.second].first));
+        times->push_back(found[key.second].second);
+        if (changeTimes) changeTimes->push_back(changed[key.second]);
     }
     return true;
 }
@@ -257,10 +276,10 @@ void TagCacheDirectory::readFilesAndFoldersFromDisk() {
     readListing();
 }
 
-bool TagCacheDirectory::readListing() {
+bool TagCacheDirectory::readListing(std::vector<time_t>* changeTimes) {
     std::vector<std::string> newFolders, newFiles;
     std::vector<time_t> newTimes;
-    bool ok = readDirectory(stripLast(path), &newFolders, &newFiles, &newTimes);
+    bool ok = readDirectory(stripLast(path), &newFolders, &newFiles, &newTimes, changeTimes);
     std::string id;
     {
         std::lock_guard<std::recursive_mutex> guard(dataLock);
@@ -290,14 +309,32 @@ void TagCacheDirectory::initFromDB() {
     }
     clearRecords(fresh);
 
+    // The folder's listing, read now unless it was just read: its times stand for a stat of each
+    // cached file, and its sub-folders for a look at each cached one.
+    std::vector<std::string> listedFolders, listedFiles;
+    std::vector<time_t> listedTimes, listedChanges;
+    bool listed = false;
+    if (!fresh) {
+        listed = readListing(&listedChanges);
+        std::lock_guard<std::recursive_mutex> guard(dataLock);
+        listedFolders = folders;
+        listedFiles = files;
+        listedTimes = fileTimes;
+        if (listedChanges.size() != listedFiles.size()) listed = false;
+        // Unreadable: the disk update reads it again and knows it failed.
+        if (!listed) listingRead = false;
+    }
+
     if (!fresh && database) {
         std::vector<std::vector<std::string>> rows =
             database->getAllRows("SELECT path, ID FROM folders WHERE parent = ?", SQLParams{id});
+        std::unordered_set<std::string> present(listedFolders.begin(), listedFolders.end());
         std::vector<std::string> names, gone;
         for (const auto& row : rows) {
             if (row.size() < 2) continue;
             std::string directory = stripLast(row[0]);
-            if (DirExist(directory))
+            bool child = getFilePath(directory) == path;
+            if (listed && child ? present.count(getFileName(directory)) > 0 : DirExist(directory))
                 names.push_back(getFileName(directory));
             else
                 gone.push_back(row[1]);
@@ -313,9 +350,11 @@ void TagCacheDirectory::initFromDB() {
             }
             database->commitTransaction();
         }
-        std::sort(names.begin(), names.end(), lessFolded);
-        std::lock_guard<std::recursive_mutex> guard(dataLock);
-        folders = names;
+        if (!listed) {
+            std::sort(names.begin(), names.end(), lessFolded);
+            std::lock_guard<std::recursive_mutex> guard(dataLock);
+            folders = names;
+        }
     }
 
     std::vector<std::vector<std::string>> rows;
@@ -326,14 +365,24 @@ void TagCacheDirectory::initFromDB() {
     std::vector<std::vector<std::string>> unchanged;
     std::vector<std::pair<size_t, std::string>> changed; // row index, path
     std::vector<TagPtr> slots(rows.size());
-    std::vector<const std::string*> paths;
+    std::unordered_map<std::string, FileTimes> onDisk;
+    if (listed)
+        for (size_t i = 0; i < listedFiles.size(); i++)
+            onDisk[listedFiles[i]] = FileTimes{listedTimes[i], listedChanges[i], true};
+    std::vector<const std::string*> paths; // of files the listing does not answer for
     for (const auto& row : rows)
-        if (row.size() >= 3) paths.push_back(&row[1]);
+        if (row.size() >= 3 && !(listed && getFilePath(row[1]) == path)) paths.push_back(&row[1]);
     std::vector<FileTimes> times = readFileTimes(paths), unchangedTimes;
     for (size_t i = 0, k = 0; i < rows.size() && !isInterrupted(); i++) {
         const auto& row = rows[i];
         if (row.size() < 3) continue;
-        const FileTimes& found = times[k++];
+        FileTimes found;
+        if (listed && getFilePath(row[1]) == path) {
+            auto at = onDisk.find(getFileName(row[1]));
+            if (at != onDisk.end()) found = at->second;
+        } else {
+            found = times[k++];
+        }
         time_t modified = found.found ? found.modified : 0;
         if (modified == 0) {
             gone.push_back(row[0]);
@@ -743,10 +792,11 @@ std::vector<TagPtr> TagCacheDirectory::loadRecordsFromDB(const std::vector<std::
             records[at->second]->addFrame(restored);
         }
     };
-    // A look-up per file costs about ten times what a frame costs in one pass over the whole table
-    // (in ID order, so each file's frames come in their order): many files take the pass.
-    long long frameCount = std::atoll(database->getOneResult("SELECT max(ID) FROM frames").c_str());
-    if (double(byID.size()) * kFramesPerFile * kLookupCost > double(frameCount)) {
+    // A file's frames by look-up cost about ten times what they cost in one pass over the whole
+    // table (in ID order, so each file's frames come in their order): a tenth of the files or more
+    // take the pass.
+    long long fileCount = std::atoll(database->getOneResult("SELECT max(ID) FROM files").c_str());
+    if (double(byID.size()) * kLookupCost > double(fileCount)) {
         sqlite3_stmt* statement = database->initQuery("SELECT file, name, value, incomplete FROM frames");
         addFrames(statement);
         database->closeQuery(statement);

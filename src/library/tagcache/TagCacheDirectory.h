@@ -148,8 +148,10 @@ public:
     // One level of a folder (no trailing "/"), following symbolic links: visible sub-folders and
     // regular files, each sorted by name with case folded; times are the files' modification times.
     // False when the folder cannot be read (the lists are then empty).
+    // changeTimes: when given, the files' status change times as well.
     static bool readDirectory(const std::string& folder, std::vector<std::string>* folders,
-                              std::vector<std::string>* files, std::vector<time_t>* times);
+                              std::vector<std::string>* files, std::vector<time_t>* times,
+                              std::vector<time_t>* changeTimes = nullptr);
     // The text without its last character: a folder path without its trailing "/".
     static std::string stripLast(const std::string& text) {
         return text.empty() ? text : text.substr(0, text.size() - 1);
@@ -166,7 +168,7 @@ private:
     void init(const std::string& requestedPath, bool inBackground, bool registerOnly);
     void updateLocked(bool byLoader);
     // Reads the folder's listing (under the update lock); false when the folder cannot be read.
-    bool readListing();
+    bool readListing(std::vector<time_t>* changeTimes = nullptr);
     bool isInterrupted() const;
     void initFromDB();
     void updateFromDisk();

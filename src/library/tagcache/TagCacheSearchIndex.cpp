@@ -115,7 +115,7 @@ std::string TagCacheSearchIndex::matchFor(const std::string& word) {
 bool TagCacheSearchIndex::looksSound() {
     SQLDatabase& db = *database;
     long long last = indexedUpto.load(std::memory_order_acquire);
-    const int samples = 32;
+    const int samples = 16;
     for (int k = 0; k < samples && last > 0; k++) {
         long long at = 1 + (last - 1) * k / (samples - 1);
         std::vector<std::vector<std::string>> rows;
@@ -124,7 +124,8 @@ bool TagCacheSearchIndex::looksSound() {
             return false;
         if (rows.empty() || rows[0].size() < 2) continue;
         // Its first few characters, without wildcards: every frame's text is in the index as it is.
-        std::string text = TagCacheDirectory::cutUtf8(rows[0][1], 24);
+        // Few, so that the look-up stays short on the connection the user interface shares.
+        std::string text = TagCacheDirectory::cutUtf8(rows[0][1], 8);
         if (text.find_first_of("%_") != std::string::npos) continue;
         std::string match = matchFor(text);
         if (match.empty()) continue;
