@@ -713,6 +713,7 @@ void buttons() {
     button("btn_choose", 70, 18, "CHOOSE", accent, nullptr, 8);
     button("btn_toggle", 70, 18, "ON / OFF", accent, nullptr, 8);
     button("btn_close", 80, 22, "CLOSE", accent, nullptr, 9);
+    button("btn_preferences", 100, 22, "PREFERENCES", accent, nullptr, 9);
     // Indicators.
     lamp("led_fx", 12, accent);
     lamp("led_clip", 10, recRed);
