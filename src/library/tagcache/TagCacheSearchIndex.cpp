@@ -16,7 +16,7 @@ namespace {
 const char* const kIndexVersion = "2";
 // Frames indexed per step: each step is one short transaction, so the user interface's reads on
 // the shared connection never wait long.
-const long long kStepFrames = 2000;
+const long long kStepFrames = 500;
 
 const char* const kTriggers[] = {"frames_search_delete", "frames_search_update"};
 
