@@ -691,7 +691,8 @@ std::string TagCacheDirectory::insertTagInDB(CID3v2Tag* record, std::string id) 
     std::string modified = timetToStr(long(getFileModifiedTime(file)));
     // One row per path, whichever folder row listed it before.
     std::string fileID = database->getOneResult("SELECT ID FROM files WHERE name = ?", SQLParams{file});
-    if (!fileID.empty()) {
+    bool known = !fileID.empty();
+    if (known) {
         database->executeQuery("UPDATE files SET modifieddate = ?, folder = ?, incomplete = 0 WHERE ID = ?",
                                SQLParams{modified, id, fileID});
     } else {
@@ -703,7 +704,8 @@ std::string TagCacheDirectory::insertTagInDB(CID3v2Tag* record, std::string id) 
         database->commitTransaction();
         return "";
     }
-    database->executeQuery("DELETE FROM frames WHERE file = ?", SQLParams{fileID});
+    // A new row's ID was never used (AUTOINCREMENT): it has no frames to replace.
+    if (known) database->executeQuery("DELETE FROM frames WHERE file = ?", SQLParams{fileID});
     bool incomplete = false;
     for (unsigned int i = 0; i < record->getNbFrames(); i++) {
         CID3Frame* frame = record->getFrame(i);
