@@ -60,8 +60,10 @@ function(tarlume_test_dir dir)
   set(jack_suites "*Jack*:ShellEndToEnd*")
   gtest_discover_tests(${tname} DISCOVERY_TIMEOUT 60 TEST_FILTER "-Slow*:${jack_suites}"
     PROPERTIES LABELS ${dir} ENVIRONMENT "${test_environment}")
+  # They drive servers and other programs: one that hangs fails in ten minutes instead of holding the lock
+  # (and the stage) for ctest's default 25.
   gtest_discover_tests(${tname} DISCOVERY_TIMEOUT 60 TEST_FILTER "${jack_suites}-Slow*"
-    PROPERTIES LABELS ${dir} ENVIRONMENT "${test_environment}" RESOURCE_LOCK jack)
+    PROPERTIES LABELS ${dir} ENVIRONMENT "${test_environment}" RESOURCE_LOCK jack TIMEOUT 600)
   # Suites whose name starts with "Slow" take longer than a routine run allows: labelled "slow".
   gtest_discover_tests(${tname} DISCOVERY_TIMEOUT 60 TEST_FILTER "Slow*"
     PROPERTIES LABELS slow ENVIRONMENT "${test_environment}")

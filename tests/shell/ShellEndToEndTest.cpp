@@ -171,7 +171,7 @@ struct Screenshot {
     bool read(const std::string& window, const std::string& file) {
         // ImageMagick's own program: an "import" earlier on the PATH may be something else.
         const char* import = access("/usr/bin/import-im6.q16", X_OK) == 0 ? "/usr/bin/import-im6.q16" : "import";
-        run(std::string(import) + " -window " + window + " -depth 8 ppm:" + file + " 2>/dev/null");
+        run("timeout -k 5 60 " + std::string(import) + " -window " + window + " -depth 8 ppm:" + file + " 2>/dev/null");
         std::ifstream in(file, std::ios::binary);
         std::string magic;
         int maxValue = 0;
@@ -312,7 +312,7 @@ struct Session {
                     jack = -1;
                     break;
                 }
-                if (run("JACK_DEFAULT_SERVER=" + jackName + " JACK_NO_START_SERVER=1 jack_lsp 2>/dev/null")
+                if (run("JACK_DEFAULT_SERVER=" + jackName + " JACK_NO_START_SERVER=1 timeout -k 5 20 jack_lsp 2>/dev/null")
                         .find("system:playback_1") != std::string::npos)
                     return true;
                 sleepMs(100);
@@ -328,7 +328,7 @@ struct Session {
         app = spawn({buildDir + "/tarlume"}, env, root.path + log);
         std::string id;
         waitFor([&] {
-            id = run("xdotool search --onlyvisible --name '^tarlume$' 2>/dev/null | head -1");
+            id = run("timeout -k 5 30 xdotool search --onlyvisible --name '^tarlume$' 2>/dev/null | head -1");
             return !id.empty();
         });
         if (!id.empty()) id.pop_back();
@@ -337,7 +337,8 @@ struct Session {
 };
 
 void xdo(const std::string& args) {
-    run("xdotool " + args + " 2>/dev/null");
+    // Bounded: a --sync move to a place the pointer never reaches would wait for ever.
+    run("timeout -k 5 30 xdotool " + args + " 2>/dev/null");
 }
 
 // Everything a run needs: the servers, the scratch home with two tagged tracks, where the default
@@ -370,7 +371,7 @@ protected:
         ASSERT_FALSE(window.empty()) << readFile(s->root.path + "run1.log");
         // The first frames size the window to the skin and draw it.
         waitFor([&] {
-            std::string geometry = run("xdotool getwindowgeometry --shell " + window);
+            std::string geometry = run("timeout -k 5 30 xdotool getwindowgeometry --shell " + window);
             sscanf(geometry.c_str(), "WINDOW=%*d X=%d Y=%d WIDTH=%d HEIGHT=%d", &wx, &wy, &ww, &wh);
             return ww == int(map->width) && wh == std::min(int(map->height), 1000);
         });
@@ -463,7 +464,7 @@ protected:
     }
     // Two seconds of the master output's left channel at JACK.
     Wav heard() {
-        std::string ports = run(s->jackEnv() + "jack_lsp 2>/dev/null");
+        std::string ports = run(s->jackEnv() + "timeout -k 5 20 jack_lsp 2>/dev/null");
         std::string out = ports.find("PortAudio:out_0") != std::string::npos ? "PortAudio:out_0" : "system:playback_1";
         std::string file = s->root.path + "heard.wav";
         unlink(file.c_str());
@@ -565,7 +566,7 @@ TEST_F(ShellEndToEnd, RecordsTheMixThroughTheSaveDialog) {
     click(record);
     std::string dialog;
     waitFor([&] {
-        dialog = run("xdotool search --onlyvisible --name 'Select name for new mix' 2>/dev/null | head -1");
+        dialog = run("timeout -k 5 30 xdotool search --onlyvisible --name 'Select name for new mix' 2>/dev/null | head -1");
         return !dialog.empty();
     });
     ASSERT_FALSE(dialog.empty()) << "no save dialog";
