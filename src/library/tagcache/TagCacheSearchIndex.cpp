@@ -170,7 +170,10 @@ int TagCacheSearchIndex::indexMore() {
 }
 
 void TagCacheSearchIndex::catchUp() {
-    if (isReady()) indexMore();
+    // A failed batch leaves frames indexed beyond `upto` (still found: searches look at them as
+    // unindexed), but no later batch may add them again: the index is made anew when the loading
+    // thread next runs, and searches keep to the plain query until then.
+    if (isReady() && indexMore() < 0) markDamaged();
 }
 
 bool TagCacheSearchIndex::buildStep() {

@@ -35,7 +35,7 @@ public:
     // transaction. False when nothing is left. Called on one thread at a time (the loading thread).
     bool buildStep();
     // Indexes frames written since the last batch (a few thousand at most), in one transaction
-    // (nested in the caller's); nothing while the index is not ready.
+    // (nested in the caller's); nothing while the index is not ready. A failure marks it damaged.
     void catchUp();
     // A query through the index failed: searches stop using it, and the next build step makes it
     // anew from the frames table.
