@@ -42,6 +42,13 @@ LinuxAudioDevice::~LinuxAudioDevice() {
 bool LinuxAudioDevice::connect() {
     if (stream_) disconnect();
     printf("Connect!\n");
+    connectError.clear();
+    // Said on standard error and kept for the preferences window.
+    auto fail = [this](const std::string& why) {
+        connectError = why;
+        fprintf(stderr, "%s\n", why.c_str());
+        return false;
+    };
     SoundBackend& backend = SoundDevices::backend();
     SoundDeviceInfo info;
     idInUse = configuredId;
@@ -53,10 +60,8 @@ bool LinuxAudioDevice::connect() {
         idInUse = 0;
     }
     if (idInUse == 0) idInUse = (unsigned long)backend.getDefaultDevice(isInput);
-    if (idInUse == 0 || !SoundDevices::findDevice(int(idInUse), isInput, &info)) {
-        fprintf(stderr, "No sound %s device to open\n", isInput ? "input" : "output");
-        return false;
-    }
+    if (idInUse == 0 || !SoundDevices::findDevice(int(idInUse), isInput, &info))
+        return fail(std::string("No sound ") + (isInput ? "input" : "output") + " device to open.");
     SoundStreamConfig config;
     config.deviceId = info.id;
     config.outputChannels = hasOutput.load() ? info.outputChannels : 0;
@@ -66,10 +71,7 @@ bool LinuxAudioDevice::connect() {
     config.frames = std::clamp(requestedFrames, 0, kMaxFrames);
     std::string error;
     stream_ = backend.open(config, this, &error);
-    if (!stream_) {
-        fprintf(stderr, "Sound device \"%s\" could not be opened: %s\n", info.name.c_str(), error.c_str());
-        return false;
-    }
+    if (!stream_) return fail("Sound device \"" + info.name + "\" could not be opened: " + error + ".");
     nbOutputChannels_ = stream_->getOutputChannels();
     nbInputChannels_ = stream_->getInputChannels();
     const double rate = stream_->getSampleRate();
@@ -82,7 +84,7 @@ bool LinuxAudioDevice::connect() {
     printf("Device Format Samplerate %i\n", int(rate));
     if (rate <= 0) {
         stream_.reset();
-        return false;
+        return fail("Sound device \"" + info.name + "\" gave no sample rate.");
     }
     sampleRate.store(rate);
     if (setsRate && engine) engine->setSamplerate(rate);
@@ -90,8 +92,7 @@ bool LinuxAudioDevice::connect() {
     if (!stream_->start()) {
         connected.store(false);
         stream_.reset();
-        fprintf(stderr, "Sound device \"%s\" could not be started\n", info.name.c_str());
-        return false;
+        return fail("Sound device \"" + info.name + "\" could not be started.");
     }
     return true;
 }

@@ -135,6 +135,7 @@ public:
 
     // ---- Sound devices ----------------------------------------------------------------------------
     // Rebuilds every device from the routing fields, opens them and attaches the inputs in use.
+    // What could not be opened is in `audioError` ("" when every device opened).
     void initAudio();
     // Attaches the inputs the decks use (pass-through or timecode), detaches the others.
     void updateAudioInputs();
@@ -218,6 +219,7 @@ public:
     TarlumePlayer* players[kDecks] = {nullptr, nullptr, nullptr, nullptr}; // owned
     std::unique_ptr<EffectGroup> masterEffects;
     std::vector<std::unique_ptr<TarlumeAudioDevice>> soundDevices;
+    std::string audioError; // the last initAudio's failures, one sentence each
 
     TagCache* tagCache = nullptr;             // owned
     TagCacheDirectory* historyList = nullptr; // the day's history playlist, owned by the tag cache

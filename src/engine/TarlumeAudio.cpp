@@ -85,8 +85,10 @@ void Tarlume::initAudio() {
             d->deckOutputChannels[i][1] = outputChannels[i][1];
         }
     }
+    audioError.clear();
     for (auto& device : soundDevices)
-        device->connect();
+        if (!device->connect() && !device->connectError.empty())
+            audioError += (audioError.empty() ? "" : " ") + device->connectError;
     updateAudioInputs();
 }
 

@@ -62,6 +62,7 @@ public:
                                                 int right);
     virtual bool isConnected() { return connected.load(std::memory_order_acquire); }
     virtual bool connect() { return false; }
+    std::string connectError; // why the last connect failed (main thread)
     virtual void disconnect() {}
     virtual bool isDevice(const std::string&) { return true; }
 

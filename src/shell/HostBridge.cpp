@@ -459,8 +459,9 @@ void getOutputDeviceConfig(int deck, unsigned long* device, int* left, int* righ
     Tarlume* e = engine();
     readDeviceConfig(e->outputDevice, e->outputChannels, deck, device, left, right);
 }
-void applyAudioSettings() {
+std::string applyAudioSettings() {
     engine()->initAudio();
+    return engine()->audioError;
 }
 void getControllerConfigName(int index, char* buffer, unsigned long size) {
     copyTextCut(engine()->getControllerConfigName(index), buffer, size);

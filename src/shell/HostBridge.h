@@ -117,7 +117,7 @@ int getDefaultVinylType(int deck);
 void setVinylDefaultMode(int deck, bool relative);
 bool getVinylDefaultMode(int deck);
 // Reopens every sound device from the settings above.
-void applyAudioSettings();
+std::string applyAudioSettings();
 // The index-th controller file of the application's "devices" folder ("" past the end), copied
 // into the buffer and cut at a UTF-8 character boundary when it does not fit.
 void getControllerConfigName(int index, char* buffer, unsigned long size);

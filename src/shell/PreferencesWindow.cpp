@@ -401,7 +401,7 @@ public:
         ::setBufferSize(frames);
         saveSettings();
     }
-    void applyAudioSettings() override { ::applyAudioSettings(); }
+    std::string applyAudioSettings() override { return ::applyAudioSettings(); }
     bool getOutputModeInternalMixer() override { return ::getOutputModeInternalMixer(); }
     void setOutputModeInternalMixer(bool internal) override {
         ::setOutputModeInternalMixer(internal);

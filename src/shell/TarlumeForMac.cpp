@@ -153,7 +153,8 @@ void TarlumeForMac::bufferSizeChanged() {
 }
 
 void TarlumeForMac::applyAudioDeviceSettings() {
-    access_.applyAudioSettings();
+    std::string failed = access_.applyAudioSettings();
+    if (!failed.empty()) notices_.push_back(failed);
 }
 
 void TarlumeForMac::outputModeChanged() {

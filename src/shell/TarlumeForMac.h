@@ -22,7 +22,8 @@ public:
     virtual void setOutputDeviceConfig(int slot, unsigned long device, int first, int second) = 0;
     virtual int getBufferSize() = 0;
     virtual void setBufferSize(int frames) = 0;
-    virtual void applyAudioSettings() = 0;
+    // Re-opens the devices; what could not be opened, "" when all did.
+    virtual std::string applyAudioSettings() = 0;
     virtual bool getOutputModeInternalMixer() = 0;
     virtual void setOutputModeInternalMixer(bool internal) = 0;
     virtual int getDefaultVinylType(int deck) = 0;

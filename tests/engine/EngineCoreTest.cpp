@@ -33,6 +33,19 @@ TEST(EngineCore, BuildsRunsAndDestroysWithoutSkinControllersOrShell) {
     EXPECT_TRUE(FileExist(home.dataFolder() + "config.xml"));
 }
 
+TEST(EngineCore, ADeviceThatDoesNotOpenSaysWhyUntilItOpens) {
+    EngineHome home;
+    TestSoundBackend backend;
+    const int card = backend.addDevice("Card", 2, 2);
+    Tarlume engine;
+    backend.refuseDevice = card;
+    engine.initAudio();
+    EXPECT_EQ(engine.audioError, "Sound device \"Card\" could not be opened: busy.");
+    backend.refuseDevice = 0;
+    engine.initAudio();
+    EXPECT_EQ(engine.audioError, "");
+}
+
 TEST(EngineCore, CrossfaderCurves) {
     EngineHome home;
     TestSoundBackend backend;

@@ -78,7 +78,11 @@ struct FakeAccess : PreferencesAccessors {
     void setOutputDeviceConfig(int d, unsigned long dev, int a, int b) override { out[d] = {dev, a, b}; }
     int getBufferSize() override { return buffer; }
     void setBufferSize(int frames) override { buffer = frames; }
-    void applyAudioSettings() override { calls.push_back("apply"); }
+    std::string applyAudioSettings() override {
+        calls.push_back("apply");
+        return applyError;
+    }
+    std::string applyError;
     bool getOutputModeInternalMixer() override { return internal; }
     void setOutputModeInternalMixer(bool v) override { internal = v; }
     int getDefaultVinylType(int d) override { return vinyl[d]; }
@@ -258,6 +262,12 @@ TEST_F(PreferencesTest, OutputModeAndApply) {
     EXPECT_TRUE(access.internal);
     prefs.applyAudioDeviceSettings();
     EXPECT_EQ(std::vector<std::string>({"apply"}), access.calls);
+    EXPECT_TRUE(prefs.notices().empty());
+    // A device that does not open says why in the window.
+    access.applyError = "Sound device \"Card\" could not be opened: busy.";
+    prefs.applyAudioDeviceSettings();
+    ASSERT_FALSE(prefs.notices().empty());
+    EXPECT_EQ(access.applyError, prefs.notices().back());
 }
 
 TEST_F(PreferencesTest, DialogsAnswerOnlyWhenConfirmed) {

@@ -58,6 +58,10 @@ public:
         return 0;
     }
     std::unique_ptr<SoundStream> open(const SoundStreamConfig& config, SoundIOProc* proc, std::string* error) override {
+        if (config.deviceId == refuseDevice) {
+            if (error) *error = "busy";
+            return nullptr;
+        }
         for (const SoundDeviceInfo& d : devices)
             if (d.id == config.deviceId) {
                 opened++;
@@ -128,6 +132,7 @@ public:
     std::map<int, std::vector<int>> widths;  // per device id: channels of each buffer
     std::vector<Stream*> streams;
     int opened = 0;
+    int refuseDevice = 0; // a device whose open fails ("busy")
 };
 
 } // namespace testsupport
