@@ -5,7 +5,7 @@
 //
 // Threads:
 // - audio thread: `process`/`processBlock` (and the timecode path), which only try the state lock and play
-//   silence for a frame (a chunk of up to kFramesPerStateLock frames for a block) when it is held; it never blocks,
+//   silence for each frame that finds it held; it never blocks,
 //   allocates or does I/O (unless loading inside the callback was asked for with parameter 34).
 // - loading thread: `getSomeDataNow` and what it calls (decoding, seeking, analysis), always under the
 //   decode lock, which it only tries.
@@ -127,7 +127,8 @@ public:
     // One output frame on the 16-bit scale (audio thread).
     virtual void process(float* left, float* right);
     // `frames` output frames into two arrays, the same as `process` frame by frame, but the state lock is tried
-    // once per chunk of at most kFramesPerStateLock frames: a chunk whose lock another thread holds is silent.
+    // once per chunk of at most kFramesPerStateLock frames; a chunk whose lock another thread holds goes frame by
+    // frame, as `process` does, silent only while the lock is held.
     // A chunk is short enough that a control thread waiting for the lock waits a few microseconds at most.
     void processBlock(float* left, float* right, int frames);
     static constexpr int kFramesPerStateLock = 256;
@@ -146,7 +147,7 @@ public:
     void updateFromFinalScratch(FinalScratch* decoder);
     // A block of timecode input: per frame the decoder reads it and the player follows, as the two calls above
     // frame by frame, with the state lock tried once per chunk of kFramesPerStateLock frames (a chunk whose
-    // lock is held is decoded but not followed).
+    // lock is held tries it again frame by frame; frames that find it held are decoded but not followed).
     void followFinalScratchBlock(FinalScratch* decoder, const float* left, const float* right, int frames);
     void updateFromTimeCode(double timeMs, double speed, VINYLCONTROL_MODE mode, bool newTime, int glideFrames);
     // The same over any decoder with FinalScratch's accessors (audio/player/PlayerTimecode.h).

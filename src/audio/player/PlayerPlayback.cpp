@@ -65,9 +65,15 @@ void Player::processBlock(float* left, float* right, int frames) {
         std::fill(r, r + n, 0.0f);
         if (!m_buffer || !m_loaded || m_closing) continue;
         CriticalSectionGuard stateGuard(&m_stateLock, std::try_to_lock);
-        if (!stateGuard.ownsLock()) continue;
-        for (int i = 0; i < n; ++i)
-            processLocked(l + i, r + i);
+        if (stateGuard.ownsLock()) {
+            for (int i = 0; i < n; ++i)
+                processLocked(l + i, r + i);
+        } else {
+            // Another thread holds the state for a moment: frame by frame, so only the frames it holds are
+            // silent, not a whole chunk (a gap of several milliseconds would click).
+            for (int i = 0; i < n; ++i)
+                Player::process(l + i, r + i);
+        }
     }
 }
 

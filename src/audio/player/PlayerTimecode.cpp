@@ -34,7 +34,13 @@ void Player::followFinalScratchBlock(FinalScratch* decoder, const float* left, c
         const bool locked = stateGuard.ownsLock();
         for (int i = 0; i < n; ++i) {
             decoder->calculate(l[i], r[i]);
-            if (locked) updateFromDecoderLocked(*decoder);
+            if (locked) {
+                updateFromDecoderLocked(*decoder);
+            } else {
+                // Held by another thread: tried again frame by frame, so the deck misses only those frames.
+                CriticalSectionGuard frameGuard(&m_stateLock, std::try_to_lock);
+                if (frameGuard.ownsLock()) updateFromDecoderLocked(*decoder);
+            }
         }
     }
 }

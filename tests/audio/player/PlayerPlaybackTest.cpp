@@ -375,9 +375,9 @@ TEST(PlayerPlayback, VarispeedReadsTheTrackAtTheIncrement) {
 }
 
 // The mixer renders a deck a block at a time with the state lock tried once per chunk: the sound must be the
-// frame-by-frame sound exactly (key lock, a jump and a speed change inside the run), and a chunk whose lock
+// frame-by-frame sound exactly (key lock, a jump and a speed change inside the run), and frames whose lock
 // another thread holds must come back silent at once, the deck standing still, not wait for the lock.
-TEST(PlayerPlayback, BlocksSoundAsFramesAndAHeldLockSilencesTheChunkWithoutWaiting) {
+TEST(PlayerPlayback, BlocksSoundAsFramesAndAHeldLockSilencesWithoutWaiting) {
     NoLoadingThread noThread;
     MemoryTrack byFrame(sineFrames(441, 44100, 200000)), byBlock(sineFrames(441, 44100, 200000));
     for (Player* p : {byFrame.player.get(), byBlock.player.get()}) {
