@@ -41,7 +41,8 @@ struct SmartPlaylistQuery {
     std::string sortKey;  // frame id to sort by, "" for none
     std::string groupKey; // frame id to group by, "" for none
     TagCacheQuery tracks;
-    TagCacheQuery groups; // valid only with a group key
+    TagCacheQuery groups; // valid only with a group key; its last parameter, the tracks' IDs, is added when run
+    bool tracksInFileOrder = false; // the tracks' query says ORDER BY files.ID
 };
 
 class TagCacheDirectory {
@@ -105,8 +106,9 @@ public:
     // loaded file that named missing files are kept in place. False (old file intact) on failure.
     bool storeToM3u(const std::string& path);
     // fallback: run instead when the query fails (one through the search index, which is then rebuilt).
+    // listedIDs: given, it gets the IDs of the files the query listed, each once, in its order.
     void initFromQuery(const std::string& sql, const SQLParams& params = SQLParams(),
-                       const TagCacheQuery* fallback = nullptr);
+                       const TagCacheQuery* fallback = nullptr, std::vector<std::string>* listedIDs = nullptr);
     void initFoldersFromQuery(const std::string& sql, const SQLParams& params = SQLParams());
     // The frame id of a field word of the rule language: artist TPE1, title TIT2, genre TCON, bpm
     // TBPM, comments COMM, album TALB, year TYER, color TXXX, any "" (any frame); other words as written.

@@ -76,6 +76,14 @@ bool TagCacheDirectory::splitGroupPath(const std::string& listPath, std::string*
 // rows grow as a power of its term count: "e e e e e e" over a few thousand files is billions.
 SmartPlaylistQuery TagCacheDirectory::parseSmartPlaylist(const std::string& text, const std::string& groupValue) {
     SmartPlaylistQuery query;
+    // One rule as a subquery of its own, in the two forms a query can ask it.
+    struct Term {
+        std::string exists;   // asked of each file: a look-up of its frames
+        std::string gathered; // its files gathered in one pass over all frames
+        SQLParams params;
+        bool group = false; // the value of the group a grouped list's sub-list stands for
+    };
+    std::vector<std::vector<Term>> lines; // each line's alternatives; the lines all must hold
     std::string cond;
     SQLParams condParams;
     int n = 0;
@@ -110,43 +118,57 @@ SmartPlaylistQuery TagCacheDirectory::parseSmartPlaylist(const std::string& text
                 continue;
             }
             std::string alias = "fr" + intToStr(n);
-            std::string term = "EXISTS (SELECT 1 FROM frames AS " + alias + " WHERE " + alias + ".file = files.ID AND ";
-            SQLParams termParams;
+            Term term;
+            term.group = groupTerm;
+            std::string where;
             if (!id.empty()) {
-                term += alias + ".name = ? AND ";
-                termParams.push_back(id);
+                where += alias + ".name = ? AND ";
+                term.params.push_back(id);
             }
             if (groupTerm) {
                 // The group's own value, compared as the groups were formed: whole, letter case folded.
-                term += "lower(" + alias + ".value) = lower(?)";
-                termParams.push_back(value);
+                where += "lower(" + alias + ".value) = lower(?)";
+                term.params.push_back(value);
             } else if (op == "contains" || op == "like") {
-                term += alias + ".value LIKE ?";
-                termParams.push_back("%" + likeWildcards(value) + "%");
+                where += alias + ".value LIKE ?";
+                term.params.push_back("%" + likeWildcards(value) + "%");
             } else if (op == "=" || op == "is" || op == "equals") {
-                term += alias + ".value LIKE ?";
-                termParams.push_back(likeWildcards(value));
+                where += alias + ".value LIKE ?";
+                term.params.push_back(likeWildcards(value));
             } else if (op == ">" || op == "<" || op == ">=" || op == "<=") {
-                term += "CAST (" + alias + ".value AS REAL) " + op + " ?";
-                termParams.push_back(strToDbl(dblToStr(strToDbl(value), 2)));
+                where += "CAST (" + alias + ".value AS REAL) " + op + " ?";
+                term.params.push_back(strToDbl(dblToStr(strToDbl(value), 2)));
             } else {
                 invalid = true;
                 continue;
             }
-            term += ")";
-            if (!lineHasTerm) {
-                if (!cond.empty()) cond += " AND ";
-                cond += "(";
-            } else {
-                cond += " OR ";
-            }
-            cond += term;
-            condParams.insert(condParams.end(), termParams.begin(), termParams.end());
+            term.exists =
+                "EXISTS (SELECT 1 FROM frames AS " + alias + " WHERE " + alias + ".file = files.ID AND " + where + ")";
+            term.gathered = "files.ID IN (SELECT " + alias + ".file FROM frames AS " + alias + " WHERE " + where + ")";
+            if (!lineHasTerm) lines.emplace_back();
+            lines.back().push_back(term);
             n++;
             lineHasTerm = true;
         }
-        if (lineHasTerm) cond += ")";
     }
+    // In a grouped list one term leads: its files are gathered in one pass over the frames, and the
+    // other terms are asked of those files alone. A look-up per cached file costs more than the
+    // pass. The group's own value leads its tracks (a group is a small part of the list); the whole
+    // list is led by its first rule when that line has no alternatives.
+    const Term* lead = nullptr;
+    for (const auto& line : lines)
+        for (const Term& term : line)
+            if (term.group) lead = &term;
+    if (!lead && !query.groupKey.empty() && !lines.empty() && lines[0].size() == 1) lead = &lines[0][0];
+    for (const auto& line : lines) {
+        cond += cond.empty() ? "(" : " AND (";
+        for (size_t k = 0; k < line.size(); k++) {
+            cond += (k ? " OR " : "") + (&line[k] == lead ? line[k].gathered : line[k].exists);
+            condParams.insert(condParams.end(), line[k].params.begin(), line[k].params.end());
+        }
+        cond += ")";
+    }
+    query.tracksInFileOrder = lead != nullptr;
     // A rule file of more terms than any playlist needs is refused rather than left to SQLite's limits.
     if (n + (query.groupKey.empty() ? 0 : 1) > kMaxQueryTerms) invalid = true;
     if (invalid) {
@@ -157,18 +179,22 @@ SmartPlaylistQuery TagCacheDirectory::parseSmartPlaylist(const std::string& text
     const std::string select = "SELECT files.ID, files.name, files.modifieddate FROM files";
     if (!query.groupKey.empty()) {
         // Only files that carry the group's field are listed, and each of its values forms a group.
+        // The groups are read from the frames of the listed tracks (their IDs, a JSON array, are the
+        // query's last parameter), so the rules are evaluated once. A group is named by its smallest
+        // spelling ("House" before "house"), not by whichever of its frames SQLite visited last.
         std::string alias = "fr" + intToStr(n);
         std::string terms = cond.empty() ? std::string("1") : cond;
-        query.groups.sql = "SELECT " + alias + ".value FROM files, frames AS " + alias + " WHERE files.ID = " + alias +
-                           ".file AND (" + terms + ") AND " + alias + ".name = ? GROUP BY lower(" + alias +
-                           ".value) ORDER BY " + alias + ".value";
+        query.groups.sql = "SELECT min(value) FROM frames WHERE name = ? AND file IN (SELECT value FROM json_each(?)) "
+                           "GROUP BY lower(value) ORDER BY 1";
+        query.groups.params = SQLParams{query.groupKey};
+        query.groups.valid = true;
         cond = "(" + terms + ") AND EXISTS (SELECT 1 FROM frames AS " + alias + " WHERE " + alias +
                ".file = files.ID AND " + alias + ".name = ?)";
         condParams.push_back(query.groupKey);
-        query.groups.params = condParams;
-        query.groups.valid = true;
     }
     query.tracks.sql = cond.empty() ? select : select + " WHERE " + cond;
+    // A query led by a group's files says the order every other smart playlist gets from its scan of files.
+    if (query.tracksInFileOrder) query.tracks.sql += " ORDER BY files.ID";
     query.tracks.params = condParams;
     query.tracks.valid = true;
     return query;
@@ -362,8 +388,17 @@ void TagCacheDirectory::initFromPlaylist() {
 void TagCacheDirectory::runSmartPlaylist(const std::string& splFile, const std::string& groupValue) {
     SmartPlaylistQuery query = parseSmartPlaylist(readFileContents(splFile), groupValue);
     if (query.valid) {
-        if (query.groups.valid) initFoldersFromQuery(query.groups.sql, query.groups.params);
-        if (!isInterrupted()) initFromQuery(query.tracks.sql, query.tracks.params);
+        std::vector<std::string> listed;
+        if (!isInterrupted())
+            initFromQuery(query.tracks.sql, query.tracks.params, nullptr, query.groups.valid ? &listed : nullptr);
+        if (query.groups.valid && !isInterrupted()) {
+            std::string ids = "[";
+            for (const std::string& id : listed)
+                ids += (ids.size() > 1 ? "," : "") + id;
+            SQLParams params = query.groups.params;
+            params.push_back(ids + "]");
+            initFoldersFromQuery(query.groups.sql, params);
+        }
         if (!query.sortKey.empty() && !isInterrupted()) {
             setProgress(0.9);
             sort(query.sortKey);
@@ -376,7 +411,8 @@ void TagCacheDirectory::runSmartPlaylist(const std::string& splFile, const std::
 
 // ---- Queries --------------------------------------------------------------------------------------
 
-void TagCacheDirectory::initFromQuery(const std::string& sql, const SQLParams& params, const TagCacheQuery* fallback) {
+void TagCacheDirectory::initFromQuery(const std::string& sql, const SQLParams& params, const TagCacheQuery* fallback,
+                                      std::vector<std::string>* listedIDs) {
     if (!database) return;
     double start = timeGetExactTime();
     std::string id = getFolderID();
@@ -404,6 +440,7 @@ void TagCacheDirectory::initFromQuery(const std::string& sql, const SQLParams& p
         if (row.size() >= 3 && seen.insert(row[0]).second) {
             files.push_back(&row);
             paths.push_back(&row[1]);
+            if (listedIDs) listedIDs->push_back(row[0]);
         }
     std::vector<FileTimes> times = isInterrupted() ? std::vector<FileTimes>() : readFileTimes(paths), unchangedTimes;
     for (size_t i = 0; i < times.size(); i++) {

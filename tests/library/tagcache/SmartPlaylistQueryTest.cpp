@@ -1,0 +1,125 @@
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "foundation/modTools.h"
+#include "library/tagcache/TagCache.h"
+#include "TagCacheTestUtil.h"
+
+namespace {
+
+// Spellings of one genre in several cases, letters LIKE does not fold, LIKE's wildcards, numbers.
+const char* const kGenres[] = {"House",   "house", "HOUSE", "Deep House", "deep house", "Rock", "rock", "Émbient",
+                               "émbient", "日本",  "a%b",   "a_b",        "aXb",        "7",    ""};
+const char* const kTitles[] = {"love", "Night", "storm", "LOVE again", "o", "x%y"};
+
+std::vector<std::string> ids(SQLDatabase* db, const std::string& sql, const SQLParams& params) {
+    std::vector<std::string> out;
+    std::unordered_set<std::string> seen;
+    std::vector<std::vector<std::string>> rows;
+    EXPECT_TRUE(db->tryAllRows(sql, params, &rows)) << sql;
+    for (const auto& row : rows)
+        if (seen.insert(row[0]).second) out.push_back(row[0]);
+    return out;
+}
+
+std::vector<std::string> column(SQLDatabase* db, const std::string& sql, const SQLParams& params) {
+    std::vector<std::string> out;
+    std::vector<std::vector<std::string>> rows;
+    EXPECT_TRUE(db->tryAllRows(sql, params, &rows)) << sql;
+    for (const auto& row : rows)
+        out.push_back(row[0]);
+    return out;
+}
+
+} // namespace
+
+// A grouped list's queries (led by one rule, groups read from the listed tracks) list what the
+// rules' plain form lists, in the order of the files; each group once, named by its smallest spelling.
+TEST(SmartPlaylistQuery, GroupedListsListWhatTheirRulesFind) {
+    TempTree tree;
+    TagCache cache(tree.root + "tagcache.db");
+    SQLDatabase* db = cache.getDatabase();
+    std::mt19937 random(5);
+    db->beginTransaction();
+    for (int f = 0; f < 400; f++) {
+        std::string id = db->getOneResult("INSERT INTO files (name, folder, type, modifieddate) VALUES (?, 1, 1, "
+                                          "'0') RETURNING ID",
+                                          SQLParams{"/music/" + intToStr(f) + ".mp3"});
+        // Frames in any order, some missing, a few files with two genres.
+        for (int k = 0; k < 4; k++) {
+            int kind = int(random() % 4);
+            if (random() % 5 == 0) continue;
+            if (kind == 0 || kind == 3)
+                db->executeQuery("INSERT INTO frames (file, name, value, incomplete) VALUES (?, 'TCON', ?, 0)",
+                                 SQLParams{id, kGenres[random() % (sizeof(kGenres) / sizeof(*kGenres))]});
+            else if (kind == 1)
+                db->executeQuery("INSERT INTO frames (file, name, value, incomplete) VALUES (?, 'TBPM', ?, 0)",
+                                 SQLParams{id, intToStr(80 + int(random() % 100))});
+            else
+                db->executeQuery("INSERT INTO frames (file, name, value, incomplete) VALUES (?, 'TIT2', ?, 0)",
+                                 SQLParams{id, kTitles[random() % (sizeof(kTitles) / sizeof(*kTitles))]});
+        }
+    }
+    db->commitTransaction();
+
+    // Each rule text with its conditions in their plain form (a frame of the file that matches).
+    const std::string bpm = "EXISTS (SELECT 1 FROM frames AS x WHERE x.file = files.ID AND x.name = 'TBPM' AND "
+                            "CAST (x.value AS REAL) > 120.0)";
+    const std::string love = "EXISTS (SELECT 1 FROM frames AS y WHERE y.file = files.ID AND y.name = 'TIT2' AND "
+                             "y.value LIKE '%o%')";
+    const std::string night = "EXISTS (SELECT 1 FROM frames AS z WHERE z.file = files.ID AND z.value LIKE '%ni%')";
+    struct {
+        const char* rules;
+        std::string plain;
+    } cases[] = {
+        {"bpm > 120\ngroup by genre", bpm},
+        {"group by genre", "1"},
+        {"title contains o\nbpm > 120\ngroup by genre", love + " AND " + bpm},
+        {"bpm > 120 or any contains ni\ngroup by genre", "(" + bpm + " OR " + night + ")"},
+        {"any contains ni\ngroup by genre\nbpm > 120", night + " AND " + bpm},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.rules);
+        SmartPlaylistQuery query = TagCacheDirectory::parseSmartPlaylist(c.rules, "");
+        ASSERT_TRUE(query.valid && query.groups.valid);
+        const std::string plain = "SELECT files.ID FROM files, frames AS g WHERE files.ID = g.file AND g.name = "
+                                  "'TCON' AND " +
+                                  c.plain;
+        std::vector<std::string> tracks = ids(db, query.tracks.sql, query.tracks.params);
+        EXPECT_EQ(tracks, ids(db, plain + " ORDER BY files.ID", {}));
+        EXPECT_GT(tracks.size(), 10u);
+
+        std::string listed = "[";
+        for (const std::string& id : tracks)
+            listed += (listed.size() > 1 ? "," : "") + id;
+        SQLParams params = query.groups.params;
+        params.push_back(listed + "]");
+        std::vector<std::string> groups = column(db, query.groups.sql, params);
+        std::vector<std::string> expected = column(db,
+                                                   "SELECT min(g.value) FROM (" + plain +
+                                                       ") AS t, frames AS g WHERE g.file = t.ID AND g.name = 'TCON' "
+                                                       "GROUP BY lower(g.value) ORDER BY 1",
+                                                   {});
+        EXPECT_EQ(groups, expected);
+        EXPECT_GT(groups.size(), 8u);
+
+        // Each group's sub-list: the listed tracks with that genre in any letter case.
+        for (const std::string& group : groups) {
+            if (group.empty()) continue; // never listed as a group
+            SmartPlaylistQuery sub = TagCacheDirectory::parseSmartPlaylist(c.rules, group);
+            ASSERT_TRUE(sub.valid);
+            EXPECT_FALSE(sub.groups.valid);
+            EXPECT_EQ(ids(db, sub.tracks.sql, sub.tracks.params),
+                      ids(db,
+                          "SELECT files.ID FROM files, frames AS g WHERE files.ID = g.file AND g.name = 'TCON' AND "
+                          "lower(g.value) = lower(?) AND " +
+                              c.plain + " ORDER BY files.ID",
+                          SQLParams{group}))
+                << group;
+        }
+    }
+}
