@@ -187,6 +187,7 @@ TEST(ShippedSkinVocabulary, EveryNameAndSpecifierIsOneTheInterfaceKnows) {
 
         std::vector<std::string> mistakes;
         int specials = 0;
+        std::vector<SkinObject*> titles, dropboxes;
         for (auto& window : skin.windows) {
             if (window->name == "_popupwindow") continue;
             for (auto& group : window->tabGroups)
@@ -194,12 +195,22 @@ TEST(ShippedSkinVocabulary, EveryNameAndSpecifierIsOneTheInterfaceKnows) {
                     for (auto& object : tab->objects) {
                         SkinObject* o = object.get();
                         if (o->type == OBJECT_SPECIAL) ++specials;
+                        // A deck's own window takes drops itself; elsewhere a dropbox must lie under its title.
+                        if (window->name != "player" && o->value == VALUE_TRACKINFOTITLE) titles.push_back(o);
+                        if (o->value == VALUE_DROPBOX) dropboxes.push_back(o);
                         std::string mistake = specifierMistake(skin, window.get(), o);
                         if (!mistake.empty()) mistakes.push_back(window->name + ": " + o->name + ": " + mistake);
                     }
         }
         EXPECT_TRUE(mistakes.empty()) << testing::PrintToString(mistakes);
         EXPECT_GT(specials, 4);
+        for (SkinObject* title : titles) {
+            const float x = title->rect->left + 2, y = title->rect->top + 2;
+            bool covered = false;
+            for (SkinObject* box : dropboxes)
+                covered |= box->player == title->player && inSquare(x, y, box->rect.get());
+            EXPECT_TRUE(covered) << "a file dropped on deck " << title->player + 1 << "'s title loads nowhere";
+        }
 
         // Scripts and menus of the skin's folder and of the support folder.
         std::vector<std::string> scriptMistakes;
