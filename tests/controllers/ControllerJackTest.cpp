@@ -5,6 +5,7 @@
 #include "controllers/ControllerHub.h"
 #include "support/JackServer.h"
 #include "support/MissingComponent.h"
+#include "support/Sanitized.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -15,17 +16,6 @@
 #include <thread>
 
 using namespace ctltest;
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define TARLUME_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define TARLUME_SANITIZED 1
-#endif
-#endif
-#ifndef TARLUME_SANITIZED
-#define TARLUME_SANITIZED 0
-#endif
 
 namespace {
 

@@ -4,6 +4,7 @@
 
 #include "engine/Tarlume.h"
 #include "engine/TarlumePlayer.h"
+#include "support/Sanitized.h"
 #include "support/TempDir.h"
 #include "support/TestSoundBackend.h"
 
@@ -11,18 +12,6 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
-
-// Built with a sanitizer: allocation functions are the sanitizer's, and real-time pace is out of reach.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define TARLUME_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define TARLUME_SANITIZED 1
-#endif
-#endif
-#ifndef TARLUME_SANITIZED
-#define TARLUME_SANITIZED 0
-#endif
 
 namespace testsupport {
 
