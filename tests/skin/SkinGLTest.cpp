@@ -8,6 +8,7 @@
 #include "platform/GLPrimitives.h"
 #include "support/HeadlessGL.h"
 #include "support/MissingComponent.h"
+#include "support/SkinFrame.h"
 #include "skin/Skin.h"
 #include "skin/SkinObject.h"
 #include "skin/SkinTabGroup.h"
@@ -82,24 +83,11 @@ protected:
 
     // One frame as the application draws it: every visible layer at its position.
     void frame() {
-        glClearColor(0, 0, 0, 0);
-        glClear(GL_COLOR_BUFFER_BIT);
-        for (auto& window : skin.windows)
-            for (int layer = 0; layer < 4; ++layer) {
-                SkinWindowStateInfo* state = window->layerStates[layer].get();
-                if (!state->visible || state->hidden) continue;
-                glPushMatrix();
-                glTranslatef(state->x, state->y, 0);
-                window->draw(layer);
-                glPopMatrix();
-            }
+        testsupport::drawSkinFrame(skin);
         pixels = gl.readPixels();
     }
     // 0x00RRGGBB of a pixel of the last frame.
-    unsigned int at(int x, int y) const {
-        const unsigned char* p = &pixels[(size_t(y) * kWidth + size_t(x)) * 4];
-        return (unsigned(p[2]) << 16) | (unsigned(p[1]) << 8) | p[0];
-    }
+    unsigned int at(int x, int y) const { return testsupport::pixelColour(pixels, kWidth, x, y); }
     void click(const char* window, float x, float y) {
         SkinWindow* w = skin.getWindow(window);
         w->mouseDown(x, y, 1, 0, 0);

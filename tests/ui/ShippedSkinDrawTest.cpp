@@ -7,6 +7,7 @@
 #include "platform/GL.h"
 #include "platform/GLPrimitives.h"
 #include "support/HeadlessGL.h"
+#include "support/SkinFrame.h"
 #include "support/TestSoundBackend.h"
 
 #include <chrono>
@@ -74,23 +75,10 @@ TEST(ShippedSkinDraw, DefaultSkinWithTwoDecksPlaying) {
     auto frame = [&] {
         backend.pump(card, 1470); // a thirtieth of a second of sound
         engine.update();
-        glClearColor(0, 0, 0, 0);
-        glClear(GL_COLOR_BUFFER_BIT);
-        for (auto& window : skin.windows)
-            for (int layer = 0; layer < 4; ++layer) {
-                SkinWindowStateInfo* state = window->layerStates[layer].get();
-                if (!state->visible || state->hidden) continue;
-                glPushMatrix();
-                glTranslatef(state->x, state->y, 0);
-                window->draw(layer);
-                glPopMatrix();
-            }
+        testsupport::drawSkinFrame(skin);
         pixels = gl.readPixels();
     };
-    auto colour = [&](int x, int y) {
-        const unsigned char* p = &pixels[(size_t(y) * screenWidth + size_t(x)) * 4];
-        return (unsigned(p[2]) << 16) | (unsigned(p[1]) << 8) | p[0];
-    };
+    auto colour = [&](int x, int y) { return testsupport::pixelColour(pixels, screenWidth, x, y); };
     // An area of the frame as colours: deck 1's scrolling waveform, and its elapsed time.
     auto area = [&](int x0, int y0, int x1, int y1) {
         std::vector<unsigned> colours;
@@ -114,32 +102,7 @@ TEST(ShippedSkinDraw, DefaultSkinWithTwoDecksPlaying) {
         EXPECT_NE(waveBefore, waveAfter);
     }
 
-    if (const char* shot = getenv("TARLUME_SKIN_SHOT")) {
-        if (FILE* f = fopen(shot, "wb")) {
-            fprintf(f, "P6\n%d %d\n255\n", screenWidth, screenHeight);
-            for (size_t i = 0; i < pixels.size(); i += 4) {
-                unsigned char rgb[3] = {pixels[i + 2], pixels[i + 1], pixels[i]};
-                fwrite(rgb, 1, 3, f);
-            }
-            fclose(f);
-        }
-    }
+    testsupport::keepSkinShot(pixels, screenWidth, screenHeight);
     // Every window shows more than a flat fill, and nothing of the empty screen.
-    struct Area {
-        const char* name;
-        int x, y, w, h;
-    };
-    for (const Area& a : {Area{"deck 1", 0, 0, 520, 320}, Area{"mixer", 520, 0, 240, 320},
-                          Area{"deck 2", 760, 0, 520, 320}, Area{"browser", 0, 320, 1280, 400}}) {
-        SCOPED_TRACE(a.name);
-        std::set<unsigned> colours;
-        int black = 0;
-        for (int y = a.y; y < a.y + a.h; y += 2)
-            for (int x = a.x; x < a.x + a.w; x += 2) {
-                colours.insert(colour(x, y));
-                black += colour(x, y) == 0;
-            }
-        EXPECT_EQ(black, 0);
-        EXPECT_GT(colours.size(), 20u);
-    }
+    testsupport::expectDefaultSkinWindowsDrawn(pixels, screenWidth);
 }
