@@ -272,9 +272,19 @@ void startFileDrag(const char* path) {
 
 // ---- Requests -----------------------------------------------------------------------------------
 
+namespace {
+
+// A request the interface raised for the shell, taken once: true when it was raised, and cleared.
+bool takeRequest(bool& requested) {
+    if (!requested) return false;
+    requested = false;
+    return true;
+}
+
+} // namespace
+
 bool needsToShowPopupMenu(float* x, float* y, float* width, float* height) {
-    if (!interface || !interface->showPopupRequested) return false;
-    interface->showPopupRequested = false;
+    if (!interface || !takeRequest(interface->showPopupRequested)) return false;
     if (x) *x = interface->popupX;
     if (y) *y = interface->popupY;
     if (width) *width = interface->popupWidth;
@@ -283,14 +293,11 @@ bool needsToShowPopupMenu(float* x, float* y, float* width, float* height) {
 }
 
 bool needsToHidePopupMenu() {
-    if (!interface || !interface->hidePopupRequested) return false;
-    interface->hidePopupRequested = false;
-    return true;
+    return interface && takeRequest(interface->hidePopupRequested);
 }
 
 bool needsToShowInputBox(std::string* defaultText, std::string* prompt, int* kind) {
-    if (!tlm || !interface || !interface->inputRequested) return false;
-    interface->inputRequested = false;
+    if (!tlm || !interface || !takeRequest(interface->inputRequested)) return false;
     if (defaultText) *defaultText = interface->inputDefaultText;
     if (prompt) *prompt = interface->inputPrompt;
     if (kind) *kind = interface->inputKind;
@@ -298,17 +305,14 @@ bool needsToShowInputBox(std::string* defaultText, std::string* prompt, int* kin
 }
 
 bool needsToShowFileDialog(std::string* prompt, std::string* defaultName) {
-    if (!tlm || !interface || !interface->fileDialogRequested) return false;
-    interface->fileDialogRequested = false;
+    if (!tlm || !interface || !takeRequest(interface->fileDialogRequested)) return false;
     if (prompt) *prompt = interface->inputPrompt;
     if (defaultName) *defaultName = interface->inputDefaultText;
     return true;
 }
 
 bool needsToShowPreferences() {
-    if (!interface || !interface->preferencesRequested) return false;
-    interface->preferencesRequested = false;
-    return true;
+    return interface && takeRequest(interface->preferencesRequested);
 }
 
 bool quitPending() {
