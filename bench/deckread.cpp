@@ -91,22 +91,8 @@ template <class Read> std::vector<float> readSweep(double speed, Read read) {
     return left;
 }
 
-// The bare read the deck makes at that speed: the band-limited read on the longest filter above the file's
-// rate, the plain 13-tap read at or below it.
-void BM_DeckRead(benchmark::State& state) {
-    const double speed = speedOf(state);
-    Resample rs;
-    rs.init(speed > 1.0 ? 19 : 13);
-    rs.setFormat(sweepFrames().data(), sweep().frames(), sweep().frames(), 2);
-    const double factor = (1.0 - 0.1 * std::min(1.0, (speed - 1.0) / 0.1)) / speed;
-    auto read = [&](double position, float* l, float* r) {
-        if (speed > 1.0) {
-            rs.getResampleFrame(position, factor, l, r);
-        } else {
-            *l = rs.getOverSample(position, 0);
-            *r = rs.getOverSample(position, 1);
-        }
-    };
+// Times `read` walking the sweep at `speed`, 4096 frames a round, and counts its out-of-band energy.
+template <class Read> void measureRead(benchmark::State& state, double speed, Read read) {
     state.counters["oob_dB"] = testsupport::outOfBandEnergy(readSweep(speed, read), sweep(), speed, 0, 4096);
     double position = 100;
     long frames = 0;
@@ -124,6 +110,25 @@ void BM_DeckRead(benchmark::State& state) {
     state.SetItemsProcessed(frames);
     state.SetLabel("speed " + std::to_string(speed).substr(0, 4));
 }
+
+// The bare read the deck makes at that speed: the band-limited read on the longest filter above the file's
+// rate, the plain 13-tap read at or below it.
+void BM_DeckRead(benchmark::State& state) {
+    const double speed = speedOf(state);
+    Resample rs;
+    rs.init(speed > 1.0 ? 19 : 13);
+    rs.setFormat(sweepFrames().data(), sweep().frames(), sweep().frames(), 2);
+    const double factor = (1.0 - 0.1 * std::min(1.0, (speed - 1.0) / 0.1)) / speed;
+    auto read = [&](double position, float* l, float* r) {
+        if (speed > 1.0) {
+            rs.getResampleFrame(position, factor, l, r);
+        } else {
+            *l = rs.getOverSample(position, 0);
+            *r = rs.getOverSample(position, 1);
+        }
+    };
+    measureRead(state, speed, read);
+}
 BENCHMARK(BM_DeckRead)->DenseRange(0, 5);
 
 // Reference: the plain 13-tap read at every speed (what the deck read before).
@@ -136,22 +141,7 @@ void BM_PlainRead13(benchmark::State& state) {
         *l = rs.getOverSample(position, 0);
         *r = rs.getOverSample(position, 1);
     };
-    state.counters["oob_dB"] = testsupport::outOfBandEnergy(readSweep(speed, read), sweep(), speed, 0, 4096);
-    double position = 100;
-    long frames = 0;
-    for (auto _ : state) {
-        for (int i = 0; i < 4096; ++i) {
-            float l, r;
-            read(position, &l, &r);
-            benchmark::DoNotOptimize(l);
-            benchmark::DoNotOptimize(r);
-            position += speed;
-        }
-        if (position > sweep().frames() - 10000) position = 100;
-        frames += 4096;
-    }
-    state.SetItemsProcessed(frames);
-    state.SetLabel("speed " + std::to_string(speed).substr(0, 4));
+    measureRead(state, speed, read);
 }
 BENCHMARK(BM_PlainRead13)->DenseRange(0, 5);
 
