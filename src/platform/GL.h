@@ -35,3 +35,10 @@ void glSetMaxTextureSizeOverride(int size);
 void glReleaseTexture(unsigned int name, unsigned generation);
 // Deletes the queued textures. GL thread; elsewhere it does nothing.
 void glDeletePendingTextures();
+
+// The top-left orthographic projection the application draws with over a width x height viewport:
+// one unit a pixel, y downwards. GL thread only.
+void glSetUpPixelProjection(int width, int height);
+// The drawing state the application draws with: no depth test, rectangle texturing on, textures
+// modulating opaque white. GL thread only.
+void glSetUpDrawingState();

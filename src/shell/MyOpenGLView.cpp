@@ -18,24 +18,6 @@ namespace {
 
 MyOpenGLView* activeView = nullptr;
 
-// The top-left orthographic projection every view draws with: one unit a pixel, y downwards.
-void setUpProjection(int width, int height) {
-    glViewport(0, 0, width, height);
-    glMatrixMode(GL_PROJECTION);
-    glLoadIdentity();
-    glOrtho(0, width, height, 0, -1, 1);
-    glMatrixMode(GL_MODELVIEW);
-    glLoadIdentity();
-}
-
-void setUpDrawingState() {
-    glDisable(GL_DEPTH_TEST);
-    glEnable(GL_TEXTURE_2D);
-    glEnable(GL_TEXTURE_RECTANGLE_EXT);
-    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
-    glColor4f(1, 1, 1, 1);
-}
-
 } // namespace
 
 void viewStartFileDrag(void* view, const char* path, float x, float y) {
@@ -119,7 +101,7 @@ bool MyOpenGLView::open() {
     SDL_GL_MakeCurrent(window_, context_);
     glContextAcquired();
     SDL_GL_SetSwapInterval(1); // no vertical refresh under Xvfb: the loop paces itself anyway
-    setUpDrawingState();
+    glSetUpDrawingState();
     activeView = this;
     forwarder_.setMainWindow(SDL_GetWindowID(window_), float(h));
     forwarder_.setMainSize(float(startWidth), float(h));
@@ -231,7 +213,7 @@ void MyOpenGLView::drawRect() {
         SDL_GL_SetSwapInterval(1);
         inited_ = true;
     }
-    setUpProjection(w, h);
+    glSetUpPixelProjection(w, h);
     forwarder_.setMainSize(float(w), float(h));
     float dx = 0, dy = 0;
     drawTLM(float(w), float(h), this, &dx, &dy);
@@ -367,7 +349,7 @@ void MyListBoxGLView::drawRect() {
     glClearColor(0.5f, 0.5f, 0.5f, 0);
     glClearDepth(1.0);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    setUpProjection(w, h);
+    glSetUpPixelProjection(w, h);
     myLBDraw(float(w), float(h));
     glFlush();
     SDL_GL_SwapWindow(window_);
