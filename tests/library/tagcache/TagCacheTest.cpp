@@ -266,6 +266,38 @@ TEST(TagCache, FramesAreCutOrDroppedAndReadBackAsUtf8) {
     EXPECT_EQ(TagCacheDirectory::cutUtf8("ab\xE2\x82\xAC", 5), "ab\xE2\x82\xAC");
 }
 
+// A record read back from the database has its frames in their stored order, whether its folder's
+// frames come from one pass over the table or from a look-up of its files.
+TEST(TagCache, RecordsReadBackKeepTheirFramesInStoredOrder) {
+    TempTree tree;
+    std::string folder = tree.folder("f");
+    tree.file("f/a.mp3", id3v2({{"TPE1", "Artist"}, {"TIT2", "Title"}, {"COMM", "Note"}, {"TALB", "Album"}}));
+    std::string db = tree.root + "tagcache.db";
+    std::string stored;
+    for (int others : {0, 40}) {
+        {
+            TagCache cache(db);
+            cache.getFolder(folder, false, true, false, false);
+            SQLDatabase* d = cache.getDatabase();
+            // Other folders' files: with them the folder's one file is read by look-up.
+            for (int i = 0; i < others; i++)
+                d->executeQuery("INSERT INTO files (name, folder, type) VALUES (?, 999, 1)",
+                                SQLParams{"/elsewhere/" + intToStr(i) + ".mp3"});
+            for (const auto& row : d->getAllRows("SELECT name FROM frames ORDER BY ID"))
+                stored += (stored.empty() ? "" : ",") + row[0];
+        }
+        TagCache cache(db);
+        CID3v2Tag* record = findRecord(cache.getFolder(folder, false, true, false, false), folder + "a.mp3");
+        ASSERT_NE(record, nullptr);
+        std::string order;
+        for (unsigned i = 0; i < record->getNbFrames(); i++)
+            order += (i ? "," : "") + record->getFrame(i)->getId();
+        EXPECT_EQ(order, stored) << others;
+        EXPECT_NE(stored.find("TPE1,TIT2"), std::string::npos);
+        stored.clear();
+    }
+}
+
 TEST(TagCache, ChangedDeletedAndAddedFilesArePickedUp) {
     TempTree tree;
     std::string folder = tree.folder("m");
