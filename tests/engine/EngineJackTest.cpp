@@ -1,5 +1,6 @@
 // Real sound: the engine's master output through PortAudio's JACK host API on a dummy JACK server of
 // the test's own, read back at a JACK client of the test's own; and the mix recorded to WAV and Ogg.
+#include "EngineLoadRig.h"
 #include "EngineTestSupport.h"
 
 #include "audio/effects/EffectGroup.h"
@@ -381,18 +382,8 @@ TEST(EngineJackMeasure, DISABLED_XrunsUnderLoad) {
     const bool full = mode == "full";
     for (int d = 0; d < 4 && mode != "idle"; d++) {
         TarlumePlayer* deck = engine.players[d];
-        deck->loadSong(track.c_str(), true);
-        for (int i = 0; i < 500 && deck->getParam(PLAYERPARAM_LOADED) < 0.5; i++)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        deck->setPitch(1.0 + 0.02 * (d + 1), true);
-        if (full && d < 2) {
-            deck->tempoControl = true;
-            deck->updateTempoControl();
-        }
-        if (full) {
-            deck->effects->setEffectState(EFFECT_ECHO, 1);
-            deck->effects->setEffectState(EFFECT_FLANGER, 1);
-        }
+        testsupport::loadDeckTrack(deck, track);
+        testsupport::setUpDeckLoad(deck, d, full);
         deck->playPause();
     }
     if (full) {

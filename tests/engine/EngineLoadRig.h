@@ -17,6 +17,28 @@
 
 namespace testsupport {
 
+// Loads `track` on the deck and waits (at most 5 s) until it is loaded; false when it did not load.
+inline bool loadDeckTrack(TarlumePlayer* deck, const std::string& track) {
+    deck->loadSong(track.c_str(), true);
+    for (int i = 0; i < 500 && deck->getParam(PLAYERPARAM_LOADED) < 0.5; i++)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return deck->getParam(PLAYERPARAM_LOADED) >= 0.5;
+}
+
+// Deck d's share of the load: pitched by 2 % a deck; under the full load key lock on the first two
+// decks, and echo and flanger on every deck.
+inline void setUpDeckLoad(TarlumePlayer* deck, int d, bool full) {
+    deck->setPitch(1.0 + 0.02 * (d + 1), true);
+    if (full && d < 2) {
+        deck->tempoControl = true;
+        deck->updateTempoControl();
+    }
+    if (full) {
+        deck->effects->setEffectState(EFFECT_ECHO, 1);
+        deck->effects->setEffectState(EFFECT_FLANGER, 1);
+    }
+}
+
 struct EngineLoadRig {
     EngineHome home;
     TestSoundBackend backend;
@@ -48,24 +70,13 @@ struct EngineLoadRig {
         device = static_cast<LinuxAudioDevice*>(engine->soundDevices[0].get());
         for (int d = 0; d < 4; d++) {
             TarlumePlayer* deck = engine->players[d];
-            deck->loadSong(track.c_str(), true);
-            for (int i = 0; i < 500 && deck->getParam(PLAYERPARAM_LOADED) < 0.5; i++)
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            if (deck->getParam(PLAYERPARAM_LOADED) < 0.5) {
+            if (!loadDeckTrack(deck, track)) {
                 error = "track did not load";
                 return;
             }
             deck->replayGainApplied = true;
-            deck->setPitch(1.0 + 0.02 * (d + 1), true);
-            if (full && d < 2) {
-                deck->tempoControl = true;
-                deck->updateTempoControl();
-            }
-            if (full) {
-                deck->effects->setEffectState(EFFECT_ECHO, 1);
-                deck->effects->setEffectState(EFFECT_FLANGER, 1);
-                deck->effects->setParameter(EFFECT_EQ, 0, 0.7);
-            }
+            setUpDeckLoad(deck, d, full);
+            if (full) deck->effects->setParameter(EFFECT_EQ, 0, 0.7);
             deck->playPause();
         }
         if (full) {
