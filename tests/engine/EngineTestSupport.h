@@ -5,6 +5,7 @@
 #include "engine/Tarlume.h"
 #include "engine/TarlumePlayer.h"
 #include "support/Sanitized.h"
+#include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 #include "support/TestSoundBackend.h"
 
@@ -14,25 +15,6 @@
 #include <string>
 
 namespace testsupport {
-
-// Sets an environment variable for the scope, restoring the old value after.
-struct ScopedEnv {
-    ScopedEnv(const char* name, const std::string& value) : name_(name) {
-        const char* old = getenv(name);
-        had_ = old != nullptr;
-        if (had_) old_ = old;
-        setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnv() {
-        if (had_)
-            setenv(name_, old_.c_str(), 1);
-        else
-            unsetenv(name_);
-    }
-    const char* name_;
-    bool had_;
-    std::string old_;
-};
 
 struct EngineHome {
     TempDir home{"engine"};

@@ -26,21 +26,6 @@ const std::string& clickTrack() {
     return file.path;
 }
 
-EnvScope::EnvScope(const char* n, const std::string& value) : name(n) {
-    if (const char* was = std::getenv(n)) {
-        had = true;
-        old = was;
-    }
-    setenv(n, value.c_str(), 1);
-}
-
-EnvScope::~EnvScope() {
-    if (had)
-        setenv(name.c_str(), old.c_str(), 1);
-    else
-        unsetenv(name.c_str());
-}
-
 UiFixture::UiFixture() {
     engine = std::make_unique<Tarlume>();
     engine->setSamplerate(44100.0);

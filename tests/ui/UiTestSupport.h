@@ -8,6 +8,7 @@
 #include "skin/Skin.h"
 #include "skin/SkinObject.h"
 #include "skin/SkinWindow.h"
+#include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 #include "ui/TarlumeSkinInterface.h"
 
@@ -24,14 +25,7 @@ namespace uitest {
 const std::string& clickTrack();
 
 // Sets an environment variable for the life of the scope, then restores it.
-struct EnvScope {
-    EnvScope(const char* name, const std::string& value);
-    ~EnvScope();
-    EnvScope(const EnvScope&) = delete;
-    EnvScope& operator=(const EnvScope&) = delete;
-    std::string name, old;
-    bool had = false;
-};
+using EnvScope = testsupport::ScopedEnv;
 
 struct UiFixture {
     testsupport::TempDir data{"ui"};
