@@ -84,42 +84,14 @@ private:
 // RtMidi over the ALSA sequencer when the system has one, else over a running JACK server.
 class RtMidiPorts : public MidiPorts {
 public:
-    std::vector<MidiEndpoint> sources() override {
-        std::vector<MidiEndpoint> list;
-        auto in = makeIn();
-        if (!in) return list;
-        try {
-            unsigned n = in->getPortCount();
-            for (unsigned i = 0; i < n; i++) {
-                std::string name = in->getPortName(i);
-                list.push_back({int(i), name, modelOf(name)});
-            }
-        } catch (const RtMidiError&) {
-        }
-        return list;
-    }
-    std::vector<MidiEndpoint> destinations() override {
-        std::vector<MidiEndpoint> list;
-        auto out = makeOut();
-        if (!out) return list;
-        try {
-            unsigned n = out->getPortCount();
-            for (unsigned i = 0; i < n; i++) {
-                std::string name = out->getPortName(i);
-                list.push_back({int(i), name, modelOf(name)});
-            }
-        } catch (const RtMidiError&) {
-        }
-        return list;
-    }
+    std::vector<MidiEndpoint> sources() override { return endpointsOf(makeIn().get()); }
+    std::vector<MidiEndpoint> destinations() override { return endpointsOf(makeOut().get()); }
     std::unique_ptr<MidiInputPort> openInput(int index, MidiReceive receive, void* ref) override {
         auto in = makeIn();
         if (!in || index < 0 || !receive) return nullptr;
         try {
             if (unsigned(index) >= in->getPortCount()) return nullptr;
-            in->ignoreTypes(false, true, true);
-            auto port = std::make_unique<RtInput>(std::move(in), receive, ref);
-            port->port()->setCallback(&RtInput::callback, port.get());
+            auto port = listeningInput(std::move(in), receive, ref);
             port->port()->openPort(unsigned(index), "Input port");
             return port;
         } catch (const RtMidiError&) {
@@ -143,9 +115,7 @@ public:
         auto in = makeIn();
         if (!in || !receive) return nullptr;
         try {
-            in->ignoreTypes(false, true, true);
-            auto port = std::make_unique<RtInput>(std::move(in), receive, ref);
-            port->port()->setCallback(&RtInput::callback, port.get());
+            auto port = listeningInput(std::move(in), receive, ref);
             port->port()->openVirtualPort(name);
             return port;
         } catch (const RtMidiError&) {
@@ -164,6 +134,28 @@ public:
     }
 
 private:
+    // The ports a client sees, each with its model; none when the client could not be made.
+    static std::vector<MidiEndpoint> endpointsOf(RtMidi* client) {
+        std::vector<MidiEndpoint> list;
+        if (!client) return list;
+        try {
+            unsigned n = client->getPortCount();
+            for (unsigned i = 0; i < n; i++) {
+                std::string name = client->getPortName(i);
+                list.push_back({int(i), name, modelOf(name)});
+            }
+        } catch (const RtMidiError&) {
+        }
+        return list;
+    }
+    // An input that hands notes, controls and system exclusive messages (not timing or active
+    // sensing) to `receive`, before its port is opened. May throw RtMidiError.
+    static std::unique_ptr<RtInput> listeningInput(std::unique_ptr<RtMidiIn> in, MidiReceive receive, void* ref) {
+        in->ignoreTypes(false, true, true);
+        auto port = std::make_unique<RtInput>(std::move(in), receive, ref);
+        port->port()->setCallback(&RtInput::callback, port.get());
+        return port;
+    }
     // JACK applies a new connection at a cycle's start: bytes sent before that are lost, and the
     // first bytes a controller gets (its connect message) matter. Waits at most 200 ms.
     static void awaitJackConnection(const std::string& destination) {
