@@ -23,6 +23,21 @@ bool playing(TarlumePlayer* p) {
     return p->getParam(PLAYERPARAM_PLAYING) >= 0.5;
 }
 
+// A press on a cue point's or a loop's slot: stores into it when storing is armed (or the button
+// always stores), clears it when deleting is armed, else recalls it. The press uses the arm up.
+template <class Store, class Clear, class Recall>
+void pressSlot(TarlumePlayer* p, bool alwaysStore, Store store, Clear clear, Recall recall) {
+    if (p->cueStoreArmed || alwaysStore) {
+        store();
+        p->cueStoreArmed = false;
+    } else if (p->cueDeleteArmed) {
+        clear();
+        p->cueDeleteArmed = false;
+    } else {
+        recall();
+    }
+}
+
 // Characters (not bytes) of a UTF-8 text.
 size_t characterCount(const std::string& text) {
     size_t n = 0;
@@ -132,16 +147,12 @@ bool TarlumeSkinInterface::handlePress(SkinObject* object, float x, float y, int
     case VALUE_CUEPOINTACTIVE: {
         int slot = slotOf(&spec, TarlumePlayer::kSlots);
         if (!slot) return true;
-        if (p->cueStoreArmed || object->value == VALUE_CUEPOINTSET) {
-            p->storeCuePoint(slot);
-            p->cueStoreArmed = false;
-        } else if (p->cueDeleteArmed) {
-            p->setCuePoint(slot, 0.0);
-            p->cueDeleteArmed = false;
-        } else {
-            p->retrieveCuePoint(slot);
-            if (!playing(p)) p->playPause();
-        }
+        pressSlot(
+            p, object->value == VALUE_CUEPOINTSET, [&] { p->storeCuePoint(slot); }, [&] { p->setCuePoint(slot, 0.0); },
+            [&] {
+                p->retrieveCuePoint(slot);
+                if (!playing(p)) p->playPause();
+            });
         return true;
     }
     case VALUE_PITCHRANGE:
@@ -227,15 +238,9 @@ bool TarlumeSkinInterface::handlePress(SkinObject* object, float x, float y, int
     case VALUE_LOOP_RETRIEVEACTIVE: {
         int slot = slotOf(&spec, TarlumePlayer::kSlots);
         if (!slot) return true;
-        if (p->cueStoreArmed || object->value == VALUE_LOOP_STORE) {
-            p->storeLoop(slot);
-            p->cueStoreArmed = false;
-        } else if (p->cueDeleteArmed) {
-            p->setLoop(slot, 0.0, 0.0);
-            p->cueDeleteArmed = false;
-        } else {
-            p->retrieveLoop(slot, true);
-        }
+        pressSlot(
+            p, object->value == VALUE_LOOP_STORE, [&] { p->storeLoop(slot); }, [&] { p->setLoop(slot, 0.0, 0.0); },
+            [&] { p->retrieveLoop(slot, true); });
         return true;
     }
 
