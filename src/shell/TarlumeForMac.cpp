@@ -10,6 +10,20 @@ constexpr int kDecks = 4;
 constexpr int kBufferSizes[] = {0, 64, 128, 256, 512, 1024, 2048};
 constexpr int kBufferItems = int(sizeof(kBufferSizes) / sizeof(kBufferSizes[0]));
 
+// Deck d's device and channel pair on the input or the output side.
+void readDeviceConfig(PreferencesAccessors& access, bool input, int d, unsigned long* device, int* first, int* second) {
+    if (input)
+        access.getInputDeviceConfig(d, device, first, second);
+    else
+        access.getOutputDeviceConfig(d, device, first, second);
+}
+void storeDeviceConfig(PreferencesAccessors& access, bool input, int d, unsigned long device, int first, int second) {
+    if (input)
+        access.setInputDeviceConfig(d, device, first, second);
+    else
+        access.setOutputDeviceConfig(d, device, first, second);
+}
+
 } // namespace
 
 int TarlumeForMac::bufferFrames(int item) {
@@ -53,10 +67,7 @@ void TarlumeForMac::preferenceWindowOpened() {
                 view_.addComboItem(prefCombo(combo, d), name);
                 unsigned long device = 0;
                 int first = -1, second = -1;
-                if (input)
-                    access_.getInputDeviceConfig(d, &device, &first, &second);
-                else
-                    access_.getOutputDeviceConfig(d, &device, &first, &second);
+                readDeviceConfig(access_, input, d, &device, &first, &second);
                 if (device == id) view_.selectCombo(prefCombo(combo, d), index);
             }
         }
@@ -96,10 +107,7 @@ void TarlumeForMac::fillChannels(bool input, int sender) {
             if (view_.selectedCombo(prefCombo(devices, d)) != index) continue;
             unsigned long device = 0;
             int first = -1, second = -1;
-            if (input)
-                access_.getInputDeviceConfig(d, &device, &first, &second);
-            else
-                access_.getOutputDeviceConfig(d, &device, &first, &second);
+            readDeviceConfig(access_, input, d, &device, &first, &second);
             bool chosen = sender == int(prefCombo(devices, d));
             // Only whole pairs: a last odd channel has no partner to go with.
             bool fits = first >= 0 && first + 1 < channels && second >= 0 && second < channels;
@@ -119,10 +127,7 @@ void TarlumeForMac::fillChannels(bool input, int sender) {
                 if (c == first) view_.selectCombo(prefCombo(pairs, d), c / 2);
             }
             if (!chosen) continue;
-            if (input)
-                access_.setInputDeviceConfig(d, id, first, second);
-            else
-                access_.setOutputDeviceConfig(d, id, first, second);
+            storeDeviceConfig(access_, input, d, id, first, second);
         }
     }
 }
@@ -136,13 +141,8 @@ void TarlumeForMac::inputChannelSelected(int sender) {
             if (k < 0) return;
             unsigned long device = 0;
             int first = -1, second = -1;
-            if (input) {
-                access_.getInputDeviceConfig(d, &device, &first, &second);
-                access_.setInputDeviceConfig(d, device, 2 * k, 2 * k + 1);
-            } else {
-                access_.getOutputDeviceConfig(d, &device, &first, &second);
-                access_.setOutputDeviceConfig(d, device, 2 * k, 2 * k + 1);
-            }
+            readDeviceConfig(access_, input, d, &device, &first, &second);
+            storeDeviceConfig(access_, input, d, device, 2 * k, 2 * k + 1);
             return;
         }
     }
