@@ -19,13 +19,14 @@
 #include "library/tags/CID3v2Tag.h"
 #include "support/TempDir.h"
 
+#include "GeneratedLibrary.h"
+
 namespace {
 
 const int kBuildFolders = 100, kBuildFilesPerFolder = 100; // 10,000 files
 const int kSearchFiles = 50000;
 
-const char* const kWords[] = {"love",  "night", "deep",  "house", "fire",  "dream", "city", "summer",
-                              "dance", "soul",  "light", "river", "storm", "gold",  "echo", "wave"};
+const char* const* const kWords = benchsupport::kLibraryWords;
 
 void removeTree(const std::string& root) {
     std::string command = "rm -rf '" + root + "'";
@@ -82,41 +83,7 @@ void AppPathsMake(const std::string& folder) {
 const std::string& searchLibrary() {
     static std::string root = [] {
         std::string r = tempRoot("search");
-        std::string db = r + "tagcache.db";
-        { TagCache create(db); }
-        SQLDatabase d(db);
-        d.beginTransaction();
-        for (int f = 0; f < kSearchFiles / 1000; f++) {
-            std::string folder = r + "lib/f" + intToStr(f) + "/";
-            AppPathsMake(folder);
-            std::string folderID =
-                d.getOneResult("INSERT INTO folders (name, path, parent) VALUES (?, ?, -1) RETURNING ID",
-                               SQLParams{"f" + intToStr(f), folder});
-            for (int i = 0; i < 1000; i++) {
-                int n = f * 1000 + i;
-                std::string path = folder + intToStr(n) + ".mp3";
-                touch(path);
-                std::string modified = timetToStr(long(getFileModifiedTime(path)));
-                std::string id = d.getOneResult("INSERT INTO files (name, folder, type, modifieddate, creationdate) "
-                                                "VALUES (?, ?, 1, ?, ?) RETURNING ID",
-                                                SQLParams{path, folderID, modified, modified});
-                const std::pair<const char*, std::string> frames[] = {
-                    {"TIT2", std::string(kWords[n % 16]) + " " + kWords[(n / 16) % 16] + " " + intToStr(n)},
-                    {"TPE1", "Artist " + intToStr(n % 997)},
-                    {"TALB", std::string("Album ") + kWords[(n / 7) % 16]},
-                    {"TCON", std::string("Genre ") + intToStr(n % 23)},
-                    {"TBPM", intToStr(90 + n % 60)},
-                    {"TYER", intToStr(1980 + n % 40)},
-                    {"COMM", std::string("comment ") + kWords[(n / 3) % 16]},
-                    {"TKEY", intToStr(n % 12) + "A"},
-                    {"TLEN", intToStr(180000 + n % 120000)},
-                    {"TPUB", "Label " + intToStr(n % 101)}};
-                for (const auto& frame : frames)
-                    d.executeQuery("INSERT INTO frames (file, name, value, incomplete) VALUES (?, ?, ?, 0)",
-                                   SQLParams{id, frame.first, frame.second});
-            }
-        }
-        d.commitTransaction();
+        benchsupport::fillGeneratedLibrary(r + "tagcache.db", r + "lib/", kSearchFiles);
         return r;
     }();
     return root;

@@ -22,11 +22,11 @@
 #include "skin/SkinObject.h"
 #include "ui/TarlumeSkinInterface.h"
 
+#include "GeneratedLibrary.h"
+
 namespace {
 
 const int kLibraryTracks = 50000;
-const char* const kWords[] = {"love",  "night", "deep",  "house", "fire",  "dream", "city", "summer",
-                              "dance", "soul",  "light", "river", "storm", "gold",  "echo", "wave"};
 
 void run(const std::string& command) {
     if (std::system(command.c_str()) != 0) return;
@@ -46,7 +46,7 @@ struct World {
         root = "/tmp/tarlume-bench-ui-" + intToStr(int(getpid())) + "/";
         run("rm -rf '" + root + "' && mkdir -p '" + root + "tarlume'");
         setenv("XDG_DATA_HOME", root.c_str(), 1);
-        fillLibrary(root + "tarlume/tagcache.db", root + "music/");
+        benchsupport::fillGeneratedLibrary(root + "tarlume/tagcache.db", root + "music/", kLibraryTracks);
         click = root + "click.wav";
         run("sox -n -r 44100 -c 2 '" + click + "' synth 0.01 sine 1000 pad 0 0.49 repeat 119 >/dev/null 2>&1");
         engine = std::make_unique<Tarlume>();
@@ -72,44 +72,6 @@ struct World {
         engine.reset();
         fileListObject.reset();
         run("rm -rf '" + root + "'");
-    }
-
-    // The files exist (empty): the library lists only what is on disk.
-    static void fillLibrary(const std::string& db, const std::string& music) {
-        { TagCache create(db); }
-        SQLDatabase d(db);
-        d.beginTransaction();
-        for (int f = 0; f < kLibraryTracks / 1000; f++) {
-            std::string folder = music + "f" + intToStr(f) + "/";
-            run("mkdir -p '" + folder + "'");
-            std::string folderID =
-                d.getOneResult("INSERT INTO folders (name, path, parent) VALUES (?, ?, -1) RETURNING ID",
-                               SQLParams{"f" + intToStr(f), folder});
-            for (int i = 0; i < 1000; i++) {
-                int n = f * 1000 + i;
-                std::string path = folder + intToStr(n) + ".mp3";
-                if (FILE* file = fopen(path.c_str(), "wb")) fclose(file);
-                std::string modified = timetToStr(long(getFileModifiedTime(path)));
-                std::string id = d.getOneResult("INSERT INTO files (name, folder, type, modifieddate, creationdate) "
-                                                "VALUES (?, ?, 1, ?, ?) RETURNING ID",
-                                                SQLParams{path, folderID, modified, modified});
-                const std::pair<const char*, std::string> frames[] = {
-                    {"TIT2", std::string(kWords[n % 16]) + " " + kWords[(n / 16) % 16] + " " + intToStr(n)},
-                    {"TPE1", "Artist " + intToStr(n % 997)},
-                    {"TALB", std::string("Album ") + kWords[(n / 7) % 16]},
-                    {"TCON", std::string("Genre ") + intToStr(n % 23)},
-                    {"TBPM", intToStr(90 + n % 60)},
-                    {"TYER", intToStr(1980 + n % 40)},
-                    {"COMM", std::string("comment ") + kWords[(n / 3) % 16]},
-                    {"TKEY", intToStr(n % 12) + "A"},
-                    {"TLEN", intToStr(180000 + n % 120000)},
-                    {"TPUB", "Label " + intToStr(n % 101)}};
-                for (const auto& frame : frames)
-                    d.executeQuery("INSERT INTO frames (file, name, value, incomplete) VALUES (?, ?, ?, 0)",
-                                   SQLParams{id, frame.first, frame.second});
-            }
-        }
-        d.commitTransaction();
     }
 };
 
