@@ -51,17 +51,27 @@ void lrsLpFilter(float* c, unsigned int length, double frequency, double beta, u
         c[i] = float(v[i]);
 }
 
+namespace {
+
+// The first table entry and the end of one wing of the up-sampling filter at `phase`. The right wing
+// (step > 0) leaves out the table's last entry, and at phase 0 starts one crossing later: the left wing
+// has already taken the centre tap.
+inline void upWing(double scaled, double phase, unsigned int length, int step, unsigned int* k, unsigned int* end) {
+    *k = unsigned(scaled);
+    *end = length;
+    if (step > 0) {
+        *end = length - 1;
+        if (phase == 0.0) *k += kPerZero;
+    }
+}
+
+} // namespace
+
 float lrsFilterUp(const float* imp, const float* impD, unsigned int length, const short* samples, double phase,
                   int step) {
     const double scaled = phase * kPerZero;
-    unsigned int k = unsigned(scaled);
-    unsigned int end = length;
-    if (step > 0) {
-        // The right wing leaves out the table's last entry, and at phase 0 starts one crossing later: the
-        // left wing has already taken the centre tap.
-        end = length - 1;
-        if (phase == 0.0) k += kPerZero;
-    }
+    unsigned int k, end;
+    upWing(scaled, phase, length, step, &k, &end);
     const float a = float(scaled - std::floor(scaled));
     float v = 0.0f;
     for (; k < end; k += kPerZero) {
@@ -96,12 +106,8 @@ namespace {
 void filterUpStereo(const float* imp, const float* impD, unsigned int length, const short* samples, double phase,
                     int step, float* left, float* right) {
     const double scaled = phase * kPerZero;
-    unsigned int k = unsigned(scaled);
-    unsigned int end = length;
-    if (step > 0) {
-        end = length - 1;
-        if (phase == 0.0) k += kPerZero;
-    }
+    unsigned int k, end;
+    upWing(scaled, phase, length, step, &k, &end);
     const float a = float(scaled - std::floor(scaled));
     float l = 0.0f, r = 0.0f;
     for (; k < end; k += kPerZero) {

@@ -162,6 +162,27 @@ sqlite3_stmt* SQLDatabase::initQuery(const std::string& sql, const SQLParams& pa
     return statement;
 }
 
+namespace {
+
+// A cell's bytes as stored. The blob pointer first: asking for the size first could convert the value twice.
+std::string cellText(sqlite3_stmt* statement, int column) {
+    const char* bytes = static_cast<const char*>(sqlite3_column_blob(statement, column));
+    int size = sqlite3_column_bytes(statement, column);
+    return bytes && size > 0 ? std::string(bytes, size_t(size)) : std::string();
+}
+
+// Every cell of the row the statement stands on.
+std::vector<std::string> currentRow(sqlite3_stmt* statement) {
+    int count = sqlite3_column_count(statement);
+    std::vector<std::string> row;
+    row.reserve(size_t(count));
+    for (int i = 0; i < count; i++)
+        row.push_back(cellText(statement, i));
+    return row;
+}
+
+} // namespace
+
 std::vector<std::string> SQLDatabase::getNextRow(sqlite3_stmt* statement) {
     std::vector<std::string> row;
     if (!statement) return row;
@@ -170,18 +191,7 @@ std::vector<std::string> SQLDatabase::getNextRow(sqlite3_stmt* statement) {
         noteError(rc);
         return row;
     }
-    int count = sqlite3_column_count(statement);
-    row.reserve(size_t(count));
-    for (int i = 0; i < count; i++) {
-        // The blob pointer first: asking for the size first could convert the value twice.
-        const char* bytes = static_cast<const char*>(sqlite3_column_blob(statement, i));
-        int size = sqlite3_column_bytes(statement, i);
-        if (bytes && size > 0)
-            row.emplace_back(bytes, size_t(size));
-        else
-            row.emplace_back();
-    }
-    return row;
+    return currentRow(statement);
 }
 
 bool SQLDatabase::nextRow(sqlite3_stmt* statement) {
@@ -197,9 +207,7 @@ long long SQLDatabase::columnInteger(sqlite3_stmt* statement, int column) {
 }
 
 std::string SQLDatabase::columnText(sqlite3_stmt* statement, int column) {
-    const char* bytes = static_cast<const char*>(sqlite3_column_blob(statement, column));
-    int size = sqlite3_column_bytes(statement, column);
-    return bytes && size > 0 ? std::string(bytes, size_t(size)) : std::string();
+    return cellText(statement, column);
 }
 
 void SQLDatabase::closeQuery(sqlite3_stmt* statement) {
@@ -238,20 +246,8 @@ bool SQLDatabase::tryAllRows(const std::string& sql, const SQLParams& params,
         return false;
     }
     int rc;
-    while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
-        int count = sqlite3_column_count(statement);
-        std::vector<std::string> row;
-        row.reserve(size_t(count));
-        for (int i = 0; i < count; i++) {
-            const char* bytes = static_cast<const char*>(sqlite3_column_blob(statement, i));
-            int size = sqlite3_column_bytes(statement, i);
-            if (bytes && size > 0)
-                row.emplace_back(bytes, size_t(size));
-            else
-                row.emplace_back();
-        }
-        rows->push_back(std::move(row));
-    }
+    while ((rc = sqlite3_step(statement)) == SQLITE_ROW)
+        rows->push_back(currentRow(statement));
     sqlite3_finalize(statement);
     if (rc == SQLITE_DONE) return true;
     rows->clear();
