@@ -273,6 +273,9 @@ void TagCacheDirectory::readFilesAndFoldersFromDisk() {
     // A load in progress reads the disk itself; the caller must not wait for it.
     std::unique_lock<std::recursive_mutex> guard(updateLock, std::try_to_lock);
     if (!guard.owns_lock()) return;
+    // Loaded, or listed, by the loading thread between the caller's look and this lock: a large
+    // folder's listing is not read again on the caller's thread for nothing.
+    if (getProgress() >= 1.0 || isListingRead()) return;
     readListing();
 }
 
@@ -441,18 +444,23 @@ void TagCacheDirectory::updateFromDisk() {
     std::vector<std::string> names;
     std::vector<time_t> times;
     std::unordered_map<std::string, TagPtr> listed;
+    std::vector<TagPtr> shown;
     std::string id;
     bool fromDatabase;
     {
+        // Copies only: readers (the user interface) wait for this lock.
         std::lock_guard<std::recursive_mutex> guard(dataLock);
         listingRead = false; // used: the next update reads the disk again
         names = files;
         times = fileTimes;
-        for (const TagPtr& record : tags)
-            listed.emplace(record->getPath(), record);
+        shown = tags;
         id = folderID;
         fromDatabase = partial;
     }
+    listed.reserve(shown.size());
+    for (const TagPtr& record : shown)
+        listed.emplace(record->getPath(), record);
+    shown.clear();
 
     // Records read from disk are stored before the list shows them: storing decodes their texts and
     // empties their pictures, which must not happen under a reader's feet.
@@ -518,15 +526,27 @@ void TagCacheDirectory::updateFromDisk() {
 
     std::vector<TagPtr> gone;
     if (!interrupted && listingOk) {
-        // Files gone from the folder leave the list (the database forgets them at the next first load).
-        std::lock_guard<std::recursive_mutex> guard(dataLock);
-        auto kept = std::stable_partition(tags.begin(), tags.end(), [&](const TagPtr& record) {
-            return !(isLeft(record->getPath(), path) && getFilePath(record->getPath()) == path &&
-                     !onDisk.count(record->getPath()));
-        });
-        gone.assign(kept, tags.end());
-        tags.erase(kept, tags.end());
-        retireLocked(gone);
+        // Files gone from the folder leave the list (the database forgets them at the next first
+        // load). They are found on a copy: the list's lock is held only to take them out.
+        {
+            std::lock_guard<std::recursive_mutex> guard(dataLock);
+            shown = tags;
+        }
+        std::unordered_set<const CID3v2Tag*> vanished;
+        for (const TagPtr& record : shown) {
+            const std::string& file = record->getPath();
+            if (isLeft(file, path) && file.find('/', path.size()) == std::string::npos && !onDisk.count(file))
+                vanished.insert(record.get());
+        }
+        shown.clear();
+        if (!vanished.empty()) {
+            std::lock_guard<std::recursive_mutex> guard(dataLock);
+            auto kept = std::stable_partition(tags.begin(), tags.end(),
+                                              [&](const TagPtr& record) { return !vanished.count(record.get()); });
+            gone.assign(kept, tags.end());
+            tags.erase(kept, tags.end());
+            retireLocked(gone);
+        }
     }
 
     if (database) {
