@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <system_error>
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
@@ -27,12 +28,17 @@ const size_t kCutBytes = 512;
 // Records read from disk are written to the database in groups of this many, each group in one
 // short transaction, so other threads' transactions never wait for a whole folder.
 const size_t kStoreBatch = 64;
+// Frames written by one INSERT statement, at the most.
+const size_t kFrameRowsPerInsert = 32;
 // Files per frames query when records are built from the database.
 const size_t kFramesChunk = 400;
 // Records are built from one pass over the frames table for more than this share of the files.
 const double kLookupCost = 10.0;
 // File times are read by up to this many threads, each taking at least this many files.
 const size_t kStatThreads = 4, kStatsPerThread = 1024;
+// Tags of new or changed files are read by up to this many threads, each taking at least this
+// many files, this many files ahead of the records being stored.
+const size_t kReadThreads = 4, kReadsPerThread = 16, kReadAhead = 256;
 // How long a record that left a list stays alive for readers of getTag's raw pointer (ms).
 const double kRetireMs = 1000.0;
 
@@ -483,10 +489,32 @@ void TagCacheDirectory::updateFromDisk() {
         pending.clear();
         retireLocked(gone);
     };
+    // The files to read come from several threads at once, a stretch of the listing ahead of the
+    // loop below: each is a file to open and parse, independent of the others.
+    std::vector<TagPtr> readAhead(names.size());
+    size_t readUpTo = 0; // readAhead holds what the stretch before this index needs
+    auto readFrom = [&](size_t first) {
+        std::vector<size_t> slots;
+        size_t i = first;
+        for (; i < names.size() && slots.size() < kReadAhead; i++) {
+            if (!isValidFileType(names[i])) continue;
+            auto known = listed.find(path + names[i]);
+            bool changed = known != listed.end() && times[i] != 0 && known->second->getModificationTime() != times[i];
+            if (changed || (known == listed.end() && !fromDatabase)) slots.push_back(i);
+        }
+        readUpTo = i;
+        std::vector<std::string> files;
+        for (size_t slot : slots)
+            files.push_back(path + names[slot]);
+        std::vector<TagPtr> read = readRecordsFromFiles(files);
+        for (size_t k = 0; k < slots.size(); k++)
+            readAhead[slots[k]] = std::move(read[k]);
+    };
     std::unordered_set<std::string> onDisk;
     bool interrupted = false;
     for (size_t i = 0; i < names.size(); i++) {
         const std::string& name = names[i];
+        if (i >= readUpTo) readFrom(i);
         if (isValidFileType(name)) {
             std::string full = path + name;
             onDisk.insert(full);
@@ -494,7 +522,7 @@ void TagCacheDirectory::updateFromDisk() {
             if (known != listed.end()) {
                 // Listed already; read again when the file changed since.
                 if (times[i] != 0 && known->second->getModificationTime() != times[i]) {
-                    TagPtr record = readRecordFromFile(full);
+                    TagPtr record = readAhead[i] ? std::move(readAhead[i]) : readRecordFromFile(full);
                     pending.emplace_back(known->second, record);
                     toStore.push_back(record);
                 }
@@ -507,7 +535,7 @@ void TagCacheDirectory::updateFromDisk() {
                     record = getTagFromDB(fileID, full, true, folder);
                     isNew = !record;
                 }
-                if (!record) record = readRecordFromFile(full);
+                if (!record) record = readAhead[i] ? std::move(readAhead[i]) : readRecordFromFile(full);
                 pending.emplace_back(TagPtr(), record);
                 listed.emplace(full, record);
                 if (isNew) toStore.push_back(record);
@@ -588,6 +616,27 @@ void TagCacheDirectory::appendRecord(const TagPtr& record) {
     tags.push_back(record);
     sorted = false;
     if (kind == KIND_PLAYLIST && isRightCI(path, ".m3u")) dirty.store(true, std::memory_order_relaxed);
+}
+
+std::vector<TagPtr> TagCacheDirectory::readRecordsFromFiles(const std::vector<std::string>& paths) {
+    std::vector<TagPtr> records(paths.size());
+    std::atomic<size_t> next{0};
+    auto readSome = [&] {
+        for (size_t i; (i = next.fetch_add(1, std::memory_order_relaxed)) < paths.size();)
+            records[i] = readRecordFromFile(paths[i]);
+    };
+    size_t helpers = std::min<size_t>(kReadThreads, paths.size() / kReadsPerThread);
+    std::vector<std::thread> threads;
+    try {
+        for (size_t k = 1; k < helpers; k++)
+            threads.emplace_back(readSome);
+    } catch (const std::system_error&) {
+        // No thread to spare: the ones running, this one included, read them all.
+    }
+    readSome();
+    for (std::thread& thread : threads)
+        thread.join();
+    return records;
 }
 
 TagPtr TagCacheDirectory::readRecordFromFile(const std::string& file) {
@@ -671,12 +720,15 @@ TagPtr TagCacheDirectory::getOrAddTag(const std::string& file) {
 
 void TagCacheDirectory::storeRecords(const std::vector<TagPtr>& records, const std::string& id) {
     if (records.empty() || !database) return;
+    FrameRows rows; // the records' frames, written many to a statement
     database->beginTransaction();
     for (const TagPtr& record : records)
-        insertTagInDB(record.get(), id);
-    // Their frames join the search index together, in the same transaction.
-    if (cache) cache->searchIndexCatchUp();
+        insertTagInDB(record.get(), id, rows);
+    flushFrameRows(rows, true);
     database->commitTransaction();
+    if (cache) cache->touchLastChange();
+    // Their frames join the search index in a transaction of its own, once enough have gathered.
+    if (cache) cache->searchIndexCatchUp();
 }
 
 void TagCacheDirectory::deleteFilesFromDB(const std::vector<std::string>& fileIDs) {
@@ -698,7 +750,36 @@ std::string TagCacheDirectory::cutUtf8(const std::string& text, size_t maxBytes)
     return text.substr(0, end);
 }
 
+void TagCacheDirectory::flushFrameRows(FrameRows& rows, bool all) {
+    // Fixed row counts (a full statement, then halves), so that few statement texts are prepared and kept.
+    for (size_t count = kFrameRowsPerInsert; rows.count > 0 && count > 0; count /= 2) {
+        if (!all && count < kFrameRowsPerInsert) break;
+        while (rows.count >= count) {
+            std::string sql = "INSERT INTO frames (file, name, value, incomplete) VALUES (?, ?, ?, ?)";
+            for (size_t k = 1; k < count; k++)
+                sql += ", (?, ?, ?, ?)";
+            size_t first = rows.params.size() - 4 * rows.count;
+            SQLParams params(std::make_move_iterator(rows.params.begin() + long(first)),
+                             std::make_move_iterator(rows.params.begin() + long(first + 4 * count)));
+            database->executeQuery(sql, params);
+            rows.count -= count;
+        }
+    }
+    rows.params.erase(rows.params.begin(), rows.params.end() - long(4 * rows.count));
+}
+
 std::string TagCacheDirectory::insertTagInDB(CID3v2Tag* record, std::string id) {
+    if (!record || !database) return "";
+    FrameRows rows;
+    database->beginTransaction();
+    std::string fileID = insertTagInDB(record, id, rows);
+    flushFrameRows(rows, true);
+    database->commitTransaction();
+    if (cache && !fileID.empty()) cache->touchLastChange();
+    return fileID;
+}
+
+std::string TagCacheDirectory::insertTagInDB(CID3v2Tag* record, std::string id, FrameRows& rows) {
     if (!record || !database) return "";
     const std::string& file = record->getPath();
     database->beginTransaction();
@@ -708,7 +789,9 @@ std::string TagCacheDirectory::insertTagInDB(CID3v2Tag* record, std::string id) 
         database->commitTransaction();
         return "";
     }
-    std::string modified = timetToStr(long(getFileModifiedTime(file)));
+    // The time the record was read at (a file changed since is read again at the next load).
+    time_t readAt = record->getModificationTime();
+    std::string modified = timetToStr(long(readAt != 0 ? readAt : getFileModifiedTime(file)));
     // One row per path, whichever folder row listed it before.
     std::string fileID = database->getOneResult("SELECT ID FROM files WHERE name = ?", SQLParams{file});
     bool known = !fileID.empty();
@@ -724,8 +807,12 @@ std::string TagCacheDirectory::insertTagInDB(CID3v2Tag* record, std::string id) 
         database->commitTransaction();
         return "";
     }
-    // A new row's ID was never used (AUTOINCREMENT): it has no frames to replace.
-    if (known) database->executeQuery("DELETE FROM frames WHERE file = ?", SQLParams{fileID});
+    // A new row's ID was never used (AUTOINCREMENT): it has no frames to replace. Frames waiting
+    // to be written go first: they may be this file's own.
+    if (known) {
+        flushFrameRows(rows, true);
+        database->executeQuery("DELETE FROM frames WHERE file = ?", SQLParams{fileID});
+    }
     bool incomplete = false;
     for (unsigned int i = 0; i < record->getNbFrames(); i++) {
         CID3Frame* frame = record->getFrame(i);
@@ -733,9 +820,10 @@ std::string TagCacheDirectory::insertTagInDB(CID3v2Tag* record, std::string id) 
             const std::string& text = frame->getString();
             bool cut = text.size() > kMaxFrameBytes;
             // Bound as text: SQLite's LIKE, which searches and smart playlists use, never matches a blob.
-            database->executeQuery(
-                "INSERT INTO frames (file, name, value, incomplete) VALUES (?, ?, ?, ?)",
-                SQLParams{fileID, frame->getId(), cut ? cutUtf8(text, kCutBytes) : text, cut ? 1 : 0});
+            rows.params.insert(rows.params.end(),
+                               {SQLParam(fileID), SQLParam(frame->getId()),
+                                SQLParam(cut ? cutUtf8(text, kCutBytes) : text), SQLParam(cut ? 1 : 0)});
+            if (++rows.count >= kFrameRowsPerInsert) flushFrameRows(rows, false);
             incomplete = incomplete || cut;
         } else {
             // Pictures and other large or binary frames stay neither in the database nor in memory.
@@ -746,7 +834,6 @@ std::string TagCacheDirectory::insertTagInDB(CID3v2Tag* record, std::string id) 
     }
     if (incomplete) database->executeQuery("UPDATE files SET incomplete = 1 WHERE ID = ?", SQLParams{fileID});
     database->commitTransaction();
-    if (cache) cache->touchLastChange();
     return fileID;
 }
 

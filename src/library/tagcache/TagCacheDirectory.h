@@ -184,6 +184,8 @@ private:
     void retireLocked(std::vector<TagPtr>& gone);
     void appendRecord(const TagPtr& record);
     TagPtr readRecordFromFile(const std::string& path);
+    // The same for many files, read by several threads.
+    std::vector<TagPtr> readRecordsFromFiles(const std::vector<std::string>& paths);
     void addLength(CID3v2Tag* record);
     // A file's times as one stat gave them; found false when it could not be examined.
     struct FileTimes {
@@ -199,6 +201,16 @@ private:
     std::vector<TagPtr> loadRecordsFromDB(const std::vector<std::vector<std::string>>& rows,
                                           const std::vector<FileTimes>* times = nullptr);
     void storeRecords(const std::vector<TagPtr>& records, const std::string& folderID);
+    // Frame rows waiting to be written together: four parameters a row.
+    struct FrameRows {
+        SQLParams params;
+        size_t count = 0;
+    };
+    // Stores the record with its frames left in `rows` (inside the caller's transaction, which
+    // writes them and then marks the cache changed).
+    std::string insertTagInDB(CID3v2Tag* record, std::string folderID, FrameRows& rows);
+    // Writes the waiting rows: all of them, or only full statements' worth.
+    void flushFrameRows(FrameRows& rows, bool all);
     void deleteFilesFromDB(const std::vector<std::string>& fileIDs);
     void setProgress(double value) { progress.store(value, std::memory_order_relaxed); }
     bool logOn() const;

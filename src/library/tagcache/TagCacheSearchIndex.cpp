@@ -17,6 +17,8 @@ const char* const kIndexVersion = "2";
 // Frames indexed per step: each step is one short transaction, so the user interface's reads on
 // the shared connection never wait long.
 const long long kStepFrames = 500;
+// Frames written by the cache are indexed once this many wait (or when the loading thread is idle).
+const long long kCatchUpFrames = 2000;
 
 const char* const kTriggers[] = {"frames_search_delete", "frames_search_update"};
 
@@ -137,7 +139,7 @@ bool TagCacheSearchIndex::looksSound() {
     return true;
 }
 
-int TagCacheSearchIndex::indexMore() {
+int TagCacheSearchIndex::indexMore(long long limit) {
     if (!database || damaged.load(std::memory_order_acquire)) return -1;
     SQLDatabase& db = *database;
     db.beginTransaction();
@@ -148,7 +150,7 @@ int TagCacheSearchIndex::indexMore() {
     std::string last;
     if (ok)
         last = db.getOneResult("SELECT max(ID) FROM (SELECT ID FROM frames WHERE ID > ? ORDER BY ID LIMIT ?)",
-                               SQLParams{from, kStepFrames});
+                               SQLParams{from, limit});
     long long to = last.empty() ? from : std::atoll(last.c_str());
     if (ok && to > from)
         ok = db.executeQuery("INSERT INTO frames_search (rowid, value) SELECT ID, value FROM frames WHERE ID > ? AND "
@@ -170,10 +172,19 @@ int TagCacheSearchIndex::indexMore() {
 }
 
 void TagCacheSearchIndex::catchUp() {
+    if (!isReady()) return;
+    // The index's cost is mostly per batch (it writes a segment of its own and merges segments at
+    // each commit): frames wait until enough have gathered, and the loading thread takes the rest
+    // when it has nothing else to do. Searches look at the frames waiting without the index.
+    long long last = std::atoll(database->getOneResult("SELECT max(ID) FROM frames").c_str());
+    if (last - indexedUpto.load(std::memory_order_acquire) < kCatchUpFrames) {
+        if (last > indexedUpto.load(std::memory_order_acquire)) pending.store(true, std::memory_order_release);
+        return;
+    }
     // A failed batch leaves frames indexed beyond `upto` (still found: searches look at them as
     // unindexed), but no later batch may add them again: the index is made anew when the loading
     // thread next runs, and searches keep to the plain query until then.
-    if (isReady() && indexMore() < 0) markDamaged();
+    if (indexMore(2 * kCatchUpFrames) < 0) markDamaged();
 }
 
 bool TagCacheSearchIndex::buildStep() {
@@ -193,7 +204,7 @@ bool TagCacheSearchIndex::buildStep() {
         if (!create()) return failed();
         damaged.store(false, std::memory_order_release);
     }
-    int more = indexMore();
+    int more = indexMore(kStepFrames);
     if (more < 0) return failed();
     if (more > 0) return true;
     pending.store(false, std::memory_order_release);

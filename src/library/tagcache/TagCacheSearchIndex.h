@@ -34,8 +34,9 @@ public:
     // One short step: looking the index over, or indexing a few thousand frames in one
     // transaction. False when nothing is left. Called on one thread at a time (the loading thread).
     bool buildStep();
-    // Indexes frames written since the last batch (a few thousand at most), in one transaction
-    // (nested in the caller's); nothing while the index is not ready. A failure marks it damaged.
+    // Indexes frames written since the last batch, in one transaction (nested in the caller's),
+    // once a few thousand wait; fewer are left to the loading thread's next steps. Nothing while
+    // the index is not ready. A failure marks it damaged.
     void catchUp();
     // A query through the index failed: searches stop using it, and the next build step makes it
     // anew from the frames table.
@@ -50,7 +51,7 @@ private:
     // Drops and makes the index, empty, with its state and triggers; false when that failed.
     bool create();
     // Indexes the next frames: 1 when more are left, 0 when all are in, -1 on failure.
-    int indexMore();
+    int indexMore(long long limit);
     // Looks a sample of indexed frames up in the index: false when one is missing or the index fails.
     bool looksSound();
     // A step failed: true when building goes on (after a pause), false when it is given up.

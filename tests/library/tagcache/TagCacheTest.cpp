@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <map>
 #include <memory>
 #include <random>
 #include <set>
@@ -295,6 +296,35 @@ TEST(TagCache, RecordsReadBackKeepTheirFramesInStoredOrder) {
         EXPECT_EQ(order, stored) << others;
         EXPECT_NE(stored.find("TPE1,TIT2"), std::string::npos);
         stored.clear();
+    }
+}
+
+// A folder's records are written together, many frames to a statement: every file keeps exactly
+// its own frames, in their order, whatever the count (one frame to more than a statement holds).
+TEST(TagCache, EveryFileOfAFolderIsStoredWithItsOwnFramesInOrder) {
+    TempTree tree;
+    std::string folder = tree.folder("f");
+    std::map<std::string, std::string> expected; // path: "name=value" of each frame, in order
+    for (int count : {1, 45, 3, 33, 2}) {
+        std::vector<std::pair<std::string, std::string>> frames;
+        std::string list;
+        for (int k = 0; k < count; k++) {
+            std::string id = k == 0 ? "TIT2" : k == 1 ? "TPE1" : "T" + std::string(k < 10 ? "00" : "0") + intToStr(k);
+            frames.emplace_back(id, "v" + intToStr(count) + "." + intToStr(k));
+            list += (k ? "," : "") + id + "=" + frames.back().second;
+        }
+        expected[tree.file("f/n" + intToStr(count) + ".mp3", id3v2(frames))] = list;
+    }
+    TagCache cache(tree.root + "tagcache.db");
+    cache.getFolder(folder, false, true, false, false);
+    for (const auto& file : expected) {
+        std::string stored;
+        for (const auto& row : cache.getDatabase()->getAllRows(
+                 "SELECT frames.name, frames.value FROM frames, files WHERE frames.file = files.ID AND "
+                 "files.name = ? ORDER BY frames.ID",
+                 SQLParams{file.first}))
+            stored += (stored.empty() ? "" : ",") + row[0] + "=" + row[1];
+        EXPECT_EQ(stored, file.second) << file.first;
     }
 }
 
