@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -54,7 +55,37 @@ SQLDatabase::SQLDatabase(const std::string& path) {
     }
     sqlite3_busy_timeout(db, kBusyTimeoutMs);
     sqlite3_extended_result_codes(db, 0);
+    sqlite3_update_hook(db, rowChanged, this);
+    sqlite3_commit_hook(db, transactionEnds, this);
+    sqlite3_rollback_hook(db, transactionRolledBack, this);
     connection = db;
+}
+
+void SQLDatabase::rowChanged(void* self, int, const char*, const char* table, long long) {
+    auto* db = static_cast<SQLDatabase*>(self);
+    if (std::strcmp(table, "frames") != 0 && std::strcmp(table, "files") != 0) return;
+    db->trackChangesPending = true;
+    db->trackChanges.fetch_add(1, std::memory_order_acq_rel);
+}
+
+int SQLDatabase::transactionEnds(void* self) {
+    transactionRolledBack(self);
+    return 0; // the commit goes on
+}
+
+void SQLDatabase::transactionRolledBack(void* self) {
+    auto* db = static_cast<SQLDatabase*>(self);
+    if (!db->trackChangesPending) return;
+    db->trackChangesPending = false;
+    db->trackChanges.fetch_add(1, std::memory_order_acq_rel);
+}
+
+long long SQLDatabase::getDataVersion() {
+    sqlite3_stmt* statement = initQuery("PRAGMA data_version");
+    if (!statement) return 0;
+    long long version = sqlite3_step(statement) == SQLITE_ROW ? sqlite3_column_int64(statement, 0) : 0;
+    giveBack(statement);
+    return version;
 }
 
 SQLDatabase::~SQLDatabase() {

@@ -89,6 +89,14 @@ public:
     // Whether the open file is readable as a database (runs a cheap query on the schema).
     bool checkReadable();
 
+    // A count that moves whenever this connection changes a row of the files or frames tables, and
+    // again when such a change is committed or rolled back: what was read from those tables at one
+    // count may differ from them at another. (Not moved by a DELETE without WHERE, which SQLite runs
+    // without telling; the cache never issues one.)
+    unsigned long long getTrackChanges() const { return trackChanges.load(std::memory_order_acquire); }
+    // SQLite's data_version: moves when another connection (another program) commits; 0 without a database.
+    long long getDataVersion();
+
 private:
     void noteError(int code);
     // A prepared statement of this text: one kept from an earlier use (reset, bindings cleared),
@@ -101,6 +109,11 @@ private:
     int depth = 0; // open transaction levels; guarded by `lock`
     CRITICAL_SECTION lock;
     std::atomic<bool> corruptionSeen{false};
+    std::atomic<unsigned long long> trackChanges{0};
+    bool trackChangesPending = false; // written only in the hooks, under SQLite's connection mutex
+    static void rowChanged(void* self, int operation, const char* database, const char* table, long long rowid);
+    static int transactionEnds(void* self);
+    static void transactionRolledBack(void* self);
     // Statements not in use, by their text: preparing one costs more than running most of ours.
     std::unordered_multimap<std::string, sqlite3_stmt*> idleStatements;
     std::mutex idleLock;

@@ -35,10 +35,8 @@ TagCache::TagCache(const std::string& path) : databasePath(path) {
     if (!folder.empty()) AppPaths::makeFolders(folder);
     openDatabase();
     resumeUnfinished();
-    if (searchIndex->needsBuild()) {
-        CriticalSectionGuard guard(&cs_tagCacheLoading);
-        startLoadingThreadLocked();
-    }
+    CriticalSectionGuard guard(&cs_tagCacheLoading);
+    startLoadingThreadLocked();
 }
 
 void TagCache::openDatabase() {
@@ -321,9 +319,47 @@ void TagCache::queueForLoading(TagCacheDirectory* list, bool urgent) {
 
 void TagCache::startLoadingThreadLocked() {
     if (stopping.load(std::memory_order_relaxed) || tagCacheLoadingThread_Handle) return;
-    if (tagCacheLoadingQueue.empty() && !searchIndex->needsBuild()) return;
+    if (tagCacheLoadingQueue.empty() && !searchIndex->needsBuild() && !searchSnapshotDueLocked()) return;
     tagCacheLoadingThread_NeedsToStop = false;
     tagCacheLoadingThread_Handle = CreateThread(nullptr, 0, tagCacheLoadingThread_Proc, 0, 0, this);
+}
+
+bool TagCache::searchSnapshotDueLocked() const {
+    // While a build thread writes, a copy would be out of date before it is made.
+    return searchSnapshotWanted.load(std::memory_order_acquire) && buildTagCacheWorking == 0 &&
+           !stopping.load(std::memory_order_relaxed);
+}
+
+void TagCache::makeSearchSnapshot() {
+    searchSnapshotWanted.store(false, std::memory_order_release);
+    unsigned long long changes = database->getTrackChanges();
+    bool listWaits = false;
+    auto keepGoing = [&] {
+        if (stopping.load(std::memory_order_relaxed) || database->getTrackChanges() != changes) return false;
+        CriticalSectionGuard guard(&cs_tagCacheLoading);
+        listWaits = !tagCacheLoadingQueue.empty() || tagCacheLoadingThread_NeedsToStop;
+        return !listWaits;
+    };
+    std::shared_ptr<const TagCacheSearchSnapshot> made = TagCacheSearchSnapshot::make(database.get(), keepGoing);
+    // Put off for a list: made again after it. Given up for a change: the next search asks again.
+    if (listWaits) searchSnapshotWanted.store(true, std::memory_order_release);
+    if (!made || made->trackChanges != changes) return;
+    std::lock_guard<std::mutex> guard(snapshotLock);
+    searchSnapshot = made;
+}
+
+std::shared_ptr<const TagCacheSearchSnapshot> TagCache::getSearchSnapshot() {
+    {
+        std::lock_guard<std::mutex> guard(snapshotLock);
+        if (searchSnapshot && searchSnapshot->trackChanges == database->getTrackChanges() &&
+            searchSnapshot->dataVersion == database->getDataVersion())
+            return searchSnapshot;
+        searchSnapshot.reset(); // out of date: its memory goes now
+    }
+    searchSnapshotWanted.store(true, std::memory_order_release);
+    CriticalSectionGuard guard(&cs_tagCacheLoading);
+    startLoadingThreadLocked();
+    return nullptr;
 }
 
 void TagCache::searchIndexFailed() {
@@ -340,6 +376,12 @@ void* TagCache::tagCacheLoadingThread_Proc(void* argument) {
 void TagCache::loadingThreadRun() {
     for (;;) {
         CriticalSectionGuard taking(&cs_tagCacheLoading);
+        if (tagCacheLoadingQueue.empty() && !tagCacheLoadingThread_NeedsToStop && searchSnapshotDueLocked()) {
+            // Lists first; then what searches read.
+            taking.unlock();
+            makeSearchSnapshot();
+            continue;
+        }
         if (tagCacheLoadingQueue.empty() && !tagCacheLoadingThread_NeedsToStop && searchIndex->needsBuild()) {
             // Lists first; the search index is built in short steps while none waits.
             taking.unlock();

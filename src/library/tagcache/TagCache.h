@@ -22,6 +22,7 @@
 #include "library/tagcache/SQLDatabase.h"
 #include "library/tagcache/TagCacheDirectory.h"
 #include "library/tagcache/TagCacheSearchIndex.h"
+#include "library/tagcache/TagCacheSearchSnapshot.h"
 
 class CID3v2Tag;
 
@@ -93,6 +94,9 @@ public:
     void searchIndexFailed();
     // Frames just stored join the search index (in the caller's transaction, when it has one).
     void searchIndexCatchUp() { searchIndex->catchUp(); }
+    // The in-memory copy searches read, when the files and frames have not changed since it was
+    // made; else null, and a new one is made on the loading thread (once no build thread writes).
+    std::shared_ptr<const TagCacheSearchSnapshot> getSearchSnapshot();
 
     // True while the cache is shutting down: loads stop at their next check.
     bool isStopping() const { return stopping.load(std::memory_order_relaxed); }
@@ -122,6 +126,9 @@ private:
     // Starts the loading thread when it has lists to load or an index to build; under cs_tagCacheLoading.
     void startLoadingThreadLocked();
     void evictOldSearches(TagCacheDirectory* keep);
+    // Whether the loading thread is to make a search snapshot; under cs_tagCacheLoading.
+    bool searchSnapshotDueLocked() const;
+    void makeSearchSnapshot();
     static std::string registryKey(const std::string& path);
 
     std::string databasePath;
@@ -148,6 +155,10 @@ private:
     std::atomic<bool> logSwitch{false};
     std::atomic<bool> lengthSwitch{false};
     std::atomic<double> lastChange{0.0};
+
+    std::shared_ptr<const TagCacheSearchSnapshot> searchSnapshot; // guarded by snapshotLock
+    std::mutex snapshotLock;
+    std::atomic<bool> searchSnapshotWanted{true};
 
     // Built records, held weakly: the lists hold them. Guarded by builtLock.
     std::unordered_map<long long, std::weak_ptr<CID3v2Tag>> builtRecords;

@@ -109,6 +109,11 @@ public:
     // listedIDs: given, it gets the IDs of the files the query listed, each once, in its order.
     void initFromQuery(const std::string& sql, const SQLParams& params = SQLParams(),
                        const TagCacheQuery* fallback = nullptr, std::vector<std::string>* listedIDs = nullptr);
+    // Lists the files of rows (files.ID, files.name, files.modifieddate; a file once), in their
+    // order: unchanged ones from the database, changed ones read again, gone ones deleted. start:
+    // when the listing began (timeGetExactTime), for the progress shown.
+    void initFromRows(const std::vector<const std::vector<std::string>*>& rows, double start,
+                      std::vector<std::string>* listedIDs = nullptr);
     void initFoldersFromQuery(const std::string& sql, const SQLParams& params = SQLParams());
     // The frame id of a field word of the rule language: artist TPE1, title TIT2, genre TCON, bpm
     // TBPM, comments COMM, album TALB, year TYER, color TXXX, any "" (any frame); other words as written.
@@ -123,6 +128,9 @@ public:
     // three characters or more between wildcards are looked up in the search index first (the
     // rows and their order stay the same); without such a word the plain query.
     static TagCacheQuery buildSearchQuery(const std::string& text, bool useIndex = false);
+    // The words of a search as its query asks for them (LIKE wildcards for "?" and "*", quoted
+    // words whole, each once); false, and none, when the search lists nothing.
+    static bool searchWords(const std::string& text, std::vector<std::string>* words);
     // The non-empty, non-comment lines of an m3u text, trimmed.
     static std::vector<std::string> parseM3u(const std::string& text);
     // The path with "." and ".." resolved and "//" collapsed, without touching the disk.

@@ -200,20 +200,26 @@ SmartPlaylistQuery TagCacheDirectory::parseSmartPlaylist(const std::string& text
     return query;
 }
 
+bool TagCacheDirectory::searchWords(const std::string& text, std::vector<std::string>* words) {
+    words->clear();
+    size_t count = 0;
+    for (const std::string& word : strsplitquotes(likeWildcards(strtrim(text)), " ", "\"", true)) {
+        if (word.empty()) continue;
+        count++;
+        if (std::find(words->begin(), words->end(), word) == words->end()) words->push_back(word);
+    }
+    // Nothing to search for, or more words than any search needs: an empty list, no query.
+    if (count == 0 || count > size_t(kMaxQueryTerms)) words->clear();
+    return !words->empty();
+}
+
 // The first word's frames lead (a file comes once per frame holding it, at most a few times), every
 // further word is a subquery asked only of the files the first word found. A word given twice asks
 // nothing new and is asked once.
 TagCacheQuery TagCacheDirectory::buildSearchQuery(const std::string& text, bool useIndex) {
     TagCacheQuery query;
     std::vector<std::string> words;
-    size_t count = 0;
-    for (const std::string& word : strsplitquotes(likeWildcards(strtrim(text)), " ", "\"", true)) {
-        if (word.empty()) continue;
-        count++;
-        if (std::find(words.begin(), words.end(), word) == words.end()) words.push_back(word);
-    }
-    // Nothing to search for, or more words than any search needs: an empty list, no query.
-    if (count == 0 || count > size_t(kMaxQueryTerms)) return query;
+    if (!searchWords(text, &words)) return query;
     std::vector<std::string> matches(words.size());
     if (useIndex)
         for (size_t i = 0; i < words.size(); i++) {
@@ -415,11 +421,7 @@ void TagCacheDirectory::initFromQuery(const std::string& sql, const SQLParams& p
                                       std::vector<std::string>* listedIDs) {
     if (!database) return;
     double start = timeGetExactTime();
-    std::string id = getFolderID();
-    double expected = strToDbl(database->getOneResult("SELECT timetoupdate FROM folders WHERE ID = ?", SQLParams{id}));
-    if (expected < 10) expected = 60000;
-
-    // All rows first: the loop below changes the tables the query reads.
+    // All rows first: listing them changes the tables the query reads.
     std::vector<std::vector<std::string>> rows;
     if (!fallback) {
         rows = database->getAllRows(sql, params);
@@ -428,20 +430,31 @@ void TagCacheDirectory::initFromQuery(const std::string& sql, const SQLParams& p
         if (cache) cache->searchIndexFailed();
         rows = database->getAllRows(fallback->sql, fallback->params);
     }
+    std::vector<const std::vector<std::string>*> listed;
     std::unordered_set<std::string> seen; // joins repeat files
+    for (const auto& row : rows)
+        if (row.size() >= 3 && seen.insert(row[0]).second) listed.push_back(&row);
+    initFromRows(listed, start, listedIDs);
+}
+
+void TagCacheDirectory::initFromRows(const std::vector<const std::vector<std::string>*>& rows, double start,
+                                     std::vector<std::string>* listedIDs) {
+    if (!database) return;
+    std::string id = getFolderID();
+    double expected = strToDbl(database->getOneResult("SELECT timetoupdate FROM folders WHERE ID = ?", SQLParams{id}));
+    if (expected < 10) expected = 60000;
+
     std::vector<std::vector<std::string>> unchanged;
     std::vector<std::string> gone;
     std::vector<std::pair<size_t, std::string>> changed; // slot, path
     size_t slotCount = 0;
     std::vector<size_t> unchangedSlots;
-    std::vector<const std::vector<std::string>*> files;
+    const std::vector<const std::vector<std::string>*>& files = rows;
     std::vector<const std::string*> paths;
-    for (const auto& row : rows)
-        if (row.size() >= 3 && seen.insert(row[0]).second) {
-            files.push_back(&row);
-            paths.push_back(&row[1]);
-            if (listedIDs) listedIDs->push_back(row[0]);
-        }
+    for (const auto* row : rows) {
+        paths.push_back(&(*row)[1]);
+        if (listedIDs) listedIDs->push_back((*row)[0]);
+    }
     std::vector<FileTimes> times = isInterrupted() ? std::vector<FileTimes>() : readFileTimes(paths), unchangedTimes;
     for (size_t i = 0; i < times.size(); i++) {
         if (isInterrupted()) break;
@@ -496,10 +509,16 @@ void TagCacheDirectory::initFromDynamicList(const std::string& listPath) {
     double start = timeGetExactTime();
     clearRecords(false);
     if (isLeft(listPath, "search:")) {
+        std::vector<std::string> words;
+        std::shared_ptr<const TagCacheSearchSnapshot> snapshot;
+        std::vector<const std::vector<std::string>*> rows;
+        if (searchWords(listPath.substr(7), &words) && cache) snapshot = cache->getSearchSnapshot();
         TagCacheQuery plain = buildSearchQuery(listPath.substr(7));
         TagCacheQuery fast;
-        if (cache && cache->isSearchIndexReady()) fast = buildSearchQuery(listPath.substr(7), true);
-        if (fast.indexed)
+        if (!snapshot && cache && cache->isSearchIndexReady()) fast = buildSearchQuery(listPath.substr(7), true);
+        if (snapshot && snapshot->search(words, &rows))
+            initFromRows(rows, start);
+        else if (fast.indexed)
             initFromQuery(fast.sql, fast.params, &plain);
         else if (plain.valid)
             initFromQuery(plain.sql, plain.params);
