@@ -16,6 +16,7 @@
 
 #include "foundation/modTools.h"
 #include "library/tagcache/TagCache.h"
+#include "library/tagcache/TagCacheSearchSnapshot.h"
 #include "library/tags/CID3v2Tag.h"
 #include "support/TempDir.h"
 
@@ -207,6 +208,17 @@ void BM_Reference_RawFrameScan50k(benchmark::State& state) {
         benchmark::DoNotOptimize(d.getOneResult("SELECT count(*) FROM frames WHERE value LIKE '%storm%'"));
 }
 BENCHMARK(BM_Reference_RawFrameScan50k)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The in-memory copy searches and smart playlists read, made after the tables changed (on the
+// loading thread): beside the raw frame scan above.
+void BM_MakeSearchSnapshot50k(benchmark::State& state) {
+    SQLDatabase d(searchLibrary() + "tagcache.db");
+    size_t frames = 0;
+    for (auto _ : state)
+        frames = TagCacheSearchSnapshot::make(&d, [] { return true; })->getFrameCount();
+    state.counters["frames"] = double(frames);
+}
+BENCHMARK(BM_MakeSearchSnapshot50k)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_SmartPlaylistWithGroup50k(benchmark::State& state) {
     const std::string& root = searchLibrary();

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "library/tagcache/SQLDatabase.h"
+#include "library/tagcache/TagCacheSearchSnapshot.h"
 
 class CID3v2Tag;
 class TagCache;
@@ -43,6 +44,9 @@ struct SmartPlaylistQuery {
     TagCacheQuery tracks;
     TagCacheQuery groups; // valid only with a group key; its last parameter, the tracks' IDs, is added when run
     bool tracksInFileOrder = false; // the tracks' query says ORDER BY files.ID
+    // The tracks' conditions as rules (each line's alternatives; the lines all must hold), for
+    // listing them without the query (with groupKey: only files that have that frame).
+    std::vector<std::vector<TagCacheRule>> rules;
 };
 
 class TagCacheDirectory {

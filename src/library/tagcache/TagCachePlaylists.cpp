@@ -82,6 +82,7 @@ SmartPlaylistQuery TagCacheDirectory::parseSmartPlaylist(const std::string& text
         std::string gathered; // its files gathered in one pass over all frames
         SQLParams params;
         bool group = false; // the value of the group a grouped list's sub-list stands for
+        TagCacheRule rule;  // the same condition, for lists made without the query
     };
     std::vector<std::vector<Term>> lines; // each line's alternatives; the lines all must hold
     std::string cond;
@@ -125,19 +126,27 @@ SmartPlaylistQuery TagCacheDirectory::parseSmartPlaylist(const std::string& text
                 where += alias + ".name = ? AND ";
                 term.params.push_back(id);
             }
+            term.rule.frame = id;
             if (groupTerm) {
                 // The group's own value, compared as the groups were formed: whole, letter case folded.
                 where += "lower(" + alias + ".value) = lower(?)";
                 term.params.push_back(value);
+                term.rule.kind = TagCacheRule::LowerEquals;
+                term.rule.text = value;
             } else if (op == "contains" || op == "like") {
                 where += alias + ".value LIKE ?";
                 term.params.push_back("%" + likeWildcards(value) + "%");
+                term.rule.text = term.params.back().bytes;
             } else if (op == "=" || op == "is" || op == "equals") {
                 where += alias + ".value LIKE ?";
                 term.params.push_back(likeWildcards(value));
+                term.rule.text = term.params.back().bytes;
             } else if (op == ">" || op == "<" || op == ">=" || op == "<=") {
                 where += "CAST (" + alias + ".value AS REAL) " + op + " ?";
                 term.params.push_back(strToDbl(dblToStr(strToDbl(value), 2)));
+                term.rule.kind = TagCacheRule::Compare;
+                term.rule.op = op;
+                term.rule.number = term.params.back().real;
             } else {
                 invalid = true;
                 continue;
@@ -161,6 +170,9 @@ SmartPlaylistQuery TagCacheDirectory::parseSmartPlaylist(const std::string& text
             if (term.group) lead = &term;
     if (!lead && !query.groupKey.empty() && !lines.empty() && lines[0].size() == 1) lead = &lines[0][0];
     for (const auto& line : lines) {
+        query.rules.emplace_back();
+        for (const Term& term : line)
+            query.rules.back().push_back(term.rule);
         cond += cond.empty() ? "(" : " AND (";
         for (size_t k = 0; k < line.size(); k++) {
             cond += (k ? " OR " : "") + (&line[k] == lead ? line[k].gathered : line[k].exists);
@@ -395,8 +407,14 @@ void TagCacheDirectory::runSmartPlaylist(const std::string& splFile, const std::
     SmartPlaylistQuery query = parseSmartPlaylist(readFileContents(splFile), groupValue);
     if (query.valid) {
         std::vector<std::string> listed;
-        if (!isInterrupted())
-            initFromQuery(query.tracks.sql, query.tracks.params, nullptr, query.groups.valid ? &listed : nullptr);
+        std::vector<const std::vector<std::string>*> rows;
+        std::shared_ptr<const TagCacheSearchSnapshot> snapshot = cache ? cache->getSearchSnapshot() : nullptr;
+        if (!isInterrupted()) {
+            if (snapshot && snapshot->listRules(query.rules, query.groupKey, &rows))
+                initFromRows(rows, timeGetExactTime(), query.groups.valid ? &listed : nullptr);
+            else
+                initFromQuery(query.tracks.sql, query.tracks.params, nullptr, query.groups.valid ? &listed : nullptr);
+        }
         if (query.groups.valid && !isInterrupted()) {
             std::string ids = "[";
             for (const std::string& id : listed)

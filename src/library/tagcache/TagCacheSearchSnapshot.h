@@ -1,21 +1,37 @@
-// What searches read, copied into memory: the text of every frame that belongs to a stored file, in
-// the frames' stored (ID) order, and each file's row. A search over the copy gives exactly what the
-// plain search query gives over the tables as they stood when the copy was made (the same rows in the
-// same order) by matching words the way SQLite's LIKE does, without a row look-up per hit.
+// What searches and smart playlists read, copied into memory: every frame that belongs to a stored
+// file, in the frames' stored (ID) order, and each file's row. Over the copy, a search or a smart
+// playlist's rules give exactly what their queries give over the tables as they stood when the copy
+// was made (the same rows in the same order): words and values are matched the way SQLite's LIKE,
+// lower() and CAST match them, without a row look-up per frame.
 //
 // It is derived data: made on the cache's loading thread, and used only while the database says its
 // files and frames have not changed since (SQLDatabase::getTrackChanges, and data_version for other
-// programs). A search that cannot use it runs the query.
+// programs). A list that cannot use it runs its query.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
-#include <utility>
+#include <unordered_map>
 #include <vector>
 
 class SQLDatabase;
+
+// One rule of a smart playlist: some frame of the file (named `frame`, any when empty) whose value
+// matches.
+struct TagCacheRule {
+    enum Kind {
+        Like,        // value LIKE text
+        LowerEquals, // lower(value) = lower(text)
+        Compare      // CAST (value AS REAL) <op> number
+    };
+    Kind kind = Like;
+    std::string frame;
+    std::string text;
+    std::string op; // ">", "<", ">=" or "<="
+    double number = 0;
+};
 
 class TagCacheSearchSnapshot {
 public:
@@ -30,32 +46,45 @@ public:
     // The rows stay the snapshot's: valid while it is held.
     bool search(const std::vector<std::string>& words, std::vector<const std::vector<std::string>*>* rows) const;
 
-    size_t getFrameCount() const { return plainFile.size() + odd.size(); }
+    // The files, in ID order, for which every line of rules has a rule that holds and, with a
+    // group key, which have a frame of that name: a smart playlist's tracks. False when a pattern
+    // is one the query must see itself.
+    bool listRules(const std::vector<std::vector<TagCacheRule>>& rules, const std::string& groupKey,
+                   std::vector<const std::vector<std::string>*>* rows) const;
+
+    size_t getFrameCount() const { return frameFile.size(); }
 
     // What the database said before the copy was read (SQLDatabase::getTrackChanges, getDataVersion).
     unsigned long long trackChanges = 0;
     long long dataVersion = 0;
 
 private:
-    struct Odd {
-        uint32_t order; // place among all frames
-        uint32_t file;
-        std::string text;
+    enum Flags : uint8_t {
+        kNull = 1,     // the value is NULL: no rule holds for it
+        kNoLike = 2,   // LIKE never matches it (NULL, or a blob where LIKE does not read blobs)
+        kNotPlain = 4, // its text is not plain UTF-8: matched by SQLite's own LIKE only
+        kNulInside = 8 // its bytes go on past a NUL, which LIKE does not read but lower() does
     };
+    static const uint32_t kNoName = UINT32_MAX;
 
-    // The frames matching LIKE '%word%': their files marked in fileHas, and/or (place among all
-    // frames, file) of each in stored order added to hits.
-    void match(const std::string& word, std::vector<uint8_t>* fileHas,
-               std::vector<std::pair<uint32_t, uint32_t>>* hits) const;
+    // The frames LIKE '%word%' matches: their files marked in fileHas (frames of files already
+    // marked may be skipped), and/or the frames themselves added to hits in stored order.
+    void match(const std::string& word, std::vector<uint8_t>* fileHas, std::vector<uint32_t>* hits) const;
+    bool holds(const TagCacheRule& rule, uint32_t frame, const std::string& loweredText) const;
+    const char* textOf(uint32_t frame) const { return text.c_str() + textStart[frame]; }
 
-    std::vector<std::vector<std::string>> files; // ID, name, modifieddate as the query reads them
-    // Frames whose text is valid UTF-8 (so a byte match is a character match): texts with ASCII
-    // letters lower-cased, one after the other, each ended by a NUL.
+    std::vector<std::vector<std::string>> files; // ID, name, modifieddate as the queries read them
+    // Per frame, in stored order.
+    std::vector<uint32_t> frameFile;
+    std::vector<uint32_t> frameName; // index into names, or kNoName (a name that is not text)
+    std::vector<uint8_t> frameFlags;
+    std::vector<double> frameNumber; // CAST (value AS REAL); NaN where that is NULL
+    // The texts LIKE reads (up to a NUL), ASCII letters lower-cased, one after the other, each
+    // ended by a NUL; textStart has one more entry, the end.
     std::string text;
-    std::vector<uint32_t> textStart;  // where each plain frame's text starts; one more at the end
-    std::vector<uint32_t> plainOrder; // each plain frame's place among all frames
-    std::vector<uint32_t> plainFile;
-    // Frames SQLite reads other than as plain UTF-8 (broken sequences, U+FFFE/U+FFFF): matched by
-    // SQLite's own LIKE.
-    std::vector<Odd> odd;
+    std::vector<uint32_t> textStart;
+    std::vector<uint32_t> notPlain;                         // frames LIKE may match that are kNotPlain
+    std::unordered_map<uint32_t, std::string> wholeLowered; // kNulInside frames: all their bytes, lowered
+    std::unordered_map<std::string, uint32_t> nameIndex;
+    std::vector<std::vector<uint32_t>> framesOfName;
 };

@@ -283,11 +283,7 @@ TEST(SearchSnapshot, IsUsedOnlyWhileTheTablesAreUnchanged) {
     };
     EXPECT_TRUE(staysAfter([&] { db->executeQuery("UPDATE folders SET timetoupdate = 5"); }));
     EXPECT_FALSE(staysAfter([&] { db->executeQuery("UPDATE frames SET value = 'zzz' WHERE ID = 3"); }));
-    EXPECT_FALSE(staysAfter([&] {
-        db->beginTransaction();
-        db->executeQuery("DELETE FROM files WHERE ID = 2");
-        db->executeQuery("ROLLBACK");
-    }));
+    EXPECT_FALSE(staysAfter([&] { db->executeQuery("BEGIN; DELETE FROM files WHERE ID = 2; ROLLBACK"); }));
     EXPECT_FALSE(staysAfter([&] {
         SQLDatabase other(path);
         other.executeQuery("UPDATE frames SET value = 'qqq' WHERE ID = 4");

@@ -7,6 +7,7 @@
 
 #include "foundation/modTools.h"
 #include "library/tagcache/TagCache.h"
+#include "library/tagcache/TagCacheSearchSnapshot.h"
 #include "TagCacheTestUtil.h"
 
 namespace {
@@ -23,6 +24,16 @@ std::vector<std::string> ids(SQLDatabase* db, const std::string& sql, const SQLP
     EXPECT_TRUE(db->tryAllRows(sql, params, &rows)) << sql;
     for (const auto& row : rows)
         if (seen.insert(row[0]).second) out.push_back(row[0]);
+    return out;
+}
+
+// The files a snapshot lists for a query's rules, by ID.
+std::vector<std::string> listedBy(const TagCacheSearchSnapshot& snapshot, const SmartPlaylistQuery& query) {
+    std::vector<std::string> out;
+    std::vector<const std::vector<std::string>*> rows;
+    EXPECT_TRUE(snapshot.listRules(query.rules, query.groupKey, &rows));
+    for (const auto* row : rows)
+        out.push_back((*row)[0]);
     return out;
 }
 
@@ -64,7 +75,26 @@ TEST(SmartPlaylistQuery, GroupedListsListWhatTheirRulesFind) {
                                  SQLParams{id, kTitles[random() % (sizeof(kTitles) / sizeof(*kTitles))]});
         }
     }
+    // Values other programs may have left: numbers with text after them, exponents, NULL, blobs,
+    // bytes past a NUL, a name that is not text.
+    std::vector<std::pair<SQLParam, SQLParam>> odd = {
+        {SQLParam("TBPM"), SQLParam("150abc")},
+        {SQLParam("TBPM"), SQLParam("1e3")},
+        {SQLParam("TBPM"), SQLParam()},
+        {SQLParam("TBPM"), SQLParam::blob("170")},
+        {SQLParam("TBPM"), SQLParam(199)},
+        {SQLParam("TCON"), SQLParam(std::string("Rock\0x", 6))},
+        {SQLParam("TCON"), SQLParam::blob("Rock")},
+        {SQLParam("TCON"), SQLParam()},
+        {SQLParam::blob("TCON"), SQLParam("rock")},
+        {SQLParam("TIT2"), SQLParam(std::string("lo\0night", 8))},
+    };
+    for (size_t k = 0; k < odd.size(); k++)
+        db->executeQuery("INSERT INTO frames (file, name, value, incomplete) VALUES (?, ?, ?, 0)",
+                         SQLParams{int(k * 7 + 1), odd[k].first, odd[k].second});
     db->commitTransaction();
+    std::shared_ptr<const TagCacheSearchSnapshot> snapshot = TagCacheSearchSnapshot::make(db, [] { return true; });
+    ASSERT_TRUE(snapshot);
 
     // Each rule text with its conditions in their plain form (a frame of the file that matches).
     const std::string bpm = "EXISTS (SELECT 1 FROM frames AS x WHERE x.file = files.ID AND x.name = 'TBPM' AND "
@@ -91,6 +121,7 @@ TEST(SmartPlaylistQuery, GroupedListsListWhatTheirRulesFind) {
                                   c.plain;
         std::vector<std::string> tracks = ids(db, query.tracks.sql, query.tracks.params);
         EXPECT_EQ(tracks, ids(db, plain + " ORDER BY files.ID", {}));
+        EXPECT_EQ(listedBy(*snapshot, query), tracks);
         EXPECT_GT(tracks.size(), 10u);
 
         std::string listed = "[";
@@ -113,7 +144,9 @@ TEST(SmartPlaylistQuery, GroupedListsListWhatTheirRulesFind) {
             SmartPlaylistQuery sub = TagCacheDirectory::parseSmartPlaylist(c.rules, group);
             ASSERT_TRUE(sub.valid);
             EXPECT_FALSE(sub.groups.valid);
-            EXPECT_EQ(ids(db, sub.tracks.sql, sub.tracks.params),
+            std::vector<std::string> subTracks = ids(db, sub.tracks.sql, sub.tracks.params);
+            EXPECT_EQ(listedBy(*snapshot, sub), subTracks) << group;
+            EXPECT_EQ(subTracks,
                       ids(db,
                           "SELECT files.ID FROM files, frames AS g WHERE files.ID = g.file AND g.name = 'TCON' AND "
                           "lower(g.value) = lower(?) AND " +
@@ -121,5 +154,12 @@ TEST(SmartPlaylistQuery, GroupedListsListWhatTheirRulesFind) {
                           SQLParams{group}))
                 << group;
         }
+    }
+    // Lists without groups, in the order of their scan of the files.
+    for (const char* rules : {"bpm >= 150", "genre is house", "any contains o or bpm < 100\ntitle contains ?i",
+                              "genre = a_b", "genre is rock", "bpm > 1e2\nbpm <= 1000", "title contains night"}) {
+        SmartPlaylistQuery query = TagCacheDirectory::parseSmartPlaylist(rules, "");
+        ASSERT_TRUE(query.valid) << rules;
+        EXPECT_EQ(listedBy(*snapshot, query), ids(db, query.tracks.sql, query.tracks.params)) << rules;
     }
 }
