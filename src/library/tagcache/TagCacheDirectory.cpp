@@ -332,6 +332,10 @@ void TagCacheDirectory::initFromDB() {
         if (listedChanges.size() != listedFiles.size()) listed = false;
         // Unreadable: the disk update reads it again and knows it failed.
         if (!listed) listingRead = false;
+    } else {
+        // Read just before (its times are older than a stat of each file): the disk update's.
+        std::lock_guard<std::recursive_mutex> guard(dataLock);
+        listedFiles = files;
     }
 
     if (!fresh && database) {
@@ -372,54 +376,69 @@ void TagCacheDirectory::initFromDB() {
     // Sort the rows into files gone, changed on disk, and unchanged (built from the database).
     std::vector<std::string> gone;
     std::vector<std::vector<std::string>> unchanged;
+    std::vector<size_t> unchangedSlots;
     std::vector<std::pair<size_t, std::string>> changed; // row index, path
     std::vector<TagPtr> slots(rows.size());
-    std::unordered_map<std::string, FileTimes> onDisk;
-    if (listed)
-        for (size_t i = 0; i < listedFiles.size(); i++)
-            onDisk[listedFiles[i]] = FileTimes{listedTimes[i], listedChanges[i], true};
+    std::unordered_map<std::string, size_t> onDisk; // a listed file's name: its index in the listing
+    std::vector<bool> covered(listedFiles.size());  // listed files that have a record
+    bool unlisted = false;                          // a record of a file of the folder not listed
+    for (size_t i = 0; i < listedFiles.size(); i++)
+        onDisk.emplace(listedFiles[i], i);
+    auto inFolder = [this](const std::string& file) {
+        return isLeft(file, path) && file.find('/', path.size()) == std::string::npos;
+    };
     std::vector<const std::string*> paths; // of files the listing does not answer for
     for (const auto& row : rows)
-        if (row.size() >= 3 && !(listed && getFilePath(row[1]) == path)) paths.push_back(&row[1]);
+        if (row.size() >= 3 && !(listed && inFolder(row[1]))) paths.push_back(&row[1]);
     std::vector<FileTimes> times = readFileTimes(paths), unchangedTimes;
     for (size_t i = 0, k = 0; i < rows.size() && !isInterrupted(); i++) {
-        const auto& row = rows[i];
+        auto& row = rows[i];
         if (row.size() < 3) continue;
         FileTimes found;
-        if (listed && getFilePath(row[1]) == path) {
-            auto at = onDisk.find(getFileName(row[1]));
-            if (at != onDisk.end()) found = at->second;
+        bool mine = inFolder(row[1]);
+        auto at = mine ? onDisk.find(row[1].substr(path.size())) : onDisk.end();
+        if (listed && mine) {
+            if (at != onDisk.end()) found = FileTimes{listedTimes[at->second], listedChanges[at->second], true};
         } else {
             found = times[k++];
         }
         time_t modified = found.found ? found.modified : 0;
         if (modified == 0) {
             gone.push_back(row[0]);
-        } else if (timetToStr(long(modified)) != row[2]) {
+            continue;
+        }
+        // (The disk update keeps records of listed files of the types it lists, and no others.)
+        if (at != onDisk.end() && isValidFileType(row[1]))
+            covered[at->second] = true;
+        else
+            unlisted = unlisted || mine;
+        if (timetToStr(long(modified)) != row[2]) {
             changed.emplace_back(i, row[1]);
         } else {
-            std::vector<std::string> withIndex = row;
-            withIndex.push_back(std::to_string(i));
-            unchanged.push_back(withIndex);
+            unchanged.push_back(std::move(row));
+            unchangedSlots.push_back(i);
             unchangedTimes.push_back(found);
         }
     }
     std::vector<TagPtr> fromDB = loadRecordsFromDB(unchanged, &unchangedTimes);
     for (size_t k = 0; k < unchanged.size(); k++)
-        slots[std::stoul(unchanged[k][3])] = fromDB[k];
+        slots[unchangedSlots[k]] = fromDB[k];
     deleteFilesFromDB(gone);
-    std::vector<TagPtr> toStore;
-    for (const auto& entry : changed) {
-        if (isInterrupted()) break;
-        TagPtr record = readRecordFromFile(entry.second);
-        slots[entry.first] = record;
-        toStore.push_back(record);
-        if (toStore.size() >= kStoreBatch) {
+    // Files changed on disk are read again, several at once, and stored in short transactions.
+    for (size_t first = 0; first < changed.size() && !isInterrupted(); first += kReadAhead) {
+        size_t last = std::min(changed.size(), first + kReadAhead);
+        std::vector<std::string> files;
+        for (size_t k = first; k < last; k++)
+            files.push_back(changed[k].second);
+        std::vector<TagPtr> read = readRecordsFromFiles(files);
+        for (size_t k = first; k < last; k += kStoreBatch) {
+            std::vector<TagPtr> toStore(read.begin() + long(k - first),
+                                        read.begin() + long(std::min(last, k + kStoreBatch) - first));
             storeRecords(toStore, id);
-            toStore.clear();
+            for (size_t j = 0; j < toStore.size(); j++)
+                slots[changed[k + j].first] = toStore[j];
         }
     }
-    storeRecords(toStore, id);
     size_t count = 0;
     {
         std::lock_guard<std::recursive_mutex> guard(dataLock);
@@ -434,7 +453,36 @@ void TagCacheDirectory::initFromDB() {
         setProgress(0.0);
         return;
     }
-    updateFromDisk();
+    // Every file of the listing has its record, and every record of a file of the folder is
+    // listed: the disk update would find nothing to add, replace or take out.
+    bool whole = (listed || fresh) && !unlisted;
+    for (size_t i = 0; i < listedFiles.size() && whole; i++)
+        whole = covered[i] || !isValidFileType(listedFiles[i]);
+    if (!whole) {
+        updateFromDisk();
+        return;
+    }
+    {
+        std::lock_guard<std::recursive_mutex> guard(dataLock);
+        listingRead = false; // used: the next update reads the disk again
+    }
+    finishUpdate(id, false);
+}
+
+void TagCacheDirectory::finishUpdate(const std::string& id, bool interrupted) {
+    if (database) {
+        if (interrupted)
+            database->executeQuery("UPDATE folders SET incomplete = 1 WHERE ID = ?", SQLParams{id});
+        else
+            database->executeQuery("UPDATE folders SET incomplete = 0, updatedate = ? WHERE ID = ?",
+                                   SQLParams{getUnixTime(), id});
+    }
+    if (interrupted) {
+        setProgress(0.0);
+    } else {
+        loaded.store(true, std::memory_order_relaxed);
+        setProgress(1.0);
+    }
 }
 
 void TagCacheDirectory::updateFromDisk() {
@@ -577,19 +625,7 @@ void TagCacheDirectory::updateFromDisk() {
         }
     }
 
-    if (database) {
-        if (interrupted)
-            database->executeQuery("UPDATE folders SET incomplete = 1 WHERE ID = ?", SQLParams{id});
-        else
-            database->executeQuery("UPDATE folders SET incomplete = 0, updatedate = ? WHERE ID = ?",
-                                   SQLParams{getUnixTime(), id});
-    }
-    if (interrupted) {
-        setProgress(0.0);
-    } else {
-        loaded.store(true, std::memory_order_relaxed);
-        setProgress(1.0);
-    }
+    finishUpdate(id, interrupted);
     double ms = timeGetExactTime() - start;
     int count = getNbTags();
     if ((ms > 20 || count > 300) && logOn()) {
@@ -601,11 +637,18 @@ void TagCacheDirectory::updateFromDisk() {
 
 bool TagCacheDirectory::isValidFileType(const std::string& name) {
     static const char* const four[] = {".mp3", ".ogg", ".wav", "wave", "flac", ".aif", "aiff", ".ape", ".m4a", ".cue"};
-    std::string last4 = name.size() >= 4 ? strtolower(name.substr(name.size() - 4)) : std::string();
+    // Compared in place, letter case folded (ASCII): called for every file of every listing.
+    auto endsWith = [&name](const char* ending, size_t length) {
+        if (name.size() < length) return false;
+        for (size_t i = 0; i < length; i++) {
+            char c = name[name.size() - length + i];
+            if ((c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c) != ending[i]) return false;
+        }
+        return true;
+    };
     for (const char* ending : four)
-        if (last4 == ending) return true;
-    std::string last3 = name.size() >= 3 ? strtolower(name.substr(name.size() - 3)) : std::string();
-    return last3 == "aac" || last3 == "ac3";
+        if (endsWith(ending, 4)) return true;
+    return endsWith("aac", 3) || endsWith("ac3", 3);
 }
 
 // ---- Records ----------------------------------------------------------------------------------------

@@ -186,6 +186,8 @@ private:
     bool isInterrupted() const;
     void initFromDB();
     void updateFromDisk();
+    // The end of a load: the folders row marked complete (or not) and the list loaded (or not).
+    void finishUpdate(const std::string& folderID, bool interrupted);
     void initFromPlaylist();
     void initFromDynamicList(const std::string& listPath);
     void initFromItunes() {}
