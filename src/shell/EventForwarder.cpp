@@ -6,6 +6,10 @@
 
 using namespace shell;
 
+namespace {
+const float kWheelUnitsPerNotch = 8.0f;
+}
+
 void EventForwarder::handle(const SDL_Event& e) {
     if (e.type != SDL_TEXTINPUT) flush();
     switch (e.type) {
@@ -29,7 +33,9 @@ void EventForwarder::handle(const SDL_Event& e) {
         break;
     case SDL_MOUSEWHEEL: {
         if (e.wheel.windowID != mainId_) break;
-        float flip = e.wheel.direction == SDL_MOUSEWHEEL_FLIPPED ? -1.0f : 1.0f;
+        // SDL gives 1 a notch, without the acceleration the Mac adds to its wheel deltas, and a list
+        // moves 6 pixels a unit: a notch counts as 8 units, about three rows, as on other desktops.
+        float flip = (e.wheel.direction == SDL_MOUSEWHEEL_FLIPPED ? -1.0f : 1.0f) * kWheelUnitsPerNotch;
         // SDL counts right as positive; the skin, like the Mac, counts a scroll to the left.
         bridge_.scrollWheel(float(e.wheel.mouseX), viewY(float(e.wheel.mouseY), mainHeight_), -flip * e.wheel.preciseX,
                             flip * e.wheel.preciseY);

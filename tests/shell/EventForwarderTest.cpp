@@ -111,7 +111,7 @@ TEST(ShellEventForwarder, ButtonsDoubleClickAddsButtonFourMovesAndWheel) {
     f.fw.handle(e);
     EXPECT_EQ(f.bridge.calls, (Calls{"click 10,400 1 down", "click 10,400 4 down", "click 10,400 1 up",
                                      "click 10,400 4 up", "click 10,400 2 down", "click 10,400 3 up", "move 20,470 1",
-                                     "move 20,470 2", "wheel 40,450 0 3"}));
+                                     "move 20,470 2", "wheel 40,450 0 24"})); // a notch: 8 units of 6 px
 }
 
 TEST(ShellEventForwarder, KeysPairWithTheirTextSpecialKeysGoAtOnceModifiersAloneNot) {
