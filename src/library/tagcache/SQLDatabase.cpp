@@ -1,6 +1,8 @@
 #include "library/tagcache/SQLDatabase.h"
 
+#include <sched.h>
 #include <sqlite3.h>
+#include <time.h>
 
 #include <climits>
 #include <cstdio>
@@ -10,6 +12,13 @@ namespace {
 
 // Prepared statements kept for reuse, at the most.
 const size_t kMaxIdleStatements = 64;
+
+// How long a thread that ends a transaction lets a waiting thread take the lock first, at the most.
+const long long kHandOverNs = 2000000;
+
+// The write-ahead log is copied into the database file once it holds this many pages (SQLite's
+// own default).
+const int kCheckpointPages = 1000;
 
 // How long a statement waits for another process holding the file (a second instance), in ms.
 const int kBusyTimeoutMs = 3000;
@@ -57,6 +66,12 @@ SQLDatabase::SQLDatabase(const std::string& path) {
     sqlite3_extended_result_codes(db, 0);
     sqlite3_update_hook(db, rowChanged, this);
     sqlite3_commit_hook(db, transactionEnds, this);
+    // The write-ahead log is copied into the file by a connection of its own, after the commit and
+    // outside the transaction lock (see checkpointIfDue), not inside the commit that filled it.
+    if (!path.empty() && path != ":memory:") {
+        sqlite3_wal_hook(db, walGrew, this);
+        databasePath = path;
+    }
     sqlite3_rollback_hook(db, transactionRolledBack, this);
     connection = db;
 }
@@ -88,7 +103,39 @@ long long SQLDatabase::getDataVersion() {
     return version;
 }
 
+int SQLDatabase::walGrew(void* self, sqlite3*, const char*, int pages) {
+    static_cast<SQLDatabase*>(self)->walPages.store(pages, std::memory_order_release);
+    return SQLITE_OK;
+}
+
+void SQLDatabase::checkpointIfDue() {
+    if (walPages.load(std::memory_order_acquire) < kCheckpointPages) return;
+    std::unique_lock<std::mutex> guard(checkpointLock, std::try_to_lock);
+    if (!guard.owns_lock() || checkpointsOwnFailed) return; // another thread is at it
+    // A read of the file's header opens the log: a connection that never read the file has none to copy.
+    if (!checkpointer &&
+        (sqlite3_open_v2(databasePath.c_str(), &checkpointer, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) !=
+             SQLITE_OK ||
+         sqlite3_exec(checkpointer, "PRAGMA schema_version", nullptr, nullptr, nullptr) != SQLITE_OK)) {
+        sqlite3_close(checkpointer);
+        checkpointer = nullptr;
+        checkpointsOwnFailed = true;
+        sqlite3_wal_autocheckpoint(connection, kCheckpointPages); // in the commits, as SQLite does by itself
+        return;
+    }
+    // Passive: what readers still need stays in the log for a later checkpoint. The next write
+    // then starts the log afresh from its beginning.
+    if (sqlite3_wal_checkpoint_v2(checkpointer, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr) == SQLITE_OK)
+        walPages.store(0, std::memory_order_release);
+}
+
 SQLDatabase::~SQLDatabase() {
+    {
+        // Closed first: the last connection to close copies the log into the file and removes it.
+        std::lock_guard<std::mutex> guard(checkpointLock);
+        if (checkpointer) sqlite3_close(checkpointer);
+        checkpointer = nullptr;
+    }
     if (connection) {
         for (auto& entry : idleStatements)
             sqlite3_finalize(entry.second);
@@ -287,27 +334,56 @@ bool SQLDatabase::tryAllRows(const std::string& sql, const SQLParams& params,
 
 // Held until the matching commitTransaction: a transaction spans calls, so no scoped guard here.
 void SQLDatabase::beginTransaction() {
-    pthread_mutex_lock(&lock);
+    if (!TryEnterCriticalSection(&lock)) {
+        transactionWaiters.fetch_add(1, std::memory_order_acq_rel);
+        pthread_mutex_lock(&lock);
+        transactionWaiters.fetch_sub(1, std::memory_order_acq_rel);
+        waitedTakings.fetch_add(1, std::memory_order_acq_rel);
+    }
     if (depth == 0) executeQuery("BEGIN TRANSACTION");
     depth++;
 }
 
 bool SQLDatabase::commitTransaction() {
-    // Only the thread holding the lock may commit; an unpaired call changes nothing.
-    CriticalSectionGuard own(&lock, std::try_to_lock);
-    if (!own.ownsLock()) return false;
-    bool ok = depth > 0;
-    if (depth > 0) {
-        depth--;
-        if (depth == 0 && connection) {
-            // A failed COMMIT (disk full, another process) would leave the connection inside the
-            // transaction and every later write lost at close: roll back instead.
-            if (!executeQuery("COMMIT TRANSACTION")) {
-                if (!sqlite3_get_autocommit(connection)) executeQuery("ROLLBACK TRANSACTION");
-                ok = false;
+    bool ok, ended = false;
+    {
+        // Only the thread holding the lock may commit; an unpaired call changes nothing.
+        CriticalSectionGuard own(&lock, std::try_to_lock);
+        if (!own.ownsLock()) return false;
+        ok = depth > 0;
+        if (depth > 0) {
+            depth--;
+            ended = depth == 0;
+            if (depth == 0 && connection) {
+                // A failed COMMIT (disk full, another process) would leave the connection inside the
+                // transaction and every later write lost at close: roll back instead.
+                if (!executeQuery("COMMIT TRANSACTION")) {
+                    if (!sqlite3_get_autocommit(connection)) executeQuery("ROLLBACK TRANSACTION");
+                    ok = false;
+                }
             }
+            pthread_mutex_unlock(&lock); // the matching beginTransaction's hold, taken in another call
         }
-        pthread_mutex_unlock(&lock); // the matching beginTransaction's hold, taken in another call
+    }
+    if (ended) {
+        letWaitersIn();
+        checkpointIfDue();
     }
     return ok;
+}
+
+void SQLDatabase::letWaitersIn() {
+    // The lock is not fair: a thread writing transaction after transaction (the loading thread
+    // storing a folder) would take it again at once and keep a waiting thread (the user interface)
+    // waiting through several. A waiter goes first, unless it is slow to come.
+    if (transactionWaiters.load(std::memory_order_acquire) == 0) return;
+    unsigned long long before = waitedTakings.load(std::memory_order_acquire);
+    struct timespec start, now;
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    do {
+        sched_yield();
+        clock_gettime(CLOCK_MONOTONIC, &now);
+    } while (waitedTakings.load(std::memory_order_acquire) == before &&
+             transactionWaiters.load(std::memory_order_acquire) > 0 &&
+             (now.tv_sec - start.tv_sec) * 1000000000LL + (now.tv_nsec - start.tv_nsec) < kHandOverNs);
 }

@@ -108,6 +108,19 @@ private:
     sqlite3* connection = nullptr;
     int depth = 0; // open transaction levels; guarded by `lock`
     CRITICAL_SECTION lock;
+    std::atomic<int> transactionWaiters{0};           // threads waiting in beginTransaction
+    std::atomic<unsigned long long> waitedTakings{0}; // transactions begun after a wait
+    // After a transaction ends: a moment for a thread waiting to begin one to take the lock.
+    void letWaitersIn();
+    // After a transaction ends: the log copied into the file when it has grown long, through a
+    // connection of its own, so that this connection's statements (other threads') need not wait.
+    void checkpointIfDue();
+    static int walGrew(void* self, sqlite3* connection, const char* database, int pages);
+    std::string databasePath;          // "" for a private temporary database: nothing to copy
+    sqlite3* checkpointer = nullptr;   // guarded by checkpointLock
+    bool checkpointsOwnFailed = false; // the second connection could not be opened; guarded by checkpointLock
+    std::mutex checkpointLock;
+    std::atomic<int> walPages{0}; // pages in the log after the last commit
     std::atomic<bool> corruptionSeen{false};
     std::atomic<unsigned long long> trackChanges{0};
     bool trackChangesPending = false; // written only in the hooks, under SQLite's connection mutex

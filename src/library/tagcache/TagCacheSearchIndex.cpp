@@ -17,8 +17,9 @@ const char* const kIndexVersion = "2";
 // Frames indexed per step: each step is one short transaction, so the user interface's reads on
 // the shared connection never wait long.
 const long long kStepFrames = 500;
-// Frames written by the cache are indexed once this many wait (or when the loading thread is idle).
-const long long kCatchUpFrames = 2000;
+// Frames written by the cache are indexed once this many wait (or when the loading thread is idle),
+// this many to a transaction (about a millisecond and a half).
+const long long kCatchUpFrames = 1000;
 
 const char* const kTriggers[] = {"frames_search_delete", "frames_search_update"};
 
@@ -184,7 +185,7 @@ void TagCacheSearchIndex::catchUp() {
     // A failed batch leaves frames indexed beyond `upto` (still found: searches look at them as
     // unindexed), but no later batch may add them again: the index is made anew when the loading
     // thread next runs, and searches keep to the plain query until then.
-    if (indexMore(2 * kCatchUpFrames) < 0) markDamaged();
+    if (indexMore(kCatchUpFrames) < 0) markDamaged();
 }
 
 bool TagCacheSearchIndex::buildStep() {

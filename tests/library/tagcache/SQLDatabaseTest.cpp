@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -26,6 +27,8 @@ struct DatabaseFile {
     ~DatabaseFile() {
         std::remove(path.c_str());
         std::remove((path + "-journal").c_str());
+        std::remove((path + "-wal").c_str());
+        std::remove((path + "-shm").c_str());
     }
 };
 
@@ -106,6 +109,26 @@ TEST(SQLDatabase, NestedTransactionsCommitOnceAndKeepOtherThreadsOut) {
     other.join();
     EXPECT_TRUE(entered.load());
     EXPECT_EQ(db.getOneResult("SELECT count(*) FROM t"), "2");
+}
+
+// The write-ahead log is copied into the database file as it grows, while the database is open
+// (by a connection of the wrapper's own, after each transaction).
+TEST(SQLDatabase, TheLogIsCopiedIntoTheFileWhileTheDatabaseIsOpen) {
+    DatabaseFile file;
+    SQLDatabase db(file.path);
+    ASSERT_EQ(db.getOneResult("PRAGMA journal_mode = WAL"), "wal");
+    ASSERT_TRUE(db.executeQuery("CREATE TABLE t (a BLOB)"));
+    std::string row(3000, 'x');
+    for (int k = 0; k < 30; k++) {
+        db.beginTransaction();
+        for (int i = 0; i < 100; i++)
+            db.executeQuery("INSERT INTO t VALUES (?)", SQLParams{SQLParam::blob(row)});
+        EXPECT_TRUE(db.commitTransaction());
+    }
+    struct stat info;
+    ASSERT_EQ(stat(file.path.c_str(), &info), 0);
+    EXPECT_GT(info.st_size, 3000000); // a few thousand pages of log at least once copied in
+    EXPECT_EQ(db.getOneResult("SELECT count(*) FROM t"), "3000");
 }
 
 TEST(SQLDatabase, AFailedCommitIsRolledBackAndTheConnectionStaysUsable) {
