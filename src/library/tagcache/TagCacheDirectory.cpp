@@ -968,15 +968,24 @@ std::vector<TagPtr> TagCacheDirectory::loadRecordsFromDB(const std::vector<std::
         std::sort(wanted.begin(), wanted.end());
         for (size_t first = 0; first < wanted.size(); first += kFramesChunk) {
             size_t last = std::min(wanted.size(), first + kFramesChunk);
-            std::string sql = "SELECT file, name, value, incomplete, ID FROM frames WHERE file IN (";
+            std::string sql = "SELECT file, name, value, incomplete, ID FROM frames WHERE file ";
             SQLParams params;
-            for (size_t i = first; i < last; i++) {
-                sql += i == first ? "?" : ",?";
-                params.push_back(wanted[i]);
+            if (wanted[last - 1] - wanted[first] < 2 * (long long)(last - first)) {
+                // IDs close together (a folder's files, stored together): one stretch of the index,
+                // the few files between them skipped below.
+                sql += ">= ? AND file <= ?";
+                params = SQLParams{wanted[first], wanted[last - 1]};
+            } else {
+                sql += "IN (";
+                for (size_t i = first; i < last; i++) {
+                    sql += i == first ? "?" : ",?";
+                    params.push_back(wanted[i]);
+                }
+                sql += ")";
             }
             // In the index's order (no sort in SQLite); each file's frames are put back in their
             // stored order below.
-            sql += ") ORDER BY file, name, ID";
+            sql += " ORDER BY file, name, ID";
             sqlite3_stmt* statement = database->initQuery(sql, params);
             while (database->nextRow(statement)) {
                 auto at = byID.find(SQLDatabase::columnInteger(statement, 0));

@@ -328,6 +328,36 @@ TEST(TagCache, EveryFileOfAFolderIsStoredWithItsOwnFramesInOrder) {
     }
 }
 
+// A folder's records built by look-up get their own frames, not those of the files stored between
+// theirs (another folder's, stored at the same time).
+TEST(TagCache, RecordsBuiltByLookUpSkipTheFilesStoredBetweenTheirs) {
+    TempTree tree;
+    std::string db = tree.root + "tagcache.db";
+    std::vector<std::string> paths;
+    for (int i = 0; i < 3; i++)
+        for (const char* folder : {"f", "g"})
+            paths.push_back(tree.file(std::string(folder) + "/" + intToStr(i) + ".mp3",
+                                      id3v2({{"TIT2", std::string(folder) + intToStr(i)}, {"TPE1", "A"}})));
+    {
+        TagCache cache(db);
+        for (const std::string& file : paths)
+            cache.getTagByFilename(file); // stored one after the other: f and g alternate
+        // Many files elsewhere: a folder of three is then read by look-up.
+        for (int i = 0; i < 40; i++)
+            cache.getDatabase()->executeQuery("INSERT INTO files (name, folder, type) VALUES (?, 999, 1)",
+                                              SQLParams{"/elsewhere/" + intToStr(i) + ".mp3"});
+    }
+    TagCache cache(db);
+    TagCacheDirectory* list = cache.getFolder(tree.root + "f", false, true, false, false);
+    ASSERT_EQ(list->getNbTags(), 3);
+    for (int i = 0; i < 3; i++) {
+        CID3v2Tag* record = findRecord(list, tree.root + "f/" + intToStr(i) + ".mp3");
+        ASSERT_NE(record, nullptr);
+        EXPECT_EQ(title(record), "f" + intToStr(i));
+        EXPECT_EQ(record->getNbFrames(), 2u);
+    }
+}
+
 TEST(TagCache, ChangedDeletedAndAddedFilesArePickedUp) {
     TempTree tree;
     std::string folder = tree.folder("m");
