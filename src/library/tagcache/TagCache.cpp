@@ -1,6 +1,7 @@
 #include "library/tagcache/TagCache.h"
 
 #include <sys/stat.h>
+#include <time.h>
 
 #include <algorithm>
 #include <cmath>
@@ -17,6 +18,10 @@ namespace {
 
 // Searches registered beyond this many keep their list object but free their records.
 const size_t kMaxLoadedSearches = 16;
+// The search copy waits until no list has been loaded on a caller's thread for this long (ms),
+// looking again this often (ns).
+const double kCallersQuietMs = 100.0;
+const long kQuietCheckNs = 10000000;
 
 struct BuildArguments {
     TagCache* cache;
@@ -31,6 +36,7 @@ TagCache::TagCache(const std::string& path) : databasePath(path) {
     InitializeCriticalSection(&cs_tagCacheLoading);
     pthread_cond_init(&loadingChanged, nullptr);
     lastChange.store(timeGetExactTime(), std::memory_order_relaxed);
+    lastCallerLoad.store(timeGetExactTime(), std::memory_order_relaxed);
     std::string folder = getFilePath(path);
     if (!folder.empty()) AppPaths::makeFolders(folder);
     openDatabase();
@@ -168,6 +174,7 @@ bool TagCache::tagCacheLoadingThread_Stop() {
             tagCacheLoadingQueue.push_back(tagCacheLoadingCurrent);
     }
     tagCacheLoadingThread_NeedsToStop = true;
+    pthread_cond_broadcast(&loadingChanged); // a loading thread waiting for quiet looks again
     while (tagCacheLoadingThread_Handle)
         pthread_cond_wait(&loadingChanged, &cs_tagCacheLoading);
     return true;
@@ -231,6 +238,14 @@ TagCacheDirectory* TagCache::getFolder(const std::string& requestedPath, bool in
                                        bool forceRefresh, bool registerOnly) {
     bool dynamic = false;
     std::string path = normalizePath(requestedPath, &dynamic);
+    // Loads on this thread (the searches' own excepted) keep the search copy waiting until after them.
+    struct CallerLoad {
+        std::atomic<double>* last;
+        ~CallerLoad() {
+            if (last) last->store(timeGetExactTime(), std::memory_order_relaxed);
+        }
+    } callerLoad{!inBackground && !registerOnly && !isLeft(path, "search:") ? &lastCallerLoad : nullptr};
+    if (callerLoad.last) lastCallerLoad.store(timeGetExactTime(), std::memory_order_relaxed);
     std::string key = registryKey(path);
     TagCacheDirectory* list = nullptr;
     {
@@ -315,6 +330,7 @@ void TagCache::queueForLoading(TagCacheDirectory* list, bool urgent) {
         }
     }
     startLoadingThreadLocked();
+    pthread_cond_broadcast(&loadingChanged); // a loading thread waiting for quiet takes the list at once
 }
 
 void TagCache::startLoadingThreadLocked() {
@@ -337,7 +353,7 @@ void TagCache::makeSearchSnapshot() {
     auto keepGoing = [&] {
         if (stopping.load(std::memory_order_relaxed) || database->getTrackChanges() != changes) return false;
         CriticalSectionGuard guard(&cs_tagCacheLoading);
-        listWaits = !tagCacheLoadingQueue.empty() || tagCacheLoadingThread_NeedsToStop;
+        listWaits = !tagCacheLoadingQueue.empty() || tagCacheLoadingThread_NeedsToStop || !callersQuiet();
         return !listWaits;
     };
     std::shared_ptr<const TagCacheSearchSnapshot> made = TagCacheSearchSnapshot::make(database.get(), keepGoing);
@@ -362,6 +378,10 @@ std::shared_ptr<const TagCacheSearchSnapshot> TagCache::getSearchSnapshot() {
     return nullptr;
 }
 
+bool TagCache::callersQuiet() const {
+    return timeGetExactTime() - lastCallerLoad.load(std::memory_order_relaxed) >= kCallersQuietMs;
+}
+
 void TagCache::searchIndexFailed() {
     searchIndex->markDamaged();
     CriticalSectionGuard guard(&cs_tagCacheLoading);
@@ -377,10 +397,24 @@ void TagCache::loadingThreadRun() {
     for (;;) {
         CriticalSectionGuard taking(&cs_tagCacheLoading);
         if (tagCacheLoadingQueue.empty() && !tagCacheLoadingThread_NeedsToStop && searchSnapshotDueLocked()) {
-            // Lists first; then what searches read.
-            taking.unlock();
-            makeSearchSnapshot();
-            continue;
+            // Lists first; then what searches read, once lists loaded on other threads are done:
+            // the copy reads the whole tables through the connection they share.
+            if (callersQuiet()) {
+                taking.unlock();
+                makeSearchSnapshot();
+                continue;
+            }
+            if (!searchIndex->needsBuild()) {
+                struct timespec until;
+                clock_gettime(CLOCK_REALTIME, &until);
+                until.tv_nsec += kQuietCheckNs;
+                if (until.tv_nsec >= 1000000000L) {
+                    until.tv_sec++;
+                    until.tv_nsec -= 1000000000L;
+                }
+                pthread_cond_timedwait(&loadingChanged, &cs_tagCacheLoading, &until);
+                continue;
+            }
         }
         if (tagCacheLoadingQueue.empty() && !tagCacheLoadingThread_NeedsToStop && searchIndex->needsBuild()) {
             // Lists first; the search index is built in short steps while none waits.

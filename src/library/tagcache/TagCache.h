@@ -155,6 +155,10 @@ private:
     std::atomic<bool> logSwitch{false};
     std::atomic<bool> lengthSwitch{false};
     std::atomic<double> lastChange{0.0};
+    // When a folder or playlist was last loaded on a caller's thread (ms; opening counts): the
+    // search copy is made once none has been for a moment, not while it would slow them down.
+    std::atomic<double> lastCallerLoad{0.0};
+    bool callersQuiet() const;
 
     std::shared_ptr<const TagCacheSearchSnapshot> searchSnapshot; // guarded by snapshotLock
     std::mutex snapshotLock;
