@@ -101,7 +101,7 @@ std::vector<std::string> copyIDs(const std::vector<const std::vector<std::string
 
 void compareWithCopy(const SmartPlaylistQuery& query, const std::string& searchText) {
     static std::shared_ptr<const TagCacheSearchSnapshot> copy =
-        TagCacheSearchSnapshot::make(library(), [] { return true; });
+        TagCacheSearchSnapshot::make(library(), library(), [] { return true; });
     std::vector<const std::vector<std::string>*> rows;
     if (query.valid && copy->listRules(query.rules, query.groupKey, &rows) && copyIDs(rows) != queryIDs(query.tracks))
         abort();

@@ -23,6 +23,9 @@ const int kCheckpointPages = 1000;
 // How long a statement waits for another process holding the file (a second instance), in ms.
 const int kBusyTimeoutMs = 3000;
 
+// Pages in the write-ahead log past which a commit checkpoints it (SQLite's own default).
+const int kWalCheckpointPages = 1000;
+
 bool bindAll(sqlite3_stmt* statement, const SQLParams& params) {
     for (size_t i = 0; i < params.size(); i++) {
         const SQLParam& p = params[i];
@@ -73,6 +76,19 @@ SQLDatabase::SQLDatabase(const std::string& path) {
         databasePath = path;
     }
     sqlite3_rollback_hook(db, transactionRolledBack, this);
+    sqlite3_wal_hook(db, walCommitted, this);
+    connection = db;
+}
+
+SQLDatabase::SQLDatabase(const std::string& path, ReadOnly) {
+    InitializeCriticalSection(&lock);
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
+        if (db) sqlite3_close(db);
+        return;
+    }
+    sqlite3_busy_timeout(db, kBusyTimeoutMs);
+    sqlite3_extended_result_codes(db, 0);
     connection = db;
 }
 
@@ -84,6 +100,8 @@ void SQLDatabase::rowChanged(void* self, int, const char*, const char* table, lo
 }
 
 int SQLDatabase::transactionEnds(void* self) {
+    auto* db = static_cast<SQLDatabase*>(self);
+    db->trackChangesCommitting = db->trackChangesPending;
     transactionRolledBack(self);
     return 0; // the commit goes on
 }
@@ -93,6 +111,17 @@ void SQLDatabase::transactionRolledBack(void* self) {
     if (!db->trackChangesPending) return;
     db->trackChangesPending = false;
     db->trackChanges.fetch_add(1, std::memory_order_acq_rel);
+}
+
+// Setting this hook turns SQLite's automatic checkpoints off: it checkpoints as SQLite would.
+int SQLDatabase::walCommitted(void* self, sqlite3* connection, const char* database, int pages) {
+    auto* db = static_cast<SQLDatabase*>(self);
+    if (db->trackChangesCommitting) {
+        db->trackChangesCommitting = false;
+        db->trackChanges.fetch_add(1, std::memory_order_acq_rel);
+    }
+    if (pages >= kWalCheckpointPages) sqlite3_wal_checkpoint(connection, database);
+    return SQLITE_OK;
 }
 
 long long SQLDatabase::getDataVersion() {

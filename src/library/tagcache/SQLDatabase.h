@@ -46,6 +46,9 @@ public:
     // Opens (creating when missing) the database file. A failure leaves the connection null and
     // every operation then fails quietly (false, no rows, "").
     explicit SQLDatabase(const std::string& path);
+    // A second connection that only reads, used by one thread at a time.
+    enum ReadOnly { kReadOnly };
+    SQLDatabase(const std::string& path, ReadOnly);
     virtual ~SQLDatabase();
     SQLDatabase(const SQLDatabase&) = delete;
     SQLDatabase& operator=(const SQLDatabase&) = delete;
@@ -90,9 +93,11 @@ public:
     bool checkReadable();
 
     // A count that moves whenever this connection changes a row of the files or frames tables, and
-    // again when such a change is committed or rolled back: what was read from those tables at one
-    // count may differ from them at another. (Not moved by a DELETE without WHERE, which SQLite runs
-    // without telling; the cache never issues one.)
+    // again when such a change is about to be committed, when it is rolled back and (in WAL mode)
+    // once its commit is in the file: what was read from those tables, on this connection or on
+    // another one begun after reading the count, at one count may differ from them at another.
+    // (Not moved by a DELETE without WHERE, which SQLite runs without telling; the cache never
+    // issues one.)
     unsigned long long getTrackChanges() const { return trackChanges.load(std::memory_order_acquire); }
     // SQLite's data_version: moves when another connection (another program) commits; 0 without a database.
     long long getDataVersion();
@@ -123,7 +128,10 @@ private:
     std::atomic<int> walPages{0}; // pages in the log after the last commit
     std::atomic<bool> corruptionSeen{false};
     std::atomic<unsigned long long> trackChanges{0};
-    bool trackChangesPending = false; // written only in the hooks, under SQLite's connection mutex
+    // Written only in the hooks, under SQLite's connection mutex.
+    bool trackChangesPending = false;    // a change not yet committed or rolled back
+    bool trackChangesCommitting = false; // a change being committed, not yet in the file
+    static int walCommitted(void* self, sqlite3* connection, const char* database, int pages);
     static void rowChanged(void* self, int operation, const char* database, const char* table, long long rowid);
     static int transactionEnds(void* self);
     static void transactionRolledBack(void* self);

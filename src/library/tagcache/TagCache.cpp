@@ -55,6 +55,7 @@ void TagCache::openDatabase() {
         // pull it from under its user) and this session caches in a private temporary database.
         database = std::make_unique<SQLDatabase>("");
         createSchema();
+        readerUsable = false; // the file at databasePath is not this session's
         return;
     }
     // Corrupt or not a database: it is only a cache, so keep the file aside and start afresh.
@@ -69,7 +70,7 @@ void TagCache::openDatabase() {
 void TagCache::createSchema() {
     SQLDatabase& db = *database;
     // Write-ahead logging: a crash loses at most the last transactions, never the file.
-    db.getOneResult("PRAGMA journal_mode = WAL");
+    readerUsable = db.getOneResult("PRAGMA journal_mode = WAL") == "wal";
     db.executeQuery("PRAGMA synchronous = NORMAL;");
     // Searches and smart playlists read much of the frames table: from memory, not a copy per page.
     db.getOneResult("PRAGMA mmap_size = 268435456");
@@ -356,7 +357,17 @@ void TagCache::makeSearchSnapshot() {
         listWaits = !tagCacheLoadingQueue.empty() || tagCacheLoadingThread_NeedsToStop || !callersQuiet();
         return !listWaits;
     };
-    std::shared_ptr<const TagCacheSearchSnapshot> made = TagCacheSearchSnapshot::make(database.get(), keepGoing);
+    // Read on a connection of its own when commits reach the file in WAL mode (the change count then
+    // moves once they are there): the cache's own connection stays free for the lists meanwhile.
+    std::unique_ptr<SQLDatabase> reader;
+    if (readerUsable) {
+        reader = std::make_unique<SQLDatabase>(databasePath, SQLDatabase::kReadOnly);
+        if (reader->isOpen()) reader->executeQuery("PRAGMA mmap_size = 268435456");
+    }
+    SQLDatabase* source = reader && reader->isOpen() ? reader.get() : database.get();
+    std::shared_ptr<const TagCacheSearchSnapshot> made =
+        TagCacheSearchSnapshot::make(source, database.get(), keepGoing);
+    reader.reset();
     // Put off for a list: made again after it. Given up for a change: the next search asks again.
     if (listWaits) searchSnapshotWanted.store(true, std::memory_order_release);
     if (!made || made->trackChanges != changes) return;

@@ -95,7 +95,8 @@ public:
     // Frames just stored join the search index (in the caller's transaction, when it has one).
     void searchIndexCatchUp() { searchIndex->catchUp(); }
     // The in-memory copy searches read, when the files and frames have not changed since it was
-    // made; else null, and a new one is made on the loading thread (once no build thread writes).
+    // made; else null, and a new one is made on the loading thread (once no list waits and no build
+    // thread writes).
     std::shared_ptr<const TagCacheSearchSnapshot> getSearchSnapshot();
 
     // True while the cache is shutting down: loads stop at their next check.
@@ -162,7 +163,9 @@ private:
 
     std::shared_ptr<const TagCacheSearchSnapshot> searchSnapshot; // guarded by snapshotLock
     std::mutex snapshotLock;
-    std::atomic<bool> searchSnapshotWanted{true};
+    // Asked for by the first search or smart playlist: at open, the first lists go first.
+    std::atomic<bool> searchSnapshotWanted{false};
+    bool readerUsable = false; // the file is in WAL mode: the copy may be read on a second connection
 
     // Built records, held weakly: the lists hold them. Guarded by builtLock.
     std::unordered_map<long long, std::weak_ptr<CID3v2Tag>> builtRecords;

@@ -59,11 +59,11 @@ void lowerAscii(std::string* text) {
 
 } // namespace
 
-std::shared_ptr<const TagCacheSearchSnapshot> TagCacheSearchSnapshot::make(SQLDatabase* database,
+std::shared_ptr<const TagCacheSearchSnapshot> TagCacheSearchSnapshot::make(SQLDatabase* database, SQLDatabase* tracked,
                                                                            const std::function<bool()>& keepGoing) {
     auto snapshot = std::make_shared<TagCacheSearchSnapshot>();
-    snapshot->trackChanges = database->getTrackChanges();
-    snapshot->dataVersion = database->getDataVersion();
+    snapshot->trackChanges = tracked->getTrackChanges();
+    snapshot->dataVersion = tracked->getDataVersion();
 
     // Files by ID: a table of slots while the IDs are dense enough, else a map. In ID order, which
     // is the order of a smart playlist's scan of the files.
@@ -72,7 +72,8 @@ std::shared_ptr<const TagCacheSearchSnapshot> TagCacheSearchSnapshot::make(SQLDa
     if (!statement) return nullptr;
     int rows = 0;
     bool stopped = false;
-    while (database->nextRow(statement)) {
+    int rc;
+    while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
         if (++rows % kRowsPerCheck == 0 && !keepGoing()) {
             stopped = true;
             break;
@@ -83,6 +84,7 @@ std::shared_ptr<const TagCacheSearchSnapshot> TagCacheSearchSnapshot::make(SQLDa
                                    SQLDatabase::columnText(statement, 2)});
         slotOfSparseID.emplace(id, slot);
     }
+    stopped = stopped || rc != SQLITE_DONE; // a read that failed part of the way is no copy
     database->closeQuery(statement);
     if (stopped || snapshot->files.size() >= size_t(std::numeric_limits<int32_t>::max())) return nullptr;
     long long maxID = 0, minID = 0;
@@ -105,7 +107,7 @@ std::shared_ptr<const TagCacheSearchSnapshot> TagCacheSearchSnapshot::make(SQLDa
     statement = database->initQuery("SELECT file, name, value, CAST (value AS REAL) FROM frames ORDER BY ID");
     if (!statement) return nullptr;
     TagCacheSearchSnapshot& s = *snapshot;
-    while (database->nextRow(statement)) {
+    while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
         if (++rows % kRowsPerCheck == 0 && !keepGoing()) {
             stopped = true;
             break;
@@ -171,6 +173,7 @@ std::shared_ptr<const TagCacheSearchSnapshot> TagCacheSearchSnapshot::make(SQLDa
                                     ? std::numeric_limits<double>::quiet_NaN()
                                     : sqlite3_column_double(statement, 3));
     }
+    stopped = stopped || rc != SQLITE_DONE;
     database->closeQuery(statement);
     if (stopped) return nullptr;
     s.textStart.push_back(uint32_t(s.text.size()));

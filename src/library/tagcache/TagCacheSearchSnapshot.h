@@ -35,9 +35,10 @@ struct TagCacheRule {
 
 class TagCacheSearchSnapshot {
 public:
-    // A copy of the tables as they are; null when a read failed or `keepGoing` answered false (it
-    // is asked every few thousand rows).
-    static std::shared_ptr<const TagCacheSearchSnapshot> make(SQLDatabase* database,
+    // A copy of the tables as they are, read through `source`, marked with what `tracked` (the
+    // connection that writes; `source` itself, or another begun after this call) says of its
+    // changes; null when a read failed or `keepGoing` answered false (asked every few thousand rows).
+    static std::shared_ptr<const TagCacheSearchSnapshot> make(SQLDatabase* source, SQLDatabase* tracked,
                                                               const std::function<bool()>& keepGoing);
 
     // The rows (files.ID, files.name, files.modifieddate) the plain search query gives for these

@@ -129,7 +129,7 @@ TEST(SearchIndex, FindsExactlyWhatThePlainQueryFindsInTheSameOrder) {
     ASSERT_TRUE(cache.waitUntilIdle(10000));
     ASSERT_TRUE(cache.isSearchIndexReady());
     fill(db, random, 100); // frames written since the index's last batch, searched without it
-    std::shared_ptr<const TagCacheSearchSnapshot> snapshot = TagCacheSearchSnapshot::make(db, [] { return true; });
+    std::shared_ptr<const TagCacheSearchSnapshot> snapshot = TagCacheSearchSnapshot::make(db, db, [] { return true; });
     ASSERT_TRUE(snapshot);
 
     // Words taken from stored frames (whole, prefixes, inner pieces) and made up, of 1 to 6 characters.
@@ -247,7 +247,7 @@ TEST(SearchSnapshot, ReadsOddValuesAsTheQueryDoes) {
     for (const auto& frame : frames)
         ASSERT_TRUE(db->executeQuery("INSERT INTO frames (file, name, value, incomplete) VALUES (?, 'TIT2', ?, 0)",
                                      SQLParams{frame.first, frame.second}));
-    std::shared_ptr<const TagCacheSearchSnapshot> snapshot = TagCacheSearchSnapshot::make(db, [] { return true; });
+    std::shared_ptr<const TagCacheSearchSnapshot> snapshot = TagCacheSearchSnapshot::make(db, db, [] { return true; });
     ASSERT_TRUE(snapshot);
     for (const char* text : {"123", "12.5", "blob", "before", "after", "six", "file", "é", "\xC3\xA9", "\xA9",
                              "\xEF\xBF\xBD", "caf_", "%", "t?xt", "e", "1 after", "x"}) {

@@ -93,7 +93,7 @@ TEST(SmartPlaylistQuery, GroupedListsListWhatTheirRulesFind) {
         db->executeQuery("INSERT INTO frames (file, name, value, incomplete) VALUES (?, ?, ?, 0)",
                          SQLParams{int(k * 7 + 1), odd[k].first, odd[k].second});
     db->commitTransaction();
-    std::shared_ptr<const TagCacheSearchSnapshot> snapshot = TagCacheSearchSnapshot::make(db, [] { return true; });
+    std::shared_ptr<const TagCacheSearchSnapshot> snapshot = TagCacheSearchSnapshot::make(db, db, [] { return true; });
     ASSERT_TRUE(snapshot);
 
     // Each rule text with its conditions in their plain form (a frame of the file that matches).
