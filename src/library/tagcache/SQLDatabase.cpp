@@ -23,9 +23,6 @@ const int kCheckpointPages = 1000;
 // How long a statement waits for another process holding the file (a second instance), in ms.
 const int kBusyTimeoutMs = 3000;
 
-// Pages in the write-ahead log past which a commit checkpoints it (SQLite's own default).
-const int kWalCheckpointPages = 1000;
-
 bool bindAll(sqlite3_stmt* statement, const SQLParams& params) {
     for (size_t i = 0; i < params.size(); i++) {
         const SQLParam& p = params[i];
@@ -69,14 +66,15 @@ SQLDatabase::SQLDatabase(const std::string& path) {
     sqlite3_extended_result_codes(db, 0);
     sqlite3_update_hook(db, rowChanged, this);
     sqlite3_commit_hook(db, transactionEnds, this);
-    // The write-ahead log is copied into the file by a connection of its own, after the commit and
-    // outside the transaction lock (see checkpointIfDue), not inside the commit that filled it.
-    if (!path.empty() && path != ":memory:") {
-        sqlite3_wal_hook(db, walGrew, this);
-        databasePath = path;
-    }
     sqlite3_rollback_hook(db, transactionRolledBack, this);
+    // After each commit in WAL mode. The write-ahead log is copied into the file by a connection of
+    // its own, after the commit and outside the transaction lock (see checkpointIfDue), not inside
+    // the commit that filled it; a private temporary database has no file for one to open.
     sqlite3_wal_hook(db, walCommitted, this);
+    if (!path.empty() && path != ":memory:")
+        databasePath = path;
+    else
+        checkpointInCommit.store(true, std::memory_order_relaxed);
     connection = db;
 }
 
@@ -113,14 +111,17 @@ void SQLDatabase::transactionRolledBack(void* self) {
     db->trackChanges.fetch_add(1, std::memory_order_acq_rel);
 }
 
-// Setting this hook turns SQLite's automatic checkpoints off: it checkpoints as SQLite would.
+// Setting this hook turns SQLite's own checkpoints in the commits off.
 int SQLDatabase::walCommitted(void* self, sqlite3* connection, const char* database, int pages) {
     auto* db = static_cast<SQLDatabase*>(self);
     if (db->trackChangesCommitting) {
         db->trackChangesCommitting = false;
         db->trackChanges.fetch_add(1, std::memory_order_acq_rel);
     }
-    if (pages >= kWalCheckpointPages) sqlite3_wal_checkpoint(connection, database);
+    db->walPages.store(pages, std::memory_order_release);
+    // Without a connection of its own to copy the log, the commit copies it, as SQLite does by itself.
+    if (db->checkpointInCommit.load(std::memory_order_acquire) && pages >= kCheckpointPages)
+        sqlite3_wal_checkpoint(connection, database);
     return SQLITE_OK;
 }
 
@@ -132,13 +133,10 @@ long long SQLDatabase::getDataVersion() {
     return version;
 }
 
-int SQLDatabase::walGrew(void* self, sqlite3*, const char*, int pages) {
-    static_cast<SQLDatabase*>(self)->walPages.store(pages, std::memory_order_release);
-    return SQLITE_OK;
-}
-
 void SQLDatabase::checkpointIfDue() {
-    if (walPages.load(std::memory_order_acquire) < kCheckpointPages) return;
+    if (checkpointInCommit.load(std::memory_order_acquire) ||
+        walPages.load(std::memory_order_acquire) < kCheckpointPages)
+        return;
     std::unique_lock<std::mutex> guard(checkpointLock, std::try_to_lock);
     if (!guard.owns_lock() || checkpointsOwnFailed) return; // another thread is at it
     // A read of the file's header opens the log: a connection that never read the file has none to copy.
@@ -149,7 +147,7 @@ void SQLDatabase::checkpointIfDue() {
         sqlite3_close(checkpointer);
         checkpointer = nullptr;
         checkpointsOwnFailed = true;
-        sqlite3_wal_autocheckpoint(connection, kCheckpointPages); // in the commits, as SQLite does by itself
+        checkpointInCommit.store(true, std::memory_order_release); // in the commits, as SQLite does by itself
         return;
     }
     // Passive: what readers still need stays in the log for a later checkpoint. The next write

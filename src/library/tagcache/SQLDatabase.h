@@ -120,12 +120,12 @@ private:
     // After a transaction ends: the log copied into the file when it has grown long, through a
     // connection of its own, so that this connection's statements (other threads') need not wait.
     void checkpointIfDue();
-    static int walGrew(void* self, sqlite3* connection, const char* database, int pages);
     std::string databasePath;          // "" for a private temporary database: nothing to copy
     sqlite3* checkpointer = nullptr;   // guarded by checkpointLock
     bool checkpointsOwnFailed = false; // the second connection could not be opened; guarded by checkpointLock
     std::mutex checkpointLock;
-    std::atomic<int> walPages{0}; // pages in the log after the last commit
+    std::atomic<int> walPages{0};                // pages in the log after the last commit
+    std::atomic<bool> checkpointInCommit{false}; // no connection of its own copies the log
     std::atomic<bool> corruptionSeen{false};
     std::atomic<unsigned long long> trackChanges{0};
     // Written only in the hooks, under SQLite's connection mutex.
