@@ -155,7 +155,7 @@ void runSearch(benchmark::State& state, const std::string& text) {
     state.counters["tracks_found"] = double(found);
 }
 
-// The first search of a session: through the search index, every record built from the database.
+// The first search of a session: every record built from the database.
 void runColdSearch(benchmark::State& state, const std::string& text) {
     size_t found = 0;
     for (auto _ : state) {

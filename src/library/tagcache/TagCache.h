@@ -163,8 +163,8 @@ private:
 
     std::shared_ptr<const TagCacheSearchSnapshot> searchSnapshot; // guarded by snapshotLock
     std::mutex snapshotLock;
-    // Asked for by the first search or smart playlist: at open, the first lists go first.
-    std::atomic<bool> searchSnapshotWanted{false};
+    // Made at open too (once the first lists are loaded), so that the first search has it.
+    std::atomic<bool> searchSnapshotWanted{true};
     bool readerUsable = false; // the file is in WAL mode: the copy may be read on a second connection
 
     // Built records, held weakly: the lists hold them. Guarded by builtLock.
