@@ -14,7 +14,7 @@ namespace {
 const size_t kMaxIdleStatements = 64;
 
 // How long a thread that ends a transaction lets a waiting thread take the lock first, at the most.
-const long long kHandOverNs = 2000000;
+const long long kHandOverNs = 500000;
 
 // The write-ahead log is copied into the database file once it holds this many pages (SQLite's
 // own default).

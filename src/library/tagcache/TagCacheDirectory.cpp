@@ -281,8 +281,14 @@ void TagCacheDirectory::readFilesAndFoldersFromDisk() {
     if (!guard.owns_lock()) return;
     // Loaded, or listed, by the loading thread between the caller's look and this lock: a large
     // folder's listing is not read again on the caller's thread for nothing.
-    if (getProgress() >= 1.0 || isListingRead()) return;
+    double T0 = timeGetExactTime();
+    if (getProgress() >= 1.0 || isListingRead()) {
+        double e = timeGetExactTime() - T0;
+        if (e > 1) fprintf(stderr, "RECHECK %.2f\n", e);
+        return;
+    }
     readListing();
+    fprintf(stderr, "MAINLIST %.2f progress %.4f\n", timeGetExactTime() - T0, getProgress());
 }
 
 bool TagCacheDirectory::readListing(std::vector<time_t>* changeTimes) {
@@ -603,18 +609,21 @@ void TagCacheDirectory::updateFromDisk() {
     std::vector<TagPtr> gone;
     if (!interrupted && listingOk) {
         // Files gone from the folder leave the list (the database forgets them at the next first
-        // load). They are found on a copy: the list's lock is held only to take them out.
+        // load). They are found on a copy of the records' addresses (a record that leaves the list
+        // meanwhile lives on for a second): the list's lock is held only to take them out.
+        std::vector<const CID3v2Tag*> records;
         {
             std::lock_guard<std::recursive_mutex> guard(dataLock);
-            shown = tags;
+            records.reserve(tags.size());
+            for (const TagPtr& record : tags)
+                records.push_back(record.get());
         }
         std::unordered_set<const CID3v2Tag*> vanished;
-        for (const TagPtr& record : shown) {
+        for (const CID3v2Tag* record : records) {
             const std::string& file = record->getPath();
             if (isLeft(file, path) && file.find('/', path.size()) == std::string::npos && !onDisk.count(file))
-                vanished.insert(record.get());
+                vanished.insert(record);
         }
-        shown.clear();
         if (!vanished.empty()) {
             std::lock_guard<std::recursive_mutex> guard(dataLock);
             auto kept = std::stable_partition(tags.begin(), tags.end(),
