@@ -571,6 +571,8 @@ void TagCache::buildTagCache(const std::string& requestedPath) {
         CriticalSectionGuard guard(&cs_tagCacheLoading);
         if (stopping.load(std::memory_order_relaxed)) return;
         buildTagCacheWorking++;
+        // The build changes what searches read: the copy is made again when a search asks for it.
+        searchSnapshotWanted.store(false, std::memory_order_release);
     }
     BuildArguments* arguments = new BuildArguments{this, root->path};
     THREAD_HANDLE handle = CreateThread(nullptr, 0, tagCacheBuildTagCacheThread_Proc, 0, 0, arguments);

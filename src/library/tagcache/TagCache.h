@@ -163,7 +163,8 @@ private:
 
     std::shared_ptr<const TagCacheSearchSnapshot> searchSnapshot; // guarded by snapshotLock
     std::mutex snapshotLock;
-    // Made at open too (once the first lists are loaded), so that the first search has it.
+    // Made at open too (once the first lists are loaded), so that the first search has it; after
+    // a build starts, only when a search asks.
     std::atomic<bool> searchSnapshotWanted{true};
     bool readerUsable = false; // the file is in WAL mode: the copy may be read on a second connection
 
