@@ -1,6 +1,7 @@
 #include "library/tagcache/TagCacheSearchSnapshot.h"
 
 #include <sqlite3.h>
+#include <utf8.h>
 
 #include <algorithm>
 #include <cmath>
@@ -21,34 +22,10 @@ const int kRowsPerCheck = 4096;
 // reader sees (it reads broken sequences and those two as U+FFFD, or as other code points), so on
 // it a byte match is a character match.
 bool isPlainUtf8(const unsigned char* s, size_t n) {
-    size_t i = 0;
-    while (i < n) {
-        unsigned char c = s[i];
-        if (c < 0x80) {
-            i++;
-            continue;
-        }
-        size_t length;
-        unsigned char low = 0x80, high = 0xBF; // allowed range of the second byte
-        if (c >= 0xC2 && c <= 0xDF) {
-            length = 2;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            length = 3;
-            if (c == 0xE0) low = 0xA0;
-            if (c == 0xED) high = 0x9F; // no surrogates
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            length = 4;
-            if (c == 0xF0) low = 0x90;
-            if (c == 0xF4) high = 0x8F; // nothing past U+10FFFF
-        } else {
-            return false;
-        }
-        if (n - i < length || s[i + 1] < low || s[i + 1] > high) return false;
-        for (size_t k = 2; k < length; k++)
-            if ((s[i + k] & 0xC0) != 0x80) return false;
-        if (c == 0xEF && s[i + 1] == 0xBF && (s[i + 2] == 0xBE || s[i + 2] == 0xBF)) return false;
-        i += length;
-    }
+    const char* text = reinterpret_cast<const char*>(s);
+    if (!utf8::is_valid(text, text + n)) return false;
+    for (size_t i = 0; i + 2 < n; i++)
+        if (s[i] == 0xEF && s[i + 1] == 0xBF && (s[i + 2] == 0xBE || s[i + 2] == 0xBF)) return false;
     return true;
 }
 
