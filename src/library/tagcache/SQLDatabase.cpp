@@ -319,6 +319,22 @@ void SQLDatabase::closeQuery(sqlite3_stmt* statement) {
     giveBack(statement);
 }
 
+long long SQLDatabase::insertRow(const std::string& sql, const SQLParams& params) {
+    sqlite3_stmt* statement = initQuery(sql, params);
+    if (!statement) return 0;
+    // The connection's own lock is held from the step to the reading of the ID: another thread's
+    // insert on this shared connection cannot come between. (Cheaper than INSERT ... RETURNING,
+    // which keeps its rows in a temporary table.)
+    sqlite3_mutex* mutex = sqlite3_db_mutex(connection);
+    sqlite3_mutex_enter(mutex);
+    int rc = sqlite3_step(statement);
+    long long id = rc == SQLITE_DONE ? sqlite3_last_insert_rowid(connection) : 0;
+    sqlite3_mutex_leave(mutex);
+    noteError(rc);
+    giveBack(statement);
+    return id;
+}
+
 std::string SQLDatabase::getOneResult(const std::string& sql, const SQLParams& params) {
     sqlite3_stmt* statement = initQuery(sql, params);
     if (!statement) return "";

@@ -72,6 +72,8 @@ public:
     static long long columnInteger(sqlite3_stmt* statement, int column);
     static std::string columnText(sqlite3_stmt* statement, int column); // NULL gives ""
 
+    // Runs one INSERT; the new row's ID, or 0 when it failed.
+    long long insertRow(const std::string& sql, const SQLParams& params);
     // The first column of the first row, or "".
     std::string getOneResult(const std::string& sql, const SQLParams& params = SQLParams());
     // Every row at once, so callers may change the same tables while they walk the result.

@@ -92,7 +92,7 @@ public:
     bool isSearchIndexReady() const { return searchIndex && searchIndex->isReady(); }
     // A query through the search index failed: it is rebuilt on the loading thread.
     void searchIndexFailed();
-    // Frames just stored join the search index (in the caller's transaction, when it has one).
+    // Frames just stored join the search index once enough wait (see TagCacheSearchIndex::catchUp).
     void searchIndexCatchUp() { searchIndex->catchUp(); }
     // The in-memory copy searches read, when the files and frames have not changed since it was
     // made; else null, and a new one is made on the loading thread (once no list waits and no build

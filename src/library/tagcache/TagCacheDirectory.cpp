@@ -851,9 +851,11 @@ std::string TagCacheDirectory::insertTagInDB(CID3v2Tag* record, std::string id, 
         database->executeQuery("UPDATE files SET modifieddate = ?, folder = ?, incomplete = 0 WHERE ID = ?",
                                SQLParams{modified, id, fileID});
     } else {
-        fileID = database->getOneResult("INSERT INTO files (name, folder, type, modifieddate, creationdate) VALUES "
-                                        "(?, ?, 1, ?, ?) RETURNING ID",
-                                        SQLParams{file, id, modified, timetToStr(long(record->getStatusChangeTime()))});
+        long long made =
+            database->insertRow("INSERT INTO files (name, folder, type, modifieddate, creationdate) VALUES "
+                                "(?, ?, 1, ?, ?)",
+                                SQLParams{file, id, modified, timetToStr(long(record->getStatusChangeTime()))});
+        fileID = made > 0 ? std::to_string(made) : std::string();
     }
     if (fileID.empty()) {
         database->commitTransaction();
@@ -1065,8 +1067,9 @@ std::string TagCacheDirectory::insertFolderInDB(const std::string& folderPath, s
         if (parentID.empty()) parentID = "-1";
     }
     std::string name = isRight(folderPath, "/") ? getFileName(stripLast(folderPath)) : getFileName(folderPath);
-    id = database->getOneResult("INSERT INTO folders (name, path, parent) VALUES (?, ?, ?) RETURNING ID",
-                                SQLParams{name, folderPath, parentID});
+    long long made = database->insertRow("INSERT INTO folders (name, path, parent) VALUES (?, ?, ?)",
+                                         SQLParams{name, folderPath, parentID});
+    id = made > 0 ? std::to_string(made) : std::string();
     database->commitTransaction();
     return returnID ? id : std::string();
 }

@@ -77,12 +77,16 @@ TEST(SQLDatabase, FailuresAreQuietValuesAndANullConnectionFailsEverything) {
     EXPECT_TRUE(db.getNextRow(nullptr).empty());
     EXPECT_EQ(db.getOneResult("SELECT nothing FROM nowhere"), "");
     EXPECT_FALSE(db.commitTransaction()); // unpaired
+    ASSERT_TRUE(db.executeQuery("CREATE TABLE u (ID INTEGER PRIMARY KEY AUTOINCREMENT, a UNIQUE)"));
+    EXPECT_EQ(db.insertRow("INSERT INTO u (a) VALUES (?)", SQLParams{"x"}), 1);
+    EXPECT_EQ(db.insertRow("INSERT INTO u (a) VALUES (?)", SQLParams{"x"}), 0); // a failed insert has no ID
 
     SQLDatabase none("/nonexistent-folder/for/sure/x.db");
     EXPECT_FALSE(none.isOpen());
     EXPECT_FALSE(none.executeQuery("CREATE TABLE t (a)"));
     EXPECT_EQ(none.initQuery("SELECT 1"), nullptr);
     EXPECT_EQ(none.getOneResult("SELECT 1"), "");
+    EXPECT_EQ(none.insertRow("INSERT INTO u (a) VALUES (1)", SQLParams()), 0);
     none.beginTransaction();
     EXPECT_TRUE(none.commitTransaction());
 }
