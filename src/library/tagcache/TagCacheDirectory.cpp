@@ -1048,11 +1048,18 @@ TagPtr TagCacheDirectory::getTagFromDB(std::string& fileID, const std::string& f
 
 std::string TagCacheDirectory::insertFolderInDB(const std::string& folderPath, std::string parentID, bool returnID) {
     if (!database) return "";
+    // A row made before (every later load of the list) is found without a transaction.
+    if (isEmptyOrNone(parentID)) {
+        std::string known = database->getOneResult("SELECT ID FROM folders WHERE path = ?", SQLParams{folderPath});
+        if (!known.empty()) return known;
+    }
     database->beginTransaction();
     std::string id = database->getOneResult("SELECT ID FROM folders WHERE path = ?", SQLParams{folderPath});
     if (!id.empty()) {
+        // Written only when it changes: every listing of a folder names its sub-folders again.
         if (!isEmptyOrNone(parentID))
-            database->executeQuery("UPDATE folders SET parent = ? WHERE ID = ?", SQLParams{parentID, id});
+            database->executeQuery("UPDATE folders SET parent = ? WHERE ID = ? AND parent IS NOT ?",
+                                   SQLParams{parentID, id, parentID});
         database->commitTransaction();
         return id;
     }
