@@ -407,15 +407,11 @@ void* TagCache::tagCacheLoadingThread_Proc(void* argument) {
 void TagCache::loadingThreadRun() {
     for (;;) {
         CriticalSectionGuard taking(&cs_tagCacheLoading);
-        if (tagCacheLoadingQueue.empty() && !tagCacheLoadingThread_NeedsToStop && searchSnapshotDueLocked()) {
-            // Lists first; then what searches read, once lists loaded on other threads are done:
-            // the copy reads the whole tables through the connection they share.
-            if (callersQuiet()) {
-                taking.unlock();
-                makeSearchSnapshot();
-                continue;
-            }
-            if (!searchIndex->needsBuild()) {
+        if (tagCacheLoadingQueue.empty() && !tagCacheLoadingThread_NeedsToStop &&
+            (searchSnapshotDueLocked() || searchIndex->needsBuild())) {
+            // Lists first; then what searches read (the copy, then the index's steps), once lists
+            // loaded on other threads are done: both go through the database those loads use.
+            if (!callersQuiet()) {
                 struct timespec until;
                 clock_gettime(CLOCK_REALTIME, &until);
                 until.tv_nsec += kQuietCheckNs;
@@ -426,11 +422,12 @@ void TagCache::loadingThreadRun() {
                 pthread_cond_timedwait(&loadingChanged, &cs_tagCacheLoading, &until);
                 continue;
             }
-        }
-        if (tagCacheLoadingQueue.empty() && !tagCacheLoadingThread_NeedsToStop && searchIndex->needsBuild()) {
-            // Lists first; the search index is built in short steps while none waits.
+            bool copy = searchSnapshotDueLocked();
             taking.unlock();
-            searchIndex->buildStep();
+            if (copy)
+                makeSearchSnapshot();
+            else
+                searchIndex->buildStep();
             continue;
         }
         if (tagCacheLoadingQueue.empty() || tagCacheLoadingThread_NeedsToStop) {
