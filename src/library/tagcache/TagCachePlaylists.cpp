@@ -527,19 +527,22 @@ void TagCacheDirectory::initFromDynamicList(const std::string& listPath) {
     double start = timeGetExactTime();
     clearRecords(false);
     if (isLeft(listPath, "search:")) {
+        std::string text = listPath.substr(7);
         std::vector<std::string> words;
-        std::shared_ptr<const TagCacheSearchSnapshot> snapshot;
         std::vector<const std::vector<std::string>*> rows;
-        if (searchWords(listPath.substr(7), &words) && cache) snapshot = cache->getSearchSnapshot();
-        TagCacheQuery plain = buildSearchQuery(listPath.substr(7));
-        TagCacheQuery fast;
-        if (!snapshot && cache && cache->isSearchIndexReady()) fast = buildSearchQuery(listPath.substr(7), true);
-        if (snapshot && snapshot->search(words, &rows))
+        std::shared_ptr<const TagCacheSearchSnapshot> snapshot =
+            cache && searchWords(text, &words) ? cache->getSearchSnapshot() : nullptr;
+        if (snapshot && snapshot->search(words, &rows)) {
             initFromRows(rows, start);
-        else if (fast.indexed)
-            initFromQuery(fast.sql, fast.params, &plain);
-        else if (plain.valid)
-            initFromQuery(plain.sql, plain.params);
+        } else {
+            TagCacheQuery plain = buildSearchQuery(text);
+            TagCacheQuery fast;
+            if (cache && cache->isSearchIndexReady()) fast = buildSearchQuery(text, true);
+            if (fast.indexed)
+                initFromQuery(fast.sql, fast.params, &plain);
+            else if (plain.valid)
+                initFromQuery(plain.sql, plain.params);
+        }
     } else if (isLeft(listPath, "recurse:") && cache) {
         std::vector<TagCacheDirectory*> pending;
         pending.push_back(cache->getFolder(listPath.substr(8), false, true, false, false));
