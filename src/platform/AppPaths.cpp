@@ -19,10 +19,15 @@ std::string applicationFolder() {
 }
 
 std::string homeFolder() {
-    if (const passwd* pw = getpwuid(getuid()))
-        if (pw->pw_dir && *pw->pw_dir) return pw->pw_dir;
-    const char* home = getenv("HOME");
-    return home ? home : "";
+    // $HOME first, as every Linux program takes it: a program started with another HOME keeps its files there.
+    std::string home;
+    if (const char* env = getenv("HOME")) home = env;
+    if (home.empty())
+        if (const passwd* pw = getpwuid(getuid()))
+            if (pw->pw_dir) home = pw->pw_dir;
+    while (home.size() > 1 && home.back() == '/')
+        home.pop_back();
+    return home;
 }
 
 std::string userDataFolder() {

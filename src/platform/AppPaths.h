@@ -7,7 +7,7 @@ namespace AppPaths {
 
 // The folder holding the executable (skins, devices, vinylcontrol, support), ending in "/".
 std::string applicationFolder();
-// The user's home folder: the password entry's, else $HOME; no trailing "/".
+// The user's home folder: $HOME, else (unset or empty) the password entry's; no trailing "/".
 std::string homeFolder();
 // $XDG_DATA_HOME/tarlume, by default ~/.local/share/tarlume, ending in "/". Not created here.
 std::string userDataFolder();

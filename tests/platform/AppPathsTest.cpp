@@ -2,7 +2,9 @@
 #include "support/TempDir.h"
 
 #include <cstdlib>
+#include <pwd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -17,6 +19,26 @@ TEST(AppPaths, UserDataFolderFollowsXdgDataHome) {
         setenv("XDG_DATA_HOME", saved.c_str(), 1);
     else
         unsetenv("XDG_DATA_HOME");
+}
+
+TEST(AppPaths, HomeIsHomeVariableBeforeThePasswordEntry) {
+    const char* old = getenv("HOME");
+    const std::string saved = old ? old : "";
+    const passwd* pw = getpwuid(getuid());
+    const std::string entry = pw && pw->pw_dir ? pw->pw_dir : "";
+    setenv("HOME", "/tmp/another-home/", 1);
+    EXPECT_EQ(AppPaths::homeFolder(), "/tmp/another-home");
+    for (bool unset : {true, false}) {
+        if (unset)
+            unsetenv("HOME");
+        else
+            setenv("HOME", "", 1);
+        EXPECT_EQ(AppPaths::homeFolder(), entry) << (unset ? "unset" : "empty");
+    }
+    if (old)
+        setenv("HOME", saved.c_str(), 1);
+    else
+        unsetenv("HOME");
 }
 
 TEST(AppPaths, MakeFoldersCreatesParentsAndFolderOfExecutable) {
