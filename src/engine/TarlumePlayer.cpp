@@ -165,6 +165,9 @@ bool TarlumePlayer::loadSong(const char* pathArg, bool force) {
     } else {
         fmod->init(buffer, bufferSamples / 2, 13, path, 0, 0);
     }
+    // The player starts every track at normal speed: the pitch, its slider and the key lock follow, so
+    // the deck shows the speed it plays at.
+    setPitch(1.0, true);
 
     // The record: one kept from an earlier load of the same file brings its cue points and loops back.
     tag = engineFindKeptRecord(path);

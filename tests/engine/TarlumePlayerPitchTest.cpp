@@ -130,6 +130,17 @@ TEST(DeckPitch, RangeCyclesAndKeyLockFadesNearStandstill) {
     EXPECT_EQ(d->getParam(PLAYERPARAM_TEMPOSPEED), 0);
 }
 
+TEST(DeckPitch, ANewTrackPlaysAtNormalSpeedAndTheDeckShowsIt) {
+    Rig rig;
+    TarlumePlayer* d = rig.deck();
+    ASSERT_TRUE(d->loadSong(fixture("position.wav").c_str(), true));
+    d->setPitch(1.0492, true);
+    ASSERT_TRUE(d->loadSong(fixture("tone.mp3").c_str(), true));
+    EXPECT_EQ(d->getParam(PLAYERPARAM_SPEED), 1.0);
+    EXPECT_EQ(d->getPitch(false), 1.0);
+    EXPECT_EQ(d->getPitchTo(), 1.0);
+}
+
 TEST(DeckTempo, MatchReplayGainAndDetectorConfidence) {
     Rig rig;
     TarlumePlayer *a = rig.deck(0), *b = rig.deck(1);
