@@ -229,10 +229,13 @@ int AudioDecoder::openFileMP3(const std::string& name, int scan) {
     channels = hd.mono ? 1 : 2;
     samplerate = float(hd.rate);
 
-    // A VBR header means the bit rate of this frame says nothing of the others: walk them all.
+    // A VBR header means the bit rate of this frame says nothing of the others: walk them all. "Info" is the
+    // same header written for a constant bit rate, and its frame need not have the stream's bit rate either
+    // (FFmpeg writes it at 64 kbit/s before 128 kbit/s audio, which made the estimate twice the length).
     size_t xing = 4 + size_t(hd.minSize - 4 - (hd.crc ? 2 : 0));
     for (size_t at : {p + xing, p + xing + 2}) {
-        if (at + 4 <= s.valid && memcmp(s.window + at, "Xing", 4) == 0) scan = 1;
+        if (at + 4 <= s.valid && (memcmp(s.window + at, "Xing", 4) == 0 || memcmp(s.window + at, "Info", 4) == 0))
+            scan = 1;
     }
     if (p + 40 <= s.valid && memcmp(s.window + p + 36, "VBRI", 4) == 0) scan = 1;
 
