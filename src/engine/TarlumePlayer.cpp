@@ -17,8 +17,13 @@
 #include "skin/SkinListItem.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 FModPlayer* (*TarlumePlayer::videoPlayerFactory)() = nullptr;
@@ -134,6 +139,7 @@ bool TarlumePlayer::loadSong(const char* pathArg, bool force) {
     }
     pendingLoadPath.clear();
     if (tag) closeSong();
+    unreadableReported = false;
 
     const std::string ext = path.size() >= 4 ? strtolower(path.substr(path.size() - 4)) : std::string();
     bool video = videoPlayerFactory && isVideoExtension(ext);
@@ -326,6 +332,27 @@ void TarlumePlayer::storeWaveForm() {
     engineSetWaveForm(tag->getPath(), stripes, bytes, getParam(PLAYERPARAM_STRIPEMAX));
 }
 
+bool TarlumePlayer::isUnreadable() const {
+    Player* p = player.get();
+    return tag && !inputPassthrough && p && p->isUnreadable();
+}
+
+// One line on stderr for a file that gave no audio, with what the file system says of it.
+void TarlumePlayer::reportUnreadable() {
+    if (unreadableReported || !isUnreadable()) return;
+    unreadableReported = true;
+    const std::string path = tag->getPath();
+    std::string why = "no audio could be read from it";
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0 || access(path.c_str(), R_OK) != 0)
+        why = strerror(errno);
+    else if (S_ISDIR(st.st_mode))
+        why = "it is a folder";
+    else if (st.st_size == 0)
+        why = "the file is empty";
+    fprintf(stderr, "Could not read \"%s\": %s\n", path.c_str(), why.c_str());
+}
+
 void TarlumePlayer::loadInputPassthrough(int input) {
     inputPassthrough = true;
     inputIndex = input;
@@ -489,7 +516,7 @@ std::string TarlumePlayer::getTrackInfo(const std::string& templ) {
         } else if (field == "Title") {
             value = tag->getFrameCopy("TIT2");
         } else if (field == "Artist") {
-            value = tag->getFrameCopy("TPE1");
+            value = isUnreadable() ? kUnreadableText : tag->getFrameCopy("TPE1");
         } else if (field == "Genre") {
             value = tag->getFrameCopy("TCON");
         } else if (field == "Year") {

@@ -114,8 +114,12 @@ public:
     void setCrossfaderSide(enCrossfaderSide s);
     void setOutputSamplerate(double rate); // Hz: player, effect chain and ramps
 
-    // The template with its "%[Field]" tokens filled from the tag record; "" without one.
+    // The template with its "%[Field]" tokens filled from the tag record; "" without one. For a file no audio
+    // could be read from, "%[Artist]" says so (kUnreadableText) beside the title taken from its name.
     std::string getTrackInfo(const std::string& templ);
+    static constexpr const char* kUnreadableText = "Could not read the file";
+    // The loaded file gave no audio (it did not open, or held none).
+    bool isUnreadable() const;
 
     // ---- Pitch, tempo, jog ----
     void setPitch(double p, bool setSlider);
@@ -262,6 +266,8 @@ public:
 
     // The path a refused load keeps until the user confirms it.
     std::string pendingLoadPath;
+    // The present track's unreadable file has been reported on stderr.
+    bool unreadableReported = false;
 
     // Codes per second between two readings of the decoder's code counter, which restarts at 0 after
     // 1,000,000: a count below the previous one has wrapped.
@@ -301,6 +307,7 @@ private:
     void engineSetWaveForm(const std::string& path, int stripes, const std::string& bytes, double maxHeight);
     void rewriteEvents(bool loops);
     void storeWaveForm();
+    void reportUnreadable();
     void autoCue();
     void updateTimecode(double t);
     double beatFrames(); // frames per beat at the deck's tempo

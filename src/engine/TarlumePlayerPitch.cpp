@@ -434,6 +434,7 @@ void TarlumePlayer::update() {
     }
 
     if (engineAutoCue() && !startFound) autoCue();
+    reportUnreadable();
 
     if (!replayGainApplied) {
         const double gain = getParam(PLAYERPARAM_REPLAYGAIN);

@@ -308,3 +308,34 @@ TEST(DeckLoading, TheExtensionChoosesThePlayerAndAnUnreadableFileStillLoads) {
     ASSERT_TRUE(d->loadSong("/none/f.mov", true)); // without video decks: the audio player
     EXPECT_EQ(d->isVideo, 0);
 }
+
+TEST(DeckLoading, AFileWithNoAudioSaysSoInTheDeckAndOnceOnStderr) {
+    Rig rig;
+    TarlumePlayer* d = rig.deck();
+    std::string noise(200000, '\0');
+    unsigned seed = 12345;
+    for (char& c : noise)
+        c = char((seed = seed * 1103515245u + 12345u) >> 24);
+    const testsupport::TempDir& dir = rig.home.home;
+    const std::string cases[] = {dir.write("empty.mp3", ""), dir.write("text.flac", "this is not audio\n"),
+                                 dir.write("noise.mp3", noise), dir.path + "missing.wav"};
+    for (const std::string& path : cases) {
+        testing::internal::CaptureStderr();
+        ASSERT_TRUE(d->loadSong(path.c_str(), true));
+        for (int frame = 0; frame < 3; ++frame)
+            d->update();
+        const std::string err = testing::internal::GetCapturedStderr();
+        ASSERT_TRUE(d->player && d->tag) << path; // the deck still holds a player and a record
+        EXPECT_LT(d->getLength(), 1) << path;     // a silent frame
+        EXPECT_EQ(d->getTrackInfo("%[Artist]"), TarlumePlayer::kUnreadableText) << path;
+        EXPECT_EQ(d->getTrackInfo("%[FileNameOnly]"), getFileName(path));
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+        EXPECT_NE(err.find("Could not read \"" + path + "\""), std::string::npos) << err;
+    }
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(d->loadSong(fixture("tone.mp3").c_str(), true));
+    ASSERT_TRUE(waitUntil([&] { return d->getLength() > 0; }));
+    d->update();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_NE(d->getTrackInfo("%[Artist]"), TarlumePlayer::kUnreadableText);
+}

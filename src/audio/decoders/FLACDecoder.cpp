@@ -83,9 +83,13 @@ int AudioDecoder::openFileFlac(const std::string& name) {
         fclose(file); // a decoder that never started does not own it
         return -1;
     }
+    // Nothing is reported while the stream opens: a file that is no FLAC stream fails to open and the deck
+    // that loads it says so in one line, and a lost sync before a stream that opens lost no audio.
+    f.errorReported = true;
     if (!FLAC__stream_decoder_process_until_end_of_metadata(f.decoder)) return -1;
     // A stream written through a pipe may leave its total at 0: the system reader measures those.
     if (f.totalFrames == 0 || f.fileChannels < 1 || samplerate < 1) return -1;
+    f.errorReported = false;
     channels = std::min(f.fileChannels, maxChannels);
     length = unsigned(std::min<uint64_t>(f.totalFrames, UINT32_MAX));
     type = TYPE_FLAC;

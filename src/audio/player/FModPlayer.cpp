@@ -304,9 +304,12 @@ void FModPlayer::endOfData() {
             m_length = fileFrames;
             m_waveForm->setLength(fileFrames);
         }
-    } else if (m_length == 0) {
-        m_loaded = false;
-        m_length = 1;
+    } else {
+        if (fileFrames == 0) m_unreadable = true; // not one frame from the start of the file
+        if (m_length == 0) {
+            m_loaded = false;
+            m_length = 1;
+        }
     }
 }
 

@@ -159,6 +159,7 @@ int Player::openTrack(const std::string& file, int zeroCrossings, int openArgume
     if (file.empty() || (result = m_decoder->openFile(file, scan > 0, openArgument)) < 0) {
         // A silent one-frame track; a file that did not open leaves the player unloaded.
         ok = file.empty();
+        m_unreadable = !ok;
         m_openResult = result;
         m_fileRate = 44100;
         m_monoFile = false;
@@ -175,6 +176,7 @@ int Player::openTrack(const std::string& file, int zeroCrossings, int openArgume
         m_channels = m_monoBuffer ? 1 : 2;
         m_waveForm->initStripes(m_fileRate, m_length);
         m_fileOpen = true;
+        m_unreadable = false;
     }
     initResult = result;
     setSpeed(1.0, 0);

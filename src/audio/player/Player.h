@@ -187,6 +187,9 @@ public:
     void updateBufferFormat(int channels);
     int getLengthFromFile() { return -1; }
     static int getInitResult() { return initResult; }
+    // A file was named at the last init and no audio could be read from it: it did not open, or its decoder
+    // gave not one frame from its start (any thread).
+    bool isUnreadable() const { return m_unreadable; }
 
     // The tempo detector's values: 0 tempo, 1 confidence (at most 99), 2 beat counter, 3 time of the last
     // counter step (ms), 5 comb on, 6 band lists on; others 0.
@@ -280,6 +283,7 @@ protected:
     CRITICAL_SECTION m_stateLock;
     Relaxed<bool> m_closing{false};
     Relaxed<bool> m_loaded{false};
+    Relaxed<bool> m_unreadable{false};
     Relaxed<int> m_pendingSeek{-1}; // file frame, -1 none
 
     // Loading inside the audio callback.
