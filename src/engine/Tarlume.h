@@ -167,6 +167,8 @@ public:
     // Writes back the m3u playlists loaded whole and changed in this run.
     void writePlaylists();
     void plSwitchActive();
+    // With no list holding the keyboard, browser 0's file list takes it, else its folders, else its playlist.
+    void plTakeFirstList();
     void plScrollUp();
     void plScrollDown();
     // Rebuilds every controller list (connection states and configurations change on reconnect).

@@ -463,9 +463,13 @@ void Tarlume::plSwitchActive() {
         activeList = folders;
     else if (activeList == folders)
         activeList = files;
-    if (!activeList) activeList = files;
-    if (!activeList) activeList = folders;
-    if (!activeList) activeList = playlist;
+    plTakeFirstList();
+}
+
+void Tarlume::plTakeFirstList() {
+    if (!activeList) activeList = fileList[0];
+    if (!activeList) activeList = folderList[0];
+    if (!activeList) activeList = playlistList[0];
 }
 
 void Tarlume::plScrollUp() {

@@ -530,9 +530,10 @@ void TarlumeSkinInterface::handleKeyboardObject(SkinObject* object, int deck, bo
     } else if (command == "pl_active_switch") {
         engine->plSwitchActive();
     } else if (command == "pl_active_load" || command == "pl_active_select") {
-        // Before any list has the keyboard, one is chosen as scrolling does, so a track selected with
-        // the mouse alone loads.
-        if (!engine->activeList) engine->plSwitchActive();
+        // Before any list has the keyboard the file list takes it, so a track selected with the mouse
+        // alone loads. (Cycling from no list would give the folder list to a skin without a playlist
+        // list, and load would reopen the selected folder.)
+        engine->plTakeFirstList();
         SkinListBox* list = engine->activeList;
         SkinListItem* row = list && list->getNbSelectedItems() > 0 ? list->getSelectedItem(0) : nullptr;
         if (!row) return;

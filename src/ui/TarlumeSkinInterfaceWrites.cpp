@@ -198,6 +198,10 @@ void TarlumeSkinInterface::resetValue(int id, std::string* spec, int deck) {
     case VALUE_WAVEFORMZOOM:
         v = std::sqrt(40.0);
         break;
+    case VALUE_PITCH:
+    case VALUE_PITCHTO:
+        v = 0.0; // percent: the middle of the fader, not half a percent off it
+        break;
     default:
         break;
     }

@@ -160,6 +160,12 @@ std::string scriptLineMistake(TarlumeSkinInterface& ui, Skin& skin, const std::s
     if (command == "click" || command == "clickdown" || command == "clickup" || command == "status") {
         std::string name = strsplit(words[1], ",")[0];
         if (ui.getValue(name) == 0) return "unknown value \"" + name + "\" in: " + line;
+    } else if (command == "setabs" || command == "setrel") {
+        std::vector<std::string> value = strsplit(words[1], ",");
+        int id = ui.getValue(value[0]);
+        if (id == 0) return "unknown value \"" + value[0] + "\" in: " + line;
+        if (id == VALUE_EFFECT && (value.size() < 2 || !TarlumeSkinInterface::findEffectParam(&value[1])))
+            return "unknown effect parameter in: " + line;
     } else if (command == "executescript") {
         if (!FileExist(skin.folder + words[1])) return "no script \"" + words[1] + "\" in: " + line;
     } else {

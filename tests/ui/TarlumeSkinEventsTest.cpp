@@ -396,14 +396,22 @@ TEST(SkinEvents, ActiveListLoadsTheSelectedFile) {
     press(*f.ui, load.get(), 1);
     EXPECT_NE(f.deck(1)->tag, nullptr);
 
-    // A track chosen with the mouse alone loads too: with no list active yet, the file list becomes it.
+    // A track chosen with the mouse alone loads too: with no list active yet, the file list becomes it,
+    // also in a skin without a playlist list, whose folder list would come next when cycling.
+    SkinListBox folders(f.ui.get(), &rect, nullptr);
+    folders.setColumns({"Text", "Path"});
+    folders.selectItem(folders.addRow({"data", f.data.path}), false);
     f.engine->activeList = nullptr;
     f.engine->fileList[0] = &list;
+    f.engine->folderList[0] = &folders;
+    const std::string folderBefore = f.engine->currentFolder[0];
     press(*f.ui, load.get(), 2);
     EXPECT_NE(f.deck(2)->tag, nullptr);
     EXPECT_EQ(f.engine->activeList, &list);
+    EXPECT_EQ(f.engine->currentFolder[0], folderBefore);
 
     f.engine->fileList[0] = nullptr;
+    f.engine->folderList[0] = nullptr;
     f.engine->activeList = nullptr;
 }
 

@@ -92,6 +92,9 @@ TEST(SkinWrite, ResetsWriteTheirOwnValues) {
     EXPECT_NEAR(f.deck(1)->effects->getParameter(EFFECT_LIMITER, 0, 0), 1.0, 1e-6);
     f.ui->resetValue(VALUE_PAN_LR, nullptr, 1);
     EXPECT_EQ(f.deck(1)->getPanLR(), 0.5);
+    f.ui->setValueDbl(VALUE_PITCH, nullptr, 1, 4.0);
+    f.ui->resetValue(VALUE_PITCH, nullptr, 1); // the pitch fader's right click: 0 %, not 0.5 %
+    EXPECT_EQ(f.deck(1)->getPitch(false), 1.0);
 }
 
 TEST(SkinWrite, EffectWritesAndResetsStayInRange) {
