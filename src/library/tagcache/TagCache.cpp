@@ -23,6 +23,22 @@ const size_t kMaxLoadedSearches = 16;
 const double kCallersQuietMs = 100.0;
 const long kQuietCheckNs = 10000000;
 
+// The columns of the cache's tables that its statements name. A table of one of these names that lacks any of
+// them (made by another program, or damaged by hand) would fail those statements at every start.
+struct TableColumns {
+    const char* table;
+    std::vector<const char*> columns; // the first is the row ID
+};
+const TableColumns kTables[] = {
+    {"properties", {"ID", "key", "value"}},
+    {"folders", {"ID", "name", "path", "updatedate", "incomplete", "parent", "timetoupdate"}},
+    {"files", {"ID", "name", "folder", "creationdate", "modifieddate", "type", "incomplete"}},
+    {"frames", {"ID", "file", "name", "value", "incomplete"}},
+    {"waveforms", {"ID", "file", "nbStripes", "waveform", "maxheight", "incomplete"}},
+    {"tagcachefolders", {"ID", "path", "adddate", "updatedate"}},
+    {"unfinishedfolders", {"ID", "path", "recursive"}},
+};
+
 struct BuildArguments {
     TagCache* cache;
     std::string root;
@@ -48,8 +64,7 @@ TagCache::TagCache(const std::string& path) : databasePath(path) {
 void TagCache::openDatabase() {
     database = std::make_unique<SQLDatabase>(databasePath);
     if (database->isOpen() && database->checkReadable()) {
-        createSchema();
-        if (!database->sawCorruption()) return;
+        if (createSchema() && !database->sawCorruption()) return;
     } else if (!database->sawCorruption()) {
         // Locked by another program, or not ours to open: the file is left alone (moving it would
         // pull it from under its user) and this session caches in a private temporary database.
@@ -58,8 +73,11 @@ void TagCache::openDatabase() {
         readerUsable = false; // the file at databasePath is not this session's
         return;
     }
-    // Corrupt or not a database: it is only a cache, so keep the file aside and start afresh.
+    // Corrupt, not a database, or tables that are not the cache's: it is only a cache, so keep the file aside
+    // and start afresh.
     database.reset();
+    fprintf(stderr, "tarlume: the tag cache \"%s\" could not be used; it was kept as \"%s.corrupt\" and is made anew\n",
+            databasePath.c_str(), databasePath.c_str());
     std::rename(databasePath.c_str(), (databasePath + ".corrupt").c_str());
     std::remove((databasePath + "-wal").c_str());
     std::remove((databasePath + "-shm").c_str());
@@ -67,7 +85,26 @@ void TagCache::openDatabase() {
     createSchema();
 }
 
-void TagCache::createSchema() {
+bool TagCache::tablesAreOurs() {
+    for (const TableColumns& t : kTables) {
+        std::vector<std::vector<std::string>> rows =
+            database->getAllRows("SELECT name, pk FROM pragma_table_info(?)", SQLParams{t.table});
+        if (rows.empty()) continue; // not made yet
+        std::set<std::string> names;
+        bool rowId = false;
+        for (const auto& row : rows) {
+            if (row.size() < 2) return false;
+            names.insert(strtolower(row[0]));
+            if (strtolower(row[0]) == "id" && row[1] == "1") rowId = true;
+        }
+        if (!rowId) return false;
+        for (const char* column : t.columns)
+            if (!names.count(strtolower(column))) return false;
+    }
+    return true;
+}
+
+bool TagCache::createSchema() {
     SQLDatabase& db = *database;
     // Write-ahead logging: a crash loses at most the last transactions, never the file.
     readerUsable = db.getOneResult("PRAGMA journal_mode = WAL") == "wal";
@@ -90,6 +127,7 @@ void TagCache::createSchema() {
         }
         db.executeQuery("VACUUM");
     }
+    if (!tablesAreOurs()) return false;
     db.executeQuery("CREATE TABLE IF NOT EXISTS folders (ID INTEGER PRIMARY KEY AUTOINCREMENT, name TEXT, path TEXT, "
                     "updatedate TEXT, incomplete INTEGER, parent INTEGER DEFAULT -1, top INTEGER DEFAULT 0, isopen "
                     "INTEGER DEFAULT 0, timetoupdate REAL DEFAULT 0)");
@@ -119,6 +157,7 @@ void TagCache::createSchema() {
     db.executeQuery("DELETE FROM folders WHERE path >= ? AND path < ?", SQLParams{"search:", "search;"});
     searchIndex = std::make_unique<TagCacheSearchIndex>(database.get());
     searchIndex->open();
+    return true;
 }
 
 void TagCache::resumeUnfinished() {

@@ -121,7 +121,9 @@ private:
     void loadingThreadRun();
     void buildThreadRun(const std::string& rootPath);
     void openDatabase();
-    void createSchema();
+    // Creates or upgrades the tables; false, with nothing created, when tables of the cache's names are not its own.
+    bool createSchema();
+    bool tablesAreOurs();
     void resumeUnfinished();
     void queueForLoading(TagCacheDirectory* list, bool urgent);
     // Starts the loading thread when it has lists to load or an index to build; under cs_tagCacheLoading.

@@ -73,6 +73,30 @@ TEST(TagCache, OldVersionsAreUpgradedAndBrokenFilesReplaced) {
         EXPECT_EQ(cache.getPropertyValue("major_version"), "9");
     }
     EXPECT_TRUE(FileExist(junk + ".corrupt"));
+    // The right version with tables that are not the cache's (a column missing, a row ID that is not one):
+    // moved aside in the same way, and the new one fills.
+    tree.file("wrong/Artist - Title.mp3");
+    for (const char* table :
+         {"files (ID INTEGER PRIMARY KEY, name TEXT)", "folders (ID TEXT, name TEXT, path TEXT, "
+                                                       "updatedate TEXT, incomplete INTEGER, parent "
+                                                       "INTEGER, timetoupdate REAL)"}) {
+        std::string db = tree.root + "wrong.db";
+        std::remove((db + ".corrupt").c_str());
+        runSqlite(db, std::string("CREATE TABLE properties (ID INTEGER PRIMARY KEY, key TEXT, value TEXT);"
+                                  "INSERT INTO properties (key, value) VALUES ('major_version', '9');"
+                                  "CREATE TABLE ") +
+                          table + ";");
+        {
+            TagCache cache(db);
+            EXPECT_EQ(cache.getFolder(tree.root + "wrong", false, true, false, false)->getNbTags(), 1) << table;
+            EXPECT_EQ(countRows(cache.getDatabase(), "SELECT count(*) FROM files"), 1) << table;
+        }
+        EXPECT_TRUE(FileExist(db + ".corrupt")) << table;
+        TagCache reopened(db);
+        EXPECT_EQ(countRows(reopened.getDatabase(), "SELECT count(*) FROM files"), 1) << table;
+        std::remove(db.c_str());
+    }
+
     std::string nested = tree.root + "a/b/c/tagcache.db";
     {
         TagCache cache(nested);
