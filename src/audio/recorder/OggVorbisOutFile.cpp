@@ -57,6 +57,8 @@ bool OggVorbisOutFile::open(const std::string& fileName, int sampleRate, float q
     ogg_page page;
     while (!failed() && ogg_stream_flush(&m_stream, &page) != 0)
         writePage(page);
+    m_pageGranule = 0;
+    m_halfSecond = sampleRate / 2;
     m_stage.assign(2070, 0.0f);
     m_stageFill = 0;
     if (failed()) {
@@ -102,8 +104,13 @@ void OggVorbisOutFile::writePages() {
         vorbis_bitrate_addblock(&m_block);
         while (vorbis_bitrate_flushpacket(&m_dsp, &packet)) {
             ogg_stream_packetin(&m_stream, &packet);
-            while (!m_endOfStream && !failed() && ogg_stream_pageout(&m_stream, &page) != 0) {
+            // libogg alone ends a page at about 4 KB, seconds of a quiet passage: a page is due after half a
+            // second of audio at the latest, so a recording cut off (the program killed) loses no more.
+            const bool due = packet.granulepos - m_pageGranule >= m_halfSecond;
+            while (!m_endOfStream && !failed() &&
+                   (due ? ogg_stream_flush(&m_stream, &page) : ogg_stream_pageout(&m_stream, &page)) != 0) {
                 writePage(page);
+                if (ogg_page_granulepos(&page) >= 0) m_pageGranule = ogg_page_granulepos(&page);
                 if (ogg_page_eos(&page)) m_endOfStream = true;
             }
         }

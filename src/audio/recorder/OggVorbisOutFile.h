@@ -3,6 +3,7 @@
 // the first one nothing more is written and error() says what happened.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -55,4 +56,6 @@ private:
     std::vector<float> m_stage; // interleaved frames, scaled to +/-1.0, waiting for a full block
     int m_stageFill = 0;        // floats in m_stage
     bool m_endOfStream = false; // the last page has been written
+    int64_t m_pageGranule = 0;  // frames of audio in the pages written
+    int64_t m_halfSecond = 0;   // frames
 };

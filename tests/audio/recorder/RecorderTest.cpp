@@ -1,3 +1,4 @@
+#include "audio/recorder/OggVorbisOutFile.h"
 #include "audio/recorder/RecordRing.h"
 #include "audio/recorder/Recorder.h"
 #include "audio/recorder/WavInFile.h"
@@ -214,6 +215,35 @@ TEST(Recorder, OggKeepsEveryFrameWithTagSerialAndQuality) {
             EXPECT_LT(err / (2 * refPower), 1e-3); // better than 30 dB signal to error
         }
     }
+}
+
+// What a recording cut off at any moment keeps: the audio of the whole pages in the file (the last page's
+// granule position). Pages follow at least every half second, also for silence at the lowest quality, whose
+// packets are so small that 4 KB pages would hold many seconds.
+TEST(Recorder, OggPagesReachTheFileEveryHalfSecond) {
+    TempDir dir;
+    const std::string path = dir.path + "cut.ogg";
+    OggVorbisOutFile out;
+    ASSERT_TRUE(out.open(path, 44100, -0.1f));
+    int64_t fed = 0;
+    for (int step = 0; step < 16; ++step) {
+        for (int i = 0; i < 11025; ++i, ++fed)
+            out.encodePair(0, 0);
+        const std::string bytes = readBytes(path);
+        int64_t kept = 0;
+        for (size_t at = 0; at + 27 <= bytes.size();) {
+            size_t body = 0, segments = uint8_t(bytes[at + 26]);
+            for (size_t k = 0; k < segments && at + 27 + k < bytes.size(); ++k)
+                body += uint8_t(bytes[at + 27 + k]);
+            if (at + 27 + segments + body > bytes.size()) break;
+            int64_t granule = int64_t(le32(bytes, at + 6)) | int64_t(le32(bytes, at + 10)) << 32;
+            if (granule > 0) kept = granule;
+            at += 27 + segments + body;
+        }
+        // Half a second, a staged block of 1024 frames and the encoder's look-ahead of one long block.
+        EXPECT_GE(kept, fed - 22050 - 1024 - 2048) << fed;
+    }
+    EXPECT_TRUE(out.close());
 }
 
 TEST(Recorder, RefusedStartsReportFailureAndLeaveNoFile) {
