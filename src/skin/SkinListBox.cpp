@@ -212,21 +212,22 @@ void SkinListBox::calculateItemPositions() {
         y += rowHeight;
     }
     layoutDirty = false;
+    headerLaidOut = showHeader;
     dirty = true;
 }
 
 float SkinListBox::getItemPositionTop(SkinListItem* row) {
-    if (layoutDirty) calculateItemPositions();
+    if (needsLayout()) calculateItemPositions();
     return row ? row->top + scrollOffset : 0.0f;
 }
 
 float SkinListBox::getTotalHeight() {
-    if (layoutDirty) calculateItemPositions();
+    if (needsLayout()) calculateItemPositions();
     return rows.empty() ? 0.0f : static_cast<float>(rows.back()->bottom);
 }
 
 void SkinListBox::clampOffset() {
-    if (layoutDirty) calculateItemPositions();
+    if (needsLayout()) calculateItemPositions();
     if (!std::isfinite(scrollOffset)) scrollOffset = 0.0f;
     // An empty list has nothing to scroll to.
     float lowest = rows.empty() ? 0.0f : -(static_cast<float>(rows.back()->bottom) - static_cast<float>(height()));
@@ -235,7 +236,7 @@ void SkinListBox::clampOffset() {
 }
 
 SkinListItem* SkinListBox::getRowAt(float x, float y) {
-    if (layoutDirty) calculateItemPositions();
+    if (needsLayout()) calculateItemPositions();
     if (firstVisibleRow < 0 || lastVisibleRow >= static_cast<int>(rows.size())) return nullptr;
     for (int i = firstVisibleRow; i <= lastVisibleRow; ++i) {
         SkinListItem* row = rows[static_cast<size_t>(i)].get();
@@ -247,7 +248,7 @@ SkinListItem* SkinListBox::getRowAt(float x, float y) {
 
 void SkinListBox::ensureVisible(SkinListItem* row) {
     if (!row) return;
-    if (layoutDirty) calculateItemPositions();
+    if (needsLayout()) calculateItemPositions();
     if (row->top + scrollOffset < 0 || row->bottom + scrollOffset > height()) {
         scrollOffset = static_cast<float>(ensureMargin - row->top);
         clampOffset();
@@ -269,7 +270,7 @@ void SkinListBox::draw(void* target) {
         drawWorking(target);
         return;
     }
-    if (layoutDirty) calculateItemPositions();
+    if (needsLayout()) calculateItemPositions();
     if (!picture->pixels) return;
     if (!dirty) {
         interface->bitblt(target, toPixel(rect->left), toPixel(rect->top), w, h, picture.get(), 0, 0);
@@ -493,7 +494,7 @@ void SkinListBox::handleMouseMove(float x, float y, int, int) {
         double track = height() - 2 * scrollWidth;
         // A list too small for a thumb has no track to drag along.
         if (dy != 0.0f && !rows.empty() && track > 0) {
-            if (layoutDirty) calculateItemPositions();
+            if (needsLayout()) calculateItemPositions();
             scrollOffset -= static_cast<float>(rows.back()->bottom / track * dy);
             lastScrollY = y;
             clampOffset();
@@ -638,7 +639,7 @@ void SkinListBox::handleKeyPress(int key, const char* characters, bool release) 
     case KEY_LIST_PAGE_UP:
     case KEY_LIST_PAGE_DOWN:
         if (count > 0) {
-            if (layoutDirty) calculateItemPositions();
+            if (needsLayout()) calculateItemPositions();
             int page = height() / rowHeight;
             if (key == KEY_LIST_PAGE_UP)
                 moveUp(page);

@@ -69,6 +69,7 @@ public:
     void moveItem(SkinListItem* row, int to);
     void clear();
     void setDirty() { dirty = true; }
+    bool needsLayout() const { return layoutDirty || headerLaidOut != showHeader; }
     // Takes a new rectangle (not owned); a new size remakes the picture.
     void resize(SkinRect* rect);
 
@@ -126,6 +127,7 @@ public:
     std::unique_ptr<SkinListItem> header;
     std::vector<float> columnWidths; // fractions of the text width (list width - 15)
     bool showHeader = false;
+    bool headerLaidOut = false; // the header state of the last layout: the rows move when it changes
     int searchColumn = 0;
     std::string leftFormat = "%[1]";
     std::string rightFormat;

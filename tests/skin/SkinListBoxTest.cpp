@@ -133,6 +133,18 @@ TEST(SkinListBox, RowsDrawPicturesStripsAndSelection) {
     EXPECT_EQ(f.pixel(180, 17 * 2 + 2), f.list->colorSelectedBack); // row 1, selected
 }
 
+TEST(SkinListBox, TurningTheHeaderOnOrOffMovesTheRowsAtOnce) {
+    ListFixture f(200, 170, 3);
+    f.draw();
+    f.list->showHeader = true;
+    EXPECT_EQ(f.list->getRowAt(20, 17 + 8), f.list->getRow(0)); // the first row below the header, not under it
+    f.draw();
+    EXPECT_EQ(f.list->getItemPositionTop(f.list->getRow(0)), 17.0f);
+    f.list->showHeader = false;
+    f.draw();
+    EXPECT_EQ(f.list->getItemPositionTop(f.list->getRow(0)), 0.0f); // no empty strip left at the top
+}
+
 TEST(SkinListBox, EnsureVisiblePlacesRowsAndClampsAtTheEnd) {
     ListFixture f(200, 170, 30);
     f.list->ensureVisible(f.list->getRow(3));
