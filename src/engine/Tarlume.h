@@ -245,6 +245,7 @@ public:
     std::string playlistPath[kBrowsers];               // the browser's playlist file
     std::string currentFolder[kBrowsers];              // a folder ending in "/", or a "search:" / "recurse:" name
     std::vector<std::string> folderHistory[kBrowsers]; // newest last
+    std::string folderTreeRoot[kBrowsers];             // the folder of the tree's first row; empty before the first
     TagCacheDirectory* playlistDirectory[kBrowsers] = {nullptr, nullptr, nullptr, nullptr};
     TagCacheDirectory* fileDirectory[kBrowsers] = {nullptr, nullptr, nullptr, nullptr};
     std::string fileListSettings[kBrowsers]; // LBFILESi column widths

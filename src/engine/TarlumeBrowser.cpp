@@ -343,10 +343,15 @@ void Tarlume::updateFolderList(int i) {
     list->clear();
     TagCacheDirectory* dir = tagCache->getFolder(path, true, false, false, false);
 
-    // A folder without sub-folders is shown among its siblings.
-    std::string root = parentOf(path);
-    if (dir->getNbFolders() == 0) root = parentOf(root);
-    if (root.empty()) root = "/";
+    // The tree keeps its root while the current folder lies inside it, so a click on a folder opens it in
+    // place and the rest of the tree stays in reach. The root itself, or a folder outside it, roots the
+    // tree anew: a folder without sub-folders among its siblings, any other under its parent.
+    std::string& root = folderTreeRoot[i];
+    if (root.empty() || path == root || !isLeft(path, root)) {
+        root = parentOf(path);
+        if (dir->getNbFolders() == 0) root = parentOf(root);
+        if (root.empty()) root = "/";
+    }
     SkinListItem* first =
         root == "/" ? list->addRow({"/", ""}) : list->addRow({getFileName(TagCacheDirectory::stripLast(root)), root});
     first->picture = pictureAt(list, FOLDER_ICON_OPEN);

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using testsupport::BrowserWorld;
 using testsupport::columnOf;
 using testsupport::TrackTags;
@@ -126,12 +128,11 @@ TEST(Browser, FolderTreeIsRootedAboveTheCurrentFolder) {
     std::string leaf = w.folder("top/mid/leaf");
     w.folder("top/mid/other");
     w.folder("top/side");
+    // A leaf is shown among its siblings: the tree starts at its grandparent.
+    w.engine->currentFolder[0] = leaf;
     SkinListBox* tree = w.engine->getListBox(w.listObject(VALUE_FOLDERS, 0), nullptr, 0);
     ASSERT_NE(tree, nullptr);
     EXPECT_EQ(w.engine->getListBox(w.listObject(VALUE_FOLDERSANDCASES, 0), nullptr, 0), tree);
-
-    // A leaf is shown among its siblings: the tree starts at its grandparent.
-    w.engine->changeFolder(0, leaf);
     std::string top = w.music.path + "top/";
     ASSERT_GE(tree->getNbItems(), 5);
     EXPECT_EQ(columnOf(tree, 1),
@@ -145,14 +146,36 @@ TEST(Browser, FolderTreeIsRootedAboveTheCurrentFolder) {
     EXPECT_EQ(tree->getSelectedItem(0), tree->getRow(2));
 
     // A folder with sub-folders starts the tree at its parent; a search keeps the last real tree.
+    w.engine->changeFolder(0, top);
+    EXPECT_EQ(tree->getRow(0)->getColumn(1), w.music.path);
     w.engine->changeFolder(0, top + "mid/");
-    EXPECT_EQ(tree->getRow(0)->getColumn(1), top);
+    EXPECT_EQ(tree->getRow(0)->getColumn(1), w.music.path);
     w.engine->changeFolder(0, "search:x");
-    EXPECT_EQ(tree->getRow(0)->getColumn(1), top);
+    EXPECT_EQ(tree->getRow(0)->getColumn(1), w.music.path);
 
     // A top-level folder: the first row is "/" with an empty path.
     w.engine->changeFolder(0, "/tmp/");
     EXPECT_EQ(tree->getRow(0)->columns, (std::vector<std::string>{"/", ""}));
+}
+
+TEST(Browser, FolderTreeKeepsItsRootWhileTheDjMovesInsideIt) {
+    World w;
+    w.folder("top/mid/deep/er");
+    w.folder("top/side");
+    SkinListBox* tree = w.engine->getListBox(w.listObject(VALUE_FOLDERS, 0), nullptr, 0);
+    w.engine->changeFolder(0, w.music.path + "top/side/");
+    const std::string root = tree->getRow(0)->getColumn(1);
+    ASSERT_TRUE(isLeft(w.music.path, root));
+    // A click on a folder holding a sub-folder opens it in place: the rest of the tree stays.
+    w.engine->changeFolder(0, w.music.path + "top/mid/deep/");
+    EXPECT_EQ(tree->getRow(0)->getColumn(1), root);
+    EXPECT_EQ(tree->getSelectedItem(0)->getColumn(1), w.music.path + "top/mid/deep/");
+    std::vector<std::string> paths = columnOf(tree, 1);
+    EXPECT_NE(std::find(paths.begin(), paths.end(), w.music.path + "top/side/"), paths.end());
+    // A click on the top entry goes one level up.
+    w.engine->changeFolder(0, root);
+    const std::string up = getFilePath(root.substr(0, root.size() - 1));
+    EXPECT_EQ(tree->getRow(0)->getColumn(1), up == "/" ? "" : up); // "/" shows an empty path
 }
 
 TEST(Browser, CreatingPlaylists) {
