@@ -2,13 +2,17 @@
 #include "engine/TarlumePlayer.h"
 
 #include "audio/effects/EffectGroup.h"
+#include "audio/decoders/AudioDecoder.h"
 #include "audio/player/FModPlayer.h"
+#include "audio/player/TrackLoading.h"
 #include "audio/vinyl/FinalScratch.h"
 #include "dsp/VolumeRamp.h"
 #include "foundation/modTools.h"
 #include "library/tags/CID3v2Tag.h"
 #include "engine/EngineClock.h"
 #include "engine/Tarlume.h"
+#include "engine/VideoPlayer.h"
+#include "engine/VideoPlayerHelper.h"
 #include "library/tagcache/TagCache.h"
 #include "library/tagcache/TagCacheDirectory.h"
 #include "skin/Skin.h"
@@ -27,6 +31,20 @@
 #include <vector>
 
 FModPlayer* (*TarlumePlayer::videoPlayerFactory)() = nullptr;
+
+struct TarlumePlayer::PendingLoad {
+    struct MovieDeleter {
+        void operator()(VideoPlayerHelper* helper) const { vh_destroyVideoHelper(helper); }
+    };
+    std::string path;
+    bool video = false;
+    CID3v2Tag* kept = nullptr; // the engine's record of the file, when it keeps one
+    // Made by the loading thread; the main thread takes them once `done` is set.
+    std::unique_ptr<AudioDecoder> decoder;
+    std::unique_ptr<VideoPlayerHelper, MovieDeleter> movie;
+    std::unique_ptr<CID3v2Tag> record;
+    std::atomic<bool> done{false};
+};
 
 namespace {
 
@@ -99,6 +117,7 @@ TarlumePlayer::TarlumePlayer(Tarlume* engine_, int deckIndex_) : engine(engine_)
 }
 
 TarlumePlayer::~TarlumePlayer() {
+    pendingLoad.reset();
     trackLoaded = false;
     if (tag) closeSong();
     swapPlayer(nullptr);
@@ -163,24 +182,55 @@ bool TarlumePlayer::loadSong(const char* pathArg, bool force) {
     inputPassthrough = false;
     loopInMark = -1.0;
 
+    // The previous track stops now; the new one plays once its file is open.
     auto* fmod = static_cast<FModPlayer*>(player.get());
     fmod->setParameter(PLAYERPARAM_OUTPUTRATE, engineSamplerate());
-    if (video) {
-        fmod->init(buffer, bufferSamples / 2, 13, "", 0, 0);
-        static_cast<Player*>(fmod)->init(path, 13, 0, 0); // the video player opens the file
+    fmod->init(buffer, bufferSamples / 2, 13, "", 0, 0);
+    trackLoaded = false;
+
+    // Opening the file and reading its tags may take long (a slow disk, a file of 50,000 tags): the loading
+    // thread does both, and the frame update finishes the load when they are done. The job holds all it
+    // makes, so a load given up meanwhile (another load, the deck deleted) only drops it.
+    auto load = std::make_shared<PendingLoad>();
+    load->path = path;
+    load->video = video;
+    // The record: one kept from an earlier load of the same file brings its cue points and loops back.
+    load->kept = engineFindKeptRecord(path);
+    TrackLoading::post([load, readRecord = !load->kept] {
+        if (load->video) {
+            load->movie.reset(vh_createVideoHelper(nullptr));
+            vh_loadMovieFromPath(load->movie.get(), load->path);
+        } else {
+            load->decoder = std::make_unique<AudioDecoder>();
+            load->decoder->openFile(load->path);
+        }
+        if (readRecord) {
+            load->record = std::make_unique<CID3v2Tag>();
+            load->record->readFromFile(load->path);
+        }
+        load->done.store(true, std::memory_order_release);
+    });
+    pendingLoad = load;
+    finishLoad(); // with the loading thread off, the job ran already
+    return true;
+}
+
+bool TarlumePlayer::finishLoad() {
+    if (!pendingLoad) return true;
+    if (!pendingLoad->done.load(std::memory_order_acquire)) return false;
+    const std::shared_ptr<PendingLoad> load = std::move(pendingLoad);
+    const std::string& path = load->path;
+    auto* fmod = static_cast<FModPlayer*>(player.get());
+    if (load->video) {
+        if (auto* video = dynamic_cast<VideoPlayer*>(fmod)) video->adoptMovie(load->movie.release());
     } else {
-        fmod->init(buffer, bufferSamples / 2, 13, path, 0, 0);
+        fmod->init(buffer, bufferSamples / 2, 13, path, std::move(load->decoder));
     }
     // The player starts every track at normal speed: the pitch, its slider and the key lock follow, so
     // the deck shows the speed it plays at.
     setPitch(1.0, true);
 
-    // The record: one kept from an earlier load of the same file brings its cue points and loops back.
-    tag = engineFindKeptRecord(path);
-    if (!tag) {
-        tag = new CID3v2Tag();
-        tag->readFromFile(path);
-    }
+    tag = load->kept ? load->kept : load->record.release();
 
     // Tempo: only a finite, positive TBPM counts ("nan", "inf", 0 or below leave the analysis to it).
     const std::string* tbpm = tag->getFrame("TBPM");
@@ -242,6 +292,10 @@ bool TarlumePlayer::loadSong(const char* pathArg, bool force) {
     trackLoaded = true;
     active = true;
     return true;
+}
+
+bool TarlumePlayer::isLoading() const {
+    return pendingLoad != nullptr;
 }
 
 bool TarlumePlayer::loadPendingSong() {
@@ -354,6 +408,7 @@ void TarlumePlayer::reportUnreadable() {
 }
 
 void TarlumePlayer::loadInputPassthrough(int input) {
+    pendingLoad.reset(); // the input replaces a file still opening
     inputPassthrough = true;
     inputIndex = input;
     engineUpdateInputs();

@@ -82,6 +82,11 @@ public:
     // (a Yes/No dialog) and keeps the path as the pending load, which `loadPendingSong` (the dialog's answer)
     // then loads; loadSong("", true) does the same. Returns false when it only asked.
     bool loadSong(const char* path, bool force);
+    // The file is opened and its tags read on the loading thread: the deck holds a silent player and no tag
+    // record until finishLoad, which the frame update calls, takes what that thread made and does the rest.
+    // True when no load waits for its file (any more).
+    bool finishLoad();
+    bool isLoading() const;
     // Loads the path kept by a refused load, with force; false when none is pending.
     bool loadPendingSong();
     const std::string& getPendingLoadPath() const { return pendingLoadPath; }
@@ -283,6 +288,8 @@ protected:
     virtual bool readDetector(double* tempo, double* confidence);
 
 private:
+    struct PendingLoad;
+    std::shared_ptr<PendingLoad> pendingLoad; // a load whose file the loading thread opens
     // Replaces the player while no audio thread is inside the old one, then deletes the old one.
     void swapPlayer(Player* next);
     double now() const; // ms, the engine's monotonic clock

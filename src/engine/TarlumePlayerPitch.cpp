@@ -421,6 +421,7 @@ void TarlumePlayer::updateTimecode(double t) {
 // Per-frame update
 
 void TarlumePlayer::update() {
+    finishLoad();
     const double t = now();
     double dt = t - lastUpdate;
     lastUpdate = t;

@@ -23,6 +23,12 @@ double VideoPlayer::init(const std::string& file, int, int, int) {
     return init(file);
 }
 
+void VideoPlayer::adoptMovie(VideoPlayerHelper* helper) {
+    if (!helper) return;
+    vh_destroyVideoHelper(helper_);
+    helper_ = helper;
+}
+
 void VideoPlayer::close() {
     vh_destroyVideoHelper(helper_);
     helper_ = vh_createVideoHelper(view_);

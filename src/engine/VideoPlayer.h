@@ -20,6 +20,9 @@ public:
     // The deck's load opens the file through this one.
     double init(const std::string& file, int zeroCrossings, int openArgument, int scan) override;
     using FModPlayer::init;
+    // Takes a bridge whose movie was opened elsewhere (a deck's load opens it on the loading thread) in place
+    // of the present one.
+    void adoptMovie(VideoPlayerHelper* helper);
     // The movie goes: a fresh bridge for the same view.
     void close() override;
     void changePosition(double position) override;

@@ -1,6 +1,7 @@
 // The movie bridge of a video deck: a movie (decoded on a thread of its own), the newest frame it delivered
 // and the last one drawn, and the texture that frame is drawn from. Plain functions over an opaque handle;
-// all of them are called on the main thread, and only vh_drawImage touches GL (the context must be current).
+// one thread uses a bridge at a time (the main thread; a deck's load opens its movie in a new bridge on the
+// loading thread and then hands it over), and only vh_drawImage touches GL (the context must be current).
 #pragma once
 
 #include <string>

@@ -1,5 +1,7 @@
 #include "platform/MovieDecoder.h"
 
+#include "platform/BoundedWork.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -46,6 +48,37 @@ std::string avError(int code) {
 
 } // namespace
 
+std::string MovieDecoder::probe(Av& av, const std::string& path, BoundedWork::Progress& progress) {
+    av.format = avformat_alloc_context();
+    if (!av.format) return "out of memory";
+    // Reads stop once the caller no longer waits.
+    av.format->interrupt_callback.callback = [](void* p) {
+        return static_cast<BoundedWork::Progress*>(p)->abandoned.load() ? 1 : 0;
+    };
+    av.format->interrupt_callback.opaque = &progress;
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "protocol_whitelist", "file", 0);
+    // "file:" keeps a name with a colon from being read as another protocol.
+    int rc = avformat_open_input(&av.format, ("file:" + path).c_str(), nullptr, &options);
+    av_dict_free(&options);
+    if (rc < 0) return avError(rc);
+    rc = avformat_find_stream_info(av.format, nullptr);
+    av.format->interrupt_callback = AVIOInterruptCB{nullptr, nullptr}; // `progress` ends with this call
+    if (rc < 0) return avError(rc);
+    const AVCodec* codec = nullptr;
+    av.stream = av_find_best_stream(av.format, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
+    if (av.stream < 0 || !codec) return "no video stream";
+    AVStream* stream = av.format->streams[av.stream];
+    av.codec = avcodec_alloc_context3(codec);
+    if (!av.codec || avcodec_parameters_to_context(av.codec, stream->codecpar) < 0) return "no decoder for its video";
+    // One thread: the decoder's own worker threads synchronise in ways the thread checker cannot follow, and
+    // each deck already decodes on a thread of its own.
+    av.codec->thread_count = 1;
+    if ((rc = avcodec_open2(av.codec, codec, nullptr)) < 0) return avError(rc);
+    if (av.codec->width <= 0 || av.codec->height <= 0) return "no picture size";
+    return "";
+}
+
 MovieDecoder::MovieDecoder() : thread_([this] { run(); }) {}
 
 MovieDecoder::~MovieDecoder() {
@@ -63,26 +96,20 @@ bool MovieDecoder::open(const std::string& path, std::string* error) {
         if (error) *error = "the movie \"" + path + "\" does not open: " + why;
         return false;
     };
-    auto av = std::make_unique<Av>();
-    AVDictionary* options = nullptr;
-    av_dict_set(&options, "protocol_whitelist", "file", 0);
-    // "file:" keeps a name with a colon from being read as another protocol.
-    int rc = avformat_open_input(&av->format, ("file:" + path).c_str(), nullptr, &options);
-    av_dict_free(&options);
-    if (rc < 0) return fail(avError(rc));
-    if ((rc = avformat_find_stream_info(av->format, nullptr)) < 0) return fail(avError(rc));
-    const AVCodec* codec = nullptr;
-    av->stream = av_find_best_stream(av->format, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
-    if (av->stream < 0 || !codec) return fail("no video stream");
+    // The probe runs on a thread of its own, given a second of its work: a movie with tens of thousands of tags
+    // keeps FFmpeg busy for many seconds in steps its interrupt does not reach.
+    struct Attempt {
+        std::unique_ptr<Av> av{new Av};
+        std::string why;
+    };
+    auto attempt = std::make_shared<Attempt>();
+    const BoundedWork::Outcome outcome = BoundedWork::run(
+        [attempt, path](BoundedWork::Progress& progress) { attempt->why = probe(*attempt->av, path, progress); },
+        std::chrono::seconds(1), std::chrono::seconds(10));
+    if (outcome != BoundedWork::Outcome::Done) return fail("opening it took longer than 1000 ms (too many tags?)");
+    if (!attempt->why.empty()) return fail(attempt->why);
+    std::unique_ptr<Av> av = std::move(attempt->av);
     AVStream* stream = av->format->streams[av->stream];
-    av->codec = avcodec_alloc_context3(codec);
-    if (!av->codec || avcodec_parameters_to_context(av->codec, stream->codecpar) < 0)
-        return fail("no decoder for its video");
-    // One thread: the decoder's own worker threads synchronise in ways the thread checker cannot follow, and
-    // each deck already decodes on a thread of its own.
-    av->codec->thread_count = 1;
-    if ((rc = avcodec_open2(av->codec, codec, nullptr)) < 0) return fail(avError(rc));
-    if (av->codec->width <= 0 || av->codec->height <= 0) return fail("no picture size");
     av->packet = av_packet_alloc();
     av->frame = av_frame_alloc();
     if (!av->packet || !av->frame) return fail("out of memory");

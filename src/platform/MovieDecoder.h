@@ -14,6 +14,9 @@
 #include <vector>
 
 struct AVFrame;
+namespace BoundedWork {
+struct Progress;
+}
 
 class MovieDecoder {
 public:
@@ -51,6 +54,8 @@ public:
 
 private:
     struct Av; // the FFmpeg state, guarded by avMutex_
+    // Opens the file into `av` up to an open video decoder; "" or why not (any thread, nothing shared).
+    static std::string probe(Av& av, const std::string& path, BoundedWork::Progress& progress);
     using Clock = std::chrono::steady_clock;
 
     void run();

@@ -1,5 +1,7 @@
 #include "platform/SystemAudioReader.h"
 
+#include "platform/BoundedWork.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -39,9 +41,11 @@ constexpr int maxErrors = 1000;
 
 // The most work an open may take. FFmpeg stores every tag in a list it searches on each insert, so a file
 // with tens of thousands of tags takes seconds to open; past this the file is refused, so no file holds
-// the thread that opens it (the main thread, when a deck loads) for longer. The bound counts the opening
-// thread's processor time: on a busy machine (analysis, a build) an ordinary file waits for the processor
-// far longer than it works, and must not be refused for that.
+// the thread that asked for it (the loading thread, when a deck loads) for longer. The open runs on a
+// thread of its own that is left to finish alone when it takes longer: some demuxers (Matroska's tags, an
+// Ogg stream's comments) parse them in one step that FFmpeg's interrupt does not reach. The bound counts
+// the opening thread's processor time: on a busy machine (analysis, a build) an ordinary file waits for the
+// processor far longer than it works, and must not be refused for that.
 constexpr std::chrono::milliseconds openDeadline{1000};
 // The wall-clock time an open may take, waits included (a stalled network folder).
 constexpr std::chrono::milliseconds openWallDeadline{10000};
@@ -113,7 +117,12 @@ struct SystemAudioReader::Impl {
     std::chrono::nanoseconds deadline = std::chrono::nanoseconds::max();
     std::chrono::steady_clock::time_point wallDeadline = std::chrono::steady_clock::time_point::max();
     bool timedOut = false;
-    bool pastDeadline() const { return threadCpuTime() > deadline || std::chrono::steady_clock::now() > wallDeadline; }
+    // While an open runs on its thread: the caller's side of it (set when the caller no longer waits).
+    BoundedWork::Progress* progress = nullptr;
+    bool pastDeadline() const {
+        return threadCpuTime() > deadline || std::chrono::steady_clock::now() > wallDeadline ||
+               (progress && progress->abandoned.load());
+    }
     const AVCodec* decoder = nullptr;
     AVCodecContext* codec = nullptr;
     AVPacket* packet = nullptr;
@@ -456,21 +465,33 @@ bool SystemAudioReader::open(const std::string& path) {
                 unsigned(comments));
         return false;
     }
-    std::unique_ptr<Impl> r(new Impl);
-    r->deadline = threadCpuTime() + openDeadline;
-    r->wallDeadline = std::chrono::steady_clock::now() + openWallDeadline;
-    bool opened = r->openAndMeasure(path);
-    // Also when FFmpeg finished a step it could not interrupt: the time is spent either way, and a
-    // file this slow to open is slow to open every time.
-    if (r->timedOut || r->pastDeadline()) {
+    struct Attempt {
+        std::unique_ptr<Impl> reader{new Impl};
+        bool opened = false, tooLong = false;
+    };
+    auto attempt = std::make_shared<Attempt>();
+    const BoundedWork::Outcome outcome = BoundedWork::run(
+        [attempt, path](BoundedWork::Progress& progress) {
+            Impl& r = *attempt->reader;
+            r.progress = &progress;
+            r.deadline = threadCpuTime() + openDeadline;
+            r.wallDeadline = std::chrono::steady_clock::now() + openWallDeadline;
+            attempt->opened = r.openAndMeasure(path);
+            // Also when FFmpeg finished a step it could not interrupt: the time is spent either way, and a
+            // file this slow to open is slow to open every time.
+            attempt->tooLong = r.timedOut || r.pastDeadline();
+            r.progress = nullptr;
+            r.deadline = std::chrono::nanoseconds::max(); // reads and seeks are not bounded
+            r.wallDeadline = std::chrono::steady_clock::time_point::max();
+        },
+        openDeadline, openWallDeadline);
+    if (outcome != BoundedWork::Outcome::Done || attempt->tooLong) {
         fprintf(stderr, "tarlume: refused \"%s\": opening it took longer than %d ms (too many tags?)\n", path.c_str(),
                 int(openDeadline.count()));
         return false;
     }
-    if (!opened) return false;
-    r->deadline = std::chrono::nanoseconds::max(); // reads and seeks are not bounded
-    r->wallDeadline = std::chrono::steady_clock::time_point::max();
-    impl = std::move(r);
+    if (!attempt->opened) return false;
+    impl = std::move(attempt->reader);
     return true;
 }
 
@@ -483,11 +504,13 @@ bool SystemAudioReader::Impl::openAndMeasure(const std::string& path) {
     if (end == AV_NOPTS_VALUE) {
         // Count the packets, then start again on a fresh input. The count takes time in proportion to the
         // length, as a read does: it is not held against the open's bound (whose time is kept for the rest).
-        const auto left = deadline - threadCpuTime();
+        const auto before = threadCpuTime();
+        const auto left = deadline - before;
         const auto wallLeft = wallDeadline - std::chrono::steady_clock::now();
         deadline = std::chrono::nanoseconds::max();
         wallDeadline = std::chrono::steady_clock::time_point::max();
         end = measureByPackets();
+        if (progress) progress->excusedNs += (threadCpuTime() - before).count();
         deadline = threadCpuTime() + left;
         wallDeadline = std::chrono::steady_clock::now() + wallLeft;
         release();

@@ -3,7 +3,8 @@
 // FFmpeg, limited to local files and to audio container formats, so a file holding a URL or a
 // playlist can never make it reach the network or another file.
 //
-// Threads: one reader belongs to one thread at a time; it decodes on that thread (no worker threads).
+// Threads: one reader belongs to one thread at a time; it decodes on that thread. An open runs on a thread of
+// its own, which the caller waits for at most a second of its work (see BoundedWork.h).
 #pragma once
 
 #include <cstdint>

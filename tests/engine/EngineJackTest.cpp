@@ -1,6 +1,7 @@
 // Real sound: the engine's master output through PortAudio's JACK host API on a dummy JACK server of
 // the test's own, read back at a JACK client of the test's own; and the mix recorded to WAV and Ogg.
 #include "EngineLoadRig.h"
+#include "support/DeckLoads.h"
 #include "EngineTestSupport.h"
 
 #include "audio/effects/EffectGroup.h"
@@ -216,7 +217,7 @@ struct JackRig {
         engine->initAudio();
         if (engine->soundDevices.empty() || !engine->soundDevices[0]->isConnected()) return "master not connected";
         TarlumePlayer* deck = engine->players[0];
-        deck->loadSong(track.c_str(), true);
+        testsupport::loadSong(deck, track.c_str(), true);
         for (int i = 0; i < 300 && deck->getParam(PLAYERPARAM_LOADED) < 0.5; i++) {
             engine->update();
             std::this_thread::sleep_for(std::chrono::milliseconds(20));

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "EngineTestSupport.h"
+#include "support/DeckLoads.h"
 
 #include "audio/effects/EffectGroup.h"
 #include "audio/player/Player.h"
@@ -19,7 +20,7 @@ namespace testsupport {
 
 // Loads `track` on the deck and waits (at most 5 s) until it is loaded; false when it did not load.
 inline bool loadDeckTrack(TarlumePlayer* deck, const std::string& track) {
-    deck->loadSong(track.c_str(), true);
+    testsupport::loadSong(deck, track.c_str(), true);
     for (int i = 0; i < 500 && deck->getParam(PLAYERPARAM_LOADED) < 0.5; i++)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     return deck->getParam(PLAYERPARAM_LOADED) >= 0.5;

@@ -1,5 +1,6 @@
 // The cue button, memory cue points, beat and manual loops, loop refusals and stored loops.
 #include "TarlumePlayerTestSupport.h"
+#include "support/DeckLoads.h"
 
 #include "audio/effects/EffectGroup.h"
 
@@ -12,7 +13,7 @@ struct LoopRig : Rig {
     TarlumePlayer* d;
     LoopRig() {
         d = deck();
-        EXPECT_TRUE(d->loadSong(fixture("position.wav").c_str(), true));
+        EXPECT_TRUE(testsupport::loadSong(d, fixture("position.wav").c_str(), true));
         d->bpm = 120;
         d->bpmConfidence = 100;
     }

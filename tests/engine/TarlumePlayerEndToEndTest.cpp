@@ -2,6 +2,7 @@
 // position, the speed, a loop's wrap and silence while paused; and a deck's player replaced while another
 // thread pumps the device.
 #include "TarlumePlayerTestSupport.h"
+#include "support/DeckLoads.h"
 
 #include "library/tags/CID3v2Tag.h"
 
@@ -45,7 +46,7 @@ TEST(DeckEndToEnd, PositionSpeedLoopAndPauseReachTheMaster) {
         Rig rig(true);
         ASSERT_EQ(rig.engine->getSamplerate(), 44100);
         TarlumePlayer* d = rig.deck();
-        ASSERT_TRUE(d->loadSong(fixture(name).c_str(), true));
+        ASSERT_TRUE(testsupport::loadSong(d, fixture(name).c_str(), true));
         ASSERT_TRUE(waitDecoded(d));
         d->bpm = 120;
         d->bpmConfidence = 100;
@@ -113,7 +114,7 @@ TEST(DeckEndToEnd, PositionSpeedLoopAndPauseReachTheMaster) {
 TEST(DeckEndToEnd, ATaggedMp3PlaysAtItsPitchAndCloses) {
     Rig rig(true);
     TarlumePlayer* d = rig.deck();
-    ASSERT_TRUE(d->loadSong(fixture("tone.mp3").c_str(), true));
+    ASSERT_TRUE(testsupport::loadSong(d, fixture("tone.mp3").c_str(), true));
     ASSERT_TRUE(waitDecoded(d));
     EXPECT_DOUBLE_EQ(d->getBPM(false, true, false), 128);
     d->playPause();
@@ -156,7 +157,7 @@ TEST(DeckEndToEnd, APlayerIsReplacedWhileAnotherThreadPumpsTheDevice) {
     Rig rig(true);
     TarlumePlayer* d = rig.deck();
     TarlumePlayer::videoPlayerFactory = makeOtherPlayer;
-    ASSERT_TRUE(d->loadSong(fixture("position.wav").c_str(), true));
+    ASSERT_TRUE(testsupport::loadSong(d, fixture("position.wav").c_str(), true));
     d->playPause();
     std::atomic<bool> stop{false};
     std::atomic<long> blocks{0};
@@ -169,7 +170,7 @@ TEST(DeckEndToEnd, APlayerIsReplacedWhileAnotherThreadPumpsTheDevice) {
     // Audio to "video" (another player class) and back, each load replacing the player.
     for (int i = 0; i < 20; ++i) {
         const long seen = blocks.load();
-        ASSERT_TRUE(d->loadSong(i % 2 ? fixture("position.wav").c_str() : "/none/clip.mov", true));
+        ASSERT_TRUE(testsupport::loadSong(d, i % 2 ? fixture("position.wav").c_str() : "/none/clip.mov", true));
         d->setParam(PLAYERPARAM_PLAYING, 1);
         ASSERT_TRUE(waitUntil([&] { return blocks.load() > seen + 2; }, 10000));
     }

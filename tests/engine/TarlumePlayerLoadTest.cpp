@@ -2,6 +2,7 @@
 // the tag, the cue and loop events written back, the history, the stored waveform, track information and
 // the player chosen by the file's extension.
 #include "TarlumePlayerTestSupport.h"
+#include "support/DeckLoads.h"
 
 #include "audio/effects/EffectGroup.h"
 #include "foundation/Picture.h"
@@ -59,9 +60,9 @@ TEST(DeckLoading, APlayingDeckAsksFirstAndTheAnswerLoadsTheKeptPath) {
     const std::string odd = dir.path + "it's \"loud\" %value% %player%.wav";
     std::filesystem::copy_file(fixture("position.wav"), odd);
 
-    ASSERT_TRUE(d->loadSong(fixture("position.wav").c_str(), false)); // paused: no question
+    ASSERT_TRUE(testsupport::loadSong(d, fixture("position.wav").c_str(), false)); // paused: no question
     d->setParam(PLAYERPARAM_PLAYING, 1);
-    EXPECT_FALSE(d->loadSong(odd.c_str(), false));
+    EXPECT_FALSE(testsupport::loadSong(d, odd.c_str(), false));
     EXPECT_EQ(d->tag->getPath(), fixture("position.wav")); // nothing changed
     EXPECT_EQ(d->pendingLoadPath, odd);
     EXPECT_TRUE(iface.inputRequested);
@@ -70,7 +71,7 @@ TEST(DeckLoading, APlayingDeckAsksFirstAndTheAnswerLoadsTheKeptPath) {
     EXPECT_EQ(iface.pendingDeck, 0);
     EXPECT_EQ(iface.inputPrompt, "A song is already playing, are you sure you want to load a new song?");
     // The answer ("forceloadsong" with an empty specifier) loads the kept path.
-    EXPECT_TRUE(d->loadSong("", true));
+    EXPECT_TRUE(testsupport::loadSong(d, "", true));
     EXPECT_EQ(d->tag->getPath(), odd);
     EXPECT_TRUE(d->pendingLoadPath.empty());
     EXPECT_FALSE(d->loadPendingSong()); // answered once only
@@ -81,7 +82,7 @@ TEST(DeckLoading, TagTempoListsAndReplayGainAndTheRecordComesBackOnReload) {
     Rig rig;
     TarlumePlayer* d = rig.deck();
     const std::string path = fixture("tone.mp3");
-    ASSERT_TRUE(d->loadSong(path.c_str(), true));
+    ASSERT_TRUE(testsupport::loadSong(d, path.c_str(), true));
     EXPECT_DOUBLE_EQ(d->bpm, 128);
     EXPECT_EQ(d->bpmConfidence, 100);
     EXPECT_EQ(d->getCuePoint(1), 1500);
@@ -102,17 +103,17 @@ TEST(DeckLoading, TagTempoListsAndReplayGainAndTheRecordComesBackOnReload) {
     CID3v2Tag* tag = d->tag;
     d->closeSong();
     const std::string after = *tag->getFrame("ETCO", true);
-    ASSERT_TRUE(d->loadSong(path.c_str(), true));
+    ASSERT_TRUE(testsupport::loadSong(d, path.c_str(), true));
     EXPECT_EQ(d->tag, tag); // the kept record
     d->closeSong();
     EXPECT_EQ(*tag->getFrame("ETCO", true), after);
 
     // Slots set during a load come back with the next one; the record is kept once.
-    ASSERT_TRUE(d->loadSong(path.c_str(), true));
+    ASSERT_TRUE(testsupport::loadSong(d, path.c_str(), true));
     d->setCuePoint(100, 5000.7);
     d->setLoop(20, 0, 250);
     d->closeSong();
-    ASSERT_TRUE(d->loadSong(path.c_str(), true));
+    ASSERT_TRUE(testsupport::loadSong(d, path.c_str(), true));
     EXPECT_EQ(d->getCuePoint(3), 5000); // whole milliseconds, in the next free place
     EXPECT_EQ(d->getLoopIn(3), 0);      // a loop from the start is a loop
     EXPECT_EQ(d->getLoopOut(3), 250);
@@ -145,13 +146,13 @@ TEST(DeckLoading, OnlyAFinitePositiveTempoFromTheTagCounts) {
     for (const auto& c : cases) {
         d->bpm = 50;
         tag->setFrame("TBPM", c.tbpm, 0);
-        ASSERT_TRUE(d->loadSong(path.c_str(), true));
+        ASSERT_TRUE(testsupport::loadSong(d, path.c_str(), true));
         EXPECT_DOUBLE_EQ(d->bpm, c.bpm) << c.tbpm;
         EXPECT_EQ(d->bpmConfidence, c.confidence) << c.tbpm;
         d->closeSong();
     }
     d->bpm = 50;
-    ASSERT_TRUE(d->loadSong(fixture("nan.mp3").c_str(), true));
+    ASSERT_TRUE(testsupport::loadSong(d, fixture("nan.mp3").c_str(), true));
     EXPECT_EQ(d->bpmConfidence, 0);
     EXPECT_DOUBLE_EQ(d->bpm, 50);
 }
@@ -169,15 +170,15 @@ TEST(DeckClosing, EventRewriteReplacesOnlyTheSlotsAndGrowsNothing) {
     for (unsigned i = 0; i < 120; ++i)
         tag->addToETCO(1000 + i, 0xE0);
 
-    ASSERT_TRUE(d->loadSong(path.c_str(), true));
+    ASSERT_TRUE(testsupport::loadSong(d, path.c_str(), true));
     EXPECT_EQ(d->getCuePoint(1), 0); // time 0 reads as an empty slot
     EXPECT_EQ(d->getCuePoint(100), 1098);
     d->closeSong();
     // The empty first slot drops the time-0 event; all else keeps its place and nothing doubles.
     const auto once = events(tag);
-    ASSERT_TRUE(d->loadSong(path.c_str(), true));
+    ASSERT_TRUE(testsupport::loadSong(d, path.c_str(), true));
     d->closeSong();
-    ASSERT_TRUE(d->loadSong(path.c_str(), true));
+    ASSERT_TRUE(testsupport::loadSong(d, path.c_str(), true));
     d->closeSong();
     EXPECT_EQ(events(tag), once);
     int cues = 0;
@@ -188,13 +189,13 @@ TEST(DeckClosing, EventRewriteReplacesOnlyTheSlotsAndGrowsNothing) {
     EXPECT_EQ(std::count(once.begin(), once.end(), std::make_pair(0xE0, 1119u)), 1); // beyond the slots, kept
     EXPECT_EQ(std::count(once.begin(), once.end(), std::make_pair(0xE0, 0u)), 0);
     // A cue and a loop-in at the same time are both kept.
-    ASSERT_TRUE(d->loadSong(path.c_str(), true));
+    ASSERT_TRUE(testsupport::loadSong(d, path.c_str(), true));
     d->setLoop(2, 1000, 1500);
     d->closeSong();
     const auto both = events(tag);
     EXPECT_EQ(std::count(both.begin(), both.end(), std::make_pair(0xE1, 1000u)), 1);
     EXPECT_EQ(std::count(both.begin(), both.end(), std::make_pair(0xE0, 1000u)), 1);
-    ASSERT_TRUE(d->loadSong(path.c_str(), true));
+    ASSERT_TRUE(testsupport::loadSong(d, path.c_str(), true));
     EXPECT_EQ(d->getLoopIn(2), 1000);
     EXPECT_EQ(d->getLoopOut(2), 1500);
 }
@@ -216,13 +217,13 @@ TEST(DeckClosing, HistoryAfterThirtySecondsAndTheStoredWaveform) {
     rig.engine->fileList[1] = &list;
     const int history = rig.engine->historyList->getNbTags();
 
-    ASSERT_TRUE(d->loadSong(path.c_str(), true));
+    ASSERT_TRUE(testsupport::loadSong(d, path.c_str(), true));
     d->playPause();
     EngineClock::advance(25000);
     d->closeSong();
     EXPECT_TRUE(rig.engine->playedRecords.empty());
 
-    ASSERT_TRUE(d->loadSong(path.c_str(), true));
+    ASSERT_TRUE(testsupport::loadSong(d, path.c_str(), true));
     ASSERT_TRUE(
         waitUntil([&] { return d->getParam(PLAYERPARAM_STRIPEPOS) >= d->getParam(PLAYERPARAM_NBSTRIPES) - 1; }));
     d->playPause();
@@ -245,7 +246,7 @@ TEST(DeckClosing, HistoryAfterThirtySecondsAndTheStoredWaveform) {
     const auto loudest =
         std::max_element(bytes.begin(), bytes.end(), [](char a, char b) { return uint8_t(a) < uint8_t(b); });
     EXPECT_EQ(uint8_t(*loudest), 255);
-    ASSERT_TRUE(d->loadSong(path.c_str(), true));
+    ASSERT_TRUE(testsupport::loadSong(d, path.c_str(), true));
     const int mid = stripes / 2;
     EXPECT_NEAR(d->getParam(PLAYERPARAM_STRIPE, mid) * d->getParam(PLAYERPARAM_STRIPEMAX),
                 uint8_t(bytes[size_t(mid)]) * maxHeight / 255, maxHeight * 0.02);
@@ -260,7 +261,7 @@ TEST(DeckTrackInfo, FieldsAreFilledInOnePass) {
     tag->setFrame("TIT2", "Loop %[Title] %[Artist]", 3);
     tag->setFrame("TPE1", "Someone", 3);
     tag->setFrame("COMM", "one\r\ntwo  three\n", 3);
-    ASSERT_TRUE(d->loadSong(path.c_str(), true));
+    ASSERT_TRUE(testsupport::loadSong(d, path.c_str(), true));
     d->bpm = 128;
     d->bpmConfidence = 100;
     const struct {
@@ -280,6 +281,30 @@ TEST(DeckTrackInfo, FieldsAreFilledInOnePass) {
         EXPECT_EQ(d->getTrackInfo(c.templ), c.expected) << c.templ;
 }
 
+// The file is opened and its tags read by the loading thread: loadSong leaves the deck loading, the previous
+// track gone (no record, a silent player), and the frame update finishes the load. A load given up for a newer
+// one before its file was open leaves nothing of it behind.
+TEST(DeckLoading, TheFileOpensOnTheLoadingThreadAndTheFrameUpdateFinishes) {
+    Rig rig;
+    TarlumePlayer* d = rig.deck();
+    ASSERT_TRUE(testsupport::loadSong(d, fixture("tone.mp3")));
+    ASSERT_TRUE(d->loadSong(fixture("position.wav").c_str(), true));
+    EXPECT_TRUE(d->isLoading());
+    EXPECT_EQ(d->tag, nullptr);
+    EXPECT_FALSE(d->trackLoaded);
+    EXPECT_LT(d->getLength(), 1);
+    ASSERT_TRUE(d->loadSong(fixture("tone.mp3").c_str(), true));
+    ASSERT_TRUE(decktest::waitUntil([&] {
+        rig.engine->update();
+        return !d->isLoading();
+    }));
+    ASSERT_NE(d->tag, nullptr);
+    EXPECT_EQ(d->tag->getPath(), fixture("tone.mp3"));
+    EXPECT_TRUE(d->trackLoaded);
+    EXPECT_NEAR(d->getLength(), 20000, 100);
+    EXPECT_EQ(d->bpm, 128.0); // from the record read on the loading thread
+}
+
 TEST(DeckLoading, TheExtensionChoosesThePlayerAndAnUnreadableFileStillLoads) {
     Rig rig;
     TarlumePlayer* d = rig.deck();
@@ -292,7 +317,7 @@ TEST(DeckLoading, TheExtensionChoosesThePlayerAndAnUnreadableFileStillLoads) {
     } cases[] = {{"/none/a.mpeg", 1, 1}, {"/none/b.divx", 1, 1}, {"/none/C.MOV", 1, 1},
                  {"ab", 0, 1},           {"/none/d.mp3", 0, 1},  {"/none/e.avi", 1, 2}};
     for (const auto& c : cases) {
-        ASSERT_TRUE(d->loadSong(c.path, true));
+        ASSERT_TRUE(testsupport::loadSong(d, c.path, true));
         EXPECT_EQ(d->isVideo, c.isVideo) << c.path;
         EXPECT_EQ(videoPlayersMade, c.made) << c.path;
         ASSERT_TRUE(d->player);
@@ -300,12 +325,12 @@ TEST(DeckLoading, TheExtensionChoosesThePlayerAndAnUnreadableFileStillLoads) {
         EXPECT_LT(d->getLength(), 1); // a silent frame
     }
     TarlumePlayer::videoPlayerFactory = []() -> FModPlayer* { return nullptr; };
-    ASSERT_TRUE(d->loadSong("/none/h.mp3", true));
-    ASSERT_TRUE(d->loadSong("/none/g.mkv", true)); // no video player to be had: the audio player
+    ASSERT_TRUE(testsupport::loadSong(d, "/none/h.mp3", true));
+    ASSERT_TRUE(testsupport::loadSong(d, "/none/g.mkv", true)); // no video player to be had: the audio player
     EXPECT_EQ(d->isVideo, 0);
     ASSERT_TRUE(d->player);
     TarlumePlayer::videoPlayerFactory = nullptr;
-    ASSERT_TRUE(d->loadSong("/none/f.mov", true)); // without video decks: the audio player
+    ASSERT_TRUE(testsupport::loadSong(d, "/none/f.mov", true)); // without video decks: the audio player
     EXPECT_EQ(d->isVideo, 0);
 }
 
@@ -321,7 +346,7 @@ TEST(DeckLoading, AFileWithNoAudioSaysSoInTheDeckAndOnceOnStderr) {
                                  dir.write("noise.mp3", noise), dir.path + "missing.wav"};
     for (const std::string& path : cases) {
         testing::internal::CaptureStderr();
-        ASSERT_TRUE(d->loadSong(path.c_str(), true));
+        ASSERT_TRUE(testsupport::loadSong(d, path.c_str(), true));
         for (int frame = 0; frame < 3; ++frame)
             d->update();
         const std::string err = testing::internal::GetCapturedStderr();
@@ -333,7 +358,7 @@ TEST(DeckLoading, AFileWithNoAudioSaysSoInTheDeckAndOnceOnStderr) {
         EXPECT_NE(err.find("Could not read \"" + path + "\""), std::string::npos) << err;
     }
     testing::internal::CaptureStderr();
-    ASSERT_TRUE(d->loadSong(fixture("tone.mp3").c_str(), true));
+    ASSERT_TRUE(testsupport::loadSong(d, fixture("tone.mp3").c_str(), true));
     ASSERT_TRUE(waitUntil([&] { return d->getLength() > 0; }));
     d->update();
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");

@@ -1,6 +1,7 @@
 // The deck's speed: pitch modes on the engine's clock, pitch range, key lock, jog, tempo, replay gain and
 // timecode vinyl.
 #include "TarlumePlayerTestSupport.h"
+#include "support/DeckLoads.h"
 
 #include "audio/effects/EffectGroup.h"
 #include "audio/vinyl/FinalScratch.h"
@@ -28,7 +29,7 @@ TEST(DeckPitch, BendFadeBrakeAndStartUpFollowTheClock) {
     Rig rig;
     EngineClock::ManualScope clock(100000);
     TarlumePlayer* d = rig.deck();
-    ASSERT_TRUE(d->loadSong(fixture("position.wav").c_str(), true));
+    ASSERT_TRUE(testsupport::loadSong(d, fixture("position.wav").c_str(), true));
 
     d->setPitch(1.05, true);
     EXPECT_DOUBLE_EQ(d->getParam(PLAYERPARAM_SPEED), 1.05);
@@ -115,7 +116,7 @@ TEST(DeckPitch, RangeCyclesAndKeyLockFadesNearStandstill) {
     }
     EXPECT_EQ(down, (std::vector<double>{100, 50, 25, 16, 8}));
 
-    ASSERT_TRUE(d->loadSong(fixture("position.wav").c_str(), true));
+    ASSERT_TRUE(testsupport::loadSong(d, fixture("position.wav").c_str(), true));
     d->tempoControl = true;
     const double toFile = 44100 / rig.engine->getSamplerate(); // the player keeps the tempo in file frames
     const struct {
@@ -133,9 +134,9 @@ TEST(DeckPitch, RangeCyclesAndKeyLockFadesNearStandstill) {
 TEST(DeckPitch, ANewTrackPlaysAtNormalSpeedAndTheDeckShowsIt) {
     Rig rig;
     TarlumePlayer* d = rig.deck();
-    ASSERT_TRUE(d->loadSong(fixture("position.wav").c_str(), true));
+    ASSERT_TRUE(testsupport::loadSong(d, fixture("position.wav").c_str(), true));
     d->setPitch(1.0492, true);
-    ASSERT_TRUE(d->loadSong(fixture("tone.mp3").c_str(), true));
+    ASSERT_TRUE(testsupport::loadSong(d, fixture("tone.mp3").c_str(), true));
     EXPECT_EQ(d->getParam(PLAYERPARAM_SPEED), 1.0);
     EXPECT_EQ(d->getPitch(false), 1.0);
     EXPECT_EQ(d->getPitchTo(), 1.0);
@@ -144,8 +145,8 @@ TEST(DeckPitch, ANewTrackPlaysAtNormalSpeedAndTheDeckShowsIt) {
 TEST(DeckTempo, MatchReplayGainAndDetectorConfidence) {
     Rig rig;
     TarlumePlayer *a = rig.deck(0), *b = rig.deck(1);
-    ASSERT_TRUE(a->loadSong(fixture("position.wav").c_str(), true));
-    ASSERT_TRUE(b->loadSong(fixture("position.wav").c_str(), true));
+    ASSERT_TRUE(testsupport::loadSong(a, fixture("position.wav").c_str(), true));
+    ASSERT_TRUE(testsupport::loadSong(b, fixture("position.wav").c_str(), true));
     const struct {
         double own, other, ratio;
     } cases[] = {{64, 128, 1.0}, {125, 126, 1.008}, {128, 64, 1.0}, {100, 130, 1.3}, {100, 15, 1.0}};
@@ -251,7 +252,7 @@ TEST(DeckTimecode, RelativeOptionTablesAndCalibration) {
 
     // Calibration: a loud timecode signal sets the gain; the run ends at 9000 ms with the measured jitter.
     TarlumePlayer* d = rig.deck(1);
-    ASSERT_TRUE(d->loadSong(fixture("position.wav").c_str(), true));
+    ASSERT_TRUE(testsupport::loadSong(d, fixture("position.wav").c_str(), true));
     d->vcCallibrate();
     EXPECT_TRUE(d->calibrating);
     std::vector<float> block(441);
@@ -283,7 +284,7 @@ TEST(DeckTimecode, RelativeOptionTablesAndCalibration) {
 TEST(DeckUpdate, AutoCueFindsTheMusicAndTheAnalysedReplayGainIsApplied) {
     Rig rig;
     TarlumePlayer* d = rig.deck();
-    ASSERT_TRUE(d->loadSong(fixture("lead.wav").c_str(), true)); // 2.5 s of silence, then a loud tone
+    ASSERT_TRUE(testsupport::loadSong(d, fixture("lead.wav").c_str(), true)); // 2.5 s of silence, then a loud tone
     EXPECT_FALSE(d->startFound);
     EXPECT_FALSE(d->replayGainApplied); // no RGAD: the analysis will tell
     // Every frame looks again until the analysis has reached the music.

@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "TarlumePlayerTestSupport.h"
+#include "support/DeckLoads.h"
 #include "engine/TarlumeVideoRenderer.h"
 #include "engine/VideoPlayer.h"
 #include "engine/VideoPlayerHelper.h"
@@ -39,7 +40,7 @@ TEST(VideoDeck, PositionsAreMillisecondsTimes441) {
     const std::string clip = rig.dir.path + "count.avi";
     ASSERT_TRUE(testsupport::makeSecondsClip(clip, 20));
     TarlumePlayer* d = rig.deck();
-    ASSERT_TRUE(d->loadSong(clip.c_str(), true));
+    ASSERT_TRUE(testsupport::loadSong(d, clip.c_str(), true));
     ASSERT_EQ(d->isVideo, 1);
     ASSERT_TRUE(rig.video());
     EXPECT_EQ(d->getParam(PLAYERPARAM_POSITION), 0);
@@ -62,7 +63,7 @@ TEST(VideoDeck, ALoopJumpsBackWhenDrawn) {
     const std::string clip = rig.dir.path + "count.mp4";
     ASSERT_TRUE(testsupport::makeSecondsClip(clip, 4));
     TarlumePlayer* d = rig.deck();
-    ASSERT_TRUE(d->loadSong(clip.c_str(), true));
+    ASSERT_TRUE(testsupport::loadSong(d, clip.c_str(), true));
     d->setParam(PLAYERPARAM_LOOPSTART, 44100);
     d->setParam(PLAYERPARAM_LOOPEND, 88200);
     for (bool loop : {false, true}) {
@@ -145,7 +146,7 @@ TEST(VideoDeck, DrawsUprightWithTheBlackFillOnlyAtFullOpacity) {
     };
 
     // A movie that doesn't open: alpha 1 fills black, a fraction draws nothing.
-    ASSERT_TRUE(d->loadSong(broken.c_str(), true));
+    ASSERT_TRUE(testsupport::loadSong(d, broken.c_str(), true));
     ASSERT_EQ(d->isVideo, 1);
     for (float alpha : {1.0f, 0.5f, 0.0f}) {
         clearWhite();
@@ -156,7 +157,7 @@ TEST(VideoDeck, DrawsUprightWithTheBlackFillOnlyAtFullOpacity) {
         EXPECT_EQ(out.g, 255);
     }
 
-    ASSERT_TRUE(d->loadSong(upright.c_str(), true));
+    ASSERT_TRUE(testsupport::loadSong(d, upright.c_str(), true));
     clearWhite();
     d->draw(nullptr, 0, 0, 64, 48, 0.0f);
     EXPECT_EQ(pixelAt(gl.readPixels(), 64, 32, 24).g, 255); // alpha 0: nothing drawn
@@ -172,7 +173,7 @@ TEST(VideoDeck, DrawsUprightWithTheBlackFillOnlyAtFullOpacity) {
     }
 
     // A paused scrub shows its frame at the next draw; a draw between two frames stays on the texture.
-    ASSERT_TRUE(d->loadSong(count.c_str(), true));
+    ASSERT_TRUE(testsupport::loadSong(d, count.c_str(), true));
     for (double ms : {10000.0, 3000.0}) {
         d->setParam(PLAYERPARAM_POSITION, ms * 44.1);
         d->draw(nullptr, 0, 0, 64, 48, 0.5f);

@@ -101,8 +101,10 @@ TEST(ShellBridge, ADropOnLayerTwoOfPlayerLoadsDeckTwo) {
     ASSERT_TRUE(writeStereoWav(track, tone, tone, 44100));
     b.skin()->getWindow("player")->name = "Player"; // any case
     loadSong(track.c_str(), 650, 50);
-    for (int i = 0; i < 200 && tlm->players[2]->getLength() <= 0; ++i)
+    for (int i = 0; i < 200 && (tlm->players[2]->isLoading() || tlm->players[2]->getLength() <= 0); ++i) {
+        b.frame(); // the frame loop finishes a load once its file is open
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
     EXPECT_NEAR(tlm->players[2]->getLength(), 1000.0, 5.0);
     tlm->players[2]->playPause();
     for (int i = 0; i < 30; ++i) {

@@ -1,6 +1,7 @@
 // List events of the user interface over the engine's browser lists: row clicks, the controller
 // and pop-up menus, drags, drops and deletes.
 #include "engine/BrowserTestSupport.h"
+#include "support/DeckLoads.h"
 
 #include "engine/TarlumePlayer.h"
 #include "foundation/Picture.h"
@@ -252,6 +253,7 @@ TEST(ListEvents, DropsOnDropboxesLoadDecks) {
     EXPECT_EQ(e.iface->dragData, "");
     EXPECT_EQ(e.shell.drags, std::vector<std::string>{track});
     e.iface->handleFileDrop(layerBox, 3, track, 15, 25);
+    testsupport::finishLoads(e.engine.get());
     ASSERT_NE(e.engine->players[1], nullptr);
     ASSERT_NE(e.engine->players[1]->tag, nullptr);
     EXPECT_EQ(e.engine->players[1]->tag->getPath(), track);

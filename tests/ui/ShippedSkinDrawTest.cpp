@@ -2,6 +2,7 @@
 // frame, its windows show their art and the engine's pictures (waveforms, overview, platter), and
 // the scrolling waveform moves as the decks play. TARLUME_SKIN_SHOT=<file.ppm> keeps the last frame.
 #include "UiTestSupport.h"
+#include "support/DeckLoads.h"
 
 #include "foundation/modTools.h"
 #include "platform/GL.h"
@@ -62,7 +63,7 @@ TEST(ShippedSkinDraw, DefaultSkinWithTwoDecksPlaying) {
 
     for (int deck = 0; deck < 2; ++deck) {
         TarlumePlayer* p = engine.players[deck];
-        ASSERT_TRUE(p->loadSong(track.c_str(), true));
+        ASSERT_TRUE(testsupport::loadSong(p, track.c_str(), true));
         auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         while (!(p->getLength() > 19000.0) && std::chrono::steady_clock::now() < until)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));

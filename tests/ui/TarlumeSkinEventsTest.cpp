@@ -1,5 +1,6 @@
 // Presses, releases, drags, jog turns and keys reaching a real engine.
 #include "UiTestSupport.h"
+#include "support/DeckLoads.h"
 
 #include "audio/effects/EffectGroup.h"
 #include "skin/SkinListBox.h"
@@ -394,6 +395,7 @@ TEST(SkinEvents, ActiveListLoadsTheSelectedFile) {
     TestObject load(VALUE_KEYBOARD, "pl_active_load");
     f.engine->activeList = &list;
     press(*f.ui, load.get(), 1);
+    testsupport::finishLoads(f.engine.get());
     EXPECT_NE(f.deck(1)->tag, nullptr);
 
     // A track chosen with the mouse alone loads too: with no list active yet, the file list becomes it,
@@ -406,6 +408,7 @@ TEST(SkinEvents, ActiveListLoadsTheSelectedFile) {
     f.engine->folderList[0] = &folders;
     const std::string folderBefore = f.engine->currentFolder[0];
     press(*f.ui, load.get(), 2);
+    testsupport::finishLoads(f.engine.get());
     EXPECT_NE(f.deck(2)->tag, nullptr);
     EXPECT_EQ(f.engine->activeList, &list);
     EXPECT_EQ(f.engine->currentFolder[0], folderBefore);

@@ -1,4 +1,5 @@
 #include "UiTestSupport.h"
+#include "support/DeckLoads.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -48,7 +49,7 @@ UiFixture::~UiFixture() {
 bool UiFixture::loadClick(int i) {
     if (clickTrack().empty()) return false;
     TarlumePlayer* p = deck(i);
-    p->loadSong(clickTrack().c_str(), true);
+    testsupport::loadSong(p, clickTrack().c_str(), true);
     // No tempo analysis: the detector's guess would replace the tempo the tests set.
     p->setParam(PLAYERPARAM_BPMANALYSIS, 0);
     auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);

@@ -33,6 +33,12 @@ int FModPlayer::init(short* buffer, int capacityFrames, int zeroCrossings, const
     return result;
 }
 
+int FModPlayer::init(short* buffer, int capacityFrames, int zeroCrossings, const std::string& file,
+                     std::unique_ptr<AudioDecoder> opened) {
+    m_openedDecoder = std::move(opened);
+    return init(buffer, capacityFrames, zeroCrossings, file, 0, 0);
+}
+
 double FModPlayer::init(const std::string& file, int zeroCrossings, int openArgument, int scan) {
     return init(m_buffer, m_capacity, zeroCrossings, file, openArgument, scan);
 }

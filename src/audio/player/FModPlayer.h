@@ -10,6 +10,8 @@
 
 #include "audio/player/Player.h"
 
+#include <memory>
+
 class FModPlayer : public Player {
 public:
     // The ring keeps this far from frames the loading thread may be writing (the widest resampler reaches
@@ -24,6 +26,10 @@ public:
     // when the file does not open.
     virtual int init(short* buffer, int capacityFrames, int zeroCrossings, const std::string& file, int openArgument,
                      int scan);
+    // The same with the track's decoder opened already on another thread (a deck's load opens its file on the
+    // loading thread), so nothing here reads the file; `opened` holds no file when the file did not open.
+    int init(short* buffer, int capacityFrames, int zeroCrossings, const std::string& file,
+             std::unique_ptr<AudioDecoder> opened);
     // The base init keeps the present buffer.
     double init(const std::string& file, int zeroCrossings, int openArgument, int scan) override;
 

@@ -156,7 +156,15 @@ int Player::openTrack(const std::string& file, int zeroCrossings, int openArgume
 
     bool ok = true;
     int result = 0;
-    if (file.empty() || (result = m_decoder->openFile(file, scan > 0, openArgument)) < 0) {
+    if (!file.empty() && m_openedDecoder) {
+        // Opened already, on another thread: taken as it is.
+        m_decoder = std::move(m_openedDecoder);
+        if (m_decoder->getType() == AudioDecoder::TYPE_NONE) result = -1;
+    } else if (!file.empty()) {
+        result = m_decoder->openFile(file, scan > 0, openArgument);
+    }
+    m_openedDecoder.reset();
+    if (file.empty() || result < 0) {
         // A silent one-frame track; a file that did not open leaves the player unloaded.
         ok = file.empty();
         m_unreadable = !ok;

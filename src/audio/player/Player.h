@@ -275,6 +275,8 @@ protected:
 
     // Decoding (decode lock).
     std::unique_ptr<AudioDecoder> m_decoder;
+    // A decoder opened on another thread that the next open of a file takes instead of opening it (main thread).
+    std::unique_ptr<AudioDecoder> m_openedDecoder;
     Relaxed<bool> m_fileOpen{false};
     int m_openResult = 0;
     Relaxed<bool> m_endOfFile{false};

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <deque>
 #include <ctime>
 #include <mutex>
 #include <semaphore.h>
@@ -30,6 +31,23 @@ struct Loader {
     std::atomic<bool> wakeOnRequest{true};
     std::atomic<bool> loadingTrack{false};
     std::atomic<double> cpuUse{0.5};
+
+    std::mutex jobLock;
+    std::deque<std::function<void()>> jobs; // posted, not yet run
+
+    // Runs the posted jobs (the thread, outside the registry lock, so no player's release waits for one).
+    void runJobs() {
+        for (;;) {
+            std::function<void()> job;
+            {
+                std::lock_guard<std::mutex> guard(jobLock);
+                if (jobs.empty() || stopRequest) return;
+                job = std::move(jobs.front());
+                jobs.pop_front();
+            }
+            job();
+        }
+    }
 
     Loader() { sem_init(&wakeSignal, 0, 0); }
     ~Loader() {
@@ -88,6 +106,7 @@ double clockMs() {
 void Loader::TrackLoadingThreadBody::operator()() const {
     Loader& l = loader();
     while (!l.stopRequest) {
+        l.runJobs();
         TrackLoading::Cycle cycle;
         {
             std::lock_guard<std::mutex> guard(l.registryLock);
@@ -218,6 +237,22 @@ int TrackLoading::registeredPlayers() {
 void TrackLoading::wake() {
     Loader& l = loader();
     if (!l.wakeOnRequest) return;
+    if (!l.wakeRequested.exchange(true)) sem_post(&l.wakeSignal);
+}
+
+void TrackLoading::post(std::function<void()> job) {
+    if (!job) return;
+    if (!Player::sml_separateLoadingThread) {
+        job();
+        return;
+    }
+    Loader& l = loader();
+    {
+        std::lock_guard<std::mutex> guard(l.jobLock);
+        l.jobs.push_back(std::move(job));
+    }
+    trackLoading_Start();
+    // Always wakes: a job is no load request that the measuring tests may switch off.
     if (!l.wakeRequested.exchange(true)) sem_post(&l.wakeSignal);
 }
 

@@ -5,6 +5,8 @@
 // wakes it at once.
 #pragma once
 
+#include <functional>
+
 class Player;
 
 // Starts the thread when none runs; true when it started one.
@@ -41,6 +43,10 @@ public:
 
     // Any thread, never blocks: the thread runs its next cycle now rather than after its sleep.
     static void wake();
+    // Runs `job` on the loading thread before its next cycle, in the order posted (opening a deck's file and
+    // reading its tags, which may take long: never on the main thread). Without the thread (loading inside
+    // the audio callback) the job runs on the caller at once. A job owns what it uses.
+    static void post(std::function<void()> job);
     // A running cycle found work (`loadingTrack`).
     static bool isLoading();
     static double cpuUse(); // share of one processor, 0.1 .. 0.75 (0.5)

@@ -6,6 +6,8 @@
 #include "foundation/modTools.h"
 
 #include <chrono>
+#include <atomic>
+#include <mutex>
 #include <thread>
 
 using namespace playertest;
@@ -197,4 +199,34 @@ TEST(TrackLoading, LoadingInsideTheCallbackOnlyWhenAskedFor) {
     std::vector<float> out = run(p, 3000);
     EXPECT_GT(p.getFileFrames(), 2000u);
     EXPECT_NE(out[2 * 2999], 0);
+}
+
+// Posted jobs run on the loading thread in the order posted; with the thread switched off, on the caller at once.
+TEST(TrackLoading, PostedJobsRunInOrderOnTheLoadingThread) {
+    FakePlayer player; // a registered player keeps the thread
+    player.init("", 13, 0, 0);
+    std::mutex lock;
+    std::vector<int> order;
+    std::vector<std::thread::id> threads;
+    std::atomic<int> ran{0};
+    for (int i = 0; i < 3; ++i)
+        TrackLoading::post([&, i] {
+            std::lock_guard<std::mutex> guard(lock);
+            order.push_back(i);
+            threads.push_back(std::this_thread::get_id());
+            ++ran;
+        });
+    const double start = timeGetExactTime();
+    while (ran < 3 && timeGetExactTime() - start < 10000)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::lock_guard<std::mutex> guard(lock);
+    EXPECT_EQ(order, (std::vector<int>{0, 1, 2}));
+    for (std::thread::id id : threads)
+        EXPECT_NE(id, std::this_thread::get_id());
+
+    Player::sml_separateLoadingThread = false;
+    std::thread::id ranOn;
+    TrackLoading::post([&] { ranOn = std::this_thread::get_id(); });
+    Player::sml_separateLoadingThread = true;
+    EXPECT_EQ(ranOn, std::this_thread::get_id());
 }
