@@ -1,14 +1,14 @@
 #include "dsp/Resample.h"
 
+#include <atomic>
 #include <cmath>
+#include <cstring>
 
 namespace {
 
 const unsigned int kPerZero = 4096; // table entries per zero crossing
 const int kMaxTaps = 50;            // samples one wing reads at the largest filter size, 100
-const double kMinFactor = 0.25;     // the most a band-limited read stretches the filter
-// Samples one wing of a band-limited read reads at most: the largest table at the smallest factor.
-const int kMaxStretchedTaps = int(kMaxTaps / kMinFactor) + 2;
+const double kMinFactor = 0.25;     // the most a band-limited read stretches its filter
 const double kPi = 3.14159265358979323846;
 
 // Modified Bessel function of the first kind, order 0, summed as its power series.
@@ -120,31 +120,14 @@ void filterUpStereo(const float* imp, const float* impD, unsigned int length, co
     *right = r;
 }
 
-// lrsFilterUD over interleaved stereo samples: one coefficient for both channels at each tap.
-void filterUDStereo(const float* imp, const float* impD, unsigned int length, const short* samples, double phase,
-                    int step, double tableStep, float* left, float* right) {
-    double position = phase * tableStep;
-    double end = length;
-    if (step > 0) {
-        end = length - 1;
-        if (phase == 0.0) position += tableStep;
-    }
-    float l = 0.0f, r = 0.0f;
-    for (; position < end; position += tableStep) {
-        const unsigned int k = unsigned(position);
-        const float c = imp[k] + impD[k] * float(position - double(k));
-        l += c * float(samples[0]);
-        r += c * float(samples[1]);
-        samples += step;
-    }
-    *left = l;
-    *right = r;
-}
+struct BandFilter;
+const BandFilter& bandFilter(); // the band-limited read's filter, built once
 
 } // namespace
 
 Resample::Resample() {
     init(0);
+    bandFilter(); // built here, never first on the audio thread
 }
 
 Resample::~Resample() = default;
@@ -270,7 +253,195 @@ void Resample::getOverSampleFrame(double position, float* left, float* right) {
     *right = getOverSample(position, 1);
 }
 
-bool Resample::prepareStretched(double& position, double& factor, int64_t& frame, double& fraction, int& taps) const {
+namespace {
+
+// The band-limited read's own filter, the same for every resampler whatever its size. At the rate it is read
+// at it passes 18 kHz of a 44.1 kHz output at -0.7 dB and keeps at least 87 dB down from 24.1 kHz on: what it
+// lets through above the output's half rate folds back above 20 kHz, out of hearing. Faster reads stretch it.
+const int kBandWing = 15;                         // filter frames per wing at the rate it is read at
+const int kBandPhases = 256;                      // table entries per frame
+const int kBandEntries = kBandWing * kBandPhases; // one wing
+const int kMostLanes = 8;                         // taps weighed at once, at most
+// Source frames one read weighs at most, in whole groups of lanes.
+const int kMaxBandTaps = (2 * int(kBandWing / kMinFactor) + 2 + kMostLanes - 1) / kMostLanes * kMostLanes;
+const double kFixed = 65536.0; // table positions: 16 bits of fraction
+
+typedef float Float2 __attribute__((vector_size(8)));
+typedef float Float4 __attribute__((vector_size(16)));
+
+struct BandFilter {
+    // Each entry's value and its difference to the next (per 1/65536 entry) side by side, so one read fetches
+    // both; zero entries past the wing's end, as far as the lanes of a last group can reach.
+    std::vector<Float2> table;
+    bool wide = false; // the processor has AVX2 and FMA: 8 lanes
+};
+
+std::atomic<bool> g_wideAllowed{true}; // tests and benchmarks hold the reads to 4 lanes
+
+const BandFilter& bandFilter() {
+    static const BandFilter filter = [] {
+        BandFilter f;
+        std::vector<float> c(kBandEntries + 1, 0.0f);
+        lrsLpFilter(c.data(), kBandEntries, 0.4525, 8.8, kBandPhases);
+        f.table.assign(size_t(kBandEntries + kMostLanes * kBandPhases + 2), Float2{0, 0});
+        for (int i = 0; i < kBandEntries; ++i)
+            f.table[size_t(i)] = Float2{c[size_t(i)], float((c[size_t(i + 1)] - c[size_t(i)]) / kFixed)};
+#if defined(__x86_64__) || defined(__i386__)
+        __builtin_cpu_init();
+        f.wide = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+#endif
+        return f;
+    }();
+    return filter;
+}
+
+// The vectors of a group of lanes.
+template <int Lanes> struct BandVectors;
+template <> struct BandVectors<4> {
+    typedef float Float __attribute__((vector_size(16)));
+    typedef int Int __attribute__((vector_size(16)));
+    typedef unsigned Unsigned __attribute__((vector_size(16)));
+    typedef short Samples __attribute__((vector_size(16))); // two a lane: a group's stereo frames
+};
+template <> struct BandVectors<8> {
+    typedef float Float __attribute__((vector_size(32)));
+    typedef int Int __attribute__((vector_size(32)));
+    typedef unsigned Unsigned __attribute__((vector_size(32)));
+    typedef short Samples __attribute__((vector_size(32)));
+    typedef short Half __attribute__((vector_size(16)));
+};
+
+#define BAND_INLINE inline __attribute__((always_inline))
+
+// The stretched filter over `count` frames from `s` on (whole groups of lanes, `Channels` interleaved samples
+// each): frame k is weighed by the table at |first + k x step| (1/65536 entries; negative before the read's
+// position, positive after it), nothing past the wing's end. Returns the weighed samples' sums (stereo: left,
+// right, left, right, ...) in `sum`.
+template <int Lanes, int Channels>
+BAND_INLINE void bandFilterRun(const Float2* table, const short* s, int count, int first, int step,
+                               typename BandVectors<Lanes>::Float& sum) {
+    typedef BandVectors<Lanes> V;
+    typename V::Int signedPosition;
+    for (int k = 0; k < Lanes; ++k)
+        signedPosition[k] = first + k * step;
+    const typename V::Int advance = typename V::Int{} + Lanes * step;
+    typename V::Float other = {};
+    for (int k = 0; k < count; k += Lanes, s += Lanes * Channels) {
+        const typename V::Int sign = signedPosition >> 31;
+        const typename V::Unsigned position = (typename V::Unsigned)((signedPosition ^ sign) - sign);
+        const typename V::Unsigned index = position >> 16;
+        const typename V::Float fraction =
+            __builtin_convertvector((typename V::Int)(position & 0xffff), typename V::Float);
+        const Float4 e01 = __builtin_shufflevector(table[index[0]], table[index[1]], 0, 1, 2, 3);
+        const Float4 e23 = __builtin_shufflevector(table[index[2]], table[index[3]], 0, 1, 2, 3);
+        typename V::Float value, difference;
+        if constexpr (Lanes == 4) {
+            value = __builtin_shufflevector(e01, e23, 0, 2, 4, 6);
+            difference = __builtin_shufflevector(e01, e23, 1, 3, 5, 7);
+        } else {
+            const Float4 e45 = __builtin_shufflevector(table[index[4]], table[index[5]], 0, 1, 2, 3);
+            const Float4 e67 = __builtin_shufflevector(table[index[6]], table[index[7]], 0, 1, 2, 3);
+            // Pairs 0, 1, 4, 5 and 2, 3, 6, 7: values and differences then part within each half of the vectors.
+            const typename V::Float a = __builtin_shufflevector(e01, e45, 0, 1, 2, 3, 4, 5, 6, 7);
+            const typename V::Float b = __builtin_shufflevector(e23, e67, 0, 1, 2, 3, 4, 5, 6, 7);
+            value = __builtin_shufflevector(a, b, 0, 2, 8, 10, 4, 6, 12, 14);
+            difference = __builtin_shufflevector(a, b, 1, 3, 9, 11, 5, 7, 13, 15);
+        }
+        const typename V::Float c = value + difference * fraction;
+        signedPosition += advance;
+        // The frames' samples as floats, and the coefficients lined up with them (each twice for stereo).
+        typedef typename V::Int Int;
+        typedef typename V::Float Float;
+        typename V::Samples x = {};
+        std::memcpy(&x, s, Lanes * Channels * sizeof(short));
+        Float low, high, lowWeights = c, highWeights = c;
+        if constexpr (Lanes == 4) {
+            // Each sample into the upper half of a lane, shifted down with its sign (no widening in SSE2).
+            low = __builtin_convertvector((Int)__builtin_shufflevector(x, x, 0, 0, 1, 1, 2, 2, 3, 3) >> 16, Float);
+            high = __builtin_convertvector((Int)__builtin_shufflevector(x, x, 4, 4, 5, 5, 6, 6, 7, 7) >> 16, Float);
+            if (Channels == 2) {
+                lowWeights = __builtin_shufflevector(c, c, 0, 0, 1, 1);
+                highWeights = __builtin_shufflevector(c, c, 2, 2, 3, 3);
+            }
+        } else {
+            typedef typename V::Half Half;
+            const Half x0 = __builtin_shufflevector(x, x, 0, 1, 2, 3, 4, 5, 6, 7);
+            const Half x1 = __builtin_shufflevector(x, x, 8, 9, 10, 11, 12, 13, 14, 15);
+            low = __builtin_convertvector(__builtin_convertvector(x0, Int), Float);
+            high = __builtin_convertvector(__builtin_convertvector(x1, Int), Float);
+            if (Channels == 2) {
+                lowWeights = __builtin_shufflevector(c, c, 0, 0, 1, 1, 2, 2, 3, 3);
+                highWeights = __builtin_shufflevector(c, c, 4, 4, 5, 5, 6, 6, 7, 7);
+            }
+        }
+        sum += low * lowWeights;
+        if (Channels == 2) other += high * highWeights;
+    }
+    sum += other;
+}
+
+// The frames a read `fraction` past a frame weighs: `before` up to and including that frame, `count` in all
+// (whole groups of lanes; the last ones may lie past the wing and weigh nothing), the first one's table position
+// (negative: it lies before the read) and the step from one frame to the next.
+struct BandTaps {
+    int before, count;
+    int first, step;
+};
+
+BandTaps bandTaps(double fraction, double factor, int lanes) {
+    const double scale = factor * kBandPhases * kFixed, wing = kBandWing / factor; // wing: source frames
+    BandTaps t;
+    t.step = int(scale);
+    // Taps while inside the wing: before at fraction, fraction + 1, ... frames from the read, after it at
+    // 1 - fraction, 2 - fraction, ... (one more than needed when the wing ends on a tap: it weighs nothing).
+    t.before = int(wing - fraction) + 1;
+    t.count = (t.before + int(wing - (1.0 - fraction)) + 1 + lanes - 1) & -lanes; // lanes: a power of two
+    t.first = -(int(fraction * scale) + (t.before - 1) * t.step);
+    return t;
+}
+
+// The run `s` of t.count frames of `channels` samples weighed; the sums of the two channels (a mono run gives
+// both its one), still to be scaled by the factor.
+template <int Lanes>
+BAND_INLINE void bandRead(const Float2* table, const short* s, const BandTaps& t, int channels, float* left,
+                          float* right) {
+    typename BandVectors<Lanes>::Float sum = {};
+    if (channels == 2) {
+        bandFilterRun<Lanes, 2>(table, s, t.count, t.first, t.step, sum);
+        float l = 0, r = 0;
+        for (int k = 0; k < Lanes; k += 2) {
+            l += sum[k];
+            r += sum[k + 1];
+        }
+        *left = l;
+        *right = r;
+    } else {
+        bandFilterRun<Lanes, 1>(table, s, t.count, t.first, t.step, sum);
+        float v = 0;
+        for (int k = 0; k < Lanes; ++k)
+            v += sum[k];
+        *left = *right = v;
+    }
+}
+
+void bandRead4(const Float2* table, const short* s, const BandTaps& t, int channels, float* left, float* right) {
+    bandRead<4>(table, s, t, channels, left, right);
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+__attribute__((target("avx2,fma"))) void bandRead8(const Float2* table, const short* s, const BandTaps& t, int channels,
+                                                   float* left, float* right) {
+    bandRead<8>(table, s, t, channels, left, right);
+}
+#else
+void bandRead8(const Float2* table, const short* s, const BandTaps& t, int channels, float* left, float* right) {
+    bandRead<4>(table, s, t, channels, left, right);
+}
+#endif
+
+} // namespace
+
+bool Resample::prepareStretched(double& position, double& factor, int64_t& frame, double& fraction) const {
     if (!(factor >= kMinFactor)) factor = kMinFactor; // NaN too
     if (!(position >= 0.0) || std::isinf(position) || !m_src || m_available <= 0) return false;
     if (m_ring) {
@@ -280,80 +451,65 @@ bool Resample::prepareStretched(double& position, double& factor, int64_t& frame
     }
     frame = int64_t(position);
     fraction = position - double(frame);
-    taps = int(double(m_table.size()) / (kPerZero * factor)) + 2; // samples one wing reads at most
     return true;
+}
+
+const short* Resample::stretchedRun(int64_t frame, int before, int count, short* run) const {
+    const int64_t first = frame - (before - 1);
+    const int64_t frames = m_ring ? m_length : m_available;
+    if (first >= 0 && first + count <= frames) return m_src + first * m_channels;
+    // Near an edge (silence beyond it) or across a ring's wrap: the neighbours gathered in order.
+    for (int m = 0; m < count; ++m)
+        for (int ch = 0; ch < m_channels; ++ch)
+            run[m * m_channels + ch] = sampleAt(first + m, ch);
+    return run;
+}
+
+bool Resample::allowWideReads(bool allow) {
+    g_wideAllowed = allow;
+    return bandFilter().wide;
 }
 
 float Resample::getResample(double position, int channel, double factor) {
     if (!(factor < 1.0)) return getOverSample(position, channel);
-    int64_t i = 0;
-    double fraction = 0;
-    int taps = 0;
-    if (channel < 0 || !prepareStretched(position, factor, i, fraction, taps)) return 0.0f;
-    if (channel >= m_channels) channel = 0;
-    const unsigned int length = unsigned(m_table.size());
-    const double tableStep = kPerZero * factor;
-    const int64_t frames = m_ring ? m_length : m_available;
-
-    float v;
-    if (i >= taps - 1 && i + taps < frames) {
-        const short* center = m_src + i * m_channels + channel;
-        v = lrsFilterUD(m_table.data(), m_diff.data(), length, center, fraction, -m_channels, tableStep) +
-            lrsFilterUD(m_table.data(), m_diff.data(), length, center + m_channels, 1.0 - fraction, m_channels,
-                        tableStep);
-    } else {
-        // Near an edge (silence beyond it) or across a ring's wrap: gather the neighbours in order first.
-        if (m_ring && m_length <= 2 * int64_t(taps) + 2) return sixPoint(i, fraction, channel);
-        short run[2 * kMaxStretchedTaps];
-        for (int m = 0; m < 2 * taps; ++m)
-            run[m] = sampleAt(i - (taps - 1) + m, channel);
-        const short* center = run + taps - 1;
-        v = lrsFilterUD(m_table.data(), m_diff.data(), length, center, fraction, -1, tableStep) +
-            lrsFilterUD(m_table.data(), m_diff.data(), length, center + 1, 1.0 - fraction, 1, tableStep);
-    }
-    // The stretched filter sums to 1 / factor: scaled back to unity gain.
-    v *= float(factor);
-    if (v > -65000.0f && v < 65000.0f) return v;
-    return sixPoint(i, fraction, channel);
+    if (channel < 0) return 0.0f;
+    float left = 0.0f, right = 0.0f;
+    getResampleFrame(position, factor, &left, &right);
+    return channel == 1 ? right : left;
 }
 
 void Resample::getResampleFrame(double position, double factor, float* left, float* right) {
-    if (m_channels != 2 || !(factor < 1.0)) {
-        *left = getResample(position, 0, factor);
-        *right = m_channels == 2 ? getResample(position, 1, factor) : *left;
+    if (!(factor < 1.0)) {
+        *left = getOverSample(position, 0);
+        *right = m_channels == 2 ? getOverSample(position, 1) : *left;
         return;
     }
     int64_t i = 0;
     double fraction = 0;
-    int taps = 0;
-    if (!prepareStretched(position, factor, i, fraction, taps)) {
+    if (!prepareStretched(position, factor, i, fraction)) {
         *left = *right = 0.0f;
         return;
     }
-    const unsigned int length = unsigned(m_table.size());
-    const double tableStep = kPerZero * factor;
-    const int64_t frames = m_ring ? m_length : m_available;
-
-    const short* center;
-    short run[4 * kMaxStretchedTaps];
-    if (i >= taps - 1 && i + taps < frames) {
-        center = m_src + i * 2;
-    } else {
-        if (m_ring && m_length <= 2 * int64_t(taps) + 2) {
-            *left = sixPoint(i, fraction, 0);
-            *right = sixPoint(i, fraction, 1);
-            return;
-        }
-        for (int m = 0; m < 2 * taps; ++m) {
-            run[2 * m] = sampleAt(i - (taps - 1) + m, 0);
-            run[2 * m + 1] = sampleAt(i - (taps - 1) + m, 1);
-        }
-        center = run + 2 * (taps - 1);
+    const int second = m_channels == 2 ? 1 : 0;
+    if (m_ring && m_length <= int64_t(kMaxBandTaps)) {
+        // A ring too short for the stretched filter.
+        *left = sixPoint(i, fraction, 0);
+        *right = sixPoint(i, fraction, second);
+        return;
     }
-    float l1, r1, l2, r2;
-    filterUDStereo(m_table.data(), m_diff.data(), length, center, fraction, -2, tableStep, &l1, &r1);
-    filterUDStereo(m_table.data(), m_diff.data(), length, center + 2, 1.0 - fraction, 2, tableStep, &l2, &r2);
-    const float l = (l1 + l2) * float(factor), r = (r1 + r2) * float(factor);
-    *left = l > -65000.0f && l < 65000.0f ? l : sixPoint(i, fraction, 0);
-    *right = r > -65000.0f && r < 65000.0f ? r : sixPoint(i, fraction, 1);
+    const BandFilter& band = bandFilter();
+    const bool wide = band.wide && g_wideAllowed.load(std::memory_order_relaxed);
+    const BandTaps t = bandTaps(fraction, factor, wide ? 8 : 4);
+    short run[2 * kMaxBandTaps];
+    const short* s = stretchedRun(i, t.before, t.count, run);
+    if (wide)
+        bandRead8(band.table.data(), s, t, m_channels, left, right);
+    else
+        bandRead4(band.table.data(), s, t, m_channels, left, right);
+    // The stretched filter sums to 1 / factor: scaled back to unity gain.
+    *left *= float(factor);
+    *right *= float(factor);
+    // A sum beyond the 16-bit range (a full-scale square's overshoot) takes the 6-point read instead.
+    if (!(*left > -65000.0f && *left < 65000.0f)) *left = sixPoint(i, fraction, 0);
+    if (!(*right > -65000.0f && *right < 65000.0f)) *right = sixPoint(i, fraction, second);
 }

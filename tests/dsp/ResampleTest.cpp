@@ -279,3 +279,28 @@ TEST(Resample, StereoFrameReadIsBothPlainReadsBitForBit) {
         }
     }
 }
+
+TEST(Resample, BandLimitedReadsWeighingFourOrEightTapsAtOnceAgree) {
+    // Whole buffers (edges and beyond them included), a ring (across its wrap) and a mono buffer, at factors from
+    // just below 1 to past the smallest: both ways give the same reads, to float rounding.
+    std::vector<short> tone = stereoTone(Tone{0.21}, 700);
+    struct Case {
+        int frames, channels;
+        bool ring;
+    } cases[] = {{700, 2, false}, {700, 2, true}, {1400, 1, false}};
+    for (const Case& c : cases) {
+        Resample rs;
+        rs.setFormat(tone.data(), c.frames, c.frames, c.channels, c.ring);
+        for (double factor : {0.99, 0.67, 0.5, 0.31, 0.25, 0.1}) {
+            for (double p = -1.5; p < 2 * c.frames; p += 3.37) {
+                float l4, r4, l8, r8;
+                Resample::allowWideReads(false);
+                rs.getResampleFrame(p, factor, &l4, &r4);
+                Resample::allowWideReads(true);
+                rs.getResampleFrame(p, factor, &l8, &r8);
+                ASSERT_NEAR(l4, l8, 0.02) << factor << " " << p;
+                ASSERT_NEAR(r4, r8, 0.02) << factor << " " << p;
+            }
+        }
+    }
+}

@@ -1,18 +1,21 @@
-// A logarithmic sine sweep and the measure of what a resampled copy of it holds outside the band it should
-// occupy: aliases, images and interpolation error, as energy against a tone of the sweep's amplitude. Shared
-// by the player's tests and the resampling benchmark.
+// Measures of a resampled read: a logarithmic sine sweep over the whole input band, the power spectrum of a
+// stretch of output, and what folds back into the audible band, against a tone of the signal's amplitude.
+// Shared by the player's tests and the resampling benchmark.
 #pragma once
 
 #include "dsp/fftsg.h"
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
 namespace testsupport {
 
+const double kAudibleHz = 20000; // what lands above it is out of hearing
+
 struct Sweep {
     double rate = 44100;          // Hz
-    double from = 20, to = 20000; // Hz
+    double from = 20, to = 22000; // Hz: up to the top of the input band
     double seconds = 4;
     double amplitude = 16384; // 16-bit scale
 
@@ -32,43 +35,59 @@ struct Sweep {
     }
 };
 
-// `out` holds the left channel of the sweep read at `speed` file frames per output frame, output frame n
-// reading file frame start + n x speed, at the sweep's own rate. Windows of 4,096 frames (4-term
-// Blackman-Harris, so leakage stays below -90 dB) from output frame `skip` on, 1,024 apart, while they stay
-// inside the sweep. In each, the bins of the sweep's frequency over the window times the speed (with 6 bins of
-// margin each side) are its band; nothing is expected where that lies above the output's half rate. The
-// energy outside the band, summed over the windows, against the energy of a tone of the sweep's amplitude
-// over the same windows; dB.
-inline double outOfBandEnergy(const std::vector<float>& out, const Sweep& sweep, double speed, double start,
-                              int skip = 0) {
-    const int W = 4096, hop = 1024;
+inline double dB(double powerRatio) {
+    return 10 * std::log10(powerRatio + 1e-30);
+}
+
+// The power spectrum of `W` samples of `x` from `first` (W a power of two): bins 0 .. W/2 - 1, rate / W Hz each,
+// scaled so that a tone of amplitude A gives A^2 / 2 summed over the bins it covers. Windowed by a 4-term
+// Blackman-Harris window (a tone covers 4 bins each side, its leakage beyond them stays below -92 dB), or not at
+// all (exact for tones that fit the W samples a whole number of times).
+inline std::vector<double> powerSpectrum(const std::vector<float>& x, size_t first, int W, bool windowed) {
     const double pi = 3.14159265358979323846;
-    std::vector<double> window(W), buffer(W), table(W / 2);
+    const size_t n = size_t(W);
+    std::vector<double> buffer(n), table(n / 2), power(n / 2);
     std::vector<int> ip(2 + 64, 0);
     double windowEnergy = 0;
     for (int i = 0; i < W; ++i) {
-        const double x = 2 * pi * i / (W - 1);
-        window[size_t(i)] = 0.35875 - 0.48829 * std::cos(x) + 0.14128 * std::cos(2 * x) - 0.01168 * std::cos(3 * x);
-        windowEnergy += window[size_t(i)] * window[size_t(i)];
+        const double t = 2 * pi * i / (W - 1);
+        const double w =
+            windowed ? 0.35875 - 0.48829 * std::cos(t) + 0.14128 * std::cos(2 * t) - 0.01168 * std::cos(3 * t) : 1.0;
+        buffer[size_t(i)] = double(x[first + size_t(i)]) * w;
+        windowEnergy += w * w;
     }
+    rdft(W, 1, buffer.data(), ip.data(), table.data());
+    for (int b = 1; b < W / 2; ++b) {
+        const double re = buffer[size_t(2 * b)], im = buffer[size_t(2 * b + 1)];
+        power[size_t(b)] = 2 * (re * re + im * im) / (W * windowEnergy);
+    }
+    return power;
+}
+
+// `out` holds the left channel of the sweep read at `speed` file frames per output frame (output frame n reads
+// file frame start + n x speed), at the sweep's own rate. In windows of 4,096 frames from output frame `skip`
+// on, 1,024 apart, while they stay inside the sweep: the energy in the audible band outside the sweep's own
+// band (its frequencies over the window times the speed, with 6 bins of margin each side; none where that lies
+// above the output's half rate, since nothing belongs there). The worst window, in dB against a tone of the
+// sweep's amplitude.
+inline double worstFoldBack(const std::vector<float>& out, const Sweep& sweep, double speed, double start,
+                            int skip = 0) {
+    const int W = 4096, hop = 1024;
     const double binWidth = sweep.rate / W;
-    double outside = 0, reference = 0;
+    const int audible = int(kAudibleHz / binWidth);
+    double worst = 0;
     for (int first = skip; first + W <= int(out.size()); first += hop) {
         const double fileFirst = start + first * speed, fileLast = start + (first + W) * speed;
         if (fileLast >= sweep.frames()) break;
-        for (int i = 0; i < W; ++i)
-            buffer[size_t(i)] = out[size_t(first + i)] * window[size_t(i)];
-        rdft(W, 1, buffer.data(), ip.data(), table.data());
+        const std::vector<double> p = powerSpectrum(out, size_t(first), W, true);
         const int low = int(sweep.frequencyAt(fileFirst) * speed / binWidth) - 6;
         const int high = int(sweep.frequencyAt(fileLast) * speed / binWidth) + 7;
-        for (int b = 1; b < W / 2; ++b) {
-            if (b >= low && b <= high) continue;
-            const double re = buffer[size_t(2 * b)], im = buffer[size_t(2 * b + 1)];
-            outside += 2 * (re * re + im * im) / W;
-        }
-        reference += sweep.amplitude * sweep.amplitude / 2 * windowEnergy;
+        double outside = 0;
+        for (int b = 1; b <= audible; ++b)
+            if (b < low || b > high) outside += p[size_t(b)];
+        worst = std::max(worst, outside);
     }
-    return reference > 0 ? 10 * std::log10(outside / reference + 1e-30) : 0;
+    return dB(worst / (sweep.amplitude * sweep.amplitude / 2));
 }
 
 } // namespace testsupport

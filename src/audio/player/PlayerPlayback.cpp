@@ -22,21 +22,13 @@ double matchError(const Player::SampleView& view, double a, double b, double t, 
     return error;
 }
 
-// The filter's stretch for reading `rate` file frames per output frame (rate above 1): the cut-off follows the
-// output's half rate, and sits a further 10 % below it (reached gradually over the first 10 % of speed, so
-// nothing jumps as the pitch passes normal speed), which keeps the stretched filter's transition band from
-// folding back.
-double bandLimitFactor(double rate) {
-    const double margin = 1.0 - 0.1 * std::min(1.0, (rate - 1.0) / 0.1);
-    return margin / rate;
-}
-
 } // namespace
 
 void Player::readFrame(Resample* rs, double b, double step, float* left, float* right) {
     const double rate = std::fabs(step);
     if (rate > 1.0) {
-        rs->getResampleFrame(b, bandLimitFactor(rate), left, right);
+        // The band-limited read, its filter following the output's half rate.
+        rs->getResampleFrame(b, 1.0 / rate, left, right);
         if (m_monoBuffer) *right = *left;
         return;
     }
@@ -257,14 +249,11 @@ void Player::setSpeed(double speed, int steps) {
 void Player::selectResampler() {
     const double load = m_loadEstimate;
     const double inc = m_increment;
-    // Reading faster than the file's rate takes the longest filter (the band-limited read stretches it, and the
-    // shorter ones can't keep what folds back below -80 dB), unless the load asks for the shortest.
-    const double tempo = m_tempoSpeed;
-    const double readRate = tempo >= 0.01 ? tempo : std::fabs(inc);
+    // Reads faster than the file's rate take the band-limited read, whose filter is the same in all three.
     int i = 0;
     if (load > 75)
         i = 1;
-    else if (readRate > 1.0 || (load < 30 && (inc < 0.8 || inc > 1.2)))
+    else if (load < 30 && (inc < 0.8 || inc > 1.2))
         i = 2;
     m_resampler = m_resamplers[i].get();
 }
