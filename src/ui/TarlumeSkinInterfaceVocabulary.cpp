@@ -248,13 +248,13 @@ double TarlumeSkinInterface::getDblFromValSpec(const std::string* spec, double f
     const char* last = first + spec->size();
     while (first < last && (*first == ' ' || *first == '\t'))
         ++first;
-    while (last > first && (last[-1] == ' ' || last[-1] == '\t'))
-        --last;
     // from_chars takes no plus sign; a skin may still write one.
     if (last - first > 1 && *first == '+' && first[1] != '-' && first[1] != '+') ++first;
+    // The number the text starts with ("3x" is 3); text that starts with none is 0 ("pl"). So is a value no
+    // caller could use: "nan", "inf", or beyond a double's range.
     double value = 0.0;
     auto result = std::from_chars(first, last, value, std::chars_format::general);
-    if (result.ec != std::errc() || result.ptr != last || !std::isfinite(value)) return fallback;
+    if (result.ec != std::errc() || !std::isfinite(value)) return 0.0;
     return value;
 }
 

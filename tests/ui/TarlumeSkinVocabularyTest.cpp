@@ -157,13 +157,14 @@ TEST(SkinVocabulary, TypeAndActionNames) {
     EXPECT_EQ(ui.getAction("ben"), ACTION_NONE);
 }
 
-TEST(SkinVocabulary, SpecifierNumbersIgnoreTheLocaleAndRefuseWhatIsNoNumber) {
+TEST(SkinVocabulary, SpecifierNumbersIgnoreTheLocaleAndReadTheNumberTheyStartWith) {
     struct Case {
         const char* spec;
         double expected;
     };
-    const Case cases[] = {{"-1", -1.0}, {"", 7.0},    {"pl", 7.0},  {"3x", 7.0},    {"2.5", 2.5}, {" 4.04 ", 4.04},
-                          {"+2", 2.0},  {"nan", 7.0}, {"inf", 7.0}, {"1e999", 7.0}, {"2,5", 7.0}, {"0", 0.0}};
+    // The number a specifier starts with, 0 for none; "nan", "inf" and overflows count as none.
+    const Case cases[] = {{"-1", -1.0}, {"", 7.0},    {"pl", 0.0},  {"3x", 3.0},    {"2.5", 2.5}, {" 4.04 ", 4.04},
+                          {"+2", 2.0},  {"nan", 0.0}, {"inf", 0.0}, {"1e999", 0.0}, {"2,5", 2.0}, {"0", 0.0}};
     auto check = [&](const char* where) {
         for (const Case& c : cases) {
             std::string spec = c.spec;
