@@ -150,7 +150,9 @@ void HIDDevice::connect(enHIDType wanted, const std::string& configuredName) {
         }
     }
     if (outputFound && output && specialOutput) specialOutput->sendBytesDown();
-    if (inputFound || outputFound) connected = true;
+    // Connected only with a port open now: the found flags stay set from an earlier connect, and endpoints
+    // gone since then must not leave a device that says "connected" and reaches nothing.
+    if (!inputs.empty() || output) connected = true;
 }
 
 void HIDDevice::disconnect() {

@@ -44,7 +44,8 @@ TEST(ControllerJack, NotesAndControlsReachTheInterfaceAndFeedbackComesBack) {
     setenv("JACK_DEFAULT_SERVER", server.name().c_str(), 1);
     setenv("JACK_NO_START_SERVER", "1", 1);
 
-    JackMidiClient pad("JackPad");
+    auto padClient = std::make_unique<JackMidiClient>("JackPad");
+    JackMidiClient& pad = *padClient;
     ASSERT_TRUE(pad.ok());
 
     testsupport::TempDir dir("midi");
@@ -95,6 +96,11 @@ TEST(ControllerJack, NotesAndControlsReachTheInterfaceAndFeedbackComesBack) {
         EXPECT_TRUE(got({0x92, 0x0B, 0x7F}));
         EXPECT_TRUE(got({0xF0, 0x7D, 0x00, 72, 0xF7}));
     }
+
+    // The controller's endpoints gone, a second connect opens no port and says so.
+    padClient.reset();
+    controller->connect(HIDTYPE_MIDI, "JackPad");
+    EXPECT_FALSE(controller->isConnected());
 
     controller.reset();
     unsetenv("JACK_DEFAULT_SERVER");
