@@ -19,14 +19,15 @@ struct MovieDecoder::Av {
     AVFrame* frame = nullptr; // the held frame: decoded, not yet shown
     SwsContext* scaler = nullptr;
     int stream = -1;
-    double timeBase = 0;    // seconds per stream tick
-    int64_t startTicks = 0; // the stream's first time stamp
-    double frameMs = 40;    // one frame's duration
-    bool held = false;      // `frame` holds a decoded frame
-    double heldMs = 0;      // its time
-    double shownMs = -1;    // the time of the frame shown last (-1: none)
-    bool ended = false;     // no more frames until the next seek
-    bool draining = false;  // the end of the file was sent to the decoder
+    double timeBase = 0;                             // seconds per stream tick
+    int64_t startTicks = 0;                          // the stream's first time stamp
+    double frameMs = 40;                             // one frame's duration
+    bool held = false;                               // `frame` holds a decoded frame
+    double heldMs = 0;                               // its time
+    double shownMs = -1;                             // the time of the frame shown last (-1: none)
+    bool ended = false;                              // no more frames until the next seek
+    bool draining = false;                           // the end of the file was sent to the decoder
+    const BoundedWork::Progress* progress = nullptr; // while the probe runs
     std::vector<uint8_t> pixels = std::vector<uint8_t>(size_t(kWidth) * kHeight * 4);
 
     ~Av() {
@@ -51,11 +52,14 @@ std::string avError(int code) {
 std::string MovieDecoder::probe(Av& av, const std::string& path, BoundedWork::Progress& progress) {
     av.format = avformat_alloc_context();
     if (!av.format) return "out of memory";
-    // Reads stop once the caller no longer waits.
+    // Reads stop once the caller no longer waits. The file's reader keeps its own copy of the callback for
+    // the movie's life: it asks the Av, which forgets `progress` when the probe ends.
+    av.progress = &progress;
     av.format->interrupt_callback.callback = [](void* p) {
-        return static_cast<BoundedWork::Progress*>(p)->abandoned.load() ? 1 : 0;
+        const BoundedWork::Progress* progress = static_cast<Av*>(p)->progress;
+        return progress && progress->abandoned.load() ? 1 : 0;
     };
-    av.format->interrupt_callback.opaque = &progress;
+    av.format->interrupt_callback.opaque = &av;
     AVDictionary* options = nullptr;
     av_dict_set(&options, "protocol_whitelist", "file", 0);
     // "file:" keeps a name with a colon from being read as another protocol.
@@ -63,7 +67,7 @@ std::string MovieDecoder::probe(Av& av, const std::string& path, BoundedWork::Pr
     av_dict_free(&options);
     if (rc < 0) return avError(rc);
     rc = avformat_find_stream_info(av.format, nullptr);
-    av.format->interrupt_callback = AVIOInterruptCB{nullptr, nullptr}; // `progress` ends with this call
+    av.progress = nullptr; // it ends with this call
     if (rc < 0) return avError(rc);
     const AVCodec* codec = nullptr;
     av.stream = av_find_best_stream(av.format, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
