@@ -31,6 +31,12 @@ void EventForwarder::handle(const SDL_Event& e) {
     case SDL_MOUSEMOTION:
         motion(e.motion);
         break;
+    case SDL_WINDOWEVENT:
+        // The pointer left the main window (into the pop-up list, say): what it hovered is no longer under
+        // it. A move to a point outside every layer tells them; not while a button holds a control.
+        if (e.window.windowID == mainId_ && e.window.event == SDL_WINDOWEVENT_LEAVE && heldButtons_ == 0)
+            bridge_.mouseMove(-1.0f, viewY(-1.0f, mainHeight_), bridgeMoveButton(0));
+        break;
     case SDL_MOUSEWHEEL: {
         if (e.wheel.windowID != mainId_) break;
         // SDL gives 1 a notch, without the acceleration the Mac adds to its wheel deltas, and a list
@@ -132,6 +138,11 @@ void EventForwarder::keyUp(const SDL_KeyboardEvent& key) {
 void EventForwarder::buttonEvent(const SDL_MouseButtonEvent& b, bool released) {
     float x = float(b.x), y = float(b.y);
     int button = bridgeButton(b.button);
+    const unsigned bit = 1u << (b.button & 31);
+    if (released)
+        heldButtons_ &= ~bit;
+    else if (b.windowID == mainId_)
+        heldButtons_ |= bit;
     if (popupId_ != 0 && b.windowID == popupId_) {
         float vy = viewY(y, popupHeight_);
         bridge_.popupClick(x, vy, released, button);

@@ -98,7 +98,8 @@ private:
     SDL_Scancode pendingScancode_ = SDL_SCANCODE_UNKNOWN;
     std::map<SDL_Scancode, std::string> keyText_; // text of each held key, sent again on release
 
-    bool dropTaken_ = false; // the first file of the current drop has been loaded
+    unsigned heldButtons_ = 0; // buttons held down in the main window, one bit each
+    bool dropTaken_ = false;   // the first file of the current drop has been loaded
 
     std::string dragPath_;
     float dragStartX_ = 0, dragStartY_ = 0, dragX_ = 0, dragY_ = 0;

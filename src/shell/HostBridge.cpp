@@ -232,8 +232,11 @@ void doMouseMove(float x, float y, bool, int button) {
     lastY = py;
     Skin* skin = loadedSkin();
     if (!skin) return;
+    // A layer the pointer has left still gets the move while it shows an object under the pointer, so
+    // that object stops showing it (the pointer may jump there, or come back from the pop-up list).
     forEachDrawableLayer(skin, [&](SkinWindow* w, int layer, SkinWindowStateInfo* st) {
-        if (st->pressedObject || insideLayer(w, st, x, py)) w->mouseMove(x - st->x, py - st->y, button, 0, layer);
+        if (st->pressedObject || insideLayer(w, st, x, py) || w->hoverShown(layer))
+            w->mouseMove(x - st->x, py - st->y, button, 0, layer);
     });
 }
 

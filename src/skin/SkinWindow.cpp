@@ -454,6 +454,16 @@ void SkinWindow::mouseMove(float x, float y, int button, int modifiers, int laye
     st->lastMouseY = y;
 }
 
+bool SkinWindow::hoverShown(int layer) const {
+    if (!isValidDeck(layer)) return false;
+    for (auto& group : tabGroups) {
+        SkinTab* tab = group->getCurrentTab(layer);
+        for (int i = 0; tab && i < tab->getNbObjs(); ++i)
+            if (tab->getObj(i)->state(layer)->hover) return true;
+    }
+    return false;
+}
+
 void SkinWindow::scrollWheel(float x, float y, float deltaX, float deltaY, int layer) {
     SkinInterface* iface = skin ? skin->interface : nullptr;
     if (!iface || !isValidDeck(layer)) return;

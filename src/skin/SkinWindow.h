@@ -76,6 +76,8 @@ public:
     void mouseMove(float x, float y, int button, int modifiers, int layer);
     void scrollWheel(float x, float y, float deltaX, float deltaY, int layer);
     void keyPress(int keyCode, const char* characters, bool released, int layer);
+    // Some object of the layer is drawn under the pointer (its hover is set).
+    bool hoverShown(int layer) const;
     void handleFileDrop(float x, float y, int layer, const std::string& path);
 
     std::string getTabOrderXML() const;

@@ -253,12 +253,13 @@ std::string TarlumeSkinInterface::getValueStr(int id, std::string* spec, int dec
     }
     case VALUE_LOOPLENGTH_MOVEBEATS:
         return dblToStr(p->loopGetLength(), 1);
+    // An empty deck has no tempo to show (the deck's tempo never reads below 10, which is no tempo).
     case VALUE_BPM:
-        return dblToStr(p->getBPM(true, false, false), 1);
+        return p->player ? dblToStr(p->getBPM(true, false, false), 1) : std::string();
     case VALUE_BPMDETECTION: {
-        std::string text = dblToStr(p->getBPM(true, true, true), 1);
-        if (Player* player = p->player) text += " (" + intToStr(int(player->getBPMParameter(1))) + "%)";
-        return text;
+        Player* player = p->player;
+        if (!player) return "";
+        return dblToStr(p->getBPM(true, true, true), 1) + " (" + intToStr(int(player->getBPMParameter(1))) + "%)";
     }
     case VALUE_EFFECT:
         if (equalsName(spec, "loop_length")) return getValueStr(VALUE_LOOPLENGTH_MOVE, nullptr, deck);

@@ -187,3 +187,16 @@ TEST(ShellEventForwarder, PopupEventsGoToTheListAndAPressOutsideClosesIt) {
     EXPECT_TRUE(f.fw.takeClosePopup());
     EXPECT_EQ(f.bridge.calls, (Calls{"popupclick 5,90 1 down", "popupmove 6,80 1", "click 5,490 1 down"}));
 }
+
+TEST(ShellEventForwarder, ThePointerLeavingTheWindowMovesItOutsideUnlessAButtonHoldsAControl) {
+    Fixture f;
+    SDL_Event leave{};
+    leave.type = SDL_WINDOWEVENT;
+    leave.window.windowID = mainId;
+    leave.window.event = SDL_WINDOWEVENT_LEAVE;
+    f.fw.handle(leave); // into the pop-up list, say: nothing stays hovered
+    f.button(SDL_MOUSEBUTTONDOWN, SDL_BUTTON_LEFT, 5, 10);
+    f.fw.handle(leave); // a fader dragged past the window's edge stays where the drag put it
+    f.button(SDL_MOUSEBUTTONUP, SDL_BUTTON_LEFT, 5, 10);
+    EXPECT_EQ(f.bridge.calls, (Calls{"move -1,501 1", "click 5,490 1 down", "click 5,490 1 up"}));
+}

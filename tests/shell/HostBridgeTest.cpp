@@ -7,6 +7,7 @@
 #include "engine/TarlumePlayer.h"
 #include "platform/GL.h"
 #include "skin/Skin.h"
+#include "skin/SkinObject.h"
 #include "skin/SkinWindow.h"
 #include "support/HeadlessGL.h"
 #include "support/TempDir.h"
@@ -88,6 +89,16 @@ TEST(ShellBridge, PressesReachEveryLayerHitTheLaterKeepsFocusAndAHolderGetsItsRe
     EXPECT_EQ(b.skin()->focusedWindow, b.skin()->getWindow("player"));
     EXPECT_EQ(b.skin()->focusedLayer, 3);
     b.click(950, 50, true);
+}
+
+TEST(ShellBridge, AnObjectLeftByAJumpOfThePointerStopsShowingIt) {
+    Bridge b;
+    b.frame();
+    SkinObject* play = b.skin()->getWindow("player")->getObject("play");
+    doMouseMove(50, viewHeight - 30, true, 1);
+    ASSERT_TRUE(play->state(0)->hover);
+    doMouseMove(-1, viewHeight + 1, true, 1); // outside every layer: the pointer left the window
+    EXPECT_FALSE(play->state(0)->hover);
 }
 
 TEST(ShellBridge, ADropOnLayerTwoOfPlayerLoadsDeckTwo) {

@@ -204,6 +204,9 @@ TEST(ShippedSkinVocabulary, EveryNameAndSpecifierIsOneTheInterfaceKnows) {
                         // A deck's own window takes drops itself; elsewhere a dropbox must lie under its title.
                         if (window->name != "player" && o->value == VALUE_TRACKINFOTITLE) titles.push_back(o);
                         if (o->value == VALUE_DROPBOX) dropboxes.push_back(o);
+                        // A drop place has no text: as a text object it would show a stray number.
+                        if (o->value == VALUE_DROPBOX && o->type == OBJECT_TEXT)
+                            mistakes.push_back(window->name + ": " + o->name + ": a dropbox drawn as text");
                         std::string mistake = specifierMistake(skin, window.get(), o);
                         if (!mistake.empty()) mistakes.push_back(window->name + ": " + o->name + ": " + mistake);
                     }

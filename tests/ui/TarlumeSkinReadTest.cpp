@@ -154,8 +154,11 @@ TEST(SkinText, PitchAndTimeTexts) {
     EXPECT_EQ(f.ui->getValueStr(VALUE_PITCH, &coarse, 0), "3");
     EXPECT_EQ(f.ui->getValueStr(VALUE_PITCH, nullptr, 0), "3.25%");
     EXPECT_EQ(f.ui->getValueStr(VALUE_PITCHRANGE, nullptr, 0), "8%");
+    EXPECT_EQ(f.ui->getValueStr(VALUE_BPMDETECTION, nullptr, 1), ""); // an empty deck has no tempo
+    EXPECT_EQ(f.ui->getValueStr(VALUE_BPM, nullptr, 1), "");
 
     UI_NEED_CLICK(f, 1);
+    EXPECT_EQ(f.ui->getValueStr(VALUE_BPM, nullptr, 1), "120.0");
     f.deck(1)->setPosition(20000);
     EXPECT_EQ(f.ui->getValueStr(VALUE_TIMEREMAINING, nullptr, 1), "-00:40.0");
     EXPECT_EQ(f.ui->getValueStr(VALUE_TIMEINFO, nullptr, 1), "00:20.0/01:00");
