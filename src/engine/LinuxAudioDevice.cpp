@@ -41,7 +41,6 @@ LinuxAudioDevice::~LinuxAudioDevice() {
 
 bool LinuxAudioDevice::connect() {
     if (stream_) disconnect();
-    printf("Connect!\n");
     connectError.clear();
     // Said on standard error and kept for the preferences window.
     auto fail = [this](const std::string& why) {
@@ -75,13 +74,6 @@ bool LinuxAudioDevice::connect() {
     nbOutputChannels_ = stream_->getOutputChannels();
     nbInputChannels_ = stream_->getInputChannels();
     const double rate = stream_->getSampleRate();
-    const int channels = isInput ? nbInputChannels_ : nbOutputChannels_;
-    printf(isInput ? "Input Device Audio ID: %i\n" : "Output Device Audio ID: %i\n", int(idInUse));
-    printf("Device Format Flags %i\n", 0);
-    printf("Device Format Bits Per Channel %i\n", 32);
-    printf("Device Format Bytes Per Frame %i\n", channels * 4);
-    printf("Device Format Channels Per Frame %i\n", channels);
-    printf("Device Format Samplerate %i\n", int(rate));
     if (rate <= 0) {
         stream_.reset();
         return fail("Sound device \"" + info.name + "\" gave no sample rate.");

@@ -20,8 +20,8 @@ public:
 
 private:
     static void drop(const char* kind, const std::string& prompt) {
-        printf("tarlume: %s dialog \"%s\" answered as cancelled: no display to show it on\n", kind, prompt.c_str());
-        fflush(stdout);
+        fprintf(stderr, "tarlume: %s dialog \"%s\" answered as cancelled: no display to show it on\n", kind,
+                prompt.c_str());
     }
 };
 
@@ -155,7 +155,6 @@ private:
 
 std::unique_ptr<HostDialogs> makeHostDialogs() {
     if (gtk_init_check(nullptr, nullptr)) return std::make_unique<GtkDialogs>();
-    printf("tarlume: GTK could not open the display: dialogs will be answered as cancelled\n");
-    fflush(stdout);
+    fprintf(stderr, "tarlume: GTK could not open the display: dialogs will be answered as cancelled\n");
     return std::make_unique<NoDisplayDialogs>();
 }

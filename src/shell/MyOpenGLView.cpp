@@ -74,7 +74,7 @@ bool MyOpenGLView::open() {
     }
     const char* driver = SDL_GetCurrentVideoDriver();
     if (driver && (strcmp(driver, "offscreen") == 0 || strcmp(driver, "dummy") == 0))
-        printf("tarlume: no display found: the window is drawn off screen (SDL's %s video driver)\n", driver);
+        fprintf(stderr, "tarlume: no display found: the window is drawn off screen (SDL's %s video driver)\n", driver);
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_COMPATIBILITY);
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 2);
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 1);

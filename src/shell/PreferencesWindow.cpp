@@ -23,6 +23,15 @@ std::string comboId(int combo) {
     return single[combo - int(PrefCombo::OutputMode)];
 }
 
+// The option a check button or button stands for: its widget name in the layout, so its label can read as
+// the user's words ("Calibrate" presses the option "Callibrate"); without a name, its label.
+std::string optionNameOf(GtkWidget* w) {
+    const char* name = gtk_widget_get_name(w);
+    if (name && *name && g_strcmp0(name, G_OBJECT_TYPE_NAME(w)) != 0) return name; // unnamed: the type's name
+    const char* label = gtk_button_get_label(GTK_BUTTON(w));
+    return label ? label : "";
+}
+
 PreferencesWindow* ownerOf(gpointer widget) {
     return static_cast<PreferencesWindow*>(g_object_get_data(G_OBJECT(widget), kOwnerKey));
 }
@@ -93,10 +102,10 @@ struct PreferencesWindow::Handlers {
     }
     static void checkToggled(GtkToggleButton* button, gpointer) {
         PreferencesWindow* self = ownerOf(button);
-        const char* title = gtk_button_get_label(GTK_BUTTON(button));
+        const std::string title = optionNameOf(GTK_WIDGET(button));
         bool on = gtk_toggle_button_get_active(button);
         self->act([&] {
-            self->prefs_.checkBoxChanged(title ? title : "", on);
+            self->prefs_.checkBoxChanged(title, on);
             // Options share settings with the pop-ups ("ExternalMixer" is the output mode, relative
             // mode the vinyl mode): every control shows the engine's state again.
             self->prefs_.preferenceWindowOpened();
@@ -120,9 +129,9 @@ struct PreferencesWindow::Handlers {
     }
     static void buttonClicked(GtkButton* button, gpointer) {
         PreferencesWindow* self = ownerOf(button);
-        const char* title = gtk_button_get_label(button);
+        const std::string title = optionNameOf(GTK_WIDGET(button));
         self->act([&] {
-            self->prefs_.buttonPressed(title ? title : "");
+            self->prefs_.buttonPressed(title);
             self->prefs_.preferenceWindowOpened();
         });
     }
@@ -210,8 +219,7 @@ bool PreferencesWindow::load() {
             GtkWidget* w = GTK_WIDGET(l->data);
             PrefOptionControl control{PrefOptionControl::Check, ""};
             if (GTK_IS_CHECK_BUTTON(w)) {
-                const char* label = gtk_button_get_label(GTK_BUTTON(w));
-                control = {PrefOptionControl::Check, label ? label : ""};
+                control = {PrefOptionControl::Check, optionNameOf(w)};
                 g_signal_connect(w, "toggled", G_CALLBACK(Handlers::checkToggled), nullptr);
             } else if (GTK_IS_ENTRY(w)) {
                 const char* placeholder = gtk_entry_get_placeholder_text(GTK_ENTRY(w));
@@ -220,9 +228,8 @@ bool PreferencesWindow::load() {
                 g_signal_connect(w, "activate", G_CALLBACK(Handlers::entryActivated), nullptr);
                 g_signal_connect(w, "focus-out-event", G_CALLBACK(Handlers::entryLeft), nullptr);
             } else if (GTK_IS_BUTTON(w)) {
-                const char* label = gtk_button_get_label(GTK_BUTTON(w));
-                if (!label || !*label) continue;
-                control = {PrefOptionControl::Button, label};
+                control = {PrefOptionControl::Button, optionNameOf(w)};
+                if (control.name.empty()) continue;
                 g_signal_connect(w, "clicked", G_CALLBACK(Handlers::buttonClicked), nullptr);
             } else {
                 continue;

@@ -120,11 +120,24 @@ void TarlumeForMac::fillChannels(bool input, int sender) {
                               first >= 0 ? "channels 1/2 are used instead" : "no channels are used");
                 notices_.push_back(line);
             }
+            bool shown = false;
             for (int c = 0; c + 1 < channels; c += 2) {
                 char item[32];
                 std::snprintf(item, sizeof(item), "%d/%d", c + 1, c + 2);
                 view_.addComboItem(prefCombo(pairs, d), item);
-                if (c == first) view_.selectCombo(prefCombo(pairs, d), c / 2);
+                if (c == first) {
+                    view_.selectCombo(prefCombo(pairs, d), c / 2);
+                    shown = true;
+                }
+            }
+            // A stored pair the device does not offer (headphones on 3/4 of a two-channel card) is shown
+            // as it is, after the device's own pairs, rather than as an empty pop-up.
+            if (first >= 0 && !shown) {
+                char item[64];
+                std::snprintf(item, sizeof(item), "%d/%d%s", first + 1, second + 1,
+                              second < channels ? "" : " (not on this device)");
+                view_.addComboItem(prefCombo(pairs, d), item);
+                view_.selectCombo(prefCombo(pairs, d), view_.comboCount(prefCombo(pairs, d)) - 1);
             }
             if (!chosen) continue;
             storeDeviceConfig(access_, input, d, id, first, second);
@@ -142,6 +155,8 @@ void TarlumeForMac::inputChannelSelected(int sender) {
             unsigned long device = 0;
             int first = -1, second = -1;
             readDeviceConfig(access_, input, d, &device, &first, &second);
+            // The item after the device's pairs is the stored pair it does not offer: it stays.
+            if (k >= access_.getNbChannels(device, input) / 2) return;
             storeDeviceConfig(access_, input, d, device, 2 * k, 2 * k + 1);
             return;
         }

@@ -226,6 +226,26 @@ float SkinListBox::getTotalHeight() {
     return rows.empty() ? 0.0f : static_cast<float>(rows.back()->bottom);
 }
 
+float SkinListBox::getMaxWidth() {
+    const float least = 150.0f, margin = 4.0f;
+    if (!interface) return least;
+    float widest = 0.0f;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        SkinListItem* row = rows[i].get();
+        SkinFont* rowFont = static_cast<int>(i) == boldRow ? boldFont : font;
+        float need = static_cast<float>(indentWidth * std::max(0, std::min(row->indent, 1000)));
+        if (colorSide) need += rowHeight;
+        if (row->picture) need += static_cast<float>(row->picture->width + 1);
+        for (std::string text : {row->getLeftFormattedString(), row->getRightFormattedString()}) {
+            float w = 0.0f, h = 0.0f;
+            interface->getTextSize(picture.get(), &text, &w, &h, rowFont);
+            need += w + (w > 0.0f ? margin : 0.0f);
+        }
+        widest = std::max(widest, need);
+    }
+    return std::max(least, std::ceil(widest + scrollWidth));
+}
+
 void SkinListBox::clampOffset() {
     if (needsLayout()) calculateItemPositions();
     if (!std::isfinite(scrollOffset)) scrollOffset = 0.0f;

@@ -76,7 +76,9 @@ public:
     // ---- Geometry (lay out first when needed) ----
     float getItemPositionTop(SkinListItem* row);
     float getTotalHeight();
-    float getMaxWidth() const { return 150.0f; }
+    // The width a pop-up of this list asks for: 150, or more when its widest row needs it, so that no
+    // label is cut short.
+    float getMaxWidth();
     // The row drawn at (x, y) in list coordinates among the rows of the last drawing pass.
     SkinListItem* getRowAt(float x, float y);
     // Scrolls a row that is not wholly shown so its top is 25 pixels below the list's top.

@@ -263,7 +263,7 @@ bool TarlumeSkinInterface::handleMenuClick(SkinObject* object, float x, float y,
         for (const Place& volume : listVolumes(volumeRoots(currentUser())))
             popup->addRow({volume.name, "ChangeFolder", volume.path, player})->picture = closed;
         popup->addRow({"Other Directory...", "ExecuteScript", "script:", player});
-        return show(150.0f);
+        return show(popup->getMaxWidth());
     }
     case VALUE_MODEMENU: {
         if (!popup) return true;
@@ -276,7 +276,7 @@ bool TarlumeSkinInterface::handleMenuClick(SkinObject* object, float x, float y,
                 popup->addRow({tab, "TabSelect", window->name + ":" + tab, player});
             }
         }
-        return show(150.0f);
+        return show(popup->getMaxWidth());
     }
     case VALUE_CASES: {
         if (!popup) return true;

@@ -18,7 +18,9 @@ TEST(EngineMixer, DefaultRoutingOneDeviceMasterAndCue) {
     Rig rig;
     rig.passThrough(0);
     rig.engine->players[0]->setVolumeCue(1.0);
+    testing::internal::CaptureStdout();
     rig.build();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), ""); // opening a device says nothing
     ASSERT_EQ(rig.engine->soundDevices.size(), 1u); // master, cue and input on one card, opened once
     TarlumeAudioDevice* d = rig.engine->soundDevices[0].get();
     EXPECT_TRUE(d->master);

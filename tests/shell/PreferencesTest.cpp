@@ -166,6 +166,19 @@ TEST_F(PreferencesTest, ChannelPairsAreWholePairsOfTheDevice) {
     EXPECT_EQ(-1, access.in[0].first); // no other slot changed
 }
 
+TEST_F(PreferencesTest, AStoredPairTheDeviceLacksShowsAsItIsAndStays) {
+    access.out[1] = {10, 2, 3}; // headphones on 3/4 of a 2-channel device
+    prefs.preferenceWindowOpened();
+    EXPECT_EQ(std::vector<std::string>({"1/2", "3/4 (not on this device)"}), items(PrefCombo::OutputChannel, 1));
+    EXPECT_EQ(1, view.selectedCombo(prefCombo(PrefCombo::OutputChannel, 1)));
+    prefs.inputChannelSelected(int(prefCombo(PrefCombo::OutputChannel, 1))); // chosen again: kept
+    EXPECT_EQ(2, access.out[1].first);
+    view.selectCombo(prefCombo(PrefCombo::OutputChannel, 1), 0);
+    prefs.inputChannelSelected(int(prefCombo(PrefCombo::OutputChannel, 1)));
+    EXPECT_EQ(0, access.out[1].first);
+    EXPECT_EQ(1, access.out[1].second);
+}
+
 TEST_F(PreferencesTest, DeviceChangeKeepsAPairThatFitsElseTakesTheFirst) {
     access.in[0] = {10, 0, 1};
     access.out[0] = {11, 4, 5};

@@ -45,7 +45,7 @@ int items(GtkComboBox* box) {
 }
 
 // The check button titled `label` on the notebook page `page`.
-GtkToggleButton* checkButton(PreferencesWindow& w, int page, const char* label) {
+GtkToggleButton* checkButton(PreferencesWindow& w, int page, const char* label) { // the label the user reads
     GtkWidget* content = gtk_notebook_get_nth_page(GTK_NOTEBOOK(w.object("notebook")), page);
     GList* children = gtk_container_get_children(GTK_CONTAINER(content));
     GtkToggleButton* found = nullptr;
@@ -158,13 +158,13 @@ TEST(PreferencesWindow, ChosenDeviceAndPairReachTheRoutingOnApplyAndTheSettingsA
         EXPECT_EQ(master->masterChannels[1], 5);
 
         // An option control is found by its title.
-        GtkToggleButton* columnMode = checkButton(w, 3, "column mode");
+        GtkToggleButton* columnMode = checkButton(w, 3, "Column mode");
         ASSERT_NE(columnMode, nullptr);
         EXPECT_FALSE(gtk_toggle_button_get_active(columnMode));
         gtk_toggle_button_set_active(columnMode, TRUE);
         EXPECT_TRUE(e->columnMode);
         // An option that is also a pop-up's setting shows in both.
-        gtk_toggle_button_set_active(checkButton(w, 3, "ExternalMixer"), TRUE);
+        gtk_toggle_button_set_active(checkButton(w, 3, "External mixer"), TRUE);
         EXPECT_TRUE(e->useExternalMixer);
         EXPECT_EQ(gtk_combo_box_get_active(GTK_COMBO_BOX(w.object("outputModeCombo"))), 1);
 

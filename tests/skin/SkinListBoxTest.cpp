@@ -145,6 +145,18 @@ TEST(SkinListBox, TurningTheHeaderOnOrOffMovesTheRowsAtOnce) {
     EXPECT_EQ(f.list->getItemPositionTop(f.list->getRow(0)), 0.0f); // no empty strip left at the top
 }
 
+TEST(SkinListBox, APopUpIsWideEnoughForItsLongestLabel) {
+    ListFixture f(150, 100, 2);
+    f.list->setColumns({"Text", "Value"});
+    EXPECT_EQ(f.list->getMaxWidth(), 150.0f); // short labels: the usual width
+    std::string label = "Warn when loading onto a playing deck";
+    f.list->addRow({label, ""})->indent = 2;
+    float w = 0, h = 0;
+    f.iface.getTextSize(nullptr, &label, &w, &h, f.list->font);
+    ASSERT_GT(w, 150.0f);
+    EXPECT_GE(f.list->getMaxWidth(), 2 * SkinListBox::indentWidth + w + SkinListBox::scrollWidth);
+}
+
 TEST(SkinListBox, EnsureVisiblePlacesRowsAndClampsAtTheEnd) {
     ListFixture f(200, 170, 30);
     f.list->ensureVisible(f.list->getRow(3));

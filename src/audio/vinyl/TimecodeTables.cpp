@@ -100,7 +100,7 @@ bool loadTable(int type, const std::string& path) {
         return !t->records.empty();
     }
     delete t;
-    printf("Timecode table %s not loaded: %s\n", path.c_str(), why.c_str());
+    fprintf(stderr, "Timecode table %s not loaded: %s\n", path.c_str(), why.c_str());
     return false;
 }
 

@@ -281,14 +281,8 @@ void TagCacheDirectory::readFilesAndFoldersFromDisk() {
     if (!guard.owns_lock()) return;
     // Loaded, or listed, by the loading thread between the caller's look and this lock: a large
     // folder's listing is not read again on the caller's thread for nothing.
-    double T0 = timeGetExactTime();
-    if (getProgress() >= 1.0 || isListingRead()) {
-        double e = timeGetExactTime() - T0;
-        if (e > 1) fprintf(stderr, "RECHECK %.2f\n", e);
-        return;
-    }
+    if (getProgress() >= 1.0 || isListingRead()) return;
     readListing();
-    fprintf(stderr, "MAINLIST %.2f progress %.4f\n", timeGetExactTime() - T0, getProgress());
 }
 
 bool TagCacheDirectory::readListing(std::vector<time_t>* changeTimes) {
