@@ -172,8 +172,9 @@ int WaveForm::process(unsigned position, float left, float right, bool clearNew)
         raise(m_overviewMax, s);
     }
     m_lastOverview.store(i, relaxed);
-    raise(m_maxPeak, left);
-    raise(m_maxPeak, right);
+    // The peak of either sign: a gain held to the positive peak alone clipped tracks whose troughs go deeper.
+    raise(m_maxPeak, std::fabs(left));
+    raise(m_maxPeak, std::fabs(right));
 
     DetailBlock* b = m_detail.load(relaxed);
     const int count = m_detailedCount.load(relaxed);

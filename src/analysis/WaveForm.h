@@ -64,7 +64,7 @@ public:
     float getDetailedStripe2Max() const;
     void getFrequencyStripe(unsigned i, float* low, float* mid, float* high) const;
     void getCoarseFrequencyStripe(unsigned i, float* low, float* mid, float* high) const;
-    float getMaxPeak() const { return m_maxPeak.load(std::memory_order_relaxed); }
+    float getMaxPeak() const { return m_maxPeak.load(std::memory_order_relaxed); } // largest |sample|
     // The detailed stripes interpolated at a fractional stripe index; mode 0, 1, 2 for 1x, 2x and 4x zoom.
     float getDetailedStripeInterp(float position, int mode) const;
     // A detailed stripe's state: 0 loud, 1 quiet, -1 undecided.

@@ -142,7 +142,10 @@ public:
     void bpmIncrease(double delta, bool halveOrDouble);
     void matchBPM(TarlumePlayer* other);
     void updateTempoControl();
-    void setReplayGain(float gainDb, float peak);
+    // The track's gain (+6 dB) as the limiter's amplification, held so that the peak (0 .. 1 of full scale)
+    // stays within full scale; it reaches the sound over `glideMs` (0: at once).
+    void setReplayGain(float gainDb, float peak, double glideMs = 0);
+    static constexpr double kReplayGainGlideMs = 2000; // a gain found while the track plays
 
     // ---- Timecode vinyl ----
     void setVinylControl(bool on, int input);

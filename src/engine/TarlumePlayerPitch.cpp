@@ -274,11 +274,11 @@ void TarlumePlayer::matchBPM(TarlumePlayer* other) {
     setPitch(ratio, true);
 }
 
-void TarlumePlayer::setReplayGain(float gainDb, float peak) {
+void TarlumePlayer::setReplayGain(float gainDb, float peak, double glideMs) {
     double g = std::pow(10.0, (double(gainDb) + 6) / 20);
     const double p = std::min(double(peak), 1.0);
-    if (g * p > 1.4) g = 1.4 / p; // the track's peak stays below 1.4 x full scale
-    if (std::isfinite(g)) effects->setParameter(EFFECT_LIMITER, 0, g);
+    if (g * p > 1.0) g = 1.0 / p; // a gain that lifted the peak past full scale would clip the track
+    if (std::isfinite(g)) effects->glideLimiterAmplification(g, engineSamplerate() * glideMs / 1000);
     replayGainApplied = true;
 }
 
@@ -443,7 +443,8 @@ void TarlumePlayer::update() {
             replayGainDb = gain;
             const float peak = float(getParam(PLAYERPARAM_MAXPEAK) / 32767);
             if (tag) tag->setReplayGainTag(peak, float(gain), 0);
-            setReplayGain(float(gain), peak);
+            // The analysis ends while the track may be playing: the gain comes in as a slow fade, not a jump.
+            setReplayGain(float(gain), peak, kReplayGainGlideMs);
         }
     }
 

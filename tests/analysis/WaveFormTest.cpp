@@ -84,6 +84,8 @@ TEST(WaveForm, OverviewAndDetailedStripesSumAbsoluteAmplitude) {
     EXPECT_EQ(w.getStripe(100), 7);
     EXPECT_EQ(w.getStripe(300), 0);
     EXPECT_EQ(w.getStripeMax(), 999);
+    w.process(3, -400, 10, true); // the peak counts troughs too
+    EXPECT_EQ(w.getMaxPeak(), 400);
 }
 
 TEST(WaveForm, FrequencyStripesNormaliseByTheirBandMaximum) {

@@ -159,11 +159,11 @@ TEST(DeckTempo, MatchReplayGainAndDetectorConfidence) {
         EXPECT_NEAR(a->pitch, c.ratio, 1e-12) << c.own << " to " << c.other;
     }
 
-    // Replay gain: +6 dB of headroom, the peak kept below 1.4.
+    // Replay gain: +6 dB of headroom, the peak kept within full scale.
     a->setReplayGain(-6, 0.9f);
     EXPECT_NEAR(a->effects->getParameter(EFFECT_LIMITER, 0), 1.0, 1e-6);
     a->setReplayGain(10, 0.9f);
-    EXPECT_NEAR(a->effects->getParameter(EFFECT_LIMITER, 0), 1.4 / 0.9, 1e-5);
+    EXPECT_NEAR(a->effects->getParameter(EFFECT_LIMITER, 0), 1.0 / 0.9, 1e-5);
     EXPECT_TRUE(a->replayGainApplied);
 
     // A detection with confidence 45 replaces the tempo; a later one with 40 is not taken.
@@ -303,6 +303,19 @@ TEST(DeckUpdate, AutoCueFindsTheMusicAndTheAnalysedReplayGainIsApplied) {
     EXPECT_NE(radio, 0.0f);
     EXPECT_NEAR(radio, d->replayGainDb, 0.06);
     EXPECT_GT(peak, 0.8f);
-    const double g = std::min(std::pow(10.0, (radio + 6) / 20), 1.4 / std::min(1.0f, peak));
+    const double g = std::min(std::pow(10.0, (radio + 6) / 20), 1.0 / std::min(1.0f, peak));
     EXPECT_NEAR(d->effects->getParameter(EFFECT_LIMITER, 0), g, g * 0.01);
+    // It fades in over two seconds: a tone through the deck's chain starts at the old level and ends at g.
+    auto level = [&](int frames) {
+        double peakOut = 0;
+        for (int i = 0; i < frames; ++i) {
+            float l = 1000.0f * float(std::sin(i * 0.1)), r = l;
+            d->effects->process(&l, &r);
+            peakOut = std::max(peakOut, double(std::fabs(l)));
+        }
+        return peakOut / 1000.0;
+    };
+    EXPECT_NEAR(level(441), 1.0, 0.05);
+    level(int(rig.engine->getSamplerate() * 2));
+    EXPECT_NEAR(level(441), g, g * 0.02);
 }

@@ -80,6 +80,10 @@ void EffectGroup::setSamplerate(double rate) {
     highPass_.setSamplerate(float(rate));
 }
 
+void EffectGroup::glideLimiterAmplification(double value, double frames) {
+    if (std::isfinite(value) && std::isfinite(frames)) limiter_.glideAmplification(float(value), float(frames));
+}
+
 void EffectGroup::setEffectState(int effect, int state) {
     if (!hasSwitch(effect)) return;
     if (state == 1 && effect == EFFECT_BITCRUSHER) crusherUsed_.store(true, std::memory_order_relaxed);

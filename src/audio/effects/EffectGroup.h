@@ -50,6 +50,9 @@ public:
     // 1 when on; 0 when off and for ids that report no switch (13 among them).
     int getEffectState(int effect) const;
     void setParameter(int effect, int parameter, double value, int extra = 0);
+    // The limiter's amplification (effect 4, parameter 0) set to `value` and reaching the sound over `frames`
+    // frames, evenly in dB, instead of at once.
+    void glideLimiterAmplification(double value, double frames);
     // Reading echo parameter 0 restarts its count, so reads are not const.
     double getParameter(int effect, int parameter, int extra = 0);
 

@@ -2,6 +2,7 @@
 
 #include "audio/effects/EffectMath.h"
 
+#include <algorithm>
 #include <cmath>
 #include <initializer_list>
 
@@ -53,11 +54,54 @@ void agc_limiter::setRelease(float frames) {
 }
 
 void agc_limiter::setAmplification(float amplification) {
+    glideAmplification(amplification, 0.0f);
+}
+
+void agc_limiter::glideAmplification(float amplification, float frames) {
     if (!std::isfinite(amplification)) return;
     amplification = effectmath::boundedFloat(amplification, kMaxGain);
     amplification_.store(amplification, std::memory_order_relaxed);
-    calcAmp();
+    const float pan = panning_.load(std::memory_order_relaxed);
+    ampLeft_.store((1.0f - pan) * amplification, std::memory_order_relaxed);
+    ampRight_.store((1.0f + pan) * amplification, std::memory_order_relaxed);
+    publishAmplification(std::isfinite(frames) ? frames : 0.0f);
     if (amplification > 0.0f) amplify_.setGain(20.0f * std::log10(amplification));
+}
+
+void agc_limiter::publishAmplification(float glide) {
+    ampGlide_.store(glide, std::memory_order_relaxed);
+    ampVersion_.fetch_add(1, std::memory_order_release);
+}
+
+void agc_limiter::applyAmplification(float* left, float* right) {
+    const unsigned version = ampVersion_.load(std::memory_order_acquire);
+    if (version != ampSeen_) {
+        ampSeen_ = version;
+        ampTarget_[0] = ampLeft_.load(std::memory_order_relaxed);
+        ampTarget_[1] = ampRight_.load(std::memory_order_relaxed);
+        const float frames = ampGlide_.load(std::memory_order_relaxed);
+        ampGlideLeft_ = 0;
+        // An even glide in dB needs a start and an end of the same sign above 0; anything else changes at once.
+        if (frames >= 1.0f && ampNow_[0] > 0 && ampNow_[1] > 0 && ampTarget_[0] > 0 && ampTarget_[1] > 0) {
+            ampGlideLeft_ = int(std::min(frames, 1e9f));
+            for (int c = 0; c < 2; ++c)
+                ampStep_[c] = float(std::pow(double(ampTarget_[c]) / ampNow_[c], 1.0 / ampGlideLeft_));
+        } else {
+            ampNow_[0] = ampTarget_[0];
+            ampNow_[1] = ampTarget_[1];
+        }
+    }
+    if (ampGlideLeft_ > 0) {
+        if (--ampGlideLeft_ == 0) {
+            ampNow_[0] = ampTarget_[0];
+            ampNow_[1] = ampTarget_[1];
+        } else {
+            ampNow_[0] *= ampStep_[0];
+            ampNow_[1] *= ampStep_[1];
+        }
+    }
+    *left *= ampNow_[0];
+    *right *= ampNow_[1];
 }
 
 void agc_limiter::setPanning(float panning) {
@@ -69,6 +113,7 @@ void agc_limiter::setPanning(float panning) {
 void agc_limiter::setPanning2(float left, float right) {
     if (std::isfinite(left)) ampLeft_.store(effectmath::boundedFloat(left, kMaxGain), std::memory_order_relaxed);
     if (std::isfinite(right)) ampRight_.store(effectmath::boundedFloat(right, kMaxGain), std::memory_order_relaxed);
+    publishAmplification(0.0f);
 }
 
 void agc_limiter::calcAmp() {
@@ -76,6 +121,7 @@ void agc_limiter::calcAmp() {
     const float pan = panning_.load(std::memory_order_relaxed);
     ampLeft_.store((1.0f - pan) * amp, std::memory_order_relaxed);
     ampRight_.store((1.0f + pan) * amp, std::memory_order_relaxed);
+    publishAmplification(0.0f);
 }
 
 float agc_limiter::getCurrentGain() const {
@@ -245,8 +291,7 @@ void agc_limiter::limitChannel(int c, float* sample, int band) {
 void agc_limiter::process(float* left, float* right) {
     const int band = bandMode_.load(std::memory_order_relaxed);
     if (band == 0) {
-        *left *= ampLeft_.load(std::memory_order_relaxed);
-        *right *= ampRight_.load(std::memory_order_relaxed);
+        applyAmplification(left, right);
     } else {
         amplify_.process(left, right);
     }

@@ -26,6 +26,9 @@ public:
     void setRelease(float frames);
     float getRelease() const { return release_.load(std::memory_order_relaxed); }
     void setAmplification(float amplification);
+    // The same, reaching the sound over `frames` frames, evenly in dB, from the amplification the sound has
+    // when the audio thread takes it up (a new change starts its glide from there); below 1 frame at once.
+    void glideAmplification(float amplification, float frames);
     void setPanning(float panning); // -1 left .. 1 right
     void setPanning2(float left, float right);
     void calcAmp();
@@ -37,6 +40,9 @@ public:
 
 private:
     void compress(float* left, float* right);
+    // Tells the audio thread that the side amplifications changed, to be reached over `glide` frames.
+    void publishAmplification(float glide);
+    void applyAmplification(float* left, float* right); // audio thread
     void limitChannel(int c, float* sample, int band);
 
     // Set from the main or MIDI thread, read per frame on the audio thread.
@@ -45,6 +51,10 @@ private:
     std::atomic<float> release_{4410.0f}; // frames per unit of gain, at least 1
     std::atomic<float> amplification_{1.0f}, panning_{0.0f};
     std::atomic<float> ampLeft_{1.0f}, ampRight_{1.0f};
+    // A change of the side amplifications is published by a new version (after the values and the glide
+    // length): the audio thread reads them only then, so it never sees a value without its glide.
+    std::atomic<float> ampGlide_{0.0f}; // frames
+    std::atomic<unsigned> ampVersion_{0};
     std::atomic<bool> limiterOn_{true}, forceNoClip_{true};
     std::atomic<float> threshold_{32768.0f}; // compressor threshold, 16-bit scale; off at 32767 and above
     std::atomic<float> inputGain_{1.0f};     // compressor input gain, at least kMinInputGain
@@ -53,10 +63,15 @@ private:
     std::atomic<float> bandFrequency_{4000.0f}; // Hz
 
     // Audio thread only.
-    float peak_[2] = {0, 0};      // largest level since the last re-arm
-    float lastLevel_[2] = {0, 0}; // previous frame's detected level
-    int counter_[2] = {0, 0};     // frames since the last re-arm
-    float gain_[2] = {1, 1};      // current limiter gain
+    unsigned ampSeen_ = 0;           // the last version taken up
+    float ampNow_[2] = {1.0f, 1.0f}; // the side amplifications the sound has
+    float ampTarget_[2] = {1.0f, 1.0f};
+    float ampStep_[2] = {1.0f, 1.0f}; // factor per frame while gliding
+    int ampGlideLeft_ = 0;            // frames
+    float peak_[2] = {0, 0};          // largest level since the last re-arm
+    float lastLevel_[2] = {0, 0};     // previous frame's detected level
+    int counter_[2] = {0, 0};         // frames since the last re-arm
+    float gain_[2] = {1, 1};          // current limiter gain
     float target_[2] = {1, 1};
     float compGain_ = 1.0f, envelope_ = 0.0f;
     int hold_ = 0; // frames since the envelope's last new peak

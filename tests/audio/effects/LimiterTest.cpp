@@ -83,6 +83,26 @@ TEST(Limiter, AmplificationAndPan) {
     EXPECT_FLOAT_EQ(f.r, 100.0f);
 }
 
+TEST(Limiter, AGlidingAmplificationMovesEvenlyInDecibelsAndAWriteStillActsAtOnce) {
+    agc_limiter lim;
+    lim.setParameter(9, 0);
+    lim.setParameter(0, 0.5);
+    run(lim, 100.0f, 100.0f);
+    lim.glideAmplification(2.0f, 400); // 12 dB in 400 frames: 0.03 dB a frame
+    float previous = 50.0f;
+    for (int i = 1; i <= 400; ++i) {
+        const float out = run(lim, 100.0f, 100.0f).l;
+        ASSERT_NEAR(20 * std::log10(out / previous), 0.030103, 1e-4) << i;
+        previous = out;
+    }
+    EXPECT_FLOAT_EQ(previous, 200.0f);
+    EXPECT_EQ(lim.getParameter(0), 2.0); // read back at once
+    lim.glideAmplification(1.0f, 400);
+    run(lim, 100.0f, 100.0f);
+    lim.setParameter(0, 3.0); // a write during the glide ends it
+    EXPECT_FLOAT_EQ(run(lim, 100.0f, 100.0f).l, 300.0f);
+}
+
 TEST(Limiter, ZeroTimesAndGainsAreClamped) {
     agc_limiter lim;
     lim.setAttack(0);
