@@ -127,9 +127,13 @@ public:
     std::string getVariable(const std::string& name);
 
     // ---- Settings (config.xml in the user data folder) --------------------------------------------
+    // A file that can't be read, or is damaged (cut short, not a settings file), is told about in one line
+    // on standard error; what can be read of a damaged one is used.
     void loadSettings();
-    // Written atomically (config.xml.tmp, flushed, synced, renamed); on failure the old file stays
-    // and a line on standard error says why. False on failure.
+    // Written atomically (a temporary file of its own, flushed, synced, renamed; through a symbolic link to
+    // its target); on failure the old file stays and a line on standard error says why. A damaged file read
+    // at start is kept as config.xml.bad first; one that could not be read at all is never replaced. False
+    // when nothing was written.
     bool writeSettings();
     std::string getSettingsPath() const { return userDataFolder + "config.xml"; }
 
@@ -276,6 +280,10 @@ private:
 
     FILE* logFile = nullptr;
     DeckSettings deckSettings_[kDecks]; // as read; written back for decks that don't exist
+    // The settings file as read at start when it was damaged: the first write keeps it as config.xml.bad.
+    std::string damagedSettings_;
+    // The settings file was there but could not be read at start: this run never replaces it.
+    bool settingsUnreadable_ = false;
 };
 
 // The engine of the running program; set and cleared by the shell.

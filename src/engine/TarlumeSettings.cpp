@@ -48,12 +48,45 @@ std::string listSettings(SkinListBox* list, const std::string& loaded) {
     return loaded;
 }
 
+// Why a settings file read whole is not one this program wrote (a crash of another program, a full disk, a
+// copy cut short, another file in its place); null when it looks whole.
+const char* damage(const std::string& text) {
+    if (text.empty()) return "it is empty";
+    if (text.find('\0') != std::string::npos) return "it holds NUL bytes";
+    const std::string root = "tarlumeconfig>";
+    auto at = [&](size_t offset, const std::string& tag) {
+        return std::equal(tag.begin(), tag.end(), text.begin() + offset,
+                          [](char a, char b) { return a == char(tolower(b)); });
+    };
+    const size_t opening = strtolower(text.substr(0, 4096)).find("<" + root);
+    if (opening == std::string::npos) return "it is not a settings file";
+    const size_t last = text.find_last_not_of(" \t\r\n");
+    const std::string closing = "</" + root;
+    if (last + 1 < opening + closing.size() || !at(last + 1 - closing.size(), closing))
+        return "it ends before its closing tag";
+    return nullptr;
+}
+
 } // namespace
 
 void Tarlume::loadSettings() {
     const std::string path = getSettingsPath();
-    if (!FileExist(path)) return;
-    std::string text = readFileContents(path);
+    std::string text;
+    const int error = readFileChecked(path, &text);
+    if (error == ENOENT) return;
+    if (error) {
+        settingsUnreadable_ = true;
+        fprintf(stderr,
+                "Settings file %s could not be read (%s): starting with the defaults; the file is left as it is\n",
+                path.c_str(), strerror(error));
+        return;
+    }
+    if (const char* why = damage(text)) {
+        damagedSettings_ = text;
+        fprintf(stderr,
+                "Settings file %s is damaged (%s): what could be read is used, and the file is kept as %s.bad\n",
+                path.c_str(), why, path.c_str());
+    }
     auto get = [&text](const std::string& key, const std::string& def = "") {
         return getXMLPart(text, strtolower(key), def);
     };
@@ -158,35 +191,19 @@ bool Tarlume::writeSettings() {
                 "</CONFIGNAME></HIDCONFIG>\n";
     text += "</TARLUMECONFIG>\n";
 
-    // Written beside the old file and renamed over it: a crash, a kill or a full disk leaves the old
-    // file or the new one, never half of one.
     const std::string path = getSettingsPath();
-    const std::string temporary = path + ".tmp";
-    auto fail = [&](const char* step, int error) {
-        fprintf(stderr, "Settings not saved (%s %s: %s); %s is kept as it was\n", step, temporary.c_str(),
-                strerror(error), path.c_str());
-        unlink(temporary.c_str());
+    if (settingsUnreadable_) return false; // told at start: the file that could not be read stays as it was
+    std::string error;
+    if (!damagedSettings_.empty()) {
+        if (!replaceFileContents(path + ".bad", damagedSettings_, &error)) {
+            fprintf(stderr, "Settings not saved (%s): the damaged %s is kept as it was\n", error.c_str(), path.c_str());
+            return false;
+        }
+        damagedSettings_.clear();
+    }
+    if (!replaceFileContents(path, text, &error)) {
+        fprintf(stderr, "Settings not saved (%s); %s is kept as it was\n", error.c_str(), path.c_str());
         return false;
-    };
-    FILE* f = fopen(temporary.c_str(), "wb");
-    if (!f) return fail("cannot create", errno);
-    if (fwrite(text.data(), 1, text.size(), f) != text.size() || fflush(f) != 0) {
-        int error = errno;
-        fclose(f);
-        return fail("cannot write", error);
-    }
-    if (fsync(fileno(f)) != 0) {
-        int error = errno;
-        fclose(f);
-        return fail("cannot sync", error);
-    }
-    if (fclose(f) != 0) return fail("cannot close", errno);
-    if (rename(temporary.c_str(), path.c_str()) != 0) return fail("cannot rename", errno);
-    // The rename itself reaches the disk with the folder.
-    int folder = open(userDataFolder.c_str(), O_RDONLY | O_DIRECTORY);
-    if (folder >= 0) {
-        fsync(folder);
-        close(folder);
     }
     return true;
 }

@@ -1,5 +1,6 @@
 #include "foundation/modTools.h"
 
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <climits>
@@ -7,9 +8,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <locale.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <utf8.h>
 
@@ -358,6 +361,94 @@ std::string readFileContents(const std::string& path) {
     return out;
 }
 
+int readFileChecked(const std::string& path, std::string* bytes) {
+    bytes->clear();
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return errno;
+    struct stat st;
+    int error = fstat(fd, &st) != 0 ? errno : S_ISREG(st.st_mode) ? 0 : EISDIR;
+    if (error == 0 && st.st_size > 0) bytes->reserve(size_t(st.st_size));
+    char buffer[65536];
+    while (error == 0) {
+        ssize_t got = read(fd, buffer, sizeof buffer);
+        if (got > 0)
+            bytes->append(buffer, size_t(got));
+        else if (got == 0)
+            break;
+        else if (errno != EINTR)
+            error = errno;
+    }
+    close(fd);
+    if (error) bytes->clear();
+    return error;
+}
+
+namespace {
+
+// Where writing `path` lands: the file its chain of symbolic links ends at (which may not exist yet).
+std::string linkTarget(std::string path) {
+    for (int hop = 0; hop < 40; ++hop) {
+        struct stat st;
+        if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) break;
+        char buffer[PATH_MAX];
+        ssize_t length = readlink(path.c_str(), buffer, sizeof buffer - 1);
+        if (length <= 0) break;
+        std::string next(buffer, size_t(length));
+        path = next[0] == '/' ? next : getFilePath(path) + next;
+    }
+    return path;
+}
+
+bool writeAll(int fd, const std::string& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += size_t(n);
+    }
+    return true;
+}
+
+} // namespace
+
+bool replaceFileContents(const std::string& path, const std::string& bytes, std::string* error) {
+    const std::string file = linkTarget(path);
+    // The process id tells instances apart, the counter the calls of one instance; a name left by a crashed
+    // run, or taken on a shared folder by another machine, is stepped over.
+    static std::atomic<unsigned> counter{0};
+    std::string temporary;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        temporary = file + ".tmp" + std::to_string(getpid()) + "-" + std::to_string(counter.fetch_add(1));
+        fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST) break;
+    }
+    auto fail = [&](const char* step, int code) {
+        if (error) *error = std::string(step) + " " + temporary + ": " + strerror(code);
+        if (fd >= 0) close(fd);
+        unlink(temporary.c_str());
+        return false;
+    };
+    if (fd < 0) return fail("cannot create", errno);
+    struct stat old;
+    if (stat(file.c_str(), &old) == 0) fchmod(fd, old.st_mode & 07777);
+    if (!writeAll(fd, bytes)) return fail("cannot write", errno ? errno : EIO);
+    if (fsync(fd) != 0) return fail("cannot sync", errno);
+    int closed = close(fd);
+    fd = -1;
+    if (closed != 0) return fail("cannot close", errno);
+    if (rename(temporary.c_str(), file.c_str()) != 0) return fail("cannot rename", errno);
+    // The rename itself reaches the disk with the folder.
+    const std::string folder = getFilePath(file);
+    int folderFd = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folderFd >= 0) {
+        fsync(folderFd);
+        close(folderFd);
+    }
+    return true;
+}
+
 std::string getFileName(const std::string& path) {
     size_t slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -437,4 +528,45 @@ std::string getXMLElementCIFast(const std::string& document, std::string& lower,
 std::string getXMLPart(std::string& document, const std::string& name, const std::string& def, bool remove) {
     std::string value = getXMLElementCI(document, name, remove, 0, nullptr);
     return value.empty() ? def : value;
+}
+
+std::string escapeTagText(const std::string& text) {
+    if (text.find_first_of("<>&") == std::string::npos) return text;
+    std::string out;
+    out.reserve(text.size() + 16);
+    for (char c : text) {
+        if (c == '<')
+            out += "&lt;";
+        else if (c == '>')
+            out += "&gt;";
+        else if (c == '&')
+            out += "&amp;";
+        else
+            out += c;
+    }
+    return out;
+}
+
+std::string unescapeTagText(const std::string& text) {
+    if (text.find('&') == std::string::npos) return text;
+    static const struct {
+        const char* entity;
+        size_t length;
+        char character;
+    } entities[] = {{"&lt;", 4, '<'}, {"&gt;", 4, '>'}, {"&amp;", 5, '&'}};
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        bool replaced = false;
+        if (text[i] == '&')
+            for (const auto& e : entities)
+                if (text.compare(i, e.length, e.entity) == 0) {
+                    out += e.character;
+                    i += e.length - 1;
+                    replaced = true;
+                    break;
+                }
+        if (!replaced) out += text[i];
+    }
+    return out;
 }

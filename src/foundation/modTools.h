@@ -93,6 +93,15 @@ bool makeDirectory(const std::string& path);
 FILE* fileOpen(const std::string& path, const char* mode, uint64_t* size = nullptr);
 // The whole file as bytes; "" when it cannot be opened.
 std::string readFileContents(const std::string& path);
+// The whole regular file into `bytes`: 0, or the errno of what failed (ENOENT when there is no file,
+// EISDIR for a folder or another kind of file, EACCES when it may not be read, EIO ...).
+int readFileChecked(const std::string& path, std::string* bytes);
+// Replaces the file at `path` with `bytes` so that a crash, a kill or a full disk leaves the old file or the
+// new one, never half of one: written to a temporary file of a name no other process uses, in the folder of
+// the file a symbolic link at `path` leads to (the link stays a link), flushed to the disk and renamed over
+// it. The new file keeps the old one's permission bits. On failure the old file stays as it was, the
+// temporary file is removed and `error` (when given) tells which step failed and why.
+bool replaceFileContents(const std::string& path, const std::string& bytes, std::string* error = nullptr);
 // The part behind the last "/" (the whole text without one).
 std::string getFileName(const std::string& path);
 // The part up to and including the last "/" ("" without one).
@@ -120,3 +129,9 @@ std::string getXMLElementCIFast(const std::string& document, std::string& lower,
 // The first element of that name anywhere (case-insensitive), or `def` when missing or empty.
 std::string getXMLPart(std::string& document, const std::string& name, const std::string& def = "",
                        bool remove = false);
+// A value as text that tag-style readers take back whole: "&", "<" and ">" become "&amp;", "&lt;" and
+// "&gt;", so no value can close its element or open another.
+std::string escapeTagText(const std::string& text);
+// The reverse: those three entities become their characters; any other "&" stays as it is (text written
+// before values were escaped reads unchanged).
+std::string unescapeTagText(const std::string& text);

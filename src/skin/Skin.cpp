@@ -568,45 +568,11 @@ void Skin::handleTriggers() {
 // ---- Variables and settings fragments --------------------------------------------------------------
 
 std::string Skin::escapeText(const std::string& text) {
-    if (text.find_first_of("<>&") == std::string::npos) return text;
-    std::string out;
-    for (char c : text) {
-        if (c == '<')
-            out += "&lt;";
-        else if (c == '>')
-            out += "&gt;";
-        else if (c == '&')
-            out += "&amp;";
-        else
-            out += c;
-    }
-    return out;
+    return escapeTagText(text);
 }
 
 std::string Skin::unescapeText(const std::string& text) {
-    if (text.find('&') == std::string::npos) return text;
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '&') {
-            if (text.compare(i, 4, "&lt;") == 0) {
-                out += '<';
-                i += 3;
-                continue;
-            }
-            if (text.compare(i, 4, "&gt;") == 0) {
-                out += '>';
-                i += 3;
-                continue;
-            }
-            if (text.compare(i, 5, "&amp;") == 0) {
-                out += '&';
-                i += 4;
-                continue;
-            }
-        }
-        out += text[i];
-    }
-    return out;
+    return unescapeTagText(text);
 }
 
 std::string Skin::getVariable(const std::string& name) const {

@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
+#include <filesystem>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -134,11 +136,16 @@ TEST(EngineSettings, AFailedWriteKeepsTheOldFile) {
     const std::string saved = readFileContents(path);
     e.skinName = "second";
 
-    // The temporary file can't be made.
-    ASSERT_EQ(mkdir((path + ".tmp").c_str(), 0700), 0);
-    EXPECT_FALSE(e.writeSettings());
+    // The temporary file can't be made (no file descriptor left).
+    struct rlimit files;
+    getrlimit(RLIMIT_NOFILE, &files);
+    struct rlimit none = files;
+    none.rlim_cur = 0;
+    setrlimit(RLIMIT_NOFILE, &none);
+    const bool made = e.writeSettings();
+    setrlimit(RLIMIT_NOFILE, &files);
+    EXPECT_FALSE(made);
     EXPECT_EQ(readFileContents(path), saved);
-    rmdir((path + ".tmp").c_str());
 
     // A write that stops half-way (the file-size limit stands for a full disk).
     struct rlimit old;
@@ -152,8 +159,78 @@ TEST(EngineSettings, AFailedWriteKeepsTheOldFile) {
     signal(SIGXFSZ, oldHandler);
     EXPECT_FALSE(written);
     EXPECT_EQ(readFileContents(path), saved);
-    EXPECT_FALSE(DirExist(path + ".tmp"));
+    int leftovers = 0; // no temporary file stays behind
+    for (const auto& entry : std::filesystem::directory_iterator(home.dataFolder()))
+        leftovers += entry.path().filename().string().rfind("config.xml.", 0) == 0;
+    EXPECT_EQ(leftovers, 0);
 
     ASSERT_TRUE(e.writeSettings());
     EXPECT_NE(readFileContents(path).find("<SKIN>second</SKIN>"), std::string::npos);
+}
+
+// A file that can't be read is said once and never replaced; a damaged one is read as far as it goes, said
+// once, and kept as config.xml.bad before the first write.
+TEST(EngineSettings, ADamagedOrUnreadableFileIsToldAndKept) {
+    EngineHome home;
+    TestSoundBackend backend;
+    std::string whole;
+    {
+        Tarlume e;
+        e.useExternalMixer = true;
+        e.skinName = "mine";
+        ASSERT_TRUE(e.writeSettings());
+        whole = readFileContents(e.getSettingsPath());
+    }
+    std::string random(3000, 0);
+    for (size_t i = 0; i < random.size(); ++i)
+        random[i] = char(((i * 2654435761u) >> 13) | 1);
+    std::string zeroed = whole;
+    std::fill(zeroed.begin() + 200, zeroed.begin() + 400, '\0');
+    const struct {
+        const char* name;
+        std::string bytes;
+        const char* why;
+        bool externalMixerRead;
+    } cases[] = {
+        {"cut at 40 %", whole.substr(0, whole.size() * 2 / 5), "it ends before its closing tag", true},
+        {"random bytes", random, "it is not a settings file", false},
+        {"empty", "", "it is empty", false},
+        {"zeroed block", zeroed, "it holds NUL bytes", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeConfig(home, c.bytes);
+        const std::string path = home.dataFolder() + "config.xml";
+        unlink((path + ".bad").c_str());
+        testing::internal::CaptureStderr();
+        {
+            Tarlume e;
+            EXPECT_EQ(e.useExternalMixer, c.externalMixerRead);
+            EXPECT_EQ(readFileContents(path), c.bytes); // nothing written before the first write
+            ASSERT_TRUE(e.writeSettings());
+            ASSERT_TRUE(e.writeSettings());
+        }
+        const std::string said = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+        EXPECT_NE(said.find(c.why), std::string::npos) << said;
+        EXPECT_EQ(readFileContents(path + ".bad"), c.bytes);
+        EXPECT_NE(readFileContents(path).find("</TARLUMECONFIG>"), std::string::npos);
+    }
+
+    // Unreadable: here a folder in its place (mode 000 does not keep root out).
+    const std::string path = home.dataFolder() + "config.xml";
+    unlink(path.c_str());
+    unlink((path + ".bad").c_str());
+    ASSERT_EQ(mkdir(path.c_str(), 0700), 0);
+    testing::internal::CaptureStderr();
+    {
+        Tarlume e;
+        EXPECT_FALSE(e.writeSettings());
+    }
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+    EXPECT_NE(said.find("could not be read"), std::string::npos) << said;
+    EXPECT_TRUE(std::filesystem::is_directory(path));
+    EXPECT_FALSE(DirExist(path + ".bad"));
+    rmdir(path.c_str());
 }
