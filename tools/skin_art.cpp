@@ -622,6 +622,16 @@ void backgrounds() {
                 {528, 38, 360, 358, false},
                 {892, 38, 384, 176, false},
                 {892, 218, 384, 178, true}});
+    // The video view (1280 x 400), in the browser's place: tool bar, then deck 1, the mix and deck 2, each a
+    // screen over its texts and controls.
+    background("video", 1280, 400,
+               {{4, 4, 1272, 30, false},
+                {4, 38, 420, 358, false},
+                {430, 38, 420, 358, false},
+                {856, 38, 420, 358, false},
+                {14, 46, 400, 229, true},
+                {440, 46, 400, 229, true},
+                {866, 46, 400, 229, true}});
     // The small skin's single window (1280 x 320): deck 1, the middle (mixer and browser), deck 2.
     background("mini", 1280, 320,
                {{2, 2, 424, 316, false},
@@ -709,6 +719,7 @@ void buttons() {
     button("btn_newcase", 80, 22, "NEW CASE", accent, nullptr, 9);
     button("btn_focus", 70, 22, "FOCUS", accent, nullptr, 9);
     button("btn_columns", 80, 22, "COLUMNS", accent, nullptr, 9);
+    button("btn_video", 70, 22, "VIDEO", accent, nullptr, 9);
     // Options window.
     button("btn_choose", 70, 18, "CHOOSE", accent, nullptr, 8);
     button("btn_toggle", 70, 18, "ON / OFF", accent, nullptr, 8);

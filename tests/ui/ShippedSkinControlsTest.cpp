@@ -122,3 +122,31 @@ TEST(ShippedSkinControls, EachKillAndKnobAtItsMinimumCutsItsBandAndLeavesTheOthe
         }
     }
 }
+
+TEST(ShippedSkinControls, TheVideoViewAndTheOptionsTakeTheBrowsersPlaceOneAtATime) {
+    ShippedSkin s("kolt-1280");
+    auto shown = [&] {
+        std::string names;
+        for (const char* name : {"main", "_options", "video"})
+            if (s.skin->getWindow(name)->layerState(0)->visible) names += std::string(names.empty() ? "" : " ") + name;
+        return names;
+    };
+    auto press = [&](const char* window, const char* object) {
+        SkinWindow* w = s.skin->getWindow(window);
+        SkinObject* o = w->getObject(object);
+        ASSERT_NE(o, nullptr) << object;
+        const float x = o->rect->left + o->rect->width / 2, y = o->rect->top + o->rect->height / 2;
+        w->mouseDown(x, y, 1, 0, 0);
+        w->mouseUp(x, y, 1, 0, 0);
+    };
+    EXPECT_EQ(shown(), "main");
+    press("main", "video");
+    EXPECT_EQ(shown(), "video");
+    press("mixerwindow-1280", "options"); // from the video view straight to the options
+    EXPECT_EQ(shown(), "_options");
+    press("_options", "close");
+    EXPECT_EQ(shown(), "main");
+    press("main", "video");
+    press("video", "video close");
+    EXPECT_EQ(shown(), "main");
+}

@@ -155,6 +155,12 @@ std::vector<std::string> scriptLines(const std::string& path, bool menu) {
 std::string scriptLineMistake(TarlumeSkinInterface& ui, Skin& skin, const std::string& line) {
     std::string unquoted = strreplace(line, "\"", "");
     std::vector<std::string> words = strsplit(unquoted, " ");
+    // Conditions ("if name,spec", "ifnot name,spec") stand before the command.
+    while (words.size() >= 3 && (strtolower(words[0]) == "if" || strtolower(words[0]) == "ifnot")) {
+        std::string name = strsplit(words[1], ",")[0];
+        if (ui.getValue(name) == 0) return "unknown value \"" + name + "\" in: " + line;
+        words.erase(words.begin(), words.begin() + 2);
+    }
     if (words.size() < 2) return "";
     std::string command = strtolower(words[0]);
     if (command == "click" || command == "clickdown" || command == "clickup" || command == "status") {
