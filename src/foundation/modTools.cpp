@@ -1,5 +1,6 @@
 #include "foundation/modTools.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <charconv>
@@ -245,12 +246,21 @@ std::string strFromTime(float seconds, int decimals) {
     int hours = int(seconds / 3600.0f);
     float rest = seconds - float(hours) * 3600.0f;
     int minutes = int(rest / 60.0f);
-    float secs = rest - float(minutes) * 60.0f;
+    float secs = std::max(rest - float(minutes) * 60.0f, 0.0f);
 
+    // Seconds that round up to 60 carry into the minutes (59.96 s reads "01:00.0", not "00:60.0").
+    std::string secText = dblToStr(secs, decimals);
+    if (strToDbl(secText) >= 60.0) {
+        secText = dblToStr(0.0, decimals);
+        if (++minutes == 60) {
+            minutes = 0;
+            ++hours;
+        }
+    }
     std::string out;
     if (hours > 0) out = prePad(intToStr(hours), 2, "0") + ":";
     out += prePad(intToStr(minutes), 2, "0") + ":";
-    out += prePad(dblToStr(secs, decimals), decimals > 0 ? size_t(decimals) + 3 : 2, "0");
+    out += prePad(secText, decimals > 0 ? size_t(decimals) + 3 : 2, "0");
     return out;
 }
 
