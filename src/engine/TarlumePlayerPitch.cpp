@@ -329,9 +329,13 @@ void TarlumePlayer::setVinylControl(bool on, int input) {
             followTimecode = true;
         }
     }
+    const bool leaving = vinylControl && !on;
     inputIndex = input;
     vinylControl = on;
     engineUpdateInputs();
+    // The record drove the speed, down to a standstill when it stopped: without it the deck goes back to
+    // the pitch its fader shows (the inputs are let go first, so the record has the last word no more).
+    if (leaving) setPitch(pitchTo, false);
 }
 
 void TarlumePlayer::processTimecodeBlock(const float* left, const float* right, int frames) {

@@ -6,6 +6,7 @@
 #include "audio/effects/EffectGroup.h"
 #include "audio/vinyl/FinalScratch.h"
 #include "audio/vinyl/TimecodeCodes.h"
+#include "audio/vinyl/TimecodeSignal.h"
 #include "library/tags/CID3v2Tag.h"
 
 using namespace decktest;
@@ -279,6 +280,46 @@ TEST(DeckTimecode, RelativeOptionTablesAndCalibration) {
     EXPECT_FLOAT_EQ(TarlumePlayer::codesPerSecond(1000, 1120, 1000), 120);
     EXPECT_FLOAT_EQ(TarlumePlayer::codesPerSecond(999990, 20, 1000), 30);
     EXPECT_GT(d->timecodeQualityTime, 0); // measured once a second while the deck follows a record
+}
+
+// A record that stopped leaves the deck's player near standstill; leaving timecode gives the deck back the pitch its
+// fader shows, and a deck whose PLAY is lit plays on at it.
+TEST(DeckTimecode, LeavingTimecodeGivesTheDeckThePitchOfItsFader) {
+    Rig rig;
+    TarlumePlayer* d = rig.deck(0);
+    ASSERT_TRUE(testsupport::loadSong(d, fixture("position.wav").c_str(), true));
+    ASSERT_TRUE(waitDecoded(d));
+    d->setPitch(1.04, true);
+    d->timecodeType = TIMECODE_TARLUME;
+    d->relativeMode = true;
+    d->setVinylControl(true, 0);
+    d->playPause();
+    TimecodeSignalOptions o;
+    o.type = TIMECODE_TARLUME;
+    o.speed = [](double t) { return t < 0.5 ? 1.0 : 0.0; }; // the DJ stops the record
+    TimecodeSignal record(o);
+    std::vector<float> left(441), right(441);
+    for (int block = 0; block < 100; ++block) {
+        for (int i = 0; i < 441; ++i)
+            record.next(left[size_t(i)], right[size_t(i)]);
+        d->processTimecodeBlock(left.data(), right.data(), 441);
+        float l, r;
+        for (int i = 0; i < 441; ++i)
+            d->player->process(&l, &r);
+        d->update();
+    }
+    ASSERT_LT(std::fabs(d->pitch), 0.05); // the record drove the deck to a standstill
+
+    for (bool lit : {false, true}) {
+        SCOPED_TRACE(lit ? "PLAY lit" : "PLAY dark");
+        d->setVinylControl(true, 0);
+        d->setParam(PLAYERPARAM_PLAYING, lit ? 1 : 0);
+        d->setVinylControl(false, 0);
+        d->update();
+        EXPECT_DOUBLE_EQ(d->pitch, 1.04);
+        EXPECT_DOUBLE_EQ(d->getParam(PLAYERPARAM_SPEED), 1.04);
+        EXPECT_EQ(d->getParam(PLAYERPARAM_PLAYING) > 0.5, lit);
+    }
 }
 
 TEST(DeckUpdate, AutoCueFindsTheMusicAndTheAnalysedReplayGainIsApplied) {
