@@ -1,6 +1,8 @@
 #include "engine/LinuxAudioDevice.h"
 
+#include "audio/vinyl/FinalScratch.h"
 #include "engine/Tarlume.h"
+#include "engine/TarlumeDeckAccess.h"
 
 #include <algorithm>
 #include <chrono>
@@ -39,8 +41,49 @@ LinuxAudioDevice::~LinuxAudioDevice() {
     disconnect();
 }
 
+bool LinuxAudioDevice::resolve(SoundDeviceInfo* info) {
+    unsigned long id = configuredId;
+    // A device that isn't there (unplugged, or named on another machine) gives way to the default; the
+    // settings keep its id, so it is used again once it is back.
+    if (id != 0 && !SoundDevices::findDevice(int(id), isInput, nullptr)) id = 0;
+    if (id == 0) id = (unsigned long)SoundDevices::backend().getDefaultDevice(isInput);
+    return id != 0 && SoundDevices::findDevice(int(id), isInput, info);
+}
+
+std::unique_ptr<SoundStream> LinuxAudioDevice::open(SoundBackend& backend, const SoundDeviceInfo& info, double rate,
+                                                    std::string* error) {
+    SoundStreamConfig config;
+    config.deviceId = info.id;
+    config.outputChannels = hasOutput.load() ? info.outputChannels : 0;
+    config.inputChannels = hasInput.load() ? info.inputChannels : 0;
+    config.sampleRate = rate;
+    config.frames = std::clamp(requestedFrames, 0, kMaxFrames);
+    std::unique_ptr<SoundStream> stream = backend.open(config, this, error);
+    if (!stream && config.inputChannels > 0 && config.outputChannels > 0) {
+        // The device refuses its inputs (busy, or not at this rate): its outputs play all the same.
+        config.inputChannels = 0;
+        stream = backend.open(config, this, error);
+    }
+    return stream;
+}
+
+bool LinuxAudioDevice::adopt(std::unique_ptr<SoundStream> stream) {
+    if (stream_) stream_->stop(); // returns once the last block has left
+    stream_ = std::move(stream);
+    nbOutputChannels_ = stream_->getOutputChannels();
+    nbInputChannels_ = stream_->getInputChannels();
+    sampleRate.store(stream_->getSampleRate());
+    connected.store(true, std::memory_order_release);
+    if (stream_->start()) return true;
+    connected.store(false);
+    stream_.reset();
+    nbOutputChannels_ = nbInputChannels_ = 0;
+    return false;
+}
+
 bool LinuxAudioDevice::connect() {
     if (stream_) disconnect();
+    fallback_.reset();
     connectError.clear();
     // Said on standard error and kept for the preferences window.
     auto fail = [this](const std::string& why) {
@@ -48,44 +91,23 @@ bool LinuxAudioDevice::connect() {
         fprintf(stderr, "%s\n", why.c_str());
         return false;
     };
-    SoundBackend& backend = SoundDevices::backend();
-    SoundDeviceInfo info;
-    idInUse = configuredId;
-    // A device that isn't there (unplugged, or named on another machine) gives way to the default; the
-    // settings keep its id, so it is used again once it is back.
-    if (idInUse != 0 && !SoundDevices::findDevice(int(idInUse), isInput, nullptr)) {
-        fprintf(stderr, "Sound device %lu is not present: using the default %s device\n", idInUse,
+    if (configuredId != 0 && !SoundDevices::findDevice(int(configuredId), isInput, nullptr))
+        fprintf(stderr, "Sound device %lu is not present: using the default %s device\n", configuredId,
                 isInput ? "input" : "output");
-        idInUse = 0;
-    }
-    if (idInUse == 0) idInUse = (unsigned long)backend.getDefaultDevice(isInput);
-    if (idInUse == 0 || !SoundDevices::findDevice(int(idInUse), isInput, &info))
-        return fail(std::string("No sound ") + (isInput ? "input" : "output") + " device to open.");
-    SoundStreamConfig config;
-    config.deviceId = info.id;
-    config.outputChannels = hasOutput.load() ? info.outputChannels : 0;
-    config.inputChannels = hasInput.load() ? info.inputChannels : 0;
-    // One rate for every device: the master device's own default, which the engine then takes.
-    config.sampleRate = setsRate ? 0.0 : (engine ? engine->getSamplerate() : 0.0);
-    config.frames = std::clamp(requestedFrames, 0, kMaxFrames);
+    SoundDeviceInfo info;
+    idInUse = 0;
+    if (!resolve(&info)) return fail(std::string("No sound ") + (isInput ? "input" : "output") + " device to open.");
+    idInUse = (unsigned long)info.id;
+    deviceName_ = info.name;
     std::string error;
-    stream_ = backend.open(config, this, &error);
-    if (!stream_) return fail("Sound device \"" + info.name + "\" could not be opened: " + error + ".");
-    nbOutputChannels_ = stream_->getOutputChannels();
-    nbInputChannels_ = stream_->getInputChannels();
-    const double rate = stream_->getSampleRate();
-    if (rate <= 0) {
-        stream_.reset();
-        return fail("Sound device \"" + info.name + "\" gave no sample rate.");
-    }
-    sampleRate.store(rate);
+    // One rate for every device: the master device's own default, which the engine then takes.
+    std::unique_ptr<SoundStream> stream =
+        open(SoundDevices::backend(), info, setsRate ? 0.0 : (engine ? engine->getSamplerate() : 0.0), &error);
+    if (!stream) return fail("Sound device \"" + info.name + "\" could not be opened: " + error + ".");
+    const double rate = stream->getSampleRate();
+    if (rate <= 0) return fail("Sound device \"" + info.name + "\" gave no sample rate.");
     if (setsRate && engine) engine->setSamplerate(rate);
-    connected.store(true, std::memory_order_release);
-    if (!stream_->start()) {
-        connected.store(false);
-        stream_.reset();
-        return fail("Sound device \"" + info.name + "\" could not be started.");
-    }
+    if (!adopt(std::move(stream))) return fail("Sound device \"" + info.name + "\" could not be started.");
     return true;
 }
 
@@ -94,14 +116,67 @@ void LinuxAudioDevice::disconnect() {
     stream_->stop(); // returns once the last block has left
     connected.store(false, std::memory_order_release);
     stream_.reset();
+    nbOutputChannels_ = nbInputChannels_ = 0;
 }
 
 void LinuxAudioDevice::propertyChanged(unsigned long, unsigned long) {
     if (!stream_) return;
     const double rate = stream_->getSampleRate();
-    if (rate <= 0) return;
+    if (!(rate > 0)) return;
     sampleRate.store(rate);
     if (setsRate && engine) engine->setSamplerate(rate);
+    if (captures())
+        for (TarlumePlayer* deck : vinylDeck)
+            if (deck)
+                if (FinalScratch* timecode = deckAccess::timecode(deck)) timecode->setSampleRate(rate);
+}
+
+LinuxAudioDevice::Health LinuxAudioDevice::watch(double nowMs) {
+    if (!stream_) return Health::Fine;
+    const double engineRate = engine ? engine->getSamplerate() : 0.0;
+    if (fallback_) {
+        if (nowMs < retryAt_) return Health::Fine;
+        retryAt_ = nowMs + 1000;
+        SoundDeviceInfo info;
+        if (!SoundDevices::revive() || !resolve(&info)) return Health::Fine;
+        std::unique_ptr<SoundStream> stream = open(SoundDevices::backend(), info, setsRate ? 0.0 : engineRate, nullptr);
+        if (!stream || !(stream->getSampleRate() > 0)) return Health::Fine;
+        idInUse = (unsigned long)info.id;
+        deviceName_ = info.name;
+        if (adopt(std::move(stream))) {
+            fallback_.reset();
+            propertyChanged(0, 0); // the device may be back at another rate
+            return Health::Back;
+        }
+        // Started no more: on to the null device again.
+    } else if (stream_->isAlive()) {
+        const double rate = stream_->getSampleRate();
+        if (rate > 0 && rate != sampleRate.load()) {
+            propertyChanged(0, 0);
+            return Health::Changed;
+        }
+        return Health::Fine;
+    }
+    // Lost: the mix runs on at the same rate and shape on a null device, so the decks, the timecode and a
+    // recording go on while the device is away.
+    SoundDeviceInfo shape;
+    shape.name = deviceName_;
+    shape.hostApi = "Null";
+    shape.id = SoundDevices::stableId(shape.hostApi, shape.name);
+    shape.inputChannels = nbInputChannels_;
+    shape.outputChannels = nbOutputChannels_;
+    shape.defaultSampleRate = sampleRate.load() > 0 ? sampleRate.load() : 44100.0;
+    fallback_ = SoundDevices::makeNullBackend({shape});
+    SoundStreamConfig config;
+    config.deviceId = shape.id;
+    config.inputChannels = shape.inputChannels;
+    config.outputChannels = shape.outputChannels;
+    config.sampleRate = shape.defaultSampleRate;
+    config.frames = std::clamp(requestedFrames, 0, kMaxFrames);
+    std::unique_ptr<SoundStream> stream = fallback_->open(config, this, nullptr);
+    if (!stream || !adopt(std::move(stream))) disconnect();
+    retryAt_ = nowMs + 1000;
+    return Health::Lost;
 }
 
 void LinuxAudioDevice::soundIO(SoundBufferList* output, const SoundBufferList* input) {

@@ -17,7 +17,9 @@ public:
 
     // Opens and starts the device (disconnecting first when connected). An output device opens at
     // the engine's rate, or at its own default when `setsRate` and the engine then takes that rate.
-    // False when the device can't be opened (one line on standard error says why).
+    // An output device that also has input opens both directions; when the device refuses its inputs
+    // it opens its outputs alone. False when the device can't be opened (one line on standard error
+    // says why).
     bool connect() override;
     // Stops the callback (returns after the last block has left) and closes the device.
     void disconnect() override;
@@ -26,8 +28,24 @@ public:
 
     // Audio thread: one block. Frames come from the lists (each call's own length).
     void processBuffer(SoundBufferList* output, const SoundBufferList* input);
-    // A change of the device's format: the rate is chosen at open, so the engine only re-reads it.
+    // A change of the device's format: the output's rate becomes the engine's (master device), the
+    // input's rate the timecode decoders' of the slots it carries.
     void propertyChanged(unsigned long device, unsigned long property);
+    // True while the device captures input (its stream has input channels).
+    bool captures() const { return nbInputChannels_ > 0; }
+
+    // Main thread, every frame: what became of the device since the last look.
+    enum class Health {
+        Fine,
+        Lost,    // its stream ended by itself: it now runs on a null device of the same shape
+        Back,    // a lost device opened again
+        Changed, // its rate changed (propertyChanged has been called)
+    };
+    // A lost device is tried again once a second (`nowMs` on any steady clock).
+    Health watch(double nowMs);
+    // The name of the device as listed, for messages.
+    const std::string& getDeviceName() const { return deviceName_; }
+    bool isLost() const { return fallback_ != nullptr; }
 
     // Channels of the device in that direction (id 0 = the default device); 0 when unknown.
     static int getNbChannels(unsigned long deviceId, bool input);
@@ -46,7 +64,17 @@ protected:
 
 private:
     void soundIO(SoundBufferList* output, const SoundBufferList* input) override;
+    // The device to open on the backend in use; false when there is none. Quiet: the caller speaks.
+    bool resolve(SoundDeviceInfo* info);
+    // Opens a stream on `backend` (inputs and outputs as the device's flags ask); null with a reason.
+    std::unique_ptr<SoundStream> open(SoundBackend& backend, const SoundDeviceInfo& info, double rate,
+                                      std::string* error);
+    // Stops the running stream and starts `stream` in its place.
+    bool adopt(std::unique_ptr<SoundStream> stream);
 
     std::unique_ptr<SoundStream> stream_;
     int nbOutputChannels_ = 0, nbInputChannels_ = 0;
+    std::string deviceName_;
+    std::unique_ptr<SoundBackend> fallback_; // the null device a lost device runs on
+    double retryAt_ = 0;                     // when a lost device is tried next (ms)
 };

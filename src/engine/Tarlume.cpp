@@ -356,6 +356,7 @@ void Tarlume::update() {
     // The first frame, a stall and a clock that went back all count as one ordinary frame.
     if (lastUpdateTime <= 0.0 || !(dt >= 0.0) || dt > kMaxFrameGapMs) dt = kDefaultFrameMs;
     lastUpdateTime = now;
+    watchAudio();
 
     auto glide = [&](double position, double target) {
         if (!(crossfaderSpeed > 0.0) || !std::isfinite(crossfaderSpeed)) return target;

@@ -27,6 +27,7 @@ class SkinObject;
 class SkinRect;
 class TagCache;
 class TagCacheDirectory;
+class LinuxAudioDevice;
 class TarlumeAudioDevice;
 class TarlumePlayer;
 
@@ -145,6 +146,10 @@ public:
     void updateAudioInputs();
     // Stops recording, disconnects every device, then deletes them.
     void destroyAudio();
+    // Every frame: a device whose stream ended by itself (a card unplugged, a JACK server stopped) goes on
+    // a null device, one line on standard error says so, and it is opened again once it is back; a device
+    // whose rate changed passes it on. Part of update().
+    void watchAudio();
     // Holds every device's lock (their callbacks play silence meanwhile): for the rare main-thread
     // change the audio threads must not see half done, such as replacing a deck's player.
     void lockAudio();
@@ -275,6 +280,9 @@ private:
     void makeFolders();
     void deleteKeptRecords();
     TarlumeAudioDevice* findDevice(int id, bool input);
+    // The device of that id that captures input already (an input device, or an output device opened with
+    // its inputs); null when none does.
+    LinuxAudioDevice* capturingDevice(int id);
     int resolveDeviceId(int id, bool input);
     TarlumeAudioDevice* masterDevice();
 

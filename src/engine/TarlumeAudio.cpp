@@ -2,9 +2,13 @@
 #include "engine/Tarlume.h"
 
 #include "audio/vinyl/FinalScratch.h"
+#include "engine/EngineClock.h"
 #include "engine/LinuxAudioDevice.h"
 #include "engine/TarlumeDeckAccess.h"
 #include "platform/SoundDevices.h"
+
+#include <algorithm>
+#include <cstdio>
 
 namespace {
 
@@ -85,6 +89,17 @@ void Tarlume::initAudio() {
             d->deckOutputChannels[i][1] = outputChannels[i][1];
         }
     }
+    // Inputs the settings name open with the outputs of their device, so that a deck switched to its input
+    // later reopens nothing: a reopening is a gap in the sound and, on JACK, ports that vanish and return.
+    for (int i = 0; i < kInputSlots; i++) {
+        if (inputChannels[i][0] < 0) continue;
+        const int wanted = resolveDeviceId(inputDevice[i], true);
+        for (auto& device : soundDevices) {
+            LinuxAudioDevice* d = asLinux(device.get());
+            if (!d->isInput && wanted != 0 && resolveDeviceId(int(d->configuredId), false) == wanted)
+                d->hasInput.store(true);
+        }
+    }
     audioError.clear();
     for (auto& device : soundDevices)
         if (!device->connect() && !device->connectError.empty())
@@ -107,26 +122,30 @@ void Tarlume::updateAudioInputs() {
     }
 
     for (int i = 0; i < kInputSlots; i++) {
-        LinuxAudioDevice* input = asLinux(findDevice(inputDevice[i], true));
+        LinuxAudioDevice* input = capturingDevice(inputDevice[i]);
         TarlumeAudioDevice* deckDevice = nullptr;
         if (deckOfSlot[i] >= 0)
             for (auto& device : soundDevices)
                 if (device->deckRouted[deckOfSlot[i]]) deckDevice = device.get();
 
         if (!needed[i]) {
-            if (input) {
-                TarlumeAudioDevice::Guard guard(input);
-                input->vinylDeck[i] = nullptr;
-                input->inputForward[i] = nullptr;
-                input->inputChannels[i][0] = input->inputChannels[i][1] = -1;
+            // Whichever device held the slot lets it go (only those are locked: a lock costs a block its sound).
+            for (auto& device : soundDevices) {
+                TarlumeAudioDevice* d = device.get();
+                if (!d->vinylDeck[i] && !d->inputForward[i] && d->inputChannels[i][0] < 0) continue;
+                TarlumeAudioDevice::Guard guard(d);
+                d->vinylDeck[i] = nullptr;
+                d->inputForward[i] = nullptr;
+                d->inputChannels[i][0] = d->inputChannels[i][1] = -1;
             }
             continue;
         }
+        // A device that already captures takes the slot; otherwise a stream of its own captures it, beside
+        // any output of the same device, which plays on untouched.
         if (!input) {
             soundDevices.push_back(std::make_unique<LinuxAudioDevice>(this, (unsigned long)inputDevice[i], true, 0));
             input = asLinux(soundDevices.back().get());
         }
-        const bool hadInput = input->hasInput.load() && input->isConnected();
         {
             TarlumeAudioDevice::Guard guard(input);
             input->hasInput.store(true);
@@ -135,12 +154,48 @@ void Tarlume::updateAudioInputs() {
             input->vinylDeck[i] = vinyl[i];
             input->inputForward[i] = deckDevice != input ? deckDevice : nullptr;
         }
-        // Reopened only when it must capture and doesn't yet: a restart is a gap in the sound.
-        if (!hadInput) input->connect();
+        if (!input->isConnected()) input->connect();
         if (vinyl[i])
             if (FinalScratch* timecode = deckAccess::timecode(vinyl[i]))
                 timecode->setSampleRate(input->getSampleRate());
     }
+}
+
+LinuxAudioDevice* Tarlume::capturingDevice(int id) {
+    const int wanted = resolveDeviceId(id, true);
+    LinuxAudioDevice* found = nullptr;
+    for (auto& device : soundDevices) {
+        LinuxAudioDevice* d = asLinux(device.get());
+        const int inUse = d->idInUse != 0 ? int(d->idInUse) : resolveDeviceId(int(d->configuredId), d->isInput);
+        if (inUse == wanted && (d->isInput || d->captures())) found = d; // the last match counts
+    }
+    return found;
+}
+
+void Tarlume::watchAudio() {
+    const double now = EngineClock::now();
+    std::vector<std::string> lost, back;
+    auto note = [](std::vector<std::string>& names, const std::string& name) {
+        if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
+    };
+    for (auto& device : soundDevices) {
+        LinuxAudioDevice* d = asLinux(device.get());
+        switch (d->watch(now)) {
+        case LinuxAudioDevice::Health::Lost:
+            note(lost, d->getDeviceName());
+            break;
+        case LinuxAudioDevice::Health::Back:
+            note(back, d->getDeviceName());
+            break;
+        default:
+            break;
+        }
+    }
+    // One line per device and event, however many streams it carried.
+    for (const std::string& name : lost)
+        fprintf(stderr, "Sound device \"%s\" stopped: playing on no device until it is back\n", name.c_str());
+    for (const std::string& name : back)
+        fprintf(stderr, "Sound device \"%s\" is back\n", name.c_str());
 }
 
 void Tarlume::destroyAudio() {

@@ -2,6 +2,7 @@
 
 #include <alsa/asoundlib.h>
 #include <jack/jack.h>
+#include <pa_jack.h>
 #include <portaudio.h>
 
 #include <algorithm>
@@ -17,8 +18,9 @@ namespace {
 
 // ---- PortAudio -----------------------------------------------------------------------------------
 
+// A JACK server is reached directly (see the header): PortAudio serves ALSA.
 bool usableHostApi(PaHostApiTypeId type) {
-    return type == paALSA || type == paJACK;
+    return type == paALSA;
 }
 
 class PortAudioStream : public SoundStream {
@@ -28,12 +30,18 @@ public:
         stop();
         if (stream_) Pa_CloseStream(stream_);
     }
-    void attach(PaStream* stream) { stream_ = stream; }
+    void attach(PaStream* stream) {
+        stream_ = stream;
+        // ALSA ends a stream whose card went away or failed: the stream then reads as lost.
+        Pa_SetStreamFinishedCallback(stream, &PortAudioStream::finished);
+    }
     bool start() override {
         if (running_) return true;
+        ended_.store(false);
         running_ = Pa_StartStream(stream_) == paNoError;
         return running_;
     }
+    bool isAlive() const override { return !running_ || (!ended_.load() && Pa_IsStreamActive(stream_) == 1); }
     void stop() override {
         // Pa_StopStream joins the callback: no call runs once it returns.
         if (running_) Pa_StopStream(stream_);
@@ -66,11 +74,14 @@ public:
     }
 
 private:
+    static void finished(void* user) { static_cast<PortAudioStream*>(user)->ended_.store(true); }
+
     PaStream* stream_ = nullptr;
     SoundIOProc* proc_;
     int in_, out_;
     double rate_;
     bool running_ = false;
+    std::atomic<bool> ended_{false}; // set on PortAudio's thread when the stream ended
 };
 
 void quietJack(const char*) {}
@@ -84,6 +95,8 @@ public:
         snd_lib_error_set_handler(quietAlsa);
         jack_set_error_function(quietJack);
         jack_set_info_function(quietJack);
+        // PortAudio probes JACK too; a server started meanwhile sees the program under its own name.
+        PaJack_SetClientName("tarlume");
         initialised_ = Pa_Initialize() == paNoError;
     }
     ~PortAudioBackend() override {
@@ -104,15 +117,6 @@ public:
 
     int getDefaultDevice(bool input) override {
         if (!initialised_) return 0;
-        // A running JACK server is where the user wants sound: its device is the default.
-        PaHostApiIndex jack = Pa_HostApiTypeIdToHostApiIndex(paJACK);
-        if (jack >= 0) {
-            const PaHostApiInfo* api = Pa_GetHostApiInfo(jack);
-            PaDeviceIndex d = api ? (input ? api->defaultInputDevice : api->defaultOutputDevice) : paNoDevice;
-            SoundDeviceInfo info;
-            if (d != paNoDevice && describe(d, &info) && (input ? info.inputChannels : info.outputChannels) > 0)
-                return info.id;
-        }
         PaDeviceIndex d = input ? Pa_GetDefaultInputDevice() : Pa_GetDefaultOutputDevice();
         SoundDeviceInfo info;
         if (d != paNoDevice && describe(d, &info)) return info.id;
@@ -155,12 +159,17 @@ public:
         return stream;
     }
 
-    // False while PortAudio holds a client of a JACK server that no longer answers.
+    // False while PortAudio holds a client of a JACK server that no longer answers (a server started
+    // between the look for one and PortAudio's start): closing it would abort the program.
     bool safeToClose() {
         if (!initialised_) return true;
+        if (Pa_HostApiTypeIdToHostApiIndex(paJACK) < 0) return true;
         bool jackDevice = false;
-        for (const SoundDeviceInfo& d : getDevices())
-            if (d.hostApi.find("JACK") != std::string::npos) jackDevice = true;
+        for (int i = 0, n = Pa_GetDeviceCount(); i < n; i++) {
+            const PaDeviceInfo* dev = Pa_GetDeviceInfo(i);
+            const PaHostApiInfo* api = dev ? Pa_GetHostApiInfo(dev->hostApi) : nullptr;
+            if (api && api->type == paJACK) jackDevice = true;
+        }
         if (!jackDevice) return true;
         jack_status_t status;
         jack_client_t* probe = jack_client_open("tarlume-probe", JackNoStartServer, &status);
@@ -277,9 +286,10 @@ private:
 struct BackendState {
     std::mutex mutex;
     SoundBackend* installed = nullptr;
-    // Never deleted at exit: closing PortAudio's JACK client aborts the program when the server went away
-    // meanwhile, and the system closes everything at exit anyway.
+    // Neither is deleted at exit: closing PortAudio's JACK client aborts the program when the server went
+    // away meanwhile, a JACK client of a stopped server may wait, and the system closes everything anyway.
     PortAudioBackend* system = nullptr;
+    SoundBackend* jack = nullptr;
     std::unique_ptr<SoundBackend> null;
     SoundBackend* current = nullptr;
     bool warned = false;
@@ -303,6 +313,12 @@ SoundBackend& choose(BackendState& s) {
     const char* forced = getenv("TARLUME_SOUND");
     bool nullOnly = forced && std::strcmp(forced, "null") == 0;
     if (!nullOnly) {
+        // A running JACK server is where the user wants sound.
+        if (!s.jack) s.jack = SoundDevices::makeJackBackend().release();
+        if (s.jack && hasOutputDevice(*s.jack)) {
+            s.current = s.jack;
+            return *s.current;
+        }
         // Looking for devices must not start a JACK server of its own.
         setenv("JACK_NO_START_SERVER", "1", 0);
         if (!s.system) s.system = new PortAudioBackend();
@@ -341,12 +357,21 @@ void rescan() {
     std::lock_guard<std::mutex> guard(s.mutex);
     if (s.installed) return;
     s.current = nullptr;
+    // A JACK client is made anew: the server may have gone, or been started again with other ports.
+    delete s.jack;
+    s.jack = nullptr;
     // PortAudio reads the device list only when initialised, so it is closed and opened again; but not
     // while it holds a client of a JACK server that went away, which would abort the program.
     if (s.system && s.system->safeToClose()) {
         delete s.system;
         s.system = nullptr;
     }
+}
+
+bool revive() {
+    BackendState& s = backendState();
+    std::lock_guard<std::mutex> guard(s.mutex);
+    return choose(s).revive();
 }
 
 int stableId(const std::string& hostApi, const std::string& name) {

@@ -1,7 +1,10 @@
 // Sound devices: the list of the system's devices and streams that call an I/O procedure per block.
-// Three backends stand behind one interface: PortAudio (ALSA and JACK host APIs), a null device that
-// calls the procedure from a timer thread at real-time pace when the system has no device, and any
-// backend a test installs (one whose procedure the test calls by hand).
+// Four backends stand behind one interface: a running JACK server, reached directly as the client
+// "tarlume"; PortAudio's ALSA host API when no JACK server runs; a null device that calls the
+// procedure from a timer thread at real-time pace when the system has no device; and any backend a
+// test installs (one whose procedure the test calls by hand). JACK is not reached through PortAudio:
+// once the server goes away, PortAudio's JACK host API blocks for good in every stop and close of its
+// streams and aborts the program in Pa_Terminate, so a lost server could never be left or reached again.
 //
 // Device ids are stable across runs: a 31-bit hash of the host API and the device name, never 0;
 // 0 stands for the default device of a direction. Samples are float, full scale +/-1.0.
@@ -75,9 +78,14 @@ public:
     virtual bool start() = 0;
     // Returns after the last call of the I/O procedure has left. Idempotent.
     virtual void stop() = 0;
-    virtual double getSampleRate() const = 0; // Hz, as opened
+    // Hz: the rate it was opened at, or the device's new rate when the device changed it since.
+    virtual double getSampleRate() const = 0;
     virtual int getInputChannels() const = 0;
     virtual int getOutputChannels() const = 0;
+    // False once the stream ended by itself: its device went away (an unplugged card, a JACK server
+    // that stopped) or failed, and the I/O procedure is called no more. Stopping and deleting such a
+    // stream is safe and quick. Main thread.
+    virtual bool isAlive() const { return true; }
 };
 
 class SoundBackend {
@@ -90,6 +98,9 @@ public:
     // Null with a reason in `error` when the device can't be opened.
     virtual std::unique_ptr<SoundStream> open(const SoundStreamConfig& config, SoundIOProc* proc,
                                               std::string* error) = 0;
+    // After its streams were lost: reaches the system again where that needs more than opening a
+    // stream (a new client of a JACK server that was started again). False while it is still away.
+    virtual bool revive() { return true; }
 };
 
 namespace SoundDevices {
@@ -102,6 +113,8 @@ void setBackend(SoundBackend* installed);
 // Looks for devices again (a device plugged in or a JACK server started since). Call only while no
 // stream of the current backend is open.
 void rescan();
+// The backend in use tries to reach its system again after its streams were lost (SoundBackend::revive).
+bool revive();
 
 // The stable id of a device: a 31-bit hash of its host API and name, never 0.
 int stableId(const std::string& hostApi, const std::string& name);
@@ -114,5 +127,10 @@ bool findDevice(int id, bool input, SoundDeviceInfo* info);
 std::unique_ptr<SoundBackend> makeNullBackend();
 // Null devices of the given names, channels and rates (ids as the caller set them).
 std::unique_ptr<SoundBackend> makeNullBackend(const std::vector<SoundDeviceInfo>& devices);
+// The JACK server named by JACK_DEFAULT_SERVER (else the default one) as one device, "system", with its
+// physical ports as channels, reached by a client named `clientName`; null when no server answers.
+// Never starts a server. Each stream's channel c is the port "out_c" or "in_c" of the client, joined
+// to the c-th physical port.
+std::unique_ptr<SoundBackend> makeJackBackend(const std::string& clientName = "tarlume");
 
 } // namespace SoundDevices

@@ -1,4 +1,4 @@
-// Real sound: the engine's master output through PortAudio's JACK host API on a dummy JACK server of
+// Real sound: the engine's master output through the JACK backend (the client "tarlume") on a dummy JACK server of
 // the test's own, read back at a JACK client of the test's own; and the mix recorded to WAV and Ogg.
 #include "EngineLoadRig.h"
 #include "support/DeckLoads.h"
@@ -7,6 +7,7 @@
 #include "audio/effects/EffectGroup.h"
 #include "audio/player/Player.h"
 #include "engine/EngineClock.h"
+#include "engine/LinuxAudioDevice.h"
 #include "engine/TarlumeAudioDevice.h"
 #include "engine/TarlumePlayer.h"
 #include "foundation/modTools.h"
@@ -116,9 +117,9 @@ public:
         if (client_) jack_client_close(client_);
     }
     bool ok() const { return client_ && port_; }
-    // Connects the first output port of the engine's stream (PortAudio's client) to this listener.
+    // Connects the first output port of the engine's stream (the client "tarlume") to this listener.
     bool connectToEngine() {
-        const char** ports = jack_get_ports(client_, "PortAudio", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput);
+        const char** ports = jack_get_ports(client_, "tarlume:", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput);
         if (!ports || !ports[0]) return false;
         std::vector<std::string> names;
         for (int i = 0; ports[i]; i++)
@@ -184,12 +185,14 @@ private:
 
 // A server, a sweep made by sox, and an engine whose master plays through JACK, deck 0 loaded.
 struct JackRig {
-    // Periods of 1024 frames (23 ms): a loaded machine wakes the server's and the clients' threads late
-    // by a few milliseconds, which 256-frame periods (6 ms) turn into missed cycles.
-    JackServer server{44100, 1024};
+    // `channels` capture and playback ports. Periods of 1024 frames (23 ms): a loaded machine wakes the
+    // server's and the clients' threads late by a few milliseconds, which 256-frame periods (6 ms) turn into
+    // missed cycles.
+    explicit JackRig(int channels = 2) : server(44100, 1024, channels, channels) {}
+    JackServer server;
     ScopedEnv serverEnv{"JACK_DEFAULT_SERVER", server.name()};
     ScopedEnv noStart{"JACK_NO_START_SERVER", "1"};
-    // After the engine and before the server: PortAudio lets go of the server while it still answers.
+    // After the engine and before the server: the program's client lets go of the server while it still answers.
     struct ReleaseSoundSystem {
         ~ReleaseSoundSystem() { SoundDevices::rescan(); }
     } release;
@@ -212,7 +215,7 @@ struct JackRig {
         int jack = 0;
         for (const SoundDeviceInfo& d : SoundDevices::backend().getDevices())
             if (d.hostApi.find("JACK") != std::string::npos && d.outputChannels > 0) jack = d.id;
-        if (!jack) return "PortAudio lists no JACK device";
+        if (!jack) return "no JACK device listed";
         engine->outputDevice[0] = engine->outputDevice[1] = jack;
         engine->initAudio();
         if (engine->soundDevices.empty() || !engine->soundDevices[0]->isConnected()) return "master not connected";
@@ -411,4 +414,78 @@ TEST(EngineJackMeasure, DISABLED_XrunsUnderLoad) {
     if (mode != "idle") {
         EXPECT_GT(load, 0.0);
     }
+}
+
+namespace {
+// The engine's ports at the server, by full name, sorted; empty when the server does not answer.
+std::vector<std::string> enginePorts(const std::string& server) {
+    jack_status_t st;
+    jack_client_t* c =
+        jack_client_open("tarlume-ports", jack_options_t(JackNoStartServer | JackServerName), &st, server.c_str());
+    std::vector<std::string> names;
+    if (!c) return names;
+    const char** ports = jack_get_ports(c, "^tarlume:", JACK_DEFAULT_AUDIO_TYPE, 0);
+    for (int i = 0; ports && ports[i]; i++)
+        names.push_back(ports[i]);
+    if (ports) jack_free(ports);
+    jack_client_close(c);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+} // namespace
+
+// The inputs a deck may use open with the outputs; a deck switched to timecode reopens nothing. When the server
+// stops, the engine says so once and plays on a null device; when it is started again, the engine comes back
+// under the same port names and its sound reaches the server again.
+TEST(EngineJack, PortsStayThroughTimecodeAndAServerThatStopsAndReturns) {
+    REQUIRE_COMPONENT(JackServer::available(), "jackd");
+    JackRig rig(4);
+    JackServer& server = rig.server;
+    ASSERT_TRUE(server.ready()) << "jackd did not start";
+    REQUIRE_COMPONENT(rig.makeTrack(), "sox");
+    SoundDevices::rescan();
+    std::unique_ptr<Tarlume>& engine = rig.engine;
+    engine = std::make_unique<Tarlume>();
+    engine->inputChannels[0][0] = 0;
+    engine->inputChannels[0][1] = 1;
+    engine->initAudio();
+    ASSERT_FALSE(engine->soundDevices.empty());
+    const std::vector<std::string> ports = {"tarlume:in_0",  "tarlume:in_1",  "tarlume:in_2",  "tarlume:in_3",
+                                            "tarlume:out_0", "tarlume:out_1", "tarlume:out_2", "tarlume:out_3"};
+    EXPECT_EQ(enginePorts(server.name()), ports);
+    engine->players[0]->setVinylControl(true, 0);
+    EXPECT_EQ(enginePorts(server.name()), ports);
+    EXPECT_EQ(engine->soundDevices.size(), 1u);
+    TarlumePlayer* deck = engine->players[1];
+    ASSERT_TRUE(testsupport::loadDeckTrack(deck, rig.track));
+    deck->replayGainApplied = true;
+    deck->playPause();
+
+    testing::internal::CaptureStderr();
+    server.stop();
+    for (int i = 0; i < 100 && !static_cast<LinuxAudioDevice*>(engine->soundDevices[0].get())->isLost(); i++) {
+        engine->update();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "Sound device \"system\" stopped: playing on no device until it is back\n");
+    auto* device = static_cast<LinuxAudioDevice*>(engine->soundDevices[0].get());
+    ASSERT_TRUE(device->isLost());
+
+    ASSERT_TRUE(server.restart()) << "jackd did not start again";
+    testing::internal::CaptureStderr();
+    for (int i = 0; i < 250 && device->isLost(); i++) {
+        engine->update();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Sound device \"system\" is back\n");
+    EXPECT_FALSE(device->isLost());
+    EXPECT_EQ(enginePorts(server.name()), ports);
+    // The deck played on meanwhile, and is heard again.
+    Listener listener(server.name());
+    ASSERT_TRUE(listener.ok());
+    ASSERT_TRUE(listener.connectToEngine());
+    const std::vector<float> heard = listener.captureOnce(0.5, *engine);
+    ASSERT_GT(heard.size(), 10000u);
+    EXPECT_GT(rms(heard.data(), heard.size()), 0.05);
 }

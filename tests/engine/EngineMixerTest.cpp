@@ -1,11 +1,14 @@
 // Routing, buffers and device lists of the mixer, on the test backend with decks playing their inputs.
 #include "EngineTestSupport.h"
 
+#include "audio/vinyl/FinalScratch.h"
+#include "engine/EngineClock.h"
 #include "engine/LinuxAudioDevice.h"
 #include "engine/TarlumePlayer.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -177,4 +180,76 @@ TEST(EngineMixer, RateChangeReachesEngineAndDecks) {
     rig.engine->setSamplerate(0.0); // ignored
     rig.engine->setSamplerate(NAN);
     EXPECT_EQ(rig.engine->getSamplerate(), 44100.0);
+}
+
+TEST(EngineMixer, InputsOpenBesideTheOutputsWithoutReopeningThem) {
+    for (bool namedAtStart : {true, false}) {
+        SCOPED_TRACE(namedAtStart ? "input named in the settings" : "input named after opening");
+        Rig rig;
+        if (namedAtStart) rig.engine->inputChannels[0][0] = 0, rig.engine->inputChannels[0][1] = 1;
+        rig.build();
+        TestSoundBackend::Stream* output = rig.backend.stream(rig.card);
+        ASSERT_NE(output, nullptr);
+        EXPECT_EQ(output->config.inputChannels, namedAtStart ? 4 : 0);
+        rig.engine->inputChannels[0][0] = 0, rig.engine->inputChannels[0][1] = 1;
+        rig.engine->players[0]->setVinylControl(true, 0);
+        // The output stream plays on untouched; a capture of its own only when it has no inputs.
+        ASSERT_EQ(std::count(rig.backend.streams.begin(), rig.backend.streams.end(), output), 1);
+        EXPECT_TRUE(output->running);
+        EXPECT_EQ(rig.backend.opened, namedAtStart ? 1 : 2);
+        TestSoundBackend::Stream* capture = rig.backend.stream(rig.card);
+        EXPECT_GT(capture->config.inputChannels, 0);
+        EXPECT_EQ(capture->config.outputChannels, namedAtStart ? 4 : 0);
+        EXPECT_TRUE(capture->running);
+        rig.engine->players[0]->setVinylControl(false, 0);
+        rig.engine->players[0]->setVinylControl(true, 0);
+        EXPECT_EQ(rig.backend.opened, namedAtStart ? 1 : 2);
+    }
+}
+
+TEST(EngineMixer, ALostDeviceGoesOnANullDeviceAndIsTakenBackWhenItReturns) {
+    Rig rig;
+    EngineClock::ManualScope clock(1000);
+    rig.engine->inputChannels[0][0] = 0, rig.engine->inputChannels[0][1] = 1;
+    rig.build();
+    TarlumePlayer* deck = rig.engine->players[0];
+    deck->timecodeType = TIMECODE_TARLUME;
+    deck->setVinylControl(true, 0);
+    auto* device = static_cast<LinuxAudioDevice*>(rig.engine->soundDevices[0].get());
+    ASSERT_TRUE(rig.engine->startRecording(rig.home.home.path + "set.wav"));
+    Recorder* recording = device->getRecorder();
+
+    rig.backend.stream(rig.card)->alive = false; // the card is pulled out
+    rig.backend.refuseDevice = rig.card;
+    testing::internal::CaptureStderr();
+    rig.engine->update();
+    EngineClock::advance(1100); // tried again after a second: still away
+    rig.engine->update();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "Sound device \"Card\" stopped: playing on no device until it is back\n");
+    EXPECT_TRUE(device->isLost());
+    EXPECT_TRUE(device->isConnected());
+    EXPECT_EQ(rig.backend.stream(rig.card), nullptr); // the lost stream is let go
+    EXPECT_EQ(device->getRecorder(), recording);      // the set is still recorded
+    EXPECT_EQ(rig.engine->getSamplerate(), 48000.0);
+
+    rig.backend.refuseDevice = 0; // back, now at 44.1 kHz
+    rig.backend.devices[0].defaultSampleRate = 44100;
+    testing::internal::CaptureStderr();
+    EngineClock::advance(1100);
+    rig.engine->update();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Sound device \"Card\" is back\n");
+    EXPECT_FALSE(device->isLost());
+    TestSoundBackend::Stream* back = rig.backend.stream(rig.card);
+    ASSERT_NE(back, nullptr);
+    EXPECT_TRUE(back->running);
+    EXPECT_EQ(back->config.inputChannels, 4);
+    EXPECT_EQ(rig.engine->getSamplerate(), 44100.0);
+    EXPECT_DOUBLE_EQ(deck->timecode->getNullPassTimeSamples(), 16.96153846153846);
+
+    back->rate = 96000; // the device changes its rate
+    rig.engine->update();
+    EXPECT_EQ(rig.engine->getSamplerate(), 96000.0);
+    EXPECT_DOUBLE_EQ(deck->timecode->getNullPassTimeSamples(), 16.96153846153846 * 96000 / 44100);
+    rig.engine->stopRecording();
 }

@@ -474,7 +474,7 @@ protected:
     // Two seconds of the master output's left channel at JACK.
     Wav heard() {
         std::string ports = run(s->jackEnv() + "timeout -k 5 20 jack_lsp 2>/dev/null");
-        std::string out = ports.find("PortAudio:out_0") != std::string::npos ? "PortAudio:out_0" : "system:playback_1";
+        std::string out = ports.find("tarlume:out_0") != std::string::npos ? "tarlume:out_0" : "system:playback_1";
         std::string file = s->root.path + "heard.wav";
         unlink(file.c_str());
         run(s->jackEnv() + "timeout 60 jack_rec -f " + file + " -d 2 " + out + " >/dev/null 2>&1");

@@ -43,22 +43,34 @@ public:
     // (at most 10 s) until a client can connect. ready() tells whether it did.
     // JACK keeps a small table of running servers: when other programs' servers fill it, a new one ends at
     // once. Such a server is started again, for up to about 10 s, until a place is free.
-    explicit JackServer(int rate = 44100, int period = 256, int captures = 2, int playbacks = 2) {
-        for (int attempt = 0; attempt < 20 && !ready_; ++attempt) {
-            if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(500));
-            if (!start(rate, period, captures, playbacks)) break; // not a start-up death: no retry
-        }
+    explicit JackServer(int rate = 44100, int period = 256, int captures = 2, int playbacks = 2)
+        : args_{rate, period, captures, playbacks} {
+        startWithRetries(false);
     }
 
-    ~JackServer() {
+    ~JackServer() { stop(); }
+
+    // Stops the server as a user would (its clients are told it shuts down) and waits until it has ended.
+    void stop() {
+        ready_ = false;
         if (pid_ <= 0) return;
         kill(pid_, SIGTERM);
         for (int i = 0; i < 100; i++) {
-            if (waitpid(pid_, nullptr, WNOHANG) == pid_) return;
+            if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
+                pid_ = -1;
+                return;
+            }
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
         kill(pid_, SIGKILL);
         waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
+    // Starts a stopped server again under the same name; true once it is ready.
+    bool restart() {
+        stop();
+        startWithRetries(true);
+        return ready_;
     }
     JackServer(const JackServer&) = delete;
     JackServer& operator=(const JackServer&) = delete;
@@ -68,11 +80,17 @@ public:
     pid_t pid() const { return pid_; }
 
 private:
+    void startWithRetries(bool sameName) {
+        for (int attempt = 0; attempt < 20 && !ready_; ++attempt) {
+            if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            if (!start(args_[0], args_[1], args_[2], args_[3], sameName)) break; // not a start-up death: no retry
+        }
+    }
     // One start: true when the server is ready or died at start (worth another try), false when another try
     // cannot help (no process, or one that never answered within 10 s).
-    bool start(int rate, int period, int captures, int playbacks) {
+    bool start(int rate, int period, int captures, int playbacks, bool sameName) {
         static std::atomic<int> counter{0};
-        name_ = "tarlume-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
+        if (!sameName || name_.empty()) name_ = "tarlume-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
         std::vector<std::string> args = {"jackd", "-r",
                                          "-n",    name_,
                                          "-d",    "dummy",
@@ -117,6 +135,7 @@ private:
         return false;
     }
 
+    int args_[4];
     std::string name_;
     pid_t pid_ = -1;
     bool ready_ = false;

@@ -1,6 +1,7 @@
 // A sound backend for tests: its device list is set by the test, and an open stream's I/O procedure
-// runs only when the test calls pump(), synchronously, on the test's thread. Installed for the life of
-// the object.
+// runs only when the test calls pump(), synchronously, on the test's thread. A test loses a stream's
+// device by clearing its `alive`, and changes its rate through `rate`. Installed for the life of the
+// object.
 #pragma once
 
 #include "platform/SoundDevices.h"
@@ -28,11 +29,13 @@ public:
         double getSampleRate() const override { return rate; }
         int getInputChannels() const override { return config.inputChannels; }
         int getOutputChannels() const override { return config.outputChannels; }
+        bool isAlive() const override { return alive; }
         TestSoundBackend* backend;
         SoundStreamConfig config;
         SoundIOProc* proc;
         double rate;
         bool running = false;
+        bool alive = true;
     };
 
     // Adds a device; its id (stable, from the name).
