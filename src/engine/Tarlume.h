@@ -137,6 +137,8 @@ public:
     // when nothing was written.
     bool writeSettings();
     std::string getSettingsPath() const { return userDataFolder + "config.xml"; }
+    // A skin is named by a file of the skins folder (the name without ".xml"): no path, no "." or "..".
+    static bool isSkinName(const std::string& name);
 
     // ---- Sound devices ----------------------------------------------------------------------------
     // Rebuilds every device from the routing fields, opens them and attaches the inputs in use.

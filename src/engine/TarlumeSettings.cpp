@@ -29,8 +29,10 @@ bool readPair(const std::string& text, int* pair) {
     return true;
 }
 
+// Every value is escaped, so none can end its element or make another: a folder named
+// "x</CURRENTFOLDER><SKIN>y</SKIN>" comes back as that folder and changes nothing else.
 std::string line(const std::string& key, const std::string& value) {
-    return "<" + key + ">" + value + "</" + key + ">\n";
+    return "<" + key + ">" + escapeTagText(value) + "</" + key + ">\n";
 }
 
 std::string pairText(const int* pair) {
@@ -69,6 +71,11 @@ const char* damage(const std::string& text) {
 
 } // namespace
 
+bool Tarlume::isSkinName(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." &&
+           name.find_first_of(std::string("/\0", 2)) == std::string::npos;
+}
+
 void Tarlume::loadSettings() {
     const std::string path = getSettingsPath();
     std::string text;
@@ -88,7 +95,7 @@ void Tarlume::loadSettings() {
                 path.c_str(), why, path.c_str());
     }
     auto get = [&text](const std::string& key, const std::string& def = "") {
-        return getXMLPart(text, strtolower(key), def);
+        return unescapeTagText(getXMLPart(text, strtolower(key), def));
     };
 
     for (int i = 0; i < kDecks; i++) {
@@ -128,6 +135,11 @@ void Tarlume::loadSettings() {
         if (!v.empty()) folderHistory[0].push_back(v);
     }
     skinName = get("SKIN", "kolt-1280");
+    if (!isSkinName(skinName)) {
+        fprintf(stderr, "Settings: skin \"%s\" ignored (a skin is named by a file of the skins folder)\n",
+                skinName.c_str());
+        skinName = "kolt-1280";
+    }
     const int type = strToInt(get("CROSSFADERTYPE", "0"));
     if (!setCrossfaderType(type)) fprintf(stderr, "Settings: crossfader type %d ignored (types are 0 to 3)\n", type);
     const double speed = strToDbl(get("CROSSFADERSPEED", "1"));
@@ -142,8 +154,8 @@ void Tarlume::loadSettings() {
         std::string record = getXMLElementCI(text, "hidconfig", true);
         if (text.size() == before) break;
         if (record.empty()) continue;
-        const std::string device = getXMLPart(record, "devicename");
-        const std::string config = getXMLPart(record, "configname");
+        const std::string device = unescapeTagText(getXMLPart(record, "devicename"));
+        const std::string config = unescapeTagText(getXMLPart(record, "configname"));
         if (!device.empty() || !config.empty()) setHIDConfig(device, config);
     }
 
@@ -187,8 +199,8 @@ bool Tarlume::writeSettings() {
     text += line("VARIABLES", liveSkin ? skin->getVariablesXML() : skinVariables);
     text += line("SKINTABORDER", liveSkin ? skin->getTabOrderXML() : skinTabOrder);
     for (const tHIDConfig& c : controllerConfigs)
-        text += "<HIDCONFIG><DEVICENAME>" + c.deviceName + "</DEVICENAME><CONFIGNAME>" + c.configName +
-                "</CONFIGNAME></HIDCONFIG>\n";
+        text += "<HIDCONFIG><DEVICENAME>" + escapeTagText(c.deviceName) + "</DEVICENAME><CONFIGNAME>" +
+                escapeTagText(c.configName) + "</CONFIGNAME></HIDCONFIG>\n";
     text += "</TARLUMECONFIG>\n";
 
     const std::string path = getSettingsPath();

@@ -529,7 +529,7 @@ bool getSkinName(int index, std::string* name, bool* isCurrent) {
 }
 void setSkin(const char* name) {
     Tarlume* e = engine();
-    if (!name || !*name || strchr(name, '/')) return;
+    if (!name || !Tarlume::isSkinName(name)) return;
     e->skinName = name;
 }
 

@@ -434,7 +434,7 @@ bool TarlumeSkinInterface::handleMenuClick(SkinObject* object, float x, float y,
     if (isLeft(spec, "Skin")) {
         // A name of the skins folder: a path could load any file as the next skin.
         std::string name = spec.size() > 5 ? spec.substr(5) : std::string();
-        if (!name.empty() && name.find('/') == std::string::npos) {
+        if (Tarlume::isSkinName(name)) {
             engine->skinName = name;
             settingsChanged(false);
         }

@@ -234,3 +234,46 @@ TEST(EngineSettings, ADamagedOrUnreadableFileIsToldAndKept) {
     EXPECT_FALSE(DirExist(path + ".bad"));
     rmdir(path.c_str());
 }
+
+// Names are written escaped and read back whole: none can end its element or make another. Files written
+// before held no escapes and read as they always did; a skin is only ever a name in the skins folder.
+TEST(EngineSettings, NamesCannotRewriteOtherSettings) {
+    EngineHome home;
+    TestSoundBackend backend;
+    const std::string folder =
+        "/media/x</CURRENTFOLDER><SKIN>evil</SKIN><CROSSFADERTYPE>3</CROSSFADERTYPE>"
+        "<HIDCONFIG><DEVICENAME>Evil</DEVICENAME><CONFIGNAME>e.xml</CONFIGNAME></HIDCONFIG> & co/";
+    const std::string device = "Pad</DEVICENAME><CONFIGNAME>../../x.xml</CONFIGNAME></HIDCONFIG>&amp;";
+    {
+        Tarlume e;
+        e.currentFolder[0] = folder;
+        e.folderHistory[0] = {folder, "/R&B/"};
+        e.skinName = "mine & yours";
+        e.skinVariables = "<VARIABLE><NAME>a</NAME><VALUE>1 &lt; 2 </VARIABLES><SKIN>x</SKIN></VALUE></VARIABLE>";
+        e.setHIDConfig(device, "pad <1>.xml");
+    }
+    {
+        Tarlume e;
+        EXPECT_EQ(e.currentFolder[0], folder);
+        EXPECT_EQ(e.folderHistory[0], (std::vector<std::string>{folder, "/R&B/"}));
+        EXPECT_EQ(e.skinName, "mine & yours");
+        EXPECT_EQ(e.crossfaderType, 0);
+        EXPECT_EQ(e.skinVariables,
+                  "<VARIABLE><NAME>a</NAME><VALUE>1 &lt; 2 </VARIABLES><SKIN>x</SKIN></VALUE></VARIABLE>");
+        ASSERT_EQ(e.controllerConfigs.size(), 1u);
+        EXPECT_EQ(e.controllerConfigs[0].deviceName, device);
+        EXPECT_EQ(e.controllerConfigs[0].configName, "pad <1>.xml");
+    }
+
+    for (const char* skin : {"../../etc/x", "a/b", "..", "."}) {
+        SCOPED_TRACE(skin);
+        writeConfig(home, std::string("<TARLUMECONFIG>\n<CURRENTFOLDER>/Drum & Bass/</CURRENTFOLDER>\n<SKIN>") + skin +
+                              "</SKIN>\n<HIDCONFIG><DEVICENAME>A&B</DEVICENAME><CONFIGNAME>ab.xml</CONFIGNAME>"
+                              "</HIDCONFIG>\n</TARLUMECONFIG>\n");
+        Tarlume e;
+        EXPECT_EQ(e.currentFolder[0], "/Drum & Bass/");
+        EXPECT_EQ(e.skinName, "kolt-1280");
+        ASSERT_EQ(e.controllerConfigs.size(), 1u);
+        EXPECT_EQ(e.controllerConfigs[0].deviceName, "A&B");
+    }
+}
