@@ -244,7 +244,10 @@ int WaveForm::processSpectrum(unsigned position, float low, float mid, float hig
 float WaveForm::getStripe(unsigned i) const {
     if (i >= unsigned(kOverviewStripes)) return 0;
     const float v = m_overview[i].load(relaxed);
-    return v == 0 ? m_cached[i].load(relaxed) : v;
+    const float cached = m_cached[i].load(relaxed);
+    // The stripe still being filled holds part of its audio; a cached one, when larger, holds all of it.
+    if (int(i) == m_lastOverview.load(relaxed)) return std::max(v, cached);
+    return v == 0 ? cached : v;
 }
 
 void WaveForm::setStripeCached(unsigned i, float v) {

@@ -1,5 +1,6 @@
 // The per-track picture of the audio that the deck and the visuals draw, and the home of the beat grid:
-// 300 overview stripes (summed absolute amplitude) with 300 cached ones from the tag cache, detailed stripes
+// 300 overview stripes (summed absolute amplitude) with 300 cached ones (from the tag cache, or from the
+// streaming player's scan of what its ring has not reached), detailed stripes
 // (40 per second by default) with a smoothed envelope, fine and coarse frequency stripes of three bands, the
 // largest sample, limit points (16-beat spans where the music repeats best) and the beat table.
 //
@@ -55,6 +56,7 @@ public:
     int getNbStripes() const { return kOverviewStripes; }
     int getStripePos() const { return m_lastOverview.load(std::memory_order_relaxed); }
     float getStripeMax() const { return m_overviewMax.load(std::memory_order_relaxed); }
+    // The computed stripe, or the cached one where none was computed; for the stripe being filled the larger.
     float getStripe(unsigned i) const;
     void setStripeCached(unsigned i, float v);
     int getNbDetailedStripes() const { return m_detailedCount.load(std::memory_order_relaxed); }

@@ -62,6 +62,9 @@ int FModPlayer::initRing(short* buffer, int capacityFrames, int zeroCrossings, c
     m_pendingSeek = -1;
     m_need = 1.0;
     m_seeking = false;
+    m_path = file;
+    m_scanDecoder.reset();
+    m_scanDone = false;
     applyResamplerFormat();
     return result < 0 ? result : 0;
 }
@@ -242,12 +245,66 @@ int FModPlayer::getSomeDataNow(int urgency) {
         calculateNeedMoreData();
         need = m_need;
     }
-    const bool analysed = urgency < 3 && analyseRing(urgency);
+    bool analysed = urgency < 3 && analyseRing(urgency);
+    // With the ring as full as it may be and no player short of data, the overview reads on. A ring that
+    // decoded the whole file from its start left nothing to read.
+    if (urgency < 3 && need <= 0.002 && !(m_endOfFile && m_seekFrame == 0)) analysed = scanOverview() || analysed;
     m_decoding = false;
     decodeGuard.unlock();
     if (need > 0.9) return 3;
     if (need <= 0.002) return analysed ? 1 : 0;
     return 2;
+}
+
+bool FModPlayer::scanOverview() {
+    if (m_scanDone || !m_fileOpen || !m_stripesOn) return false;
+    const int stripes = m_waveForm->getNbStripes();
+    if (!m_scanDecoder) {
+        const unsigned length = m_length;
+        auto decoder = std::make_unique<AudioDecoder>();
+        if (length == 0 || m_path.empty() || decoder->openFile(m_path, 0, 0) < 0) {
+            m_scanDone = true;
+            return false;
+        }
+        m_scanFactor = double(stripes) / double(length);
+        // From the first frame of the stripe the ring's decoding stopped in; after a seek the ring's stripes
+        // may have gaps anywhere, so from the start.
+        unsigned start = 0;
+        if (m_seekFrame == 0) {
+            const int stripe = int(double(m_fileFrames.load(std::memory_order_relaxed)) * m_scanFactor);
+            start = unsigned(std::min(double(length), std::ceil(stripe / m_scanFactor)));
+            while (start > 0 && int(double(start - 1) * m_scanFactor) >= stripe)
+                --start;
+        }
+        if (start > 0) decoder->seek(start);
+        m_scanDecoder = std::move(decoder);
+        m_scanFrame = start;
+        m_scanStripe = -1;
+        m_scanSum = 0;
+    }
+    short block[AudioDecoder::maxReadBytes / 2];
+    const int got = m_scanDecoder->readData(block, AudioDecoder::maxReadBytes / 4);
+    const int ch = std::max(1, m_scanDecoder->getNbChannels());
+    const int frames = got > 0 ? got / (2 * ch) : 0;
+    bool past = false;
+    for (int k = 0; k < frames && !past; ++k) {
+        const int stripe = int(double(m_scanFrame + unsigned(k)) * m_scanFactor);
+        past = stripe >= stripes;
+        if (stripe != m_scanStripe) {
+            if (m_scanStripe >= 0) m_waveForm->setStripeCached(unsigned(m_scanStripe), m_scanSum);
+            m_scanStripe = stripe;
+            m_scanSum = 0;
+        }
+        const short* s = block + k * ch;
+        m_scanSum += std::fabs(float(s[0])) + std::fabs(float(s[ch - 1]));
+    }
+    m_scanFrame += unsigned(frames);
+    if (frames == 0 || past) {
+        if (m_scanStripe >= 0 && m_scanStripe < stripes) m_waveForm->setStripeCached(unsigned(m_scanStripe), m_scanSum);
+        m_scanDone = true;
+        m_scanDecoder.reset();
+    }
+    return true;
 }
 
 void FModPlayer::raiseRingStart(long long frame) {

@@ -11,6 +11,9 @@
 #include "audio/player/Player.h"
 
 #include <memory>
+#include <string>
+
+#include <memory>
 
 class FModPlayer : public Player {
 public:
@@ -71,6 +74,8 @@ protected:
     void endOfData();
     int initRing(short* buffer, int capacityFrames, int zeroCrossings, const std::string& file, int openArgument,
                  int scan);
+    // One block of the overview scan (loading thread, decode lock held); false when it has nothing to do.
+    bool scanOverview();
 
     std::atomic<unsigned> m_fileFrames{0}; // the file frame just past the newest decoded frame
     Relaxed<unsigned> m_ringStart{0};      // the oldest file frame still in the ring
@@ -78,4 +83,15 @@ protected:
     Relaxed<double> m_need{0.0};
     Relaxed<bool> m_seeking{false};
     unsigned m_seekFrame = 0; // where decoding last restarted (loading thread)
+
+    // The overview scan: once the ring holds all it may, a decoder of its own reads on to the end of the file
+    // and fills the overview stripes the ring never reached, so a waiting deck shows the whole track. Loading
+    // thread under the decode lock; init resets it.
+    std::string m_path;
+    std::unique_ptr<AudioDecoder> m_scanDecoder;
+    bool m_scanDone = false;
+    unsigned m_scanFrame = 0; // the next file frame it reads
+    int m_scanStripe = -1;    // the overview stripe being summed
+    float m_scanSum = 0;      // |left| + |right| of the stripe's frames so far
+    double m_scanFactor = 0;  // overview stripes per file frame
 };

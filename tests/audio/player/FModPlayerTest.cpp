@@ -2,6 +2,7 @@
 // wraps and seeks, driven by hand on the test's thread.
 #include "PlayerTestUtil.h"
 
+#include "analysis/WaveForm.h"
 #include "audio/player/TrackLoading.h"
 
 using namespace playertest;
@@ -328,4 +329,19 @@ TEST(FModPlayer, FilesThatDoNotOpenGiveASilentUnloadedPlayer) {
     EXPECT_EQ(p.getSomeDataNow(0), 0);
     p.process(&l, &r);
     EXPECT_EQ(p.getSample(0, 0), 0);
+}
+
+TEST(FModPlayer, APausedDecksOverviewCoversTheWholeTrackBeyondItsRing) {
+    CounterDeck d; // 600,000 frames; a paused ring of 200,000 decodes the first 120,000
+    d.fill([] { return false; });
+    EXPECT_LT(d.player.getFileFrames(), unsigned(kTrackFrames / 2));
+    const std::vector<short> frames = counterFrames(kTrackFrames);
+    const WaveForm* w = d.player.getWaveForm();
+    const int perStripe = kTrackFrames / w->getNbStripes();
+    for (int i = 0; i < w->getNbStripes(); ++i) {
+        double sum = 0;
+        for (int f = i * perStripe; f < (i + 1) * perStripe; ++f)
+            sum += std::abs(frames[size_t(2 * f)]) + std::abs(frames[size_t(2 * f + 1)]);
+        ASSERT_NEAR(w->getStripe(unsigned(i)), sum, sum * 1e-4) << "stripe " << i; // float sums
+    }
 }
