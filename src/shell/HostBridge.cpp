@@ -117,11 +117,19 @@ void initTLM() {
         Skin* skin = new Skin(interface);
         tlm->skin = skin;
         skin->initVariablesFromXML(tlm->skinVariables);
-        std::string path = dir + "/skins/" + tlm->skinName + ".xml";
-        if (!tlm->skinName.empty() && FileExist(path))
-            skin->loadSkin(path);
-        else
-            skin->loadSkin(dir + "/skins/kolt-1280.xml");
+        // A missing skin (a folder not plugged in) gives the default skin and stays chosen; a broken one is
+        // said, and forgotten so the next start does not meet it again.
+        const std::string defaultSkin = "kolt-1280";
+        const std::string path = dir + "/skins/" + tlm->skinName + ".xml";
+        std::string refusal;
+        bool loaded = tlm->skinName != defaultSkin && Tarlume::isSkinName(tlm->skinName) && FileExist(path) &&
+                      skin->loadSkin(path, &refusal);
+        if (!refusal.empty()) {
+            fprintf(stderr, "Skin \"%s\" is not used (%s): the default skin is loaded instead\n", tlm->skinName.c_str(),
+                    refusal.c_str());
+            tlm->skinName = defaultSkin;
+        }
+        if (!loaded) skin->loadSkin(dir + "/skins/" + defaultSkin + ".xml");
         if (FileExist(dir + "/genrecolors.xml")) skin->readGenreColors(dir + "/genrecolors.xml");
         skin->getBounds(&boundWidth, &boundHeight);
         skin->initTabOrderFromXML(tlm->skinTabOrder);

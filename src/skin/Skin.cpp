@@ -266,7 +266,7 @@ void Skin::fixPlaylist() {
     }
 }
 
-void Skin::loadSkin(const std::string& path) {
+bool Skin::loadSkin(const std::string& path, std::string* refusal) {
     double start = timeGetExactTime();
     folder = (path.size() >= 4 ? path.substr(0, path.size() - 4) : std::string()) + "/";
     std::string text = readContents(path);
@@ -277,17 +277,30 @@ void Skin::loadSkin(const std::string& path) {
         if (end != std::string::npos) folder = getFilePath(path) + own + "/";
     }
     text = expandIncludes(std::move(text));
+    const bool read = !text.empty();
     text = getXMLElementCI(text, "skin");
-
-    readSections(text);
-    // Workers never create fonts: "default" exists before the first window is built.
-    getFontHandle("default");
 
     std::string lower = strtolower(text);
     size_t playlistEnd = std::string::npos;
     std::string playlistDefinition = getXMLElementCIFast(text, lower, "playlist", 0, &playlistEnd);
     queueWindows(text, windowQueue);
     int sequence = static_cast<int>(windowQueue[0].size() + windowQueue[1].size());
+    if (refusal) {
+        const char* why = !read          ? "it is empty or cannot be read"
+                          : text.empty() ? "it holds no whole skin element: cut short, or not a skin file"
+                          : sequence == 0 && playlistEnd == std::string::npos ? "it defines no window"
+                                                                              : nullptr;
+        if (why) {
+            for (auto& queue : windowQueue)
+                queue.clear();
+            *refusal = why;
+            return false;
+        }
+    }
+
+    readSections(text);
+    // Workers never create fonts: "default" exists before the first window is built.
+    getFontHandle("default");
     text.clear();
     lower.clear();
 
@@ -338,6 +351,7 @@ void Skin::loadSkin(const std::string& path) {
         if (SkinScript* script = getScript(startup)) script->executeScript(false, 0, false, 0.0, 0);
     loaded = true;
     printf("%s ms to load skin\n", dblToStr(timeGetExactTime() - start, 2).c_str());
+    return true;
 }
 
 void Skin::closeSkin() {

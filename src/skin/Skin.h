@@ -47,7 +47,10 @@ public:
     Skin(const Skin&) = delete;
     Skin& operator=(const Skin&) = delete;
 
-    void loadSkin(const std::string& path);
+    // Loads whatever the file gives (an unreadable file gives only the built-in windows) and answers true.
+    // With `refusal` given, a file that is no usable skin (empty, cut short, not a skin file, no window)
+    // loads nothing: false, and the reason in `refusal`.
+    bool loadSkin(const std::string& path, std::string* refusal = nullptr);
     void closeSkin();
     static std::string readContents(const std::string& path);
 

@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -31,10 +32,12 @@ struct Bridge {
     HeadlessGL gl;
     std::string oldCwd = std::filesystem::current_path();
 
-    explicit Bridge(const std::string& configuredSkin = "") {
+    // `skinFile`, when given, is written as the configured skin's file.
+    explicit Bridge(const std::string& configuredSkin = "", const std::string* skinFile = nullptr) {
         std::filesystem::create_directories(app.path + "skins");
         std::filesystem::copy_file(TARLUME_SOURCE_DIR "/tests/shell/skin/testskin.xml",
                                    app.path + "skins/kolt-1280.xml");
+        if (skinFile) app.write("skins/" + configuredSkin + ".xml", *skinFile);
         setenv("XDG_DATA_HOME", data.path.c_str(), 1);
         setenv("JACK_NO_START_SERVER", "1", 1);
         if (!configuredSkin.empty()) {
@@ -71,6 +74,45 @@ TEST(ShellBridge, MissingConfiguredSkinLoadsTheDefaultSkin) {
     EXPECT_EQ(b.skin()->skinName, "Shell Test Skin");
     EXPECT_GE(getBoundWidth(), 1200);
     EXPECT_GE(getBoundHeight(), 500);
+}
+
+// A broken skin file gives the default skin with one line saying why, and is not kept as the chosen skin.
+TEST(ShellBridge, ABrokenConfiguredSkinLoadsTheDefaultSkinSaysWhyAndIsForgotten) {
+    std::ifstream in(TARLUME_SOURCE_DIR "/tests/shell/skin/testskin.xml");
+    const std::string whole((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string random(2000, 0);
+    for (size_t i = 0; i < random.size(); ++i)
+        random[i] = char((i * 2654435761u) >> 11);
+    const struct {
+        const char* name;
+        std::string file;
+        const char* why;
+    } cases[] = {
+        {"cut at 40 %", whole.substr(0, whole.size() * 2 / 5), "cut short"},
+        {"random bytes", random, "not a skin file"},
+        {"empty", "", "empty"},
+        {"no window", "<skin><info><name>bare</name></info></skin>", "no window"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string config;
+        testing::internal::CaptureStderr();
+        {
+            Bridge b("broken", &c.file);
+            ASSERT_NE(b.skin(), nullptr);
+            EXPECT_EQ(b.skin()->skinName, "Shell Test Skin");
+            EXPECT_GE(getBoundWidth(), 1200);
+            destroyStuff();
+            std::ifstream saved(b.data.path + "tarlume/config.xml");
+            config.assign((std::istreambuf_iterator<char>(saved)), std::istreambuf_iterator<char>());
+        }
+        const std::string said = testing::internal::GetCapturedStderr();
+        const size_t told = said.find("Skin \"broken\" is not used");
+        EXPECT_NE(told, std::string::npos) << said;
+        EXPECT_EQ(said.find("\"broken\"", said.find('\n', told)), std::string::npos) << said; // said once
+        EXPECT_NE(said.find(c.why), std::string::npos) << said;
+        EXPECT_NE(config.find("<SKIN>kolt-1280</SKIN>"), std::string::npos) << config;
+    }
 }
 
 TEST(ShellBridge, PressesReachEveryLayerHitTheLaterKeepsFocusAndAHolderGetsItsRelease) {
