@@ -127,7 +127,7 @@ const BandFilter& bandFilter(); // the band-limited read's filter, built once
 
 Resample::Resample() {
     init(0);
-    bandFilter(); // built here, never first on the audio thread
+    m_band = &bandFilter(); // built here, never first on the audio thread
 }
 
 Resample::~Resample() = default;
@@ -441,7 +441,7 @@ void bandRead8(const Float2* table, const short* s, const BandTaps& t, int chann
 
 } // namespace
 
-bool Resample::prepareStretched(double& position, double& factor, int64_t& frame, double& fraction) const {
+inline bool Resample::prepareStretched(double& position, double& factor, int64_t& frame, double& fraction) const {
     if (!(factor >= kMinFactor)) factor = kMinFactor; // NaN too
     if (!(position >= 0.0) || std::isinf(position) || !m_src || m_available <= 0) return false;
     if (m_ring) {
@@ -454,15 +454,19 @@ bool Resample::prepareStretched(double& position, double& factor, int64_t& frame
     return true;
 }
 
-const short* Resample::stretchedRun(int64_t frame, int before, int count, short* run) const {
+inline const short* Resample::stretchedRun(int64_t frame, int before, int count, short* run) const {
     const int64_t first = frame - (before - 1);
     const int64_t frames = m_ring ? m_length : m_available;
     if (first >= 0 && first + count <= frames) return m_src + first * m_channels;
+    gatherRun(first, count, run);
+    return run;
+}
+
+void Resample::gatherRun(int64_t first, int count, short* run) const {
     // Near an edge (silence beyond it) or across a ring's wrap: the neighbours gathered in order.
     for (int m = 0; m < count; ++m)
         for (int ch = 0; ch < m_channels; ++ch)
             run[m * m_channels + ch] = sampleAt(first + m, ch);
-    return run;
 }
 
 bool Resample::allowWideReads(bool allow) {
@@ -497,7 +501,7 @@ void Resample::getResampleFrame(double position, double factor, float* left, flo
         *right = sixPoint(i, fraction, second);
         return;
     }
-    const BandFilter& band = bandFilter();
+    const BandFilter& band = *static_cast<const BandFilter*>(m_band);
     const bool wide = band.wide && g_wideAllowed.load(std::memory_order_relaxed);
     const BandTaps t = bandTaps(fraction, factor, wide ? 8 : 4);
     short run[2 * kMaxBandTaps];

@@ -59,6 +59,7 @@ private:
     // The `count` frames a band-limited read at `frame` weighs, `before` of them up to and including it: in the
     // buffer itself when they lie inside it, else gathered into `run` (all channels).
     const short* stretchedRun(int64_t frame, int before, int count, short* run) const;
+    void gatherRun(int64_t first, int count, short* run) const;
     short sampleAt(int64_t frame, int channel) const; // with the edge rule of the source (zero or wrap)
 
     unsigned int m_N = 0;
@@ -73,6 +74,7 @@ private:
     bool m_ring = false;
 
     Cache m_cache[2];
+    const void* m_band = nullptr; // the band-limited read's filter, shared by all
 };
 
 // Fills `c` with one wing of a low-pass filter: a sinc with cut-off `frequency` (a fraction of the sample

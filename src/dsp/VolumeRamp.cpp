@@ -67,7 +67,7 @@ void VolumeRamp::doRamp() {
 }
 
 void VolumeRamp::process(float* left, float* right) {
-    doRamp();
+    if (rampPending()) doRamp();
     *left *= m_leftGain;
     *right *= m_rightGain;
 }
@@ -107,10 +107,19 @@ void VolumeRamp::processSamples(float* left, float* right, int count) {
 void VolumeRamp::processAndMix(float** in, float** out, int channels, int frames) {
     if (channels > 2) channels = 2;
     if (channels <= 0 || frames <= 0) return;
-    const bool ramp = rampPending();
-    for (int i = 0; i < frames; ++i) {
-        if (ramp) doRamp();
-        out[0][i] += in[0][i] * m_leftGain;
-        if (channels > 1) out[1][i] += in[1][i] * m_rightGain;
+    if (rampPending()) {
+        for (int i = 0; i < frames; ++i) {
+            doRamp();
+            out[0][i] += in[0][i] * m_leftGain;
+            if (channels > 1) out[1][i] += in[1][i] * m_rightGain;
+        }
+        return;
     }
+    // No ramp: the gains stay, and each channel is one loop the compiler can run several samples at a time.
+    const float leftGain = m_leftGain, rightGain = m_rightGain;
+    for (int i = 0; i < frames; ++i)
+        out[0][i] += in[0][i] * leftGain;
+    if (channels > 1)
+        for (int i = 0; i < frames; ++i)
+            out[1][i] += in[1][i] * rightGain;
 }

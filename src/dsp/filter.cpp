@@ -299,7 +299,7 @@ void filter::computeCoefficients() {
     m_a2 = na2;
 }
 
-float filter::filterSample(History& h, float in) const {
+inline float filter::filterSample(History& h, float in) const {
     h.x2 = h.x1;
     h.x1 = h.x0;
     h.x0 = in;
@@ -332,6 +332,24 @@ void filter::process(float* left, float* right) {
         return;
     *left = filterSample(m_hist[0], *left);
     *right = filterSample(m_hist[1], *right);
+}
+
+void filter::processBlock(float* left, float* right, int frames) {
+    if (!pollSettings()) {
+        // Gliding: a new setting every sample.
+        for (int i = 0; i < frames; ++i)
+            process(&left[i], &right[i]);
+        return;
+    }
+    if (m_gain == 0.0f) return;
+    // Settled: each channel in a row, as filterSample does it, with the history in locals meanwhile.
+    for (int c = 0; c < 2; ++c) {
+        float* samples = c == 0 ? left : right;
+        History h = m_hist[c];
+        for (int i = 0; i < frames; ++i)
+            samples[i] = filterSample(h, samples[i]);
+        m_hist[c] = h;
+    }
 }
 
 } // namespace dsp

@@ -38,7 +38,10 @@ public:
     void settle();
 
     // Processing: one thread at a time. Samples are floats on any scale, filtered in place.
-    void process(float* left, float* right);         // channels 0 and 1, one update per frame
+    void process(float* left, float* right); // channels 0 and 1, one update per frame
+    // `frames` frames of channels 0 and 1, as process would; settings changed meanwhile are taken at the next
+    // block once the section has settled.
+    void processBlock(float* left, float* right, int frames);
     void processChannel(int channel, float* sample); // channel 0, 1 or 2 (2: response measurements)
     void processMono(float* sample) { processChannel(0, sample); }
 

@@ -236,9 +236,7 @@ void TarlumeAudioDevice::calculateBuffers() {
     // 4. Deck effects.
     for (int d = 0; d < kDecks; d++) {
         if (!active(d)) continue;
-        if (EffectGroup* fx = deckAccess::effects(decks[d]))
-            for (int i = 0; i < n; i++)
-                fx->process(&deckBuffers[d][0][i], &deckBuffers[d][1][i]);
+        if (EffectGroup* fx = deckAccess::effects(decks[d])) fx->processBlock(deckBuffers[d][0], deckBuffers[d][1], n);
     }
 
     // 5. Master bus, cue after effects, master effects, recording.
@@ -252,9 +250,7 @@ void TarlumeAudioDevice::calculateBuffers() {
                 if (VolumeRamp* ramp = deckAccess::cueRamp(decks[d])) ramp->processAndMix(deckBuffers[d], cueBus, 2, n);
         }
         EffectGroup* fx = engine ? engine->masterEffects.get() : nullptr;
-        if (fx)
-            for (int i = 0; i < n; i++)
-                fx->process(&masterBus[0][i], &masterBus[1][i]);
+        if (fx) fx->processBlock(masterBus[0], masterBus[1], n);
         if (recorder)
             for (int i = 0; i < n; i++)
                 recorder->process(masterBus[0][i], masterBus[1][i]);

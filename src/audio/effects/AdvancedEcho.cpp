@@ -123,13 +123,43 @@ float AdvancedEcho::readInterpolated(double position, int channel) {
     return (((c.c4 * z + c.c3) * z + c.c2) * z + c.c1) * z + c.c0;
 }
 
-void AdvancedEcho::process(float* left, float* right) {
+int AdvancedEcho::applyLength() {
     const int length = length_.load(std::memory_order_relaxed);
     if (length < appliedLength_) {
         // Shortening: move the write index back so the new, shorter delay is heard at once.
         write_ = int(wrapIndex(int64_t(write_) - 2 * int64_t(appliedLength_ - length), kRingFloats));
     }
     appliedLength_ = length;
+    return length;
+}
+
+void AdvancedEcho::processBlock(float* left, float* right, int frames) {
+    // Silent and unlocked with no fade pending, played forwards (an idle looper): nothing is read from the
+    // ring, so the block passes each stage in turn, the ring recording what leaves it.
+    if (locked_.load(std::memory_order_relaxed) || echoAmount_.getCurrentVolume() != 0.0 ||
+        echoAmount_.getVolume() != 0.0 || !(speed_.load(std::memory_order_relaxed) > 0.0)) {
+        for (int i = 0; i < frames; ++i)
+            process(&left[i], &right[i]);
+        return;
+    }
+    applyLength();
+    sourceAmount_.processSamples(left, right, frames);
+    for (int i = 0; i < frames; ++i) {
+        left[i] = flushNonNormal(left[i]);
+        right[i] = flushNonNormal(right[i]);
+    }
+    limiter_.processBlock(left, right, frames);
+    for (int i = 0; i < frames; ++i) {
+        ring_[size_t(write_)] = left[i];
+        ring_[size_t(write_) + 1] = right[i];
+        write_ += 2;
+        if (write_ >= kRingFloats) write_ = 0;
+    }
+    readPosition_ = write_ / 2;
+}
+
+void AdvancedEcho::process(float* left, float* right) {
+    const int length = applyLength();
     int offset = offset_.load(std::memory_order_relaxed);
     const int reach = kMaxReach - length; // room left for the offset
     if (offset > reach) offset = reach;

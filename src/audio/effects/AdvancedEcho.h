@@ -34,6 +34,9 @@ public:
 
     // One stereo frame on the 16-bit scale, in place. Audio thread.
     void process(float* left, float* right);
+    // `frames` frames of two channels, as process would frame by frame; settings changed meanwhile are taken
+    // at the next block.
+    void processBlock(float* left, float* right, int frames);
 
     static constexpr int kRingFloats = 441000;          // interleaved left, right
     static constexpr int kRingFrames = kRingFloats / 2; // 5 s at 44.1 kHz
@@ -41,6 +44,7 @@ public:
 
 private:
     float readInterpolated(double position, int channel);
+    int applyLength(); // the echo length, the write index moved back when it shortened
 
     std::vector<float> ring_; // kRingFloats, allocated once
     int write_ = 0;           // float index of the next left sample, even; audio thread only

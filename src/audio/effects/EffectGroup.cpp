@@ -4,6 +4,7 @@
 #include "analysis/fft.h"
 #include "audio/effects/EffectMath.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -278,6 +279,53 @@ void EffectGroup::process(float* left, float* right) {
         *right = clip16(*right);
     }
     if (on(EFFECT_STATISTICS)) statistics_.process(*left, *right);
+}
+
+void EffectGroup::processBlock(float* left, float* right, int frames) {
+    if (on(EFFECT_ANALYSER)) {
+        // The tempo read-outs fall on frames of their own.
+        for (int i = 0; i < frames; ++i)
+            process(&left[i], &right[i]);
+        return;
+    }
+    if (restartCounter_.load(std::memory_order_relaxed) && restartCounter_.exchange(false, std::memory_order_acquire))
+        frameCounter_ = 0;
+    frameCounter_ = std::min(frameCounter_ + frames, kTempoFrames);
+
+    auto each = [&](auto effect) {
+        for (int i = 0; i < frames; ++i)
+            effect(&left[i], &right[i]);
+    };
+    const bool statistics = on(EFFECT_STATISTICS), clip = on(EFFECT_CLIP);
+    if (statistics) statistics_.processBeforeBlock(left, right, frames);
+    if (on(EFFECT_FILTER)) {
+        lowPass_.processBlock(left, right, frames);
+        highPass_.processBlock(left, right, frames);
+    }
+    if (on(EFFECT_BITCRUSHER)) each([this](float* l, float* r) { crusher_.process(l, r); });
+    if (on(EFFECT_ECHO)) echo_.processBlock(left, right, frames);
+    if (on(EFFECT_EQ)) eq_.processBlock(left, right, frames);
+    if (on(EFFECT_FLANGER)) each([this](float* l, float* r) { flanger_.process(l, r); });
+    if (on(EFFECT_GAPPER)) each([this](float* l, float* r) { gapper_.process(l, r); });
+    if (on(EFFECT_REVERB)) each([this](float* l, float* r) { reverb_.process(l, r); });
+    if (on(EFFECT_DC_BLOCKER) && clip) {
+        float* channel[2] = {left, right};
+        for (int c = 0; c < 2; ++c) {
+            for (int i = 0; i < frames; ++i) {
+                dcState_[c] = effectmath::flushNonNormal(dcState_[c]);
+                const float in = channel[c][i];
+                channel[c][i] = in - dcState_[c];
+                dcState_[c] += (in - dcState_[c]) * 0.001f;
+            }
+        }
+    }
+    if (on(EFFECT_LIMITER)) limiter_.processBlock(left, right, frames);
+    if (clip)
+        for (int i = 0; i < frames; ++i) {
+            left[i] = clip16(left[i]);
+            right[i] = clip16(right[i]);
+        }
+    if (statistics) statistics_.processBlock(left, right, frames);
 }
 
 void EffectGroup::getImpulseResponse(float* out, int effect) {

@@ -58,6 +58,9 @@ public:
 
     // One stereo frame on the 16-bit scale, in place. Audio thread.
     void process(float* left, float* right);
+    // `frames` frames of two channels, each as process would (every effect takes the block in turn); switches
+    // and settings changed meanwhile are taken at the next block.
+    void processBlock(float* left, float* right, int frames);
 
     // Fills 512 floats with the power response (1 = unity) of the equaliser (effect 6), the filter knob (15)
     // or both (a negative id) as they are switched on, bin k standing for k x rate / 1024 Hz. Main thread.

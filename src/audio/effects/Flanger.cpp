@@ -172,15 +172,19 @@ void Flanger::process(float* left, float* right) {
     const float strength = strength_.load(std::memory_order_relaxed);
     const int offset = offset_.load(std::memory_order_relaxed);
     const float inL = *left, inR = *right;
-    float tapL, tapR;
-    tap(write_ - delay, write_ - delay - offset, &tapL, &tapR);
-    float outL = (1.0f - strength / 5.0f) * inL + strength * 0.9f * tapL;
-    float outR = (1.0f - strength / 5.0f) * inR + strength * 0.9f * tapR;
-    if (sound > 0.0f) {
-        const float amount = (sound < 0.75f ? sound / 0.75f : 1.0f - 4.0f * (sound - 0.75f)) * strength;
-        tap(write_ - delay / 2.002, write_ - delay / 2.001 - offset, &tapL, &tapR);
-        outL += amount * 0.7f * tapL;
-        outR += amount * 0.7f * tapR;
+    float outL = inL, outR = inR;
+    // At no strength the taps (finite: the ring holds bounded values) weigh nothing: the frame passes as it is.
+    if (strength != 0.0f) {
+        float tapL, tapR;
+        tap(write_ - delay, write_ - delay - offset, &tapL, &tapR);
+        outL = (1.0f - strength / 5.0f) * inL + strength * 0.9f * tapL;
+        outR = (1.0f - strength / 5.0f) * inR + strength * 0.9f * tapR;
+        if (sound > 0.0f) {
+            const float amount = (sound < 0.75f ? sound / 0.75f : 1.0f - 4.0f * (sound - 0.75f)) * strength;
+            tap(write_ - delay / 2.002, write_ - delay / 2.001 - offset, &tapL, &tapR);
+            outL += amount * 0.7f * tapL;
+            outR += amount * 0.7f * tapR;
+        }
     }
     *left = outL;
     *right = outR;

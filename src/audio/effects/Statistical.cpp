@@ -32,6 +32,25 @@ void Statistical::processBefore(float left, float right) {
     }
 }
 
+void Statistical::processBeforeBlock(const float* left, const float* right, int frames) {
+    takeReset();
+    int m = 0;
+    for (int i = 0; i < frames; ++i) {
+        const int l = level(left[i]), r = level(right[i]);
+        if (l > m) m = l;
+        if (r > m) m = r;
+    }
+    if (m > maxBefore_) {
+        maxBefore_ = m;
+        shownMaxBefore_.store(m, std::memory_order_relaxed);
+    }
+}
+
+void Statistical::processBlock(const float* left, const float* right, int frames) {
+    for (int i = 0; i < frames; ++i)
+        process(left[i], right[i]);
+}
+
 void Statistical::process(float left, float right) {
     takeReset();
     const int l = level(left), r = level(right);

@@ -12,6 +12,9 @@ public:
     // Audio thread: the frame as it enters the chain (levels truncated to integers), and as it leaves it.
     void processBefore(float left, float right);
     void process(float left, float right);
+    // The same over `frames` frames of two channels.
+    void processBeforeBlock(const float* left, const float* right, int frames);
+    void processBlock(const float* left, const float* right, int frames);
 
     // Read from any thread: 0 clipping fraction of the last block (0..1), 1 peak after the effects,
     // 2 peak before them, 3 and 4 left and right peaks of the last finished block (16-bit scale).

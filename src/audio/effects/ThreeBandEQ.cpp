@@ -1,6 +1,5 @@
 #include "audio/effects/ThreeBandEQ.h"
 
-
 #include <cmath>
 #include <initializer_list>
 
@@ -186,6 +185,20 @@ template <typename Apply> void ThreeBandEQ::run(float* left, float* right, Apply
 
 void ThreeBandEQ::process(float* left, float* right) {
     run(left, right, [](dsp::filter& f, float* l, float* r) { f.process(l, r); });
+}
+
+void ThreeBandEQ::processBlock(float* left, float* right, int frames) {
+    if (type_.load(std::memory_order_relaxed) == kSplit) {
+        // The split layout mixes its sections by the gains of each frame.
+        for (int i = 0; i < frames; ++i)
+            process(&left[i], &right[i]);
+        return;
+    }
+    // The sections in a row: each takes the whole block in turn, as each frame would have passed them.
+    for (int band = 0; band < kBands; ++band) {
+        b_[band]->processBlock(left, right, frames);
+        a_[band]->processBlock(left, right, frames);
+    }
 }
 
 void ThreeBandEQ::processResponse(float* sample) {

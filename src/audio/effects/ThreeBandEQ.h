@@ -20,6 +20,8 @@ public:
 
     // One stereo frame on the 16-bit scale, in place. Audio thread.
     void process(float* left, float* right);
+    // `frames` frames of two channels, as process would frame by frame.
+    void processBlock(float* left, float* right, int frames);
     // One sample through the third, auxiliary channel of every section, for response measurements.
     // Only on an equaliser no other thread processes (a copy made by copySettingsFrom).
     void processResponse(float* sample);

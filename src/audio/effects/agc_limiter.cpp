@@ -235,76 +235,128 @@ void agc_limiter::compress(float* left, float* right) {
     }
 }
 
-void agc_limiter::limitChannel(int c, float* sample, int band) {
-    const float limit = limit_.load(std::memory_order_relaxed);
-    float detected = *sample;
-    if (band > 0) detect_.processChannel(c, &detected);
-    float a = std::fabs(detected);
-    if (std::isnan(a)) a = 0.0f; // one broken sample must not poison the gain for good
-    if (a > peak_[c]) peak_[c] = a;
-    ++counter_[c];
+agc_limiter::Limits agc_limiter::limits() {
+    const float attack = attack_.load(std::memory_order_relaxed), release = release_.load(std::memory_order_relaxed);
+    if (attack != stepsAttack_) {
+        stepsAttack_ = attack;
+        attackStep_ = 1.0f / attack;
+    }
+    if (release != stepsRelease_) {
+        stepsRelease_ = release;
+        releaseStep_ = 1.0f / release;
+    }
+    return Limits{limit_.load(std::memory_order_relaxed), attackStep_, releaseStep_,
+                  forceNoClip_.load(std::memory_order_relaxed)};
+}
 
-    if (counter_[c] >= kRearmFrames || peak_[c] > limit) {
+inline void agc_limiter::limitStep(Channel& ch, float a, float* sample, bool wholeBand, Limits limits) {
+    const float limit = limits.limit;
+    if (std::isnan(a)) a = 0.0f; // one broken sample must not poison the gain for good
+    if (a > ch.peak) ch.peak = a;
+    ++ch.counter;
+
+    if (ch.counter >= kRearmFrames || ch.peak > limit) {
         float x;
         if (a > limit) {
-            x = (limit + lastLevel_[c]) * 0.5f / peak_[c];
-            if (forceNoClip_.load(std::memory_order_relaxed) && gain_[c] > x) {
+            x = (limit + ch.lastLevel) * 0.5f / ch.peak;
+            if (limits.forceNoClip && ch.gain > x) {
                 if (limit >= 32766.0f) {
-                    gain_[c] = x;
+                    ch.gain = x;
                 } else {
-                    const float fullScale = kFullScale / peak_[c];
-                    if (fullScale < gain_[c]) gain_[c] = fullScale;
+                    const float fullScale = kFullScale / ch.peak;
+                    if (fullScale < ch.gain) ch.gain = fullScale;
                 }
             }
         } else {
-            x = peak_[c] > 1.0f ? limit / peak_[c] : 1.0f;
+            x = ch.peak > 1.0f ? limit / ch.peak : 1.0f;
         }
         if (x > 1.0f) x = 1.0f;
         if (x < 1.0f) x *= 0.97f;
-        if (!(counter_[c] < kRearmFrames && target_[c] <= x)) target_[c] = x;
-        if (counter_[c] >= kRearmFrames) {
-            peak_[c] = 0;
-            counter_[c] = 0;
+        if (!(ch.counter < kRearmFrames && ch.target <= x)) ch.target = x;
+        if (ch.counter >= kRearmFrames) {
+            ch.peak = 0;
+            ch.counter = 0;
         }
     }
 
-    const float down = 1.0f / attack_.load(std::memory_order_relaxed);
-    if (gain_[c] - down > target_[c]) {
-        gain_[c] -= down;
+    if (ch.gain - limits.down > ch.target) {
+        ch.gain -= limits.down;
     } else {
-        const float up = gain_[c] + 1.0f / release_.load(std::memory_order_relaxed);
-        gain_[c] = up < target_[c] ? up : target_[c];
+        const float up = ch.gain + limits.up;
+        ch.gain = up < ch.target ? up : ch.target;
     }
-    if (band == 0) {
+    if (wholeBand) {
         // The drop above cushions a rising edge with the previous level, so a steeper next sample could
         // still pass full scale: when forced, the gain goes at once to whatever keeps this sample in range.
         const float level = std::fabs(*sample);
-        if (forceNoClip_.load(std::memory_order_relaxed) && level * gain_[c] > kFullScale)
-            gain_[c] = kFullScale / level;
-        if (gain_[c] != 1.0f && gain_[c] > 0.0f) *sample *= gain_[c];
-        if (forceNoClip_.load(std::memory_order_relaxed) && std::fabs(*sample) > kFullScale)
+        if (limits.forceNoClip && level * ch.gain > kFullScale) ch.gain = kFullScale / level;
+        if (ch.gain != 1.0f && ch.gain > 0.0f) *sample *= ch.gain;
+        if (limits.forceNoClip && std::fabs(*sample) > kFullScale)
             *sample = std::copysign(kFullScale, *sample); // rounding of the division above, a few ulps
     }
-    lastLevel_[c] = a;
+    ch.lastLevel = a;
 }
 
-void agc_limiter::process(float* left, float* right) {
-    const int band = bandMode_.load(std::memory_order_relaxed);
-    if (band == 0) {
-        applyAmplification(left, right);
-    } else {
-        amplify_.process(left, right);
-    }
-    if (threshold_.load(std::memory_order_relaxed) < 32767.0f) compress(left, right);
-    if (!limiterOn_.load(std::memory_order_relaxed)) return;
+inline void agc_limiter::limitChannel(int c, float* sample, int band, const Limits& limits) {
+    float detected = *sample;
+    if (band > 0) detect_.processChannel(c, &detected);
+    limitStep(channel_[c], std::fabs(detected), sample, band == 0, limits);
+}
 
-    limitChannel(0, left, band);
-    limitChannel(1, right, band);
-    shownGain_[0].store(gain_[0], std::memory_order_relaxed);
-    shownGain_[1].store(gain_[1], std::memory_order_relaxed);
+void agc_limiter::limitRun(int c, float* samples, int frames, Limits limits) {
+    Channel ch = channel_[c]; // state and settings in registers meanwhile
+    for (int i = 0; i < frames; ++i)
+        limitStep(ch, std::fabs(samples[i]), &samples[i], true, limits);
+    channel_[c] = ch;
+}
+
+inline void agc_limiter::processFrame(float* left, float* right, int band, const Limits& limits) {
+    limitChannel(0, left, band, limits);
+    limitChannel(1, right, band, limits);
     if (band > 0) {
-        const float mean = (gain_[0] + gain_[1]) * 0.5f;
+        const float mean = (channel_[0].gain + channel_[1].gain) * 0.5f;
         if (mean > 0.0f) reduction_.setGain(20.0f * std::log10(mean));
         reduction_.process(left, right);
     }
+}
+
+void agc_limiter::process(float* left, float* right) {
+    processBlock(left, right, 1);
+}
+
+void agc_limiter::processBlock(float* left, float* right, int frames) {
+    const int band = bandMode_.load(std::memory_order_relaxed);
+    if (band == 0) {
+        for (int i = 0; i < frames; ++i) {
+            if (ampGlideLeft_ == 0 && ampVersion_.load(std::memory_order_relaxed) == ampSeen_) {
+                // Nothing new and no glide: the amplification stands for the rest of the block.
+                const float ampLeft = ampNow_[0], ampRight = ampNow_[1];
+                for (; i < frames; ++i) {
+                    left[i] *= ampLeft;
+                    right[i] *= ampRight;
+                }
+                break;
+            }
+            applyAmplification(&left[i], &right[i]);
+        }
+    } else {
+        for (int i = 0; i < frames; ++i)
+            amplify_.process(&left[i], &right[i]);
+    }
+    if (threshold_.load(std::memory_order_relaxed) < 32767.0f)
+        for (int i = 0; i < frames; ++i)
+            compress(&left[i], &right[i]);
+    if (!limiterOn_.load(std::memory_order_relaxed)) return;
+
+    const Limits l = limits();
+    if (band == 0) {
+        // Whole band: the channels are limited apart, each over the block in a row.
+        limitRun(0, left, frames, l);
+        limitRun(1, right, frames, l);
+    } else {
+        for (int i = 0; i < frames; ++i)
+            processFrame(&left[i], &right[i], band, l);
+    }
+    shownGain_[0].store(channel_[0].gain, std::memory_order_relaxed);
+    shownGain_[1].store(channel_[1].gain, std::memory_order_relaxed);
 }

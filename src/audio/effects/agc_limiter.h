@@ -14,6 +14,8 @@ public:
 
     // One stereo frame on the 16-bit scale, in place. Audio thread.
     void process(float* left, float* right);
+    // `frames` frames of two channels, each as process would, with the settings read once for the block.
+    void processBlock(float* left, float* right, int frames);
 
     // See the ids in agc_limiter.cpp. Any thread; unknown ids are ignored and read as 0.
     void setParameter(int id, double value);
@@ -39,11 +41,31 @@ public:
     void setBandFrequency(float hz);
 
 private:
+    // The settings the limiting of a frame reads.
+    struct Limits {
+        float limit;
+        float down, up; // gain change per frame: attack and release steps
+        bool forceNoClip;
+    };
+    // One channel's limiting state (audio thread).
+    struct Channel {
+        float peak = 0;      // largest level since the last re-arm
+        float lastLevel = 0; // previous frame's detected level
+        int counter = 0;     // frames since the last re-arm
+        float gain = 1;      // current limiter gain
+        float target = 1;
+    };
+    Limits limits();
+    void processFrame(float* left, float* right, int band, const Limits& limits);
     void compress(float* left, float* right);
     // Tells the audio thread that the side amplifications changed, to be reached over `glide` frames.
     void publishAmplification(float glide);
     void applyAmplification(float* left, float* right); // audio thread
-    void limitChannel(int c, float* sample, int band);
+    // One frame of one channel whose detected level is `level`; the sample is scaled only for the whole band.
+    static void limitStep(Channel& ch, float level, float* sample, bool wholeBand, Limits limits);
+    void limitChannel(int c, float* sample, int band, const Limits& limits);
+    // limitChannel for the whole band over a run of one channel's samples.
+    void limitRun(int c, float* samples, int frames, Limits limits);
 
     // Set from the main or MIDI thread, read per frame on the audio thread.
     std::atomic<float> limit_{32767.0f};  // 16-bit scale
@@ -68,15 +90,13 @@ private:
     float ampTarget_[2] = {1.0f, 1.0f};
     float ampStep_[2] = {1.0f, 1.0f}; // factor per frame while gliding
     int ampGlideLeft_ = 0;            // frames
-    float peak_[2] = {0, 0};          // largest level since the last re-arm
-    float lastLevel_[2] = {0, 0};     // previous frame's detected level
-    int counter_[2] = {0, 0};         // frames since the last re-arm
-    float gain_[2] = {1, 1};          // current limiter gain
-    float target_[2] = {1, 1};
+    Channel channel_[2];
     float compGain_ = 1.0f, envelope_ = 0.0f;
     int hold_ = 0; // frames since the envelope's last new peak
+    // The attack and release the steps were last worked out for, and those steps (a division spared per frame).
+    float stepsAttack_ = 0, stepsRelease_ = 0, attackStep_ = 0, releaseStep_ = 0;
 
-    std::atomic<float> shownGain_[2] = {{1.0f}, {1.0f}}; // gain_ for readers on other threads
+    std::atomic<float> shownGain_[2] = {{1.0f}, {1.0f}}; // the gains for readers on other threads
 
     dsp::filter detect_;    // band detection (low- or high-pass)
     dsp::filter reduction_; // applies the gain reduction to the band only

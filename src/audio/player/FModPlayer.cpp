@@ -104,13 +104,36 @@ double FModPlayer::peekBufferPosition(double frame) {
     return slot < 0 ? -1 : double(slot) + (frame - std::floor(frame));
 }
 
+long FModPlayer::nearSlot(long long frame, long capacity) {
+    const long offset = m_ringOffset;
+    const long long step = frame - m_nearFrame;
+    long long slot;
+    if (m_nearSlot >= 0 && offset == m_nearOffset && capacity == m_nearCapacity && step > -capacity &&
+        step < capacity) {
+        slot = m_nearSlot + step;
+        if (slot >= capacity)
+            slot -= capacity;
+        else if (slot < 0)
+            slot += capacity;
+    } else {
+        slot = (frame + offset) % capacity;
+    }
+    m_nearFrame = frame;
+    m_nearSlot = long(slot);
+    m_nearOffset = offset;
+    m_nearCapacity = capacity;
+    return long(slot);
+}
+
 double FModPlayer::getBufferPosition(double frame) {
     const unsigned fileFrames = m_fileFrames.load(std::memory_order_acquire);
     const unsigned ringStart = m_ringStart;
     unsigned low, high;
     edgeMargins(fileFrames, ringStart, &low, &high);
-    long slot = slotOf(frame, low, high);
-    if (slot >= 0) return double(slot) + (frame - std::floor(frame));
+    // The test of slotOf, with the slot stepped from the last one.
+    const long capacity = m_capacity;
+    if (capacity > 0 && frame >= 0 && frame >= double(ringStart) + low && frame < double(fileFrames) - high)
+        return double(nearSlot((long long)frame, capacity)) + (frame - std::floor(frame));
 
     // Silence until the frame is decoded; the fade is re-armed for every silent frame, so the sound fades in
     // when it comes, however long the gap lasted.

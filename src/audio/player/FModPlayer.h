@@ -65,6 +65,9 @@ protected:
     void calculateNeedMoreData();
     // The ring slot of a file frame, -1 outside [ringStart + low, fileFrames - high).
     long slotOf(double frame, unsigned lowMargin, unsigned highMargin) const;
+    // slotOf's slot for a frame inside the ring, stepped from the one found last time where the ring is the same
+    // (no division for the next frame's read). Audio thread.
+    long nearSlot(long long frame, long capacity);
     // The margins the audio thread keeps from the slots the loading thread may write.
     void edgeMargins(unsigned fileFrames, unsigned ringStart, unsigned* low, unsigned* high) const;
     void raiseRingStart(long long frame);
@@ -94,4 +97,7 @@ protected:
     int m_scanStripe = -1;    // the overview stripe being summed
     float m_scanSum = 0;      // |left| + |right| of the stripe's frames so far
     double m_scanFactor = 0;  // overview stripes per file frame
+    // nearSlot's last frame, its slot and the ring it was found in (audio thread).
+    long long m_nearFrame = 0;
+    long m_nearSlot = -1, m_nearOffset = 0, m_nearCapacity = 0;
 };
