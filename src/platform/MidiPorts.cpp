@@ -5,8 +5,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <mutex>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -62,13 +64,42 @@ class RtOutput : public MidiOutputPort {
 public:
     explicit RtOutput(std::unique_ptr<RtMidiOut> out) : out_(std::move(out)) {}
     ~RtOutput() override {
+        if (holder_.joinable()) {
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                closing_ = true;
+            }
+            wake_.notify_all();
+            holder_.join();
+        }
         try {
             out_->closePort();
         } catch (const RtMidiError&) {
         }
     }
+    // JACK makes a new connection part of the graph at the start of a cycle: bytes its client takes
+    // from RtMidi in a cycle already running are lost, and the first bytes a controller gets (its
+    // connect message) matter. So sends wait in order until a cycle began after the connection was
+    // made, on a thread of this output's own rather than in the caller's (main) thread.
+    void holdUntilNextCycle() {
+        holding_ = true;
+        holder_ = std::thread([this] { sendHeldAfterNextCycle(); });
+    }
     bool send(const uint8_t* bytes, size_t size) override {
         if (!bytes || size == 0) return false;
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (holding_) {
+            if (held_.size() >= maxHeld) return false;
+            held_.emplace_back(bytes, bytes + size);
+            return true;
+        }
+        return sendNow(bytes, size);
+    }
+
+private:
+    static constexpr size_t maxHeld = 4096; // messages, far more than a controller's first frame
+
+    bool sendNow(const uint8_t* bytes, size_t size) {
         try {
             out_->sendMessage(bytes, size);
             return true;
@@ -76,9 +107,32 @@ public:
             return false;
         }
     }
+    // Holding thread. Gives up waiting after 200 ms (a stopped server) and sends what it holds.
+    void sendHeldAfterNextCycle() {
+        jack_client_t* probe = jack_client_open("tarlume-probe", JackNoStartServer, nullptr);
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (probe) {
+            // Start of the cycle now running, or of the last one, in frames of JACK's clock.
+            jack_nframes_t connectedBy = jack_last_frame_time(probe);
+            auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
+            while (!closing_ && jack_last_frame_time(probe) == connectedBy && std::chrono::steady_clock::now() < giveUp)
+                wake_.wait_for(lock, std::chrono::milliseconds(1));
+        }
+        for (const std::vector<uint8_t>& message : held_)
+            sendNow(message.data(), message.size());
+        held_.clear();
+        holding_ = false;
+        lock.unlock();
+        if (probe) jack_client_close(probe);
+    }
 
-private:
     std::unique_ptr<RtMidiOut> out_;
+    std::mutex mutex_; // guards out_'s sends and the holding state below
+    std::condition_variable wake_;
+    bool holding_ = false;
+    bool closing_ = false;
+    std::vector<std::vector<uint8_t>> held_;
+    std::thread holder_;
 };
 
 // RtMidi over the ALSA sequencer when the system has one, else over a running JACK server.
@@ -103,10 +157,10 @@ public:
         if (!out || index < 0) return nullptr;
         try {
             if (unsigned(index) >= out->getPortCount()) return nullptr;
-            std::string destination = out->getPortName(unsigned(index));
             out->openPort(unsigned(index), "Output port");
-            if (api_ == RtMidi::UNIX_JACK) awaitJackConnection(destination);
-            return std::make_unique<RtOutput>(std::move(out));
+            auto port = std::make_unique<RtOutput>(std::move(out));
+            if (api_ == RtMidi::UNIX_JACK) port->holdUntilNextCycle();
+            return port;
         } catch (const RtMidiError&) {
             return nullptr;
         }
@@ -156,19 +210,6 @@ private:
         port->port()->setCallback(&RtInput::callback, port.get());
         return port;
     }
-    // JACK applies a new connection at a cycle's start: bytes sent before that are lost, and the
-    // first bytes a controller gets (its connect message) matter. Waits at most 200 ms.
-    static void awaitJackConnection(const std::string& destination) {
-        jack_client_t* probe = jack_client_open("tarlume-probe", JackNoStartServer, nullptr);
-        if (!probe) return;
-        if (jack_port_t* port = jack_port_by_name(probe, destination.c_str())) {
-            for (int waited = 0; waited < 200 && !jack_port_connected(port); waited += 2)
-                usleep(2000);
-            usleep(20000); // one more cycle of a large buffer for the graph to carry it
-        }
-        jack_client_close(probe);
-    }
-
     // The API to use, found at every call (a JACK server may start or stop while we run);
     // UNSPECIFIED when there is none, said once on standard error.
     RtMidi::Api findApi() {
