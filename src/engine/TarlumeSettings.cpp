@@ -14,8 +14,8 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
+#include <limits>
+#include <unordered_map>
 
 namespace {
 
@@ -33,6 +33,16 @@ bool readPair(const std::string& text, int* pair) {
 // "x</CURRENTFOLDER><SKIN>y</SKIN>" comes back as that folder and changes nothing else.
 std::string line(const std::string& key, const std::string& value) {
     return "<" + key + ">" + escapeTagText(value) + "</" + key + ">\n";
+}
+
+// The decks keep their timecode gain and pitch variance as floats: a value beyond a float's range (or not a
+// number) would be "inf" or "nan" there, so it is neither taken nor written; the default stands in.
+bool fitsFloat(double value) {
+    return std::fabs(value) <= std::numeric_limits<float>::max();
+}
+
+std::string finiteText(double value, double def) {
+    return dblToStr(fitsFloat(value) ? value : def);
 }
 
 std::string pairText(const int* pair) {
@@ -94,8 +104,12 @@ void Tarlume::loadSettings() {
                 "Settings file %s is damaged (%s): what could be read is used, and the file is kept as %s.bad\n",
                 path.c_str(), why, path.c_str());
     }
-    auto get = [&text](const std::string& key, const std::string& def = "") {
-        return unescapeTagText(getXMLPart(text, strtolower(key), def));
+    // Folded to lower case once: each key is one search of it, so a file of thousands of controller entries
+    // reads in time that grows with its size, not with its square.
+    std::string lower = strtolower(text);
+    auto get = [&](const std::string& key, const std::string& def = "") {
+        std::string value = getXMLElementCIFast(text, lower, strtolower(key));
+        return value.empty() ? def : unescapeTagText(value);
     };
 
     for (int i = 0; i < kDecks; i++) {
@@ -116,9 +130,9 @@ void Tarlume::loadSettings() {
         v = get("VC_SUPERRELATIVE" + n);
         if (!v.empty()) s.superRelative = strToBool(v);
         double number = strToDbl(get("VC_PITCHVARIANCE" + n, "0.0003"));
-        s.pitchVariance = std::isfinite(number) ? number : 0.0003;
+        s.pitchVariance = fitsFloat(number) ? number : 0.0003;
         number = strToDbl(get("VC_GAIN" + n, "1"));
-        s.gain = std::isfinite(number) ? number : 1.0;
+        s.gain = fitsFloat(number) ? number : 1.0;
         if (players[i]) deckAccess::setSettings(players[i], s);
 
         fileListSettings[i] = get("LBFILES" + n);
@@ -147,16 +161,25 @@ void Tarlume::loadSettings() {
     skinVariables = get("VARIABLES");
     skinTabOrder = get("SKINTABORDER");
 
-    // Each controller element is taken out of the text, so the next search finds the next one. An
-    // empty element is skipped; only a missing one ends the list.
-    for (;;) {
-        const size_t before = text.size();
-        std::string record = getXMLElementCI(text, "hidconfig", true);
-        if (text.size() == before) break;
+    // Controller entries in file order; an empty one is skipped, and a device name met again replaces its
+    // file (as setHIDConfig does), found through an index rather than by a search of the list per entry.
+    std::unordered_map<std::string, size_t> byDevice;
+    for (size_t c = 0; c < controllerConfigs.size(); ++c)
+        byDevice.emplace(controllerConfigs[c].deviceName, c);
+    for (size_t from = 0;;) {
+        size_t end = std::string::npos;
+        std::string record = getXMLElementCIFast(text, lower, "hidconfig", from, &end);
+        if (end == std::string::npos) break;
+        from = end;
         if (record.empty()) continue;
         const std::string device = unescapeTagText(getXMLPart(record, "devicename"));
         const std::string config = unescapeTagText(getXMLPart(record, "configname"));
-        if (!device.empty() || !config.empty()) setHIDConfig(device, config);
+        if (device.empty() && config.empty()) continue;
+        auto [entry, added] = byDevice.emplace(device, controllerConfigs.size());
+        if (added)
+            controllerConfigs.push_back({device, config});
+        else
+            controllerConfigs[entry->second].configName = config;
     }
 
     if (strToBool(get("USEEXTERNALMIXER", "no"))) useExternalMixer = true;
@@ -175,8 +198,8 @@ bool Tarlume::writeSettings() {
         text += line("OUTPUTCHANNELS" + n, pairText(outputChannels[i]));
         text += line("DEFAULTVINYL" + n, intToStr(s.defaultVinyl));
         text += line("VC_RELATIVEMODE" + n, boolToStr(s.relativeMode));
-        text += line("VC_GAIN" + n, dblToStr(s.gain));
-        text += line("VC_PITCHVARIANCE" + n, dblToStr(s.pitchVariance));
+        text += line("VC_GAIN" + n, finiteText(s.gain, 1.0));
+        text += line("VC_PITCHVARIANCE" + n, finiteText(s.pitchVariance, 0.0003));
         text += line("VC_SUPERRELATIVE" + n, boolToStr(s.superRelative));
         const std::string files = listSettings(fileList[i], fileListSettings[i]);
         const std::string playlist = listSettings(playlistList[i], playlistSettings[i]);
@@ -193,7 +216,7 @@ bool Tarlume::writeSettings() {
     text += line("BUFFERSIZE", intToStr(framesPerBuffer));
     text += line("SKIN", skinName);
     text += line("CROSSFADERTYPE", intToStr(crossfaderType));
-    text += line("CROSSFADERSPEED", dblToStr(crossfaderSpeed, 2));
+    text += line("CROSSFADERSPEED", dblToStr(std::isfinite(crossfaderSpeed) ? crossfaderSpeed : 1.0, 2));
     // Without a loaded skin, the fragments read at start go back unchanged instead of being wiped.
     const bool liveSkin = skin && skin->loaded;
     text += line("VARIABLES", liveSkin ? skin->getVariablesXML() : skinVariables);

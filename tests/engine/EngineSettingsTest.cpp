@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <csignal>
 #include <filesystem>
+#include <limits>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -124,6 +125,22 @@ TEST(EngineSettings, OddFilesGiveDefaultsWhereTheyMustAndKeepTheRest) {
     ASSERT_EQ(e.controllerConfigs.size(), 3u);
     EXPECT_EQ(e.controllerConfigs[0].configName, "a2.xml");
     EXPECT_EQ(e.controllerConfigs[2].deviceName, "C");
+
+    // Only finite numbers: a gain beyond a float's range read or set comes back as the default, never "inf".
+    writeConfig(home, "<TARLUMECONFIG>\n<VC_GAIN0>1e39</VC_GAIN0>\n<VC_PITCHVARIANCE1>-4e38</VC_PITCHVARIANCE1>\n"
+                      "</TARLUMECONFIG>\n");
+    {
+        Tarlume odd;
+        EXPECT_FLOAT_EQ(odd.players[0]->vcGain, 1.0f);
+        EXPECT_FLOAT_EQ(odd.players[1]->vcPitchVariance, 0.0003f);
+        odd.players[2]->vcGain = std::numeric_limits<float>::infinity();
+        odd.crossfaderSpeed = std::numeric_limits<double>::quiet_NaN();
+        ASSERT_TRUE(odd.writeSettings());
+    }
+    const std::string written = readFileContents(home.dataFolder() + "config.xml");
+    EXPECT_EQ(written.find("inf"), std::string::npos) << written;
+    EXPECT_EQ(written.find("nan"), std::string::npos) << written;
+    EXPECT_NE(written.find("<VC_GAIN2>1</VC_GAIN2>"), std::string::npos) << written;
 }
 
 TEST(EngineSettings, AFailedWriteKeepsTheOldFile) {

@@ -1,8 +1,11 @@
 #include "support/TempDir.h"
 #include "foundation/modTools.h"
 
+#include <cstring>
+#include <dirent.h>
 #include <fstream>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -55,6 +58,61 @@ TEST(Files, ExistenceOpeningAndReading) {
     EXPECT_TRUE(makeDirectory(sub));
     EXPECT_FALSE(makeDirectory(sub));                    // exists already
     EXPECT_FALSE(makeDirectory(dir.path + "no/parent")); // parents are not made
+}
+
+// A file replaced whole: through a chain of links to its target (the links stay links, a dangling one gets
+// its file), with the old permission bits, and by two processes at once without either failing (they once
+// shared one temporary name). The escapes of tag-style values come back whole.
+TEST(Files, ReplacedWholeThroughLinksAndByTwoWritersAtOnce) {
+    TempDir dir;
+    ASSERT_EQ(mkdir((dir.path + "real").c_str(), 0700), 0);
+    std::string target = dir.write("real/config.xml", "old");
+    chmod(target.c_str(), 0640);
+    ASSERT_EQ(symlink("real/config.xml", (dir.path + "middle").c_str()), 0);
+    ASSERT_EQ(symlink((dir.path + "middle").c_str(), (dir.path + "config.xml").c_str()), 0);
+    std::string error;
+    ASSERT_TRUE(replaceFileContents(dir.path + "config.xml", "new", &error)) << error;
+    struct stat st;
+    ASSERT_EQ(lstat((dir.path + "config.xml").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    ASSERT_EQ(stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    EXPECT_EQ(readFileContents(target), "new");
+    ASSERT_EQ(symlink("real/later.xml", (dir.path + "dangling").c_str()), 0);
+    ASSERT_TRUE(replaceFileContents(dir.path + "dangling", "made", &error)) << error;
+    EXPECT_EQ(readFileContents(dir.path + "real/later.xml"), "made");
+
+    // The same file from two processes, many times each.
+    const std::string shared = dir.path + "shared.xml";
+    pid_t child = fork();
+    if (child == 0) {
+        int failed = 0;
+        for (int i = 0; i < 300; ++i)
+            failed += !replaceFileContents(shared, std::string(4096, 'c'));
+        _exit(failed);
+    }
+    int failed = 0;
+    for (int i = 0; i < 300; ++i)
+        failed += !replaceFileContents(shared, std::string(4096, 'p'), &error);
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_EQ(failed, 0) << error;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    const std::string last = readFileContents(shared);
+    EXPECT_TRUE(last == std::string(4096, 'c') || last == std::string(4096, 'p'));
+    int leftovers = 0;
+    for (const char* name : {"real", "."})
+        if (DIR* d = opendir((dir.path + name).c_str())) {
+            while (dirent* e = readdir(d))
+                leftovers += strstr(e->d_name, ".tmp") != nullptr;
+            closedir(d);
+        }
+    EXPECT_EQ(leftovers, 0);
+
+    const std::string value = "a</b><c>&amp;&&lt;";
+    EXPECT_EQ(escapeTagText(value), "a&lt;/b&gt;&lt;c&gt;&amp;amp;&amp;&amp;lt;");
+    EXPECT_EQ(unescapeTagText(escapeTagText(value)), value);
+    EXPECT_EQ(unescapeTagText("R&B & co &gt"), "R&B & co &gt"); // not an entity: as written
 }
 
 TEST(Files, TimesAndPaths) {
