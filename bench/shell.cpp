@@ -1,8 +1,10 @@
-// The application's frame: from start to the first frame drawn, and one drawTLM of the default skin
-// with four decks playing. References measured in the same run: building the engine alone (the
-// share of start that is not the skin), and the same frame with every window layer hidden.
+// The application's frame: from start to the first frame drawn, and drawTLM of the default skin idle and
+// with two and four decks playing. References measured in the same run: building the engine alone (the
+// share of start that is not the skin), the same frames drawn whole, and a frame with every window
+// layer hidden.
 #include "engine/Tarlume.h"
 #include "engine/TarlumePlayer.h"
+#include "platform/GLRetainedFrame.h"
 #include "shell/HostBridge.h"
 #include "skin/Skin.h"
 #include "skin/SkinWindow.h"
@@ -15,10 +17,12 @@
 
 #include <GL/gl.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -60,9 +64,10 @@ struct Scratch {
     }
 };
 
-void frame() {
+// One frame; one drawn whole clears the framebuffer first, as the window does.
+void frame(bool retained = false) {
     float dx = 0, dy = 0;
-    glClear(GL_COLOR_BUFFER_BIT);
+    if (!retained) glClear(GL_COLOR_BUFFER_BIT);
     drawTLM(frameWidth, frameHeight, nullptr, &dx, &dy);
     glFinish();
 }
@@ -95,8 +100,12 @@ void BM_StartReferenceEngineOnly(benchmark::State& state) {
 }
 BENCHMARK(BM_StartReferenceEngineOnly)->Unit(benchmark::kMillisecond)->Iterations(5);
 
-// Four decks playing a track each, every layer of "player" shown; `hidden` hides every layer.
-void drawFrames(benchmark::State& state, bool hidden) {
+// Frames of the default skin as the window draws them, 30 a second, `decks` of them playing a track each (layers
+// 0 to 3 of "player" shown when more than two). Retained: the window keeps its picture, so a frame draws
+// only what changed since the last; the reference draws every frame whole, as every frame was drawn
+// before. CPU is the whole process's (the rasteriser's threads too), per frame; the counters say how
+// much of each frame was drawn again.
+void drawFrames(benchmark::State& state, int decks, bool retained, bool hidden = false) {
     Scratch scratch;
     HeadlessGL gl;
     if (!gl.open(frameWidth, frameHeight)) return state.SkipWithError(gl.error().c_str());
@@ -109,34 +118,86 @@ void drawFrames(benchmark::State& state, bool hidden) {
     }
     std::string track = scratch.data.path + "track.wav";
     writeStereoWav(track, left, right, 44100);
-    for (int deck = 0; deck < 4; ++deck) {
+    GLRetainedFrame& screen = GLRetainedFrame::screen();
+    screen.setRetained(retained);
+    for (int deck = 0; deck < decks; ++deck)
         tlm->players[deck]->loadSong(track.c_str(), true);
-        tlm->players[deck]->playPause();
+    // Loads finish in the frame update once their files are open.
+    auto loaded = [&] {
+        for (int deck = 0; deck < decks; ++deck)
+            if (tlm->players[deck]->isLoading() || !(tlm->players[deck]->getLength() > 0)) return false;
+        return true;
+    };
+    for (int i = 0; i < 1000 && !loaded(); ++i) {
+        frame(retained);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+    for (int deck = 0; deck < decks; ++deck)
+        tlm->players[deck]->playPause();
     Skin* skin = tlm->skin;
     if (SkinWindow* player = skin->getWindow("player"))
-        for (int l = 0; l < 4; ++l)
+        for (int l = 0; l < 4 && decks > 2; ++l)
             player->layerState(l)->visible = true;
     for (int i = 0; i < 60; ++i) // loading and the first analysis settle
-        frame();
+        frame(retained);
     if (hidden)
         for (auto& w : skin->windows)
             for (int l = 0; l < 4; ++l)
                 w->layerState(l)->hidden = true;
-    for (auto _ : state)
-        frame();
+    double groups = 0, drawn = 0, pixels = 0;
+    // At the window's pace: what changes between frames is what 1/30 s of play changes.
+    auto tick = std::chrono::steady_clock::now();
+    for (auto _ : state) {
+        state.PauseTiming();
+        tick += std::chrono::microseconds(33333);
+        std::this_thread::sleep_until(tick);
+        state.ResumeTiming();
+        frame(retained);
+        groups += double(screen.stats().groups);
+        drawn += double(screen.stats().groupsDrawn);
+        pixels += double(screen.stats().pixelsDrawn);
+    }
+    double frames = double(state.iterations());
+    state.counters["objects"] = groups / frames;
+    state.counters["objects_drawn"] = drawn / frames;
+    state.counters["pixels_drawn"] = pixels / frames;
+    state.counters["share_drawn_%"] = 100.0 * pixels / frames / (double(frameWidth) * frameHeight);
+    screen.setRetained(false);
     destroyStuff();
 }
 
-void BM_DrawTLMFourDecksPlaying(benchmark::State& state) {
-    drawFrames(state, false);
+void BM_FrameIdle(benchmark::State& state) {
+    drawFrames(state, 0, true);
 }
-BENCHMARK(BM_DrawTLMFourDecksPlaying)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_FrameIdle)->Unit(benchmark::kMillisecond)->Iterations(150)->MeasureProcessCPUTime();
+
+void BM_FrameIdleReferenceDrawnWhole(benchmark::State& state) {
+    drawFrames(state, 0, false);
+}
+BENCHMARK(BM_FrameIdleReferenceDrawnWhole)->Unit(benchmark::kMillisecond)->Iterations(150)->MeasureProcessCPUTime();
+
+void BM_FrameTwoDecksPlaying(benchmark::State& state) {
+    drawFrames(state, 2, true);
+}
+BENCHMARK(BM_FrameTwoDecksPlaying)->Unit(benchmark::kMillisecond)->Iterations(150)->MeasureProcessCPUTime();
+
+void BM_FrameTwoDecksPlayingReferenceDrawnWhole(benchmark::State& state) {
+    drawFrames(state, 2, false);
+}
+BENCHMARK(BM_FrameTwoDecksPlayingReferenceDrawnWhole)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(150)
+    ->MeasureProcessCPUTime();
+
+void BM_DrawTLMFourDecksPlaying(benchmark::State& state) {
+    drawFrames(state, 4, true);
+}
+BENCHMARK(BM_DrawTLMFourDecksPlaying)->Unit(benchmark::kMillisecond)->Iterations(150)->MeasureProcessCPUTime();
 
 void BM_DrawTLMReferenceEverythingHidden(benchmark::State& state) {
-    drawFrames(state, true);
+    drawFrames(state, 4, true, true);
 }
-BENCHMARK(BM_DrawTLMReferenceEverythingHidden)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_DrawTLMReferenceEverythingHidden)->Unit(benchmark::kMillisecond)->Iterations(150)->MeasureProcessCPUTime();
 
 // Resident memory of the process in KiB.
 long residentKiB() {

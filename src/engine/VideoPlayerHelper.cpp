@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/GL.h"
+#include "platform/GLDrawList.h"
 #include "platform/MovieDecoder.h"
 
 class VideoPlayerHelper {
@@ -82,6 +83,14 @@ private:
     unsigned textureGeneration_ = 0;
 };
 
+namespace {
+
+void drawRecorded(void* helper, float x, float y, float width, float height) {
+    static_cast<VideoPlayerHelper*>(helper)->drawLatestImage(x, y, width, height);
+}
+
+} // namespace
+
 VideoPlayerHelper* vh_createVideoHelper(void*) {
     return new VideoPlayerHelper();
 }
@@ -122,5 +131,11 @@ void vh_setTime(VideoPlayerHelper* helper, double ms) {
 
 void vh_drawImage(VideoPlayerHelper* helper, float x, float y, float width, float height) {
     // GL only where the context is current: elsewhere (no context yet) nothing is drawn.
-    if (helper && glOnContextThread()) helper->drawLatestImage(x, y, width, height);
+    if (!helper || !glOnContextThread()) return;
+    // A frame being recorded draws the movie when it is drawn, counting it as changed every time.
+    if (GLDrawList* list = GLDrawList::recording()) {
+        list->call(drawRecorded, helper, x, y, width, height);
+        return;
+    }
+    helper->drawLatestImage(x, y, width, height);
 }

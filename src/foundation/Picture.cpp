@@ -106,6 +106,7 @@ void CPicture::classifyTransparency(bool setRowFlags) {
         if (setRowFlags) rowFlags[y] = allOpaque ? ROW_OPAQUE : allClear ? ROW_TRANSPARENT : ROW_MIXED;
     }
     transparencyMode = anyPartial ? TRANSPARENCY_ALPHA : anyZero ? TRANSPARENCY_ONOFF : TRANSPARENCY_OPAQUE;
+    touch();
 }
 
 void CPicture::premultiply() {
@@ -119,6 +120,7 @@ void CPicture::premultiply() {
         p[3] = (unsigned char)(255 - p[3]);
     }
     transparencyMode = TRANSPARENCY_PREMULTIPLIED_INVERTED;
+    touch();
 }
 
 // ---- Loading by extension -----------------------------------------------------------------------

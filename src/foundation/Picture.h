@@ -60,6 +60,10 @@ public:
     };
     std::unique_ptr<BitmapContext, ContextDeleter> cgContext; // made on first request (getCGContextRef)
     bool cgContextMade = false;
+    // Names the picture's content: changed by everything that may change the pixels or how they are
+    // drawn (made, loaded, closed, drawn into, its context handed out, its texture dropped) and never
+    // the same for two pictures, so that a drawing recorded with it shows the same while it stays.
+    uint64_t serial = nextSerial();
 
     CPicture() = default;
     ~CPicture();
@@ -152,7 +156,14 @@ public:
     const unsigned char* pixelAt(int x, int y) const { return pixels + (size_t(y) * size_t(width) + size_t(x)) * 4; }
     size_t byteSize() const { return size_t(width) * size_t(height) * 4; }
 
+    // A new content serial; any thread.
+    static uint64_t nextSerial();
+    void touch() { serial = nextSerial(); }
+
 private:
+    // The texture or strips released without the content changing (an upload making them again).
+    void releaseTextureGL();
+    static void drawRecordedGL(const void* picture, const int rect[6]);
     bool loadFile(const std::string& path, bool (CPicture::*reader)(const unsigned char*, size_t));
     void releaseContext();
 };

@@ -42,6 +42,7 @@ bool clipBlit(const CPicture* dst, const CPicture* src, BlitRect& r) {
 void CPicture::bitblt(CPicture* dst, int x, int y, int w, int h, CPicture* src, int sx, int sy) {
     BlitRect r{x, y, w, h, sx, sy};
     if (!clipBlit(dst, src, r) || !dst->pixels || !src->pixels) return;
+    dst->touch();
     size_t rowBytes = size_t(r.w) * 4;
 
     if (src->transparencyMode == TRANSPARENCY_OPAQUE) {
@@ -122,6 +123,7 @@ void CPicture::fillRectangle(int x1, int y1, int x2, int y2, unsigned int colour
     if (x2 > width) x2 = width;
     if (y2 > height) y2 = height;
     if (x1 >= x2 || y1 >= y2) return;
+    touch();
     unsigned char px[4] = {(unsigned char)(colour >> 16), (unsigned char)(colour >> 8), (unsigned char)colour, alpha};
     unsigned char* first = pixelAt(x1, y1);
     for (int x = x1; x < x2; ++x)

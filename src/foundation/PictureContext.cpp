@@ -8,6 +8,7 @@ void CPicture::ContextDeleter::operator()(BitmapContext* context) const {
 }
 
 CGContextRef CPicture::getCGContextRef() {
+    touch(); // whoever asks for the context draws with it
     if (!cgContextMade && pixels) {
         cgContext.reset(BitmapContext::create(pixels, width, height, width * 4));
         cgContextMade = cgContext != nullptr;

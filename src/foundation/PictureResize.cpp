@@ -185,6 +185,7 @@ void CPicture::resizeStatic(CPicture* source, CPicture* target, int filter) {
         target->width <= 0 || target->height <= 0)
         return;
     target->transparencyMode = source->transparencyMode;
+    target->touch();
     const float rx = float(source->width) / float(target->width);
     const float ry = float(source->height) / float(target->height);
     // An opaque source has no alpha worth computing: the target keeps its own alpha bytes.

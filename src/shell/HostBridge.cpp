@@ -9,6 +9,7 @@
 #include "foundation/modTools.h"
 #include "platform/AppPaths.h"
 #include "platform/GL.h"
+#include "platform/GLRetainedFrame.h"
 #include "skin/Skin.h"
 #include "skin/SkinListBox.h"
 #include "skin/SkinObject.h"
@@ -37,6 +38,8 @@ SkinListBox* lb = nullptr;
 std::string applicationFolderOverride;
 std::unique_ptr<CPicture> ghost; // the dragged row's picture
 std::string ghostPath;
+std::string shownGhost; // the ghost each frame draws ("": none), at shownGhostX, shownGhostY
+float shownGhostX = 0, shownGhostY = 0;
 CPicture screenTarget; // the main view as a drawing target: its size, no pixels of its own
 
 // What the engine asks of the shell, answered through the bridge.
@@ -144,6 +147,8 @@ void destroyStuff() {
     lb = nullptr;
     ghost.reset();
     ghostPath.clear();
+    shownGhost.clear();
+    GLRetainedFrame::screen().invalidate();
     Skin* skin = tlm->skin;
     delete tlm; // writes the settings, reading the skin's variables and tab order
     tlm = nullptr;
@@ -178,12 +183,17 @@ void drawTLM(float width, float height, void* view, float* moveX, float* moveY) 
     screenTarget.height = int(height);
     if (!tlm) initTLM();
     tlm->view = view;
+    // The frame is recorded, then only what changed is drawn, before the engine's update can let go of
+    // anything the recording names.
+    GLRetainedFrame& frame = GLRetainedFrame::screen();
+    frame.begin(int(width), int(height));
+    GLDrawList& list = frame.list();
+    GLPrimitives* direct = interface ? interface->gl : nullptr;
+    if (direct == GLPrimitives::immediate()) interface->gl = &list;
     if (Skin* skin = skinOf()) {
         forEachDrawableLayer(skin, [&](SkinWindow* w, int layer, SkinWindowStateInfo* st) {
-            glPushMatrix();
-            glTranslatef(st->x, st->y, 0);
+            list.setOrigin(st->x, st->y);
             w->draw(layer);
-            glPopMatrix();
             if (st->moveX != 0 || st->moveY != 0) {
                 // Only the last pending move is reported; every one is taken.
                 if (moveX) *moveX = st->moveX;
@@ -195,6 +205,13 @@ void drawTLM(float width, float height, void* view, float* moveX, float* moveY) 
             }
         });
     }
+    list.setOrigin(0, 0);
+    if (!shownGhost.empty()) {
+        list.beginGroup(&ghost, nullptr, 0);
+        drawDragGhost(shownGhost.c_str(), shownGhostX, shownGhostY);
+    }
+    if (interface) interface->gl = direct;
+    frame.end();
     drainControllerInput();
     tlm->update();
     if (Skin* skin = skinOf()) skin->getBounds(&boundWidth, &boundHeight);
@@ -381,6 +398,12 @@ void myLBdoMouseMove(float x, float y, bool, int button) {
 }
 
 // ---- The dragged row ----------------------------------------------------------------------------
+
+void setDragGhost(const char* path, float x, float y) {
+    shownGhost = path ? path : "";
+    shownGhostX = x;
+    shownGhostY = y;
+}
 
 void drawDragGhost(const char* path, float x, float y) {
     Skin* skin = loadedSkin();

@@ -43,9 +43,11 @@ float getBoundHeight();
 
 // ---- Frame --------------------------------------------------------------------------------------
 
-// Draws every visible window layer, reports a pending window move (the caller sets *moveX and
-// *moveY to 0 first), runs the engine's frame update and refreshes the bounds. `view` is the
-// shell's handle of the main view, handed back for file drags.
+// Draws every visible window layer (and the dragged row's ghost), reports a pending window move (the
+// caller sets *moveX and *moveY to 0 first), runs the engine's frame update and refreshes the bounds.
+// `view` is the shell's handle of the main view, handed back for file drags. The frame is recorded
+// and drawn through GLRetainedFrame::screen(): into a framebuffer the shell keeps (retained), only
+// what changed since the last frame is drawn; GLRetainedFrame::screen().damage() says where.
 void drawTLM(float width, float height, void* view, float* moveX, float* moveY);
 // Shrinks the window "playlist" by the excess when the skin does not fit the screen.
 void reducePlaylist(float excessWidth, float excessHeight, float skinWidth, float skinHeight);
@@ -66,9 +68,12 @@ void startFileDrag(const char* path);
 // Implemented by the shell: starts dragging `path` from (x, y), skin coordinates.
 void viewStartFileDrag(void* view, const char* path, float x, float y);
 // Draws the dragged row's ghost, its file name on a small dark strip, near (x, y) in skin
-// coordinates (the shell calls it after drawTLM while a row is dragged).
+// coordinates.
 constexpr int ghostWidth = 160, ghostHeight = 15;
 void drawDragGhost(const char* path, float x, float y);
+// The ghost every frame draws over the skin from now on (the shell sets it while a row is dragged);
+// a null path draws none.
+void setDragGhost(const char* path, float x, float y);
 
 // ---- Requests (polled once per frame in this order; each answers true once per request) ---------
 

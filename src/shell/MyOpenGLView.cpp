@@ -3,6 +3,7 @@
 #include "controllers/ControllerHub.h"
 #include "platform/AppPaths.h"
 #include "platform/GL.h"
+#include "platform/GLRetainedFrame.h"
 #include "shell/HostBridge.h"
 #include "shell/PointerQuery.h"
 
@@ -17,6 +18,21 @@ std::atomic<bool> MyOpenGLView::quitSignal_{false};
 namespace {
 
 MyOpenGLView* activeView = nullptr;
+
+// After these the window may no longer show what was drawn into it (covered, unmapped, resized).
+bool mayLoseContent(Uint8 windowEvent) {
+    switch (windowEvent) {
+    case SDL_WINDOWEVENT_SHOWN:
+    case SDL_WINDOWEVENT_EXPOSED:
+    case SDL_WINDOWEVENT_RESIZED:
+    case SDL_WINDOWEVENT_SIZE_CHANGED:
+    case SDL_WINDOWEVENT_MAXIMIZED:
+    case SDL_WINDOWEVENT_RESTORED:
+        return true;
+    default:
+        return false;
+    }
+}
 
 } // namespace
 
@@ -151,6 +167,9 @@ void MyOpenGLView::run() {
                     inputEventPending_ = false;
                     drainControllerInput();
                 } else {
+                    if (e.type == SDL_WINDOWEVENT && e.window.windowID == SDL_GetWindowID(window_) &&
+                        mayLoseContent(e.window.event))
+                        showAll_ = true;
                     forwarder_.handle(e);
                 }
                 if (e.type == SDL_DROPFILE && e.drop.file) SDL_free(e.drop.file);
@@ -206,20 +225,36 @@ void MyOpenGLView::drawRect() {
     SDL_GL_MakeCurrent(window_, context_);
     int w = 0, h = 0;
     SDL_GL_GetDrawableSize(window_, &w, &h);
-    glClearColor(0, 0, 0, 0);
-    glClearDepth(1.0);
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    // The frame is drawn into the view's own buffer, where only what changed since the last tick is
+    // drawn again; without one, into the back buffer, whole.
+    GLRetainedFrame& frame = GLRetainedFrame::screen();
+    bool retained = buffer_.bind(w, h);
+    frame.setRetained(retained);
+    if (buffer_.lost()) frame.invalidate();
+    if (!retained) {
+        glClearColor(0, 0, 0, 0);
+        glClearDepth(1.0);
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    }
     if (!inited_) {
         SDL_GL_SetSwapInterval(1);
         inited_ = true;
     }
     glSetUpPixelProjection(w, h);
     forwarder_.setMainSize(float(w), float(h));
+    setDragGhost(forwarder_.ghostVisible() ? forwarder_.dragPath().c_str() : nullptr, forwarder_.dragX(),
+                 forwarder_.dragY());
     float dx = 0, dy = 0;
     drawTLM(float(w), float(h), this, &dx, &dy);
-    if (forwarder_.ghostVisible()) drawGhost();
-    glFlush();
-    SDL_GL_SwapWindow(window_);
+    if (retained) {
+        buffer_.unbind();
+        // A tick where nothing changed shows nothing: the window keeps what it shows.
+        if (showAll_ || !frame.damage().empty()) buffer_.present(window_, frame.damage(), showAll_);
+        showAll_ = false;
+    } else {
+        glFlush();
+        SDL_GL_SwapWindow(window_);
+    }
     glDeletePendingTextures();
     ++frames_;
 
@@ -258,10 +293,6 @@ void MyOpenGLView::changeSize(int width, int height, int moveTop, int moveLeft) 
 
 void MyOpenGLView::startFileDrag(const std::string& path, float x, float y) {
     forwarder_.startDrag(path, x, y);
-}
-
-void MyOpenGLView::drawGhost() {
-    drawDragGhost(forwarder_.dragPath().c_str(), forwarder_.dragX(), forwarder_.dragY());
 }
 
 void MyOpenGLView::showPreferences() {
@@ -311,6 +342,7 @@ void MyOpenGLView::shutdown() {
     SDL_GL_MakeCurrent(window_, context_);
     destroyStuff(); // settings written; the skin's textures go while the context is current
     dialogs_.reset();
+    buffer_.release();
     glContextReleased();
     SDL_GL_DeleteContext(context_);
     context_ = nullptr;

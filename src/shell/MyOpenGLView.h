@@ -7,6 +7,7 @@
 #include "shell/HostDialogs.h"
 #include "shell/PreferencesWindow.h"
 #include "shell/ShellEvents.h"
+#include "shell/ViewBuffer.h"
 
 #include <SDL2/SDL.h>
 
@@ -54,7 +55,6 @@ private:
     void showPreferences();
     void serveRequests();
     void shutdown();
-    void drawGhost();
     shell::Rect usableArea() const;
     shell::Rect frame() const;
 
@@ -72,6 +72,9 @@ private:
     bool firstResizeFinished_ = false;
     bool quitting_ = false;
     int frames_ = 0;
+    // The frame is kept between ticks; the window shows all of it again after it was covered or resized.
+    ViewBuffer buffer_;
+    bool showAll_ = true;
     // MIDI input wakes the loop through an event of its own, so a controller is served at once.
     Uint32 inputEvent_ = Uint32(-1);
     std::atomic<bool> inputEventPending_{false};

@@ -2,6 +2,7 @@
 
 #include "foundation/Picture.h"
 #include "foundation/modTools.h"
+#include "platform/GLDrawList.h"
 #include "skin/Skin.h"
 #include "skin/SkinFont.h"
 #include "skin/SkinInterface.h"
@@ -224,6 +225,9 @@ void SkinWindow::draw(void* target, int layer) {
     SkinInterface* iface = skin ? skin->interface : nullptr;
     if (!iface || !isValidDeck(layer)) return;
     int w = static_cast<int>(width), h = static_cast<int>(height);
+    // A frame being recorded keeps the background and each object apart, to tell which changed.
+    GLDrawList* list = GLDrawList::recording();
+    if (list) list->beginGroup(this, nullptr, layer);
     if (backgroundPicture)
         iface->bitblt(target, 0, 0, backgroundPicture->width, backgroundPicture->height, backgroundPicture, 0, 0);
     else if (backgroundColor)
@@ -262,8 +266,10 @@ void SkinWindow::draw(void* target, int layer) {
     for (auto& group : tabGroups) {
         SkinTab* tab = group->getCurrentTab(layer);
         if (!tab) continue;
-        for (int i = 0; i < tab->getNbObjs(); ++i)
+        for (int i = 0; i < tab->getNbObjs(); ++i) {
+            if (list) list->beginGroup(this, tab->getObj(i), layer);
             iface->drawObject(target, tab->getObj(i), layer, this);
+        }
     }
 }
 
