@@ -101,19 +101,25 @@ float lrsFilterUD(const float* imp, const float* impD, unsigned int length, cons
 
 namespace {
 
-// lrsFilterUp over interleaved stereo samples: one coefficient for both channels at each tap, each channel summed
-// exactly as lrsFilterUp sums it.
-void filterUpStereo(const float* imp, const float* impD, unsigned int length, const short* samples, double phase,
-                    int step, float* left, float* right) {
+// The coefficients lrsFilterUp weighs one wing's samples by, in the order it walks them; their count.
+int wingCoefficients(const float* imp, const float* impD, unsigned int length, double phase, int step, float* c) {
     const double scaled = phase * kPerZero;
     unsigned int k, end;
     upWing(scaled, phase, length, step, &k, &end);
     const float a = float(scaled - std::floor(scaled));
+    int n = 0;
+    for (; k < end; k += kPerZero)
+        c[n++] = imp[k] + impD[k] * a;
+    return n;
+}
+
+// One wing over interleaved stereo samples by those coefficients, each channel summed exactly as lrsFilterUp
+// sums it.
+void wingStereo(const float* c, int n, const short* samples, int step, float* left, float* right) {
     float l = 0.0f, r = 0.0f;
-    for (; k < end; k += kPerZero) {
-        const float c = imp[k] + impD[k] * a;
-        l += c * float(samples[0]);
-        r += c * float(samples[1]);
+    for (int j = 0; j < n; ++j) {
+        l += c[j] * float(samples[0]);
+        r += c[j] * float(samples[1]);
         samples += step;
     }
     *left = l;
@@ -151,6 +157,7 @@ void Resample::buildTable(unsigned int N) {
     m_diff[length - 1] = -m_table[length - 1];
     m_taps = int((length + kPerZero - 1) / kPerZero);
     m_N = N;
+    m_plainFraction = -1;
 }
 
 void Resample::setFormat(const short* buffer, int length, int loaded, int channels, bool ring) {
@@ -240,8 +247,16 @@ void Resample::getOverSampleFrame(double position, float* left, float* right) {
             const unsigned int length = unsigned(m_table.size());
             const short* center = m_src + i * 2;
             float l1, r1, l2, r2;
-            filterUpStereo(m_table.data(), m_diff.data(), length, center, fraction, -2, &l1, &r1);
-            filterUpStereo(m_table.data(), m_diff.data(), length, center + 2, 1.0 - fraction, 2, &l2, &r2);
+            if (fraction != m_plainFraction) {
+                // Kept while the fraction stays: a deck at exactly its file's rate reads at one fraction.
+                m_plainFraction = fraction;
+                m_plainTaps[0] =
+                    wingCoefficients(m_table.data(), m_diff.data(), length, fraction, -2, m_plainWeights[0]);
+                m_plainTaps[1] =
+                    wingCoefficients(m_table.data(), m_diff.data(), length, 1.0 - fraction, 2, m_plainWeights[1]);
+            }
+            wingStereo(m_plainWeights[0], m_plainTaps[0], center, -2, &l1, &r1);
+            wingStereo(m_plainWeights[1], m_plainTaps[1], center + 2, 2, &l2, &r2);
             const float l = l1 + l2, r = r1 + r2;
             *left = l > -65000.0f && l < 65000.0f ? l : sixPoint(i, fraction, 0);
             *right = r > -65000.0f && r < 65000.0f ? r : sixPoint(i, fraction, 1);

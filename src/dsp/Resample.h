@@ -74,6 +74,11 @@ private:
     bool m_ring = false;
 
     Cache m_cache[2];
+    // The coefficients of the two wings of getOverSampleFrame's last fraction (-1 none), and their counts.
+    static constexpr int kMostWingTaps = 50; // the largest filter size, 100
+    double m_plainFraction = -1;
+    int m_plainTaps[2] = {0, 0};
+    float m_plainWeights[2][kMostWingTaps];
     const void* m_band = nullptr; // the band-limited read's filter, shared by all
 };
 

@@ -305,7 +305,7 @@ void EffectGroup::processBlock(float* left, float* right, int frames) {
     if (on(EFFECT_BITCRUSHER)) each([this](float* l, float* r) { crusher_.process(l, r); });
     if (on(EFFECT_ECHO)) echo_.processBlock(left, right, frames);
     if (on(EFFECT_EQ)) eq_.processBlock(left, right, frames);
-    if (on(EFFECT_FLANGER)) each([this](float* l, float* r) { flanger_.process(l, r); });
+    if (on(EFFECT_FLANGER)) flanger_.processBlock(left, right, frames);
     if (on(EFFECT_GAPPER)) each([this](float* l, float* r) { gapper_.process(l, r); });
     if (on(EFFECT_REVERB)) each([this](float* l, float* r) { reverb_.process(l, r); });
     if (on(EFFECT_DC_BLOCKER) && clip) {

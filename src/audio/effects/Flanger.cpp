@@ -135,11 +135,16 @@ void Flanger::write(std::vector<float>& ring, float value) {
 }
 
 void Flanger::process(float* left, float* right) {
+    processBlock(left, right, 1);
+}
+
+void Flanger::processBlock(float* left, float* right, int frames) {
     double requested;
     bool exact = phaseRequest_.take(requested);
     if (exact) phase_ = requested;
     const float sound = sound_.load(std::memory_order_relaxed);
-    if (automatic_.load(std::memory_order_relaxed)) {
+    const bool automatic = automatic_.load(std::memory_order_relaxed);
+    if (automatic) {
         double period = 4.0 * speed_.load(std::memory_order_relaxed);
         if (sound > 0.75f) period /= (sound - 0.75) * 36.0 + 1.0;
         if (period < kMinSpeed) period = kMinSpeed;
@@ -150,53 +155,58 @@ void Flanger::process(float* left, float* right) {
             stepCos_ = std::cos(step_);
             exact = true;
         }
-        phase_ += step_;
-        if (phase_ > M_PI) {
-            phase_ = std::fmod(phase_, M_PI); // one step, however far a set phase lay
-            exact = true;
-        }
-        shownPhase_.store(phase_, std::memory_order_relaxed);
-        const double s = lfoSin_ * stepCos_ + lfoCos_ * stepSin_;
-        lfoCos_ = lfoCos_ * stepCos_ - lfoSin_ * stepSin_;
-        lfoSin_ = s;
-        if (++sinceResync_ >= kLfoResync) exact = true;
     }
-    if (exact) {
-        lfoSin_ = std::sin(phase_);
-        lfoCos_ = std::cos(phase_);
-        sinceResync_ = 0;
-    }
-    const double s = lfoSin_;
-    const double delay = s * s * depth_ + 6.0;
-
     const float strength = strength_.load(std::memory_order_relaxed);
     const int offset = offset_.load(std::memory_order_relaxed);
-    const float inL = *left, inR = *right;
-    float outL = inL, outR = inR;
-    // At no strength the taps (finite: the ring holds bounded values) weigh nothing: the frame passes as it is.
-    if (strength != 0.0f) {
-        float tapL, tapR;
-        tap(write_ - delay, write_ - delay - offset, &tapL, &tapR);
-        outL = (1.0f - strength / 5.0f) * inL + strength * 0.9f * tapL;
-        outR = (1.0f - strength / 5.0f) * inR + strength * 0.9f * tapR;
-        if (sound > 0.0f) {
-            const float amount = (sound < 0.75f ? sound / 0.75f : 1.0f - 4.0f * (sound - 0.75f)) * strength;
-            tap(write_ - delay / 2.002, write_ - delay / 2.001 - offset, &tapL, &tapR);
-            outL += amount * 0.7f * tapL;
-            outR += amount * 0.7f * tapR;
-        }
-    }
-    *left = outL;
-    *right = outR;
-
-    float fbL = inL, fbR = inR;
     const float mode = mode_.load(std::memory_order_relaxed);
-    if (mode != 0.0f) {
-        fbL += mode * 0.55f * outL;
-        fbR += mode * 0.55f * outR;
+    const bool lowCut = lowCut_.getFrequency() > 5.0f;
+    for (int i = 0; i < frames; ++i, exact = false) {
+        if (automatic) {
+            phase_ += step_;
+            if (phase_ > M_PI) {
+                phase_ = std::fmod(phase_, M_PI); // one step, however far a set phase lay
+                exact = true;
+            }
+            const double s = lfoSin_ * stepCos_ + lfoCos_ * stepSin_;
+            lfoCos_ = lfoCos_ * stepCos_ - lfoSin_ * stepSin_;
+            lfoSin_ = s;
+            if (++sinceResync_ >= kLfoResync) exact = true;
+        }
+        if (exact) {
+            lfoSin_ = std::sin(phase_);
+            lfoCos_ = std::cos(phase_);
+            sinceResync_ = 0;
+        }
+        const double s = lfoSin_;
+        const double delay = s * s * depth_ + 6.0;
+
+        const float inL = left[i], inR = right[i];
+        float outL = inL, outR = inR;
+        // At no strength the taps (finite: the ring holds bounded values) weigh nothing: the frame passes as it is.
+        if (strength != 0.0f) {
+            float tapL, tapR;
+            tap(write_ - delay, write_ - delay - offset, &tapL, &tapR);
+            outL = (1.0f - strength / 5.0f) * inL + strength * 0.9f * tapL;
+            outR = (1.0f - strength / 5.0f) * inR + strength * 0.9f * tapR;
+            if (sound > 0.0f) {
+                const float amount = (sound < 0.75f ? sound / 0.75f : 1.0f - 4.0f * (sound - 0.75f)) * strength;
+                tap(write_ - delay / 2.002, write_ - delay / 2.001 - offset, &tapL, &tapR);
+                outL += amount * 0.7f * tapL;
+                outR += amount * 0.7f * tapR;
+            }
+        }
+        left[i] = outL;
+        right[i] = outR;
+
+        float fbL = inL, fbR = inR;
+        if (mode != 0.0f) {
+            fbL += mode * 0.55f * outL;
+            fbR += mode * 0.55f * outR;
+        }
+        if (lowCut) lowCut_.process(&fbL, &fbR);
+        write(ringLeft_, bounded(flushNonNormal(fbL)));
+        write(ringRight_, bounded(flushNonNormal(fbR)));
+        if (++write_ >= size_) write_ = 0;
     }
-    if (lowCut_.getFrequency() > 5.0f) lowCut_.process(&fbL, &fbR);
-    write(ringLeft_, bounded(flushNonNormal(fbL)));
-    write(ringRight_, bounded(flushNonNormal(fbR)));
-    if (++write_ >= size_) write_ = 0;
+    if (automatic) shownPhase_.store(phase_, std::memory_order_relaxed);
 }

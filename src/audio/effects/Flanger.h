@@ -15,6 +15,9 @@ public:
 
     // One stereo frame on the 16-bit scale, in place. Audio thread.
     void process(float* left, float* right);
+    // `frames` frames of two channels, as process would frame by frame; settings changed meanwhile are taken
+    // at the next block.
+    void processBlock(float* left, float* right, int frames);
 
     // 0 sweep position (0 shallowest .. 1 deepest; reads phase / pi), 1 strength (0 dry .. 5 taps only),
     // 2 automatic sweep (above 0.5), 3 speed (a quarter of the sweep period, frames), 4 stereo offset

@@ -47,12 +47,17 @@ void Statistical::processBeforeBlock(const float* left, const float* right, int 
 }
 
 void Statistical::processBlock(const float* left, const float* right, int frames) {
+    takeReset();
     for (int i = 0; i < frames; ++i)
-        process(left[i], right[i]);
+        after(left[i], right[i]);
 }
 
 void Statistical::process(float left, float right) {
     takeReset();
+    after(left, right);
+}
+
+inline void Statistical::after(float left, float right) {
     const int l = level(left), r = level(right);
     const int m = l > r ? l : r;
     totalFrames_ += 1;

@@ -32,6 +32,7 @@ private:
     };
 
     void takeReset();
+    void after(float left, float right); // process without taking a reset
 
     // Audio thread only.
     Slot slots_[kSlots];

@@ -78,7 +78,7 @@ void FModPlayer::setResamplerFormat() {
 // ---------------------------------------------------------------------------------------------------------
 // Ring mapping
 
-void FModPlayer::edgeMargins(unsigned fileFrames, unsigned ringStart, unsigned* low, unsigned* high) const {
+inline void FModPlayer::edgeMargins(unsigned fileFrames, unsigned ringStart, unsigned* low, unsigned* high) const {
     *low = *high = 0;
     if (m_endOfFile || fileFrames >= m_length) return; // nothing more is being written
     *high = kEdgeMargin;
@@ -104,7 +104,7 @@ double FModPlayer::peekBufferPosition(double frame) {
     return slot < 0 ? -1 : double(slot) + (frame - std::floor(frame));
 }
 
-long FModPlayer::nearSlot(long long frame, long capacity) {
+inline long FModPlayer::nearSlot(long long frame, long capacity) {
     const long offset = m_ringOffset;
     const long long step = frame - m_nearFrame;
     long long slot;
@@ -130,11 +130,18 @@ double FModPlayer::getBufferPosition(double frame) {
     const unsigned ringStart = m_ringStart;
     unsigned low, high;
     edgeMargins(fileFrames, ringStart, &low, &high);
-    // The test of slotOf, with the slot stepped from the last one.
+    // The test of slotOf, with the slot stepped from the last one; a frame in the ring is at least 0, so its
+    // fraction is what is left of it past its whole part.
     const long capacity = m_capacity;
-    if (capacity > 0 && frame >= 0 && frame >= double(ringStart) + low && frame < double(fileFrames) - high)
-        return double(nearSlot((long long)frame, capacity)) + (frame - std::floor(frame));
+    if (capacity > 0 && frame >= 0 && frame >= double(ringStart) + low && frame < double(fileFrames) - high) {
+        const long long whole = (long long)frame;
+        return double(nearSlot(whole, capacity)) + (frame - double(whole));
+    }
+    outsideRing(frame, fileFrames, ringStart, low);
+    return -1;
+}
 
+void FModPlayer::outsideRing(double frame, unsigned fileFrames, unsigned ringStart, unsigned low) {
     // Silence until the frame is decoded; the fade is re-armed for every silent frame, so the sound fades in
     // when it comes, however long the gap lasted.
     m_startFade = kFadeFrames;
@@ -144,7 +151,7 @@ double FModPlayer::getBufferPosition(double frame) {
         if (m_increment >= 0) {
             restart = frame - kPreRoll;
         } else {
-            if (m_pendingSeek >= 0) return -1;
+            if (m_pendingSeek >= 0) return;
             restart = frame - kBackwardPreRoll;
         }
         if (restart < kSeekFromStart) restart = 0;
@@ -152,7 +159,6 @@ double FModPlayer::getBufferPosition(double frame) {
         if (unsigned(target) != ringStart && m_pendingSeek.exchange(target) != target) TrackLoading::wake();
     }
     // Up to kJumpAhead frames beyond the decoded data simply read as absent while decoding catches up.
-    return -1;
 }
 
 int FModPlayer::getBufferPositionNoAction(int frame) {
@@ -186,8 +192,15 @@ Player::SampleView FModPlayer::sampleView() {
 
 void FModPlayer::setPosition(double frame) {
     Player::setPosition(frame);
-    // A jump out of the ring asks for its seek at once.
-    getBufferPosition(m_position);
+    // A jump out of the ring asks for its seek at once (getBufferPosition's test, without the slot).
+    const double position = m_position;
+    const unsigned fileFrames = m_fileFrames.load(std::memory_order_acquire);
+    const unsigned ringStart = m_ringStart;
+    unsigned low, high;
+    edgeMargins(fileFrames, ringStart, &low, &high);
+    if (!(m_capacity > 0 && position >= 0 && position >= double(ringStart) + low &&
+          position < double(fileFrames) - high))
+        outsideRing(position, fileFrames, ringStart, low);
 }
 
 // ---------------------------------------------------------------------------------------------------------

@@ -68,6 +68,9 @@ protected:
     // slotOf's slot for a frame inside the ring, stepped from the one found last time where the ring is the same
     // (no division for the next frame's read). Audio thread.
     long nearSlot(long long frame, long capacity);
+    // What a read of a frame outside the ring does: silence re-arms the start fade, and a jump out of the ring
+    // asks for a seek (audio thread).
+    void outsideRing(double frame, unsigned fileFrames, unsigned ringStart, unsigned low);
     // The margins the audio thread keeps from the slots the loading thread may write.
     void edgeMargins(unsigned fileFrames, unsigned ringStart, unsigned* low, unsigned* high) const;
     void raiseRingStart(long long frame);
