@@ -57,4 +57,8 @@ public:
     virtual void startFileDrag(const std::string& path, void* view) = 0;
     // Shows a Yes/No question; the answer comes back through the skin interface's handleInputBox.
     virtual void showDialog(const std::string& message) = 0;
+    // At the engine's end, sound or MIDI did not close in time (a server that stopped answering); the settings
+    // and playlists are written by then. The program may end here without waiting for them; when this
+    // returns, the engine waits for the close after all.
+    virtual void devicesDidNotClose() {}
 };

@@ -10,11 +10,15 @@
 #include "library/tagcache/TagCacheDirectory.h"
 #include "library/tags/CID3v2Tag.h"
 #include "platform/AppPaths.h"
+#include "platform/BoundedWork.h"
 #include "skin/Skin.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <ctime>
+#include <thread>
 #include <unistd.h>
 
 Tarlume* tlm = nullptr;
@@ -50,12 +54,14 @@ Tarlume::Tarlume() {
 
 Tarlume::~Tarlume() {
     writeSettings();
-    disconnectHIDs();
-    destroyAudio();
+    // The playlists are written before sound and MIDI close, so a close that never ends costs nothing the
+    // user made; again after the decks closed, for the history of the tracks they held. The loading threads
+    // stop first, so no list is half loaded when it is written.
+    if (tagCache) tagCache->stopThreads();
+    writePlaylists();
+    closeDevicesForQuit();
     deleteDecks();
     masterEffects.reset();
-    // The loading threads stop first, so no list is half loaded when the playlists are written.
-    if (tagCache) tagCache->stopThreads();
     writePlaylists();
     deleteKeptRecords();
     delete tagCache;
@@ -64,6 +70,33 @@ Tarlume::~Tarlume() {
     if (logFile) fclose(logFile);
     logFile = nullptr;
     if (tlm == this) tlm = nullptr;
+}
+
+void Tarlume::closeDevicesForQuit() {
+    if (!shell) {
+        disconnectHIDs();
+        destroyAudio();
+        return;
+    }
+    // A sound or MIDI server that stopped answering (the program was stopped while on JACK, or held in a
+    // debugger) can hold a close for good: the shell is told after a while and ends the program, everything
+    // the user made being saved by then.
+    auto closed = std::make_shared<std::atomic<bool>>(false);
+    const auto outcome = BoundedWork::run(
+        [this, closed](BoundedWork::Progress&) {
+            disconnectHIDs();
+            destroyAudio();
+            closed->store(true);
+        },
+        std::chrono::hours(1), deviceCloseLimit);
+    if (outcome == BoundedWork::Outcome::Done) return;
+    fprintf(stderr,
+            "Sound and MIDI did not close within %.0f s (their server does not answer): quitting without them\n",
+            std::chrono::duration<double>(deviceCloseLimit).count());
+    shell->devicesDidNotClose();
+    // A shell that goes on: what the close still uses stays until it ends.
+    while (!closed->load())
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
 }
 
 void Tarlume::createDecks() {

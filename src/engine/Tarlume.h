@@ -14,6 +14,7 @@
 #include "skin/SkinListBox.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -243,6 +244,8 @@ public:
     std::vector<tHIDConfig> controllerConfigs;                  // at most one per device name
     EngineControllerFactory* controllerFactory = nullptr;       // registered by the controllers' layer
     EngineShell* shell = nullptr;                               // registered by the shell
+    // How long the end waits for sound and MIDI to close when a shell is registered (see EngineShell).
+    std::chrono::milliseconds deviceCloseLimit{3000};
 
     Skin* skin = nullptr; // held, not owned; set by the shell, deleted after the engine
     std::string skinName = "kolt-1280";
@@ -281,6 +284,9 @@ private:
     void deleteDecks();
     void makeFolders();
     void deleteKeptRecords();
+    // Disconnects the controllers and closes the sound devices; waits at most deviceCloseLimit when a shell
+    // is registered, which is then told (EngineShell::devicesDidNotClose).
+    void closeDevicesForQuit();
     TarlumeAudioDevice* findDevice(int id, bool input);
     // The device of that id that captures input already (an input device, or an output device opened with
     // its inputs); null when none does.

@@ -53,6 +53,12 @@ public:
         interface->inputPrompt = message;
         interface->inputRequested = true;
     }
+    // The settings and playlists are written: the program ends without waiting for a server that stopped
+    // answering (nothing after the engine's end needs doing for a user).
+    void devicesDidNotClose() override {
+        fflush(nullptr);
+        _exit(0);
+    }
 } bridgeShell;
 
 Skin* skinOf() {

@@ -3,11 +3,17 @@
 #include "engine/EngineClock.h"
 #include "engine/TarlumeAudioDevice.h"
 #include "foundation/modTools.h"
+#include "analysis/TestWav.h"
+#include "library/tagcache/TagCache.h"
+#include "library/tagcache/TagCacheDirectory.h"
 #include "library/tags/CID3v2Tag.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
 #include <cmath>
 #include <thread>
 
@@ -31,6 +37,54 @@ TEST(EngineCore, BuildsRunsAndDestroysWithoutSkinControllersOrShell) {
         EXPECT_EQ(engine.getVariable("x"), "");
     }
     EXPECT_TRUE(FileExist(home.dataFolder() + "config.xml"));
+}
+
+// At the end, settings and playlists are written before sound and MIDI close; a close that does not end (a
+// server that stopped answering) is waited for a bounded time, then the shell is told so it can end the program.
+TEST(EngineCore, TheEndSavesFirstAndWaitsForAStuckCloseOnlyUntilItsLimit) {
+    EngineHome home;
+    TestSoundBackend backend;
+    backend.addDevice("Card", 2, 2);
+    std::mutex mutex;
+    std::condition_variable released;
+    bool release = false;
+    backend.onStop = [&] { // a stop hangs until the shell was told
+        std::unique_lock<std::mutex> hold(mutex);
+        released.wait_for(hold, std::chrono::seconds(10), [&] { return release; }); // ends anyway
+    };
+    struct QuitShell : EngineShell {
+        std::function<void()> told;
+        void startFileDrag(const std::string&, void*) override {}
+        void showDialog(const std::string&) override {}
+        void devicesDidNotClose() override { told(); }
+    } shell;
+    std::string settingsWhenTold, playlistWhenTold;
+    const std::string data = home.dataFolder();
+    shell.told = [&] {
+        settingsWhenTold = readFileContents(data + "config.xml");
+        playlistWhenTold = readFileContents(data + "playlists/current.m3u");
+        std::lock_guard<std::mutex> hold(mutex);
+        release = true;
+        released.notify_all();
+    };
+    auto engine = std::make_unique<Tarlume>();
+    engine->shell = &shell;
+    engine->deviceCloseLimit = std::chrono::milliseconds(200);
+    engine->initAudio();
+    ASSERT_EQ(engine->soundDevices.size(), 1u);
+    engine->skinName = "at-the-end";
+    const std::string track = data + "last.wav";
+    ASSERT_TRUE(writeStereoWav(track, std::vector<float>(441), std::vector<float>(441), 44100));
+    TagCacheDirectory* current = engine->tagCache->getFolder(engine->playlistPath[0], false, true, false, false);
+    for (int i = 0; i < 1000 && !(current->isLoaded() && current->getProgress() >= 1.0); i++)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    engine->addFileToPlaylist(0, track);
+    testing::internal::CaptureStderr();
+    engine.reset();
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_NE(said.find("did not close within"), std::string::npos) << said;
+    EXPECT_NE(settingsWhenTold.find("<SKIN>at-the-end</SKIN>"), std::string::npos) << settingsWhenTold;
+    EXPECT_NE(playlistWhenTold.find(track), std::string::npos) << playlistWhenTold;
 }
 
 TEST(EngineCore, ADeviceThatDoesNotOpenSaysWhyUntilItOpens) {

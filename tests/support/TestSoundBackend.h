@@ -7,6 +7,7 @@
 #include "platform/SoundDevices.h"
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <vector>
 
@@ -25,7 +26,10 @@ public:
             list.erase(std::remove(list.begin(), list.end(), this), list.end());
         }
         bool start() override { return running = true; }
-        void stop() override { running = false; }
+        void stop() override {
+            if (backend->onStop) backend->onStop();
+            running = false;
+        }
         double getSampleRate() const override { return rate; }
         int getInputChannels() const override { return config.inputChannels; }
         int getOutputChannels() const override { return config.outputChannels; }
@@ -135,7 +139,8 @@ public:
     std::map<int, std::vector<int>> widths;  // per device id: channels of each buffer
     std::vector<Stream*> streams;
     int opened = 0;
-    int refuseDevice = 0; // a device whose open fails ("busy")
+    int refuseDevice = 0;         // a device whose open fails ("busy")
+    std::function<void()> onStop; // called as a stream stops (on the stopping thread), e.g. to hold the stop
 };
 
 } // namespace testsupport
