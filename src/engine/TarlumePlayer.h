@@ -69,6 +69,7 @@ public:
     static constexpr double kMinLoopFrames = 40;            // no loop is shorter
     static constexpr int kJogEntries = 60;                  // jog history
     static constexpr double kCalibrationMs = 9000;          // one calibration run
+    static constexpr double kCalibrationSettleMs = 1000;    // the deck's speed settles after a step of the gain
     static constexpr float kTimecodeQualityMax = 150;       // codes per second shown as full quality
     static constexpr unsigned kETCOCue = 0xE0, kETCOLoopIn = 0xE1, kETCOLoopOut = 0xE2;
 
@@ -271,6 +272,7 @@ public:
     bool calibrating = false;
     double calibrationStart = 0; // ms
     double calibrationLevel = 0, calibrationJitter = 0;
+    double calibrationSettle = 0; // ms: the jitter is measured afresh from then on (0 = measuring)
 
     // The path a refused load keeps until the user confirms it.
     std::string pendingLoadPath;

@@ -379,6 +379,7 @@ void TarlumePlayer::vcCallibrate() {
     calibrationStart = now();
     setParam(PLAYERPARAM_JITTERMEASURE, 1);
     calibrationJitter = 0.003;
+    calibrationSettle = 0;
     calibrationLevel = timecode->getParameter(13);
 }
 
@@ -414,8 +415,19 @@ void TarlumePlayer::updateTimecode(double t) {
             const double range = decoder->getParameter(13);
             calibrationLevel = 0.96 * calibrationLevel + 0.04 * range;
             if (range > 50 && calibrationLevel > 0) {
-                calibrationJitter = 2 * getParam(PLAYERPARAM_JITTERMEASURE);
-                setVCGain(float(16000 / calibrationLevel));
+                // A step of the input gain (the first one of a quiet record above all) leaves the decoder
+                // without a pitch until enough of the louder peaks have come, and the deck's speed dips
+                // meanwhile: measured, that dip made the jitter, and so the pitch variance, a hundred times
+                // the record's own. So the measuring starts afresh once the speed has settled after the step.
+                const float gain = float(16000 / calibrationLevel);
+                if (!(std::fabs(gain / vcGain - 1) <= 0.1)) calibrationSettle = t + kCalibrationSettleMs;
+                setVCGain(gain);
+                if (calibrationSettle > 0 && t >= calibrationSettle) {
+                    setParam(PLAYERPARAM_JITTERMEASURE, 1);
+                    calibrationSettle = 0;
+                } else if (calibrationSettle == 0) {
+                    calibrationJitter = 2 * getParam(PLAYERPARAM_JITTERMEASURE);
+                }
             }
         }
     }

@@ -322,6 +322,46 @@ TEST(DeckTimecode, LeavingTimecodeGivesTheDeckThePitchOfItsFader) {
     }
 }
 
+// Calibrating to a quiet record raises the input gain eightfold at once; the pitch variance it measures is the
+// record's own jitter, not the moment the deck needs to settle after the step (0.024 before, 80 times the default).
+TEST(DeckTimecode, CalibratingToAQuietRecordMeasuresItsJitterNotTheGainStep) {
+    Rig rig;
+    EngineClock::ManualScope clock(100000);
+    TarlumePlayer* d = rig.deck(0);
+    ASSERT_TRUE(testsupport::loadSong(d, fixture("position.wav").c_str(), true));
+    ASSERT_TRUE(waitDecoded(d));
+    rig.engine->setSamplerate(44100);
+    tcInstallTable(TIMECODE_SERATO, tcSyntheticTable(TIMECODE_SERATO, 60000));
+    d->timecodeType = TIMECODE_SERATO;
+    d->setVinylControl(true, 0);
+    TimecodeSignalOptions o;
+    o.type = TIMECODE_SERATO;
+    o.startNullPass = 7000 / 0.5; // 5 s into the track
+    o.amplitude = 32767 * 0.0316; // -30 dB
+    TimecodeSignal record(o);
+    // Blocks of 256 frames; the engine's frame loop runs after every sixth (35 ms).
+    std::vector<float> left(256), right(256);
+    float l, r;
+    for (int block = 0; block < 2100; ++block) { // 12 s
+        for (int i = 0; i < 256; ++i) {
+            record.next(left[size_t(i)], right[size_t(i)]);
+            left[size_t(i)] = std::round(left[size_t(i)]); // a 16-bit recording
+            right[size_t(i)] = std::round(right[size_t(i)]);
+        }
+        d->processTimecodeBlock(left.data(), right.data(), 256);
+        for (int i = 0; i < 256; ++i)
+            d->player->process(&l, &r);
+        if (block % 6 != 5) continue;
+        EngineClock::advance(256 * 6 / 44.1);
+        d->update();
+        if (block == 359) d->vcCallibrate(); // after 2 s
+    }
+    ASSERT_FALSE(d->calibrating);
+    EXPECT_GT(d->vcGain, 6.0f);
+    EXPECT_LT(d->vcPitchVariance, 0.002f);
+    FinalScratch::initCodes(TIMECODE_SERATO, 0);
+}
+
 TEST(DeckUpdate, AutoCueFindsTheMusicAndTheAnalysedReplayGainIsApplied) {
     Rig rig;
     TarlumePlayer* d = rig.deck();

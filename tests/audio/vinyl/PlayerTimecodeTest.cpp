@@ -297,27 +297,34 @@ TEST(PlayerTimecode, ValuesThatAreNotNumbersArePassedOver) {
 // The real decoder on our own timecode drives the player: the deck plays at the record's speed, at the
 // record's place.
 TEST(PlayerTimecode, FollowsARecordEndToEnd) {
-    for (double speed : {1.0, 1.2, 0.7}) {
-        MemoryTrack track(playertest::counterFrames(44100 * 40));
-        Player& p = *track;
-        TimecodeSignalOptions o;
-        o.type = TIMECODE_TARLUME;
-        o.startNullPass = 7000 / 0.38461538461538464; // 5000 ms into the track
-        o.speed = [speed](double) { return speed; };
-        TimecodeSignal sig(o);
-        FinalScratch fs(44100);
-        fs.setParameter(20, TIMECODE_TARLUME);
-        double worst = 0;
-        for (int i = 0; i < 88200; ++i) {
-            float l, r;
-            sig.next(l, r);
-            fs.calculate(l, r);
-            p.updateFromFinalScratch(&fs);
-            p.process(&l, &r);
-            if (i > 44100) worst = std::max(worst, std::fabs(positionMs(p) - sig.expectedTimeMs()));
+    // A loud record and one 30 dB below full scale, recorded at 16 bits: the deck plays the same.
+    for (double amplitude : {12000.0, 1036.0})
+        for (double speed : {1.0, 1.2, 0.7}) {
+            const std::string what = std::to_string(amplitude) + " at " + std::to_string(speed);
+            MemoryTrack track(playertest::counterFrames(44100 * 40));
+            Player& p = *track;
+            TimecodeSignalOptions o;
+            o.type = TIMECODE_TARLUME;
+            o.startNullPass = 7000 / 0.38461538461538464; // 5000 ms into the track
+            o.amplitude = amplitude;
+            o.speed = [speed](double) { return speed; };
+            TimecodeSignal sig(o);
+            FinalScratch fs(44100);
+            fs.setParameter(20, TIMECODE_TARLUME);
+            double worst = 0, from = 0, recordFrom = 0;
+            for (int i = 0; i < 88200; ++i) {
+                float l, r;
+                sig.next(l, r);
+                fs.calculate(std::round(l), std::round(r));
+                p.updateFromFinalScratch(&fs);
+                p.process(&l, &r);
+                if (i == 44100) from = positionMs(p), recordFrom = sig.expectedTimeMs();
+                if (i > 44100) worst = std::max(worst, std::fabs(positionMs(p) - sig.expectedTimeMs()));
+            }
+            EXPECT_TRUE(playing(p)) << what;
+            EXPECT_NEAR(p.getParameter(PLAYERPARAM_SPEED), speed, 0.01 * speed) << what;
+            EXPECT_LT(worst, 5.0) << what;
+            // Over the second second the deck plays what the record played, to a tenth of a percent.
+            EXPECT_NEAR((positionMs(p) - from) / (sig.expectedTimeMs() - recordFrom), 1.0, 0.001) << what;
         }
-        EXPECT_TRUE(playing(p)) << speed;
-        EXPECT_NEAR(p.getParameter(PLAYERPARAM_SPEED), speed, 0.01 * speed) << speed;
-        EXPECT_LT(worst, 5.0) << speed;
-    }
 }
