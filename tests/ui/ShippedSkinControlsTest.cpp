@@ -7,6 +7,7 @@
 #include "skin/SkinTabGroup.h"
 
 #include <cmath>
+#include <functional>
 
 namespace {
 
@@ -149,4 +150,30 @@ TEST(ShippedSkinControls, TheVideoViewAndTheOptionsTakeTheBrowsersPlaceOneAtATim
     press("main", "video");
     press("video", "video close");
     EXPECT_EQ(shown(), "main");
+}
+
+// The headphone knobs: PHONES sets how loud the cued decks are, MIX how much of the master mix joins them.
+TEST(ShippedSkinControls, HeadphoneKnobsSetTheCueLevelAndTheMasterMix) {
+    for (const char* name : shippedSkins) {
+        ShippedSkin s(name);
+        const struct {
+            int value;
+            std::function<double()> read;
+            double low, high;
+        } knobs[] = {{VALUE_VOLUME_CUEALLCHANNELS, [&] { return s.engine->getVolumeCue(); }, 0.05, 1.0},
+                     {VALUE_VOLUME_CUEMASTER, [&] { return s.engine->getVolumeCueMaster(); }, 0.0, 1.0}};
+        for (const auto& k : knobs) {
+            SCOPED_TRACE(std::string(name) + " value " + std::to_string(k.value));
+            auto knob = s.find(OBJECT_KNOB, k.value, 0);
+            ASSERT_NE(knob.object, nullptr) << "no such knob";
+            const SkinRect* r = knob.object->rect.get();
+            const float x = r->left + r->width / 2, y = r->top + r->height / 2;
+            for (float dy : {400.0f, -400.0f}) {
+                knob.window->mouseDown(x, y, 1, 0, knob.layer);
+                knob.window->mouseMove(x, y + dy, 1, 0, knob.layer);
+                knob.window->mouseUp(x, y + dy, 1, 0, knob.layer);
+                EXPECT_NEAR(k.read(), dy > 0 ? k.low : k.high, 1e-6) << dy;
+            }
+        }
+    }
 }
