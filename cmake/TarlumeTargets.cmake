@@ -65,6 +65,8 @@ function(tarlume_test_dir dir)
   gtest_discover_tests(${tname} DISCOVERY_TIMEOUT 60 TEST_FILTER "${jack_suites}-Slow*"
     PROPERTIES LABELS ${dir} ENVIRONMENT "${test_environment}" RESOURCE_LOCK jack TIMEOUT 600)
   # Suites whose name starts with "Slow" take longer than a routine run allows: labelled "slow".
-  gtest_discover_tests(${tname} DISCOVERY_TIMEOUT 60 TEST_FILTER "Slow*"
+  gtest_discover_tests(${tname} DISCOVERY_TIMEOUT 60 TEST_FILTER "Slow*-${jack_suites}"
     PROPERTIES LABELS slow ENVIRONMENT "${test_environment}")
+  gtest_discover_tests(${tname} DISCOVERY_TIMEOUT 60 TEST_FILTER "Slow*Jack*"
+    PROPERTIES LABELS slow ENVIRONMENT "${test_environment}" RESOURCE_LOCK jack TIMEOUT 600)
 endfunction()

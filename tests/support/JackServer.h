@@ -40,11 +40,13 @@ public:
     }
 
     // Starts `jackd -r -n <unique> -d dummy -r <rate> -p <period> -C <captures> -P <playbacks>` and waits
-    // (at most 10 s) until a client can connect. ready() tells whether it did.
+    // (at most 10 s) until a client can connect. ready() tells whether it did. With `realTime` the server and
+    // its clients' process threads run with real-time scheduling (-R instead of -r) where the system allows
+    // it, as a DJ's server does; most tests go without, so that a busy machine can't starve the rest.
     // JACK keeps a small table of running servers: when other programs' servers fill it, a new one ends at
     // once. Such a server is started again, for up to about 10 s, until a place is free.
-    explicit JackServer(int rate = 44100, int period = 256, int captures = 2, int playbacks = 2)
-        : args_{rate, period, captures, playbacks} {
+    explicit JackServer(int rate = 44100, int period = 256, int captures = 2, int playbacks = 2, bool realTime = false)
+        : args_{rate, period, captures, playbacks}, realTime_(realTime) {
         startWithRetries(false);
     }
 
@@ -93,7 +95,7 @@ private:
     bool start(int rate, int period, int captures, int playbacks, bool sameName) {
         static std::atomic<int> counter{0};
         if (!sameName || name_.empty()) name_ = "tarlume-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
-        std::vector<std::string> args = {"jackd", "-r",
+        std::vector<std::string> args = {"jackd", realTime_ ? "-R" : "-r",
                                          "-n",    name_,
                                          "-d",    "dummy",
                                          "-r",    std::to_string(rate),
@@ -138,6 +140,7 @@ private:
     }
 
     int args_[4];
+    bool realTime_ = false;
     std::string name_;
     pid_t pid_ = -1;
     bool ready_ = false;
