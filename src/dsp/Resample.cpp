@@ -1,5 +1,6 @@
 #include "dsp/Resample.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstring>
@@ -10,6 +11,22 @@ const unsigned int kPerZero = 4096; // table entries per zero crossing
 const int kMaxTaps = 50;            // samples one wing reads at the largest filter size, 100
 const double kMinFactor = 0.25;     // the most a band-limited read stretches its filter
 const double kPi = 3.14159265358979323846;
+
+// The band-limited read's own filter, the same for every resampler whatever its size. At the rate it is read
+// at it passes 18 kHz of a 44.1 kHz output at -0.7 dB and keeps at least 87 dB down from 24.1 kHz on: what it
+// lets through above the output's half rate folds back above 20 kHz, out of hearing. Faster reads stretch it.
+const int kBandWing = 15;                         // filter frames per wing at the rate it is read at
+const int kBandPhases = 256;                      // table entries per frame
+const int kBandEntries = kBandWing * kBandPhases; // one wing
+const int kMostLanes = 8;                         // taps weighed at once, at most
+// Source frames one read weighs at most, in whole groups of lanes.
+const int kMaxBandTaps = (2 * int(kBandWing / kMinFactor) + 2 + kMostLanes - 1) / kMostLanes * kMostLanes;
+const double kFixed = 65536.0; // table positions: 16 bits of fraction
+// A steady rate's bank: coefficients at fractions a 64th apart (a parabola through the nearest three errs below
+// -100 dB), with a row either side; worked out once the rate has held for a block's reads.
+const int kBankPhases = 64;
+const int kBankRows = kBankPhases + 3;
+const int kHeldReads = 256;
 
 // Modified Bessel function of the first kind, order 0, summed as its power series.
 double besselI0(double x) {
@@ -134,6 +151,7 @@ const BandFilter& bandFilter(); // the band-limited read's filter, built once
 Resample::Resample() {
     init(0);
     m_band = &bandFilter(); // built here, never first on the audio thread
+    m_bank.assign(size_t(kBankRows * kMaxBandTaps), 0.0f);
 }
 
 Resample::~Resample() = default;
@@ -270,17 +288,6 @@ void Resample::getOverSampleFrame(double position, float* left, float* right) {
 
 namespace {
 
-// The band-limited read's own filter, the same for every resampler whatever its size. At the rate it is read
-// at it passes 18 kHz of a 44.1 kHz output at -0.7 dB and keeps at least 87 dB down from 24.1 kHz on: what it
-// lets through above the output's half rate folds back above 20 kHz, out of hearing. Faster reads stretch it.
-const int kBandWing = 15;                         // filter frames per wing at the rate it is read at
-const int kBandPhases = 256;                      // table entries per frame
-const int kBandEntries = kBandWing * kBandPhases; // one wing
-const int kMostLanes = 8;                         // taps weighed at once, at most
-// Source frames one read weighs at most, in whole groups of lanes.
-const int kMaxBandTaps = (2 * int(kBandWing / kMinFactor) + 2 + kMostLanes - 1) / kMostLanes * kMostLanes;
-const double kFixed = 65536.0; // table positions: 16 bits of fraction
-
 typedef float Float2 __attribute__((vector_size(8)));
 typedef float Float4 __attribute__((vector_size(16)));
 
@@ -328,45 +335,19 @@ template <> struct BandVectors<8> {
 
 #define BAND_INLINE inline __attribute__((always_inline))
 
-// The stretched filter over `count` frames from `s` on (whole groups of lanes, `Channels` interleaved samples
-// each): frame k is weighed by the table at |first + k x step| (1/65536 entries; negative before the read's
-// position, positive after it), nothing past the wing's end. Returns the weighed samples' sums (stereo: left,
-// right, left, right, ...) in `sum`.
-template <int Lanes, int Channels>
-BAND_INLINE void bandFilterRun(const Float2* table, const short* s, int count, int first, int step,
-                               typename BandVectors<Lanes>::Float& sum) {
+// The weighed samples of `count` frames from `s` on (whole groups of lanes, `Channels` interleaved samples each)
+// added to `sum` (stereo: left, right, left, right, ...); `weights(k, c)` gives the coefficients of the group
+// from frame k on.
+template <int Lanes, int Channels, class Weights>
+BAND_INLINE void bandWeigh(const short* s, int count, Weights& weights, typename BandVectors<Lanes>::Float& sum) {
     typedef BandVectors<Lanes> V;
-    typename V::Int signedPosition;
-    for (int k = 0; k < Lanes; ++k)
-        signedPosition[k] = first + k * step;
-    const typename V::Int advance = typename V::Int{} + Lanes * step;
-    typename V::Float other = {};
+    typedef typename V::Int Int;
+    typedef typename V::Float Float;
+    Float other = {};
     for (int k = 0; k < count; k += Lanes, s += Lanes * Channels) {
-        const typename V::Int sign = signedPosition >> 31;
-        const typename V::Unsigned position = (typename V::Unsigned)((signedPosition ^ sign) - sign);
-        const typename V::Unsigned index = position >> 16;
-        const typename V::Float fraction =
-            __builtin_convertvector((typename V::Int)(position & 0xffff), typename V::Float);
-        const Float4 e01 = __builtin_shufflevector(table[index[0]], table[index[1]], 0, 1, 2, 3);
-        const Float4 e23 = __builtin_shufflevector(table[index[2]], table[index[3]], 0, 1, 2, 3);
-        typename V::Float value, difference;
-        if constexpr (Lanes == 4) {
-            value = __builtin_shufflevector(e01, e23, 0, 2, 4, 6);
-            difference = __builtin_shufflevector(e01, e23, 1, 3, 5, 7);
-        } else {
-            const Float4 e45 = __builtin_shufflevector(table[index[4]], table[index[5]], 0, 1, 2, 3);
-            const Float4 e67 = __builtin_shufflevector(table[index[6]], table[index[7]], 0, 1, 2, 3);
-            // Pairs 0, 1, 4, 5 and 2, 3, 6, 7: values and differences then part within each half of the vectors.
-            const typename V::Float a = __builtin_shufflevector(e01, e45, 0, 1, 2, 3, 4, 5, 6, 7);
-            const typename V::Float b = __builtin_shufflevector(e23, e67, 0, 1, 2, 3, 4, 5, 6, 7);
-            value = __builtin_shufflevector(a, b, 0, 2, 8, 10, 4, 6, 12, 14);
-            difference = __builtin_shufflevector(a, b, 1, 3, 9, 11, 5, 7, 13, 15);
-        }
-        const typename V::Float c = value + difference * fraction;
-        signedPosition += advance;
+        Float c;
+        weights(k, c);
         // The frames' samples as floats, and the coefficients lined up with them (each twice for stereo).
-        typedef typename V::Int Int;
-        typedef typename V::Float Float;
         typename V::Samples x = {};
         std::memcpy(&x, s, Lanes * Channels * sizeof(short));
         Float low, high, lowWeights = c, highWeights = c;
@@ -415,44 +396,123 @@ BandTaps bandTaps(double fraction, double factor, int lanes) {
     return t;
 }
 
-// The run `s` of t.count frames of `channels` samples weighed; the sums of the two channels (a mono run gives
-// both its one), still to be scaled by the factor.
-template <int Lanes>
-BAND_INLINE void bandRead(const Float2* table, const short* s, const BandTaps& t, int channels, float* left,
-                          float* right) {
-    typename BandVectors<Lanes>::Float sum = {};
-    if (channels == 2) {
-        bandFilterRun<Lanes, 2>(table, s, t.count, t.first, t.step, sum);
-        float l = 0, r = 0;
-        for (int k = 0; k < Lanes; k += 2) {
-            l += sum[k];
-            r += sum[k + 1];
-        }
-        *left = l;
-        *right = r;
-    } else {
-        bandFilterRun<Lanes, 1>(table, s, t.count, t.first, t.step, sum);
-        float v = 0;
+// Frame k of a read's run weighed by the table at |first + k x step| (1/65536 entries; negative before the
+// read's position, positive after it), nothing past the wing's end.
+template <int Lanes> struct TableWeights {
+    typedef BandVectors<Lanes> V;
+    const Float2* table;
+    typename V::Int signedPosition, advance;
+    BAND_INLINE TableWeights(const Float2* t, int first, int step) : table(t) {
         for (int k = 0; k < Lanes; ++k)
-            v += sum[k];
-        *left = *right = v;
+            signedPosition[k] = first + k * step;
+        advance = typename V::Int{} + Lanes * step;
+    }
+    BAND_INLINE void operator()(int, typename V::Float& c) {
+        const typename V::Int sign = signedPosition >> 31;
+        const typename V::Unsigned position = (typename V::Unsigned)((signedPosition ^ sign) - sign);
+        const typename V::Unsigned index = position >> 16;
+        const typename V::Float fraction =
+            __builtin_convertvector((typename V::Int)(position & 0xffff), typename V::Float);
+        const Float4 e01 = __builtin_shufflevector(table[index[0]], table[index[1]], 0, 1, 2, 3);
+        const Float4 e23 = __builtin_shufflevector(table[index[2]], table[index[3]], 0, 1, 2, 3);
+        typename V::Float value, difference;
+        if constexpr (Lanes == 4) {
+            value = __builtin_shufflevector(e01, e23, 0, 2, 4, 6);
+            difference = __builtin_shufflevector(e01, e23, 1, 3, 5, 7);
+        } else {
+            const Float4 e45 = __builtin_shufflevector(table[index[4]], table[index[5]], 0, 1, 2, 3);
+            const Float4 e67 = __builtin_shufflevector(table[index[6]], table[index[7]], 0, 1, 2, 3);
+            // Pairs 0, 1, 4, 5 and 2, 3, 6, 7: values and differences then part within each half of the vectors.
+            const typename V::Float a = __builtin_shufflevector(e01, e45, 0, 1, 2, 3, 4, 5, 6, 7);
+            const typename V::Float b = __builtin_shufflevector(e23, e67, 0, 1, 2, 3, 4, 5, 6, 7);
+            value = __builtin_shufflevector(a, b, 0, 2, 8, 10, 4, 6, 12, 14);
+            difference = __builtin_shufflevector(a, b, 1, 3, 9, 11, 5, 7, 13, 15);
+        }
+        signedPosition += advance;
+        c = value + difference * fraction;
+    }
+};
+
+// Frame k weighed by a parabola through the three rows of a steady rate's coefficients nearest the read's
+// fraction.
+template <int Lanes> struct BankWeights {
+    typedef BandVectors<Lanes> V;
+    const float* rows[3];
+    float w[3];
+    BAND_INLINE void operator()(int k, typename V::Float& c) {
+        typename V::Float r0, r1, r2;
+        std::memcpy(&r0, rows[0] + k, sizeof r0);
+        std::memcpy(&r1, rows[1] + k, sizeof r1);
+        std::memcpy(&r2, rows[2] + k, sizeof r2);
+        c = r0 * w[0] + r1 * w[1] + r2 * w[2];
+    }
+};
+
+// The run `s` of `count` frames of `channels` samples weighed; the sums of the two channels (a mono run gives
+// both its one), still to be scaled by the factor.
+template <int Lanes, class Weights>
+BAND_INLINE void bandRead(Weights& weights, const short* s, int count, int channels, float* left, float* right) {
+    typename BandVectors<Lanes>::Float sum = {};
+    if (channels == 2)
+        bandWeigh<Lanes, 2>(s, count, weights, sum);
+    else
+        bandWeigh<Lanes, 1>(s, count, weights, sum);
+    // Folded in halves down to left, right, left, right.
+    Float4 half;
+    if constexpr (Lanes == 8)
+        half = __builtin_shufflevector(sum, sum, 0, 1, 2, 3) + __builtin_shufflevector(sum, sum, 4, 5, 6, 7);
+    else
+        half = sum;
+    const Float4 pair = half + __builtin_shufflevector(half, half, 2, 3, 2, 3);
+    if (channels == 2) {
+        *left = pair[0];
+        *right = pair[1];
+    } else {
+        *left = *right = pair[0] + pair[1];
     }
 }
 
-void bandRead4(const Float2* table, const short* s, const BandTaps& t, int channels, float* left, float* right) {
-    bandRead<4>(table, s, t, channels, left, right);
+// The reads by the table and by a bank, four lanes and (where the processor has them) eight.
+struct BankRows {
+    const float* rows[3];
+    float w[3];
+};
+
+void tableRead4(const Float2* table, const short* s, const BandTaps& t, int channels, float* left, float* right) {
+    TableWeights<4> weights(table, t.first, t.step);
+    bandRead<4>(weights, s, t.count, channels, left, right);
+}
+void bankRead4(const BankRows& b, const short* s, int count, int channels, float* left, float* right) {
+    BankWeights<4> weights{{b.rows[0], b.rows[1], b.rows[2]}, {b.w[0], b.w[1], b.w[2]}};
+    bandRead<4>(weights, s, count, channels, left, right);
 }
 
 #if defined(__x86_64__) || defined(__i386__)
-__attribute__((target("avx2,fma"))) void bandRead8(const Float2* table, const short* s, const BandTaps& t, int channels,
-                                                   float* left, float* right) {
-    bandRead<8>(table, s, t, channels, left, right);
-}
+#define BAND_WIDE __attribute__((target("avx2,fma")))
+const int kWideLanes = 8;
 #else
-void bandRead8(const Float2* table, const short* s, const BandTaps& t, int channels, float* left, float* right) {
-    bandRead<4>(table, s, t, channels, left, right);
-}
+#define BAND_WIDE
+const int kWideLanes = 4;
 #endif
+
+BAND_WIDE void tableRead8(const Float2* table, const short* s, const BandTaps& t, int channels, float* left,
+                          float* right) {
+    TableWeights<kWideLanes> weights(table, t.first, t.step);
+    bandRead<kWideLanes>(weights, s, t.count, channels, left, right);
+}
+BAND_WIDE void bankRead8(const BankRows& b, const short* s, int count, int channels, float* left, float* right) {
+    BankWeights<kWideLanes> weights{{b.rows[0], b.rows[1], b.rows[2]}, {b.w[0], b.w[1], b.w[2]}};
+    bandRead<kWideLanes>(weights, s, count, channels, left, right);
+}
+
+// The coefficient of a frame `distance` source frames from a read at `factor`, by the table as the reads
+// weigh it; 0 past the wing.
+float bandCoefficient(const Float2* table, double distance, double factor) {
+    const double position = std::fabs(distance) * factor * kBandPhases; // table entries
+    if (!(position < kBandEntries)) return 0.0f;
+    const int k = int(position);
+    return table[k][0] + table[k][1] * float((position - k) * kFixed);
+}
 
 } // namespace
 
@@ -482,6 +542,21 @@ void Resample::gatherRun(int64_t first, int count, short* run) const {
     for (int m = 0; m < count; ++m)
         for (int ch = 0; ch < m_channels; ++ch)
             run[m * m_channels + ch] = sampleAt(first + m, ch);
+}
+
+void Resample::buildBank(double factor) {
+    const Float2* table = static_cast<const BandFilter*>(m_band)->table.data();
+    const double wing = kBandWing / factor; // source frames
+    // Room for every fraction a row is taken at (-1/32 .. 1 + 1/32), in whole groups of the widest lanes.
+    m_bankBefore = int(wing) + 2;
+    m_bankCount = (m_bankBefore + int(wing) + 2 + kMostLanes - 1) & -kMostLanes;
+    for (int r = 0; r < kBankRows; ++r) {
+        const double fraction = double(r - 1) / kBankPhases;
+        float* row = &m_bank[size_t(r * kMaxBandTaps)];
+        for (int m = 0; m < m_bankCount; ++m)
+            row[m] = bandCoefficient(table, double(m - (m_bankBefore - 1)) - fraction, factor);
+    }
+    m_bankFactor = factor;
 }
 
 bool Resample::allowWideReads(bool allow) {
@@ -518,13 +593,35 @@ void Resample::getResampleFrame(double position, double factor, float* left, flo
     }
     const BandFilter& band = *static_cast<const BandFilter*>(m_band);
     const bool wide = band.wide && g_wideAllowed.load(std::memory_order_relaxed);
-    const BandTaps t = bandTaps(fraction, factor, wide ? 8 : 4);
     short run[2 * kMaxBandTaps];
-    const short* s = stretchedRun(i, t.before, t.count, run);
-    if (wide)
-        bandRead8(band.table.data(), s, t, m_channels, left, right);
-    else
-        bandRead4(band.table.data(), s, t, m_channels, left, right);
+    // A rate held for a while is read through its bank of coefficients.
+    if (factor != m_bankFactor) {
+        m_heldReads = factor == m_heldFactor ? m_heldReads + 1 : 0;
+        m_heldFactor = factor;
+        if (m_heldReads >= kHeldReads) buildBank(factor);
+    }
+    if (factor == m_bankFactor) {
+        // The parabola through the rows at the three fractions (n - 1 .. n + 1) / 64 nearest the read's: rows
+        // n .. n + 2 (row r holds fraction (r - 1) / 64).
+        const double u = fraction * kBankPhases;
+        const int n = int(u + 0.5);
+        const float t = float(u - n); // -0.5 .. 0.5
+        const BankRows b = {{&m_bank[size_t(n * kMaxBandTaps)], &m_bank[size_t((n + 1) * kMaxBandTaps)],
+                             &m_bank[size_t((n + 2) * kMaxBandTaps)]},
+                            {t * (t - 1) * 0.5f, 1 - t * t, t * (t + 1) * 0.5f}};
+        const short* s = stretchedRun(i, m_bankBefore, m_bankCount, run);
+        if (wide)
+            bankRead8(b, s, m_bankCount, m_channels, left, right);
+        else
+            bankRead4(b, s, m_bankCount, m_channels, left, right);
+    } else {
+        const BandTaps t = bandTaps(fraction, factor, wide ? kWideLanes : 4);
+        const short* s = stretchedRun(i, t.before, t.count, run);
+        if (wide)
+            tableRead8(band.table.data(), s, t, m_channels, left, right);
+        else
+            tableRead4(band.table.data(), s, t, m_channels, left, right);
+    }
     // The stretched filter sums to 1 / factor: scaled back to unity gain.
     *left *= float(factor);
     *right *= float(factor);

@@ -73,6 +73,15 @@ private:
     int m_channels = 1;
     bool m_ring = false;
 
+    // The band-limited read's coefficients for a rate held a while (factor m_bankFactor, 0 none) at fractions a
+    // 32nd apart; reads in between interpolate them instead of walking the table per tap. Audio thread.
+    void buildBank(double factor);
+    std::vector<float> m_bank; // allocated with the resampler
+    double m_bankFactor = 0;
+    int m_bankBefore = 0, m_bankCount = 0; // the frames a read weighs, up to and including its own, and in all
+    double m_heldFactor = 0;               // the factor of the last reads, and how many of them in a row
+    int m_heldReads = 0;
+
     Cache m_cache[2];
     // The coefficients of the two wings of getOverSampleFrame's last fraction (-1 none), and their counts.
     static constexpr int kMostWingTaps = 50; // the largest filter size, 100
