@@ -221,6 +221,9 @@ bool TarlumePlayer::finishLoad() {
     const std::shared_ptr<PendingLoad> load = std::move(pendingLoad);
     const std::string& path = load->path;
     auto* fmod = static_cast<FModPlayer*>(player.get());
+    // PLAY pressed while the file was opening (a click right after LOAD, a controller's or a script's load
+    // and play) starts the track once it is there, instead of being lost to the player's start.
+    const bool playPressed = getParam(PLAYERPARAM_PLAYING) > 0.5;
     if (load->video) {
         if (auto* video = dynamic_cast<VideoPlayer*>(fmod)) video->adoptMovie(load->movie.release());
     } else {
@@ -291,6 +294,7 @@ bool TarlumePlayer::finishLoad() {
 
     trackLoaded = true;
     active = true;
+    if (playPressed && getParam(PLAYERPARAM_PLAYING) < 0.5) playPause();
     return true;
 }
 

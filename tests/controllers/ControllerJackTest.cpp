@@ -79,7 +79,9 @@ TEST(ControllerJack, NotesAndControlsReachTheInterfaceAndFeedbackComesBack) {
         arrived = pumpUntil([&] { return has(iface.calls, "click 40  2 down") && has(iface.calls, "set 41 1 1"); });
     }
     ASSERT_TRUE(arrived);
-    if (kRealTime) EXPECT_EQ(iface.calls, (std::vector<std::string>{"click 40  2 down", "set 41 1 1"}));
+    if (kRealTime) {
+        EXPECT_EQ(iface.calls, (std::vector<std::string>{"click 40  2 down", "set 41 1 1"}));
+    }
 
     // Out: the connect bytes, the LEDs of the first frame, then the deck-2 LED and the text.
     iface.lit[V_PLAY] = true;

@@ -303,6 +303,12 @@ TEST(DeckLoading, TheFileOpensOnTheLoadingThreadAndTheFrameUpdateFinishes) {
     EXPECT_TRUE(d->trackLoaded);
     EXPECT_NEAR(d->getLength(), 20000, 100);
     EXPECT_EQ(d->bpm, 128.0); // from the record read on the loading thread
+
+    // PLAY pressed before the file is open plays it once it is.
+    ASSERT_TRUE(d->loadSong(fixture("position.wav").c_str(), true));
+    d->playPause();
+    ASSERT_TRUE(testsupport::finishLoad(d));
+    EXPECT_GT(d->getParam(PLAYERPARAM_PLAYING), 0.5);
 }
 
 TEST(DeckLoading, TheExtensionChoosesThePlayerAndAnUnreadableFileStillLoads) {

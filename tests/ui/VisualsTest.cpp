@@ -461,7 +461,9 @@ TEST_F(VisualsFixture, FileListFollowsTheFolderLoadingAndRefillsWhenDone) {
         list->dirty = false;
         const double before = list->workingProgress;
         engine->updateBrowserLoading();
-        if (list->working && list->workingProgress == before) EXPECT_FALSE(list->dirty);
+        if (list->working && list->workingProgress == before) {
+            EXPECT_FALSE(list->dirty);
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     EXPECT_FALSE(list->working);
