@@ -132,6 +132,10 @@ public:
     // A file that can't be read, or is damaged (cut short, not a settings file), is told about in one line
     // on standard error; what can be read of a damaged one is used.
     void loadSettings();
+    // The fields a settings file's text holds, read from it (what loadSettings does with the file's bytes).
+    void readSettingsText(const std::string& text);
+    // The text writeSettings writes.
+    std::string settingsText();
     // Written atomically (a temporary file of its own, flushed, synced, renamed; through a symbolic link to
     // its target); on failure the old file stays and a line on standard error says why. A damaged file read
     // at start is kept as config.xml.bad first; one that could not be read at all is never replaced. False

@@ -104,6 +104,10 @@ void Tarlume::loadSettings() {
                 "Settings file %s is damaged (%s): what could be read is used, and the file is kept as %s.bad\n",
                 path.c_str(), why, path.c_str());
     }
+    readSettingsText(text);
+}
+
+void Tarlume::readSettingsText(const std::string& text) {
     // Folded to lower case once: each key is one search of it, so a file of thousands of controller entries
     // reads in time that grows with its size, not with its square.
     std::string lower = strtolower(text);
@@ -185,7 +189,7 @@ void Tarlume::loadSettings() {
     if (strToBool(get("USEEXTERNALMIXER", "no"))) useExternalMixer = true;
 }
 
-bool Tarlume::writeSettings() {
+std::string Tarlume::settingsText() {
     std::string text = "<TARLUMECONFIG>\n";
     text += line("USEEXTERNALMIXER", boolToStr(useExternalMixer));
     for (int i = 0; i < kDecks; i++) {
@@ -225,9 +229,13 @@ bool Tarlume::writeSettings() {
         text += "<HIDCONFIG><DEVICENAME>" + escapeTagText(c.deviceName) + "</DEVICENAME><CONFIGNAME>" +
                 escapeTagText(c.configName) + "</CONFIGNAME></HIDCONFIG>\n";
     text += "</TARLUMECONFIG>\n";
+    return text;
+}
 
+bool Tarlume::writeSettings() {
     const std::string path = getSettingsPath();
     if (settingsUnreadable_) return false; // told at start: the file that could not be read stays as it was
+    const std::string text = settingsText();
     std::string error;
     if (!damagedSettings_.empty()) {
         if (!replaceFileContents(path + ".bad", damagedSettings_, &error)) {
