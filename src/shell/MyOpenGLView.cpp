@@ -181,7 +181,10 @@ void MyOpenGLView::run() {
         if (forwarder_.takeClosePopup()) hidePopup();
         if (quitSignal_) break;
         dialogs_->pump();
-        if (pacer_.mainDue()) singleStep();
+        if (pacer_.mainDue()) {
+            singleStep();
+            if (frameHook_ && !quitting_) frameHook_();
+        }
         if (!quitting_ && popup_ && pacer_.popupDue()) {
             popup_->drawRect();
             SDL_GL_MakeCurrent(window_, context_);

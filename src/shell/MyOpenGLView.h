@@ -12,6 +12,7 @@
 #include <SDL2/SDL.h>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -35,6 +36,8 @@ public:
     void run();
     // Asks the loop to end at its next wake-up. Any thread, and signal handlers.
     static void requestQuit();
+    // Called after every frame (drawn, requests served) while the loop runs.
+    void setFrameHook(std::function<void()> hook) { frameHook_ = std::move(hook); }
 
     // One frame: draw, then serve the skin's requests.
     void singleStep();
@@ -67,6 +70,7 @@ private:
     HostBridgeCalls bridge_;
     EventForwarder forwarder_{bridge_};
     shell::FramePacer pacer_{shell::steadyClockMs};
+    std::function<void()> frameHook_;
     bool inited_ = false;
     bool resizing_ = false;
     bool firstResizeFinished_ = false;

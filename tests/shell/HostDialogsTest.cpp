@@ -2,7 +2,7 @@
 // server of the test's own.
 #include "shell/HostDialogs.h"
 
-#include "XvfbServer.h"
+#include "support/XvfbServer.h"
 #include "support/TempDir.h"
 
 #include <gtk/gtk.h>

@@ -3,7 +3,7 @@
 // when applied and the settings file at once, an option's check button sets it, and it closes.
 #include "shell/PreferencesWindow.h"
 
-#include "XvfbServer.h"
+#include "support/XvfbServer.h"
 #include "engine/LinuxAudioDevice.h"
 #include "engine/Tarlume.h"
 #include "shell/HostBridge.h"

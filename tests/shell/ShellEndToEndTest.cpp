@@ -1,354 +1,29 @@
 // The tarlume program as a DJ uses it: started under an X server and a JACK server of the test's
 // own, with its home and user data in a scratch folder holding a few tagged tracks, driven with
 // xdotool. Where to click is read from the default skin itself, loaded here by the skin engine.
-#include "XvfbServer.h"
-#include "foundation/modTools.h"
-#include "skin/Skin.h"
-#include "skin/SkinInterface.h"
-#include "skin/SkinObject.h"
-#include "skin/SkinRect.h"
-#include "skin/SkinTab.h"
-#include "skin/SkinTabGroup.h"
-#include "skin/SkinWindow.h"
-#include "support/SanitizerDefaults.h"
-#include "support/TempDir.h"
+#include "support/MissingComponent.h"
+#include "support/ProgramRun.h"
+#include "support/Screenshot.h"
+#include "support/SkinMap.h"
+#include "support/Wav.h"
+#include "support/XvfbServer.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
-#include <csignal>
-#include <cstdio>
 #include <fstream>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <sstream>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
 
-#include "XdndSource.h" // last: Xlib's macros
-#include "support/MissingComponent.h"
+#include "support/XdndSource.h" // last: Xlib's macros
 
 namespace {
 
-const std::string buildDir = TARLUME_GENERATED_FIXTURES_DIR "/..";
+using namespace testsupport;
 
-bool haveProgram(const char* name) {
-    return system(("command -v " + std::string(name) + " >/dev/null 2>&1").c_str()) == 0;
-}
-
-std::string run(const std::string& command) {
-    std::string out;
-    if (FILE* p = popen(command.c_str(), "r")) {
-        char buf[512];
-        while (fgets(buf, sizeof buf, p))
-            out += buf;
-        pclose(p);
-    }
-    return out;
-}
-
-void sleepMs(int ms) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
-
-// Asks `ready` every 100 ms until it holds or `seconds` have passed; whether it held. The deadlines are
-// generous: on a loaded machine the program, Xvfb and JACK answer many times slower than alone.
-template <class Ready> bool waitFor(Ready ready, double seconds = 60) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!ready()) {
-        if (std::chrono::steady_clock::now() > until) return false;
-        sleepMs(100);
-    }
-    return true;
-}
-
-pid_t spawn(const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
-            const std::string& log) {
-    pid_t pid = fork();
-    if (pid == 0) {
-        for (const auto& [k, v] : env)
-            setenv(k.c_str(), v.c_str(), 1);
-        FILE* f = fopen(log.c_str(), "w");
-        if (f) {
-            dup2(fileno(f), 1);
-            dup2(fileno(f), 2);
-        }
-        std::vector<char*> argv;
-        for (const std::string& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    return pid;
-}
-
-// Waits for a child to end; false when it did not within the time.
-bool waitExit(pid_t pid, int ms, int* status) {
-    for (int t = 0; t < ms; t += 50) {
-        if (waitpid(pid, status, WNOHANG) == pid) return true;
-        sleepMs(50);
-    }
-    return false;
-}
-
-// Asks a child to end (a JACK server killed outright leaves its entry in JACK's registry, which
-// holds few), and kills it when it does not.
-void stop(pid_t& pid) {
-    if (pid <= 0) return;
-    int status;
-    kill(pid, SIGTERM);
-    if (!waitExit(pid, 5000, &status)) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-    }
-    pid = -1;
-}
-
-// Names every value so the skin's objects can be found by what they do. The skin's windows are loaded on
-// threads of their own, each asking for its values' ids at once.
-class NamingInterface : public SkinInterface {
-public:
-    int getValue(const std::string& name) override {
-        int id = SkinInterface::getValue(name);
-        std::lock_guard<std::mutex> hold(lock);
-        if (id == 0) {
-            auto found = ids.find(strtolower(name));
-            if (found != ids.end()) return found->second;
-            id = 1000 + int(ids.size());
-            ids[strtolower(name)] = id;
-        }
-        names[id] = strtolower(name);
-        return id;
-    }
-    std::string nameOf(int id) {
-        std::lock_guard<std::mutex> hold(lock);
-        auto found = names.find(id);
-        return found == names.end() ? std::string() : found->second;
-    }
-
-private:
-    std::mutex lock;
-    std::map<std::string, int> ids;
-    std::map<int, std::string> names;
-};
-
-struct Point {
-    int x = -1, y = -1;
-};
-
-struct SkinMap {
-    NamingInterface iface;
-    Skin skin{&iface};
-    float width = 0, height = 0;
-
-    explicit SkinMap(const std::string& path) {
-        skin.loadSkin(path);
-        skin.getBounds(&width, &height);
-    }
-    // The object doing `value` in layer `layer`, in window pixels; `fx`, `fy` place the point
-    // inside the object (0.5: its centre).
-    Point find(const std::string& value, int layer, float fx = 0.5f, float fy = 0.5f, const char* window = nullptr) {
-        for (auto& w : skin.windows) {
-            if (window && strtolower(w->name) != window) continue;
-            SkinWindowStateInfo* st = w->layerState(layer);
-            if (!st || !st->visible || st->hidden) continue;
-            for (auto& g : w->tabGroups)
-                for (int t = 0; t < g->getNbTabs(); ++t) {
-                    if (g->getCurTab(layer) != t) continue;
-                    SkinTab* tab = g->getTab(t);
-                    for (int i = 0; tab->getObj(i); ++i) {
-                        SkinObject* o = tab->getObj(i);
-                        if (iface.nameOf(o->value) != value) continue;
-                        const SkinRect* r = o->rect.get();
-                        return Point{int(st->x + r->left + r->width * fx), int(st->y + r->top + r->height * fy)};
-                    }
-                }
-        }
-        return Point{};
-    }
-};
-
-// The window's pixels as R, G, B, read back from the X server.
-struct Screenshot {
-    int width = 0, height = 0;
-    std::vector<unsigned char> rgb;
-    bool read(const std::string& window, const std::string& file) {
-        // ImageMagick's own program: an "import" earlier on the PATH may be something else.
-        const char* import = access("/usr/bin/import-im6.q16", X_OK) == 0 ? "/usr/bin/import-im6.q16" : "import";
-        run("timeout -k 5 60 " + std::string(import) + " -window " + window + " -depth 8 ppm:" + file + " 2>/dev/null");
-        std::ifstream in(file, std::ios::binary);
-        std::string magic;
-        int maxValue = 0;
-        in >> magic >> width >> height >> maxValue;
-        in.get();
-        if (magic != "P6" || width <= 0 || height <= 0 || maxValue != 255) return false;
-        rgb.resize(size_t(width) * size_t(height) * 3);
-        in.read(reinterpret_cast<char*>(rgb.data()), std::streamsize(rgb.size()));
-        return bool(in);
-    }
-    // Share of pixels that are not black.
-    double drawnShare() const {
-        size_t lit = 0;
-        for (size_t i = 0; i + 2 < rgb.size(); i += 3)
-            if (rgb[i] > 8 || rgb[i + 1] > 8 || rgb[i + 2] > 8) ++lit;
-        return rgb.empty() ? 0 : double(lit) / double(rgb.size() / 3);
-    }
-};
-
-// A 16-bit, 32-bit or float WAV file's samples (full scale 1.0, interleaved); empty when unreadable.
-struct Wav {
-    int rate = 0, channels = 0;
-    std::vector<double> samples;
-    explicit Wav(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        if (bytes.size() < 44 || bytes.compare(0, 4, "RIFF") != 0) return;
-        int bits = 16, format = 1;
-        for (size_t pos = 12; pos + 8 <= bytes.size();) {
-            std::string id = bytes.substr(pos, 4);
-            uint32_t size;
-            memcpy(&size, bytes.data() + pos + 4, 4);
-            pos += 8;
-            size = uint32_t(std::min<size_t>(size, bytes.size() - pos));
-            if (id == "fmt " && size >= 16) {
-                uint16_t f, c, b;
-                uint32_t r;
-                memcpy(&f, bytes.data() + pos, 2);
-                memcpy(&c, bytes.data() + pos + 2, 2);
-                memcpy(&r, bytes.data() + pos + 4, 4);
-                memcpy(&b, bytes.data() + pos + 14, 2);
-                format = f, channels = c, rate = int(r), bits = b;
-            } else if (id == "data") {
-                const char* d = bytes.data() + pos;
-                for (size_t i = 0; i + size_t(bits / 8) <= size; i += size_t(bits / 8)) {
-                    if (bits == 16) {
-                        int16_t v;
-                        memcpy(&v, d + i, 2);
-                        samples.push_back(v / 32768.0);
-                    } else if (bits == 32 && format == 3) {
-                        float v;
-                        memcpy(&v, d + i, 4);
-                        samples.push_back(v);
-                    } else if (bits == 32) {
-                        int32_t v;
-                        memcpy(&v, d + i, 4);
-                        samples.push_back(v / 2147483648.0);
-                    }
-                }
-                return;
-            }
-            pos += size + (size & 1);
-        }
-    }
-    double level() const {
-        double sum = 0;
-        for (double v : samples)
-            sum += v * v;
-        return samples.empty() ? 0 : std::sqrt(sum / double(samples.size()));
-    }
-    // The first channel's frequency from its rising zero crossings over the span where it sounds
-    // (a deck may start a little after the capture), in Hz.
-    double frequency() const {
-        if (channels <= 0 || rate <= 0) return 0;
-        size_t frames = samples.size() / size_t(channels), first = frames, last = 0;
-        auto at = [&](size_t f) { return samples[f * size_t(channels)]; };
-        for (size_t f = 0; f < frames; ++f)
-            if (std::fabs(at(f)) > 0.02) {
-                first = std::min(first, f);
-                last = f;
-            }
-        if (first >= last) return 0;
-        int crossings = 0;
-        for (size_t f = first + 1; f <= last; ++f)
-            if (at(f - 1) < 0 && at(f) >= 0) ++crossings;
-        return crossings * double(rate) / double(last - first);
-    }
-};
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-struct Session {
-    testsupport::TempDir root{"shell-e2e"};
-    std::string home, data, music, jackName;
-    pid_t jack = -1, app = -1;
-    std::map<std::string, std::string> env;
-
-    Session() {
-        home = root.path + "home/";
-        data = root.path + "data/";
-        music = home + "Music/";
-        run("mkdir -p " + music + " " + data + "tarlume");
-        jackName = "tarlume-shell-" + std::to_string(getpid());
-        // A sanitizer build of the program reports what system libraries keep for the process's life (font,
-        // GL, GTK and D-Bus caches) as leaks, and their own threads' hand-overs as races: only those are set
-        // aside, as for the tests themselves. Other options the caller gave the sanitizers still apply.
-        auto options = [&](const char* variable, const char* file, const char* suppressions) {
-            const char* given = getenv(variable);
-            return std::string(given ? given : "") + ":suppressions=" + root.write(file, suppressions);
-        };
-        env = {{"LSAN_OPTIONS", options("LSAN_OPTIONS", "lsan.supp", __lsan_default_suppressions())},
-               {"TSAN_OPTIONS", options("TSAN_OPTIONS", "tsan.supp", __tsan_default_suppressions())},
-               {"HOME", home},
-               {"XDG_DATA_HOME", data},
-               {"JACK_DEFAULT_SERVER", jackName},
-               {"JACK_NO_START_SERVER", "1"},
-               {"NO_AT_BRIDGE", "1"},
-               {"GSETTINGS_BACKEND", "memory"}};
-    }
-    ~Session() {
-        stop(app);
-        stop(jack);
-    }
-    // JACK keeps a small table of running servers: when other tests' servers fill it, this one
-    // ends at once, and is started again when a place is free.
-    bool startJack() {
-        for (int attempt = 0; attempt < 30; ++attempt) {
-            jack =
-                spawn({"jackd", "-n", jackName, "-d", "dummy", "-r", "44100", "-p", "256"}, {}, root.path + "jack.log");
-            for (int i = 0; i < 100; ++i) {
-                int status;
-                if (waitpid(jack, &status, WNOHANG) == jack) {
-                    jack = -1;
-                    break;
-                }
-                if (run("JACK_DEFAULT_SERVER=" + jackName +
-                        " JACK_NO_START_SERVER=1 timeout -k 5 20 jack_lsp 2>/dev/null")
-                        .find("system:playback_1") != std::string::npos)
-                    return true;
-                sleepMs(100);
-            }
-            if (jack > 0) return false; // running but never ready
-            sleepMs(1000);
-        }
-        return false;
-    }
-    std::string jackEnv() const { return "JACK_DEFAULT_SERVER=" + jackName + " JACK_NO_START_SERVER=1 "; }
-    // Starts the program and waits for its window; the window id, or "" when none came.
-    std::string startApp(const std::string& log) {
-        app = spawn({buildDir + "/tarlume"}, env, root.path + log);
-        std::string id;
-        waitFor([&] {
-            id = run("timeout -k 5 30 xdotool search --onlyvisible --name '^tarlume$' 2>/dev/null | head -1");
-            return !id.empty();
-        });
-        if (!id.empty()) id.pop_back();
-        return id;
-    }
-};
-
-void xdo(const std::string& args) {
-    // Bounded: a --sync move to a place the pointer never reaches would wait for ever.
-    run("timeout -k 5 30 xdotool " + args + " 2>/dev/null");
-}
+const std::string buildDir = buildFolder();
 
 // Everything a run needs: the servers, the scratch home with two tagged tracks, where the default
 // skin's controls are, and the program's window.
@@ -366,8 +41,8 @@ protected:
         if (x->display().empty()) {
             TARLUME_MISSING_COMPONENT() << "Xvfb could not start";
         }
-        s = std::make_unique<Session>();
-        ASSERT_TRUE(s->startJack()) << readFile(s->root.path + "jack.log");
+        s = std::make_unique<ProgramSession>("shell-e2e");
+        ASSERT_TRUE(s->startJack()) << "the JACK server did not start";
         for (int i = 1; i <= 2; ++i)
             run("sox -n -r 44100 -c 2 -b 16 " + s->root.path + "t.wav synth 20 sine " + std::to_string(330 * i) +
                 " vol 0.5 2>/dev/null && lame --quiet --tt 'Tone " + std::to_string(i) + "' --ta 'Test Artist' " +
@@ -491,14 +166,10 @@ protected:
         });
         return last;
     }
-    bool waitForExit(int ms, int* status) {
-        bool ended = waitExit(s->app, ms, status);
-        if (ended) s->app = -1;
-        return ended;
-    }
+    bool waitForExit(int ms, int* status) { return s->waitForExit(ms, status); }
 
     std::unique_ptr<testsupport::XvfbServer> x;
-    std::unique_ptr<Session> s;
+    std::unique_ptr<ProgramSession> s;
     std::unique_ptr<SkinMap> map;
     std::string window;
     int wx = 0, wy = 0, ww = 0, wh = 0;

@@ -44,9 +44,10 @@ public:
     // its clients' process threads run with real-time scheduling (-R instead of -r) where the system allows
     // it, as a DJ's server does; most tests go without, so that a busy machine can't starve the rest.
     // JACK keeps a small table of running servers: when other programs' servers fill it, a new one ends at
-    // once. Such a server is started again, for up to about 10 s, until a place is free.
-    explicit JackServer(int rate = 44100, int period = 256, int captures = 2, int playbacks = 2, bool realTime = false)
-        : args_{rate, period, captures, playbacks}, realTime_(realTime) {
+    // once. Such a server is started again, every half second for up to `waitSeconds`, until a place is free.
+    explicit JackServer(int rate = 44100, int period = 256, int captures = 2, int playbacks = 2, bool realTime = false,
+                        double waitSeconds = 10)
+        : args_{rate, period, captures, playbacks}, realTime_(realTime), waitSeconds_(waitSeconds) {
         startWithRetries(false);
     }
 
@@ -85,7 +86,7 @@ public:
 
 private:
     void startWithRetries(bool sameName) {
-        for (int attempt = 0; attempt < 20 && !ready_; ++attempt) {
+        for (int attempt = 0; attempt < int(waitSeconds_ * 2) && !ready_; ++attempt) {
             if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(500));
             if (!start(args_[0], args_[1], args_[2], args_[3], sameName)) break; // not a start-up death: no retry
         }
@@ -141,6 +142,7 @@ private:
 
     int args_[4];
     bool realTime_ = false;
+    double waitSeconds_;
     std::string name_;
     pid_t pid_ = -1;
     bool ready_ = false;

@@ -1,5 +1,6 @@
-// Short movies made at test time with ffmpeg's generated sources: a clip whose green channel holds 12 x the
-// whole second being shown (red and blue 0), and a still frame red in its top half and blue in its bottom half.
+// Short movies made at test time with ffmpeg's generated sources: a clip whose green channel holds a base
+// plus 12 x the whole second being shown (red and blue 0), and a still frame red in its top half and blue in
+// its bottom half.
 #pragma once
 
 #include <cstdlib>
@@ -19,10 +20,10 @@ inline const char* movieCodecFor(const std::string& path) {
 }
 
 // The counting clip, `seconds` long at 25 frames a second. False when ffmpeg fails.
-inline bool makeSecondsClip(const std::string& path, int seconds) {
+inline bool makeSecondsClip(const std::string& path, int seconds, int base = 0) {
     const std::string command = "ffmpeg -v error -y -f lavfi -i \"nullsrc=s=64x48:r=25:d=" + std::to_string(seconds) +
-                                ",format=gbrp,geq=r=0:g='12*floor(T+0.001)':b=0\" -g 50 " + movieCodecFor(path) + " '" +
-                                path + "' < /dev/null";
+                                ",format=gbrp,geq=r=0:g='" + std::to_string(base) + "+12*floor(T+0.001)':b=0\" -g 50 " +
+                                movieCodecFor(path) + " '" + path + "' < /dev/null";
     return std::system(command.c_str()) == 0;
 }
 

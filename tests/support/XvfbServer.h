@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
+#include <sys/prctl.h>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,6 +21,14 @@ public:
         if (pipe(fds) != 0) return;
         pid_ = fork();
         if (pid_ == 0) {
+            // The server goes with the test, also when the test dies without stopping it; it keeps nothing
+            // of the test's output open (a runner waiting for that output to end would wait for it).
+            prctl(PR_SET_PDEATHSIG, SIGTERM);
+            int null = open("/dev/null", O_WRONLY);
+            if (null >= 0) {
+                dup2(null, 1);
+                dup2(null, 2);
+            }
             close(fds[0]);
             std::string fd = std::to_string(fds[1]);
             execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1600x1000x24", "-nolisten", "tcp",

@@ -1,0 +1,109 @@
+// The end-to-end tests of the shipped skins' controls: one test per skin and area, each running the
+// rows of the control table for that area in a program of its own.
+#include "ControlTable.h"
+#include "Rig.h"
+
+#include "support/MissingComponent.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+
+namespace e2e {
+namespace {
+
+const SkinTable* tableOf(const std::string& skin) {
+    for (const SkinTable& t : controlTables())
+        if (skin == t.skin) return &t;
+    return nullptr;
+}
+
+// Runs the rows of one area of a skin's table, each on a fresh look at the program.
+void runArea(const std::string& skin, const std::string& area) {
+    const SkinTable* table = tableOf(skin);
+    ASSERT_NE(table, nullptr);
+    RigOptions options;
+    options.skin = skin;
+    options.inputs = area == "timecode";
+    Rig rig(options);
+    std::string why;
+    bool missing = false;
+    if (!rig.start(&why, &missing)) {
+        if (missing) TARLUME_MISSING_COMPONENT() << why;
+        FAIL() << why;
+    }
+    ASSERT_TRUE(rig.load(0, Tracks::kDeck1)) << "deck 1 did not load its track\n" << rig.log();
+    ASSERT_TRUE(rig.load(1, Tracks::kDeck2)) << "deck 2 did not load its track\n" << rig.log();
+    ASSERT_TRUE(rig.until(
+        [&] {
+            return std::fabs(rig.deckFact(0, "bpm") - Tracks::kBpm1) < 1 &&
+                   std::fabs(rig.deckFact(1, "bpm") - Tracks::kBpm2) < 1;
+        },
+        60))
+        << "the decks' tempos were not found";
+    for (const Row& row : table->rows) {
+        if (area != row.group || !row.exercise->run) continue;
+        SCOPED_TRACE(skin + ": \"" + row.object + "\" (" + row.exercise->how + ")");
+        const auto started = std::chrono::steady_clock::now();
+        Control c = rig.control(row.object, row.deck);
+        EXPECT_TRUE(c.valid()) << "the skin has no object named " << row.object;
+        if (!c.valid()) continue;
+        row.exercise->run(rig, c);
+        printf("  %-24s %5.1f s\n", row.object,
+               std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+    }
+}
+
+} // namespace
+
+// kolt-1280, by area.
+TEST(E2e1280, Deck) {
+    runArea("kolt-1280", "deck");
+}
+TEST(E2e1280, Pitch) {
+    runArea("kolt-1280", "pitch");
+}
+TEST(E2e1280, Loops) {
+    runArea("kolt-1280", "loops");
+}
+TEST(E2e1280, Eq) {
+    runArea("kolt-1280", "eq");
+}
+TEST(E2e1280, Fx) {
+    runArea("kolt-1280", "fx");
+}
+TEST(E2e1280, Mixer) {
+    runArea("kolt-1280", "mixer");
+}
+TEST(E2e1280, Timecode) {
+    runArea("kolt-1280", "timecode");
+}
+TEST(E2e1280, Browser) {
+    runArea("kolt-1280", "browser");
+}
+TEST(E2e1280, Video) {
+    runArea("kolt-1280", "video");
+}
+
+// kolt-mini, by area.
+TEST(E2eMini, Deck) {
+    runArea("kolt-mini", "deck");
+}
+TEST(E2eMini, Pitch) {
+    runArea("kolt-mini", "pitch");
+}
+TEST(E2eMini, Loops) {
+    runArea("kolt-mini", "loops");
+}
+TEST(E2eMini, Mixer) {
+    runArea("kolt-mini", "mixer");
+}
+TEST(E2eMini, Deck2) {
+    runArea("kolt-mini", "deck2");
+}
+TEST(E2eMini, Browser) {
+    runArea("kolt-mini", "browser");
+}
+
+} // namespace e2e

@@ -1,0 +1,173 @@
+// Views drawn by the application: the scrolling waveforms and the cover.
+#include "Exercises.h"
+#include "Steps.h"
+
+#include "support/MovieClips.h"
+#include "support/Screenshot.h"
+
+#include <cmath>
+
+namespace e2e {
+
+namespace {
+
+size_t lit(const std::vector<unsigned char>& p) {
+    size_t n = 0;
+    for (size_t i = 0; i + 2 < p.size(); i += 3)
+        if (p[i] > 40 || p[i + 1] > 40 || p[i + 2] > 40) ++n;
+    return n;
+}
+
+// The share of pixels that differ between two pictures of the same place.
+double differing(const std::vector<unsigned char>& a, const std::vector<unsigned char>& b) {
+    if (a.size() != b.size() || a.empty()) return 1;
+    size_t n = 0;
+    for (size_t i = 0; i + 2 < a.size(); i += 3)
+        if (a[i] != b[i] || a[i + 1] != b[i + 1] || a[i + 2] != b[i + 2]) ++n;
+    return double(n) / double(a.size() / 3);
+}
+
+// A scrolling waveform: drawn, moving while the deck plays, still while it is stopped.
+void waveform(Rig& rig, const Control& c) {
+    playing(rig, c.deck, true);
+    const auto first = rig.pixels(c);
+    testsupport::sleepMs(700);
+    const auto later = rig.pixels(c);
+    ASSERT_FALSE(first.empty());
+    EXPECT_GT(lit(first), first.size() / 3 / 20) << "hardly anything drawn";
+    const double moving = differing(first, later);
+    playing(rig, c.deck, false);
+    testsupport::sleepMs(200);
+    const auto stopped = rig.pixels(c);
+    testsupport::sleepMs(700);
+    const double still = differing(stopped, rig.pixels(c));
+    EXPECT_GT(moving, 0.02) << "does not move while the deck plays";
+    EXPECT_LT(still, moving / 2) << "moves as much with the decks stopped (" << still << " of the pixels against "
+                                 << moving << ")";
+}
+
+} // namespace
+
+namespace {
+
+// The mean green of a picture's pixels.
+double green(const std::vector<unsigned char>& p) {
+    double sum = 0;
+    for (size_t i = 1; i < p.size(); i += 3)
+        sum += p[i];
+    return p.empty() ? 0 : sum / double(p.size() / 3);
+}
+
+// A movie view: a clip whose green counts its seconds (from 100), dropped on the deck's side of the video view,
+// shows there and moves on while the deck plays (the mix view shows it with the video fader on that
+// deck's side, and not on the other side).
+void videoView(Rig& rig, const Control& c) {
+    const bool mix = c.value == "videomix";
+    const int deck = mix ? 0 : c.deck;
+    const std::string clip = rig.session().music + "clip.avi";
+    if (!testsupport::haveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
+    ASSERT_TRUE(testsupport::makeSecondsClip(clip, 12, 100));
+    Control area = rig.find("dropbox", deck);
+    ASSERT_TRUE(area.valid() && area.placed.window == c.placed.window) << "no drop area of the deck in the view";
+    const double empty = green(rig.pixels(c));
+    ASSERT_TRUE(rig.drop(freePlace(rig, area), {clip}));
+    ASSERT_TRUE(rig.until([&] { return rig.deck(deck)["file"] == clip; }, 30)) << "the movie did not load";
+    Control fader = rig.find("videocrossfader", 0);
+    if (mix) moveSlider(rig, fader, deck == 0 ? 0 : 1);
+    playing(rig, deck, true);
+    testsupport::sleepMs(1300);
+    const double first = green(rig.pixels(c));
+    testsupport::sleepMs(1200);
+    const double later = green(rig.pixels(c));
+    EXPECT_GT(first, empty + 5) << "the movie is not shown";
+    EXPECT_GT(later, first + 4) << "the movie does not move on";
+    if (mix) {
+        moveSlider(rig, fader, deck == 0 ? 1 : 0);
+        testsupport::sleepMs(300);
+        EXPECT_LT(green(rig.pixels(c)), empty + 2) << "the mix shows the movie from the other side";
+        rightClick(rig, fader);
+    }
+    playing(rig, deck, false);
+    ASSERT_TRUE(rig.load(deck, deck == 0 ? Tracks::kDeck1 : Tracks::kDeck2));
+}
+
+// The video fader: sets the video crossfader alone, its ends and (right click) its middle.
+void videoFader(Rig& rig, const Control& c) {
+    for (double end : {0.0, 1.0}) {
+        moveSlider(rig, c, end);
+        EXPECT_NEAR(rig.engineFact("videoCrossfader"), end, 0.01);
+        EXPECT_NEAR(rig.engineFact("crossfader"), 0.5, 1e-6) << "the video fader moved the crossfader";
+    }
+    rightClick(rig, c);
+    EXPECT_NEAR(rig.engineFact("videoCrossfader"), 0.5, 1e-6);
+}
+
+} // namespace
+
+const Exercise kVideoView{"drop a movie on the deck's side, play", "its frames show and move on (the mix: on its side)",
+                          videoView};
+const Exercise kVideoFader{"press at both ends, right click", "the video crossfader alone: 0, 1, 0.5", videoFader};
+
+const Exercise kWaveform{"watch while playing and stopped", "drawn; moves while playing; still when stopped", waveform};
+const Exercise kCover{"not driven: the tracks made for the test carry no picture", "", nullptr};
+
+} // namespace e2e
+
+namespace e2e {
+
+namespace {
+
+// A deck-2 object of a skin that lays both decks out object by object: the twin of the deck-1 object
+// of the same name (same value, specifier, type, actions and size) bound to deck 2, and a press, drag
+// or right click on it changes deck 2 alone.
+void twin(Rig& rig, const Control& c) {
+    std::string name = c.name;
+    ASSERT_EQ(name.rfind("d2 ", 0), 0u) << "not a deck-2 object";
+    name.replace(0, 2, "d1");
+    Control one = rig.control(name, 0);
+    ASSERT_TRUE(one.valid()) << "no deck-1 twin " << name;
+    const SkinObject *a = one.placed.object, *b = c.placed.object;
+    EXPECT_EQ(a->player, 0);
+    EXPECT_EQ(b->player, 1) << "not bound to deck 2";
+    EXPECT_EQ(one.value, c.value);
+    EXPECT_EQ(a->valueSpecifier, b->valueSpecifier);
+    EXPECT_EQ(a->type, b->type);
+    EXPECT_EQ(a->actionLeft, b->actionLeft);
+    EXPECT_EQ(a->actionRight, b->actionRight);
+    EXPECT_EQ(a->rect->width, b->rect->width);
+    EXPECT_EQ(a->rect->height, b->rect->height);
+    if (!b->actionLeft && !b->actionRight) return; // a display: the same reading for its deck
+    // Facts that move by themselves, or that a press of the deck's other controls never touches.
+    auto facts = [&](int deck) {
+        auto f = rig.deck(deck);
+        for (const char* moving : {"position", "fullyLoaded", "timecodeQuality", "bpm", "loopLength"})
+            f.erase(moving);
+        return f;
+    };
+    const auto deck1 = facts(0), deck2 = facts(1);
+    const Value before = rig.value(c), twinBefore = rig.value(one);
+    const bool button = b->type == 2;
+    if (button)
+        rig.click(c);
+    else
+        rig.drag(rig.reach(c), 0, b->rect->vertical || b->type == 6 ? -20 : 20, 4);
+    const Value after = rig.value(c);
+    EXPECT_TRUE(after.lit != before.lit || std::fabs(after.relative - before.relative) > 0.01 || facts(1) != deck2)
+        << "deck 2 did not change";
+    EXPECT_EQ(facts(0), deck1) << "deck 1 changed";
+    EXPECT_EQ(rig.value(one).lit, twinBefore.lit) << "deck 1's twin changed";
+    // Undone as a user would.
+    if (!button)
+        rightClick(rig, c);
+    else if (c.value == "cuepoint")
+        playing(rig, 1, false);
+    else if (c.value != "loop_setout")
+        rig.click(c);
+}
+
+} // namespace
+
+const Exercise kTwin{"compare with its deck-1 twin; press (or drag) once and undo",
+                     "the same control bound to deck 2: deck 2 changes, deck 1 does not", twin};
+
+} // namespace e2e
