@@ -448,6 +448,14 @@ template <int Lanes> struct BankWeights {
     }
 };
 
+// Frame k weighed by one row of a steady rate's coefficients: a read at a fraction the bank holds (a rate of
+// 1.5 or 2 reads at no other).
+template <int Lanes> struct RowWeights {
+    typedef BandVectors<Lanes> V;
+    const float* row;
+    BAND_INLINE void operator()(int k, typename V::Float& c) { std::memcpy(&c, row + k, sizeof c); }
+};
+
 // The run `s` of `count` frames of `channels` samples weighed; the sums of the two channels (a mono run gives
 // both its one), still to be scaled by the factor.
 template <int Lanes, class Weights>
@@ -483,6 +491,11 @@ void tableRead4(const Float2* table, const short* s, const BandTaps& t, int chan
     bandRead<4>(weights, s, t.count, channels, left, right);
 }
 void bankRead4(const BankRows& b, const short* s, int count, int channels, float* left, float* right) {
+    if (b.w[0] == 0.0f && b.w[2] == 0.0f) {
+        RowWeights<4> weights{b.rows[1]};
+        bandRead<4>(weights, s, count, channels, left, right);
+        return;
+    }
     BankWeights<4> weights{{b.rows[0], b.rows[1], b.rows[2]}, {b.w[0], b.w[1], b.w[2]}};
     bandRead<4>(weights, s, count, channels, left, right);
 }
@@ -501,6 +514,11 @@ BAND_WIDE void tableRead8(const Float2* table, const short* s, const BandTaps& t
     bandRead<kWideLanes>(weights, s, t.count, channels, left, right);
 }
 BAND_WIDE void bankRead8(const BankRows& b, const short* s, int count, int channels, float* left, float* right) {
+    if (b.w[0] == 0.0f && b.w[2] == 0.0f) {
+        RowWeights<kWideLanes> weights{b.rows[1]};
+        bandRead<kWideLanes>(weights, s, count, channels, left, right);
+        return;
+    }
     BankWeights<kWideLanes> weights{{b.rows[0], b.rows[1], b.rows[2]}, {b.w[0], b.w[1], b.w[2]}};
     bandRead<kWideLanes>(weights, s, count, channels, left, right);
 }
