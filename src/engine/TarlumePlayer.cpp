@@ -195,8 +195,10 @@ bool TarlumePlayer::loadSong(const char* pathArg, bool force) {
     load->path = path;
     load->video = video;
     // The record: one kept from an earlier load of the same file brings its cue points and loops back.
+    // The file's tag is read all the same: a kept record gives its cover back to memory, and takes it
+    // from the new read again.
     load->kept = engineFindKeptRecord(path);
-    TrackLoading::post([load, readRecord = !load->kept] {
+    TrackLoading::post([load] {
         if (load->video) {
             load->movie.reset(vh_createVideoHelper(nullptr));
             vh_loadMovieFromPath(load->movie.get(), load->path);
@@ -204,10 +206,8 @@ bool TarlumePlayer::loadSong(const char* pathArg, bool force) {
             load->decoder = std::make_unique<AudioDecoder>();
             load->decoder->openFile(load->path);
         }
-        if (readRecord) {
-            load->record = std::make_unique<CID3v2Tag>();
-            load->record->readFromFile(load->path);
-        }
+        load->record = std::make_unique<CID3v2Tag>();
+        load->record->readFromFile(load->path);
         load->done.store(true, std::memory_order_release);
     });
     pendingLoad = load;
@@ -233,7 +233,12 @@ bool TarlumePlayer::finishLoad() {
     // the deck shows the speed it plays at.
     setPitch(1.0, true);
 
-    tag = load->kept ? load->kept : load->record.release();
+    if (load->kept) {
+        tag = load->kept;
+        if (load->record) tag->restoreEmptiedFrames(*load->record);
+    } else {
+        tag = load->record.release();
+    }
 
     // Tempo: only a finite, positive TBPM counts ("nan", "inf", 0 or below leave the analysis to it).
     const std::string* tbpm = tag->getFrame("TBPM");
@@ -664,6 +669,12 @@ void TarlumePlayer::engineKeepRecord(CID3v2Tag* record) {
     // A record taken back by a reload is listed already: listing it again at every close grew the list.
     auto& kept = engine->keptRecords;
     if (std::find(kept.begin(), kept.end(), record) == kept.end()) kept.push_back(record);
+    // Kept for the whole run, a record keeps what the decks wrote into it and its texts, but not its cover
+    // (a load of the file reads it again): hundreds of kilobytes a track over a night of loads. Not while
+    // another deck shows the same record.
+    for (TarlumePlayer* deck : engine->players)
+        if (deck && deck->tag == record) return;
+    record->emptyLargeFrames(true);
 }
 
 void TarlumePlayer::enginePlayed(CID3v2Tag* record) {

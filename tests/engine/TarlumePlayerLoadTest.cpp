@@ -132,6 +132,43 @@ TEST(DeckLoading, TagTempoListsAndReplayGainAndTheRecordComesBackOnReload) {
     EXPECT_EQ(ins, 3);
 }
 
+TEST(DeckClosing, AKeptRecordKeepsItsMarksButNotItsCoverWhileNoDeckShowsIt) {
+    Rig rig;
+    EngineClock::ManualScope clock(1e6);
+    const std::string path = std::string(TARLUME_GENERATED_FIXTURES_DIR) + "/tags/id3v23.mp3"; // 400 x 200 cover
+    TarlumePlayer* a = rig.deck(0);
+    TarlumePlayer* b = rig.deck(1);
+    auto coverWidth = [](CID3v2Tag* tag) { return std::unique_ptr<CPicture>(tag->getPicture(0, 0, ""))->width; };
+    ASSERT_TRUE(testsupport::loadSong(a, path.c_str(), true));
+    CID3v2Tag* tag = a->tag;
+    EXPECT_EQ(coverWidth(tag), 400);
+    a->setCuePoint(2, 2500);
+    a->playPause();
+    EngineClock::advance(31000);
+    a->closeSong();
+    EXPECT_EQ(coverWidth(tag), 0);
+    EXPECT_EQ(tag->getFrameCopy("TIT2"), "Caf\xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC");
+    EXPECT_EQ(tag->getFromETCO(0xE0, 1), 2500);
+    // The history's own record of the track keeps no cover either.
+    CID3v2Tag* played = rig.engine->historyList->getTag(rig.engine->historyList->getNbTags() - 1);
+    ASSERT_NE(played, nullptr);
+    EXPECT_EQ(played->getPath(), path);
+    EXPECT_EQ(coverWidth(played), 0);
+
+    // Loaded again, on another deck: the same record, its cover read back from the file.
+    ASSERT_TRUE(testsupport::loadSong(b, path.c_str(), true));
+    EXPECT_EQ(b->tag, tag);
+    EXPECT_EQ(coverWidth(tag), 400);
+    EXPECT_EQ(b->getCuePoint(2), 2500);
+    // Shown on two decks, it keeps its cover until the last one closes it.
+    ASSERT_TRUE(testsupport::loadSong(a, path.c_str(), true));
+    EXPECT_EQ(a->tag, tag);
+    a->closeSong();
+    EXPECT_EQ(coverWidth(tag), 400);
+    b->closeSong();
+    EXPECT_EQ(coverWidth(tag), 0);
+}
+
 TEST(DeckLoading, OnlyAFinitePositiveTempoFromTheTagCounts) {
     Rig rig;
     TarlumePlayer* d = rig.deck();

@@ -48,8 +48,7 @@ bool lessFolded(const std::string& a, const std::string& b) {
 }
 
 bool isStoredFrame(const std::string& id) {
-    if (!TagCacheDirectory::isValidFrameID(id)) return false;
-    return id[0] == 'T' || id[0] == 'W' || id == "COMM" || id == "POPM" || id == "PCNT";
+    return TagCacheDirectory::isValidFrameID(id) && CID3v2Tag::isTextFrame(id);
 }
 
 bool isEmptyOrNone(const std::string& id) {
@@ -711,10 +710,11 @@ void TagCacheDirectory::addLength(CID3v2Tag* record) {
 
 void TagCacheDirectory::addTag(CID3v2Tag* record, bool readFresh) {
     if (!record) return;
-    if (readFresh)
-        appendRecord(readRecordFromFile(record->getPath()));
-    else
-        appendRecord(TagPtr(record));
+    TagPtr added = readFresh ? readRecordFromFile(record->getPath()) : TagPtr(record);
+    // The list's record keeps no pictures, as those of folder lists: the history and the playlists would
+    // otherwise hold the cover of every track played or added in the run.
+    added->emptyLargeFrames(false);
+    appendRecord(added);
 }
 
 void TagCacheDirectory::addTag(const TagPtr& record) {

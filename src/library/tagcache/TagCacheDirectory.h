@@ -97,7 +97,8 @@ public:
     // with an empty path the one at `index`. The record itself lives on while others hold it.
     void removeTag(const std::string& path, int index);
     // Appends a record. readFresh: a new record read from the given record's file (the caller keeps
-    // its own). Otherwise the list takes ownership of `record`.
+    // its own). Otherwise the list takes ownership of `record`. Either keeps no pictures or other large
+    // frames (CID3v2Tag::emptyLargeFrames).
     void addTag(CID3v2Tag* record, bool readFresh);
     void addTag(const TagPtr& record);
     // Appends the record of a file (from the database when cached and unchanged, else read from

@@ -22,9 +22,10 @@ public:
     void setId(const std::string& value) { id = value; }
     // The content as stored (may hold zero bytes).
     const std::string& getData() const { return data; }
+    // A shorter value gives the old one's memory back (emptied pictures must not keep their bytes).
     void setData(const std::string& value) {
-        data = value;
-        textCache.clear();
+        std::string(value).swap(data);
+        std::string().swap(textCache);
     }
     // Bytes split off the front of the content; byte 0 is the text encoding
     // (0 ISO-8859-1, 1 UTF-16 with byte-order mark, 2 UTF-16 without mark, 3 UTF-8).

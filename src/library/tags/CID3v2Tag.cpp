@@ -80,6 +80,36 @@ void CID3v2Tag::removeFrameAt(size_t index) {
     changed = true;
 }
 
+bool CID3v2Tag::isTextFrame(const std::string& id) {
+    return isTextId(id) || id == "COMM" || id == "POPM" || id == "PCNT";
+}
+
+void CID3v2Tag::emptyLargeFrames(bool keepDeckFrames) {
+    for (const auto& f : frames) {
+        const std::string& id = f->getId();
+        if (isTextFrame(id) || (keepDeckFrames && (id == "ETCO" || id == "RGAD"))) continue;
+        if (f->isIncomplete() && f->getData().empty()) continue; // emptied already
+        f->setData("");
+        f->setIncomplete(true);
+    }
+}
+
+void CID3v2Tag::restoreEmptiedFrames(const CID3v2Tag& fresh) {
+    for (size_t i = 0; i < frames.size(); ++i) {
+        CID3Frame* f = frames[i].get();
+        if (!f->isIncomplete() || !f->getData().empty()) continue;
+        int n = 0; // the frame's place among the record's frames of its id
+        for (size_t k = 0; k < i; ++k)
+            if (frames[k]->getId() == f->getId()) ++n;
+        const CID3Frame* source = fresh.findFrame(f->getId(), n);
+        if (!source || source->isIncomplete()) continue;
+        f->setData(source->getData());
+        f->setAdditionalHeader(source->getAdditionalHeader());
+        f->setFlags(source->getFlags());
+        f->setIncomplete(false);
+    }
+}
+
 const std::string* CID3v2Tag::getFrame(const std::string& id, bool raw, int n) {
     CID3Frame* f = findFrame(id, n);
     if (!f) return nullptr;

@@ -43,6 +43,17 @@ public:
     void setFrame(const std::string& id, const std::string* value, int encoding);
     void setFrame(const std::string& id, const std::string& value, int encoding) { setFrame(id, &value, encoding); }
 
+    // Text ("T..."), URL ("W..."), comment, rating and play-count frames: what lists of the library show
+    // and keep. Every other frame (pictures, binary data) can weigh hundreds of kilobytes.
+    static bool isTextFrame(const std::string& id);
+    // Empties every frame that is not a text frame, and with `keepDeckFrames` not one the decks write
+    // ("ETCO" cue points and loops, "RGAD" replay gain) either: its data goes, its id and place stay, and
+    // it is marked incomplete. A record kept for long (a list's, a closed track's) so keeps no pictures.
+    void emptyLargeFrames(bool keepDeckFrames);
+    // Gives the frames emptyLargeFrames emptied their data back from a record read from the same file
+    // again (the n-th frame of an id from the n-th of that id there); frames it lacks stay empty.
+    void restoreEmptiedFrames(const CID3v2Tag& fresh);
+
     // Tempo in beats per minute from "TBPM" (1280 -> 128.0); 0 when absent, unparsable or not finite.
     double getBPM();
 

@@ -76,3 +76,44 @@ TEST(TagPicture, SiblingFilesWhenNothingIsEmbedded) {
     shortPath.setPath("ab");
     EXPECT_EQ(pictureOf(shortPath, 100, 100)->width, 0);
 }
+
+TEST(TagPicture, EmptiedLargeFramesComeBackFromANewReadOfTheFile) {
+    const std::string jpeg = cover();
+    ASSERT_FALSE(jpeg.empty());
+    const std::string apic = bytes({0}) + "image/jpeg" + bytes({0, 3, 0}) + jpeg;
+    auto fill = [&](CID3v2Tag& tag) {
+        tag.addFrame(new CID3Frame("TIT2", "Title", bytes({3})));
+        tag.addFrame(new CID3Frame("APIC", apic));
+        tag.addFrame(new CID3Frame("ETCO", bytes({2, 0xE0, 0, 0, 5, 0xDC})));
+        tag.addFrame(new CID3Frame("RGAD", std::string(8, '\1')));
+        tag.addFrame(new CID3Frame("GEOB", "second"));
+        tag.addFrame(new CID3Frame("APIC", "back cover"));
+    };
+    for (bool keepDeckFrames : {true, false}) {
+        SCOPED_TRACE(keepDeckFrames);
+        CID3v2Tag tag, fresh;
+        fill(tag);
+        fill(fresh);
+        tag.emptyLargeFrames(keepDeckFrames);
+        EXPECT_EQ(tag.getFrameCopy("TIT2"), "Title");
+        EXPECT_EQ(tag.getFrame("ETCO", true)->empty(), !keepDeckFrames);
+        EXPECT_EQ(tag.getFrame("RGAD", true)->empty(), !keepDeckFrames);
+        for (const char* id : {"APIC", "GEOB"})
+            EXPECT_TRUE(tag.getFrame(id, true)->empty()) << id;
+        EXPECT_EQ(pictureOf(tag, 0, 0)->width, 0);
+        EXPECT_EQ(tag.getNbFrames(), 6u); // every frame keeps its place
+
+        tag.restoreEmptiedFrames(fresh);
+        EXPECT_EQ(pictureOf(tag, 0, 0)->width, 400);
+        EXPECT_EQ(*tag.getFrame("APIC", true, 1), "back cover");
+        EXPECT_EQ(*tag.getFrame("GEOB", true), "second");
+        EXPECT_EQ(tag.getFrame("ETCO", true)->size(), 6u);
+        EXPECT_FALSE(tag.getFrame(5u)->isIncomplete());
+    }
+    // A file that lost its frames meanwhile leaves them empty.
+    CID3v2Tag tag, bare;
+    tag.addFrame(new CID3Frame("APIC", apic));
+    tag.emptyLargeFrames(true);
+    tag.restoreEmptiedFrames(bare);
+    EXPECT_EQ(pictureOf(tag, 0, 0)->width, 0);
+}
