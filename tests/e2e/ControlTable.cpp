@@ -37,6 +37,9 @@ const std::vector<SkinTable>& controlTables() {
              // Sync is pressed on deck 2's layer: the other deck of deck 1 is deck 2 either way.
              {"sync", 1, "pitch", &kSync},
              {"pitch fader", 0, "pitch", &kPitchFader},
+             {"bend down", 0, "pitch", &kBend},
+             {"bend up", 0, "pitch", &kBend},
+             {"platter", 0, "pitch", &kPlatter},
              {"pitch range", 0, "pitch", &kPitchRange},
              {"pitch reset", 0, "pitch", &kPitchReset},
              {"key lock", 0, "pitch", &kKeyLock},
@@ -169,6 +172,8 @@ const std::vector<SkinTable>& controlTables() {
              {"d1 load", 0, "deck", &kLoad},
              {"d1 sync", 0, "pitch", &kSync},
              {"d1 pitch fader", 0, "pitch", &kPitchFader},
+             {"d1 bend down", 0, "pitch", &kBend},
+             {"d1 bend up", 0, "pitch", &kBend},
              {"d1 pitch range", 0, "pitch", &kPitchRange},
              {"d1 pitch reset", 0, "pitch", &kPitchReset},
              {"d1 key lock", 0, "pitch", &kKeyLock},
@@ -258,6 +263,8 @@ const std::vector<SkinTable>& controlTables() {
              {"d2 key lock", 1, "deck2", &kTwin},
              {"d2 pitch range", 1, "deck2", &kPitchRange},
              {"d2 pitch fader", 1, "deck2", &kPitchFader},
+             {"d2 bend down", 1, "deck2", &kBend},
+             {"d2 bend up", 1, "deck2", &kBend},
              {"d2 pitch reset", 1, "deck2", &kPitchReset},
              // The middle.
              {"search", 0, "browser", &kSearch},

@@ -32,6 +32,18 @@ double position(Rig& rig, int deck) {
     return rig.deckFact(deck, "position");
 }
 
+double positionRate(Rig& rig, int deck, double seconds) {
+    double n = 0, st = 0, sp = 0, stt = 0, stp = 0;
+    for (double start = -1, t = 0; t < seconds * 1000; rig.frames(1)) {
+        auto facts = rig.deck(deck);
+        const double read = atof(facts["read"].c_str()), p = atof(facts["position"].c_str());
+        if (start < 0) start = read;
+        t = read - start;
+        n += 1, st += t, sp += p, stt += t * t, stp += t * p;
+    }
+    return (n * stp - st * sp) / (n * stt - st * st);
+}
+
 double turnKnob(Rig& rig, const Control& knob, double relative) {
     if (!knob.valid()) {
         ADD_FAILURE() << "no such knob";

@@ -26,6 +26,9 @@ double toneHz(const Heard& heard, int deck);
 void playing(Rig& rig, int deck, bool on = true);
 // The position a deck reports, ms.
 double position(Rig& rig, int deck);
+// How fast a deck's position moves against the sound the outputs carry over the next `seconds`: 1.0 at
+// normal speed (a line fitted through the position read every frame).
+double positionRate(Rig& rig, int deck, double seconds = 1.5);
 
 // Turns a knob to a relative position by dragging it up or down from its centre, as a user does;
 // returns the relative position the binding reports afterwards.

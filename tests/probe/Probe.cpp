@@ -14,6 +14,7 @@
 #include "ui/TarlumeSkinInterface.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -76,8 +77,12 @@ std::string deckFacts(int n) {
     TarlumePlayer* d = engine->players[n];
     Facts f;
     f("loaded", d->trackLoaded ? 1 : 0)("file", d->tag ? d->tag->getPath() : std::string());
-    f("playing", d->getParam(PLAYERPARAM_PLAYING) > 0.5 ? 1 : 0)("position", d->getPosition())("length",
-                                                                                               d->getLength());
+    // The position with the moment it was read (ms of the steady clock), so that its pace can be measured
+    // without the delay of the query.
+    const double read =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    f("playing", d->getParam(PLAYERPARAM_PLAYING) > 0.5 ? 1 : 0)("position", d->getPosition())("read", read);
+    f("length", d->getLength());
     f("speed", d->getPitch(false))("playerSpeed", d->player ? d->getParam(PLAYERPARAM_SPEED) : 0)(
         "pitchTarget", d->getPitch(true))("pitchTo", d->getPitchTo());
     f("pitchRange", d->pitchRange)("pitchMode", int(d->pitchMode))("bpm", d->getBPM(true, true, false));
