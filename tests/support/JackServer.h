@@ -1,5 +1,11 @@
-// A JACK server of a test's own, on the dummy backend (no sound card needed): started under a name
-// unique to this process, ready once a client can connect, stopped by its process id.
+// A JACK server of a test's own, on the dummy backend (no sound card needed): started under one of a few
+// names kept for tests, ready once a client can connect, stopped by its process id.
+//
+// JACK keeps a machine-wide table of eight running servers in shared memory. A server that is killed
+// (a test that times out or crashes takes its server with it) keeps its place there until a server of the
+// same name starts, so servers named once each would fill the table for good after eight such deaths, and
+// no JACK server could start on the machine again. Tests therefore share a pool of names: each is held,
+// by a lock on a file, for as long as its server lives, and the kernel drops the lock of a test that died.
 //
 // Clients reach it with JACK_DEFAULT_SERVER=name() and JACK_NO_START_SERVER=1 in their environment
 // (PortAudio's JACK host API reads them), or by opening a client with JackServerName.
@@ -8,12 +14,13 @@
 
 #include <jack/jack.h>
 
-#include <atomic>
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/prctl.h>
 #include <string>
 #include <sys/wait.h>
@@ -51,7 +58,13 @@ public:
         startWithRetries(false);
     }
 
-    ~JackServer() { stop(); }
+    ~JackServer() {
+        stop();
+        releaseName();
+    }
+
+    // Names of the pool: at most this many test servers run at once, leaving places for a DJ's own.
+    static constexpr int kNames = 6;
 
     // Stops the server as a user would (its clients are told it shuts down) and waits until it has ended.
     void stop() {
@@ -85,17 +98,45 @@ public:
     pid_t pid() const { return pid_; }
 
 private:
+    // Takes a free name of the pool, waiting up to `waitSeconds_` (at least a minute: other tests' servers
+    // end within seconds) for one; false when none came free.
+    bool takeName() {
+        if (lock_ >= 0) return true;
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::duration<double>(std::max(waitSeconds_, 60.0));
+        const char* tmp = getenv("TMPDIR");
+        const std::string folder = tmp && *tmp ? tmp : "/tmp";
+        for (;;) {
+            for (int i = 0; i < kNames; ++i) {
+                const std::string suffix = std::to_string(getuid()) + "-" + std::to_string(i);
+                int fd = open((folder + "/tarlume-jack-" + suffix + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+                if (fd < 0) continue;
+                if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+                    lock_ = fd;
+                    name_ = "tarlume-test-" + suffix;
+                    return true;
+                }
+                close(fd);
+            }
+            if (std::chrono::steady_clock::now() >= deadline) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        }
+    }
+    void releaseName() {
+        if (lock_ >= 0) close(lock_);
+        lock_ = -1;
+    }
     void startWithRetries(bool sameName) {
+        if (!sameName) releaseName();
+        if (!takeName()) return;
         for (int attempt = 0; attempt < int(waitSeconds_ * 2) && !ready_; ++attempt) {
             if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(500));
-            if (!start(args_[0], args_[1], args_[2], args_[3], sameName)) break; // not a start-up death: no retry
+            if (!start(args_[0], args_[1], args_[2], args_[3])) break; // not a start-up death: no retry
         }
     }
     // One start: true when the server is ready or died at start (worth another try), false when another try
     // cannot help (no process, or one that never answered within 10 s).
-    bool start(int rate, int period, int captures, int playbacks, bool sameName) {
-        static std::atomic<int> counter{0};
-        if (!sameName || name_.empty()) name_ = "tarlume-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
+    bool start(int rate, int period, int captures, int playbacks) {
         std::vector<std::string> args = {"jackd", realTime_ ? "-R" : "-r",
                                          "-n",    name_,
                                          "-d",    "dummy",
@@ -144,6 +185,7 @@ private:
     bool realTime_ = false;
     double waitSeconds_;
     std::string name_;
+    int lock_ = -1;
     pid_t pid_ = -1;
     bool ready_ = false;
 };
