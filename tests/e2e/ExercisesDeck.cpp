@@ -137,6 +137,7 @@ constexpr double kSplicedSeconds = 3, kSplicedPace = 0.006;
 // normal speed when let go.
 void bend(Rig& rig, const Control& c) {
     playing(rig, c.deck, true);
+    playing(rig, pacer(c.deck), true);
     const double expected = c.value == "pitchbend_up" ? 1.015 : 0.985;
     rig.press(rig.reach(c));
     EXPECT_NEAR(rig.deckFact(c.deck, "speed"), expected, 0.001) << "while held";
@@ -145,6 +146,7 @@ void bend(Rig& rig, const Control& c) {
     rig.release();
     EXPECT_TRUE(rig.until([&] { return std::fabs(rig.deckFact(c.deck, "speed") - 1) < 0.0005; })) << "after";
     EXPECT_NEAR(positionRate(rig, c.deck), 1.0, 0.003) << "the position's pace after";
+    playing(rig, pacer(c.deck), false);
     playing(rig, c.deck, false);
 }
 
@@ -152,6 +154,7 @@ void bend(Rig& rig, const Control& c) {
 // returns.
 void platter(Rig& rig, const Control& c) {
     playing(rig, c.deck, true);
+    playing(rig, pacer(c.deck), true);
     const Point centre = rig.reach(c);
     rig.press(centre);
     for (int step = 1; step <= 4; ++step) {
@@ -165,6 +168,7 @@ void platter(Rig& rig, const Control& c) {
     rig.release();
     EXPECT_TRUE(rig.until([&] { return std::fabs(rig.deckFact(c.deck, "speed") - 1) < 0.0005; }))
         << "the speed does not return";
+    playing(rig, pacer(c.deck), false);
     playing(rig, c.deck, false);
 }
 
@@ -198,6 +202,7 @@ void keyLock(Rig& rig, const Control& c) {
     Control fader = pitchFader(rig, c);
     ASSERT_TRUE(fader.valid());
     playing(rig, c.deck, true);
+    playing(rig, pacer(c.deck), true);
     rig.click(c);
     EXPECT_TRUE(rig.value(c).lit);
     moveSlider(rig, fader, 1.0);
@@ -210,6 +215,7 @@ void keyLock(Rig& rig, const Control& c) {
     EXPECT_FALSE(rig.value(c).lit);
     EXPECT_NEAR(toneHz(rig.listen(0.5), c.deck) / trackTone(c.deck), 1.08, 0.003) << "key lock off";
     rightClick(rig, fader);
+    playing(rig, pacer(c.deck), false);
     playing(rig, c.deck, false);
 }
 

@@ -140,7 +140,7 @@ void twin(Rig& rig, const Control& c) {
     // Facts that move by themselves, or that a press of the deck's other controls never touches.
     auto facts = [&](int deck) {
         auto f = rig.deck(deck);
-        for (const char* moving : {"position", "read", "fullyLoaded", "timecodeQuality", "bpm", "loopLength"})
+        for (const char* moving : {"position", "fullyLoaded", "timecodeQuality", "bpm", "loopLength"})
             f.erase(moving);
         return f;
     };

@@ -2,6 +2,7 @@
 
 #include "skin/SkinImageRef.h"
 
+#include <chrono>
 #include <cmath>
 
 namespace e2e {
@@ -32,16 +33,22 @@ double position(Rig& rig, int deck) {
     return rig.deckFact(deck, "position");
 }
 
+int pacer(int deck) {
+    return deck ^ 1;
+}
+
 double positionRate(Rig& rig, int deck, double seconds) {
-    double n = 0, st = 0, sp = 0, stt = 0, stp = 0;
-    for (double start = -1, t = 0; t < seconds * 1000; rig.frames(1)) {
-        auto facts = rig.deck(deck);
-        const double read = atof(facts["read"].c_str()), p = atof(facts["position"].c_str());
-        if (start < 0) start = read;
-        t = read - start;
-        n += 1, st += t, sp += p, stt += t * t, stp += t * p;
+    const int other = pacer(deck);
+    EXPECT_GT(rig.deckFact(other, "playing"), 0.5) << "deck " << other + 1 << " does not play to measure against";
+    const double otherSpeed = rig.deckFact(other, "speed");
+    double n = 0, sq = 0, sp = 0, sqq = 0, sqp = 0;
+    for (auto start = std::chrono::steady_clock::now();
+         std::chrono::steady_clock::now() - start < std::chrono::duration<double>(seconds); rig.frames(1)) {
+        auto at = rig.probe().facts("positions");
+        const double p = atof(at[std::to_string(deck)].c_str()), q = atof(at[std::to_string(other)].c_str());
+        n += 1, sq += q, sp += p, sqq += q * q, sqp += q * p;
     }
-    return (n * stp - st * sp) / (n * stt - st * st);
+    return otherSpeed * (n * sqp - sq * sp) / (n * sqq - sq * sq);
 }
 
 double turnKnob(Rig& rig, const Control& knob, double relative) {

@@ -26,9 +26,14 @@ double toneHz(const Heard& heard, int deck);
 void playing(Rig& rig, int deck, bool on = true);
 // The position a deck reports, ms.
 double position(Rig& rig, int deck);
-// How fast a deck's position moves against the sound the outputs carry over the next `seconds`: 1.0 at
-// normal speed (a line fitted through the position read every frame).
+// How fast a deck's position moves over the next `seconds`: 1.0 at normal speed. It is measured against
+// the other deck of its pair (deck 1 for deck 2, and so on), which must be playing without key lock: both
+// advance by the blocks the program renders, so the cycles a loaded machine's JACK server runs without the
+// program count for neither (against the clock the pace would read up to 2 % slow). A line is fitted
+// through the two positions, read together every frame.
 double positionRate(Rig& rig, int deck, double seconds = 1.5);
+// The deck whose position positionRate measures against.
+int pacer(int deck);
 
 // Turns a knob to a relative position by dragging it up or down from its centre, as a user does;
 // returns the relative position the binding reports afterwards.

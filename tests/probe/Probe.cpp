@@ -14,7 +14,6 @@
 #include "ui/TarlumeSkinInterface.h"
 
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -77,11 +76,7 @@ std::string deckFacts(int n) {
     TarlumePlayer* d = engine->players[n];
     Facts f;
     f("loaded", d->trackLoaded ? 1 : 0)("file", d->tag ? d->tag->getPath() : std::string());
-    // The position with the moment it was read (ms of the steady clock), so that its pace can be measured
-    // without the delay of the query.
-    const double read =
-        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch()).count();
-    f("playing", d->getParam(PLAYERPARAM_PLAYING) > 0.5 ? 1 : 0)("position", d->getPosition())("read", read);
+    f("playing", d->getParam(PLAYERPARAM_PLAYING) > 0.5 ? 1 : 0)("position", d->getPosition());
     f("length", d->getLength());
     f("speed", d->getPitch(false))("playerSpeed", d->player ? d->getParam(PLAYERPARAM_SPEED) : 0)(
         "pitchTarget", d->getPitch(true))("pitchTo", d->getPitchTo());
@@ -104,6 +99,16 @@ std::string deckFacts(int n) {
     f("keyLock", d->tempoControl ? 1 : 0)("vinyl", d->vinylControl ? 1 : 0)("relative", d->relativeMode ? 1 : 0);
     f("lineIn", d->inputPassthrough ? 1 : 0)("input", int(d->inputIndex))("timecodeQuality", d->timecodeQuality);
     f("timecodeType", d->timecodeType)("calibrating", d->calibrating ? 1 : 0);
+    return f.text();
+}
+
+// Every deck's position (ms) read at one moment, so that one deck's pace can be measured against another's.
+std::string positions() {
+    Tarlume* engine = getEngine();
+    if (!engine) return "error\tno engine";
+    Facts f;
+    for (int n = 0; n < Tarlume::kDecks; ++n)
+        if (engine->players[n]) f(std::to_string(n).c_str(), engine->players[n]->getPosition());
     return f.text();
 }
 
@@ -257,6 +262,7 @@ std::string Probe::answer(const std::string& query) {
     if (q[0] == "value") return value(q);
     if (q[0] == "deck" && q.size() > 1) return deckFacts(atoi(q[1].c_str()));
     if (q[0] == "engine") return engineFacts();
+    if (q[0] == "positions") return positions();
     if (q[0] == "list" && q.size() > 1) return listRows(q[1]);
     if (q[0] == "window" && q.size() > 2) return windowFacts(q[1], atoi(q[2].c_str()));
     return "error\tunknown query " + field(q[0]);
