@@ -18,7 +18,9 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/prctl.h>
@@ -130,9 +132,45 @@ private:
         if (!sameName) releaseName();
         if (!takeName()) return;
         for (int attempt = 0; attempt < int(waitSeconds_ * 2) && !ready_; ++attempt) {
-            if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            if (attempt == 1)
+                reclaimGoneServers(); // the first start ended at once: the table may be full of servers gone
+            else if (attempt > 1)
+                std::this_thread::sleep_for(std::chrono::milliseconds(500));
             if (!start(args_[0], args_[1], args_[2], args_[3])) break; // not a start-up death: no retry
         }
+    }
+    // Places in JACK's table held by this user's servers whose process is gone (killed servers of other
+    // names than the pool's, from programs or older tests) are freed as JACK frees them: a server started
+    // under such a name takes the place over, and one that ends as asked gives it back.
+    void reclaimGoneServers() {
+        const std::string kept = name_;
+        for (const std::string& gone : goneServers()) {
+            name_ = gone;
+            start(args_[0], args_[1], args_[2], args_[3]);
+            stop();
+        }
+        name_ = kept;
+    }
+    // The names of this user's servers in the table (/dev/shm/jack-shm-registry: each place holds the
+    // server's process id, then "jack-<uid>:<name>:") whose process is gone, the pool's own aside.
+    static std::vector<std::string> goneServers() {
+        std::vector<std::string> gone;
+        FILE* f = fopen("/dev/shm/jack-shm-registry", "rb");
+        if (!f) return gone;
+        std::string bytes(16384, '\0');
+        bytes.resize(fread(&bytes[0], 1, bytes.size(), f));
+        fclose(f);
+        const std::string prefix = "jack-" + std::to_string(getuid()) + ":";
+        for (size_t at = bytes.find(prefix); at != std::string::npos; at = bytes.find(prefix, at + 1)) {
+            const size_t from = at + prefix.size(), end = bytes.find(':', from);
+            if (at < 4 || end == std::string::npos || end == from || end - from > 200) continue;
+            const std::string name = bytes.substr(from, end - from);
+            int32_t pid = 0;
+            memcpy(&pid, &bytes[at - 4], sizeof pid);
+            if (name.rfind("tarlume-test-", 0) == 0 || name.find('\0') != std::string::npos) continue;
+            if (pid > 0 && kill(pid, 0) != 0 && errno == ESRCH) gone.push_back(name);
+        }
+        return gone;
     }
     // One start: true when the server is ready or died at start (worth another try), false when another try
     // cannot help (no process, or one that never answered within 10 s).
