@@ -2,6 +2,7 @@
 // rows of the control table for that area in a program of its own.
 #include "ControlTable.h"
 #include "Rig.h"
+#include "Steps.h"
 
 #include "support/MissingComponent.h"
 
@@ -54,8 +55,9 @@ void runArea(const std::string& skin, const std::string& area) {
         EXPECT_TRUE(c.valid()) << "the skin has no object named " << row.object;
         if (!c.valid()) continue;
         row.exercise->run(rig, c);
-        printf("  %-24s %5.1f s\n", row.object,
-               std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+        printf("  %-24s %5.1f s  %s\n", row.object,
+               std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(),
+               takeMeasured().c_str());
     }
 }
 

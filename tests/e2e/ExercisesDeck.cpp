@@ -15,11 +15,14 @@ void play(Rig& rig, const Control& c) {
     rig.click(c);
     ASSERT_TRUE(rig.until([&] { return rig.deckFact(c.deck, "playing") > 0; })) << "the deck did not start";
     EXPECT_TRUE(rig.value(c).lit) << "not lit while playing";
-    EXPECT_GT(bands(rig.listen(), c.deck).tone, -20) << "the track is not heard";
+    const double heard = bands(rig.listen(), c.deck).tone;
+    EXPECT_GT(heard, -20) << "the track is not heard";
     rig.click(c);
     ASSERT_TRUE(rig.until([&] { return rig.deckFact(c.deck, "playing") == 0; })) << "the deck did not stop";
     EXPECT_FALSE(rig.value(c).lit) << "lit while stopped";
-    EXPECT_LT(bands(rig.listen(), c.deck).tone, kSilentDb) << "heard while stopped";
+    const double stopped = bands(rig.listen(), c.deck).tone;
+    EXPECT_LT(stopped, kSilentDb) << "heard while stopped";
+    measured("tone %.1f dBFS playing, %.0f dBFS stopped", heard, stopped);
 }
 
 void cue(Rig& rig, const Control& c) {
@@ -106,7 +109,9 @@ void pitchFaderMoves(Rig& rig, const Control& c) {
         moveSlider(rig, c, end);
         const double expected = 1 + (end > 0.5 ? range : -range) / 100;
         EXPECT_NEAR(rig.deckFact(c.deck, "speed"), expected, 0.002) << "fader at " << end;
-        EXPECT_NEAR(toneHz(rig.listen(0.6), c.deck) / trackTone(c.deck), expected, 0.003) << "fader at " << end;
+        const double tone = toneHz(rig.listen(0.6), c.deck);
+        measured("%s: tone %.1f Hz (x%.4f)", end > 0.5 ? "top" : "bottom", tone, tone / trackTone(c.deck));
+        EXPECT_NEAR(tone / trackTone(c.deck), expected, 0.003) << "fader at " << end;
         if (text.valid()) {
             EXPECT_NEAR(leadingNumber(rig.value(text).text), (expected - 1) * 100, 0.01)
                 << "the pitch text " << rig.value(text).text;
@@ -123,7 +128,9 @@ void pitchFaderMoves(Rig& rig, const Control& c) {
     EXPECT_NEAR(rig.value("pitch", "", c.deck).number, (speed - 1) * 100, 0.01)
         << "after a load the pitch shown differs";
     EXPECT_NEAR(rig.value(c).number, (speed - 1) * 100, 0.01) << "after a load the fader sits elsewhere";
-    EXPECT_NEAR(toneHz(rig.listen(0.6), c.deck) / trackTone(c.deck), speed, 0.003);
+    const double reloaded = toneHz(rig.listen(0.6), c.deck) / trackTone(c.deck);
+    measured("after a load: shown %+.2f %%, played x%.4f", rig.value("pitch", "", c.deck).number, reloaded);
+    EXPECT_NEAR(reloaded, speed, 0.003);
     rightClick(rig, c);
     playing(rig, c.deck, false);
 }
@@ -141,11 +148,15 @@ void bend(Rig& rig, const Control& c) {
     const double expected = c.value == "pitchbend_up" ? 1.015 : 0.985;
     rig.press(rig.reach(c));
     EXPECT_NEAR(rig.deckFact(c.deck, "speed"), expected, 0.001) << "while held";
-    EXPECT_NEAR(positionRate(rig, c.deck, kSplicedSeconds), expected, kSplicedPace) << "the position's pace while held";
-    EXPECT_NEAR(toneHz(rig.listen(0.6), c.deck) / trackTone(c.deck), 1.0, 0.003) << "the tone while held";
+    const double held = positionRate(rig, c.deck, kSplicedSeconds);
+    EXPECT_NEAR(held, expected, kSplicedPace) << "the position's pace while held";
+    const double tone = toneHz(rig.listen(0.6), c.deck) / trackTone(c.deck);
+    EXPECT_NEAR(tone, 1.0, 0.003) << "the tone while held";
     rig.release();
     EXPECT_TRUE(rig.until([&] { return std::fabs(rig.deckFact(c.deck, "speed") - 1) < 0.0005; })) << "after";
-    EXPECT_NEAR(positionRate(rig, c.deck), 1.0, 0.003) << "the position's pace after";
+    const double after = positionRate(rig, c.deck);
+    EXPECT_NEAR(after, 1.0, 0.003) << "the position's pace after";
+    measured("held: pace %.4f, tone x%.4f; after: pace %.4f", held, tone, after);
     playing(rig, pacer(c.deck), false);
     playing(rig, c.deck, false);
 }
@@ -163,8 +174,11 @@ void platter(Rig& rig, const Control& c) {
     }
     const double speed = rig.deckFact(c.deck, "speed");
     EXPECT_GT(speed, 1.005) << "a drag up does not speed the deck up";
-    EXPECT_NEAR(positionRate(rig, c.deck, kSplicedSeconds), speed, kSplicedPace) << "the position's pace while held";
-    EXPECT_NEAR(toneHz(rig.listen(0.6), c.deck) / trackTone(c.deck), 1.0, 0.003) << "the tone while held";
+    const double held = positionRate(rig, c.deck, kSplicedSeconds);
+    EXPECT_NEAR(held, speed, kSplicedPace) << "the position's pace while held";
+    const double tone = toneHz(rig.listen(0.6), c.deck) / trackTone(c.deck);
+    EXPECT_NEAR(tone, 1.0, 0.003) << "the tone while held";
+    measured("held: speed %.4f, pace %.4f, tone x%.4f", speed, held, tone);
     rig.release();
     EXPECT_TRUE(rig.until([&] { return std::fabs(rig.deckFact(c.deck, "speed") - 1) < 0.0005; }))
         << "the speed does not return";
@@ -208,12 +222,15 @@ void keyLock(Rig& rig, const Control& c) {
     moveSlider(rig, fader, 1.0);
     const double speed = rig.deckFact(c.deck, "speed");
     EXPECT_NEAR(speed, 1.08, 0.002) << "the fader does not set the tempo under key lock";
-    EXPECT_NEAR(toneHz(rig.listen(1.0, 0.2), c.deck) / trackTone(c.deck), 1.0, 0.006) << "the key moves under key lock";
-    EXPECT_NEAR(positionRate(rig, c.deck, kSplicedSeconds), 1.08, kSplicedPace)
-        << "the track does not run faster under key lock";
+    const double locked = toneHz(rig.listen(1.0, 0.2), c.deck) / trackTone(c.deck);
+    EXPECT_NEAR(locked, 1.0, 0.006) << "the key moves under key lock";
+    const double pace = positionRate(rig, c.deck, kSplicedSeconds);
+    EXPECT_NEAR(pace, 1.08, kSplicedPace) << "the track does not run faster under key lock";
     rig.click(c);
     EXPECT_FALSE(rig.value(c).lit);
-    EXPECT_NEAR(toneHz(rig.listen(0.5), c.deck) / trackTone(c.deck), 1.08, 0.003) << "key lock off";
+    const double unlocked = toneHz(rig.listen(0.5), c.deck) / trackTone(c.deck);
+    EXPECT_NEAR(unlocked, 1.08, 0.003) << "key lock off";
+    measured("+8 %%, on: tone x%.4f, pace %.4f; off: tone x%.4f", locked, pace, unlocked);
     rightClick(rig, fader);
     playing(rig, pacer(c.deck), false);
     playing(rig, c.deck, false);
@@ -228,7 +245,9 @@ void sync(Rig& rig, const Control& c) {
     const double target = rig.deckFact(other, "bpm"), own = rig.deckFact(c.deck, "bpm");
     EXPECT_NEAR(own, target, 0.1) << "the tempo does not match";
     const double expected = (c.deck == 1 ? Tracks::kBpm1 / Tracks::kBpm2 : Tracks::kBpm2 / Tracks::kBpm1);
-    EXPECT_NEAR(toneHz(rig.listen(0.6), c.deck) / trackTone(c.deck), expected, 0.004);
+    const double tone = toneHz(rig.listen(0.6), c.deck) / trackTone(c.deck);
+    measured("tempo %.2f BPM (the other deck %.2f); tone x%.4f (x%.4f expected)", own, target, tone, expected);
+    EXPECT_NEAR(tone, expected, 0.004);
     EXPECT_TRUE(rig.value(c).lit);
     pressValue(rig, c, "pitchreset");
     playing(rig, c.deck, false);

@@ -77,7 +77,8 @@ void echo(Rig& rig, const Control& c) {
     }
     testsupport::sleepMs(600);
     playing(rig, c.deck, false);
-    EXPECT_GT(bands(rig.listen(0.2, 0.1), c.deck).tone, -40) << "no echo after the deck stops";
+    const double ringing = bands(rig.listen(0.2, 0.1), c.deck).tone;
+    EXPECT_GT(ringing, -40) << "no echo after the deck stops";
     rightClick(rig, amount);
     rightClick(rig, length);
     if (lamp.valid()) {
@@ -86,7 +87,9 @@ void echo(Rig& rig, const Control& c) {
     testsupport::sleepMs(300);
     playing(rig, c.deck, true);
     playing(rig, c.deck, false);
-    EXPECT_LT(bands(rig.listen(0.2, 0.1), c.deck).tone, kSilentDb) << "rings on with the echo off";
+    const double dead = bands(rig.listen(0.2, 0.1), c.deck).tone;
+    EXPECT_LT(dead, kSilentDb) << "rings on with the echo off";
+    measured("after the deck stops: %.1f dBFS with the echo, %.0f dBFS without", ringing, dead);
 }
 
 // The flanger: on at full strength and a slow sweep, the deck's tone swells and fades by more than
@@ -98,10 +101,13 @@ void flanger(Rig& rig, const Control& c) {
     playing(rig, c.deck, true);
     turnKnob(rig, speed, 0.05);
     turnKnob(rig, strength, 1);
-    EXPECT_LT(toneSwing(rig.listen(1.0), c.deck), 1.5) << "the tone swings with the flanger off";
+    const double still = toneSwing(rig.listen(1.0), c.deck);
+    EXPECT_LT(still, 1.5) << "the tone swings with the flanger off";
     rig.click(on);
     EXPECT_TRUE(rig.value(on).lit);
-    EXPECT_GT(toneSwing(rig.listen(1.5), c.deck), 6) << "the flanger does not sweep the tone";
+    const double swept = toneSwing(rig.listen(1.5), c.deck);
+    EXPECT_GT(swept, 6) << "the flanger does not sweep the tone";
+    measured("the tone swings %.1f dB off, %.1f dB on", still, swept);
     if (c.specifier() == "flanger_strength") {
         turnKnob(rig, strength, 0);
         EXPECT_LT(toneSwing(rig.listen(1.0), c.deck), 1.5) << "the flanger sweeps at no strength";
@@ -121,13 +127,16 @@ void crusher(Rig& rig, const Control& c) {
             down = effectKnob(rig, c, "bitcrusher_downsample");
     ASSERT_TRUE(on.valid() && bits.valid() && down.valid());
     playing(rig, c.deck, true);
-    EXPECT_LT(addedDb(rig.listen()), -50) << "the track has sound at 2-5 kHz";
+    const double clean = addedDb(rig.listen());
+    EXPECT_LT(clean, -50) << "the track has sound at 2-5 kHz";
     const bool downsampling = c.specifier() == "bitcrusher_downsample";
     turnKnob(rig, bits, downsampling ? 1.0 : 0.25);
     turnKnob(rig, down, downsampling ? 0.25 : 0.0);
     rig.click(on);
     EXPECT_TRUE(rig.value(on).lit);
-    EXPECT_GT(addedDb(rig.listen()), -45) << "nothing added";
+    const double added = addedDb(rig.listen());
+    EXPECT_GT(added, -45) << "nothing added";
+    measured("2-5 kHz: %.0f dBFS off, %.1f dBFS on", clean, added);
     if (c.specifier() == "bitcrusher_bits") {
         turnKnob(rig, bits, 1);
         EXPECT_LT(addedDb(rig.listen()), -50) << "added at 16 bits";
@@ -151,7 +160,9 @@ void gapper(Rig& rig, const Control& c) {
     turnKnob(rig, strength, 1);
     rig.click(on);
     EXPECT_TRUE(rig.value(on).lit);
-    EXPECT_GT(levelSwing(rig.listen(1.0)), 20) << "the gapper cuts nothing";
+    const double swing = levelSwing(rig.listen(1.0));
+    measured("the level swings %.1f dB over 10 ms slices", swing);
+    EXPECT_GT(swing, 20) << "the gapper cuts nothing";
     if (c.specifier() == "gapper_strength") {
         turnKnob(rig, strength, 0);
         EXPECT_LT(levelSwing(rig.listen(1.0)), 6) << "cuts at no depth";

@@ -26,6 +26,7 @@ void expectLooping(Rig& rig, int deck, const char* what) {
         highest = std::max(highest, p);
         testsupport::sleepMs(60);
     }
+    measured("loop %.0f-%.0f ms; the position stayed in %.0f-%.0f ms", start, start + length, lowest, highest);
     EXPECT_GE(lowest, start - 30) << what << ": the position left the loop backwards";
     EXPECT_LE(highest, start + length + 60) << what << ": the position ran out of the loop";
 }
@@ -44,6 +45,9 @@ void beatLoop(Rig& rig, const Control& c) {
     EXPECT_NEAR(rig.deckFact(c.deck, "loopBeats"), beats, 0.01) << "the loop's length in beats";
     EXPECT_NEAR(rig.deckFact(c.deck, "loopLength"), beats * beatMs(rig, c.deck), 3) << "the loop's length in ms";
     EXPECT_TRUE(rig.value(c).lit) << "not lit while its loop plays";
+    if (beats > 2)
+        measured("loop %.1f ms (%.0f beats of %.1f ms)", rig.deckFact(c.deck, "loopLength"), beats,
+                 beatMs(rig, c.deck));
     if (beats <= 2) expectLooping(rig, c.deck, "the beat loop");
     rig.click(c);
     EXPECT_EQ(rig.deckFact(c.deck, "looping"), 0) << "a second press does not stop the loop";

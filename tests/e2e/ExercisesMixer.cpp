@@ -23,6 +23,8 @@ const char* const kBandNames[3] = {"bass", "mid tone", "hats"};
 // A band taken down: by at least 20 dB (the mid 12 dB), the others within 3 dB.
 void expectCut(const Bands& before, const Bands& after, int band) {
     const double least = band == 1 ? 12 : 20;
+    measured("bass %+.1f, tone %+.1f, hats %+.1f dB", after.bass - before.bass, after.tone - before.tone,
+             after.hats - before.hats);
     for (int b = 0; b < 3; ++b) {
         const double change = bandLevel(after, b) - bandLevel(before, b);
         if (b == band) {
@@ -40,6 +42,7 @@ void eqKnob(Rig& rig, const Control& c) {
     expectCut(before, bands(rig.listen(), c.deck), band);
     turnKnob(rig, c, 1);
     const double raised = bandLevel(bands(rig.listen(), c.deck), band) - bandLevel(before, band);
+    measured("at the maximum %+.1f dB", raised);
     EXPECT_GT(raised, 2) << kBandNames[band] << " at the knob's maximum changed by " << raised << " dB";
     rightClick(rig, c);
     EXPECT_NEAR(rig.value(c).number, 0, 1e-6) << "a right click does not reset";
@@ -74,6 +77,8 @@ void filterKnob(Rig& rig, const Control& c) {
     EXPECT_NEAR(low.bass, before.bass, 3) << "low pass: the bass";
     turnKnob(rig, c, 0.9);
     Bands high = bands(rig.listen(), c.deck);
+    measured("low pass: hats %+.1f, bass %+.1f dB; high pass: bass %+.1f, hats %+.1f dB", low.hats - before.hats,
+             low.bass - before.bass, high.bass - before.bass, high.hats - before.hats);
     EXPECT_LT(high.bass - before.bass, -20) << "high pass: the bass";
     EXPECT_NEAR(high.hats, before.hats, 3) << "high pass: the hats";
     rightClick(rig, c);
@@ -91,7 +96,9 @@ void filterOn(Rig& rig, const Control& c) {
     const Bands off = bands(rig.listen(), c.deck);
     rig.click(c);
     EXPECT_TRUE(rig.value(c).lit);
-    EXPECT_LT(bands(rig.listen(), c.deck).hats - off.hats, -20) << "on: the hats stay";
+    const double on = bands(rig.listen(), c.deck).hats - off.hats;
+    measured("on: hats %+.1f dB", on);
+    EXPECT_LT(on, -20) << "on: the hats stay";
     rig.click(c);
     EXPECT_FALSE(rig.value(c).lit);
     EXPECT_NEAR(bands(rig.listen(), c.deck).hats, off.hats, 1) << "off: the hats do not return";
@@ -105,9 +112,12 @@ void gain(Rig& rig, const Control& c) {
     const double unity = bands(rig.listen(), c.deck).tone;
     turnKnob(rig, c, 0.25);
     EXPECT_NEAR(rig.value(c).number, 0.5, 0.02);
-    EXPECT_NEAR(bands(rig.listen(), c.deck).tone - unity, -6, 1) << "at a quarter";
+    const double quarter = bands(rig.listen(), c.deck).tone - unity;
+    EXPECT_NEAR(quarter, -6, 1) << "at a quarter";
     turnKnob(rig, c, 0.6);
-    EXPECT_GT(bands(rig.listen(), c.deck).tone - unity, 2) << "above the middle";
+    const double above = bands(rig.listen(), c.deck).tone - unity;
+    EXPECT_GT(above, 2) << "above the middle";
+    measured("a quarter %+.1f dB, 0.6 %+.1f dB", quarter, above);
     rightClick(rig, c);
     EXPECT_NEAR(rig.value(c).number, 1, 1e-6);
     EXPECT_NEAR(bands(rig.listen(), c.deck).tone, unity, 0.5);
@@ -143,10 +153,11 @@ void replayGain(Rig& rig, int deck) {
         if (at > 0) largest = std::max(largest, std::fabs(level - previous));
         previous = last = level;
     }
+    const double peak = std::max(testsupport::peakOf(ch[0]), testsupport::peakOf(ch[1]));
+    measured("replay gain: lift %+.1f dB, largest 10 ms step %.2f dB, peak %.2f", last - first, largest, peak);
     EXPECT_LT(largest, 1.5) << "the gain steps by " << largest << " dB in 10 ms";
     EXPECT_GT(last - first, 3) << "the gain did not lift the quiet track";
-    EXPECT_LE(std::max(testsupport::peakOf(ch[0]), testsupport::peakOf(ch[1])), 1.0)
-        << "the gain lifts past full scale";
+    EXPECT_LE(peak, 1.0) << "the gain lifts past full scale";
     playing(rig, deck, false);
     ASSERT_TRUE(rig.load(deck, deck == 0 ? Tracks::kDeck1 : Tracks::kDeck2));
 }
@@ -162,9 +173,12 @@ void volume(Rig& rig, const Control& c) {
     playing(rig, c.deck, true);
     const double full = bands(rig.listen(), c.deck).tone;
     moveSlider(rig, c, 0);
-    EXPECT_LT(bands(rig.listen(), c.deck).tone, kSilentDb) << "heard at the bottom";
+    const double bottom = bands(rig.listen(), c.deck).tone;
+    EXPECT_LT(bottom, kSilentDb) << "heard at the bottom";
     moveSlider(rig, c, 0.5);
-    EXPECT_NEAR(bands(rig.listen(), c.deck).tone - full, -6, 1) << "in the middle";
+    const double middle = bands(rig.listen(), c.deck).tone - full;
+    EXPECT_NEAR(middle, -6, 1) << "in the middle";
+    measured("bottom %.0f dBFS, middle %+.1f dB", bottom, middle);
     rightClick(rig, c);
     EXPECT_NEAR(rig.value(c).number, 0.99, 1e-6);
     EXPECT_NEAR(bands(rig.listen(), c.deck).tone, full, 0.5);
@@ -185,6 +199,9 @@ void headphones(Rig& rig, const Control& c) {
     Heard quiet = rig.listen();
     EXPECT_LT(bands(quiet, c.deck).tone, kSilentDb);
     EXPECT_NEAR(bands(quiet, c.deck, true).tone, bands(on, c.deck, true).tone, 1) << "follows the deck's volume";
+    measured("3/4 %+.1f dB against the master; volume down: master %.0f dBFS, 3/4 %+.1f dB",
+             bands(on, c.deck, true).tone - bands(on, c.deck).tone, bands(quiet, c.deck).tone,
+             bands(quiet, c.deck, true).tone - bands(on, c.deck, true).tone);
     rightClick(rig, fader);
     rig.click(c);
     EXPECT_FALSE(rig.value(c).lit);
@@ -211,6 +228,7 @@ void side(Rig& rig, const Control& c) {
         crossfaderTo(rig, at);
         const bool silent = (spec == "left" && at == 1.0) || (spec == "right" && at == 0.0);
         const double level = bands(rig.listen(), c.deck).tone;
+        measured("crossfader %.0f: %+.1f dB", at, level - full);
         if (silent) {
             EXPECT_LT(level, kSilentDb) << "crossfader at " << at;
         } else
@@ -236,6 +254,8 @@ void crossfader(Rig& rig, const Control& c) {
     Heard right = rig.listen();
     EXPECT_LT(bands(right, 0).tone, kSilentDb) << "deck 1 at the right end";
     EXPECT_NEAR(bands(right, 1).tone, two, 1) << "deck 2 at the right end";
+    measured("left: deck 1 %+.1f dB, deck 2 %.0f dBFS; right: deck 1 %.0f dBFS, deck 2 %+.1f dB",
+             bands(left, 0).tone - one, bands(left, 1).tone, bands(right, 0).tone, bands(right, 1).tone - two);
     rightClick(rig, c);
     EXPECT_NEAR(rig.value(c).number, 0.5, 1e-6);
     playing(rig, 0, false);
@@ -252,7 +272,9 @@ void curve(Rig& rig, const Control& c) {
     rig.click(c);
     EXPECT_EQ(rig.engineFact("crossfaderType"), type);
     crossfaderTo(rig, 0.75);
-    EXPECT_NEAR(bands(rig.listen(), 0).tone - full, 20 * std::log10(gains[type]), 1);
+    const double at = bands(rig.listen(), 0).tone - full;
+    measured("at 3/4 %+.1f dB", at);
+    EXPECT_NEAR(at, 20 * std::log10(gains[type]), 1);
     rightClick(rig, rig.find("crossfader", 0));
     rig.click(rig.find("crossfadertype", 0, "0"));
     playing(rig, 0, false);
@@ -269,7 +291,10 @@ void masterVolume(Rig& rig, const Control& c) {
     EXPECT_LT(off.masterDb(), kSilentDb) << "the master at the minimum";
     EXPECT_NEAR(off.phonesDb(), before.phonesDb(), 1) << "the headphones follow the master volume";
     turnKnob(rig, c, 0.5);
-    EXPECT_NEAR(rig.listen().masterDb() - before.masterDb(), -6, 1);
+    const double middle = rig.listen().masterDb() - before.masterDb();
+    measured("minimum: master %.0f dBFS, 3/4 %+.1f dB; middle %+.1f dB", off.masterDb(),
+             off.phonesDb() - before.phonesDb(), middle);
+    EXPECT_NEAR(middle, -6, 1);
     rightClick(rig, c);
     EXPECT_NEAR(rig.value(c).number, 1, 1e-6);
     EXPECT_NEAR(rig.listen().masterDb(), before.masterDb(), 0.5);
@@ -282,12 +307,16 @@ void cueMasterBlend(Rig& rig, const Control& c) {
     playing(rig, 0, true);
     const double master = bands(rig.listen(), 0).tone;
     turnKnob(rig, c, 0);
-    EXPECT_LT(rig.listen().phonesDb(), kSilentDb) << "blend at zero";
+    const double zero = rig.listen().phonesDb();
+    EXPECT_LT(zero, kSilentDb) << "blend at zero";
     turnKnob(rig, c, 1);
-    EXPECT_NEAR(bands(rig.listen(), 0, true).tone, master, 1) << "blend at one";
+    const double one = bands(rig.listen(), 0, true).tone - master;
+    EXPECT_NEAR(one, 0, 1) << "blend at one";
     rightClick(rig, c);
     EXPECT_NEAR(rig.value(c).number, 0.5, 1e-6);
-    EXPECT_NEAR(bands(rig.listen(), 0, true).tone - master, -6, 1) << "blend in the middle";
+    const double middle = bands(rig.listen(), 0, true).tone - master;
+    EXPECT_NEAR(middle, -6, 1) << "blend in the middle";
+    measured("3/4: 0: %.0f dBFS, 1: %+.1f dB, middle %+.1f dB", zero, one, middle);
     turnKnob(rig, c, 0);
     playing(rig, 0, false);
 }
@@ -305,7 +334,10 @@ void phonesLevel(Rig& rig, const Control& c) {
     EXPECT_NEAR(bands(half, 0, true).tone - bands(full, 0, true).tone, -6, 1) << "in the middle";
     EXPECT_NEAR(bands(half, 0).tone, bands(full, 0).tone, 0.5) << "the master follows the headphone level";
     turnKnob(rig, c, 0);
-    EXPECT_LT(bands(rig.listen(), 0, true).tone - bands(full, 0, true).tone, -20) << "at the minimum";
+    const double minimum = bands(rig.listen(), 0, true).tone - bands(full, 0, true).tone;
+    EXPECT_LT(minimum, -20) << "at the minimum";
+    measured("3/4: middle %+.1f dB, minimum %+.1f dB; master %+.1f dB",
+             bands(half, 0, true).tone - bands(full, 0, true).tone, minimum, bands(half, 0).tone - bands(full, 0).tone);
     turnKnob(rig, c, 1);
     rig.click(cue);
     playing(rig, 0, false);
@@ -326,6 +358,8 @@ void cuePreEffects(Rig& rig, const Control& c) {
     Heard pre = rig.listen();
     EXPECT_NEAR(bands(pre, 0, true).hats, clean.hats, 1) << "before the effects: the headphones";
     EXPECT_LT(bands(pre, 0).hats - clean.hats, -20) << "before the effects: the master";
+    measured("hats: 3/4 %+.1f dB, master %+.1f dB", bands(pre, 0, true).hats - clean.hats,
+             bands(pre, 0).hats - clean.hats);
     rig.click(c);
     EXPECT_FALSE(rig.value(c).lit);
     rightClick(rig, knob);
@@ -361,6 +395,7 @@ void clip(Rig& rig, const Control& c) {
     turnKnob(rig, one, 1);
     turnKnob(rig, two, 1);
     const double peak = rig.listen(1.0).masterPeak();
+    measured("master peak %.3f", peak);
     EXPECT_LE(peak, 1.0) << "the master reaches past full scale";
     if (peak < 0.999) {
         EXPECT_FALSE(rig.value(c).lit) << "lit with a master peak of " << peak;

@@ -3,6 +3,8 @@
 #include "skin/SkinImageRef.h"
 
 #include <chrono>
+#include <cstdarg>
+#include <cstdio>
 #include <cmath>
 
 namespace e2e {
@@ -23,6 +25,25 @@ Bands bands(const Heard& heard, int deck, bool phones, double speed) {
 
 double toneHz(const Heard& heard, int deck) {
     return heard.master().toneHz(trackTone(deck) * 0.8, trackTone(deck) * 1.2);
+}
+
+namespace {
+std::string figures;
+}
+
+void measured(const char* format, ...) {
+    char text[256];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    figures += (figures.empty() ? "" : "; ") + std::string(text);
+}
+
+std::string takeMeasured() {
+    std::string taken;
+    taken.swap(figures);
+    return taken;
 }
 
 void playing(Rig& rig, int deck, bool on) {

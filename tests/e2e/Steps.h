@@ -22,6 +22,11 @@ Bands bands(const Heard& heard, int deck, bool phones = false, double speed = 1.
 // The frequency of deck's tone near its track's tone at speeds 0.8 to 1.2 (master), Hz.
 double toneHz(const Heard& heard, int deck);
 
+// What a row measured, for the table of controls a run prints (each row's figures after its time).
+void measured(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// The figures measured since the last call.
+std::string takeMeasured();
+
 // A deck with its track playing (or stopped), at unity pitch and full volume.
 void playing(Rig& rig, int deck, bool on = true);
 // The position a deck reports, ms.

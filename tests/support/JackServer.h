@@ -111,7 +111,8 @@ private:
         for (;;) {
             for (int i = 0; i < kNames; ++i) {
                 const std::string suffix = std::to_string(getuid()) + "-" + std::to_string(i);
-                int fd = open((folder + "/tarlume-jack-" + suffix + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+                int fd =
+                    open((folder + "/tarlume-jack-" + suffix + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
                 if (fd < 0) continue;
                 if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
                     lock_ = fd;
@@ -172,8 +173,9 @@ private:
         }
         return gone;
     }
-    // One start: true when the server is ready or died at start (worth another try), false when another try
-    // cannot help (no process, or one that never answered within 10 s).
+    // One start: true when the server is ready, died at start or never let a client in within 10 s (each
+    // worth another try: on a loaded machine a server that turned its first clients away was seen to turn
+    // away every later one), false when another try cannot help (no process).
     bool start(int rate, int period, int captures, int playbacks) {
         std::vector<std::string> args = {"jackd", realTime_ ? "-R" : "-r",
                                          "-n",    name_,
@@ -182,6 +184,10 @@ private:
                                          "-p",    std::to_string(period),
                                          "-C",    std::to_string(captures),
                                          "-P",    std::to_string(playbacks)};
+        // Without real-time scheduling the server gives its clients 5 s instead of 0.5 s to answer: on a
+        // loaded machine (several programs starting under software GL) a client opening or answering a
+        // notification late was turned away, and a program started then ran without sound for good.
+        if (!realTime_) args.insert(args.begin() + 2, {"-t", "5000"});
         std::vector<char*> argv;
         for (std::string& a : args)
             argv.push_back(a.data());
@@ -216,7 +222,8 @@ private:
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
-        return false;
+        stop();
+        return true;
     }
 
     int args_[4];
