@@ -73,8 +73,9 @@ private:
     int m_channels = 1;
     bool m_ring = false;
 
-    // The band-limited read's coefficients for a rate held a while (factor m_bankFactor, 0 none) at fractions a
-    // 32nd apart; reads in between interpolate them instead of walking the table per tap. Audio thread.
+    // The band-limited read's coefficients for a rate held a while (factor m_bankFactor, 0 none) at fractions
+    // a 64th of a sample apart; a read at one of them weighs by its row, one in between by a parabola through
+    // the nearest three, instead of walking the table per tap. Audio thread.
     void buildBank(double factor);
     std::vector<float> m_bank; // allocated with the resampler
     double m_bankFactor = 0;

@@ -167,13 +167,7 @@ LinuxAudioDevice::Health LinuxAudioDevice::watch(double nowMs) {
     shape.outputChannels = nbOutputChannels_;
     shape.defaultSampleRate = sampleRate.load() > 0 ? sampleRate.load() : 44100.0;
     fallback_ = SoundDevices::makeNullBackend({shape});
-    SoundStreamConfig config;
-    config.deviceId = shape.id;
-    config.inputChannels = shape.inputChannels;
-    config.outputChannels = shape.outputChannels;
-    config.sampleRate = shape.defaultSampleRate;
-    config.frames = std::clamp(requestedFrames, 0, kMaxFrames);
-    std::unique_ptr<SoundStream> stream = fallback_->open(config, this, nullptr);
+    std::unique_ptr<SoundStream> stream = open(*fallback_, shape, shape.defaultSampleRate, nullptr);
     if (!stream || !adopt(std::move(stream))) disconnect();
     retryAt_ = nowMs + 1000;
     return Health::Lost;

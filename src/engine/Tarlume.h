@@ -291,10 +291,8 @@ private:
     // Disconnects the controllers and closes the sound devices; waits at most deviceCloseLimit when a shell
     // is registered, which is then told (EngineShell::devicesDidNotClose).
     void closeDevicesForQuit();
+    // The device of that id in use (for an input, one that captures already); null when none is.
     TarlumeAudioDevice* findDevice(int id, bool input);
-    // The device of that id that captures input already (an input device, or an output device opened with
-    // its inputs); null when none does.
-    LinuxAudioDevice* capturingDevice(int id);
     int resolveDeviceId(int id, bool input);
     TarlumeAudioDevice* masterDevice();
 

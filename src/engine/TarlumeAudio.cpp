@@ -31,7 +31,9 @@ TarlumeAudioDevice* Tarlume::findDevice(int id, bool input) {
     for (auto& device : soundDevices) {
         LinuxAudioDevice* d = asLinux(device.get());
         const int inUse = d->idInUse != 0 ? int(d->idInUse) : resolveDeviceId(int(d->configuredId), d->isInput);
-        if (inUse == wanted) found = d; // the last match counts
+        // An input is found on a device that captures already: an input device, or an output device opened
+        // with its inputs.
+        if (inUse == wanted && (!input || d->isInput || d->captures())) found = d; // the last match counts
     }
     return found;
 }
@@ -122,7 +124,7 @@ void Tarlume::updateAudioInputs() {
     }
 
     for (int i = 0; i < kInputSlots; i++) {
-        LinuxAudioDevice* input = capturingDevice(inputDevice[i]);
+        LinuxAudioDevice* input = asLinux(findDevice(inputDevice[i], true));
         TarlumeAudioDevice* deckDevice = nullptr;
         if (deckOfSlot[i] >= 0)
             for (auto& device : soundDevices)
@@ -159,17 +161,6 @@ void Tarlume::updateAudioInputs() {
             if (FinalScratch* timecode = deckAccess::timecode(vinyl[i]))
                 timecode->setSampleRate(input->getSampleRate());
     }
-}
-
-LinuxAudioDevice* Tarlume::capturingDevice(int id) {
-    const int wanted = resolveDeviceId(id, true);
-    LinuxAudioDevice* found = nullptr;
-    for (auto& device : soundDevices) {
-        LinuxAudioDevice* d = asLinux(device.get());
-        const int inUse = d->idInUse != 0 ? int(d->idInUse) : resolveDeviceId(int(d->configuredId), d->isInput);
-        if (inUse == wanted && (d->isInput || d->captures())) found = d; // the last match counts
-    }
-    return found;
 }
 
 void Tarlume::watchAudio() {

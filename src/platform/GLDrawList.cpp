@@ -45,15 +45,15 @@ template <typename P> P pointerAt(const uint32_t* w) {
     return p;
 }
 
+constexpr uint32_t TEXTURING_2D = 1, BLEND = 2, SMOOTH = 4, TEXTURING_RECT = 8; // State::flags
+
 const GLDrawList::State initialState = [] {
     GLDrawList::State s;
-    s.flags = 1 | 8; // 2D and rectangle texturing, as the drawing state of platform/GL.h
+    s.flags = TEXTURING_2D | TEXTURING_RECT; // as the drawing state of platform/GL.h
     s.blendSource = GL_ONE;
     s.blendDestination = GL_ZERO;
     return s;
 }();
-
-constexpr uint32_t TEXTURING_2D = 1, BLEND = 2, SMOOTH = 4, TEXTURING_RECT = 8;
 
 void enable(GLenum cap, bool on) {
     if (on)

@@ -78,7 +78,6 @@ public:
     Name name(size_t group) const { return Name{groups_[group].owner, groups_[group].item, groups_[group].index}; }
     // The area of the target the group's drawing may touch (empty when it draws nothing).
     const GLRect& bounds(size_t group) const { return groups_[group].bounds; }
-    bool alwaysChanges(size_t group) const { return groups_[group].changing; }
     // Whether the group draws exactly what the other list's group draws: the same start state and
     // the same commands.
     bool sameDrawing(size_t group, const GLDrawList& other, size_t otherGroup) const;
@@ -91,13 +90,12 @@ public:
         float color[4] = {1, 1, 1, 1};
         float lineWidth = 1;
         float originX = 0, originY = 0;
-        uint32_t flags = 0; // Flag bits
+        uint32_t flags = 0; // switches on: 2D texturing, blending, line smoothing, rectangle texturing
         uint32_t blendSource = 0, blendDestination = 0;
         bool operator==(const State& o) const;
     };
 
 private:
-    enum Flag : uint32_t { TEXTURING = 1, BLENDING = 2, LINE_SMOOTH = 4 };
     struct Group {
         const void* owner;
         const void* item;

@@ -145,7 +145,6 @@ void GLRetainedFrame::draw(const GLDrawList& now) {
             }
         stats_.pixelsDrawn += r.area();
     }
-    stats_.areas = damage_.size();
     glDisable(GL_SCISSOR_TEST);
     GLDrawList::resetState();
 }

@@ -16,7 +16,6 @@ public:
         size_t groups = 0;         // groups recorded
         size_t groupsDrawn = 0;    // groups drawn (a group under two areas counts twice)
         long long pixelsDrawn = 0; // pixels of the areas drawn
-        size_t areas = 0;          // areas drawn
     };
 
     // The frame of the application's window.
@@ -25,7 +24,6 @@ public:
     // Whether the caller's framebuffer keeps what was drawn into it from one frame to the next; while
     // it does not, every frame is drawn whole (and the caller clears it).
     void setRetained(bool retained);
-    bool retained() const { return retained_; }
     // The framebuffer no longer holds the last frame (made again, lost): the next frame is drawn whole.
     void invalidate() { valid_ = false; }
 

@@ -107,14 +107,12 @@ void ViewBuffer::present(SDL_Window* window, const std::vector<GLRect>& areas, b
         glFlush();
         for (const GLRect& r : areas)
             copy(display, drawable, r.x1, height_ - r.y2, r.x2 - r.x1, r.y2 - r.y1);
-        ++partialPresents_;
     } else {
         blitFramebuffer(0, 0, width_, height_, 0, 0, width_, height_, GL_COLOR_BUFFER_BIT, GL_NEAREST);
         SDL_GL_SwapWindow(window);
         shownWidth_ = width_;
         shownHeight_ = height_;
     }
-    ++presents_;
     bindFramebuffer(GL_FRAMEBUFFER, 0);
 }
 

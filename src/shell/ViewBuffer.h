@@ -33,10 +33,6 @@ public:
     // Forgets the framebuffer (the context is about to go, and its objects with it).
     void release();
 
-    // Frames shown, and of them those shown in parts.
-    long presents() const { return presents_; }
-    long partialPresents() const { return partialPresents_; }
-
 private:
     bool loadFunctions();
 
@@ -44,5 +40,4 @@ private:
     int width_ = 0, height_ = 0;
     int shownWidth_ = 0, shownHeight_ = 0; // the size of the last whole frame shown
     bool lost_ = false, failed_ = false, loaded_ = false;
-    long presents_ = 0, partialPresents_ = 0;
 };

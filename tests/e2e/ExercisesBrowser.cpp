@@ -22,8 +22,8 @@ void backToMusic(Rig& rig) {
     if (rig.engine()["folder"] == music(rig)) return;
     Control folders = rig.find("folders", 0);
     const ListState tree = rig.list("folders");
-    const ListRow* r = Rig::row(tree, "Music");
-    ASSERT_NE(r, nullptr) << "the folder tree shows no Music folder";
+    const std::optional<ListRow> r = Rig::row(tree, "Music");
+    ASSERT_TRUE(r) << "the folder tree shows no Music folder";
     rig.click(rig.rowPoint(folders, *r));
     EXPECT_TRUE(rig.until([&] { return rig.engine()["folder"] == music(rig); }))
         << "cannot get back to the music folder";
@@ -31,7 +31,7 @@ void backToMusic(Rig& rig) {
 
 // Waits until the file list shows a row with that text.
 bool filesShow(Rig& rig, const std::string& text, double seconds = 20) {
-    return rig.until([&] { return Rig::row(rig.list("files"), text) != nullptr; }, seconds);
+    return rig.until([&] { return Rig::row(rig.list("files"), text).has_value(); }, seconds);
 }
 
 // The folder tree: a click on a folder shows its files and keeps the rest of the tree; a right click
@@ -40,17 +40,17 @@ void folders(Rig& rig, const Control& c) {
     backToMusic(rig);
     ListState before = rig.list("folders");
     ASSERT_FALSE(before.rows.empty());
-    const ListRow* crate = Rig::row(before, "Crate");
-    ASSERT_NE(crate, nullptr) << "the tree does not show the music folder's sub-folder";
+    const std::optional<ListRow> crate = Rig::row(before, "Crate");
+    ASSERT_TRUE(crate) << "the tree does not show the music folder's sub-folder";
     rig.click(rig.rowPoint(c, *crate));
     EXPECT_TRUE(rig.until([&] { return rig.engine()["folder"] == music(rig) + "Crate/"; }))
         << "the folder did not open";
     EXPECT_TRUE(filesShow(rig, "crate.wav")) << "the files of the folder are not listed";
     const ListState after = rig.list("folders");
-    EXPECT_NE(Rig::row(after, before.rows.front().text), nullptr)
+    EXPECT_TRUE(Rig::row(after, before.rows.front().text))
         << "the tree lost its top entry \"" << before.rows.front().text << "\" (re-rooted)";
-    const ListRow* again = Rig::row(after, "Crate");
-    ASSERT_NE(again, nullptr);
+    const std::optional<ListRow> again = Rig::row(after, "Crate");
+    ASSERT_TRUE(again);
     rig.click(rig.rowPoint(c, *again), 3);
     ASSERT_TRUE(rig.choosePopup("sub-folders")) << "no folder menu with \"Open with sub-folders\"";
     EXPECT_TRUE(filesShow(rig, "deep.wav")) << "the sub-folder's files are not listed";
@@ -62,10 +62,10 @@ void files(Rig& rig, const Control& c) {
     backToMusic(rig);
     ASSERT_TRUE(filesShow(rig, Tracks::kSecond));
     const std::string loaded = rig.deck(1)["file"];
-    const ListRow* second = Rig::row(rig.list("files"), Tracks::kSecond);
-    ASSERT_NE(second, nullptr);
+    const std::optional<ListRow> second = Rig::row(rig.list("files"), Tracks::kSecond);
+    ASSERT_TRUE(second);
     rig.click(rig.rowPoint(c, *second));
-    const ListRow* selected = Rig::row(rig.list("files"), Tracks::kSecond);
+    const std::optional<ListRow> selected = Rig::row(rig.list("files"), Tracks::kSecond);
     EXPECT_TRUE(selected && selected->selected) << "the row is not selected";
     rig.doubleClick(rig.rowPoint(c, *second));
     EXPECT_EQ(rig.deck(1)["file"], loaded) << "a click or double click loaded a track";
@@ -83,8 +83,8 @@ void playlist(Rig& rig, const Control& c) {
     ASSERT_TRUE(filesShow(rig, Tracks::kSecond));
     const size_t before = rig.list("playlist").rows.size();
     Control filesList = rig.find("files", 0);
-    const ListRow* second = Rig::row(rig.list("files"), Tracks::kSecond);
-    ASSERT_NE(second, nullptr);
+    const std::optional<ListRow> second = Rig::row(rig.list("files"), Tracks::kSecond);
+    ASSERT_TRUE(second);
     const Point from = rig.rowPoint(filesList, *second), to = rig.reach(c);
     rig.drag(from, to.x - from.x, to.y - from.y, 10);
     EXPECT_TRUE(rig.until([&] { return rig.list("playlist").rows.size() == before + 1; }))
@@ -107,7 +107,7 @@ void search(Rig& rig, const Control& c) {
     rig.type("deck");
     EXPECT_TRUE(rig.until([&] { return rig.engine()["folder"].rfind("search:", 0) == 0; })) << "no search";
     EXPECT_TRUE(filesShow(rig, "deck1")) << "the search does not find the track";
-    EXPECT_EQ(Rig::row(rig.list("files"), "quiet"), nullptr) << "the search shows a track that does not match";
+    EXPECT_FALSE(Rig::row(rig.list("files"), "quiet")) << "the search shows a track that does not match";
     rig.key("BackSpace BackSpace BackSpace BackSpace");
     EXPECT_TRUE(rig.until([&] { return rig.engine()["folder"] == music(rig); }))
         << "clearing the search does not return to the folder";
@@ -118,13 +118,13 @@ void load(Rig& rig, const Control& c) {
     backToMusic(rig);
     ASSERT_TRUE(filesShow(rig, Tracks::kSecond));
     Control filesList = rig.find("files", 0);
-    const ListRow* second = Rig::row(rig.list("files"), Tracks::kSecond);
-    ASSERT_NE(second, nullptr);
+    const std::optional<ListRow> second = Rig::row(rig.list("files"), Tracks::kSecond);
+    ASSERT_TRUE(second);
     rig.click(rig.rowPoint(filesList, *second));
     rig.click(c);
     EXPECT_TRUE(rig.until([&] { return rig.deck(c.deck)["file"] == rig.track(Tracks::kSecond); }))
         << "LOAD did not load the selected track; the deck holds " << rig.deck(c.deck)["file"];
-    const ListRow* still = Rig::row(rig.list("files"), Tracks::kSecond);
+    const std::optional<ListRow> still = Rig::row(rig.list("files"), Tracks::kSecond);
     EXPECT_TRUE(still && still->selected) << "the selection is gone";
     EXPECT_EQ(rig.engine()["folder"], music(rig)) << "LOAD changed the folder";
     ASSERT_TRUE(rig.load(c.deck, c.deck == 0 ? Tracks::kDeck1 : Tracks::kDeck2));

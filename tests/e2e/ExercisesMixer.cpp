@@ -51,9 +51,7 @@ void eqKnob(Rig& rig, const Control& c) {
 }
 
 void kill(Rig& rig, const Control& c) {
-    const int band = c.specifier().find("low") != std::string::npos   ? 0
-                     : c.specifier().find("mid") != std::string::npos ? 1
-                                                                      : 2;
+    const int band = bandOf(c);
     playing(rig, c.deck, true);
     const Bands before = bands(rig.listen(), c.deck);
     rig.click(c);

@@ -296,13 +296,6 @@ void Rig::drag(Point from, int dx, int dy, int steps) {
     release();
 }
 
-void Rig::wheel(Point p, int notches) {
-    if (notches == 0) return;
-    moveTo(p);
-    xdo("click --repeat " + std::to_string(std::abs(notches)) + " --delay 40 " + (notches > 0 ? "4" : "5"));
-    frames();
-}
-
 void Rig::key(const std::string& keys) {
     xdo("key --clearmodifiers --delay 30 " + keys);
     frames();
@@ -391,10 +384,10 @@ Point Rig::rowPoint(const Control& list, const ListRow& row, float fx) {
     return Point{at.x, at.y + int((row.top + row.bottom) / 2)};
 }
 
-const ListRow* Rig::row(const ListState& list, const std::string& text) {
+std::optional<ListRow> Rig::row(const ListState& list, const std::string& text) {
     for (const ListRow& r : list.rows)
-        if (r.text.find(text) != std::string::npos || r.file.find(text) != std::string::npos) return &r;
-    return nullptr;
+        if (r.text.find(text) != std::string::npos || r.file.find(text) != std::string::npos) return r;
+    return std::nullopt;
 }
 
 Rig::Window Rig::otherWindow(double seconds) {
@@ -422,7 +415,7 @@ bool Rig::choosePopup(const std::string& label) {
     const Window popup = otherWindow();
     if (popup.id.empty()) return false;
     const ListState rows = list("popup");
-    const ListRow* r = row(rows, label);
+    const std::optional<ListRow> r = row(rows, label);
     if (!r) return false;
     // The pop-up's own place: not a place of the main window.
     xdo("mousemove --sync " + std::to_string(popup.x + 10) + " " +

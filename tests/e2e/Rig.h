@@ -46,7 +46,6 @@ struct Heard {
     double masterDb() const { return empty() ? -200 : testsupport::levelDb(ch[0], ch[1]); }
     double phonesDb() const { return empty() ? -200 : testsupport::levelDb(ch[2], ch[3]); }
     testsupport::Spectrum master() const { return testsupport::Spectrum(mid(0), 44100); }
-    testsupport::Spectrum phones() const { return testsupport::Spectrum(mid(2), 44100); }
     double masterPeak() const { return empty() ? 0 : std::max(testsupport::peakOf(ch[0]), testsupport::peakOf(ch[1])); }
     std::vector<float> mid(int pair) const {
         return empty() ? std::vector<float>() : testsupport::mid(ch[size_t(pair)], ch[size_t(pair) + 1]);
@@ -121,7 +120,6 @@ public:
     void press(Point p);
     void move(Point p) { moveTo(p); }
     void release();
-    void wheel(Point p, int notches); // up when positive
     void key(const std::string& keys);
     void type(const std::string& text);
     bool drop(Point p, const std::vector<std::string>& files);
@@ -141,7 +139,7 @@ public:
     // Where to press a row of a list object (skin pixels); invalid when the row is not in view.
     Point rowPoint(const Control& list, const ListRow& row, float fx = 0.2f);
     // The first row whose text (or file) contains `text`; null when none.
-    static const ListRow* row(const ListState& list, const std::string& text);
+    static std::optional<ListRow> row(const ListState& list, const std::string& text);
     // The program's other window named "tarlume" (a pop-up list or a dialog) once it shows, waiting up
     // to `seconds`; an empty id when none came. Pop-up lists are override-redirect windows, which
     // xdotool's search does not report: the X server's window tree is read instead.
@@ -187,8 +185,6 @@ public:
     const RigOptions& options() const { return options_; }
     std::string log() const;
     std::string window() const { return window_; }
-    int windowX() const { return wx_; }
-    int windowY() const { return wy_; }
 
 private:
     std::string at(Point p) const;

@@ -109,17 +109,6 @@ public:
             }
         });
     }
-    // Names of the ports the recorder's input `c` is connected to, comma separated.
-    std::string connectedTo(int c) const {
-        std::string names;
-        if (const char** ports = jack_port_get_connections(in_[c])) {
-            for (const char** p = ports; *p; ++p)
-                names += (names.empty() ? "" : ",") + std::string(*p);
-            jack_free(ports);
-        }
-        return names;
-    }
-
     // Frames recorded so far: the recorder's clock.
     int64_t now() const { return written_.load(std::memory_order_acquire); }
 

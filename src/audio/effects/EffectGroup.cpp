@@ -239,65 +239,35 @@ double EffectGroup::getParameter(int effect, int parameter, int) {
 }
 
 void EffectGroup::process(float* left, float* right) {
-    // A tempo set from outside restarts the count before this frame is counted.
-    if (restartCounter_.load(std::memory_order_relaxed) && restartCounter_.exchange(false, std::memory_order_acquire))
-        frameCounter_ = 0;
-    if (frameCounter_ < kTempoFrames) ++frameCounter_;
-
-    if (on(EFFECT_STATISTICS)) statistics_.processBefore(*left, *right);
-    if (on(EFFECT_ANALYSER)) {
-        analyser_->addSample((*left + *right) / 2.0f);
-        if (frameCounter_ >= kTempoFrames) {
-            tempo_.store(analyser_->getBPM() * rate_.load(std::memory_order_relaxed) / 44100.0,
-                         std::memory_order_relaxed);
-            beats_.store(analyser_->getNrOfBeats(), std::memory_order_relaxed);
-            frameCounter_ = 0;
-        }
-    }
-    if (on(EFFECT_FILTER)) {
-        lowPass_.process(left, right);
-        highPass_.process(left, right);
-    }
-    if (on(EFFECT_BITCRUSHER)) crusher_.process(left, right);
-    if (on(EFFECT_ECHO)) echo_.process(left, right);
-    if (on(EFFECT_EQ)) eq_.process(left, right);
-    if (on(EFFECT_FLANGER)) flanger_.process(left, right);
-    if (on(EFFECT_GAPPER)) gapper_.process(left, right);
-    if (on(EFFECT_REVERB)) reverb_.process(left, right);
-    if (on(EFFECT_DC_BLOCKER) && on(EFFECT_CLIP)) {
-        float* channel[2] = {left, right};
-        for (int c = 0; c < 2; ++c) {
-            dcState_[c] = effectmath::flushNonNormal(dcState_[c]);
-            const float in = *channel[c];
-            *channel[c] = in - dcState_[c];
-            dcState_[c] += (in - dcState_[c]) * 0.001f;
-        }
-    }
-    if (on(EFFECT_LIMITER)) limiter_.process(left, right);
-    if (on(EFFECT_CLIP)) {
-        *left = clip16(*left);
-        *right = clip16(*right);
-    }
-    if (on(EFFECT_STATISTICS)) statistics_.process(*left, *right);
+    processBlock(left, right, 1);
 }
 
 void EffectGroup::processBlock(float* left, float* right, int frames) {
-    if (on(EFFECT_ANALYSER)) {
-        // The tempo read-outs fall on frames of their own.
-        for (int i = 0; i < frames; ++i)
-            process(&left[i], &right[i]);
-        return;
-    }
+    // A tempo set from outside restarts the count before this block is counted.
     if (restartCounter_.load(std::memory_order_relaxed) && restartCounter_.exchange(false, std::memory_order_acquire))
         frameCounter_ = 0;
-    frameCounter_ = std::min(frameCounter_ + frames, kTempoFrames);
+    const bool statistics = on(EFFECT_STATISTICS), clip = on(EFFECT_CLIP);
+    if (statistics) statistics_.processBeforeBlock(left, right, frames);
+    if (on(EFFECT_ANALYSER)) {
+        // The analyser hears the input as it came; the tempo read-outs fall on frames of their own.
+        for (int i = 0; i < frames; ++i) {
+            if (frameCounter_ < kTempoFrames) ++frameCounter_;
+            analyser_->addSample((left[i] + right[i]) / 2.0f);
+            if (frameCounter_ >= kTempoFrames) {
+                tempo_.store(analyser_->getBPM() * rate_.load(std::memory_order_relaxed) / 44100.0,
+                             std::memory_order_relaxed);
+                beats_.store(analyser_->getNrOfBeats(), std::memory_order_relaxed);
+                frameCounter_ = 0;
+            }
+        }
+    } else {
+        frameCounter_ = std::min(frameCounter_ + frames, kTempoFrames);
+    }
 
     auto each = [&](auto effect) {
         for (int i = 0; i < frames; ++i)
             effect(&left[i], &right[i]);
     };
-    const bool statistics = on(EFFECT_STATISTICS), clip = on(EFFECT_CLIP);
-    if (statistics) statistics_.processBeforeBlock(left, right, frames);
     if (on(EFFECT_FILTER)) {
         lowPass_.processBlock(left, right, frames);
         highPass_.processBlock(left, right, frames);

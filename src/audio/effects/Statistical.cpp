@@ -23,13 +23,7 @@ void Statistical::takeReset() {
 }
 
 void Statistical::processBefore(float left, float right) {
-    takeReset();
-    const int l = level(left), r = level(right);
-    const int m = l > r ? l : r;
-    if (m > maxBefore_) {
-        maxBefore_ = m;
-        shownMaxBefore_.store(m, std::memory_order_relaxed);
-    }
+    processBeforeBlock(&left, &right, 1);
 }
 
 void Statistical::processBeforeBlock(const float* left, const float* right, int frames) {
@@ -53,8 +47,7 @@ void Statistical::processBlock(const float* left, const float* right, int frames
 }
 
 void Statistical::process(float left, float right) {
-    takeReset();
-    after(left, right);
+    processBlock(&left, &right, 1);
 }
 
 inline void Statistical::after(float left, float right) {

@@ -13,8 +13,6 @@
 #include <memory>
 #include <string>
 
-#include <memory>
-
 class FModPlayer : public Player {
 public:
     // The ring keeps this far from frames the loading thread may be writing (the widest resampler reaches

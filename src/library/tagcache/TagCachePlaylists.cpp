@@ -1,10 +1,7 @@
 // Playlists (m3u), smart playlists (.spl), searches and recursive listings of TagCacheDirectory.
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -25,16 +22,6 @@ const int kMaxQueryTerms = 63;
 // "?" matches one character and "*" any run, as the user types them.
 std::string likeWildcards(const std::string& text) {
     return strreplace(strreplace(text, "?", "_"), "*", "%");
-}
-
-bool writeAll(int fd, const std::string& text) {
-    size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0) return false;
-        done += size_t(n);
-    }
-    return true;
 }
 
 } // namespace
@@ -326,25 +313,8 @@ bool TagCacheDirectory::storeToM3u(const std::string& target) {
         for (const KeptLine& kept : keptLines)
             if (kept.after && !present.count(kept.after.get())) text += kept.line + "\n";
     }
-    // Write beside the file and rename over it: a crash leaves the old file or the new one.
-    std::string file = target;
-    if (char* real = realpath(target.c_str(), nullptr)) {
-        file = real; // a link to a playlist stays a link
-        free(real);
-    }
-    static std::atomic<unsigned> counter{0};
-    std::string temporary =
-        file + ".tmp" + intToStr(int(getpid())) + "-" + intToStr(int(counter.fetch_add(1) & 0x7fffffff));
-    int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) return false;
-    struct stat old;
-    if (stat(file.c_str(), &old) == 0) fchmod(fd, old.st_mode & 07777);
-    bool ok = writeAll(fd, text) && fsync(fd) == 0;
-    ok = close(fd) == 0 && ok;
-    if (!ok || rename(temporary.c_str(), file.c_str()) != 0) {
-        unlink(temporary.c_str());
-        return false;
-    }
+    // Written beside the file and renamed over it (through links): a crash leaves the old file or the new one.
+    if (!replaceFileContents(target, text)) return false;
     if (target == path) dirty.store(false, std::memory_order_relaxed);
     return true;
 }
