@@ -1,4 +1,4 @@
-// Views drawn by the application: the scrolling waveforms and the cover.
+// Views drawn by the application: the scrolling waveforms, the cover and the movies.
 #include "Exercises.h"
 #include "Steps.h"
 
@@ -6,6 +6,7 @@
 #include "support/Screenshot.h"
 
 #include <cmath>
+#include <cstdlib>
 
 namespace e2e {
 
@@ -44,6 +45,27 @@ void waveform(Rig& rig, const Control& c) {
     EXPECT_GT(moving, 0.02) << "does not move while the deck plays";
     EXPECT_LT(still, moving / 2) << "moves as much with the decks stopped (" << still << " of the pixels against "
                                  << moving << ")";
+}
+
+// The cover: the picture beside the deck's track fills the object; a track without one leaves none of it.
+void cover(Rig& rig, const Control& c) {
+    auto share = [&] {
+        rig.frames(3);
+        const std::vector<unsigned char> p = rig.pixels(c);
+        size_t n = 0;
+        for (size_t i = 0; i + 2 < p.size(); i += 3)
+            n += std::abs(p[i] - int(Tracks::kCoverRgb >> 16)) < 24 &&
+                 std::abs(p[i + 1] - int(Tracks::kCoverRgb >> 8 & 0xFF)) < 24 &&
+                 std::abs(p[i + 2] - int(Tracks::kCoverRgb & 0xFF)) < 24;
+        return p.empty() ? 0 : double(n) / double(p.size() / 3);
+    };
+    const double shown = share();
+    ASSERT_TRUE(rig.load(c.deck, Tracks::kSecond));
+    const double none = share();
+    ASSERT_TRUE(rig.load(c.deck, Tracks::kDeck1));
+    measured("the cover's colour on %.0f %% of the pixels, %.0f %% without a cover", 100 * shown, 100 * none);
+    EXPECT_GT(shown, 0.9) << "the track's cover is not shown";
+    EXPECT_LT(none, 0.05) << "a cover is shown for a track without one";
 }
 
 } // namespace
@@ -109,7 +131,8 @@ const Exercise kVideoView{"drop a movie on the deck's side, play", "its frames s
 const Exercise kVideoFader{"press at both ends, right click", "the video crossfader alone: 0, 1, 0.5", videoFader};
 
 const Exercise kWaveform{"watch while playing and stopped", "drawn; moves while playing; still when stopped", waveform};
-const Exercise kCover{"not driven: the tracks made for the test carry no picture", "", nullptr};
+const Exercise kCover{"read with deck 1's track (a cover beside it) and a track without one",
+                      "the cover's pixels fill it; then none of them", cover};
 
 } // namespace e2e
 

@@ -1,9 +1,10 @@
 #include "Rig.h"
 
+#include "support/Bmp.h"
 #include "support/Screenshot.h"
+#include "support/Wav.h"
 
 #include <gtest/gtest.h>
-#include "support/Wav.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -66,7 +67,10 @@ bool Tracks::make(const std::string& folder) {
     // quiet track is analysed after its load).
     // A crate with a sub-folder holds the same track again under other names (hard links: no space).
     const std::vector<float> one = beatTrack(kBpm1, kTone1, kSeconds);
-    return writeWav(folder + kDeck1, one, WavTags{"Deck One", "Test Artist", -6, kBpm1}) &&
+    std::ofstream cover(folder + "deck1.bmp", std::ios::binary);
+    cover << bmpBytes(40, 40, [](int, int) { return kCoverRgb; });
+    cover.close();
+    return cover && writeWav(folder + kDeck1, one, WavTags{"Deck One", "Test Artist", -6, kBpm1}) &&
            writeWav(folder + kDeck2, beatTrack(kBpm2, kTone2, kSeconds),
                     WavTags{"Deck Two", "Test Artist", -6, kBpm2}) &&
            writeWav(folder + kQuiet, toneTrack(1000, std::pow(10, -30 / 20.0), 60), WavTags{"Quiet", "Test Artist"}) &&

@@ -35,6 +35,8 @@ struct Tracks {
     static const char* const kDeck2;  // "deck2.wav"
     static const char* const kQuiet;  // "quiet.wav": a 1 kHz tone 30 dB below full scale
     static const char* const kSecond; // "second.wav": deck 1's track again under another name
+    // Deck 1's track has a cover, a picture of this colour beside it (deck1.bmp); second.wav has none.
+    static constexpr unsigned int kCoverRgb = 0xE628C8;
     // Writes them into `folder`; false when one could not be written.
     static bool make(const std::string& folder);
 };

@@ -3,6 +3,7 @@
 #include "foundation/modTools.h"
 #include "platform/AppPaths.h"
 #include "skin/SkinObject.h"
+#include "support/Bmp.h"
 #include "support/TempDir.h"
 
 #include <cstdio>
@@ -126,43 +127,9 @@ void writeFile(const std::string& path, const std::string& content) {
 }
 
 void writeBmp(const std::string& path, int width, int height, unsigned int (*colour)(int x, int y)) {
-    int rowBytes = (width * 3 + 3) & ~3;
-    size_t dataSize = size_t(rowBytes) * height;
-    std::string file(54 + dataSize, '\0');
-    auto put32 = [&](size_t at, uint32_t v) {
-        for (int i = 0; i < 4; ++i)
-            file[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
-    };
-    file[0] = 'B';
-    file[1] = 'M';
-    put32(2, static_cast<uint32_t>(file.size()));
-    put32(10, 54);
-    put32(14, 40);
-    put32(18, static_cast<uint32_t>(width));
-    put32(22, static_cast<uint32_t>(height));
-    file[26] = 1;
-    file[28] = 24;
-    put32(34, static_cast<uint32_t>(dataSize));
-    for (int y = 0; y < height; ++y) {
-        size_t row = 54 + size_t(height - 1 - y) * rowBytes; // bottom-up
-        for (int x = 0; x < width; ++x) {
-            unsigned int c = colour(x, y);
-            file[row + x * 3] = static_cast<char>(c & 0xFF);
-            file[row + x * 3 + 1] = static_cast<char>((c >> 8) & 0xFF);
-            file[row + x * 3 + 2] = static_cast<char>((c >> 16) & 0xFF);
-        }
-    }
-    writeFile(path, file);
+    writeFile(path, testsupport::bmpBytes(width, height, colour));
 }
-
-namespace {
-thread_local unsigned int solidColour = 0;
-unsigned int solid(int, int) {
-    return solidColour;
-}
-} // namespace
 
 void writeSolidBmp(const std::string& path, int width, int height, unsigned int rgb) {
-    solidColour = rgb;
-    writeBmp(path, width, height, solid);
+    writeFile(path, testsupport::bmpBytes(width, height, [rgb](int, int) { return rgb; }));
 }
