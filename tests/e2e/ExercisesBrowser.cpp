@@ -350,14 +350,21 @@ void recordStatus(Rig& rig, const Control& c) {
     EXPECT_EQ(rig.value(c).text, "");
 }
 
-// QUIT: the program ends at once with success and writes its settings.
+// QUIT: the program ends at once with success and writes its settings: the folder chosen just before
+// (the run started in another) is the one they keep.
 void quit(Rig& rig, const Control& c) {
+    backToMusic(rig);
+    const std::optional<ListRow> crate = Rig::row(rig.list("folders"), "Crate");
+    ASSERT_TRUE(crate) << "the tree does not show the music folder's sub-folder";
+    rig.click(rig.rowPoint(rig.find("folders", 0), *crate));
+    const std::string chosen = music(rig) + "Crate/";
+    ASSERT_TRUE(rig.until([&] { return rig.engine()["folder"] == chosen; })) << "the folder did not open";
     rig.click(c);
     int status = -1;
     ASSERT_TRUE(rig.session().waitForExit(60000, &status)) << "the program did not end";
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << rig.log();
     const std::string config = testsupport::readFile(rig.session().configPath());
-    EXPECT_NE(config.find("<SKIN>" + rig.options().skin + "</SKIN>"), std::string::npos) << config;
+    EXPECT_NE(config.find("<CURRENTFOLDER>" + chosen + "</CURRENTFOLDER>"), std::string::npos) << config;
 }
 
 } // namespace
@@ -377,6 +384,6 @@ const Exercise kWindowButton{"click twice", "the other deck (or the options) sho
                              windowButton};
 const Exercise kRecord{"click, answer the save dialog, click", "records while lit; the file holds the mix", record};
 const Exercise kRecordStatus{"read while recording and after", "the engine's status text (empty)", recordStatus};
-const Exercise kQuit{"click", "the program ends with success and writes its settings", quit};
+const Exercise kQuit{"choose a folder, click", "the program ends with success; its settings keep the folder", quit};
 
 } // namespace e2e
