@@ -11,17 +11,70 @@ namespace {
 
 using testsupport::Spectrum;
 
-// The deck's tone level over 23 ms slices of the master: its range (highest - lowest, dB).
-double toneSwing(const Heard& heard, int deck) {
+constexpr int kStep = 256; // frames from one slice of a level curve to the next
+
+// The deck's tone level (dB) over 23 ms slices of the master, one every kStep frames.
+std::vector<double> toneLevels(const Heard& heard, int deck) {
     const std::vector<float> m = heard.mid(0);
-    double low = 1e9, high = -1e9;
-    for (size_t first = 0; first + 1024 <= m.size(); first += 512) {
+    std::vector<double> levels;
+    for (size_t first = 0; first + 1024 <= m.size(); first += kStep) {
         const Spectrum s(std::vector<float>(m.begin() + long(first), m.begin() + long(first) + 1024), 44100, 1024);
-        const double level = s.bandDb(trackTone(deck) * 0.9, trackTone(deck) * 1.1);
-        low = std::min(low, level);
-        high = std::max(high, level);
+        levels.push_back(s.bandDb(trackTone(deck) * 0.9, trackTone(deck) * 1.1));
     }
-    return high - low;
+    return levels;
+}
+
+// The deck's tone level's range (highest - lowest, dB).
+double toneSwing(const Heard& heard, int deck) {
+    const std::vector<double> levels = toneLevels(heard, deck);
+    return levels.empty()
+               ? 0
+               : *std::max_element(levels.begin(), levels.end()) - *std::min_element(levels.begin(), levels.end());
+}
+
+// The mean time from one onset of the deck's tone to the next (s): where it rises out of silence.
+double onsetSpacing(const Heard& heard, int deck) {
+    const std::vector<double> levels = toneLevels(heard, deck);
+    std::vector<size_t> onsets;
+    for (size_t i = 1; i < levels.size(); ++i)
+        if (levels[i] > kSilentDb && levels[i - 1] <= kSilentDb) onsets.push_back(i);
+    return onsets.size() < 2 ? 0 : double(onsets.back() - onsets.front()) / double(onsets.size() - 1) * kStep / 44100;
+}
+
+// After how long the deck's tone level repeats itself (s): the first peak of its autocorrelation between
+// `shortest` and `longest` seconds that is nearly as high as the highest there (two turns match as well as
+// one), between slices.
+double repeatSeconds(const Heard& heard, int deck, double shortest, double longest) {
+    std::vector<double> a;
+    for (double db : toneLevels(heard, deck))
+        a.push_back(std::pow(10, db / 20));
+    double mean = 0;
+    for (double v : a)
+        mean += v / double(a.size());
+    for (double& v : a)
+        v -= mean;
+    const double step = double(kStep) / 44100;
+    const long lo = std::max(1L, std::lround(shortest / step)),
+               hi = std::min(std::lround(longest / step), long(a.size()) - 2);
+    if (hi <= lo) return 0;
+    std::vector<double> r(size_t(hi) + 2);
+    for (long k = lo - 1; k <= hi + 1; ++k) {
+        for (size_t i = 0; i + size_t(k) < a.size(); ++i)
+            r[size_t(k)] += a[i] * a[i + size_t(k)];
+        r[size_t(k)] /= double(a.size() - size_t(k));
+    }
+    long best = lo;
+    for (long k = lo; k <= hi; ++k)
+        if (r[size_t(k)] > r[size_t(best)]) best = k;
+    for (long k = lo; k <= hi; ++k)
+        if (r[size_t(k)] >= 0.9 * r[size_t(best)] && r[size_t(k)] >= r[size_t(k) - 1] &&
+            r[size_t(k)] >= r[size_t(k) + 1]) {
+            best = k;
+            break;
+        }
+    const double before = r[size_t(best) - 1], at = r[size_t(best)], after = r[size_t(best) + 1];
+    const double bend = before - 2 * at + after;
+    return (double(best) + (bend < 0 ? 0.5 * (before - after) / bend : 0)) * step;
 }
 
 // The master's level over 10 ms slices: its range (dB).
@@ -59,17 +112,27 @@ void restore(Rig& rig, const Control& c, const Control& on, const Control& one, 
 }
 
 // The echo: with its amount up the lamp lights and the deck rings on after it stops; at zero it
-// stops dead. The length knob sets the echo time.
+// stops dead. The length knob sets the echo time: a burst of the deck repeats after it.
 void echo(Rig& rig, const Control& c) {
     Control amount = effectKnob(rig, c, "echo_echo"), length = effectKnob(rig, c, "echo_length"),
             lamp = sibling(rig, c, "effectonoff", "echo");
     ASSERT_TRUE(amount.valid() && length.valid());
-    if (c.specifier() == "echo_length") {
-        turnKnob(rig, length, 0.1);
-        EXPECT_NEAR(rig.value(length).number, 88.2 + 0.1 * (220500 - 88.2), 2500) << "the echo time in samples";
-    } else {
-        turnKnob(rig, length, 0.05);
-    }
+    if (c.specifier() == "echo_length")
+        for (double at : {0.1, 0.2}) {
+            EXPECT_NEAR(turnKnob(rig, length, at), at, 0.02) << "the knob does not hold its place";
+            turnKnob(rig, amount, 0.5);
+            const double set = rig.value(length).number / 44100;
+            const int64_t from = rig.tap().now();
+            Control play = sibling(rig, c, "pause");
+            rig.click(play);
+            rig.click(play);
+            const double heard = onsetSpacing(Heard{rig.tap().take(from, int(4 * 44100 * set))}, c.deck);
+            measured("echo time %.3f s: repeats every %.3f s", set, heard);
+            EXPECT_NEAR(heard, set, 0.02 + 0.03 * set) << "the echo time";
+            rightClick(rig, amount);
+            testsupport::sleepMs(int(1000 * set) + 300); // silence fills the echo's ring
+        }
+    turnKnob(rig, length, 0.05);
     playing(rig, c.deck, true);
     turnKnob(rig, amount, 0.7);
     if (lamp.valid()) {
@@ -112,10 +175,15 @@ void flanger(Rig& rig, const Control& c) {
         turnKnob(rig, strength, 0);
         EXPECT_LT(toneSwing(rig.listen(1.0), c.deck), 1.5) << "the flanger sweeps at no strength";
     }
-    if (c.specifier() == "flanger_speed") {
-        turnKnob(rig, speed, 0.5);
-        EXPECT_NEAR(rig.value(speed).number, 300 + 0.5 * (176400 - 300), 3000) << "the sweep time in samples";
-    }
+    if (c.specifier() == "flanger_speed")
+        // A sweep (the delay out and back) takes four times the knob's number of frames.
+        for (double at : {0.02, 0.05}) {
+            EXPECT_NEAR(turnKnob(rig, speed, at), at, 0.02) << "the knob does not hold its place";
+            const double set = 4 * rig.value(speed).number / 44100;
+            const double heard = repeatSeconds(rig.listen(2.5 * set + 0.3), c.deck, 0.05, 1.6 * set);
+            measured("sweep %.3f s: the tone repeats every %.3f s", set, heard);
+            EXPECT_NEAR(heard, set, 0.08 * set) << "the sweep's time";
+        }
     restore(rig, c, on, strength, speed);
 }
 
@@ -167,9 +235,14 @@ void gapper(Rig& rig, const Control& c) {
         turnKnob(rig, strength, 0);
         EXPECT_LT(levelSwing(rig.listen(1.0)), 6) << "cuts at no depth";
     }
-    if (c.specifier() == "gapper_length") {
-        EXPECT_NEAR(rig.value(length).number, 5 + 0.1 * (88200 - 5), 1500) << "the cycle in samples";
-    }
+    if (c.specifier() == "gapper_length")
+        for (double at : {0.1, 0.2}) {
+            EXPECT_NEAR(turnKnob(rig, length, at), at, 0.02) << "the knob does not hold its place";
+            const double set = rig.value(length).number / 44100;
+            const double heard = repeatSeconds(rig.listen(2.5 * set + 0.3), c.deck, 0.05, 1.6 * set);
+            measured("cycle %.3f s: the tone is cut every %.3f s", set, heard);
+            EXPECT_NEAR(heard, set, 0.05 * set) << "the gap's cycle";
+        }
     restore(rig, c, on, strength, length);
 }
 
@@ -184,14 +257,17 @@ void tab(Rig& rig, const Control& c) {
 
 } // namespace
 
-const Exercise kEcho{"amount (and time) up, stop the deck, right clicks",
-                     "the lamp lights and the tone rings on after the stop; silent after the reset", echo};
+const Exercise kEcho{"amount up, stop the deck, right clicks (the time: a burst at two settings)",
+                     "the lamp lights and the tone rings on after the stop; silent after the reset (repeats at the "
+                     "time set)",
+                     echo};
 const Exercise kFlanger{"on with full strength and a slow sweep; strength or speed turned",
-                        "the tone swings > 6 dB (steady < 1.5 dB off or at no strength)", flanger};
+                        "the tone swings > 6 dB (steady < 1.5 dB off or at no strength; repeats at the sweep's time)",
+                        flanger};
 const Exercise kCrusher{"on at 4 bits (or down-sampling), bits to 16, off",
                         "sound added at 2-5 kHz (> -45 dB); none at 16 bits or off (< -50 dB)", crusher};
-const Exercise kGapper{"on at full depth and a short cycle; depth to 0", "the level swings > 20 dB; < 6 dB at no depth",
-                       gapper};
+const Exercise kGapper{"on at full depth and a short cycle; depth to 0 (or the cycle at two settings)",
+                       "the level swings > 20 dB; < 6 dB at no depth (cut at the cycle set)", gapper};
 const Exercise kTab{"click", "its tab shows (lit)", tab};
 
 } // namespace e2e
