@@ -330,6 +330,10 @@ void MyOpenGLView::showPopup(float x, float y, float w, float h) {
 
 void MyOpenGLView::hidePopup() {
     if (!popup_) return;
+    // A release on its way to the pop-up is read while its window is there: SDL drops the events of a window
+    // that is gone, and would then hold the button down and ignore the next press in the main window. A choice
+    // that reopens the sound devices takes long enough for the release to come meanwhile.
+    SDL_PumpEvents();
     popup_.reset();
     forwarder_.setPopupWindow(0, 0);
     pacer_.setPopupOpen(false);
