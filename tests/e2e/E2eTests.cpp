@@ -1,6 +1,7 @@
 // The end-to-end tests of the shipped skins' controls: one test per skin and area, each running the
 // rows of the control table for that area in a program of its own.
 #include "ControlTable.h"
+#include "Exercises.h"
 #include "Rig.h"
 #include "Steps.h"
 
@@ -27,7 +28,8 @@ void runArea(const std::string& skin, const std::string& area) {
     ASSERT_NE(table, nullptr);
     RigOptions options;
     options.skin = skin;
-    options.inputs = area == "timecode";
+    options.inputs = area == "timecode" || area == "options";
+    if (area == "options") options.settings = kOptionSettings;
     Rig rig(options);
     std::string why;
     bool missing = false;
@@ -91,6 +93,9 @@ TEST(E2e1280, Browser) {
 TEST(E2e1280, Video) {
     runArea("kolt-1280", "video");
 }
+TEST(E2e1280, Options) {
+    runArea("kolt-1280", "options");
+}
 
 // kolt-mini, by area.
 TEST(E2eMini, Deck) {
@@ -110,6 +115,9 @@ TEST(E2eMini, Deck2) {
 }
 TEST(E2eMini, Browser) {
     runArea("kolt-mini", "browser");
+}
+TEST(E2eMini, Options) {
+    runArea("kolt-mini", "options");
 }
 
 } // namespace e2e

@@ -24,6 +24,11 @@ extern const Exercise kFolders, kFiles, kPlaylist, kSearch, kLoad, kDropbox, kCo
 
 // Timecode vinyl and the line input (ExercisesTimecode.cpp).
 extern const Exercise kVinyl, kVinylMode, kVinylStatus, kCalibrate, kLineIn;
+// The options window (ExercisesOptions.cpp), and the settings its area starts with.
+extern const Exercise kOptionText, kOption, kOutputPair, kExternalMixer, kOptionSlider, kOptionCalibrate, kPreferences,
+    kControllers;
+extern const char* const kOptionSettings;
+
 // Drawn views (ExercisesViews.cpp).
 extern const Exercise kWaveform, kCover, kTwin, kVideoView, kVideoFader;
 

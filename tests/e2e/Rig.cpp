@@ -132,7 +132,7 @@ bool Rig::start(std::string* why, bool* missing) {
         if (options_.inputs)
             config << "<INPUTCHANNELS0>0/1</INPUTCHANNELS0>\n<INPUTCHANNELS1>2/3</INPUTCHANNELS1>\n"
                    << "<DEFAULTVINYL0>2</DEFAULTVINYL0>\n<DEFAULTVINYL1>2</DEFAULTVINYL1>\n";
-        config << "</TARLUMECONFIG>\n";
+        config << options_.settings << "</TARLUMECONFIG>\n";
         config.close();
         tap_ = std::make_unique<JackTap>(session_->jack->name());
         if (!tap_->ok()) {
@@ -374,8 +374,8 @@ ListState Rig::list(const std::string& name) {
             } else {
                 part += ch;
             }
-        if (parts.size() < 5) continue;
-        state.rows.push_back(ListRow{parts[0], parts[4], number(parts[1]) + state.scroll,
+        if (parts.size() < 6) continue;
+        state.rows.push_back(ListRow{parts[0], parts[4], parts[5], number(parts[1]) + state.scroll,
                                      number(parts[2]) + state.scroll, parts[3] == "1"});
     }
     return state;
@@ -416,17 +416,37 @@ Rig::Window Rig::otherWindow(double seconds) {
 }
 
 bool Rig::choosePopup(const std::string& label) {
-    const Window popup = otherWindow();
-    if (popup.id.empty()) return false;
-    const ListState rows = list("popup");
-    const std::optional<ListRow> r = row(rows, label);
-    if (!r) return false;
+    // The pop-up's rows and their places come with its first frame; a click goes on once it has closed.
+    Window popup;
+    std::optional<ListRow> r;
+    if (!waitFor(
+            [&] {
+                popup = otherWindow(0);
+                r = row(list("popup"), label);
+                return !popup.id.empty() && r && r->bottom > r->top;
+            },
+            10, 50))
+        return false;
     // The pop-up's own place: not a place of the main window.
     xdo("mousemove --sync " + std::to_string(popup.x + 10) + " " +
         std::to_string(popup.y + int((r->top + r->bottom) / 2)) + " click 1");
     pointer_ = Point{};
-    frames(3);
-    return true;
+    return until([&] { return otherWindow(0).id.empty(); }, 5);
+}
+
+void Rig::closeWindow(const std::string& id) {
+    Display* d = XOpenDisplay(nullptr);
+    if (!d) return;
+    XEvent e{};
+    e.xclient.type = ClientMessage;
+    e.xclient.window = ::Window(std::stoul(id));
+    e.xclient.message_type = XInternAtom(d, "WM_PROTOCOLS", 0);
+    e.xclient.format = 32;
+    e.xclient.data.l[0] = long(XInternAtom(d, "WM_DELETE_WINDOW", 0));
+    e.xclient.data.l[1] = CurrentTime;
+    XSendEvent(d, e.xclient.window, 0, NoEventMask, &e);
+    XCloseDisplay(d);
+    frames();
 }
 
 void Rig::frames(int n) {

@@ -75,8 +75,8 @@ struct Control {
 
 // One row of a browser list or the pop-up list, as the probe reports it.
 struct ListRow {
-    std::string text, file;
-    double top = 0, bottom = 0; // list pixels, the scroll applied
+    std::string text, file, right; // the left text, the file it stands for, the text at its right
+    double top = 0, bottom = 0;    // list pixels, the scroll applied
     bool selected = false;
 };
 struct ListState {
@@ -89,6 +89,8 @@ struct RigOptions {
     std::string skin = "kolt-1280";
     // The input channels of deck 1 and 2 named in the settings (for timecode and line input).
     bool inputs = false;
+    // More settings the program starts with (elements of config.xml).
+    std::string settings;
 };
 
 class Rig {
@@ -136,7 +138,7 @@ public:
     double engineFact(const std::string& key);
     Value value(const std::string& name, const std::string& specifier, int deck, const std::string& window = "");
     Value value(const Control& c);
-    // Browser 0's list ("folders", "files", "playlist") or the pop-up list ("popup").
+    // Browser 0's list ("folders", "files", "playlist"), the pop-up list ("popup") or the controllers'.
     ListState list(const std::string& name);
     // Where to press a row of a list object (skin pixels); invalid when the row is not in view.
     Point rowPoint(const Control& list, const ListRow& row, float fx = 0.2f);
@@ -152,6 +154,8 @@ public:
     Window otherWindow(double seconds = 10);
     // Chooses the row of the shown pop-up list whose text contains `label`; false when none.
     bool choosePopup(const std::string& label);
+    // Asks a window of the program to close, as a window manager's close button does.
+    void closeWindow(const std::string& id);
     // Waits for `n` frames of the program.
     void frames(int n = 2);
     // Waits (up to `seconds`) for a condition read through the probe; whether it held.

@@ -134,11 +134,12 @@ std::string engineFacts() {
 std::string listRows(const std::string& name) {
     Tarlume* e = getEngine();
     if (!e) return "error\tno engine";
-    SkinListBox* list = name == "folders"    ? e->folderList[0]
-                        : name == "files"    ? e->fileList[0]
-                        : name == "playlist" ? e->playlistList[0]
-                        : name == "popup"    ? getPopupLB()
-                                             : nullptr;
+    SkinListBox* list = name == "folders"                                      ? e->folderList[0]
+                        : name == "files"                                      ? e->fileList[0]
+                        : name == "playlist"                                   ? e->playlistList[0]
+                        : name == "popup"                                      ? getPopupLB()
+                        : name == "controllers" && !e->controllerLists.empty() ? e->controllerLists[0]
+                                                                               : nullptr;
     if (!list) return "error\tno such list";
     // The rows' places as the list last laid them out for drawing.
     std::string out = "ok\tcount=" + num(list->getNbItems()) + " header=" + num(list->showHeader ? 1 : 0) +
@@ -147,7 +148,8 @@ std::string listRows(const std::string& name) {
         std::string text = row->getLeftFormattedString();
         if (text.empty()) text = row->getColumn(0);
         out += "\t" + field(text) + "\x1f" + num(row->top) + "\x1f" + num(row->bottom) + "\x1f" +
-               num(row->selected ? 1 : 0) + "\x1f" + field(row->getColumnByName("FileName"));
+               num(row->selected ? 1 : 0) + "\x1f" + field(row->getColumnByName("FileName")) + "\x1f" +
+               field(row->getRightFormattedString());
     }
     return out;
 }

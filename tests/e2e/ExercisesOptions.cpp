@@ -1,0 +1,242 @@
+// The options window, the same for every skin: sound routing heard at the outputs, the other options by
+// what they show and keep.
+#include "Exercises.h"
+#include "Steps.h"
+
+#include "support/ProgramRun.h"
+
+#include <algorithm>
+
+namespace e2e {
+
+// Settings that tell the decks apart in the window's texts (with the inputs of deck 1 and 2 named, timecode
+// records of type 2 on both): output 3 on channels 3/4, deck 3's record of type 6, deck 2 in relative mode.
+const char* const kOptionSettings = "<OUTPUTCHANNELS2>2/3</OUTPUTCHANNELS2>\n<DEFAULTVINYL2>6</"
+                                    "DEFAULTVINYL2>\n<VC_RELATIVEMODE1>yes</VC_RELATIVEMODE1>\n";
+
+namespace {
+
+// What the window's texts show for those settings, deck by deck.
+struct Shown {
+    const char* option;
+    const char* decks[4];
+};
+const Shown kShown[] = {
+    {"OutputDevice",
+     {"Default Output Device", "Default Output Device", "Default Output Device", "Default Output Device"}},
+    {"OutputChannels", {"1/2", "3/4", "3/4", "0/0"}},
+    {"InputDevice", {"Default Input Device", "Default Input Device", "Default Input Device", "Default Input Device"}},
+    {"InputChannels", {"1/2", "3/4", "0/0", "0/0"}},
+    {"DefaultVinylType", {"Serato Scratch Live", "Serato Scratch Live", "Traktor Scratch", "Final Scratch"}},
+    {"vc_relativemode", {"Absolute mode", "Relative mode", "Absolute mode", "Absolute mode"}},
+    {"ExternalMixer", {"Internal Mixer"}},
+};
+
+std::string settingsFile(Rig& rig) {
+    return testsupport::readFile(rig.session().configPath());
+}
+
+// The text beside an option's button, showing the option for the same deck; invalid when there is none.
+Control textBeside(Rig& rig, const Control& button) {
+    return rig.find("option", button.deck, button.specifier(), OBJECT_TEXT);
+}
+
+// An option's text: the setting of its deck.
+void optionText(Rig& rig, const Control& c) {
+    std::string expected = c.specifier() == "Skin" ? rig.options().skin : "";
+    for (const Shown& s : kShown)
+        if (c.specifier() == s.option) expected = s.decks[c.deck];
+    EXPECT_EQ(rig.value(c).text, expected);
+}
+
+// An option's button: its pop-up lists the choices (or it switches the option). Chosen, the text beside it
+// shows the choice, a switch lights or goes dark, and the settings file is written anew; then back as it was,
+// where the pop-up lists what it was.
+void option(Rig& rig, const Control& c) {
+    const Control text = textBeside(rig, c);
+    const bool lit = rig.value(c).lit;
+    const std::string before = text.valid() ? rig.value(text).text : lit ? "on" : "off";
+    const std::string settings = settingsFile(rig);
+    rig.click(c);
+    const bool popup = rig.value(c).lit == lit;
+    std::vector<std::string> choices;
+    if (popup) {
+        ASSERT_FALSE(rig.otherWindow().id.empty()) << "neither a switch nor a pop-up of choices";
+        for (const ListRow& r : rig.list("popup").rows)
+            choices.push_back(r.text);
+        const auto other = std::find_if(choices.begin(), choices.end(), [&](auto& s) { return s != before; });
+        ASSERT_NE(other, choices.end()) << "nothing else to choose";
+        ASSERT_TRUE(rig.choosePopup(*other));
+        if (text.valid()) {
+            EXPECT_EQ(rig.value(text).text, *other);
+        }
+    } else if (text.valid()) {
+        EXPECT_NE(rig.value(text).text, before);
+    }
+    const std::string after = text.valid() ? rig.value(text).text : rig.value(c).lit ? "on" : "off";
+    measured("\"%s\" -> \"%s\"", before.c_str(), after.c_str());
+    EXPECT_TRUE(rig.until([&] { return settingsFile(rig) != settings; }, 5)) << "the settings are not written";
+    if (!popup) {
+        rig.click(c);
+        EXPECT_EQ(rig.value(c).lit, lit) << "a second press does not switch back";
+    } else if (std::count(choices.begin(), choices.end(), before)) {
+        rig.click(c);
+        ASSERT_TRUE(rig.choosePopup(before));
+        EXPECT_EQ(rig.value(text).text, before);
+    }
+}
+
+// The tones each output pair carries: the master (deck 1 playing) and the headphones (deck 2 cued, its fader
+// down); -1 for a mix heard on neither pair.
+void expectPairs(Rig& rig, int master, int phones) {
+    const Heard heard = rig.listen(0.5, 0.4);
+    for (int pair : {0, 1}) {
+        const double one = bands(heard, 0, pair == 1).tone, two = bands(heard, 1, pair == 1).tone;
+        measured("%s: deck 1 %.0f, deck 2 %.0f dBFS", pair == 0 ? "1/2" : "3/4", one, two);
+        if (pair == master) {
+            EXPECT_GT(one, -30) << "the master is not on pair " << pair + 1;
+        } else
+            EXPECT_LT(one, kSilentDb) << "the master is on pair " << pair + 1;
+        if (pair == phones) {
+            EXPECT_GT(two, -30) << "the headphones are not on pair " << pair + 1;
+        } else
+            EXPECT_LT(two, kSilentDb) << "the headphones are on pair " << pair + 1;
+    }
+}
+
+// The channel pair of the master (output 1) or the headphones (output 2), heard. Moved onto the other's pair,
+// that pair carries the master alone (one pair takes one mix) and the freed one is silent; the other moved onto
+// the freed pair, the two have swapped; both back.
+void outputPair(Rig& rig, const Control& c) {
+    const int own = c.deck, other = 1 - own;
+    const Control buttons[2] = {rig.find("option", 0, "OutputChannels", OBJECT_BUTTON),
+                                rig.find("option", 1, "OutputChannels", OBJECT_BUTTON)};
+    const char* const pairs[2] = {"1/2", "3/4"};
+    auto choose = [&](int output, int pair) {
+        rig.click(buttons[output]);
+        ASSERT_TRUE(rig.choosePopup(pairs[pair])) << "no pair " << pairs[pair] << " to choose";
+    };
+    const Control cue = rig.find("volume_cue", 1), fader = rig.find("volume_player", 1);
+    playing(rig, 0, true);
+    playing(rig, 1, true);
+    rig.click(cue);
+    moveSlider(rig, fader, 0);
+    expectPairs(rig, 0, 1);
+    choose(own, other);
+    EXPECT_EQ(rig.value(textBeside(rig, c)).text, pairs[other]);
+    expectPairs(rig, other, -1);
+    choose(other, own);
+    expectPairs(rig, 1, 0);
+    choose(0, 0);
+    choose(1, 1);
+    expectPairs(rig, 0, 1);
+    rig.click(cue);
+    rightClick(rig, fader);
+    playing(rig, 0, false);
+    playing(rig, 1, false);
+}
+
+// The output mode, heard: mixed inside, both decks play on the master and nothing on the headphones' pair; for
+// an external mixer (lit) each deck has its own output's pair. Pressed again: mixed inside.
+void externalMixer(Rig& rig, const Control& c) {
+    playing(rig, 0, true);
+    playing(rig, 1, true);
+    for (bool external : {false, true, false}) {
+        if (external != rig.value(c).lit) rig.click(c);
+        EXPECT_EQ(rig.value(c).lit, external);
+        EXPECT_EQ(rig.value(textBeside(rig, c)).text, external ? "External Mixer" : "Internal Mixer");
+        const Heard heard = rig.listen(0.5, 0.4);
+        const double decks[2][2] = {{bands(heard, 0).tone, bands(heard, 1).tone},
+                                    {bands(heard, 0, true).tone, bands(heard, 1, true).tone}};
+        measured("%s: 1/2 %.0f/%.0f, 3/4 %.0f/%.0f dBFS", external ? "external" : "inside", decks[0][0], decks[0][1],
+                 decks[1][0], decks[1][1]);
+        EXPECT_GT(decks[0][0], -30) << "deck 1 on 1/2";
+        EXPECT_LT(decks[1][0], kSilentDb) << "deck 1 on 3/4";
+        if (external) {
+            EXPECT_LT(decks[0][1], kSilentDb) << "deck 2 on 1/2 with an external mixer";
+            EXPECT_GT(decks[1][1], -30) << "deck 2 on 3/4 with an external mixer";
+        } else {
+            EXPECT_GT(decks[0][1], -30) << "deck 2 on 1/2";
+            EXPECT_LT(decks[1][1], kSilentDb) << "deck 2 on 3/4";
+        }
+    }
+    playing(rig, 0, false);
+    playing(rig, 1, false);
+}
+
+// A deck's timecode gain or pitch variance: a press sets it there; then back near its first place.
+void optionSlider(Rig& rig, const Control& c) {
+    const Value before = rig.value(c);
+    for (double at : {0.25, 0.75})
+        EXPECT_NEAR(moveSlider(rig, c, at), at, 0.03);
+    moveSlider(rig, c, before.relative);
+    measured("%g; %g after the presses", before.number, rig.value(c).number);
+}
+
+// Calibrate: the deck follows its timecode input (switched on for it) and measures it.
+void calibrate(Rig& rig, const Control& c) {
+    rig.click(c);
+    EXPECT_EQ(rig.deckFact(c.deck, "vinyl"), 1) << "the deck does not follow its timecode";
+    EXPECT_EQ(rig.deckFact(c.deck, "calibrating"), 1) << "no calibration runs";
+}
+
+// PREFERENCES: the preferences window opens; it closes as a window does.
+void preferences(Rig& rig, const Control& c) {
+    auto shown = [] {
+        std::string id = testsupport::run(
+            "timeout -k 5 30 xdotool search --onlyvisible --name '^Preferences$' 2>/dev/null | head -1");
+        if (!id.empty()) id.pop_back();
+        return id;
+    };
+    rig.click(c);
+    std::string window;
+    ASSERT_TRUE(rig.until([&] { return !(window = shown()).empty(); })) << "no preferences window";
+    rig.closeWindow(window);
+    EXPECT_TRUE(rig.until([&] { return shown().empty(); })) << "the preferences window does not close";
+}
+
+// The controllers: a click on one (the keyboard is always there) offers its configurations; chosen, its row
+// shows it and the settings keep it; then back as it was.
+void controllers(Rig& rig, const Control& c) {
+    const ListState list = rig.list("controllers");
+    ASSERT_FALSE(list.rows.empty()) << "no controller listed";
+    const ListRow keyboard = list.rows.front();
+    const std::string settings = settingsFile(rig);
+    rig.click(rig.rowPoint(c, keyboard));
+    ASSERT_FALSE(rig.otherWindow().id.empty()) << "no configurations offered";
+    std::string chosen, before = "None";
+    for (const ListRow& r : rig.list("popup").rows)
+        if (r.text != "None" && keyboard.right.find(r.text) == std::string::npos)
+            chosen = r.text;
+        else if (r.text != "None")
+            before = r.text;
+    ASSERT_FALSE(chosen.empty()) << "no other configuration";
+    ASSERT_TRUE(rig.choosePopup(chosen));
+    EXPECT_TRUE(rig.until([&] { return rig.list("controllers").rows.front().right.find(chosen) == 0; }))
+        << rig.list("controllers").rows.front().right;
+    EXPECT_TRUE(rig.until([&] { return settingsFile(rig).find(chosen) != std::string::npos; }, 5))
+        << "the settings do not keep it";
+    measured("\"%s\" -> \"%s\"", keyboard.right.c_str(), rig.list("controllers").rows.front().right.c_str());
+    rig.click(rig.rowPoint(c, keyboard));
+    ASSERT_TRUE(rig.choosePopup(before));
+    EXPECT_TRUE(rig.until([&] { return rig.list("controllers").rows.front().right == keyboard.right; }));
+}
+
+} // namespace
+
+const Exercise kOptionText{"read", "its deck's setting as the settings file gave it", optionText};
+const Exercise kOption{"click, choose another row of its pop-up (or switch), and back",
+                       "the text beside it shows the choice, the switch is lit or dark; the settings are written",
+                       option};
+const Exercise kOutputPair{"move it onto the other output's pair, that one onto the freed pair, and back",
+                           "heard: one pair takes the master alone; the master and headphones swap pairs; back",
+                           outputPair};
+const Exercise kExternalMixer{"click twice, decks 1 and 2 playing",
+                              "heard: both on 1/2; lit, deck 1 on 1/2 and deck 2 on 3/4; both on 1/2", externalMixer};
+const Exercise kOptionSlider{"press at 1/4 and 3/4, and where it was", "the deck's setting there", optionSlider};
+const Exercise kOptionCalibrate{"click", "the deck follows its timecode and calibrates", calibrate};
+const Exercise kPreferences{"click, close the window", "the preferences window opens and closes", preferences};
+const Exercise kControllers{"click the keyboard's row, choose a configuration, and back",
+                            "its row and the settings show the configuration; back", controllers};
+
+} // namespace e2e
