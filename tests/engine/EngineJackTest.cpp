@@ -500,6 +500,13 @@ TEST(EngineJack, PortsStayThroughTimecodeAndAServerThatStopsAndReturns) {
               "Sound device \"system\" stopped: playing on no device until it is back\n");
     auto* device = static_cast<LinuxAudioDevice*>(engine->soundDevices[0].get());
     ASSERT_TRUE(device->isLost());
+    // Without its device the mix runs on: the deck plays on meanwhile.
+    const double lost = deck->getPosition();
+    for (int i = 0; i < 25; i++) {
+        engine->update();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_GT(deck->getPosition() - lost, 250) << "the deck stood still while its device was gone";
 
     ASSERT_TRUE(server.restart()) << "jackd did not start again";
     testing::internal::CaptureStderr();
@@ -510,7 +517,7 @@ TEST(EngineJack, PortsStayThroughTimecodeAndAServerThatStopsAndReturns) {
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "Sound device \"system\" is back\n");
     EXPECT_FALSE(device->isLost());
     EXPECT_EQ(enginePorts(server.name()), ports);
-    // The deck played on meanwhile, and is heard again.
+    // The deck is heard again.
     Listener listener(server.name());
     ASSERT_TRUE(listener.ok());
     ASSERT_TRUE(listener.connectToEngine());
