@@ -2,6 +2,7 @@
 #include "Exercises.h"
 #include "Steps.h"
 
+#include "support/MissingComponent.h"
 #include "support/MovieClips.h"
 #include "support/Screenshot.h"
 
@@ -87,7 +88,7 @@ void videoView(Rig& rig, const Control& c) {
     const bool mix = c.value == "videomix";
     const int deck = mix ? 0 : c.deck;
     const std::string clip = rig.session().music + "clip.avi";
-    if (!testsupport::haveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
+    if (!testsupport::haveFfmpeg()) TARLUME_MISSING_COMPONENT() << "ffmpeg is not installed";
     ASSERT_TRUE(testsupport::makeSecondsClip(clip, 12, 100));
     Control area = rig.find("dropbox", deck);
     ASSERT_TRUE(area.valid() && area.placed.window == c.placed.window) << "no drop area of the deck in the view";

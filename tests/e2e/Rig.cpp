@@ -27,8 +27,8 @@ const char* const Tracks::kSecond = "second.wav";
 
 namespace {
 
-// The program's JACK client: PortAudio's name for it, or the program's own.
-const char* const kProgramPorts = "^(PortAudio|tarlume)[-0-9]*:";
+// The program's JACK client.
+const char* const kProgramPorts = "^tarlume:";
 
 std::vector<float> beatTrack(double bpm, double tone, double seconds) {
     const int rate = 44100;
