@@ -87,16 +87,24 @@ TEST(EngineCore, TheEndSavesFirstAndWaitsForAStuckCloseOnlyUntilItsLimit) {
     EXPECT_NE(playlistWhenTold.find(track), std::string::npos) << playlistWhenTold;
 }
 
-TEST(EngineCore, ADeviceThatDoesNotOpenSaysWhyUntilItOpens) {
+// A device busy at the start: the mix runs on without it, and it is taken within a second of letting the
+// program in, without a new start of the sound.
+TEST(EngineCore, ADeviceThatDoesNotOpenSaysWhyUntilItOpensByItself) {
     EngineHome home;
     TestSoundBackend backend;
     const int card = backend.addDevice("Card", 2, 2);
+    EngineClock::ManualScope clock(1000.0);
     Tarlume engine;
     backend.refuseDevice = card;
     engine.initAudio();
     EXPECT_EQ(engine.audioError, "Sound device \"Card\" could not be opened: busy.");
+    EXPECT_TRUE(engine.soundDevices[0]->isConnected()); // on a null device meanwhile
     backend.refuseDevice = 0;
-    engine.initAudio();
+    testing::internal::CaptureStderr();
+    EngineClock::advance(1100);
+    engine.update();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Sound device \"Card\" found: playing there\n");
+    EXPECT_NE(backend.stream(card), nullptr);
     EXPECT_EQ(engine.audioError, "");
 }
 
