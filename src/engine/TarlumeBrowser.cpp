@@ -309,10 +309,13 @@ void Tarlume::updateBrowserLoading() {
             if (!list || !list->working || !dir) continue;
             double progress = dir->getProgress();
             if (progress >= 1.0) {
-                if (files)
+                if (files) {
                     updateFileList(i);
-                else
+                    // The folder may have been read again from the disk: its tree shows the sub-folders now there.
+                    updateFolderList(i);
+                } else {
                     updatePlaylist(i);
+                }
             } else if (progress != list->workingProgress) {
                 list->workingProgress = progress;
                 list->setDirty();
@@ -406,6 +409,9 @@ void Tarlume::changeFolder(int i, std::string path) {
             history.erase(history.begin(), history.begin() + static_cast<long>(history.size() - kMaxFolderHistory));
     }
     currentFolder[i] = path;
+    // A disk folder opened again is read again from the disk, on the loading thread: the files and
+    // sub-folders added or removed since it was listed show once it is read, such as a mix just recorded.
+    if (tagCache && !isListName(path)) tagCache->getFolder(path, true, true, true, false);
     updateFileList(i);
     updateFolderList(i);
 }

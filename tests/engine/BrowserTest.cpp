@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 
 using testsupport::BrowserWorld;
 using testsupport::columnOf;
@@ -158,10 +159,17 @@ TEST(Browser, FolderTreeIsRootedAboveTheCurrentFolder) {
     EXPECT_EQ(tree->getRow(0)->columns, (std::vector<std::string>{"/", ""}));
 }
 
-TEST(Browser, FolderTreeKeepsItsRootWhileTheDjMovesInsideIt) {
+TEST(Browser, FolderTreeKeepsItsRootAndFollowsTheDisk) {
     World w;
     w.folder("top/mid/deep/er");
     w.folder("top/side");
+    const std::string deep = w.music.path + "top/mid/deep/";
+    auto touch = [](const std::string& path) {
+        if (FILE* f = fopen(path.c_str(), "wb")) fclose(f);
+    };
+    touch(deep + "A - Kept.mp3");
+    touch(deep + "A - Gone.mp3");
+    SkinListBox* files = w.engine->getListBox(w.listObject(VALUE_FILES, 0), nullptr, 0);
     SkinListBox* tree = w.engine->getListBox(w.listObject(VALUE_FOLDERS, 0), nullptr, 0);
     w.engine->changeFolder(0, w.music.path + "top/side/");
     const std::string root = tree->getRow(0)->getColumn(1);
@@ -176,6 +184,29 @@ TEST(Browser, FolderTreeKeepsItsRootWhileTheDjMovesInsideIt) {
     w.engine->changeFolder(0, root);
     const std::string up = getFilePath(root.substr(0, root.size() - 1));
     EXPECT_EQ(tree->getRow(0)->getColumn(1), up == "/" ? "" : up); // "/" shows an empty path
+
+    // A folder opened again shows the files and sub-folders added and removed since, once the frame
+    // after its reading refills the lists.
+    auto open = [&](const std::string& folder) {
+        w.engine->changeFolder(0, folder);
+        EXPECT_TRUE(w.engine->tagCache->waitUntilIdle(20000));
+        w.engine->update();
+    };
+    auto titles = [&] {
+        std::vector<std::string> names = columnOf(files, 0);
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    open(deep);
+    EXPECT_EQ(titles(), (std::vector<std::string>{"Gone", "Kept"}));
+    touch(deep + "A - Recorded.mp3");
+    std::remove((deep + "A - Gone.mp3").c_str());
+    w.folder("top/mid/deep/new");
+    open(w.music.path + "top/side/");
+    open(deep);
+    EXPECT_EQ(titles(), (std::vector<std::string>{"Kept", "Recorded"}));
+    paths = columnOf(tree, 1);
+    EXPECT_EQ(std::count(paths.begin(), paths.end(), deep + "new/"), 1);
 }
 
 TEST(Browser, CreatingPlaylists) {
