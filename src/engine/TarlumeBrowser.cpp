@@ -421,14 +421,16 @@ void Tarlume::addFileToPlaylist(int i, const std::string& path) {
     // Only files the library reads: a folder or a text file would end up as a line in the m3u.
     if (!TagCacheDirectory::isValidFileType(path) || !FileExist(path)) return;
     TagCacheDirectory* dir = tagCache->getFolder(playlistPath[i], false, true, false, false);
-    CID3v2Tag* tag = new CID3v2Tag();
-    tag->readFromFile(path);
-    dir->addTag(tag, false); // the list owns the record from here
+    // The cache's record of the file, the one its folder shows (with the length the cache found in the
+    // audio) and the playlist takes when it is loaded again.
+    TagPtr tag = tagCache->getTagByFilename(TagCacheDirectory::cleanPath(path));
+    if (!tag) return;
+    dir->addTag(tag);
     // A list still showing its loading bar is refilled whole: the playlist is loaded now.
     if (playlistList[i] && playlistList[i]->working)
         updatePlaylist(i);
     else if (playlistList[i])
-        addTagToListbox(tag, playlistList[i]);
+        addTagToListbox(tag.get(), playlistList[i]);
 }
 
 void Tarlume::createPlaylist(std::string name, int i) {

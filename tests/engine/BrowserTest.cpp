@@ -79,17 +79,24 @@ TEST(Browser, TrackRowsColumnsColoursAndPlayedIcon) {
     w.engine->playedRecords.clear();
 }
 
-// Most MP3 and Ogg files carry no length tag: the browser shows the audio's own length, never 00:00.
+// Most MP3 and Ogg files carry no length tag: the browser shows the audio's own length, never 00:00,
+// in its folder and in a playlist it was dragged into (from its folder, or from a folder not yet seen).
 TEST(Browser, TracksWithoutALengthTagShowTheirAudiosLength) {
     REQUIRE_AUDIO_TOOLS();
     World w;
-    std::string ogg = w.folder("len") + "a.ogg";
+    std::string ogg = w.folder("len") + "a.ogg", far = w.folder("far") + "b.ogg";
     ASSERT_EQ(testsupport::runCommand("sox -n -r 44100 -c 2 '" + ogg + "' synth 3 sine 440 2>/dev/null"), 0);
+    ASSERT_EQ(testsupport::runCommand("sox -n -r 44100 -c 2 '" + far + "' synth 2 sine 440 2>/dev/null"), 0);
     SkinListBox* files = w.engine->getListBox(w.listObject(VALUE_FILES, 0), nullptr, 0);
+    SkinListBox* playlist = w.engine->getListBox(w.listObject(VALUE_PLAYLIST, 0), nullptr, 0);
+    w.engine->createPlaylist("lengths", 0);
     w.engine->changeFolder(0, w.music.path + "len/");
     w.settle();
     ASSERT_EQ(files->getNbItems(), 1);
     EXPECT_EQ(files->getRow(0)->getColumn(3), "00:03");
+    w.engine->addFileToPlaylist(0, ogg);
+    w.engine->addFileToPlaylist(0, far);
+    EXPECT_EQ(columnOf(playlist, 3), (std::vector<std::string>{"00:03", "00:02"}));
 }
 
 TEST(Browser, HistoryAndSearches) {
