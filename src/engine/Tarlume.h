@@ -190,7 +190,7 @@ public:
     // Rebuilds every controller list (connection states and configurations change on reconnect).
     void refreshControllerLists();
     // Per frame: file and playlist lists showing their loading bar follow their library list's
-    // progress and are refilled once it is loaded.
+    // progress and are refilled once it is loaded (a file list's folder tree with it).
     void updateBrowserLoading();
     static constexpr size_t kMaxFolderHistory = 100; // entries kept per browser, newest last
 

@@ -43,7 +43,7 @@ public:
     // "recurse:" + folder; registered when new. Never null; valid for the life of the cache.
     // inBackground false: loaded now on this thread when new, not yet loaded, or refreshed.
     // inBackground true: queued for the loading thread (urgent: at the front, interrupting the list
-    // being loaded); a disk folder's listing is read at once. registerOnly: only registered.
+    // being loaded); the listing of a disk folder never loaded is read at once. registerOnly: only registered.
     TagCacheDirectory* getFolder(const std::string& path, bool inBackground, bool urgent, bool forceRefresh,
                                  bool registerOnly);
     TagCacheDirectory* getFolder(unsigned int index);

@@ -279,8 +279,9 @@ void TagCacheDirectory::readFilesAndFoldersFromDisk() {
     std::unique_lock<std::recursive_mutex> guard(updateLock, std::try_to_lock);
     if (!guard.owns_lock()) return;
     // Loaded, or listed, by the loading thread between the caller's look and this lock: a large
-    // folder's listing is not read again on the caller's thread for nothing.
-    if (getProgress() >= 1.0 || isListingRead()) return;
+    // folder's listing is not read again on the caller's thread for nothing. A list loaded before
+    // knows its names already: when it is read again, its update reads the disk on the loading thread.
+    if (getProgress() >= 1.0 || isListingRead() || isLoaded()) return;
     readListing();
 }
 

@@ -142,6 +142,7 @@ public:
     static std::string cleanPath(const std::string& file);
 
     // ---- Used inside the music library ----
+    // Reads a disk folder's listing now, unless the list knows its names (listed, or loaded before).
     void readFilesAndFoldersFromDisk();
     std::string insertTagInDB(CID3v2Tag* record, std::string folderID);
     // fileID and folderID are in-out; null when the file is not cached.
