@@ -215,6 +215,14 @@ void TarlumeSkinInterface::resetValue(int id, std::string* spec, int deck) {
     case VALUE_PITCHTO:
         v = 0.0; // percent: the middle of the fader, not half a percent off it
         break;
+    // The headphone knobs go back where the program starts them: the mix to the cued decks alone, the
+    // level to full.
+    case VALUE_VOLUME_CUEMASTER:
+        v = 0.0;
+        break;
+    case VALUE_VOLUME_CUEALLCHANNELS:
+        v = 1.0;
+        break;
     default:
         break;
     }
