@@ -298,8 +298,11 @@ private:
 
     FILE* logFile = nullptr;
     DeckSettings deckSettings_[kDecks]; // as read; written back for decks that don't exist
-    // The settings file as read at start when it was damaged: the first write keeps it as config.xml.bad.
+    // The settings file as read at start when it was damaged (it may be empty): the first write keeps it beside
+    // the new one under a name no earlier damaged file has (damagedCopyPath).
     std::string damagedSettings_;
+    bool settingsDamaged_ = false;
+    std::string damagedCopyPath() const;
     // The settings file was there but could not be read at start: this run never replaces it.
     bool settingsUnreadable_ = false;
 };

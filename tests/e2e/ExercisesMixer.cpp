@@ -300,7 +300,8 @@ void masterVolume(Rig& rig, const Control& c) {
     playing(rig, 0, false);
 }
 
-// The cue/master blend: a deck not cued reaches the headphones at the blend times its master level.
+// The cue/master blend: a deck not cued reaches the headphones at the blend times its master level; a
+// right click: back to zero, where the program starts it (the cued decks alone).
 void cueMasterBlend(Rig& rig, const Control& c) {
     playing(rig, 0, true);
     const double master = bands(rig.listen(), 0).tone;
@@ -310,17 +311,18 @@ void cueMasterBlend(Rig& rig, const Control& c) {
     turnKnob(rig, c, 1);
     const double one = bands(rig.listen(), 0, true).tone - master;
     EXPECT_NEAR(one, 0, 1) << "blend at one";
-    rightClick(rig, c);
-    EXPECT_NEAR(rig.value(c).number, 0.5, 1e-6);
+    turnKnob(rig, c, 0.5);
     const double middle = bands(rig.listen(), 0, true).tone - master;
     EXPECT_NEAR(middle, -6, 1) << "blend in the middle";
     measured("3/4: 0: %.0f dBFS, 1: %+.1f dB, middle %+.1f dB", zero, one, middle);
-    turnKnob(rig, c, 0);
+    rightClick(rig, c);
+    EXPECT_NEAR(rig.value(c).number, 0, 1e-6);
+    EXPECT_LT(rig.listen().phonesDb(), kSilentDb) << "blend after a right click";
     playing(rig, 0, false);
 }
 
 // The headphone level: a cued deck on outputs 3/4 follows it (-6 dB in the middle, at least 20 dB down
-// at the minimum), the master does not.
+// at the minimum), the master does not; a right click: full.
 void phonesLevel(Rig& rig, const Control& c) {
     playing(rig, 0, true);
     Control cue = rig.find("volume_cue", 0);
@@ -336,7 +338,9 @@ void phonesLevel(Rig& rig, const Control& c) {
     EXPECT_LT(minimum, -20) << "at the minimum";
     measured("3/4: middle %+.1f dB, minimum %+.1f dB; master %+.1f dB",
              bands(half, 0, true).tone - bands(full, 0, true).tone, minimum, bands(half, 0).tone - bands(full, 0).tone);
-    turnKnob(rig, c, 1);
+    rightClick(rig, c); // back to full, where the program starts it
+    EXPECT_NEAR(rig.value(c).number, 1, 1e-6);
+    EXPECT_NEAR(bands(rig.listen(), 0, true).tone, bands(full, 0, true).tone, 0.5) << "after a right click";
     rig.click(cue);
     playing(rig, 0, false);
 }

@@ -164,6 +164,14 @@ TEST(SkinText, PitchAndTimeTexts) {
     EXPECT_EQ(f.ui->getValueStr(VALUE_TIMEINFO, nullptr, 1), "00:20.0/01:00");
     std::string frames = "mm:ss:ff";
     EXPECT_EQ(f.ui->getValueStr(VALUE_TIMEELAPSED, &frames, 1), "00:20.00");
+    // Loop lengths in beats: under a beat the digits a fraction needs; the running loop's own length.
+    for (auto [beats, text] : {std::pair{4.0, "4.0"}, {0.5, "0.5"}, {0.25, "0.25"}, {0.125, "0.125"}, {0.75, "0.75"}}) {
+        f.deck(1)->loopSetLength(beats);
+        EXPECT_EQ(f.ui->getValueStr(VALUE_LOOPLENGTH_MOVEBEATS, nullptr, 1), text) << beats;
+    }
+    f.deck(1)->loopSetLength(0.25);
+    f.deck(1)->loopStart();
+    EXPECT_EQ(f.ui->getValueStr(VALUE_LOOPLENGTH_MOVEBEATS, nullptr, 1), "0.25");
 }
 
 TEST(SkinLit, MatchedTemposCueSlotsAndSides) {

@@ -68,6 +68,10 @@ void TagCache::openDatabase() {
     } else if (!database->sawCorruption()) {
         // Locked by another program, or not ours to open: the file is left alone (moving it would
         // pull it from under its user) and this session caches in a private temporary database.
+        fprintf(stderr,
+                "tarlume: the tag cache \"%s\" could not be opened (%s): it is left as it is, and this session keeps "
+                "its cache in a temporary database\n",
+                databasePath.c_str(), DirExist(databasePath) ? "a folder is in its place" : "locked or not readable");
         database = std::make_unique<SQLDatabase>("");
         createSchema();
         readerUsable = false; // the file at databasePath is not this session's
