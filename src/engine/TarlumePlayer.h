@@ -263,7 +263,8 @@ public:
     // Timecode settings and state.
     int timecodeType = 0; // enTimecodeType
     bool relativeMode = false, superRelativeMode = false;
-    float vcGain = 1.0f, vcPitchVariance = 0.0003f;
+    static constexpr float kVCGain = 1.0f, kVCPitchVariance = 0.0003f; // a new deck's, and a right click's
+    float vcGain = kVCGain, vcPitchVariance = kVCPitchVariance;
     double vcSpeedMultiplier = 1.0;
     double resyncTime = 0;     // ms, 0 = none
     float timecodeQuality = 0; // codes per second

@@ -223,6 +223,14 @@ void TarlumeSkinInterface::resetValue(int id, std::string* spec, int deck) {
     case VALUE_VOLUME_CUEALLCHANNELS:
         v = 1.0;
         break;
+    // The timecode sliders too: half of either would halve the record's gain, or let its speed wander 1,600
+    // times as far.
+    case VALUE_OPTION:
+        if (spec && *spec == "vc_gain")
+            v = TarlumePlayer::kVCGain;
+        else if (spec && *spec == "vc_pitchvariance")
+            v = TarlumePlayer::kVCPitchVariance;
+        break;
     default:
         break;
     }

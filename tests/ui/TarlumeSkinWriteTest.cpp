@@ -99,6 +99,14 @@ TEST(SkinWrite, ResetsWriteTheirOwnValues) {
     f.ui->setValueDbl(VALUE_PITCH, nullptr, 1, 4.0);
     f.ui->resetValue(VALUE_PITCH, nullptr, 1); // the pitch fader's right click: 0 %, not 0.5 %
     EXPECT_EQ(f.deck(1)->getPitch(false), 1.0);
+    // The timecode sliders go back where a deck starts them, not to half.
+    std::string gain = "vc_gain", variance = "vc_pitchvariance";
+    f.ui->setValueDbl(VALUE_OPTION, &gain, 1, 3.0);
+    f.ui->setValueDbl(VALUE_OPTION, &variance, 1, 0.2);
+    f.ui->resetValue(VALUE_OPTION, &gain, 1);
+    f.ui->resetValue(VALUE_OPTION, &variance, 1);
+    EXPECT_EQ(f.deck(1)->vcGain, 1.0f);
+    EXPECT_EQ(f.deck(1)->vcPitchVariance, 0.0003f);
 }
 
 // Every effect-parameter name of a knob: its range, the chain parameter a write inside that range reaches and reads
