@@ -248,6 +248,9 @@ bool TarlumePlayer::finishLoad() {
         bpmConfidence = 100;
     } else {
         bpmConfidence = 0;
+        // No analysis will replace the previous track's tempo for a file that gave no audio, or for a movie:
+        // the deck starts from its own.
+        if (load->video || fmod->isUnreadable()) bpm = kDefaultBpm;
     }
 
     // Memory lists: entry i of a type fills slot i + 1.
