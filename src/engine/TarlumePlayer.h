@@ -317,9 +317,11 @@ private:
     void engineLockAudio();
     void engineUnlockAudio();
     std::string engineGetWaveForm(const std::string& path, int stripes, double* maxHeight, int* incomplete);
-    void engineSetWaveForm(const std::string& path, int stripes, const std::string& bytes, double maxHeight);
+    void engineRestoreDeckFrames(CID3v2Tag* record);
+    void engineStoreRecord(int stripes, const std::string& waveform, double maxHeight);
     void rewriteEvents(bool loops);
-    void storeWaveForm();
+    // The record's cue points, loops and replay gain, and the overview, kept in the tag cache for the next run.
+    void storeInCache();
     void reportUnreadable();
     void autoCue();
     void updateTimecode(double t);
