@@ -54,9 +54,9 @@ public:
     // with the day's history list, then reads config.xml. Prints one line on standard error for each
     // folder that can't be created.
     Tarlume();
-    // Writes config.xml, closes the controllers, stops recording and the sound devices, deletes the
-    // decks and the master effects, writes back the playlists changed in this run, deletes the kept
-    // records and the tag cache, closes the log.
+    // Writes config.xml, closes the decks' tracks (storing what they leave in the tag cache), writes back
+    // the playlists changed in this run, closes the controllers, stops recording and the sound devices,
+    // deletes the decks and the master effects, deletes the kept records and the tag cache, closes the log.
     virtual ~Tarlume();
     Tarlume(const Tarlume&) = delete;
     Tarlume& operator=(const Tarlume&) = delete;
