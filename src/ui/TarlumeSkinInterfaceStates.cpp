@@ -265,7 +265,9 @@ std::string TarlumeSkinInterface::getValueStr(int id, std::string* spec, int dec
         return beatsText(p->loopGetLength());
     // An empty deck has no tempo to show (the deck's tempo never reads below 10, which is no tempo).
     case VALUE_BPM:
-        return p->player ? dblToStr(p->getBPM(true, false, false), 1) : std::string();
+        // Nor does a file that gave no audio, or a movie: no analysis gives them one.
+        if (!p->player || p->isVideo == 1 || p->isUnreadable()) return std::string();
+        return dblToStr(p->getBPM(true, false, false), 1);
     case VALUE_BPMDETECTION: {
         Player* player = p->player;
         if (!player) return "";

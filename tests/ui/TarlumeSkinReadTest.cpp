@@ -1,5 +1,6 @@
 // Numbers, ranges, lit states and texts read from a real engine.
 #include "UiTestSupport.h"
+#include "support/DeckLoads.h"
 
 #include "audio/effects/EffectGroup.h"
 #include "audio/vinyl/FinalScratch.h"
@@ -159,6 +160,9 @@ TEST(SkinText, PitchAndTimeTexts) {
 
     UI_NEED_CLICK(f, 1);
     EXPECT_EQ(f.ui->getValueStr(VALUE_BPM, nullptr, 1), "120.0");
+    f.deck(0)->bpm = 128; // a file that gives no audio shows no tempo, not the last track's
+    ASSERT_TRUE(testsupport::loadSong(f.deck(0), f.data.path + "none.mp3"));
+    EXPECT_EQ(f.ui->getValueStr(VALUE_BPM, nullptr, 0), "");
     f.deck(1)->setPosition(20000);
     EXPECT_EQ(f.ui->getValueStr(VALUE_TIMEREMAINING, nullptr, 1), "-00:40.0");
     EXPECT_EQ(f.ui->getValueStr(VALUE_TIMEINFO, nullptr, 1), "00:20.0/01:00");
