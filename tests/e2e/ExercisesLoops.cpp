@@ -26,50 +26,41 @@ double beatMs(Rig& rig, int deck) {
     return 60000 / rig.deckFact(deck, "bpm");
 }
 
-// The master's marker band over `frames` frames from tap frame `from`; empty when not recorded.
-std::vector<double> markerBand(Rig& rig, int64_t from, int frames) {
-    constexpr int kPad = 2048; // the band's edges ring over the padding, cut off after
-    const auto ch = rig.tap().take(from - kPad, frames + 2 * kPad);
-    if (ch[0].empty()) return {};
+// How alike the master sounds in the marker band over the window from tap frame `from` and `lagMs` earlier:
+// 1 the same sound at the same level, near 0 another part of the track or silence. The window is compared in
+// `pieces` pieces, each at its best place within the slack, and the lower middle of their figures counts,
+// so that a block the program missed inside the window does not count either.
+double alike(Rig& rig, int64_t from, double lagMs, int pieces = 1) {
+    constexpr int kPad = 2048; // the band's edges ring over the padding
+    const int slack = kSlack + int(lagMs * kFramesPerMs * kDrift), piece = kWindow / pieces;
+    const int64_t first = from - std::llround(lagMs * kFramesPerMs) - slack - kPad;
+    const auto ch = rig.tap().take(first, int(from + kWindow + kPad - first));
+    if (ch[0].empty()) return 0;
+    // The band alone: the rest of the spectrum cleared.
     int n = 2;
-    while (n < frames + 2 * kPad)
+    while (n < int(ch[0].size()))
         n *= 2;
     std::vector<double> x(size_t(n), 0.0), table(size_t(n / 2));
     for (size_t i = 0; i < ch[0].size(); ++i)
         x[i] = double(ch[0][i]) + ch[1][i];
     int ip[2] = {0, 0};
     rdft(n, 1, x.data(), ip, table.data());
-    x[0] = x[1] = 0;
-    for (int k = 1; k < n / 2; ++k) {
-        const double hz = k * 1000 * kFramesPerMs / n;
-        if (hz < Tracks::kMarkerLow || hz > Tracks::kMarkerHigh) x[size_t(2 * k)] = x[size_t(2 * k + 1)] = 0;
-    }
+    for (int k = 0; k < n / 2; ++k)
+        if (k * 1000 * kFramesPerMs / n < Tracks::kMarkerLow || k * 1000 * kFramesPerMs / n > Tracks::kMarkerHigh)
+            x[size_t(2 * k)] = x[size_t(2 * k + 1)] = 0;
     rdft(n, -1, x.data(), ip, table.data());
-    return std::vector<double>(x.begin() + kPad, x.begin() + kPad + frames);
-}
-
-// How alike the marker band sounds over the window from tap frame `from` and `lagMs` earlier: 1 the same
-// sound at the same level, near 0 another part of the track or silence. The window is compared in
-// `pieces` pieces, each at its best place within the slack, and the lower middle of their figures counts,
-// so that a block the program missed inside the window does not count either.
-double alike(Rig& rig, int64_t from, double lagMs, int pieces = 1) {
-    const int slack = kSlack + int(lagMs * kFramesPerMs * kDrift), piece = kWindow / pieces;
-    const std::vector<double> now = markerBand(rig, from, kWindow),
-                              before = markerBand(rig, from - std::llround(lagMs * kFramesPerMs) - slack,
-                                                  kWindow + 2 * slack);
-    if (now.empty() || before.empty()) return 0;
+    const double *now = &x[size_t(from - first)], *before = &x[kPad];
     std::vector<double> figures;
-    for (int first = 0; first < kWindow; first += piece) {
+    for (int start = 0; start < kWindow; start += piece) {
         double energy = 0, sliding = 0, best = 0;
-        for (int i = first; i < first + piece; ++i)
-            energy += now[size_t(i)] * now[size_t(i)], sliding += before[size_t(i)] * before[size_t(i)];
-        for (size_t at = size_t(first); at + size_t(piece) <= size_t(first + 2 * slack + piece); ++at) {
+        for (int i = start; i < start + piece; ++i)
+            energy += now[i] * now[i], sliding += before[i] * before[i];
+        for (int at = start; at <= start + 2 * slack; ++at) {
             double product = 0;
-            for (size_t i = 0; i < size_t(piece); ++i)
-                product += now[size_t(first) + i] * before[at + i];
+            for (int i = 0; i < piece; ++i)
+                product += now[start + i] * before[at + i];
             best = std::max(best, 2 * product / (energy + sliding + 1e-20));
-            if (at + size_t(piece) < before.size())
-                sliding += before[at + size_t(piece)] * before[at + size_t(piece)] - before[at] * before[at];
+            sliding += before[at + piece] * before[at + piece] - before[at] * before[at];
         }
         figures.push_back(best);
     }

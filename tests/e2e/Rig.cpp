@@ -230,26 +230,24 @@ Control Rig::find(const std::string& value, int deck, const std::optional<std::s
 }
 
 bool Rig::showDeck(int deck) {
-    // The window of the decks' play buttons.
-    SkinWindow* decks = nullptr;
+    SkinWindow* decks = nullptr; // the window of the decks' play buttons
     map_->forEachObject([&](SkinWindow* w, const std::string&, SkinObject* o) {
         if (!decks && map_->valueName(o) == "pause") decks = w;
     });
     auto shown = [&](int layer) {
         return probe_.facts("window\t" + decks->name + "\t" + std::to_string(layer))["visible"] == "1";
     };
-    if (!shown(deck)) {
-        const std::string wanted = "showwindow," + decks->name + "|" + std::to_string(deck);
-        Control button;
-        map_->forEachObject([&](SkinWindow*, const std::string&, SkinObject* o) {
-            if (!button.valid() && map_->valueName(o) == "executescript" &&
-                readFile(map_->skin.folder + o->valueSpecifier).find(wanted) != std::string::npos)
-                button = control(o->name);
-        });
-        if (!button.valid()) return false;
-        click(button);
+    // Else the button whose script shows that layer.
+    bool pressed = shown(deck);
+    const std::string script = "showwindow," + decks->name + "|" + std::to_string(deck);
+    map_->forEachObject([&](SkinWindow*, const std::string&, SkinObject* o) {
+        if (pressed || map_->valueName(o) != "executescript" ||
+            readFile(map_->skin.folder + o->valueSpecifier).find(script) == std::string::npos)
+            return;
+        pressed = true;
+        click(control(o->name));
         until([&] { return shown(deck); });
-    }
+    });
     for (int layer = 0; layer < 4; ++layer)
         decks->layerState(layer)->visible = shown(layer);
     return decks->layerState(deck)->visible;
