@@ -25,6 +25,6 @@ extern const Exercise kFolders, kFiles, kPlaylist, kSearch, kLoad, kDropbox, kCo
 // Timecode vinyl and the line input (ExercisesTimecode.cpp).
 extern const Exercise kVinyl, kVinylMode, kVinylStatus, kCalibrate, kLineIn;
 // Drawn views (ExercisesViews.cpp).
-extern const Exercise kWaveform, kCover, kTwin, kVideoView, kVideoFader;
+extern const Exercise kWaveform, kCover, kVideoView, kVideoFader;
 
 } // namespace e2e

@@ -62,6 +62,17 @@ TEST(SkinRead, LimiterAndClippingBySpecifier) {
         EXPECT_NEAR(f.ui->getValueDbl(VALUE_LIMITER_CURRENT, &spec, c.deck), c.dB, 1e-9) << c.spec;
     }
     EXPECT_EQ(f.ui->getValueDblMax(VALUE_LIMITER_CURRENT, nullptr, 0), 12.0);
+    // The master held at full scale (its limiter, which keeps it below, off) lights the master's clip lamp
+    // (the skins' CLIP) and that of all chains, not a deck's; below its peak again, the lamp goes dark.
+    EffectGroup* master = f.engine->masterEffects.get();
+    master->setEffectState(EFFECT_LIMITER, 0);
+    feed(master, 32767.0f, -32767.0f);
+    std::string masterLamp = "-1", all, deck = "pl";
+    EXPECT_TRUE(f.ui->getValueBool(VALUE_CLIPPING, &masterLamp, 0, nullptr));
+    EXPECT_TRUE(f.ui->getValueBool(VALUE_CLIPPING, &all, 0, nullptr));
+    EXPECT_FALSE(f.ui->getValueBool(VALUE_CLIPPING, &deck, 0, nullptr));
+    feed(master, 20000.0f, -20000.0f);
+    EXPECT_FALSE(f.ui->getValueBool(VALUE_CLIPPING, &masterLamp, 0, nullptr));
 }
 
 TEST(SkinRead, EffectLengthsInBeatsAndTheirKnobSteps) {
