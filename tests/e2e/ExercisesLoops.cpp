@@ -110,7 +110,7 @@ void loopButton(Rig& rig, const Control& c) {
     EXPECT_NEAR(rig.deckFact(c.deck, "loopLength"), beats * beatMs(rig, c.deck), 3) << "the loop's length in ms";
     EXPECT_TRUE(rig.value(c).lit) << "not lit while its loop plays";
     char text[32];
-    snprintf(text, sizeof text, "%.1f", beats);
+    snprintf(text, sizeof text, beats < 1 ? "%g" : "%.1f", beats); // a quarter reads 0.25
     EXPECT_EQ(rig.value("looplength_movebeats", "", c.deck).text, text) << "the loop length text";
     rig.click(c);
     EXPECT_EQ(rig.deckFact(c.deck, "looping"), 0) << "a second press does not stop the loop";
