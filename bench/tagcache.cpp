@@ -294,4 +294,82 @@ void BM_Reference_GetFolderWorstLatencyIdle(benchmark::State& state) {
 }
 BENCHMARK(BM_Reference_GetFolderWorstLatencyIdle)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 
+// A deck closing a track stores what the track leaves on the main thread: the worst and the mean store while the
+// loading thread fills a folder of 10,000 new files (its transactions come first), and the mean with nothing
+// loading. Each close changes the track's cue points, so the frames are written every time. With nothing
+// loading, the mean of what a load reads back on the main thread as well. Reference: the overview alone, all a
+// close stored and a load read before the record's frames were kept.
+void closeStoreLatency(benchmark::State& state, bool frames) {
+    std::string root = tempRoot(frames ? "close" : "overview");
+    std::string big = root + "big/", decks = root + "decks/";
+    AppPathsMake(big);
+    AppPathsMake(decks);
+    for (int i = 0; i < 10000; i++)
+        touch(big + "Artist - Track " + intToStr(i) + ".mp3");
+    const int kTracks = 50;
+    std::vector<std::unique_ptr<CID3v2Tag>> records;
+    for (int i = 0; i < kTracks; i++) {
+        std::string path = decks + "Artist - Played " + intToStr(i) + ".mp3";
+        touch(path);
+        records.push_back(std::make_unique<CID3v2Tag>());
+        records.back()->readFromFile(path);
+        records.back()->setReplayGainTag(0.9f, -6.5f, 0);
+    }
+    const std::string overview(300, '\x80');
+    std::unique_ptr<TagCache> cache;
+    int closes = 0;
+    auto close = [&] {
+        CID3v2Tag* record = records[size_t(closes % kTracks)].get();
+        record->addToETCO(unsigned(1000 + closes++), 0xE0);
+        double start = timeGetExactTime();
+        if (frames)
+            cache->storeDeckRecord(record, 300, overview, 1.0);
+        else
+            cache->setWaveForm(record->getPath(), 300, overview, 1.0, 1);
+        return timeGetExactTime() - start;
+    };
+    double worst = 0, sum = 0, idle = 0, read = 0;
+    int loading = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::remove((root + "tagcache.db").c_str());
+        cache = std::make_unique<TagCache>(root + "tagcache.db");
+        cache->getFolder(decks, false, true, false, false); // the decks' tracks are in the cache
+        cache->getFolder(big, true, true, false, false);
+        state.ResumeTiming();
+        while (cache->isBusy()) {
+            double ms = close();
+            worst = std::max(worst, ms);
+            sum += ms;
+            loading++;
+            usleep(2000);
+        }
+        for (int i = 0; i < 200; i++) {
+            idle += close();
+            CID3v2Tag* record = records[size_t(i % kTracks)].get();
+            double start = timeGetExactTime(), height = 0;
+            int incomplete = 0;
+            benchmark::DoNotOptimize(cache->getWaveForm(record->getPath(), 300, &height, &incomplete));
+            if (frames) cache->restoreDeckFrames(record);
+            read += timeGetExactTime() - start;
+        }
+        cache.reset();
+    }
+    state.counters["worst_ms"] = worst;
+    state.counters["mean_loading_ms"] = loading ? sum / loading : 0;
+    state.counters["mean_idle_ms"] = idle / (200.0 * double(state.iterations()));
+    state.counters["load_read_ms"] = read / (200.0 * double(state.iterations()));
+    removeTree(root);
+}
+
+void BM_DeckCloseStoreDuringLoad(benchmark::State& state) {
+    closeStoreLatency(state, true);
+}
+BENCHMARK(BM_DeckCloseStoreDuringLoad)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+
+void BM_Reference_OverviewStoreDuringLoad(benchmark::State& state) {
+    closeStoreLatency(state, false);
+}
+BENCHMARK(BM_Reference_OverviewStoreDuringLoad)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+
 } // namespace

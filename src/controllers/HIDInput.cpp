@@ -36,7 +36,10 @@ bool HIDObject::match(const std::vector<int>& pattern, const std::vector<int>& m
             checkPlayer = expected;
             expected = k;
         } else {
-            int b = byte & 0xFF;
+            // A data byte is 0..127: a byte with the top bit set (a status byte cut into the wrong place, a
+            // broken cable, another program on the bus) is no value, so the message does not match.
+            if (byte < 0 || byte > 127) return false;
+            int b = byte;
             if (lowOnly) {
                 if (code == HIDCODE_VL) nv = b;
                 continue;

@@ -1,6 +1,7 @@
 #include "engine/LinuxAudioDevice.h"
 
 #include "audio/vinyl/FinalScratch.h"
+#include "engine/EngineClock.h"
 #include "engine/Tarlume.h"
 #include "engine/TarlumeDeckAccess.h"
 
@@ -84,6 +85,7 @@ bool LinuxAudioDevice::adopt(std::unique_ptr<SoundStream> stream) {
 bool LinuxAudioDevice::connect() {
     if (stream_) disconnect();
     fallback_.reset();
+    seeking_ = false;
     connectError.clear();
     // Said on standard error and kept for the preferences window.
     auto fail = [this](const std::string& why) {
@@ -99,15 +101,33 @@ bool LinuxAudioDevice::connect() {
     if (!resolve(&info)) return fail(std::string("No sound ") + (isInput ? "input" : "output") + " device to open.");
     idInUse = (unsigned long)info.id;
     deviceName_ = info.name;
-    std::string error;
+    const double now = EngineClock::now();
     // One rate for every device: the master device's own default, which the engine then takes.
-    std::unique_ptr<SoundStream> stream =
-        open(SoundDevices::backend(), info, setsRate ? 0.0 : (engine ? engine->getSamplerate() : 0.0), &error);
-    if (!stream) return fail("Sound device \"" + info.name + "\" could not be opened: " + error + ".");
-    const double rate = stream->getSampleRate();
-    if (rate <= 0) return fail("Sound device \"" + info.name + "\" gave no sample rate.");
-    if (setsRate && engine) engine->setSamplerate(rate);
-    if (!adopt(std::move(stream))) return fail("Sound device \"" + info.name + "\" could not be started.");
+    const double rate = setsRate ? 0.0 : (engine ? engine->getSamplerate() : 0.0);
+    std::string error;
+    std::unique_ptr<SoundStream> stream = open(SoundDevices::backend(), info, rate, &error);
+    std::string why;
+    if (!stream)
+        why = "Sound device \"" + info.name + "\" could not be opened: " + error + ".";
+    else if (!(stream->getSampleRate() > 0))
+        why = "Sound device \"" + info.name + "\" gave no sample rate.";
+    if (why.empty()) {
+        if (setsRate && engine) engine->setSamplerate(stream->getSampleRate());
+        if (!adopt(std::move(stream))) why = "Sound device \"" + info.name + "\" could not be started.";
+    }
+    if (!why.empty()) {
+        // A device that is there but busy (a JACK server that turns clients away): the mix runs on without it
+        // and the device is tried again, as a lost one is.
+        runOnNull(info.name, hasInput.load() ? info.inputChannels : 0, hasOutput.load() ? info.outputChannels : 0,
+                  rate > 0 ? rate : info.defaultSampleRate, now);
+        seeking_ = true;
+        return fail(why);
+    }
+    // No device at all when the program started (a JACK server that starts after it): one is looked for.
+    if (SoundDevices::standingIn()) {
+        seeking_ = true;
+        retryAt_ = now + 1000;
+    }
     return true;
 }
 
@@ -131,10 +151,24 @@ void LinuxAudioDevice::propertyChanged(unsigned long, unsigned long) {
                 if (FinalScratch* timecode = deckAccess::timecode(deck)) timecode->setSampleRate(rate);
 }
 
+void LinuxAudioDevice::runOnNull(const std::string& name, int inputs, int outputs, double rate, double nowMs) {
+    SoundDeviceInfo shape;
+    shape.name = name;
+    shape.hostApi = "Null";
+    shape.id = SoundDevices::stableId(shape.hostApi, shape.name);
+    shape.inputChannels = inputs;
+    shape.outputChannels = outputs;
+    shape.defaultSampleRate = rate > 0 ? rate : 44100.0;
+    fallback_ = SoundDevices::makeNullBackend({shape});
+    std::unique_ptr<SoundStream> stream = open(*fallback_, shape, shape.defaultSampleRate, nullptr);
+    if (!stream || !adopt(std::move(stream))) disconnect();
+    retryAt_ = nowMs + 1000;
+}
+
 LinuxAudioDevice::Health LinuxAudioDevice::watch(double nowMs) {
     if (!stream_) return Health::Fine;
     const double engineRate = engine ? engine->getSamplerate() : 0.0;
-    if (fallback_) {
+    if (fallback_ || seeking_) {
         if (nowMs < retryAt_) return Health::Fine;
         retryAt_ = nowMs + 1000;
         SoundDeviceInfo info;
@@ -144,9 +178,12 @@ LinuxAudioDevice::Health LinuxAudioDevice::watch(double nowMs) {
         idInUse = (unsigned long)info.id;
         deviceName_ = info.name;
         if (adopt(std::move(stream))) {
+            const bool found = seeking_;
             fallback_.reset();
+            seeking_ = false;
+            connectError.clear();
             propertyChanged(0, 0); // the device may be back at another rate
-            return Health::Back;
+            return found ? Health::Found : Health::Back;
         }
         // Started no more: on to the null device again.
     } else if (stream_->isAlive()) {
@@ -159,18 +196,9 @@ LinuxAudioDevice::Health LinuxAudioDevice::watch(double nowMs) {
     }
     // Lost: the mix runs on at the same rate and shape on a null device, so the decks, the timecode and a
     // recording go on while the device is away.
-    SoundDeviceInfo shape;
-    shape.name = deviceName_;
-    shape.hostApi = "Null";
-    shape.id = SoundDevices::stableId(shape.hostApi, shape.name);
-    shape.inputChannels = nbInputChannels_;
-    shape.outputChannels = nbOutputChannels_;
-    shape.defaultSampleRate = sampleRate.load() > 0 ? sampleRate.load() : 44100.0;
-    fallback_ = SoundDevices::makeNullBackend({shape});
-    std::unique_ptr<SoundStream> stream = open(*fallback_, shape, shape.defaultSampleRate, nullptr);
-    if (!stream || !adopt(std::move(stream))) disconnect();
-    retryAt_ = nowMs + 1000;
-    return Health::Lost;
+    runOnNull(deviceName_, nbInputChannels_, nbOutputChannels_, sampleRate.load(), nowMs);
+    if (!seeking_) return Health::Lost;
+    return Health::Fine;
 }
 
 void LinuxAudioDevice::soundIO(SoundBufferList* output, const SoundBufferList* input) {
@@ -178,12 +206,10 @@ void LinuxAudioDevice::soundIO(SoundBufferList* output, const SoundBufferList* i
 }
 
 void LinuxAudioDevice::processBuffer(SoundBufferList* output, const SoundBufferList* input) {
-    // Never wait on the audio thread: while the main thread holds the lock, this block stays silent.
-    if (!TryEnterCriticalSection(&lock)) return;
-    if (!connected.load(std::memory_order_acquire)) {
-        leaveCS();
-        return;
-    }
+    // Never wait on the audio thread: while the main thread holds the lock, this block stays silent. A scoped
+    // guard: a JACK client ended under a stalled block unwinds this thread, and the lock is let go.
+    CriticalSectionGuard guard(&lock, std::try_to_lock);
+    if (!guard.ownsLock() || !connected.load(std::memory_order_acquire)) return;
     const auto start = std::chrono::steady_clock::now();
     if (output && output->totalChannels() > 0) hasOutput.store(true, std::memory_order_relaxed);
     if (input && input->totalChannels() > 0) hasInput.store(true, std::memory_order_relaxed);
@@ -205,7 +231,6 @@ void LinuxAudioDevice::processBuffer(SoundBufferList* output, const SoundBufferL
         const double load = elapsed / (total * 1000.0 / rate);
         cpuLoad.store(0.99 * cpuLoad.load(std::memory_order_relaxed) + 0.01 * load, std::memory_order_relaxed);
     }
-    leaveCS();
 }
 
 void LinuxAudioDevice::fillBufferFromInput(const SoundBufferList* input, int n, float** dest, int left, int right) {

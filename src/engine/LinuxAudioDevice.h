@@ -39,13 +39,17 @@ public:
         Fine,
         Lost,    // its stream ended by itself: it now runs on a null device of the same shape
         Back,    // a lost device opened again
+        Found,   // a device that was missing or busy when it was connected opened at last
         Changed, // its rate changed (propertyChanged has been called)
     };
-    // A lost device is tried again once a second (`nowMs` on any steady clock).
+    // A lost device, and one that was missing or busy when it was connected, is tried again once a second
+    // (`nowMs` on the engine's clock) while the mix runs on a null device.
     Health watch(double nowMs);
     // The name of the device as listed, for messages.
     const std::string& getDeviceName() const { return deviceName_; }
     bool isLost() const { return fallback_ != nullptr; }
+    // True while the device the settings want was missing or busy when connected and is looked for.
+    bool isSeeking() const { return seeking_; }
 
     // Channels of the device in that direction (id 0 = the default device); 0 when unknown.
     static int getNbChannels(unsigned long deviceId, bool input);
@@ -71,10 +75,13 @@ private:
                                       std::string* error);
     // Stops the running stream and starts `stream` in its place.
     bool adopt(std::unique_ptr<SoundStream> stream);
+    // Runs the mix on a null device of that shape (rate 0: 44100 Hz) until the real one is back.
+    void runOnNull(const std::string& name, int inputs, int outputs, double rate, double nowMs);
 
     std::unique_ptr<SoundStream> stream_;
     int nbOutputChannels_ = 0, nbInputChannels_ = 0;
     std::string deviceName_;
     std::unique_ptr<SoundBackend> fallback_; // the null device a lost device runs on
-    double retryAt_ = 0;                     // when a lost device is tried next (ms)
+    bool seeking_ = false;                   // the device was missing or busy when connected
+    double retryAt_ = 0;                     // when a lost or sought device is tried next (ms)
 };

@@ -54,15 +54,16 @@ Tarlume::Tarlume() {
 
 Tarlume::~Tarlume() {
     writeSettings();
-    // The playlists are written before sound and MIDI close, so a close that never ends costs nothing the
-    // user made; again after the decks closed, for the history of the tracks they held. The loading threads
-    // stop first, so no list is half loaded when it is written.
+    // The decks' tracks are closed (their cue points, loops and overviews stored, their history written) and
+    // the playlists written before sound and MIDI close, so a close that never ends costs nothing the user
+    // made. The loading threads stop first, so no list is half loaded when it is written.
     if (tagCache) tagCache->stopThreads();
+    for (TarlumePlayer* deck : players)
+        if (deck) deckAccess::closeTrack(deck);
     writePlaylists();
     closeDevicesForQuit();
     deleteDecks();
     masterEffects.reset();
-    writePlaylists();
     deleteKeptRecords();
     delete tagCache;
     tagCache = nullptr;

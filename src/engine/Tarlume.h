@@ -54,9 +54,9 @@ public:
     // with the day's history list, then reads config.xml. Prints one line on standard error for each
     // folder that can't be created.
     Tarlume();
-    // Writes config.xml, closes the controllers, stops recording and the sound devices, deletes the
-    // decks and the master effects, writes back the playlists changed in this run, deletes the kept
-    // records and the tag cache, closes the log.
+    // Writes config.xml, closes the decks' tracks (storing what they leave in the tag cache), writes back
+    // the playlists changed in this run, closes the controllers, stops recording and the sound devices,
+    // deletes the decks and the master effects, deletes the kept records and the tag cache, closes the log.
     virtual ~Tarlume();
     Tarlume(const Tarlume&) = delete;
     Tarlume& operator=(const Tarlume&) = delete;
@@ -190,7 +190,7 @@ public:
     // Rebuilds every controller list (connection states and configurations change on reconnect).
     void refreshControllerLists();
     // Per frame: file and playlist lists showing their loading bar follow their library list's
-    // progress and are refilled once it is loaded.
+    // progress and are refilled once it is loaded (a file list's folder tree with it).
     void updateBrowserLoading();
     static constexpr size_t kMaxFolderHistory = 100; // entries kept per browser, newest last
 
@@ -298,8 +298,11 @@ private:
 
     FILE* logFile = nullptr;
     DeckSettings deckSettings_[kDecks]; // as read; written back for decks that don't exist
-    // The settings file as read at start when it was damaged: the first write keeps it as config.xml.bad.
+    // The settings file as read at start when it was damaged (it may be empty): the first write keeps it beside
+    // the new one under a name no earlier damaged file has (damagedCopyPath).
     std::string damagedSettings_;
+    bool settingsDamaged_ = false;
+    std::string damagedCopyPath() const;
     // The settings file was there but could not be read at start: this run never replaces it.
     bool settingsUnreadable_ = false;
 };

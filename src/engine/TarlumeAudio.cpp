@@ -165,7 +165,7 @@ void Tarlume::updateAudioInputs() {
 
 void Tarlume::watchAudio() {
     const double now = EngineClock::now();
-    std::vector<std::string> lost, back;
+    std::vector<std::string> lost, back, found;
     auto note = [](std::vector<std::string>& names, const std::string& name) {
         if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
     };
@@ -178,6 +178,9 @@ void Tarlume::watchAudio() {
         case LinuxAudioDevice::Health::Back:
             note(back, d->getDeviceName());
             break;
+        case LinuxAudioDevice::Health::Found:
+            note(found, d->getDeviceName());
+            break;
         default:
             break;
         }
@@ -187,6 +190,15 @@ void Tarlume::watchAudio() {
         fprintf(stderr, "Sound device \"%s\" stopped: playing on no device until it is back\n", name.c_str());
     for (const std::string& name : back)
         fprintf(stderr, "Sound device \"%s\" is back\n", name.c_str());
+    for (const std::string& name : found)
+        fprintf(stderr, "Sound device \"%s\" found: playing there\n", name.c_str());
+    if (!found.empty()) {
+        // What could not be opened at the start is told no more once it opened.
+        audioError.clear();
+        for (auto& device : soundDevices)
+            if (!device->connectError.empty())
+                audioError += (audioError.empty() ? "" : " ") + device->connectError;
+    }
 }
 
 void Tarlume::destroyAudio() {

@@ -309,10 +309,13 @@ void Tarlume::updateBrowserLoading() {
             if (!list || !list->working || !dir) continue;
             double progress = dir->getProgress();
             if (progress >= 1.0) {
-                if (files)
+                if (files) {
                     updateFileList(i);
-                else
+                    // The folder may have been read again from the disk: its tree shows the sub-folders now there.
+                    updateFolderList(i);
+                } else {
                     updatePlaylist(i);
+                }
             } else if (progress != list->workingProgress) {
                 list->workingProgress = progress;
                 list->setDirty();
@@ -406,6 +409,9 @@ void Tarlume::changeFolder(int i, std::string path) {
             history.erase(history.begin(), history.begin() + static_cast<long>(history.size() - kMaxFolderHistory));
     }
     currentFolder[i] = path;
+    // A disk folder opened again is read again from the disk, on the loading thread: the files and
+    // sub-folders added or removed since it was listed show once it is read, such as a mix just recorded.
+    if (tagCache && !isListName(path)) tagCache->getFolder(path, true, true, true, false);
     updateFileList(i);
     updateFolderList(i);
 }
@@ -415,14 +421,16 @@ void Tarlume::addFileToPlaylist(int i, const std::string& path) {
     // Only files the library reads: a folder or a text file would end up as a line in the m3u.
     if (!TagCacheDirectory::isValidFileType(path) || !FileExist(path)) return;
     TagCacheDirectory* dir = tagCache->getFolder(playlistPath[i], false, true, false, false);
-    CID3v2Tag* tag = new CID3v2Tag();
-    tag->readFromFile(path);
-    dir->addTag(tag, false); // the list owns the record from here
+    // The cache's record of the file, the one its folder shows (with the length the cache found in the
+    // audio) and the playlist takes when it is loaded again.
+    TagPtr tag = tagCache->getTagByFilename(TagCacheDirectory::cleanPath(path));
+    if (!tag) return;
+    dir->addTag(tag);
     // A list still showing its loading bar is refilled whole: the playlist is loaded now.
     if (playlistList[i] && playlistList[i]->working)
         updatePlaylist(i);
     else if (playlistList[i])
-        addTagToListbox(tag, playlistList[i]);
+        addTagToListbox(tag.get(), playlistList[i]);
 }
 
 void Tarlume::createPlaylist(std::string name, int i) {

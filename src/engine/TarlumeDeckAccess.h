@@ -75,6 +75,10 @@ inline void setOutputSamplerate(TarlumePlayer* d, double rate) {
 inline void update(TarlumePlayer* d) {
     d->update();
 }
+// Stores what the deck's track leaves (its record, overview and history) and lets the record go.
+inline void closeTrack(TarlumePlayer* d) {
+    d->closeSong();
+}
 
 inline void getSettings(TarlumePlayer* d, Tarlume::DeckSettings* s) {
     s->defaultVinyl = d->timecodeType;

@@ -238,6 +238,8 @@ bool TarlumePlayer::finishLoad() {
         if (load->record) tag->restoreEmptiedFrames(*load->record);
     } else {
         tag = load->record.release();
+        // What the decks kept of the file in an earlier run (cue points, loops, replay gain).
+        engineRestoreDeckFrames(tag);
     }
 
     // Tempo: only a finite, positive TBPM counts ("nan", "inf", 0 or below leave the analysis to it).
@@ -248,6 +250,9 @@ bool TarlumePlayer::finishLoad() {
         bpmConfidence = 100;
     } else {
         bpmConfidence = 0;
+        // No analysis will replace the previous track's tempo for a file that gave no audio, or for a movie:
+        // the deck starts from its own.
+        if (load->video || fmod->isUnreadable()) bpm = kDefaultBpm;
     }
 
     // Memory lists: entry i of a type fills slot i + 1.
@@ -372,7 +377,7 @@ void TarlumePlayer::closeSong() {
     if (!tag) return;
     rewriteEvents(false);
     rewriteEvents(true);
-    storeWaveForm();
+    storeInCache();
 
     CID3v2Tag* record = tag;
     tag = nullptr;
@@ -381,18 +386,20 @@ void TarlumePlayer::closeSong() {
     engineKeepRecord(record);
 }
 
-void TarlumePlayer::storeWaveForm() {
-    if (!player || !(getParam(PLAYERPARAM_LENGTH) > 0)) return;
-    const int stripes = int(getParam(PLAYERPARAM_NBSTRIPES));
-    std::string bytes;
-    bytes.reserve(size_t(std::max(0, stripes)));
-    for (int i = 0; i < stripes; ++i) {
-        // 254 steps above an offset of 1, clamped, so a stripe above full height no longer wraps to a small byte.
-        const double v = getParam(PLAYERPARAM_STRIPE, i);
-        const double b = std::isfinite(v) ? std::floor(v * 254 + 1) : 1;
-        bytes += char(uint8_t(std::clamp(b, 1.0, 255.0)));
+void TarlumePlayer::storeInCache() {
+    int stripes = 0;
+    std::string bytes; // no overview without a track's length
+    if (player && getParam(PLAYERPARAM_LENGTH) > 0) {
+        stripes = int(getParam(PLAYERPARAM_NBSTRIPES));
+        bytes.reserve(size_t(std::max(0, stripes)));
+        for (int i = 0; i < stripes; ++i) {
+            // 254 steps above an offset of 1, clamped, so a stripe above full height no longer wraps to a small byte.
+            const double v = getParam(PLAYERPARAM_STRIPE, i);
+            const double b = std::isfinite(v) ? std::floor(v * 254 + 1) : 1;
+            bytes += char(uint8_t(std::clamp(b, 1.0, 255.0)));
+        }
     }
-    engineSetWaveForm(tag->getPath(), stripes, bytes, getParam(PLAYERPARAM_STRIPEMAX));
+    engineStoreRecord(stripes, bytes, getParam(PLAYERPARAM_STRIPEMAX));
 }
 
 bool TarlumePlayer::isUnreadable() const {
@@ -714,7 +721,10 @@ std::string TarlumePlayer::engineGetWaveForm(const std::string& path, int stripe
     return engine->tagCache->getWaveForm(path, stripes, maxHeight, incomplete);
 }
 
-void TarlumePlayer::engineSetWaveForm(const std::string& path, int stripes, const std::string& bytes,
-                                      double maxHeight) {
-    if (engine && engine->tagCache) engine->tagCache->setWaveForm(path, stripes, bytes, maxHeight, 1);
+void TarlumePlayer::engineRestoreDeckFrames(CID3v2Tag* record) {
+    if (engine && engine->tagCache) engine->tagCache->restoreDeckFrames(record);
+}
+
+void TarlumePlayer::engineStoreRecord(int stripes, const std::string& waveform, double maxHeight) {
+    if (engine && engine->tagCache) engine->tagCache->storeDeckRecord(tag, stripes, waveform, maxHeight);
 }

@@ -72,6 +72,7 @@ public:
     static constexpr double kCalibrationSettleMs = 1000;    // the deck's speed settles after a step of the gain
     static constexpr float kTimecodeQualityMax = 150;       // codes per second shown as full quality
     static constexpr unsigned kETCOCue = 0xE0, kETCOLoopIn = 0xE1, kETCOLoopOut = 0xE2;
+    static constexpr double kDefaultBpm = 50.0; // a deck's tempo before any track gave one
 
     TarlumePlayer(Tarlume* engine, int deckIndex);
     virtual ~TarlumePlayer();
@@ -222,7 +223,7 @@ public:
     double pitch = 1.0;    // current speed ratio
     double pitchTo = 1.0;  // pitch slider
     double lastUpdate = 0; // ms
-    double bpm = 50.0;
+    double bpm = kDefaultBpm;
     int bpmConfidence = 0; // 0 .. 100; 100 from the tag or set by hand
     double loopBeats = 4.0;
     double loopMoveSpeed = 0, loopMoveStart = 0; // dynamic loop move: speed, start time (ms)
@@ -263,7 +264,8 @@ public:
     // Timecode settings and state.
     int timecodeType = 0; // enTimecodeType
     bool relativeMode = false, superRelativeMode = false;
-    float vcGain = 1.0f, vcPitchVariance = 0.0003f;
+    static constexpr float kVCGain = 1.0f, kVCPitchVariance = 0.0003f; // a new deck's, and a right click's
+    float vcGain = kVCGain, vcPitchVariance = kVCPitchVariance;
     double vcSpeedMultiplier = 1.0;
     double resyncTime = 0;     // ms, 0 = none
     float timecodeQuality = 0; // codes per second
@@ -316,9 +318,11 @@ private:
     void engineLockAudio();
     void engineUnlockAudio();
     std::string engineGetWaveForm(const std::string& path, int stripes, double* maxHeight, int* incomplete);
-    void engineSetWaveForm(const std::string& path, int stripes, const std::string& bytes, double maxHeight);
+    void engineRestoreDeckFrames(CID3v2Tag* record);
+    void engineStoreRecord(int stripes, const std::string& waveform, double maxHeight);
     void rewriteEvents(bool loops);
-    void storeWaveForm();
+    // The record's cue points, loops and replay gain, and the overview, kept in the tag cache for the next run.
+    void storeInCache();
     void reportUnreadable();
     void autoCue();
     void updateTimecode(double t);

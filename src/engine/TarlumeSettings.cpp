@@ -15,6 +15,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <sys/stat.h>
 #include <unordered_map>
 
 namespace {
@@ -86,8 +87,21 @@ bool Tarlume::isSkinName(const std::string& name) {
            name.find_first_of(std::string("/\0", 2)) == std::string::npos;
 }
 
+// config.xml.bad, else config.xml.bad2, .bad3 ...: each damaged file met is kept, none replaces another.
+std::string Tarlume::damagedCopyPath() const {
+    const std::string base = getSettingsPath() + ".bad";
+    struct stat st;
+    if (lstat(base.c_str(), &st) != 0) return base;
+    for (int n = 2;; ++n) {
+        const std::string path = base + intToStr(n);
+        if (lstat(path.c_str(), &st) != 0) return path;
+    }
+}
+
 void Tarlume::loadSettings() {
     const std::string path = getSettingsPath();
+    // A run killed while it wrote the settings left its temporary file behind.
+    removeStaleReplacements(path);
     std::string text;
     const int error = readFileChecked(path, &text);
     if (error == ENOENT) return;
@@ -100,9 +114,9 @@ void Tarlume::loadSettings() {
     }
     if (const char* why = damage(text)) {
         damagedSettings_ = text;
-        fprintf(stderr,
-                "Settings file %s is damaged (%s): what could be read is used, and the file is kept as %s.bad\n",
-                path.c_str(), why, path.c_str());
+        settingsDamaged_ = true;
+        fprintf(stderr, "Settings file %s is damaged (%s): what could be read is used, and the file is kept as %s\n",
+                path.c_str(), why, damagedCopyPath().c_str());
     }
     readSettingsText(text);
 }
@@ -237,12 +251,13 @@ bool Tarlume::writeSettings() {
     if (settingsUnreadable_) return false; // told at start: the file that could not be read stays as it was
     const std::string text = settingsText();
     std::string error;
-    if (!damagedSettings_.empty()) {
-        if (!replaceFileContents(path + ".bad", damagedSettings_, &error)) {
+    if (settingsDamaged_) {
+        if (!replaceFileContents(damagedCopyPath(), damagedSettings_, &error)) {
             fprintf(stderr, "Settings not saved (%s): the damaged %s is kept as it was\n", error.c_str(), path.c_str());
             return false;
         }
         damagedSettings_.clear();
+        settingsDamaged_ = false;
     }
     if (!replaceFileContents(path, text, &error)) {
         fprintf(stderr, "Settings not saved (%s); %s is kept as it was\n", error.c_str(), path.c_str());

@@ -9,7 +9,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <locale.h>
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <time.h>
@@ -457,6 +459,32 @@ bool replaceFileContents(const std::string& path, const std::string& bytes, std:
         close(folderFd);
     }
     return true;
+}
+
+int removeStaleReplacements(const std::string& path) {
+    const std::string file = linkTarget(path);
+    const std::string folder = getFilePath(file), prefix = getFileName(file) + ".tmp";
+    DIR* dir = opendir(folder.empty() ? "." : folder.c_str());
+    if (!dir) return 0;
+    int removed = 0;
+    while (const dirent* entry = readdir(dir)) {
+        // Only our own naming: the prefix, the writer's process id, "-", a count, nothing more.
+        const std::string name = entry->d_name;
+        if (name.compare(0, prefix.size(), prefix) != 0) continue;
+        const char* p = name.c_str() + prefix.size();
+        const char* end = name.c_str() + name.size();
+        pid_t pid = 0;
+        unsigned count = 0;
+        auto [dash, pidError] = std::from_chars(p, end, pid);
+        if (pidError != std::errc() || dash == p || dash == end || *dash != '-' || pid <= 0) continue;
+        auto [last, countError] = std::from_chars(dash + 1, end, count);
+        if (countError != std::errc() || last == dash + 1 || last != end) continue;
+        // A process that still runs (or one we may not signal) may be writing it now.
+        if (pid == getpid() || kill(pid, 0) == 0 || errno != ESRCH) continue;
+        removed += unlink((folder + name).c_str()) == 0;
+    }
+    closedir(dir);
+    return removed;
 }
 
 std::string getFileName(const std::string& path) {

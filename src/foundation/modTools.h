@@ -102,6 +102,9 @@ int readFileChecked(const std::string& path, std::string* bytes);
 // it. The new file keeps the old one's permission bits. On failure the old file stays as it was, the
 // temporary file is removed and `error` (when given) tells which step failed and why.
 bool replaceFileContents(const std::string& path, const std::string& bytes, std::string* error = nullptr);
+// Removes the temporary files replaceFileContents left beside `path` in processes that are gone (a kill or a
+// crash mid-write); those of running processes stay. Returns how many were removed.
+int removeStaleReplacements(const std::string& path);
 // The part behind the last "/" (the whole text without one).
 std::string getFileName(const std::string& path);
 // The part up to and including the last "/" ("" without one).

@@ -1,6 +1,7 @@
 #include "platform/MovieDecoder.h"
 
 #include "platform/BoundedWork.h"
+#include "platform/OpenGuard.h"
 
 #include <algorithm>
 #include <cmath>
@@ -101,7 +102,10 @@ bool MovieDecoder::open(const std::string& path, std::string* error) {
         return false;
     };
     // The probe runs on a thread of its own, given a second of its work: a movie with tens of thousands of tags
-    // keeps FFmpeg busy for many seconds in steps its interrupt does not reach.
+    // keeps FFmpeg busy for many seconds. Those FFmpeg parses in steps its interrupt does not reach are counted
+    // before it sees the file.
+    const OpenGuard::Refusal refusal = OpenGuard::check(path);
+    if (!refusal.why.empty()) return fail(refusal.why);
     struct Attempt {
         std::unique_ptr<Av> av{new Av};
         std::string why;
@@ -110,7 +114,12 @@ bool MovieDecoder::open(const std::string& path, std::string* error) {
     const BoundedWork::Outcome outcome = BoundedWork::run(
         [attempt, path](BoundedWork::Progress& progress) { attempt->why = probe(*attempt->av, path, progress); },
         std::chrono::seconds(1), std::chrono::seconds(10));
-    if (outcome != BoundedWork::Outcome::Done) return fail("opening it took longer than 1000 ms (too many tags?)");
+    if (outcome != BoundedWork::Outcome::Done) {
+        const std::string why = "opening it took longer than 1000 ms (too many tags?)";
+        // Not a wait for a slow disk: the file itself, which would take as long every time.
+        if (outcome == BoundedWork::Outcome::TooMuchWork) OpenGuard::remember(path, why);
+        return fail(why);
+    }
     if (!attempt->why.empty()) return fail(attempt->why);
     std::unique_ptr<Av> av = std::move(attempt->av);
     AVStream* stream = av->format->streams[av->stream];

@@ -159,18 +159,22 @@ public:
         return stream;
     }
 
-    // False while PortAudio holds a client of a JACK server that no longer answers (a server started
-    // between the look for one and PortAudio's start): closing it would abort the program.
-    bool safeToClose() {
-        if (!initialised_) return true;
-        if (Pa_HostApiTypeIdToHostApiIndex(paJACK) < 0) return true;
-        bool jackDevice = false;
+    // True when PortAudio's own JACK host API holds a client of a server (one started between the look for
+    // a server and PortAudio's start): that client bears the program's name.
+    bool holdsJack() const {
+        if (!initialised_ || Pa_HostApiTypeIdToHostApiIndex(paJACK) < 0) return false;
         for (int i = 0, n = Pa_GetDeviceCount(); i < n; i++) {
             const PaDeviceInfo* dev = Pa_GetDeviceInfo(i);
             const PaHostApiInfo* api = dev ? Pa_GetHostApiInfo(dev->hostApi) : nullptr;
-            if (api && api->type == paJACK) jackDevice = true;
+            if (api && api->type == paJACK) return true;
         }
-        if (!jackDevice) return true;
+        return false;
+    }
+
+    // False while PortAudio holds a client of a JACK server that no longer answers: closing it would abort
+    // the program.
+    bool safeToClose() {
+        if (!holdsJack()) return true;
         jack_status_t status;
         jack_client_t* probe = jack_client_open("tarlume-probe", JackNoStartServer, &status);
         if (!probe) return false;
@@ -289,6 +293,7 @@ struct BackendState {
     // Neither is deleted at exit: closing PortAudio's JACK client aborts the program when the server went
     // away meanwhile, a JACK client of a stopped server may wait, and the system closes everything anyway.
     PortAudioBackend* system = nullptr;
+    int systemCards = 0; // ALSA's cards when PortAudio started
     SoundBackend* jack = nullptr;
     std::unique_ptr<SoundBackend> null;
     SoundBackend* current = nullptr;
@@ -306,27 +311,39 @@ bool hasOutputDevice(SoundBackend& backend) {
     return false;
 }
 
+bool nullAskedFor() {
+    const char* forced = getenv("TARLUME_SOUND");
+    return forced && std::strcmp(forced, "null") == 0;
+}
+
+int alsaCards() {
+    int card = -1, count = 0;
+    while (snd_card_next(&card) == 0 && card >= 0)
+        count++;
+    return count;
+}
+
+// The system's sound, where the user wants it: a running JACK server, else PortAudio's ALSA devices. Null
+// when neither has an output. State lock held.
+SoundBackend* findSystem(BackendState& s) {
+    if (!s.jack) s.jack = SoundDevices::makeJackBackend().release();
+    if (s.jack && hasOutputDevice(*s.jack)) return s.jack;
+    // Looking for devices must not start a JACK server of its own.
+    setenv("JACK_NO_START_SERVER", "1", 0);
+    if (!s.system) {
+        s.system = new PortAudioBackend();
+        s.systemCards = alsaCards();
+    }
+    return hasOutputDevice(*s.system) ? s.system : nullptr;
+}
+
 // Chooses the backend; state lock held.
 SoundBackend& choose(BackendState& s) {
     if (s.installed) return *s.installed;
     if (s.current) return *s.current;
-    const char* forced = getenv("TARLUME_SOUND");
-    bool nullOnly = forced && std::strcmp(forced, "null") == 0;
-    if (!nullOnly) {
-        // A running JACK server is where the user wants sound.
-        if (!s.jack) s.jack = SoundDevices::makeJackBackend().release();
-        if (s.jack && hasOutputDevice(*s.jack)) {
-            s.current = s.jack;
-            return *s.current;
-        }
-        // Looking for devices must not start a JACK server of its own.
-        setenv("JACK_NO_START_SERVER", "1", 0);
-        if (!s.system) s.system = new PortAudioBackend();
-        if (hasOutputDevice(*s.system)) {
-            s.current = s.system;
-            return *s.current;
-        }
-    }
+    const bool nullOnly = nullAskedFor();
+    if (!nullOnly)
+        if (SoundBackend* found = findSystem(s)) return *(s.current = found);
     if (!s.null) s.null = SoundDevices::makeNullBackend();
     if (!s.warned && !nullOnly) {
         fprintf(stderr, "No sound device found: running without sound\n");
@@ -334,6 +351,27 @@ SoundBackend& choose(BackendState& s) {
     }
     s.current = s.null.get();
     return *s.current;
+}
+
+bool standingIn(BackendState& s) {
+    return !s.installed && &choose(s) == s.null.get() && !nullAskedFor();
+}
+
+// While the null device stands in: looks for the system's sound again, a few milliseconds a look. State
+// lock held; no stream of a JACK or PortAudio backend is open then.
+bool lookAgain(BackendState& s) {
+    delete s.jack; // made when no server answered, or one without outputs: a server may be there now
+    s.jack = nullptr;
+    // PortAudio lists the devices there were when it started, so it starts again when ALSA's cards changed;
+    // and when its own JACK host API took a server's client, which bears the name the program's client needs.
+    // Never while that server is gone: closing PortAudio would abort the program.
+    if (s.system && (alsaCards() != s.systemCards || s.system->holdsJack()) && s.system->safeToClose()) {
+        delete s.system;
+        s.system = nullptr;
+    }
+    SoundBackend* found = findSystem(s);
+    if (found) s.current = found;
+    return found != nullptr;
 }
 
 } // namespace
@@ -371,7 +409,14 @@ void rescan() {
 bool revive() {
     BackendState& s = backendState();
     std::lock_guard<std::mutex> guard(s.mutex);
+    if (standingIn(s)) return lookAgain(s);
     return choose(s).revive();
+}
+
+bool standingIn() {
+    BackendState& s = backendState();
+    std::lock_guard<std::mutex> guard(s.mutex);
+    return standingIn(s);
 }
 
 int stableId(const std::string& hostApi, const std::string& name) {

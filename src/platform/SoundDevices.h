@@ -114,7 +114,13 @@ void setBackend(SoundBackend* installed);
 // stream of the current backend is open.
 void rescan();
 // The backend in use tries to reach its system again after its streams were lost (SoundBackend::revive).
+// While the null device stands in for a system where no device was found, looks for one again instead
+// (a JACK server started since, a sound card plugged in) and is false while there is none.
 bool revive();
+// True while the backend in use is the null device standing in for a system where no device was found
+// (not the one TARLUME_SOUND=null asks for, nor a test's): streams on it are meant to move to a real
+// device once one appears.
+bool standingIn();
 
 // The stable id of a device: a 31-bit hash of its host API and name, never 0.
 int stableId(const std::string& hostApi, const std::string& name);

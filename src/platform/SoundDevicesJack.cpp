@@ -38,7 +38,7 @@ public:
     ~JackSession() {
         // A client whose server went away is left as it is: closing it crashes libjack now and then, and
         // takes a newer client's view of the server with it.
-        if (dead_.load()) return;
+        if (dead_.load() || ended_) return;
         jack_deactivate(client_);
         jack_client_close(client_);
     }
@@ -46,7 +46,8 @@ public:
     JackSession& operator=(const JackSession&) = delete;
 
     jack_client_t* client() const { return client_; }
-    bool dead() const { return dead_.load(); }
+    // The server went away, or the client was ended: its streams are lost.
+    bool dead() const { return dead_.load() || ended_; }
     double rate() const { return rate_.load(); }
 
     // The server's physical capture (input) or playback (output) ports, in order.
@@ -77,13 +78,21 @@ public:
             for (auto& slot : slots_)
                 if (slot.load() == stream) slot.store(nullptr);
         }
-        waitOutOfProcess();
+        leaveProcess();
     }
-    // Waits until no process callback runs (at most two seconds: a server that stopped mid-cycle never ends it).
-    void waitOutOfProcess() const {
+    // Returns once no process callback runs. A callback still inside after two seconds (a stalled block, a
+    // server that stopped mid-cycle) is not waited for longer, nor left running into a stream that is about to
+    // be freed: the client is ended, which stops libjack's process thread and waits for its end. The session
+    // then reads as dead, so its streams are lost and the backend connects a fresh client. Main thread.
+    void leaveProcess() {
         const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-        while (inProcess_.load() && !dead() && std::chrono::steady_clock::now() < until)
+        while (inProcess_.load() && std::chrono::steady_clock::now() < until)
             std::this_thread::sleep_for(std::chrono::microseconds(200));
+        if (!inProcess_.load() || ended_) return;
+        ended_ = true;
+        jack_deactivate(client_); // cancels the process thread and joins it
+        inProcess_.store(0);
+        if (!dead_.load()) jack_client_close(client_); // a server that is still there frees the name
     }
 
 private:
@@ -98,6 +107,7 @@ private:
     std::atomic<bool> dead_{false};
     std::atomic<double> rate_{0.0};
     std::atomic<int> inProcess_{0};
+    bool ended_ = false; // main thread: the client was ended under a stalled callback
     std::atomic<JackStream*> slots_[kMaxStreams] = {};
     std::mutex mutex_; // main thread: adding and removing streams
 };
@@ -155,7 +165,7 @@ public:
     }
     void stop() override {
         if (!running_.exchange(false)) return;
-        session_->waitOutOfProcess();
+        session_->leaveProcess();
     }
     double getSampleRate() const override { return session_->rate(); }
     int getInputChannels() const override { return int(in_.size()); }

@@ -1,6 +1,7 @@
 #include "platform/SystemAudioReader.h"
 
 #include "platform/BoundedWork.h"
+#include "platform/OpenGuard.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -16,7 +17,6 @@ extern "C" {
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <mutex>
 #include <numeric>
 #include <sys/stat.h>
@@ -42,10 +42,10 @@ constexpr int maxErrors = 1000;
 // The most work an open may take. FFmpeg stores every tag in a list it searches on each insert, so a file
 // with tens of thousands of tags takes seconds to open; past this the file is refused, so no file holds
 // the thread that asked for it (the loading thread, when a deck loads) for longer. The open runs on a
-// thread of its own that is left to finish alone when it takes longer: some demuxers (Matroska's tags, an
-// Ogg stream's comments) parse them in one step that FFmpeg's interrupt does not reach. The bound counts
-// the opening thread's processor time: on a busy machine (analysis, a build) an ordinary file waits for the
-// processor far longer than it works, and must not be refused for that.
+// thread of its own, which stops at its next read once the caller has gone on (the tags FFmpeg parses in
+// one step its interrupt does not reach are counted before, see OpenGuard.h). The bound counts the opening
+// thread's processor time: on a busy machine (analysis, a build) an ordinary file waits for the processor
+// far longer than it works, and must not be refused for that.
 constexpr std::chrono::milliseconds openDeadline{1000};
 // The wall-clock time an open may take, waits included (a stalled network folder).
 constexpr std::chrono::milliseconds openWallDeadline{10000};
@@ -55,52 +55,6 @@ std::chrono::nanoseconds threadCpuTime() {
     timespec ts{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
     return std::chrono::seconds(ts.tv_sec) + std::chrono::nanoseconds(ts.tv_nsec);
-}
-// Comments an Ogg stream's comment header may hold. FFmpeg parses that header in one step that its
-// interrupt cannot stop (20,000 comments take over a second), so larger counts are refused before it.
-constexpr uint32_t maxOggComments = 10000;
-
-// The comment count an Ogg file's first stream declares in its comment header (Vorbis or Opus), 0 when
-// the file is not Ogg or the header is not where streams put it (the start of the second page).
-uint32_t oggCommentCount(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<uint8_t> b(65536);
-    in.read(reinterpret_cast<char*>(b.data()), std::streamsize(b.size()));
-    b.resize(size_t(in.gcount()));
-    auto le32 = [&](size_t at) {
-        return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 | uint32_t(b[at + 3]) << 24;
-    };
-    size_t at = 0;
-    uint32_t serial = 0;
-    for (int page = 0; page < 2; ++page) {
-        if (at + 27 > b.size() || memcmp(&b[at], "OggS", 4) != 0) return 0;
-        uint32_t pageSerial = le32(at + 14);
-        size_t segments = b[at + 26];
-        if (at + 27 + segments > b.size()) return 0;
-        size_t body = 0;
-        for (size_t i = 0; i < segments; ++i)
-            body += b[at + 27 + i];
-        size_t data = at + 27 + segments;
-        if (page == 0) {
-            serial = pageSerial;
-            at = data + body;
-            continue;
-        }
-        if (pageSerial != serial) return 0;
-        size_t end = std::min(b.size(), data + body);
-        size_t vendorAt;
-        if (data + 7 <= end && memcmp(&b[data], "\x03vorbis", 7) == 0)
-            vendorAt = data + 7;
-        else if (data + 8 <= end && memcmp(&b[data], "OpusTags", 8) == 0)
-            vendorAt = data + 8;
-        else
-            return 0;
-        if (vendorAt + 4 > end) return 0;
-        size_t countAt = vendorAt + 4 + size_t(le32(vendorAt));
-        if (countAt < vendorAt || countAt + 4 > end) return 0;
-        return le32(countAt);
-    }
-    return 0;
 }
 
 void quietLogging() {
@@ -117,10 +71,12 @@ struct SystemAudioReader::Impl {
     std::chrono::nanoseconds deadline = std::chrono::nanoseconds::max();
     std::chrono::steady_clock::time_point wallDeadline = std::chrono::steady_clock::time_point::max();
     bool timedOut = false;
+    bool tooMuchWork = false; // its processor time ran out (a file that is slow to open every time)
     // While an open runs on its thread: the caller's side of it (set when the caller no longer waits).
     BoundedWork::Progress* progress = nullptr;
+    bool pastWorkDeadline() const { return threadCpuTime() > deadline; }
     bool pastDeadline() const {
-        return threadCpuTime() > deadline || std::chrono::steady_clock::now() > wallDeadline ||
+        return pastWorkDeadline() || std::chrono::steady_clock::now() > wallDeadline ||
                (progress && progress->abandoned.load());
     }
     const AVCodec* decoder = nullptr;
@@ -191,6 +147,7 @@ struct SystemAudioReader::Impl {
 
     static int interrupted(void* opaque) {
         Impl* self = static_cast<Impl*>(opaque);
+        if (self->pastWorkDeadline()) self->tooMuchWork = true;
         if (self->pastDeadline()) self->timedOut = true;
         return self->timedOut ? 1 : 0;
     }
@@ -459,15 +416,14 @@ bool SystemAudioReader::open(const std::string& path) {
     quietLogging();
     struct stat st;
     if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false; // folders, pipes, devices
-    uint32_t comments = oggCommentCount(path);
-    if (comments > maxOggComments) {
-        fprintf(stderr, "tarlume: refused \"%s\": its %u tags would take too long to read\n", path.c_str(),
-                unsigned(comments));
+    const OpenGuard::Refusal refusal = OpenGuard::check(path);
+    if (!refusal.why.empty()) {
+        if (!refusal.before) fprintf(stderr, "tarlume: refused \"%s\": %s\n", path.c_str(), refusal.why.c_str());
         return false;
     }
     struct Attempt {
         std::unique_ptr<Impl> reader{new Impl};
-        bool opened = false, tooLong = false;
+        bool opened = false, tooLong = false, tooMuchWork = false;
     };
     auto attempt = std::make_shared<Attempt>();
     const BoundedWork::Outcome outcome = BoundedWork::run(
@@ -479,6 +435,7 @@ bool SystemAudioReader::open(const std::string& path) {
             attempt->opened = r.openAndMeasure(path);
             // Also when FFmpeg finished a step it could not interrupt: the time is spent either way, and a
             // file this slow to open is slow to open every time.
+            attempt->tooMuchWork = r.tooMuchWork || r.pastWorkDeadline();
             attempt->tooLong = r.timedOut || r.pastDeadline();
             r.progress = nullptr;
             r.deadline = std::chrono::nanoseconds::max(); // reads and seeks are not bounded
@@ -486,8 +443,13 @@ bool SystemAudioReader::open(const std::string& path) {
         },
         openDeadline, openWallDeadline);
     if (outcome != BoundedWork::Outcome::Done || attempt->tooLong) {
-        fprintf(stderr, "tarlume: refused \"%s\": opening it took longer than %d ms (too many tags?)\n", path.c_str(),
-                int(openDeadline.count()));
+        const std::string why =
+            "opening it took longer than " + std::to_string(openDeadline.count()) + " ms (too many tags?)";
+        fprintf(stderr, "tarlume: refused \"%s\": %s\n", path.c_str(), why.c_str());
+        // Not a wait for a slow disk: the file itself, which would take as long every time.
+        const bool done = outcome == BoundedWork::Outcome::Done; // else the attempt is no longer ours to read
+        if (outcome == BoundedWork::Outcome::TooMuchWork || (done && attempt->tooMuchWork))
+            OpenGuard::remember(path, why);
         return false;
     }
     if (!attempt->opened) return false;

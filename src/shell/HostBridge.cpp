@@ -137,6 +137,9 @@ void initTLM() {
             fprintf(stderr, "Skin \"%s\" is not used (%s): the default skin is loaded instead\n", tlm->skinName.c_str(),
                     refusal.c_str());
             tlm->skinName = defaultSkin;
+        } else if (!loaded && tlm->skinName != defaultSkin) {
+            fprintf(stderr, "Skin \"%s\" is not found (%s): the default skin is loaded instead\n",
+                    tlm->skinName.c_str(), path.c_str());
         }
         if (!loaded) skin->loadSkin(dir + "/skins/" + defaultSkin + ".xml");
         if (FileExist(dir + "/genrecolors.xml")) skin->readGenreColors(dir + "/genrecolors.xml");

@@ -127,6 +127,8 @@ protected:
     bool readEffectParam(const std::string* spec, int deck, double* value);
     // Writes a named effect parameter, kept inside its range; nothing for an unknown name.
     void writeEffectParam(const std::string* spec, int deck, double v);
+    // A jog turn on a value: moves it by delta, kept inside its range (the base's turn for a generic id).
+    void turnValue(int id, std::string* spec, int deck, double delta);
     // A button's release or press (action default) on a deck 0..3; false hands it to the base.
     bool handleRelease(SkinObject* object, int deck, SkinWindow* window);
     bool handlePress(SkinObject* object, float x, float y, int deck, SkinWindow* window);

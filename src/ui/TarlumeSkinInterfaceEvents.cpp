@@ -164,7 +164,14 @@ bool TarlumeSkinInterface::handlePress(SkinObject* object, float x, float y, int
     case VALUE_PITCH_UP:
     case VALUE_PITCH_DOWN: {
         double step = getDblFromValSpec(&spec, 0.1) / 100.0;
-        p->setPitch(p->getPitch(true) + (object->value == VALUE_PITCH_UP ? step : -step), true);
+        if (object->value == VALUE_PITCH_DOWN) step = -step;
+        // The steps stop at the ends of the pitch fader's range; a pitch already beyond one (a smaller
+        // range chosen since) is not pushed further out.
+        const double pitch = p->getPitch(true), top = 1.0 + p->pitchRange / 100.0, bottom = 1.0 - p->pitchRange / 100.0;
+        double next = pitch + step;
+        if (step > 0 && next > top) next = std::max(pitch, top);
+        if (step < 0 && next < bottom) next = std::min(pitch, bottom);
+        p->setPitch(next, true);
         return true;
     }
     case VALUE_PITCHBEND_UP:
@@ -453,8 +460,7 @@ void TarlumeSkinInterface::handleJogWheel(int id, std::string* spec, int deck, d
         }
         return;
     case VALUE_PITCH: {
-        if (spec && *spec == "pitch")
-            return SkinInterface::handleJogWheel(VALUE_PITCH, spec, deck, amount, factor, -1.0);
+        if (spec && *spec == "pitch") return turnValue(VALUE_PITCH, spec, deck, amount * factor);
         double c = !playing(p) ? 1.0 : p->pitchMode == PITCHMODE_FOLLOW ? p->pitchModeC : 0.0;
         p->setPitchMode(PITCHMODE_FOLLOW, factor * amount, spec && *spec == "touch" ? 0.0 : 1.0, c);
         return;
@@ -465,7 +471,7 @@ void TarlumeSkinInterface::handleJogWheel(int id, std::string* spec, int deck, d
         if (engine->activeList) engine->activeList->scrollDown(factor * amount);
         return;
     default:
-        SkinInterface::handleJogWheel(id, spec, deck, amount, factor, -1.0);
+        turnValue(id, spec, deck, amount * factor);
         return;
     }
 }

@@ -30,6 +30,16 @@ std::string timeText(double ms, int decimals) {
     return strFromTime(float(ms / 1000.0), decimals);
 }
 
+// A loop length in beats: one decimal, but under a beat as many as the length needs (up to three), so a quarter
+// reads 0.25 and an eighth 0.125, not 0.2 and 0.1.
+std::string beatsText(double beats) {
+    int decimals = 1;
+    while (std::fabs(beats) < 1.0 && decimals < 3 &&
+           std::fabs(std::round(beats * std::pow(10.0, decimals)) / std::pow(10.0, decimals) - beats) > 0.001)
+        ++decimals;
+    return dblToStr(beats, decimals);
+}
+
 // The time displays blink faster as the end of the track comes near.
 bool endOfTrackBlink(TarlumePlayer* p) {
     double position = p->getPosition();
@@ -252,10 +262,12 @@ std::string TarlumeSkinInterface::getValueStr(int id, std::string* spec, int dec
         return timeText(slot ? p->getLoopOut(slot) - p->getLoopIn(slot) : p->loopGetLengthMs(), 1);
     }
     case VALUE_LOOPLENGTH_MOVEBEATS:
-        return dblToStr(p->loopGetLength(), 1);
+        return beatsText(p->loopGetLength());
     // An empty deck has no tempo to show (the deck's tempo never reads below 10, which is no tempo).
     case VALUE_BPM:
-        return p->player ? dblToStr(p->getBPM(true, false, false), 1) : std::string();
+        // Nor does a file that gave no audio, or a movie: no analysis gives them one.
+        if (!p->player || p->isVideo == 1 || p->isUnreadable()) return std::string();
+        return dblToStr(p->getBPM(true, false, false), 1);
     case VALUE_BPMDETECTION: {
         Player* player = p->player;
         if (!player) return "";

@@ -168,12 +168,25 @@ void TarlumeSkinInterface::setValueDblRelative(int id, std::string* spec, int de
         setValueDbl(VALUE_EFFECTBPM, spec, deck, k >= 0.0 && k <= 9.0 ? beats[int(k)] : 4.0);
         return;
     }
+    // A position past either end (a controller's rotary or relative slider turned on, a script's sum) holds
+    // at that end: a relative write never takes a value out of its range.
+    if (std::isnan(r)) return;
+    r = std::clamp(r, 0.0, 1.0);
     if (id == VALUE_EFFECT && equalsName(spec, "amp_set")) {
         double top = getValueDblMax(id, spec, deck);
         setValueDbl(id, spec, deck, r <= 0.5 ? 2.0 * r : 1.0 + (r - 0.5) * 2.0 * (top - 1.0));
         return;
     }
     SkinInterface::setValueDblRelative(id, spec, deck, r);
+}
+
+void TarlumeSkinInterface::turnValue(int id, std::string* spec, int deck, double delta) {
+    if (!deckAt(deck) || !isApplicationId(id)) return SkinInterface::handleJogWheel(id, spec, deck, delta, 1.0, -1.0);
+    // Held inside the value's range, as a drag of its slider is, however far the wheel turns.
+    double v = getValueDbl(id, spec, deck) + delta;
+    const double lo = getValueDblMin(id, spec, deck), hi = getValueDblMax(id, spec, deck);
+    if (hi > lo) v = std::clamp(v, lo, hi);
+    setValueDbl(id, spec, deck, v);
 }
 
 void TarlumeSkinInterface::resetValue(int id, std::string* spec, int deck) {
@@ -201,6 +214,22 @@ void TarlumeSkinInterface::resetValue(int id, std::string* spec, int deck) {
     case VALUE_PITCH:
     case VALUE_PITCHTO:
         v = 0.0; // percent: the middle of the fader, not half a percent off it
+        break;
+    // The headphone knobs go back where the program starts them: the mix to the cued decks alone, the
+    // level to full.
+    case VALUE_VOLUME_CUEMASTER:
+        v = 0.0;
+        break;
+    case VALUE_VOLUME_CUEALLCHANNELS:
+        v = 1.0;
+        break;
+    // The timecode sliders too: half of either would halve the record's gain, or let its speed wander 1,600
+    // times as far.
+    case VALUE_OPTION:
+        if (spec && *spec == "vc_gain")
+            v = TarlumePlayer::kVCGain;
+        else if (spec && *spec == "vc_pitchvariance")
+            v = TarlumePlayer::kVCPitchVariance;
         break;
     default:
         break;

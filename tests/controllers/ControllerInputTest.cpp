@@ -69,6 +69,8 @@ TEST(ControllerInput, Values) {
         Calls expected; // of the last message
     } cases[] = {
         {"<type>slider</type><bytes>B0 07 VV</bytes><bytes2>B1 07 VV</bytes2>", {{0xB0, 7, 127}}, {"set 41 0 1"}},
+        // A value byte with its top bit set is no MIDI data: the message does not match.
+        {"<type>slider</type><bytes>B0 07 VV</bytes><bytes2>B1 07 VV</bytes2>", {{0xB0, 7, 0xFF}}, {}},
         {"<type>slider</type><invert>yes</invert><bytes>B0 07 VV</bytes><bytes2>B1 07 VV</bytes2>",
          {{0xB0, 7, 127}},
          {"set 41 0 0"}},

@@ -23,7 +23,13 @@ struct Row {
     int deck;           // the deck whose layer it is exercised on (0 = deck 1)
     const char* group;  // the end-to-end test that runs it
     const Exercise* exercise;
+    // The other decks it is exercised on after that one: the same object on their layers, or, in a skin
+    // that lays the decks out object by object, the object named for that deck ("d1 x" for deck 2: "d2 x").
+    std::vector<int> also = {};
 };
+
+// The object a row exercises on one of its decks.
+std::string objectOn(const Row& row, int deck);
 
 struct SkinTable {
     const char* skin; // the skin's file name without ".xml"

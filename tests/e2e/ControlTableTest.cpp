@@ -20,6 +20,9 @@ TEST(ControlTable, EveryValuedObjectOfBothSkinsHasARow) {
         for (const Row& row : table.rows) {
             EXPECT_TRUE(rows.insert(row.object).second) << table.skin << ": two rows for \"" << row.object << "\"";
             EXPECT_NE(row.exercise, nullptr) << table.skin << ": \"" << row.object << "\" says nothing";
+            for (int deck : row.also)
+                EXPECT_TRUE(objectOn(row, deck) == row.object || rows.insert(objectOn(row, deck)).second)
+                    << table.skin << ": two rows for " << objectOn(row, deck);
         }
         skin.forEachObject([&](SkinWindow* w, const std::string&, SkinObject* o) {
             // The pop-up list of every menu, which the menus' rows choose from.

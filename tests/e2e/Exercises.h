@@ -30,6 +30,6 @@ extern const Exercise kOptionText, kOption, kOutputPair, kExternalMixer, kOption
 extern const char* const kOptionSettings;
 
 // Drawn views (ExercisesViews.cpp).
-extern const Exercise kWaveform, kCover, kTwin, kVideoView, kVideoFader;
+extern const Exercise kWaveform, kCover, kVideoView, kVideoFader;
 
 } // namespace e2e

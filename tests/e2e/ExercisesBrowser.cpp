@@ -127,7 +127,7 @@ void load(Rig& rig, const Control& c) {
     const std::optional<ListRow> still = Rig::row(rig.list("files"), Tracks::kSecond);
     EXPECT_TRUE(still && still->selected) << "the selection is gone";
     EXPECT_EQ(rig.engine()["folder"], music(rig)) << "LOAD changed the folder";
-    ASSERT_TRUE(rig.load(c.deck, c.deck == 0 ? Tracks::kDeck1 : Tracks::kDeck2));
+    ASSERT_TRUE(rig.load(c.deck, Tracks::forDeck(c.deck)));
 }
 
 // A deck's drop area: a file dropped anywhere on it (away from its controls) loads there.
@@ -139,7 +139,7 @@ void dropbox(Rig& rig, const Control& c) {
         << "the drop did not load";
     constexpr int kText = 1;
     EXPECT_NE(c.placed.object->type, kText) << "the drop area is a text object: it shows its value";
-    ASSERT_TRUE(rig.load(c.deck, c.deck == 0 ? Tracks::kDeck1 : Tracks::kDeck2));
+    ASSERT_TRUE(rig.load(c.deck, Tracks::forDeck(c.deck)));
 }
 
 // Columns: the file list gets its header above the first row, and loses it again without a gap.

@@ -122,7 +122,7 @@ void pitchFaderMoves(Rig& rig, const Control& c) {
     // Half way up, then a new load on the stopped deck: shown and played agree.
     moveSlider(rig, c, 0.75);
     playing(rig, c.deck, false);
-    ASSERT_TRUE(rig.load(c.deck, c.deck == 0 ? Tracks::kDeck1 : Tracks::kDeck2));
+    ASSERT_TRUE(rig.load(c.deck, Tracks::forDeck(c.deck)));
     playing(rig, c.deck, true);
     const double speed = rig.deckFact(c.deck, "speed");
     EXPECT_NEAR(rig.value("pitch", "", c.deck).number, (speed - 1) * 100, 0.01)
@@ -140,29 +140,34 @@ void pitchFaderMoves(Rig& rig, const Control& c) {
 // pace is measured over several splices.
 constexpr double kSplicedSeconds = 3, kSplicedPace = 0.006;
 
-// Bend: while held the deck runs 1.5 % ahead (behind) with its tone kept, as key lock keeps it; back to
-// normal speed when let go.
+// Held at `speed` (the deck and the one it is paced against playing), the deck's position runs at that
+// pace with its tone kept, as key lock keeps it; let go, it returns to normal speed.
+void expectHeldPace(Rig& rig, const Control& c, double speed) {
+    const double held = positionRate(rig, c.deck, kSplicedSeconds);
+    EXPECT_NEAR(held, speed, kSplicedPace) << "the position's pace while held";
+    const double tone = toneHz(rig.listen(0.6), c.deck) / trackTone(c.deck);
+    EXPECT_NEAR(tone, 1.0, 0.003) << "the tone while held";
+    rig.release();
+    EXPECT_TRUE(rig.until([&] { return std::fabs(rig.deckFact(c.deck, "speed") - 1) < 0.0005; }))
+        << "the speed does not return";
+    const double after = positionRate(rig, c.deck);
+    EXPECT_NEAR(after, 1.0, 0.003) << "the position's pace after";
+    measured("held: speed %.4f, pace %.4f, tone x%.4f; after: pace %.4f", speed, held, tone, after);
+    playing(rig, pacer(c.deck), false);
+    playing(rig, c.deck, false);
+}
+
+// Bend: while held the deck runs 1.5 % ahead (behind).
 void bend(Rig& rig, const Control& c) {
     playing(rig, c.deck, true);
     playing(rig, pacer(c.deck), true);
     const double expected = c.value == "pitchbend_up" ? 1.015 : 0.985;
     rig.press(rig.reach(c));
     EXPECT_NEAR(rig.deckFact(c.deck, "speed"), expected, 0.001) << "while held";
-    const double held = positionRate(rig, c.deck, kSplicedSeconds);
-    EXPECT_NEAR(held, expected, kSplicedPace) << "the position's pace while held";
-    const double tone = toneHz(rig.listen(0.6), c.deck) / trackTone(c.deck);
-    EXPECT_NEAR(tone, 1.0, 0.003) << "the tone while held";
-    rig.release();
-    EXPECT_TRUE(rig.until([&] { return std::fabs(rig.deckFact(c.deck, "speed") - 1) < 0.0005; })) << "after";
-    const double after = positionRate(rig, c.deck);
-    EXPECT_NEAR(after, 1.0, 0.003) << "the position's pace after";
-    measured("held: pace %.4f, tone x%.4f; after: pace %.4f", held, tone, after);
-    playing(rig, pacer(c.deck), false);
-    playing(rig, c.deck, false);
+    expectHeldPace(rig, c, expected);
 }
 
-// The platter: dragged up it runs the deck ahead while held, with its tone kept; let go, the speed
-// returns.
+// The platter: dragged up and held it runs the deck ahead.
 void platter(Rig& rig, const Control& c) {
     playing(rig, c.deck, true);
     playing(rig, pacer(c.deck), true);
@@ -174,16 +179,7 @@ void platter(Rig& rig, const Control& c) {
     }
     const double speed = rig.deckFact(c.deck, "speed");
     EXPECT_GT(speed, 1.005) << "a drag up does not speed the deck up";
-    const double held = positionRate(rig, c.deck, kSplicedSeconds);
-    EXPECT_NEAR(held, speed, kSplicedPace) << "the position's pace while held";
-    const double tone = toneHz(rig.listen(0.6), c.deck) / trackTone(c.deck);
-    EXPECT_NEAR(tone, 1.0, 0.003) << "the tone while held";
-    measured("held: speed %.4f, pace %.4f, tone x%.4f", speed, held, tone);
-    rig.release();
-    EXPECT_TRUE(rig.until([&] { return std::fabs(rig.deckFact(c.deck, "speed") - 1) < 0.0005; }))
-        << "the speed does not return";
-    playing(rig, pacer(c.deck), false);
-    playing(rig, c.deck, false);
+    expectHeldPace(rig, c, speed);
 }
 
 void pitchRange(Rig& rig, const Control& c) {
@@ -257,7 +253,7 @@ void sync(Rig& rig, const Control& c) {
 // click jumps there by whole two-beat steps from the position, falling short by less than two beats.
 void overview(Rig& rig, const Control& c) {
     playing(rig, c.deck, false);
-    ASSERT_TRUE(rig.load(c.deck, c.deck == 0 ? Tracks::kDeck1 : Tracks::kDeck2));
+    ASSERT_TRUE(rig.load(c.deck, Tracks::forDeck(c.deck)));
     // The loading thread fills the view as it reads the file; a loaded machine gives it little time.
     size_t drawn = 0, size = 0;
     rig.until(

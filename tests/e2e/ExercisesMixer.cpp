@@ -20,8 +20,9 @@ double bandLevel(const Bands& b, int band) {
 }
 const char* const kBandNames[3] = {"bass", "mid tone", "hats"};
 
-// A band taken down: by at least 20 dB (the mid 12 dB), the others within 3 dB.
-void expectCut(const Bands& before, const Bands& after, int band) {
+// A band taken down: by at least 20 dB (the mid 12 dB), the others within 3 dB (a high cut takes some 4 dB
+// off deck 2's tone at 1.5 kHz).
+void expectCut(const Bands& before, const Bands& after, int band, int deck) {
     const double least = band == 1 ? 12 : 20;
     measured("bass %+.1f, tone %+.1f, hats %+.1f dB", after.bass - before.bass, after.tone - before.tone,
              after.hats - before.hats);
@@ -30,35 +31,36 @@ void expectCut(const Bands& before, const Bands& after, int band) {
         if (b == band) {
             EXPECT_LT(change, -least) << kBandNames[b] << " changed by " << change << " dB";
         } else
-            EXPECT_NEAR(change, 0, 3) << kBandNames[b] << " (not the band cut) changed by " << change << " dB";
+            EXPECT_NEAR(change, 0, b == 1 && band == 2 && trackTone(deck) > Tracks::kTone1 ? 4.5 : 3)
+                << kBandNames[b] << " (not the band cut) changed by " << change << " dB";
     }
 }
 
-void eqKnob(Rig& rig, const Control& c) {
+// An equaliser knob (to its minimum, its maximum, then a right click) or kill button (pressed twice): its
+// band goes down and comes back; a knob's maximum raises it.
+void eqBand(Rig& rig, const Control& c) {
     const int band = bandOf(c);
+    const bool kill = c.specifier().find("kill") != std::string::npos;
     playing(rig, c.deck, true);
     const Bands before = bands(rig.listen(), c.deck);
-    EXPECT_NEAR(turnKnob(rig, c, 0), 0, 0.01) << "the knob does not reach its minimum";
-    expectCut(before, bands(rig.listen(), c.deck), band);
-    turnKnob(rig, c, 1);
-    const double raised = bandLevel(bands(rig.listen(), c.deck), band) - bandLevel(before, band);
-    measured("at the maximum %+.1f dB", raised);
-    EXPECT_GT(raised, 2) << kBandNames[band] << " at the knob's maximum changed by " << raised << " dB";
-    rightClick(rig, c);
-    EXPECT_NEAR(rig.value(c).number, 0, 1e-6) << "a right click does not reset";
-    EXPECT_NEAR(bandLevel(bands(rig.listen(), c.deck), band), bandLevel(before, band), 0.5);
-    playing(rig, c.deck, false);
-}
-
-void kill(Rig& rig, const Control& c) {
-    const int band = bandOf(c);
-    playing(rig, c.deck, true);
-    const Bands before = bands(rig.listen(), c.deck);
-    rig.click(c);
-    EXPECT_TRUE(rig.value(c).lit) << "not lit while killing";
-    expectCut(before, bands(rig.listen(), c.deck), band);
-    rig.click(c);
-    EXPECT_FALSE(rig.value(c).lit);
+    if (kill) {
+        rig.click(c);
+        EXPECT_TRUE(rig.value(c).lit) << "not lit while killing";
+    } else {
+        EXPECT_NEAR(turnKnob(rig, c, 0), 0, 0.01) << "the knob does not reach its minimum";
+    }
+    expectCut(before, bands(rig.listen(), c.deck), band, c.deck);
+    if (kill) {
+        rig.click(c);
+        EXPECT_FALSE(rig.value(c).lit);
+    } else {
+        turnKnob(rig, c, 1);
+        const double raised = bandLevel(bands(rig.listen(), c.deck), band) - bandLevel(before, band);
+        measured("at the maximum %+.1f dB", raised);
+        EXPECT_GT(raised, 2) << kBandNames[band] << " at the knob's maximum changed by " << raised << " dB";
+        rightClick(rig, c);
+        EXPECT_NEAR(rig.value(c).number, 0, 1e-6) << "a right click does not reset";
+    }
     EXPECT_NEAR(bandLevel(bands(rig.listen(), c.deck), band), bandLevel(before, band), 0.5) << "not back";
     playing(rig, c.deck, false);
 }
@@ -157,7 +159,7 @@ void replayGain(Rig& rig, int deck) {
     EXPECT_GT(last - first, 3) << "the gain did not lift the quiet track";
     EXPECT_LE(peak, 1.0) << "the gain lifts past full scale";
     playing(rig, deck, false);
-    ASSERT_TRUE(rig.load(deck, deck == 0 ? Tracks::kDeck1 : Tracks::kDeck2));
+    ASSERT_TRUE(rig.load(deck, Tracks::forDeck(deck)));
 }
 
 void gainAndReplayGain(Rig& rig, const Control& c) {
@@ -300,7 +302,8 @@ void masterVolume(Rig& rig, const Control& c) {
     playing(rig, 0, false);
 }
 
-// The cue/master blend: a deck not cued reaches the headphones at the blend times its master level.
+// The cue/master blend: a deck not cued reaches the headphones at the blend times its master level; a
+// right click: back to zero, where the program starts it (the cued decks alone).
 void cueMasterBlend(Rig& rig, const Control& c) {
     playing(rig, 0, true);
     const double master = bands(rig.listen(), 0).tone;
@@ -310,17 +313,18 @@ void cueMasterBlend(Rig& rig, const Control& c) {
     turnKnob(rig, c, 1);
     const double one = bands(rig.listen(), 0, true).tone - master;
     EXPECT_NEAR(one, 0, 1) << "blend at one";
-    rightClick(rig, c);
-    EXPECT_NEAR(rig.value(c).number, 0.5, 1e-6);
+    turnKnob(rig, c, 0.5);
     const double middle = bands(rig.listen(), 0, true).tone - master;
     EXPECT_NEAR(middle, -6, 1) << "blend in the middle";
     measured("3/4: 0: %.0f dBFS, 1: %+.1f dB, middle %+.1f dB", zero, one, middle);
-    turnKnob(rig, c, 0);
+    rightClick(rig, c);
+    EXPECT_NEAR(rig.value(c).number, 0, 1e-6);
+    EXPECT_LT(rig.listen().phonesDb(), kSilentDb) << "blend after a right click";
     playing(rig, 0, false);
 }
 
 // The headphone level: a cued deck on outputs 3/4 follows it (-6 dB in the middle, at least 20 dB down
-// at the minimum), the master does not.
+// at the minimum), the master does not; a right click: full.
 void phonesLevel(Rig& rig, const Control& c) {
     playing(rig, 0, true);
     Control cue = rig.find("volume_cue", 0);
@@ -336,7 +340,9 @@ void phonesLevel(Rig& rig, const Control& c) {
     EXPECT_LT(minimum, -20) << "at the minimum";
     measured("3/4: middle %+.1f dB, minimum %+.1f dB; master %+.1f dB",
              bands(half, 0, true).tone - bands(full, 0, true).tone, minimum, bands(half, 0).tone - bands(full, 0).tone);
-    turnKnob(rig, c, 1);
+    rightClick(rig, c); // back to full, where the program starts it
+    EXPECT_NEAR(rig.value(c).number, 1, 1e-6);
+    EXPECT_NEAR(bands(rig.listen(), 0, true).tone, bands(full, 0, true).tone, 0.5) << "after a right click";
     rig.click(cue);
     playing(rig, 0, false);
 }
@@ -439,8 +445,8 @@ void clockText(Rig& rig, const Control& c) {
 } // namespace
 
 const Exercise kEqKnob{"drag to the minimum and the maximum, right click",
-                       "its band down >= 20 dB (mid >= 12) and the others within 3 dB; up; back to 0", eqKnob};
-const Exercise kKill{"click twice", "lit; its band down >= 20 dB (mid >= 12), the others within 3 dB; back", kill};
+                       "its band down >= 20 dB (mid >= 12) and the others within 3 dB; up; back to 0", eqBand};
+const Exercise kKill{"click twice", "lit; its band down >= 20 dB (mid >= 12), the others within 3 dB; back", eqBand};
 const Exercise kFilterKnob{"filter on, drag left and right, right click",
                            "low pass: hats -20 dB, bass kept; high pass: bass -20 dB, hats kept; middle", filterKnob};
 const Exercise kFilterOn{"click twice with the knob at low pass", "lit and the hats -20 dB; then back", filterOn};

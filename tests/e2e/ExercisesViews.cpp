@@ -111,7 +111,7 @@ void videoView(Rig& rig, const Control& c) {
         rightClick(rig, fader);
     }
     playing(rig, deck, false);
-    ASSERT_TRUE(rig.load(deck, deck == 0 ? Tracks::kDeck1 : Tracks::kDeck2));
+    ASSERT_TRUE(rig.load(deck, Tracks::forDeck(deck)));
 }
 
 // The video fader: sets the video crossfader alone, its ends and (right click) its middle.
@@ -134,64 +134,5 @@ const Exercise kVideoFader{"press at both ends, right click", "the video crossfa
 const Exercise kWaveform{"watch while playing and stopped", "drawn; moves while playing; still when stopped", waveform};
 const Exercise kCover{"read with deck 1's track (a cover beside it) and a track without one",
                       "the cover's pixels fill it; then none of them", cover};
-
-} // namespace e2e
-
-namespace e2e {
-
-namespace {
-
-// A deck-2 object of a skin that lays both decks out object by object: the twin of the deck-1 object
-// of the same name (same value, specifier, type, actions and size) bound to deck 2, and a press, drag
-// or right click on it changes deck 2 alone.
-void twin(Rig& rig, const Control& c) {
-    std::string name = c.name;
-    ASSERT_EQ(name.rfind("d2 ", 0), 0u) << "not a deck-2 object";
-    name.replace(0, 2, "d1");
-    Control one = rig.control(name, 0);
-    ASSERT_TRUE(one.valid()) << "no deck-1 twin " << name;
-    const SkinObject *a = one.placed.object, *b = c.placed.object;
-    EXPECT_EQ(a->player, 0);
-    EXPECT_EQ(b->player, 1) << "not bound to deck 2";
-    EXPECT_EQ(one.value, c.value);
-    EXPECT_EQ(a->valueSpecifier, b->valueSpecifier);
-    EXPECT_EQ(a->type, b->type);
-    EXPECT_EQ(a->actionLeft, b->actionLeft);
-    EXPECT_EQ(a->actionRight, b->actionRight);
-    EXPECT_EQ(a->rect->width, b->rect->width);
-    EXPECT_EQ(a->rect->height, b->rect->height);
-    if (!b->actionLeft && !b->actionRight) return; // a display: the same reading for its deck
-    // Facts that move by themselves, or that a press of the deck's other controls never touches.
-    auto facts = [&](int deck) {
-        auto f = rig.deck(deck);
-        for (const char* moving : {"position", "fullyLoaded", "timecodeQuality", "bpm", "loopLength"})
-            f.erase(moving);
-        return f;
-    };
-    const auto deck1 = facts(0), deck2 = facts(1);
-    const Value before = rig.value(c), twinBefore = rig.value(one);
-    const bool button = b->type == 2;
-    if (button)
-        rig.click(c);
-    else
-        rig.drag(rig.reach(c), 0, b->rect->vertical || b->type == 6 ? -20 : 20, 4);
-    const Value after = rig.value(c);
-    EXPECT_TRUE(after.lit != before.lit || std::fabs(after.relative - before.relative) > 0.01 || facts(1) != deck2)
-        << "deck 2 did not change";
-    EXPECT_EQ(facts(0), deck1) << "deck 1 changed";
-    EXPECT_EQ(rig.value(one).lit, twinBefore.lit) << "deck 1's twin changed";
-    // Undone as a user would.
-    if (!button)
-        rightClick(rig, c);
-    else if (c.value == "cuepoint")
-        playing(rig, 1, false);
-    else if (c.value != "loop_setout")
-        rig.click(c);
-}
-
-} // namespace
-
-const Exercise kTwin{"compare with its deck-1 twin; press (or drag) once and undo",
-                     "the same control bound to deck 2: deck 2 changes, deck 1 does not", twin};
 
 } // namespace e2e

@@ -30,10 +30,35 @@ namespace {
 // The program's JACK client.
 const char* const kProgramPorts = "^tarlume:";
 
+// Noise around 440 Hz (Tracks::kMarkerLow to kMarkerHigh) that never repeats, at an RMS of 0.02: the rest of
+// a track repeats every beat, so only this band tells one beat from another. Six band-pass sections keep it
+// 80 dB below full scale at the other deck's tone.
+std::vector<double> markerNoise(size_t frames, unsigned seed) {
+    std::mt19937 random(seed);
+    std::normal_distribution<double> white(0, 1);
+    const double w = 2 * M_PI * 440 / 44100, alpha = std::sin(w) / 2.4, a0 = 1 + alpha;
+    const double b0 = alpha / a0, a1 = -2 * std::cos(w) / a0, a2 = (1 - alpha) / a0;
+    double x1[6] = {}, x2[6] = {}, y1[6] = {}, y2[6] = {}, power = 0;
+    std::vector<double> out(frames);
+    for (size_t i = 0; i < frames; ++i) {
+        double v = white(random);
+        for (int s = 0; s < 6; ++s) {
+            const double y = b0 * (v - x2[s]) - a1 * y1[s] - a2 * y2[s];
+            x2[s] = x1[s], x1[s] = v, y2[s] = y1[s], y1[s] = y, v = y;
+        }
+        out[i] = v;
+        power += v * v;
+    }
+    for (double& v : out)
+        v *= 0.02 / std::sqrt(power / double(frames));
+    return out;
+}
+
 std::vector<float> beatTrack(double bpm, double tone, double seconds) {
     const int rate = 44100;
     const size_t frames = size_t(seconds * rate);
     std::vector<float> out(frames * 2);
+    const std::vector<double> marker = markerNoise(frames, unsigned(bpm));
     const double beat = 60.0 / bpm;
     const double hats[4] = {7200, 9100, 11300, 13700};
     for (size_t i = 0; i < frames; ++i) {
@@ -45,7 +70,7 @@ std::vector<float> beatTrack(double bpm, double tone, double seconds) {
         for (double f : hats)
             hat += std::sin(2 * M_PI * f * t + f);
         hat *= 0.04 * (0.85 + 0.15 * std::exp(-inEighth / 0.03));
-        const float v = float(bass + 0.2 * std::sin(2 * M_PI * tone * t) + hat);
+        const float v = float(bass + 0.2 * std::sin(2 * M_PI * tone * t) + hat + marker[i]);
         out[2 * i] = out[2 * i + 1] = v;
     }
     return out;
@@ -206,6 +231,30 @@ Control Rig::find(const std::string& value, int deck, const std::optional<std::s
         found = control(o->name, deck);
     });
     return found;
+}
+
+bool Rig::showDeck(int deck) {
+    SkinWindow* decks = nullptr; // the window of the decks' play buttons
+    map_->forEachObject([&](SkinWindow* w, const std::string&, SkinObject* o) {
+        if (!decks && map_->valueName(o) == "pause") decks = w;
+    });
+    auto shown = [&](int layer) {
+        return probe_.facts("window\t" + decks->name + "\t" + std::to_string(layer))["visible"] == "1";
+    };
+    // Else the button whose script shows that layer.
+    bool pressed = shown(deck);
+    const std::string script = "showwindow," + decks->name + "|" + std::to_string(deck);
+    map_->forEachObject([&](SkinWindow*, const std::string&, SkinObject* o) {
+        if (pressed || map_->valueName(o) != "executescript" ||
+            readFile(map_->skin.folder + o->valueSpecifier).find(script) == std::string::npos)
+            return;
+        pressed = true;
+        click(control(o->name));
+        until([&] { return shown(deck); });
+    });
+    for (int layer = 0; layer < 4; ++layer)
+        decks->layerState(layer)->visible = shown(layer);
+    return decks->layerState(deck)->visible;
 }
 
 Point Rig::reach(const Control& c, float fx, float fy) {

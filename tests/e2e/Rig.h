@@ -25,18 +25,22 @@ using testsupport::Point;
 
 // The tracks every run has in its music folder (made by the test, 16-bit stereo WAV at 44.1 kHz).
 struct Tracks {
-    // A 60 Hz bass pulsing on the beat, a steady tone and hats above 6 kHz on the eighth notes.
+    // A 60 Hz bass pulsing on the beat, a steady tone, hats above 6 kHz on the eighth notes and noise at
+    // 300-700 Hz that never repeats (kMarkerLow, kMarkerHigh).
     static constexpr double kBpm1 = 120, kTone1 = 1000; // deck 1's track
     static constexpr double kBpm2 = 125, kTone2 = 1500; // deck 2's track
     static constexpr double kSeconds = 100;             // the whole track fits the deck's sample buffer
     // Band limits (Hz) where each part of the tracks is measured.
     static constexpr double kBassLow = 40, kBassHigh = 90, kHatsLow = 6500, kHatsHigh = 15000;
+    static constexpr double kMarkerLow = 300, kMarkerHigh = 700;
     static const char* const kDeck1;  // "deck1.wav"
     static const char* const kDeck2;  // "deck2.wav"
     static const char* const kQuiet;  // "quiet.wav": a 1 kHz tone 30 dB below full scale
     static const char* const kSecond; // "second.wav": deck 1's track again under another name
     // Deck 1's track has a cover, a picture of this colour beside it (deck1.bmp); second.wav has none.
     static constexpr unsigned int kCoverRgb = 0xE628C8;
+    // The track a deck plays in the tests: deck 1's on decks 1 and 3, deck 2's on decks 2 and 4.
+    static const char* forDeck(int deck) { return deck % 2 ? kDeck2 : kDeck1; }
     // Writes them into `folder`; false when one could not be written.
     static bool make(const std::string& folder);
 };
@@ -115,6 +119,9 @@ public:
     // of that object type when one is given).
     Control find(const std::string& value, int deck, const std::optional<std::string>& specifier = std::nullopt,
                  int type = 0);
+    // Shows the deck window's layer of `deck` where it shares its place with another deck's (decks 3 and 4
+    // of kolt-1280), by the button whose script shows it; control() and find() follow. Whether it shows.
+    bool showDeck(int deck);
 
     // ---- Driving, as a user does (skin pixels) ----
     void click(Point p, int button = 1);

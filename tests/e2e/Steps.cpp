@@ -94,6 +94,7 @@ bool inverted(const Control& slider) {
     return o->invert || ((slider.value == "pitch" || slider.value == "pitchto") && o->rect->vertical);
 }
 
+// Where on a slider a press sets `relative` (skin pixels).
 Point sliderPoint(Rig& rig, const Control& slider, double relative) {
     if (!slider.valid()) {
         ADD_FAILURE() << "no such slider";

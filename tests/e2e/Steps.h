@@ -45,8 +45,6 @@ int pacer(int deck);
 double turnKnob(Rig& rig, const Control& knob, double relative);
 // Puts a slider to a relative position by pressing its track where its thumb would be there.
 double moveSlider(Rig& rig, const Control& slider, double relative);
-// Where on a slider a press sets `relative` (skin pixels).
-Point sliderPoint(Rig& rig, const Control& slider, double relative);
 // The pitch fader of a control's deck.
 Control pitchFader(Rig& rig, const Control& near);
 // A point of a control's area (skin pixels) that no other object of its window covers; invalid when

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 
 using testsupport::BrowserWorld;
 using testsupport::columnOf;
@@ -78,17 +79,24 @@ TEST(Browser, TrackRowsColumnsColoursAndPlayedIcon) {
     w.engine->playedRecords.clear();
 }
 
-// Most MP3 and Ogg files carry no length tag: the browser shows the audio's own length, never 00:00.
+// Most MP3 and Ogg files carry no length tag: the browser shows the audio's own length, never 00:00,
+// in its folder and in a playlist it was dragged into (from its folder, or from a folder not yet seen).
 TEST(Browser, TracksWithoutALengthTagShowTheirAudiosLength) {
     REQUIRE_AUDIO_TOOLS();
     World w;
-    std::string ogg = w.folder("len") + "a.ogg";
+    std::string ogg = w.folder("len") + "a.ogg", far = w.folder("far") + "b.ogg";
     ASSERT_EQ(testsupport::runCommand("sox -n -r 44100 -c 2 '" + ogg + "' synth 3 sine 440 2>/dev/null"), 0);
+    ASSERT_EQ(testsupport::runCommand("sox -n -r 44100 -c 2 '" + far + "' synth 2 sine 440 2>/dev/null"), 0);
     SkinListBox* files = w.engine->getListBox(w.listObject(VALUE_FILES, 0), nullptr, 0);
+    SkinListBox* playlist = w.engine->getListBox(w.listObject(VALUE_PLAYLIST, 0), nullptr, 0);
+    w.engine->createPlaylist("lengths", 0);
     w.engine->changeFolder(0, w.music.path + "len/");
     w.settle();
     ASSERT_EQ(files->getNbItems(), 1);
     EXPECT_EQ(files->getRow(0)->getColumn(3), "00:03");
+    w.engine->addFileToPlaylist(0, ogg);
+    w.engine->addFileToPlaylist(0, far);
+    EXPECT_EQ(columnOf(playlist, 3), (std::vector<std::string>{"00:03", "00:02"}));
 }
 
 TEST(Browser, HistoryAndSearches) {
@@ -158,10 +166,17 @@ TEST(Browser, FolderTreeIsRootedAboveTheCurrentFolder) {
     EXPECT_EQ(tree->getRow(0)->columns, (std::vector<std::string>{"/", ""}));
 }
 
-TEST(Browser, FolderTreeKeepsItsRootWhileTheDjMovesInsideIt) {
+TEST(Browser, FolderTreeKeepsItsRootAndFollowsTheDisk) {
     World w;
     w.folder("top/mid/deep/er");
     w.folder("top/side");
+    const std::string deep = w.music.path + "top/mid/deep/";
+    auto touch = [](const std::string& path) {
+        if (FILE* f = fopen(path.c_str(), "wb")) fclose(f);
+    };
+    touch(deep + "A - Kept.mp3");
+    touch(deep + "A - Gone.mp3");
+    SkinListBox* files = w.engine->getListBox(w.listObject(VALUE_FILES, 0), nullptr, 0);
     SkinListBox* tree = w.engine->getListBox(w.listObject(VALUE_FOLDERS, 0), nullptr, 0);
     w.engine->changeFolder(0, w.music.path + "top/side/");
     const std::string root = tree->getRow(0)->getColumn(1);
@@ -176,6 +191,29 @@ TEST(Browser, FolderTreeKeepsItsRootWhileTheDjMovesInsideIt) {
     w.engine->changeFolder(0, root);
     const std::string up = getFilePath(root.substr(0, root.size() - 1));
     EXPECT_EQ(tree->getRow(0)->getColumn(1), up == "/" ? "" : up); // "/" shows an empty path
+
+    // A folder opened again shows the files and sub-folders added and removed since, once the frame
+    // after its reading refills the lists.
+    auto open = [&](const std::string& folder) {
+        w.engine->changeFolder(0, folder);
+        EXPECT_TRUE(w.engine->tagCache->waitUntilIdle(20000));
+        w.engine->update();
+    };
+    auto titles = [&] {
+        std::vector<std::string> names = columnOf(files, 0);
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    open(deep);
+    EXPECT_EQ(titles(), (std::vector<std::string>{"Gone", "Kept"}));
+    touch(deep + "A - Recorded.mp3");
+    std::remove((deep + "A - Gone.mp3").c_str());
+    w.folder("top/mid/deep/new");
+    open(w.music.path + "top/side/");
+    open(deep);
+    EXPECT_EQ(titles(), (std::vector<std::string>{"Kept", "Recorded"}));
+    paths = columnOf(tree, 1);
+    EXPECT_EQ(std::count(paths.begin(), paths.end(), deep + "new/"), 1);
 }
 
 TEST(Browser, CreatingPlaylists) {

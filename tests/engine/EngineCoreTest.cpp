@@ -1,4 +1,5 @@
 #include "EngineTestSupport.h"
+#include "support/DeckLoads.h"
 
 #include "engine/EngineClock.h"
 #include "engine/TarlumeAudioDevice.h"
@@ -39,8 +40,9 @@ TEST(EngineCore, BuildsRunsAndDestroysWithoutSkinControllersOrShell) {
     EXPECT_TRUE(FileExist(home.dataFolder() + "config.xml"));
 }
 
-// At the end, settings and playlists are written before sound and MIDI close; a close that does not end (a
-// server that stopped answering) is waited for a bounded time, then the shell is told so it can end the program.
+// At the end, settings, playlists and what the decks' tracks leave are written before sound and MIDI close; a
+// close that does not end (a server that stopped answering) is waited for a bounded time, then the shell is told
+// so it can end the program.
 TEST(EngineCore, TheEndSavesFirstAndWaitsForAStuckCloseOnlyUntilItsLimit) {
     EngineHome home;
     TestSoundBackend backend;
@@ -58,11 +60,16 @@ TEST(EngineCore, TheEndSavesFirstAndWaitsForAStuckCloseOnlyUntilItsLimit) {
         void showDialog(const std::string&) override {}
         void devicesDidNotClose() override { told(); }
     } shell;
-    std::string settingsWhenTold, playlistWhenTold;
+    std::string settingsWhenTold, playlistWhenTold, cuesWhenTold;
     const std::string data = home.dataFolder();
+    const std::string track = data + "last.wav";
     shell.told = [&] {
         settingsWhenTold = readFileContents(data + "config.xml");
         playlistWhenTold = readFileContents(data + "playlists/current.m3u");
+        SQLDatabase stored(data + "tagcache.db", SQLDatabase::kReadOnly);
+        cuesWhenTold = stored.getOneResult("SELECT frames.value FROM frames, files WHERE files.name = ? AND "
+                                           "frames.file = files.ID AND frames.name = 'ETCO'",
+                                           SQLParams{track});
         std::lock_guard<std::mutex> hold(mutex);
         release = true;
         released.notify_all();
@@ -73,8 +80,9 @@ TEST(EngineCore, TheEndSavesFirstAndWaitsForAStuckCloseOnlyUntilItsLimit) {
     engine->initAudio();
     ASSERT_EQ(engine->soundDevices.size(), 1u);
     engine->skinName = "at-the-end";
-    const std::string track = data + "last.wav";
     ASSERT_TRUE(writeStereoWav(track, std::vector<float>(441), std::vector<float>(441), 44100));
+    ASSERT_TRUE(testsupport::loadSong(engine->players[0], track));
+    engine->players[0]->setCuePoint(1, 5);
     TagCacheDirectory* current = engine->tagCache->getFolder(engine->playlistPath[0], false, true, false, false);
     for (int i = 0; i < 1000 && !(current->isLoaded() && current->getProgress() >= 1.0); i++)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -85,18 +93,27 @@ TEST(EngineCore, TheEndSavesFirstAndWaitsForAStuckCloseOnlyUntilItsLimit) {
     EXPECT_NE(said.find("did not close within"), std::string::npos) << said;
     EXPECT_NE(settingsWhenTold.find("<SKIN>at-the-end</SKIN>"), std::string::npos) << settingsWhenTold;
     EXPECT_NE(playlistWhenTold.find(track), std::string::npos) << playlistWhenTold;
+    EXPECT_EQ(cuesWhenTold, std::string("\x02\xE0\0\0\0\x05", 6));
 }
 
-TEST(EngineCore, ADeviceThatDoesNotOpenSaysWhyUntilItOpens) {
+// A device busy at the start: the mix runs on without it, and it is taken within a second of letting the
+// program in, without a new start of the sound.
+TEST(EngineCore, ADeviceThatDoesNotOpenSaysWhyUntilItOpensByItself) {
     EngineHome home;
     TestSoundBackend backend;
     const int card = backend.addDevice("Card", 2, 2);
+    EngineClock::ManualScope clock(1000.0);
     Tarlume engine;
     backend.refuseDevice = card;
     engine.initAudio();
     EXPECT_EQ(engine.audioError, "Sound device \"Card\" could not be opened: busy.");
+    EXPECT_TRUE(engine.soundDevices[0]->isConnected()); // on a null device meanwhile
     backend.refuseDevice = 0;
-    engine.initAudio();
+    testing::internal::CaptureStderr();
+    EngineClock::advance(1100);
+    engine.update();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Sound device \"Card\" found: playing there\n");
+    EXPECT_NE(backend.stream(card), nullptr);
     EXPECT_EQ(engine.audioError, "");
 }
 

@@ -463,15 +463,17 @@ std::vector<std::string> enginePorts(const std::string& server) {
 }
 } // namespace
 
-// The inputs a deck may use open with the outputs; a deck switched to timecode reopens nothing. When the server
-// stops, the engine says so once and plays on a null device; when it is started again, the engine comes back
-// under the same port names and its sound reaches the server again.
-TEST(EngineJack, PortsStayThroughTimecodeAndAServerThatStopsAndReturns) {
+// An engine started before its server runs without sound and takes the server once it is there. The inputs a
+// deck may use open with the outputs; a deck switched to timecode reopens nothing. When the server stops, the
+// engine says so once and plays on a null device; when it is started again, the engine comes back under the
+// same port names and its sound reaches the server again.
+TEST(EngineJack, PortsComeWithALateServerAndStayThroughTimecodeAndTheServerStoppingAndReturning) {
     REQUIRE_COMPONENT(JackServer::available(), "jackd");
     JackRig rig(4);
     JackServer& server = rig.server;
     ASSERT_TRUE(server.ready()) << "jackd did not start";
     REQUIRE_COMPONENT(rig.makeTrack(), "sox");
+    server.stop();
     SoundDevices::rescan();
     std::unique_ptr<Tarlume>& engine = rig.engine;
     engine = std::make_unique<Tarlume>();
@@ -479,8 +481,15 @@ TEST(EngineJack, PortsStayThroughTimecodeAndAServerThatStopsAndReturns) {
     engine->inputChannels[0][1] = 1;
     engine->initAudio();
     ASSERT_FALSE(engine->soundDevices.empty());
+    ASSERT_TRUE(server.restart()) << "jackd did not start";
     const std::vector<std::string> ports = {"tarlume:in_0",  "tarlume:in_1",  "tarlume:in_2",  "tarlume:in_3",
                                             "tarlume:out_0", "tarlume:out_1", "tarlume:out_2", "tarlume:out_3"};
+    testing::internal::CaptureStderr();
+    for (int i = 0; i < 250 && enginePorts(server.name()) != ports; i++) {
+        engine->update();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Sound device \"system\" found: playing there\n");
     EXPECT_EQ(enginePorts(server.name()), ports);
     engine->players[0]->setVinylControl(true, 0);
     EXPECT_EQ(enginePorts(server.name()), ports);
@@ -524,4 +533,45 @@ TEST(EngineJack, PortsStayThroughTimecodeAndAServerThatStopsAndReturns) {
     const std::vector<float> heard = listener.captureOnce(0.5, *engine);
     ASSERT_GT(heard.size(), 10000u);
     EXPECT_GT(rms(heard.data(), heard.size()), 0.05);
+}
+
+// A block that stalls (a debugger, a fault) is never run on into a stream that was freed meanwhile: removing the
+// stream waits two seconds, then ends the client under it, and the backend comes back with a client of the same
+// name.
+TEST(EngineJack, AStreamRemovedUnderAStalledBlockIsNotRunIntoAgain) {
+    REQUIRE_COMPONENT(JackServer::available(), "jackd");
+    JackServer server;
+    ASSERT_TRUE(server.ready()) << "jackd did not start";
+    ScopedEnv serverEnv{"JACK_DEFAULT_SERVER", server.name()};
+    ScopedEnv noStart{"JACK_NO_START_SERVER", "1"};
+    struct Stall : SoundIOProc {
+        std::atomic<bool> stall{false}, inside{false}, returned{false};
+        void soundIO(SoundBufferList*, const SoundBufferList*) override {
+            if (!stall.load()) return;
+            inside.store(true);
+            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(4);
+            while (std::chrono::steady_clock::now() < until) {
+            }
+            returned.store(true);
+        }
+    } proc;
+    std::unique_ptr<SoundBackend> jack = SoundDevices::makeJackBackend("tarlume");
+    ASSERT_TRUE(jack);
+    SoundStreamConfig config;
+    config.outputChannels = 2;
+    std::unique_ptr<SoundStream> stream = jack->open(config, &proc, nullptr);
+    ASSERT_TRUE(stream && stream->start());
+    proc.stall.store(true);
+    for (int i = 0; i < 500 && !proc.inside.load(); i++)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(proc.inside.load());
+    stream.reset();
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    EXPECT_FALSE(proc.returned.load());
+
+    ASSERT_TRUE(jack->revive());
+    proc.stall.store(false);
+    stream = jack->open(config, &proc, nullptr);
+    ASSERT_TRUE(stream && stream->start());
+    EXPECT_EQ(enginePorts(server.name()), (std::vector<std::string>{"tarlume:out_0", "tarlume:out_1"}));
 }

@@ -13,6 +13,8 @@
 #include <limits>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using testsupport::EngineHome;
 using testsupport::TestSoundBackend;
@@ -183,10 +185,24 @@ TEST(EngineSettings, AFailedWriteKeepsTheOldFile) {
 
     ASSERT_TRUE(e.writeSettings());
     EXPECT_NE(readFileContents(path).find("<SKIN>second</SKIN>"), std::string::npos);
+
+    // A run killed while it wrote left its temporary file: the next start removes it, but not one of a
+    // process that still runs (it may be writing), nor a file of another name.
+    const pid_t gone = fork();
+    if (gone == 0) _exit(0);
+    waitpid(gone, nullptr, 0);
+    const std::string stale = path + ".tmp" + std::to_string(gone) + "-0";
+    const std::string running = path + ".tmp" + std::to_string(getppid()) + "-3", other = path + ".tmp1-x";
+    for (const std::string& file : {stale, running, other})
+        ASSERT_TRUE(replaceFileContents(file, "<TARLUMECONFIG>"));
+    Tarlume next;
+    EXPECT_FALSE(FileExist(stale));
+    EXPECT_TRUE(FileExist(running));
+    EXPECT_TRUE(FileExist(other));
 }
 
 // A file that can't be read is said once and never replaced; a damaged one is read as far as it goes, said
-// once, and kept as config.xml.bad before the first write.
+// once, and kept before the first write as config.xml.bad, or .bad2, .bad3 ... beside the ones kept before.
 TEST(EngineSettings, ADamagedOrUnreadableFileIsToldAndKept) {
     EngineHome home;
     TestSoundBackend backend;
@@ -214,11 +230,11 @@ TEST(EngineSettings, ADamagedOrUnreadableFileIsToldAndKept) {
         {"empty", "", "it is empty", false},
         {"zeroed block", zeroed, "it holds NUL bytes", true},
     };
+    const std::string path = home.dataFolder() + "config.xml";
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         writeConfig(home, c.bytes);
-        const std::string path = home.dataFolder() + "config.xml";
-        unlink((path + ".bad").c_str());
+        const std::string kept = path + ".bad" + (&c == cases ? "" : std::to_string(&c - cases + 1));
         testing::internal::CaptureStderr();
         {
             Tarlume e;
@@ -230,14 +246,15 @@ TEST(EngineSettings, ADamagedOrUnreadableFileIsToldAndKept) {
         const std::string said = testing::internal::GetCapturedStderr();
         EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
         EXPECT_NE(said.find(c.why), std::string::npos) << said;
-        EXPECT_EQ(readFileContents(path + ".bad"), c.bytes);
+        EXPECT_NE(said.find("kept as " + kept + "\n"), std::string::npos) << said;
+        ASSERT_TRUE(FileExist(kept));
+        EXPECT_EQ(readFileContents(kept), c.bytes);
         EXPECT_NE(readFileContents(path).find("</TARLUMECONFIG>"), std::string::npos);
     }
+    EXPECT_EQ(readFileContents(path + ".bad"), cases[0].bytes);
 
     // Unreadable: here a folder in its place (mode 000 does not keep root out).
-    const std::string path = home.dataFolder() + "config.xml";
     unlink(path.c_str());
-    unlink((path + ".bad").c_str());
     ASSERT_EQ(mkdir(path.c_str(), 0700), 0);
     testing::internal::CaptureStderr();
     {
@@ -248,7 +265,7 @@ TEST(EngineSettings, ADamagedOrUnreadableFileIsToldAndKept) {
     EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
     EXPECT_NE(said.find("could not be read"), std::string::npos) << said;
     EXPECT_TRUE(std::filesystem::is_directory(path));
-    EXPECT_FALSE(DirExist(path + ".bad"));
+    EXPECT_FALSE(FileExist(path + ".bad5"));
     rmdir(path.c_str());
 }
 

@@ -360,7 +360,9 @@ TEST(DeckLoading, TheExtensionChoosesThePlayerAndAnUnreadableFileStillLoads) {
     } cases[] = {{"/none/a.mpeg", 1, 1}, {"/none/b.divx", 1, 1}, {"/none/C.MOV", 1, 1},
                  {"ab", 0, 1},           {"/none/d.mp3", 0, 1},  {"/none/e.avi", 1, 2}};
     for (const auto& c : cases) {
+        d->bpm = 128; // the previous track's
         ASSERT_TRUE(testsupport::loadSong(d, c.path, true));
+        EXPECT_EQ(d->bpm, TarlumePlayer::kDefaultBpm) << c.path; // no analysis will follow
         EXPECT_EQ(d->isVideo, c.isVideo) << c.path;
         EXPECT_EQ(videoPlayersMade, c.made) << c.path;
         ASSERT_TRUE(d->player);
@@ -406,4 +408,55 @@ TEST(DeckLoading, AFileWithNoAudioSaysSoInTheDeckAndOnceOnStderr) {
     d->update();
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     EXPECT_NE(d->getTrackInfo("%[Artist]"), TarlumePlayer::kUnreadableText);
+}
+
+// What a track leaves (cue points, a stored loop, the replay gain the analysis found, the overview) is kept in the
+// tag cache's database and comes back in the next run: for a track closed by the next load before any listing
+// reached its file, then changed on disk and listed again, and for one still on the deck when the engine ends,
+// whose own cue points and loops the DJ removed.
+TEST(DeckClosing, WhatATrackLeavesComesBackInTheNextRun) {
+    Rig rig;
+    const std::string folder = rig.home.home.path + "music/";
+    std::filesystem::create_directories(folder);
+    const std::string lead = folder + "lead.wav", tone = folder + "tone.mp3";
+    std::filesystem::copy_file(fixture("lead.wav"), lead);
+    std::filesystem::copy_file(fixture("tone.mp3"), tone); // cue points 1500 and 3000 of its own
+    // Nothing lists the folder in this run.
+    rig.engine->tagCache->stopThreads();
+    TarlumePlayer* d = rig.deck();
+    ASSERT_TRUE(testsupport::loadSong(d, lead));
+    ASSERT_TRUE(waitUntil([&] {
+        d->update();
+        return d->replayGainApplied && d->getParam(PLAYERPARAM_STRIPEPOS) >= d->getParam(PLAYERPARAM_NBSTRIPES) - 1;
+    }));
+    d->setCuePoint(2, 1500);
+    d->setLoop(3, 500, 1000);
+    const double gain = d->effects->getParameter(EFFECT_LIMITER, 0);
+    auto stripe = [&] { return d->getParam(PLAYERPARAM_STRIPE, 150) * d->getParam(PLAYERPARAM_STRIPEMAX); };
+    const double middle = stripe();
+    ASSERT_TRUE(testsupport::loadSong(d, tone));
+    for (int n : {1, 2}) {
+        d->setCuePoint(n, 0);
+        d->setLoop(n, 0, 0);
+    }
+
+    rig.engine.reset();
+    // Another program rewrote it: the next run's listing reads it again.
+    std::filesystem::last_write_time(lead, std::filesystem::last_write_time(lead) + std::chrono::seconds(100));
+    rig.engine = std::make_unique<Tarlume>();
+    rig.engine->warnWhenLoadingTrack = false;
+    rig.engine->tagCache->getFolder(folder, false, true, false, false);
+    d = rig.deck();
+    ASSERT_TRUE(testsupport::loadSong(d, lead));
+    EXPECT_EQ(d->getCuePoint(1), 1500); // in time order: the record holds no button numbers
+    EXPECT_EQ(d->getCuePoint(2), 0);
+    EXPECT_EQ(d->getLoopIn(1), 500);
+    EXPECT_EQ(d->getLoopOut(1), 1000);
+    // No analysis waited for; the tag keeps tenths of a dB.
+    EXPECT_TRUE(d->replayGainApplied);
+    EXPECT_NEAR(d->effects->getParameter(EFFECT_LIMITER, 0), gain, gain * 0.01);
+    EXPECT_NEAR(stripe(), middle, middle * 0.01);
+    ASSERT_TRUE(testsupport::loadSong(d, tone));
+    EXPECT_EQ(d->getCuePoint(1), 0);
+    EXPECT_FALSE(d->isLoopSlotUsed(1));
 }

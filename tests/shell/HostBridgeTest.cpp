@@ -67,11 +67,18 @@ struct Bridge {
 
 } // namespace
 
+// A missing skin (a folder not plugged in) gives the default skin with one line, and stays chosen.
 TEST(ShellBridge, MissingConfiguredSkinLoadsTheDefaultSkin) {
+    testing::internal::CaptureStderr();
     Bridge b("no-such-skin");
+    const std::string said = testing::internal::GetCapturedStderr();
+    const size_t told = said.find("Skin \"no-such-skin\" is not found");
+    EXPECT_NE(told, std::string::npos) << said;
+    EXPECT_EQ(said.find("no-such-skin", said.find('\n', told)), std::string::npos) << said; // said once
     ASSERT_NE(b.skin(), nullptr);
     EXPECT_TRUE(b.skin()->loaded);
     EXPECT_EQ(b.skin()->skinName, "Shell Test Skin");
+    EXPECT_EQ(tlm->skinName, "no-such-skin");
     EXPECT_GE(getBoundWidth(), 1200);
     EXPECT_GE(getBoundHeight(), 500);
 }

@@ -66,7 +66,8 @@ double levelDb(EffectGroup* chain, double hz) {
 
 } // namespace
 
-TEST(ShippedSkinControls, PitchFaderDragsTheDecksSpeedAndItsRightClickZerosIt) {
+// A right click puts the pitch fader and the headphone knobs back where the program starts them.
+TEST(ShippedSkinControls, PitchFaderDragsTheDecksSpeedAndRightClicksResetWhereTheProgramStarts) {
     for (const char* name : shippedSkins) {
         ShippedSkin s(name);
         for (int deck = 0; deck < 2; ++deck) {
@@ -85,6 +86,17 @@ TEST(ShippedSkinControls, PitchFaderDragsTheDecksSpeedAndItsRightClickZerosIt) {
             fader.window->mouseDown(x, r->top + r->height / 2, 2, 0, fader.layer);
             fader.window->mouseUp(x, r->top + r->height / 2, 2, 0, fader.layer);
             EXPECT_EQ(s.engine->players[deck]->getPitch(false), 1.0);
+        }
+        for (int id : {VALUE_VOLUME_CUEMASTER, VALUE_VOLUME_CUEALLCHANNELS}) {
+            SCOPED_TRACE(std::string(name) + " headphone knob " + std::to_string(id));
+            auto knob = s.find(OBJECT_KNOB, id, 0);
+            ASSERT_NE(knob.object, nullptr);
+            const double start = s.ui->getValueDbl(id, nullptr, 0);
+            s.ui->setValueDbl(id, nullptr, 0, 0.3);
+            const SkinRect* r = knob.object->rect.get();
+            knob.window->mouseDown(r->left + r->width / 2, r->top + r->height / 2, 2, 0, knob.layer);
+            knob.window->mouseUp(r->left + r->width / 2, r->top + r->height / 2, 2, 0, knob.layer);
+            EXPECT_EQ(s.ui->getValueDbl(id, nullptr, 0), start);
         }
     }
 }

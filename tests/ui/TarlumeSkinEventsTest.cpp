@@ -171,6 +171,10 @@ TEST(SkinEvents, PitchButtonsBendsAndTheDiscDrag) {
     EXPECT_NEAR(p->getPitch(true), 1.001, 1e-9);
     press(*f.ui, upOne.get(), 1);
     EXPECT_NEAR(p->getPitch(true), 1.011, 1e-9);
+    for (int i = 0; i < 10; ++i) // the steps stop at the end of the 8 % range
+        press(*f.ui, upOne.get(), 1);
+    EXPECT_NEAR(p->getPitch(true), 1.08, 1e-9);
+    p->setPitch(1.0, true);
 
     press(*f.ui, bend.get(), 1);
     EXPECT_EQ(p->pitchMode, PITCHMODE_BEND);
@@ -243,6 +247,8 @@ TEST(SkinEvents, JogWheelBranches) {
     p->setPitch(1.0, true);
     f.ui->handleJogWheel(VALUE_PITCH, &pitch, 0, 0.5, 2.0, 0);
     EXPECT_NEAR(f.ui->getValueDbl(VALUE_PITCH, nullptr, 0), 1.0, 1e-9);
+    f.ui->handleJogWheel(VALUE_PITCH, &pitch, 0, -64, 2.0, 0); // held at the end of the range
+    EXPECT_NEAR(f.ui->getValueDbl(VALUE_PITCH, nullptr, 0), -8.0, 1e-9);
 }
 
 TEST(SkinEvents, SeekByWholeBars) {

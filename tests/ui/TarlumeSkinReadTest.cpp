@@ -1,5 +1,6 @@
 // Numbers, ranges, lit states and texts read from a real engine.
 #include "UiTestSupport.h"
+#include "support/DeckLoads.h"
 
 #include "audio/effects/EffectGroup.h"
 #include "audio/vinyl/FinalScratch.h"
@@ -61,6 +62,17 @@ TEST(SkinRead, LimiterAndClippingBySpecifier) {
         EXPECT_NEAR(f.ui->getValueDbl(VALUE_LIMITER_CURRENT, &spec, c.deck), c.dB, 1e-9) << c.spec;
     }
     EXPECT_EQ(f.ui->getValueDblMax(VALUE_LIMITER_CURRENT, nullptr, 0), 12.0);
+    // The master held at full scale (its limiter, which keeps it below, off) lights the master's clip lamp
+    // (the skins' CLIP) and that of all chains, not a deck's; below its peak again, the lamp goes dark.
+    EffectGroup* master = f.engine->masterEffects.get();
+    master->setEffectState(EFFECT_LIMITER, 0);
+    feed(master, 32767.0f, -32767.0f);
+    std::string masterLamp = "-1", all, deck = "pl";
+    EXPECT_TRUE(f.ui->getValueBool(VALUE_CLIPPING, &masterLamp, 0, nullptr));
+    EXPECT_TRUE(f.ui->getValueBool(VALUE_CLIPPING, &all, 0, nullptr));
+    EXPECT_FALSE(f.ui->getValueBool(VALUE_CLIPPING, &deck, 0, nullptr));
+    feed(master, 20000.0f, -20000.0f);
+    EXPECT_FALSE(f.ui->getValueBool(VALUE_CLIPPING, &masterLamp, 0, nullptr));
 }
 
 TEST(SkinRead, EffectLengthsInBeatsAndTheirKnobSteps) {
@@ -159,11 +171,22 @@ TEST(SkinText, PitchAndTimeTexts) {
 
     UI_NEED_CLICK(f, 1);
     EXPECT_EQ(f.ui->getValueStr(VALUE_BPM, nullptr, 1), "120.0");
+    f.deck(0)->bpm = 128; // a file that gives no audio shows no tempo, not the last track's
+    ASSERT_TRUE(testsupport::loadSong(f.deck(0), f.data.path + "none.mp3"));
+    EXPECT_EQ(f.ui->getValueStr(VALUE_BPM, nullptr, 0), "");
     f.deck(1)->setPosition(20000);
     EXPECT_EQ(f.ui->getValueStr(VALUE_TIMEREMAINING, nullptr, 1), "-00:40.0");
     EXPECT_EQ(f.ui->getValueStr(VALUE_TIMEINFO, nullptr, 1), "00:20.0/01:00");
     std::string frames = "mm:ss:ff";
     EXPECT_EQ(f.ui->getValueStr(VALUE_TIMEELAPSED, &frames, 1), "00:20.00");
+    // Loop lengths in beats: under a beat the digits a fraction needs; the running loop's own length.
+    for (auto [beats, text] : {std::pair{4.0, "4.0"}, {0.5, "0.5"}, {0.25, "0.25"}, {0.125, "0.125"}, {0.75, "0.75"}}) {
+        f.deck(1)->loopSetLength(beats);
+        EXPECT_EQ(f.ui->getValueStr(VALUE_LOOPLENGTH_MOVEBEATS, nullptr, 1), text) << beats;
+    }
+    f.deck(1)->loopSetLength(0.25);
+    f.deck(1)->loopStart();
+    EXPECT_EQ(f.ui->getValueStr(VALUE_LOOPLENGTH_MOVEBEATS, nullptr, 1), "0.25");
 }
 
 TEST(SkinLit, MatchedTemposCueSlotsAndSides) {

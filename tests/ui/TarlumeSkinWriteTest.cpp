@@ -2,12 +2,15 @@
 #include "UiTestSupport.h"
 
 #include "audio/effects/EffectGroup.h"
+#include "controllers/HIDDevice.h"
 #include "engine/EngineClock.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <future>
+#include <random>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -97,6 +100,14 @@ TEST(SkinWrite, ResetsWriteTheirOwnValues) {
     f.ui->setValueDbl(VALUE_PITCH, nullptr, 1, 4.0);
     f.ui->resetValue(VALUE_PITCH, nullptr, 1); // the pitch fader's right click: 0 %, not 0.5 %
     EXPECT_EQ(f.deck(1)->getPitch(false), 1.0);
+    // The timecode sliders go back where a deck starts them, not to half.
+    std::string gain = "vc_gain", variance = "vc_pitchvariance";
+    f.ui->setValueDbl(VALUE_OPTION, &gain, 1, 3.0);
+    f.ui->setValueDbl(VALUE_OPTION, &variance, 1, 0.2);
+    f.ui->resetValue(VALUE_OPTION, &gain, 1);
+    f.ui->resetValue(VALUE_OPTION, &variance, 1);
+    EXPECT_EQ(f.deck(1)->vcGain, 1.0f);
+    EXPECT_EQ(f.deck(1)->vcPitchVariance, 0.0003f);
 }
 
 // Every effect-parameter name of a knob drives its own parameter: a write inside its range reads back and moves no
@@ -203,4 +214,55 @@ TEST(SkinWrite, LoopMoveKeepsTheLength) {
     EXPECT_NEAR(p->getParam(PLAYERPARAM_LOOPSTART), 441000.0, 1.0);
     EXPECT_NEAR(p->getParam(PLAYERPARAM_LOOPEND) - p->getParam(PLAYERPARAM_LOOPSTART), end - start, 1.0);
     EXPECT_NEAR(f.ui->getValueDbl(VALUE_LOOP_MOVE, nullptr, 0), 10000.0, 0.1);
+}
+
+// A flood of MIDI messages into the shipped controller files: each message one of a control's patterns with
+// its value and channel bytes drawn from 0..255 (a byte of 128 or more is no MIDI data byte), one in eight
+// with any byte changed. No message takes a value a control writes, nor a deck's pitch fader, out of its range
+// (the pitch heard follows jog wheels and bends beyond it).
+TEST(SkinWrite, AControllerFloodKeepsEveryValueInItsRange) {
+    UiFixture f;
+    std::mt19937 random(39);
+    auto byte = [&](int below) { return int(random() % unsigned(below)); };
+    for (const char* file : {"TwoDeck.xml", "TestPad.xml"}) {
+        SCOPED_TRACE(file);
+        HIDDevice device(f.ui.get());
+        device.loadDevice(std::string(TARLUME_SOURCE_DIR) + "/data/devices/" + file);
+        std::vector<const std::vector<int>*> patterns;
+        std::set<std::pair<int, std::string>> values = {{VALUE_PITCHTO, ""}};
+        for (auto& group : device.groups)
+            for (auto& tab : group->tabs)
+                for (auto& control : tab->inputs) {
+                    for (int k = 0; k < 2; ++k)
+                        for (const std::vector<int>& pattern : control->bytes[k])
+                            if (!pattern.empty()) patterns.push_back(&pattern);
+                    if (control->kind != OBJECT_BUTTON && control->kind != OBJECT_JOGWHEEL)
+                        values.insert(
+                            {control->value == VALUE_PITCH ? VALUE_PITCHTO : control->value, control->valueSpecifier});
+                }
+        ASSERT_GT(patterns.size(), 10u);
+        for (int n = 0; n < 20000; ++n) {
+            std::vector<int> message;
+            for (int code : *patterns[size_t(byte(int(patterns.size())))]) {
+                if (code >= 0)
+                    message.push_back(code);
+                else if (code <= HIDCODE_CHANNEL)
+                    message.push_back((HIDCODE_CHANNEL - code) * 16 + byte(16));
+                else
+                    message.push_back(byte(256));
+            }
+            if (byte(8) == 0) message[size_t(byte(int(message.size())))] = byte(256);
+            device.handleMessage(&message, -1.0);
+            for (auto [id, name] : values) {
+                std::string spec = name;
+                for (int deck = 0; deck < 4; ++deck) {
+                    const double v = f.ui->getValueDbl(id, &spec, deck);
+                    const double lo = f.ui->getValueDblMin(id, &spec, deck), hi = f.ui->getValueDblMax(id, &spec, deck);
+                    ASSERT_TRUE(v >= lo - 1e-9 && v <= hi + 1e-9)
+                        << "value " << id << " " << spec << " of deck " << deck << " at " << v << " after message " << n
+                        << ": " << ::testing::PrintToString(message);
+                }
+            }
+        }
+    }
 }

@@ -106,6 +106,7 @@ private:
         float high = 0, low = 0;    // extremes of the samples since the last range measure
         int count = 0;              // samples since then, both channels together
         float range = 0;            // last measured range / input gain
+        float middle = 0;           // the middle of that range (16-bit units): 0 but for a DC offset
         int hysteresis = 350;       // 16-bit units
         uint64_t stamp[2] = {0, 0}; // changes whenever the channel's completed peaks change (never repeats)
     };
@@ -135,6 +136,8 @@ private:
 
     // Signal path (FinalScratchDecode.cpp).
     bool detect(Detector& d, int c, float x, bool isRaw);
+    void watchLevel(float raw, float filtered, bool band);
+    int hysteresisFor(double swing) const; // the hysteresis of a signal swinging this far (16-bit units)
     const Peak& peakAt(const Detector& d, int c, int back) const; // back 0: the newest completed peak
     void voteDirection(const Detector& f);
     void measurePitch(const Detector& f, int c);
@@ -227,6 +230,12 @@ private:
     bool m_polarityInverted = false;
     int m_polarityVotes = 0;
     int m_wait = 320; // peaks and search attempts since the last taken code
+    // Samples in a row, both channels counted, in which the raw input stayed within half its hysteresis of the
+    // middle of its range, with the extremes of the raw and the filtered samples meanwhile (watchLevel).
+    struct QuietStretch {
+        int samples = 0;
+        float rawHigh = 0, rawLow = 0, filteredHigh = 0, filteredLow = 0;
+    } m_quiet;
     int m_dumpBits = 0;
 
     // Dump of classified bits: the audio thread queues events, the dump thread writes them.

@@ -65,6 +65,42 @@ const FinalScratch::Peak& FinalScratch::peakAt(const Detector& d, int c, int bac
     return d.ring[c][wrap(d.index[c] - 1 - back, kRing)];
 }
 
+int FinalScratch::hysteresisFor(double swing) const {
+    const double h = std::min(swing * 0.12, 1e9);
+    return std::max(std::min(int(h), m_maxHysteresis.load(R)), m_minHysteresis.load(R));
+}
+
+// A signal whose level falls far below the one its hysteresis was measured on swings within the hysteresis and
+// closes no peak until a range window of the quieter samples alone has been measured, 33 to 65 ms at 44.1 kHz:
+// the record seems to stand meanwhile, and the deck falls behind it (by more than the drift correction mends
+// quickly, less than a jump). The channels run a quarter period apart, so while the carrier plays, stands or
+// turns at its level, one of them is always more than half its smaller peaks away from the middle, well beyond
+// half the hysteresis. Half a null pass with both nearer shows the fall: each detector's hysteresis is measured
+// on those samples at once, and its range window goes on from them. The raw input decides, as the band filters
+// take away the carrier of a record that turns or stands.
+void FinalScratch::watchLevel(float raw, float filtered, bool band) {
+    QuietStretch& q = m_quiet;
+    if (std::fabs(raw - m_raw.middle) * 2 >= float(m_raw.hysteresis)) {
+        if (q.samples != 0) q = QuietStretch();
+        return;
+    }
+    q.rawHigh = std::max(q.rawHigh, raw);
+    q.rawLow = std::min(q.rawLow, raw);
+    q.filteredHigh = std::max(q.filteredHigh, filtered);
+    q.filteredLow = std::min(q.filteredLow, filtered);
+    if (++q.samples < std::max(int(getNullPassTimeSamples()), 2)) return; // both channels: half a null pass
+    auto fall = [this](Detector& d, float high, float low) {
+        const int h = hysteresisFor(double(high) - low);
+        if (h >= d.hysteresis) return;
+        d.hysteresis = h;
+        d.high = high;
+        d.low = low;
+    };
+    fall(m_raw, q.rawHigh, q.rawLow);
+    if (band) fall(m_filtered, q.filteredHigh, q.filteredLow);
+    q = QuietStretch();
+}
+
 bool FinalScratch::detect(Detector& d, int c, float x, bool isRaw) {
     if (x > d.high) d.high = x;
     if (x < d.low) d.low = x;
@@ -77,10 +113,10 @@ bool FinalScratch::detect(Detector& d, int c, float x, bool isRaw) {
             m_averageRange.store(int((r + m_averageRange.load(R)) / 2), R);
             m_lastRange.store(r, R);
         }
+        d.middle = (d.high + d.low) / 2;
         d.high = d.low = 0;
         d.count = 0;
-        const double h = std::min(double(r) * gain * 0.12, 1e9);
-        d.hysteresis = std::max(std::min(int(h), m_maxHysteresis.load(R)), m_minHysteresis.load(R));
+        d.hysteresis = hysteresisFor(double(r) * gain);
     }
     Peak* ring = d.ring[c];
     int i = d.index[c];
@@ -670,6 +706,7 @@ void FinalScratch::clearHistories() {
         for (uint64_t& stamp : d->stamp)
             stamp = ++m_stamps;
     m_registerHead = m_registerCount = 0;
+    m_quiet = QuietStretch();
     m_nullPasses.store(0, R);
     m_codeTime.store(0, R);
 }
@@ -719,10 +756,12 @@ void FinalScratch::calculate(float left, float right) {
         const bool rawPeak = detect(m_raw, c, x, true);
         if (rawPeak) ++m_rawPeaks[c];
         bool filteredPeak = rawPeak;
+        const float raw = x;
         if (band) {
             m_highPass.processChannel(c, &x);
             filteredPeak = detect(m_filtered, c, x, false);
         }
+        watchLevel(raw, x, band);
         const Detector& f = band ? m_filtered : m_raw;
         if (filteredPeak) {
             if (waitFlag) m_wait = std::min(m_wait + 1, kWaitCap);

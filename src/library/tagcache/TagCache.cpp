@@ -68,6 +68,10 @@ void TagCache::openDatabase() {
     } else if (!database->sawCorruption()) {
         // Locked by another program, or not ours to open: the file is left alone (moving it would
         // pull it from under its user) and this session caches in a private temporary database.
+        fprintf(stderr,
+                "tarlume: the tag cache \"%s\" could not be opened (%s): it is left as it is, and this session keeps "
+                "its cache in a temporary database\n",
+                databasePath.c_str(), DirExist(databasePath) ? "a folder is in its place" : "locked or not readable");
         database = std::make_unique<SQLDatabase>("");
         createSchema();
         readerUsable = false; // the file at databasePath is not this session's
@@ -688,6 +692,54 @@ std::string TagCache::getWaveForm(const std::string& path, int nbStripes, double
     if (maxHeight) *maxHeight = strToDbl(rows[0][1]);
     if (incomplete) *incomplete = strToInt(rows[0][2]);
     return rows[0][0];
+}
+
+void TagCache::storeDeckRecord(CID3v2Tag* record, int nbStripes, const std::string& waveform, double maxHeight) {
+    if (!record) return;
+    const std::string path = record->getPath();
+    auto fileID = [&] { return database->getOneResult("SELECT ID FROM files WHERE name = ?", SQLParams{path}); };
+    // Closed before its folder's listing stored it: stored now, as the listing would. The folder is
+    // registered before the transaction (the database's lock is the last one taken).
+    TagCacheDirectory* folder = nullptr;
+    if (TagCacheDirectory::isValidFileType(path) && fileID().empty() && FileExist(path))
+        folder = getFolder(getFilePath(path), true, false, false, true);
+    database->beginTransaction();
+    std::string id = fileID();
+    if (id.empty() && folder) id = folder->insertTagInDB(record, "", true);
+    if (!id.empty()) {
+        std::vector<std::vector<std::string>> wanted;
+        for (const char* name : CID3v2Tag::kDeckFrames) {
+            const std::string* data = record->getFrame(name, true);
+            wanted.push_back({name, data ? *data : std::string()});
+        }
+        // Written only when they changed: every write of the frames table makes the searches' copy anew.
+        const SQLParams mine{id, CID3v2Tag::kDeckFrames[0], CID3v2Tag::kDeckFrames[1]};
+        if (database->getAllRows("SELECT name, value FROM frames WHERE file = ? AND name IN (?, ?) ORDER BY ID",
+                                 mine) != wanted) {
+            database->executeQuery("DELETE FROM frames WHERE file = ? AND name IN (?, ?)", mine);
+            // Blobs: searches' LIKE never finds cue times or gains among the tags.
+            for (const auto& frame : wanted)
+                database->executeQuery("INSERT INTO frames (file, name, value, incomplete) VALUES (?, ?, ?, 0)",
+                                       SQLParams{id, frame[0], SQLParam::blob(frame[1])});
+        }
+        if (!waveform.empty()) setWaveForm(path, nbStripes, waveform, maxHeight, 1);
+    }
+    database->commitTransaction();
+}
+
+void TagCache::restoreDeckFrames(CID3v2Tag* record) {
+    if (!record) return;
+    std::vector<std::vector<std::string>> rows = database->getAllRows(
+        "SELECT frames.name, frames.value FROM files, frames WHERE files.name = ? AND frames.file = files.ID AND "
+        "frames.name IN (?, ?) ORDER BY frames.ID",
+        SQLParams{record->getPath(), CID3v2Tag::kDeckFrames[0], CID3v2Tag::kDeckFrames[1]});
+    for (auto& row : rows) {
+        if (row.size() < 2) continue;
+        std::string& value = row[1];
+        // As from a file: a damaged database cannot make the deck's edits of the events slow.
+        if (row[0] == "ETCO" && value.size() > CID3v2Tag::kMaxETCOBytes) value.resize(CID3v2Tag::kMaxETCOBytes);
+        record->setFrame(row[0], value.empty() ? nullptr : &value, 0);
+    }
 }
 
 TagPtr TagCache::getTagByFilename(const std::string& path) {

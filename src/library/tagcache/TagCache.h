@@ -1,7 +1,8 @@
 // The tag cache: what the tag readers found in the user's audio files, kept in an SQLite database
 // ("tagcache.db" in the user data folder) so that folders, playlists, smart playlists and searches
-// list quickly, plus the decks' waveform overviews. It owns the registry of browsable lists, one
-// background loading thread that fills queued lists, and build threads that walk folder trees.
+// list quickly, plus what the decks keep of a track (its overview, cue points, loops and replay
+// gain). It owns the registry of browsable lists, one background loading thread that fills queued
+// lists, and build threads that walk folder trees.
 //
 // Threads: getFolder and the rest may be called from the main thread and the controllers' thread;
 // the loading thread and the build threads call back into it. Lock order: a list's update lock, then
@@ -43,7 +44,7 @@ public:
     // "recurse:" + folder; registered when new. Never null; valid for the life of the cache.
     // inBackground false: loaded now on this thread when new, not yet loaded, or refreshed.
     // inBackground true: queued for the loading thread (urgent: at the front, interrupting the list
-    // being loaded); a disk folder's listing is read at once. registerOnly: only registered.
+    // being loaded); the listing of a disk folder never loaded is read at once. registerOnly: only registered.
     TagCacheDirectory* getFolder(const std::string& path, bool inBackground, bool urgent, bool forceRefresh,
                                  bool registerOnly);
     TagCacheDirectory* getFolder(unsigned int index);
@@ -57,6 +58,15 @@ public:
                      int incomplete);
     // "" (outputs untouched) when none is stored; the file's folder is then queued.
     std::string getWaveForm(const std::string& path, int nbStripes, double* maxHeight, int* incomplete);
+
+    // What a deck keeps of a track it closes, in one transaction: the frames it writes into the track's
+    // record (CID3v2Tag::kDeckFrames; one the record lacks is stored empty) and, when `waveform` is not
+    // empty, its overview. A file the cache does not hold yet is stored first when it is of a type the
+    // lists hold; otherwise nothing is kept. The record is not changed.
+    void storeDeckRecord(CID3v2Tag* record, int nbStripes, const std::string& waveform, double maxHeight);
+    // Gives a record read from its file the deck frames stored for that file; a frame stored empty is
+    // taken out of the record.
+    void restoreDeckFrames(CID3v2Tag* record);
 
     // The record of one file, kept by its folder's list (shared: it stays valid while held).
     TagPtr getTagByFilename(const std::string& path);

@@ -279,8 +279,9 @@ void TagCacheDirectory::readFilesAndFoldersFromDisk() {
     std::unique_lock<std::recursive_mutex> guard(updateLock, std::try_to_lock);
     if (!guard.owns_lock()) return;
     // Loaded, or listed, by the loading thread between the caller's look and this lock: a large
-    // folder's listing is not read again on the caller's thread for nothing.
-    if (getProgress() >= 1.0 || isListingRead()) return;
+    // folder's listing is not read again on the caller's thread for nothing. A list loaded before
+    // knows its names already: when it is read again, its update reads the disk on the loading thread.
+    if (getProgress() >= 1.0 || isListingRead() || isLoaded()) return;
     readListing();
 }
 
@@ -814,18 +815,18 @@ void TagCacheDirectory::flushFrameRows(FrameRows& rows, bool all) {
     rows.params.erase(rows.params.begin(), rows.params.end() - long(4 * rows.count));
 }
 
-std::string TagCacheDirectory::insertTagInDB(CID3v2Tag* record, std::string id) {
+std::string TagCacheDirectory::insertTagInDB(CID3v2Tag* record, std::string id, bool leaveRecord) {
     if (!record || !database) return "";
     FrameRows rows;
     database->beginTransaction();
-    std::string fileID = insertTagInDB(record, id, rows);
+    std::string fileID = insertTagInDB(record, id, rows, leaveRecord);
     flushFrameRows(rows, true);
     database->commitTransaction();
     if (cache && !fileID.empty()) cache->touchLastChange();
     return fileID;
 }
 
-std::string TagCacheDirectory::insertTagInDB(CID3v2Tag* record, std::string id, FrameRows& rows) {
+std::string TagCacheDirectory::insertTagInDB(CID3v2Tag* record, std::string id, FrameRows& rows, bool leaveRecord) {
     if (!record || !database) return "";
     const std::string& file = record->getPath();
     database->beginTransaction();
@@ -856,10 +857,12 @@ std::string TagCacheDirectory::insertTagInDB(CID3v2Tag* record, std::string id, 
         return "";
     }
     // A new row's ID was never used (AUTOINCREMENT): it has no frames to replace. Frames waiting
-    // to be written go first: they may be this file's own.
+    // to be written go first: they may be this file's own. The decks' frames of the file (cue points,
+    // loops, replay gain) are the DJ's, not the file's: a file read again keeps them.
     if (known) {
         flushFrameRows(rows, true);
-        database->executeQuery("DELETE FROM frames WHERE file = ?", SQLParams{fileID});
+        database->executeQuery("DELETE FROM frames WHERE file = ? AND name NOT IN (?, ?)",
+                               SQLParams{fileID, CID3v2Tag::kDeckFrames[0], CID3v2Tag::kDeckFrames[1]});
     }
     bool incomplete = false;
     for (unsigned int i = 0; i < record->getNbFrames(); i++) {
@@ -876,6 +879,7 @@ std::string TagCacheDirectory::insertTagInDB(CID3v2Tag* record, std::string id, 
         } else {
             // Pictures and other large or binary frames stay neither in the database nor in memory.
             incomplete = true;
+            if (leaveRecord) continue;
             frame->setData("");
             frame->setIncomplete(true);
         }

@@ -142,8 +142,12 @@ public:
     static std::string cleanPath(const std::string& file);
 
     // ---- Used inside the music library ----
+    // Reads a disk folder's listing now, unless the list knows its names (listed, or loaded before).
     void readFilesAndFoldersFromDisk();
-    std::string insertTagInDB(CID3v2Tag* record, std::string folderID);
+    // Stores a record read from its file: its text frames replace the file's stored ones, while what the
+    // decks stored for the file (CID3v2Tag::kDeckFrames) stays. The record's frames that are not stored are
+    // emptied, unless `leaveRecord` (a deck's record, still in use). The file's ID; "" when its folder has no row.
+    std::string insertTagInDB(CID3v2Tag* record, std::string folderID, bool leaveRecord = false);
     // fileID and folderID are in-out; null when the file is not cached.
     TagPtr getTagFromDB(std::string& fileID, const std::string& path, bool checkModified, std::string& folderID);
     std::string insertFolderInDB(const std::string& path, std::string parentID, bool returnID);
@@ -223,7 +227,7 @@ private:
     };
     // Stores the record with its frames left in `rows` (inside the caller's transaction, which
     // writes them and then marks the cache changed).
-    std::string insertTagInDB(CID3v2Tag* record, std::string folderID, FrameRows& rows);
+    std::string insertTagInDB(CID3v2Tag* record, std::string folderID, FrameRows& rows, bool leaveRecord = false);
     // Writes the waiting rows: all of them, or only full statements' worth.
     void flushFrameRows(FrameRows& rows, bool all);
     void deleteFilesFromDB(const std::vector<std::string>& fileIDs);

@@ -87,7 +87,7 @@ bool CID3v2Tag::isTextFrame(const std::string& id) {
 void CID3v2Tag::emptyLargeFrames(bool keepDeckFrames) {
     for (const auto& f : frames) {
         const std::string& id = f->getId();
-        if (isTextFrame(id) || (keepDeckFrames && (id == "ETCO" || id == "RGAD"))) continue;
+        if (isTextFrame(id) || (keepDeckFrames && isDeckFrame(id))) continue;
         if (f->isIncomplete() && f->getData().empty()) continue; // emptied already
         f->setData("");
         f->setIncomplete(true);

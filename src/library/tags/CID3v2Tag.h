@@ -46,6 +46,9 @@ public:
     // Text ("T..."), URL ("W..."), comment, rating and play-count frames: what lists of the library show
     // and keep. Every other frame (pictures, binary data) can weigh hundreds of kilobytes.
     static bool isTextFrame(const std::string& id);
+    // The frames the decks write into a record: "ETCO" (cue points and loops) and "RGAD" (replay gain).
+    static constexpr const char* kDeckFrames[2] = {"ETCO", "RGAD"};
+    static bool isDeckFrame(const std::string& id) { return id == kDeckFrames[0] || id == kDeckFrames[1]; }
     // Empties every frame that is not a text frame, and with `keepDeckFrames` not one the decks write
     // ("ETCO" cue points and loops, "RGAD" replay gain) either: its data goes, its id and place stay, and
     // it is marked incomplete. A record kept for long (a list's, a closed track's) so keeps no pictures.

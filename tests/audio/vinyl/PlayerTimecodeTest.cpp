@@ -294,19 +294,25 @@ TEST(PlayerTimecode, ValuesThatAreNotNumbersArePassedOver) {
     EXPECT_EQ(speedAfter(true), speedAfter(false));
 }
 
-// The real decoder on our own timecode drives the player: the deck plays at the record's speed, at the
-// record's place.
+// The real decoder on our own timecode drives the player: the deck plays at the record's speed, forwards and
+// backwards, at the record's place.
 TEST(PlayerTimecode, FollowsARecordEndToEnd) {
-    // A loud record and one 30 dB below full scale, recorded at 16 bits: the deck plays the same.
-    for (double amplitude : {12000.0, 1036.0})
-        for (double speed : {1.0, 1.2, 0.7}) {
-            const std::string what = std::to_string(amplitude) + " at " + std::to_string(speed);
+    // A loud record, one 30 dB below full scale, recorded at 16 bits, and one whose level falls from half of
+    // full scale to that after the first second, playing on: the deck plays the same. (The fall once left the
+    // deck standing for 60 ms, under the jump, and then 0.5 % fast for 12 s while it caught up.)
+    struct Level {
+        double first, then;
+    };
+    for (Level level : {Level{12000, 12000}, Level{1036, 1036}, Level{16384, 1036}})
+        for (double speed : {1.0, 1.2, 0.7, -1.0}) {
+            const std::string what =
+                std::to_string(level.first) + ", " + std::to_string(level.then) + " at " + std::to_string(speed);
             MemoryTrack track(playertest::counterFrames(44100 * 40));
             Player& p = *track;
             TimecodeSignalOptions o;
             o.type = TIMECODE_TARLUME;
             o.startNullPass = 7000 / 0.38461538461538464; // 5000 ms into the track
-            o.amplitude = amplitude;
+            o.amplitude = level.first;
             o.speed = [speed](double) { return speed; };
             TimecodeSignal sig(o);
             FinalScratch fs(44100);
@@ -315,14 +321,15 @@ TEST(PlayerTimecode, FollowsARecordEndToEnd) {
             for (int i = 0; i < 88200; ++i) {
                 float l, r;
                 sig.next(l, r);
-                fs.calculate(std::round(l), std::round(r));
+                const float gain = float(i < 44100 ? 1.0 : level.then / level.first);
+                fs.calculate(std::round(l * gain), std::round(r * gain));
                 p.updateFromFinalScratch(&fs);
                 p.process(&l, &r);
                 if (i == 44100) from = positionMs(p), recordFrom = sig.expectedTimeMs();
                 if (i > 44100) worst = std::max(worst, std::fabs(positionMs(p) - sig.expectedTimeMs()));
             }
             EXPECT_TRUE(playing(p)) << what;
-            EXPECT_NEAR(p.getParameter(PLAYERPARAM_SPEED), speed, 0.01 * speed) << what;
+            EXPECT_NEAR(p.getParameter(PLAYERPARAM_SPEED), speed, 0.01 * std::fabs(speed)) << what;
             EXPECT_LT(worst, 5.0) << what;
             // Over the second second the deck plays what the record played, to a tenth of a percent.
             EXPECT_NEAR((positionMs(p) - from) / (sig.expectedTimeMs() - recordFrom), 1.0, 0.001) << what;

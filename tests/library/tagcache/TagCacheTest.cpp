@@ -104,6 +104,20 @@ TEST(TagCache, OldVersionsAreUpgradedAndBrokenFilesReplaced) {
     }
     EXPECT_TRUE(FileExist(nested));
 
+    // A folder in its place: left alone, said in one line, and this session caches elsewhere.
+    std::string folder = tree.root + "folder/tagcache.db/";
+    tree.file("folder/tagcache.db/inside");
+    testing::internal::CaptureStderr();
+    {
+        TagCache cache(folder.substr(0, folder.size() - 1));
+        tree.file("infolder/Artist - Title.mp3");
+        EXPECT_EQ(cache.getFolder(tree.root + "infolder", false, true, false, false)->getNbTags(), 1);
+    }
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+    EXPECT_NE(said.find("a folder is in its place"), std::string::npos) << said;
+    EXPECT_TRUE(FileExist(folder + "inside"));
+
     // Held locked by another program: left alone, and this session caches elsewhere.
     {
         SQLDatabase other(nested);
