@@ -1,7 +1,8 @@
 // Memory over a long evening: the default skin drawn on a real engine, tracks with covers loaded onto the
 // four decks in turn, played, shown (cover, waveforms, texts) and the library listed and searched, faster
-// than real time. The resident memory is printed as it goes (the curve), and may grow by at most 50 MB
-// after the first ten loads: what the program keeps per track or per minute must stay small.
+// than real time. The resident memory is printed as it goes (the curve), and may grow by at most 20 MB
+// after the first ten loads (7 to 10 MB measured in either run): what the program keeps per track or per
+// minute must stay small. A leak of a quarter of the 80 MB per 500 loads once kept goes past it.
 // Labelled "slow"; the curve: ctest --test-dir build -L slow -R LongSet --verbose
 #include "UiTestSupport.h"
 #include "support/DeckLoads.h"
@@ -24,7 +25,7 @@
 
 namespace {
 
-constexpr double kAllowedGrowthMB = 50.0;
+constexpr double kAllowedGrowthMB = 20.0;
 
 double residentMB() {
     std::ifstream status("/proc/self/status");
