@@ -164,13 +164,15 @@ void externalMixer(Rig& rig, const Control& c) {
     playing(rig, 1, false);
 }
 
-// A deck's timecode gain or pitch variance: a press sets it there; then back near its first place.
+// A deck's timecode gain or pitch variance: a press sets it there; a right click puts it back where the deck
+// started it.
 void optionSlider(Rig& rig, const Control& c) {
-    const Value before = rig.value(c);
+    const double before = rig.value(c).number;
     for (double at : {0.25, 0.75})
         EXPECT_NEAR(moveSlider(rig, c, at), at, 0.03);
-    moveSlider(rig, c, before.relative);
-    measured("%g; %g after the presses", before.number, rig.value(c).number);
+    rightClick(rig, c);
+    measured("%g, back to %g", before, rig.value(c).number);
+    EXPECT_FLOAT_EQ(rig.value(c).number, before) << "a right click does not put it back";
 }
 
 // Calibrate: the deck follows its timecode input (switched on for it) and measures it.
@@ -233,7 +235,8 @@ const Exercise kOutputPair{"move it onto the other output's pair, that one onto 
                            outputPair};
 const Exercise kExternalMixer{"click twice, decks 1 and 2 playing",
                               "heard: both on 1/2; lit, deck 1 on 1/2 and deck 2 on 3/4; both on 1/2", externalMixer};
-const Exercise kOptionSlider{"press at 1/4 and 3/4, and where it was", "the deck's setting there", optionSlider};
+const Exercise kOptionSlider{"press at 1/4 and 3/4, right click", "the deck's setting there; back where it started",
+                             optionSlider};
 const Exercise kOptionCalibrate{"click", "the deck follows its timecode and calibrates", calibrate};
 const Exercise kPreferences{"click, close the window", "the preferences window opens and closes", preferences};
 const Exercise kControllers{"click the keyboard's row, choose a configuration, and back",
