@@ -37,6 +37,7 @@ void runArea(const std::string& skin, const std::string& area) {
         if (missing) TARLUME_MISSING_COMPONENT() << why;
         FAIL() << why;
     }
+    if (rig.restarts() > 0) measured("JACK server started anew: %d", rig.restarts());
     ASSERT_TRUE(rig.load(0, Tracks::kDeck1)) << "deck 1 did not load its track\n" << rig.log();
     ASSERT_TRUE(rig.load(1, Tracks::kDeck2)) << "deck 2 did not load its track\n" << rig.log();
     ASSERT_TRUE(rig.until(

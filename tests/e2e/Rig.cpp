@@ -132,55 +132,43 @@ bool Rig::start(std::string* why, bool* missing) {
     if (x_->display().empty()) return *missing = true, *why = "Xvfb could not start", false;
     map_ = std::make_unique<SkinMap>(buildFolder() + "/skins/" + options_.skin + ".xml");
     if (map_->width < 1) return *why = "the skin " + options_.skin + " did not load", false;
+    session_ = std::make_unique<ProgramSession>("e2e");
+    // The tests of several areas run side by side: JACK runs a few servers at once, the others wait.
+    if (!session_->startJack(4, 4, 600)) return *why = "the JACK server did not start", false;
+    if (!Tracks::make(session_->music)) return *why = "the tracks could not be written", false;
+    std::ofstream config(session_->configPath());
+    // The browser opens on the music folder, as a DJ who browsed there before finds it.
+    config << "<TARLUMECONFIG>\n<CURRENTFOLDER>" << session_->music << "</CURRENTFOLDER>\n<FOLDERHISTORY0>"
+           << session_->music << "</FOLDERHISTORY0>\n<SKIN>" << options_.skin
+           << "</SKIN>\n<WARNWHENLOADINGTRACK>no</WARNWHENLOADINGTRACK>\n";
+    if (options_.inputs)
+        config << "<INPUTCHANNELS0>0/1</INPUTCHANNELS0>\n<INPUTCHANNELS1>2/3</INPUTCHANNELS1>\n"
+               << "<DEFAULTVINYL0>2</DEFAULTVINYL0>\n<DEFAULTVINYL1>2</DEFAULTVINYL1>\n";
+    config << options_.settings << "</TARLUMECONFIG>\n";
+    config.close();
+    const std::string socket = session_->root.path + "probe.sock";
+    session_->env["TARLUME_PROBE"] = socket;
+    window_ = session_->startApp("app.log", "tarlume_probe");
+    if (window_.empty()) return *why = "no window:\n" + log(), false;
+    if (!probe_.connect(socket)) return *why = "the probe does not answer:\n" + log(), false;
     // A JACK server on a loaded machine was seen to turn clients away for good (the test's own, or the
-    // program's, which then runs without sound): the session starts anew, with a fresh server, up to three
-    // times.
-    bool started = false;
-    for (int round = 0; round < 3 && !started; ++round) {
-        if (round > 0) {
-            fprintf(stderr, "%s\nstarting the JACK server and the program anew\n", why->c_str());
+    // program's): the server alone is started anew, up to three times, and the program, which looks for its
+    // device every second, takes it again by itself.
+    for (restarts_ = 0;; ++restarts_) {
+        if (restarts_ > 0) {
+            fprintf(stderr, "%s\nstarting the JACK server anew\n", why->c_str());
             tap_.reset();
-            session_.reset();
+            if (!session_->jack->restart()) return *why = "the JACK server did not start again", false;
         }
-        session_ = std::make_unique<ProgramSession>("e2e");
-        // The tests of several areas run side by side: JACK runs a few servers at once, the others wait.
-        if (!session_->startJack(4, 4, 600)) {
-            *why = "the JACK server did not start";
-            continue;
-        }
-        if (!Tracks::make(session_->music)) return *why = "the tracks could not be written", false;
-        std::ofstream config(session_->configPath());
-        // The browser opens on the music folder, as a DJ who browsed there before finds it.
-        config << "<TARLUMECONFIG>\n<CURRENTFOLDER>" << session_->music << "</CURRENTFOLDER>\n<FOLDERHISTORY0>"
-               << session_->music << "</FOLDERHISTORY0>\n<SKIN>" << options_.skin
-               << "</SKIN>\n<WARNWHENLOADINGTRACK>no</WARNWHENLOADINGTRACK>\n";
-        if (options_.inputs)
-            config << "<INPUTCHANNELS0>0/1</INPUTCHANNELS0>\n<INPUTCHANNELS1>2/3</INPUTCHANNELS1>\n"
-                   << "<DEFAULTVINYL0>2</DEFAULTVINYL0>\n<DEFAULTVINYL1>2</DEFAULTVINYL1>\n";
-        config << options_.settings << "</TARLUMECONFIG>\n";
-        config.close();
         tap_ = std::make_unique<JackTap>(session_->jack->name());
-        if (!tap_->ok()) {
+        if (!tap_->ok())
             *why = "the test's JACK client could not start";
-            continue;
-        }
-        const std::string socket = session_->root.path + "probe.sock";
-        session_->env["TARLUME_PROBE"] = socket;
-        // A program that finds the JACK server too busy at start runs without sound for good: it is
-        // started once more before the server is.
-        for (int attempt = 0; attempt < 2 && !started; ++attempt) {
-            if (attempt > 0) {
-                fprintf(stderr, "the program started without its JACK outputs; starting it again:\n%s", log().c_str());
-                stopChild(session_->app);
-            }
-            window_ = session_->startApp("app.log", "tarlume_probe");
-            if (window_.empty()) return *why = "no window:\n" + log(), false;
-            if (!probe_.connect(socket)) return *why = "the probe does not answer:\n" + log(), false;
-            started = waitFor([&] { return tap_->connect(kProgramPorts).first == JackTap::kRecorded; }, 30);
-        }
-        if (!started) *why = "the program has no four JACK outputs:\n" + log();
+        else if (waitFor([&] { return tap_->connect(kProgramPorts).first == JackTap::kRecorded; }, 30))
+            break;
+        else
+            *why = "the program has no four JACK outputs:\n" + log();
+        if (restarts_ == 3) return false;
     }
-    if (!started) return false;
     // The first frames size the window to the skin.
     int ww = 0, wh = 0;
     waitFor([&] {

@@ -196,6 +196,8 @@ public:
 
     testsupport::ProgramSession& session() { return *session_; }
     const RigOptions& options() const { return options_; }
+    // How many times the JACK server was started anew before the program was heard.
+    int restarts() const { return restarts_; }
     std::string log() const;
     std::string window() const { return window_; }
 
@@ -214,6 +216,7 @@ private:
     std::string window_;
     int wx_ = 0, wy_ = 0;
     std::vector<std::string> startPorts_;
+    int restarts_ = 0;
 };
 
 // Tolerant number reading of a probe fact ("" reads 0).
