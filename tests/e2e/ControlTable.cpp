@@ -2,54 +2,44 @@
 
 #include "Exercises.h"
 
+#include <deque>
+
 namespace e2e {
 
 namespace {
 
-// The options window, the same file in every skin: its texts first (as the settings the area starts with
-// gave them), the routing heard, the other options; the calibrations last, as they leave the decks
-// following timecode.
+// The options window, the same file in every skin, its rows per deck named "<what> <deck>": its texts first
+// (as the settings the area starts with gave them), the routing heard, the other options; the calibrations
+// last, as they leave the decks following timecode.
 void addOptionsWindow(std::vector<Row>& rows) {
-    // clang-format off
-    rows.insert(rows.end(), {
-        {"output 1 device", 0, "options", &kOptionText}, {"output 1 channels", 0, "options", &kOptionText},
-        {"output 2 device", 0, "options", &kOptionText}, {"output 2 channels", 0, "options", &kOptionText},
-        {"output 3 device", 0, "options", &kOptionText}, {"output 3 channels", 0, "options", &kOptionText},
-        {"output 4 device", 0, "options", &kOptionText}, {"output 4 channels", 0, "options", &kOptionText},
-        {"input 1 device", 0, "options", &kOptionText}, {"input 1 channels", 0, "options", &kOptionText},
-        {"input 2 device", 0, "options", &kOptionText}, {"input 2 channels", 0, "options", &kOptionText},
-        {"input 3 device", 0, "options", &kOptionText}, {"input 3 channels", 0, "options", &kOptionText},
-        {"input 4 device", 0, "options", &kOptionText}, {"input 4 channels", 0, "options", &kOptionText},
-        {"type 1", 0, "options", &kOptionText}, {"type 2", 0, "options", &kOptionText},
-        {"type 3", 0, "options", &kOptionText}, {"type 4", 0, "options", &kOptionText},
-        {"mode 1", 0, "options", &kOptionText}, {"mode 2", 0, "options", &kOptionText},
-        {"mode 3", 0, "options", &kOptionText}, {"mode 4", 0, "options", &kOptionText},
-        {"mixing", 0, "options", &kOptionText}, {"skin", 0, "options", &kOptionText},
-        {"output 1 channels choose", 0, "options", &kOutputPair},
-        {"output 2 channels choose", 0, "options", &kOutputPair}, {"mixing toggle", 0, "options", &kExternalMixer},
-        {"output 1 device choose", 0, "options", &kOption}, {"output 2 device choose", 0, "options", &kOption},
-        {"output 3 device choose", 0, "options", &kOption}, {"output 4 device choose", 0, "options", &kOption},
-        {"input 1 device choose", 0, "options", &kOption}, {"input 2 device choose", 0, "options", &kOption},
-        {"input 3 device choose", 0, "options", &kOption}, {"input 4 device choose", 0, "options", &kOption},
-        {"output 3 channels choose", 0, "options", &kOption}, {"output 4 channels choose", 0, "options", &kOption},
-        {"input 1 channels choose", 0, "options", &kOption}, {"input 2 channels choose", 0, "options", &kOption},
-        {"input 3 channels choose", 0, "options", &kOption}, {"input 4 channels choose", 0, "options", &kOption},
-        {"type 1 choose", 0, "options", &kOption}, {"type 2 choose", 0, "options", &kOption},
-        {"type 3 choose", 0, "options", &kOption}, {"type 4 choose", 0, "options", &kOption},
-        {"mode 1 toggle", 0, "options", &kOption}, {"mode 2 toggle", 0, "options", &kOption},
-        {"mode 3 toggle", 0, "options", &kOption}, {"mode 4 toggle", 0, "options", &kOption},
-        {"skin choose", 0, "options", &kOption}, {"columns toggle", 0, "options", &kOption},
-        {"warn toggle", 0, "options", &kOption},
-        {"gain 1", 0, "options", &kOptionSlider}, {"gain 2", 0, "options", &kOptionSlider},
-        {"gain 3", 0, "options", &kOptionSlider}, {"gain 4", 0, "options", &kOptionSlider},
-        {"variance 1", 0, "options", &kOptionSlider}, {"variance 2", 0, "options", &kOptionSlider},
-        {"variance 3", 0, "options", &kOptionSlider}, {"variance 4", 0, "options", &kOptionSlider},
-        {"controllers", 0, "options", &kControllers}, {"preferences", 0, "options", &kPreferences},
-        {"calibrate 1", 0, "options", &kOptionCalibrate}, {"calibrate 2", 0, "options", &kOptionCalibrate},
-        {"calibrate 3", 0, "options", &kOptionCalibrate}, {"calibrate 4", 0, "options", &kOptionCalibrate},
-        {"close", 0, "options", &kWindowButton},
-    });
-    // clang-format on
+    static std::deque<std::string> names; // the rows' object names, kept for the rows
+    auto add = [&](const std::string& name, const Exercise& exercise) {
+        rows.push_back({names.emplace_back(name).c_str(), 0, "options", &exercise});
+    };
+    auto perDeck = [&](const std::string& what, const Exercise& exercise) {
+        for (int deck = 1; deck <= 4; ++deck)
+            add(what.substr(0, what.find('#')) + std::to_string(deck) + what.substr(what.find('#') + 1), exercise);
+    };
+    for (const char* text :
+         {"output # device", "output # channels", "input # device", "input # channels", "type #", "mode #"})
+        perDeck(text, kOptionText);
+    add("mixing", kOptionText);
+    add("skin", kOptionText);
+    add("output 1 channels choose", kOutputPair);
+    add("output 2 channels choose", kOutputPair);
+    add("mixing toggle", kExternalMixer);
+    for (const char* button : {"output # device choose", "input # device choose", "input # channels choose",
+                               "type # choose", "mode # toggle"})
+        perDeck(button, kOption);
+    for (const char* button :
+         {"output 3 channels choose", "output 4 channels choose", "skin choose", "columns toggle", "warn toggle"})
+        add(button, kOption);
+    perDeck("gain #", kOptionSlider);
+    perDeck("variance #", kOptionSlider);
+    add("controllers", kControllers);
+    add("preferences", kPreferences);
+    perDeck("calibrate #", kOptionCalibrate);
+    add("close", kWindowButton);
 }
 
 } // namespace

@@ -43,7 +43,7 @@ double onsetSpacing(const Heard& heard, int deck) {
 
 // After how long the deck's tone level repeats itself (s): the first peak of its autocorrelation between
 // `shortest` and `longest` seconds that is nearly as high as the highest there (two turns match as well as
-// one), between slices.
+// one).
 double repeatSeconds(const Heard& heard, int deck, double shortest, double longest) {
     std::vector<double> a;
     for (double db : toneLevels(heard, deck))
@@ -72,27 +72,25 @@ double repeatSeconds(const Heard& heard, int deck, double shortest, double longe
             best = k;
             break;
         }
-    const double before = r[size_t(best) - 1], at = r[size_t(best)], after = r[size_t(best) + 1];
-    const double bend = before - 2 * at + after;
-    return (double(best) + (bend < 0 ? 0.5 * (before - after) / bend : 0)) * step;
-}
-
-// The master's level over 10 ms slices: its range (dB).
-double levelSwing(const Heard& heard) {
-    double low = 1e9, high = -1e9;
-    for (size_t first = 0; first + 441 <= heard.ch[0].size(); first += 441) {
-        const std::vector<float> l(heard.ch[0].begin() + long(first), heard.ch[0].begin() + long(first) + 441),
-            r(heard.ch[1].begin() + long(first), heard.ch[1].begin() + long(first) + 441);
-        const double level = testsupport::levelDb(l, r);
-        low = std::min(low, level);
-        high = std::max(high, level);
-    }
-    return high - low;
+    return double(best) * step;
 }
 
 // Energy where the tracks have none (2 to 5 kHz): what a crusher adds.
 double addedDb(const Heard& heard) {
     return testsupport::medianBandDb(heard.mid(0), 44100, 2000, 5000);
+}
+
+// A knob that sets after how long the deck's tone repeats, at two places: the knob holds each, and the tone
+// repeats after `frames` times its number of frames.
+void expectRepeats(Rig& rig, const Control& c, const Control& knob, std::initializer_list<double> places, double frames,
+                   const char* what) {
+    for (double at : places) {
+        EXPECT_NEAR(turnKnob(rig, knob, at), at, 0.02) << "the knob does not hold its place";
+        const double set = frames * rig.value(knob).number / 44100;
+        const double heard = repeatSeconds(rig.listen(2.5 * set + 0.3), c.deck, 0.05, 1.6 * set);
+        measured("%s %.3f s, heard %.3f s", what, set, heard);
+        EXPECT_NEAR(heard, set, 0.08 * set) << what;
+    }
 }
 
 Control effectSwitch(Rig& rig, const Control& c, const char* effect) {
@@ -175,15 +173,8 @@ void flanger(Rig& rig, const Control& c) {
         turnKnob(rig, strength, 0);
         EXPECT_LT(toneSwing(rig.listen(1.0), c.deck), 1.5) << "the flanger sweeps at no strength";
     }
-    if (c.specifier() == "flanger_speed")
-        // A sweep (the delay out and back) takes four times the knob's number of frames.
-        for (double at : {0.02, 0.05}) {
-            EXPECT_NEAR(turnKnob(rig, speed, at), at, 0.02) << "the knob does not hold its place";
-            const double set = 4 * rig.value(speed).number / 44100;
-            const double heard = repeatSeconds(rig.listen(2.5 * set + 0.3), c.deck, 0.05, 1.6 * set);
-            measured("sweep %.3f s: the tone repeats every %.3f s", set, heard);
-            EXPECT_NEAR(heard, set, 0.08 * set) << "the sweep's time";
-        }
+    // A sweep (the delay out and back) takes four times the knob's number of frames.
+    if (c.specifier() == "flanger_speed") expectRepeats(rig, c, speed, {0.02, 0.05}, 4, "the sweep's time");
     restore(rig, c, on, strength, speed);
 }
 
@@ -217,8 +208,8 @@ void crusher(Rig& rig, const Control& c) {
     playing(rig, c.deck, false);
 }
 
-// The gapper: on at full depth with a short cycle the sound is cut in and out (its level swings by
-// more than 20 dB over 10 ms slices); at no depth it stays.
+// The gapper: on at full depth with a short cycle the deck's tone is cut in and out (its level swings by
+// more than 20 dB); at no depth it stays.
 void gapper(Rig& rig, const Control& c) {
     Control on = effectSwitch(rig, c, "gapper"), strength = effectKnob(rig, c, "gapper_strength"),
             length = effectKnob(rig, c, "gapper_length");
@@ -228,21 +219,14 @@ void gapper(Rig& rig, const Control& c) {
     turnKnob(rig, strength, 1);
     rig.click(on);
     EXPECT_TRUE(rig.value(on).lit);
-    const double swing = levelSwing(rig.listen(1.0));
-    measured("the level swings %.1f dB over 10 ms slices", swing);
+    const double swing = toneSwing(rig.listen(1.0), c.deck);
+    measured("the tone swings %.1f dB", swing);
     EXPECT_GT(swing, 20) << "the gapper cuts nothing";
     if (c.specifier() == "gapper_strength") {
         turnKnob(rig, strength, 0);
-        EXPECT_LT(levelSwing(rig.listen(1.0)), 6) << "cuts at no depth";
+        EXPECT_LT(toneSwing(rig.listen(1.0), c.deck), 6) << "cuts at no depth";
     }
-    if (c.specifier() == "gapper_length")
-        for (double at : {0.1, 0.2}) {
-            EXPECT_NEAR(turnKnob(rig, length, at), at, 0.02) << "the knob does not hold its place";
-            const double set = rig.value(length).number / 44100;
-            const double heard = repeatSeconds(rig.listen(2.5 * set + 0.3), c.deck, 0.05, 1.6 * set);
-            measured("cycle %.3f s: the tone is cut every %.3f s", set, heard);
-            EXPECT_NEAR(heard, set, 0.05 * set) << "the gap's cycle";
-        }
+    if (c.specifier() == "gapper_length") expectRepeats(rig, c, length, {0.1, 0.2}, 1, "the gap's cycle");
     restore(rig, c, on, strength, length);
 }
 
@@ -267,7 +251,7 @@ const Exercise kFlanger{"on with full strength and a slow sweep; strength or spe
 const Exercise kCrusher{"on at 4 bits (or down-sampling), bits to 16, off",
                         "sound added at 2-5 kHz (> -45 dB); none at 16 bits or off (< -50 dB)", crusher};
 const Exercise kGapper{"on at full depth and a short cycle; depth to 0 (or the cycle at two settings)",
-                       "the level swings > 20 dB; < 6 dB at no depth (cut at the cycle set)", gapper};
+                       "the tone swings > 20 dB; < 6 dB at no depth (cut at the cycle set)", gapper};
 const Exercise kTab{"click", "its tab shows (lit)", tab};
 
 } // namespace e2e

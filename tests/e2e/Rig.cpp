@@ -165,8 +165,12 @@ bool Rig::start(std::string* why, bool* missing) {
             *why = "the test's JACK client could not start";
         else if (waitFor([&] { return tap_->connect(kProgramPorts).first == JackTap::kRecorded; }, 30))
             break;
-        else
-            *why = "the program has no four JACK outputs:\n" + log();
+        else {
+            std::string ports;
+            for (const std::string& port : tap_->programPorts(".", true))
+                ports += " " + port;
+            *why = "the program has no four JACK outputs (the server's outputs:" + ports + "):\n" + log();
+        }
         if (restarts_ == 3) return false;
     }
     // The first frames size the window to the skin.
