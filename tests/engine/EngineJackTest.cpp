@@ -12,6 +12,7 @@
 #include "engine/TarlumePlayer.h"
 #include "foundation/modTools.h"
 #include "support/JackServer.h"
+#include "support/Wav.h"
 
 #include <gtest/gtest.h>
 
@@ -39,30 +40,12 @@ constexpr bool kRealTime = !TARLUME_SANITIZED;
         if (!(ok)) TARLUME_MISSING_COMPONENT() << what << " missing";                                                  \
     } while (0)
 
-// The left channel of a 16-bit PCM WAV file as floats (full scale 1.0); empty when unreadable.
+// The left channel of a WAV file as floats (full scale 1.0); empty when unreadable.
 std::vector<float> wavLeft(const std::string& path) {
-    std::string b = readFileContents(path);
+    testsupport::Wav wav(path);
     std::vector<float> out;
-    if (b.size() < 12 || b.compare(0, 4, "RIFF") != 0) return out;
-    size_t pos = 12;
-    int channels = 2;
-    while (pos + 8 <= b.size()) {
-        uint32_t size;
-        std::memcpy(&size, b.data() + pos + 4, 4);
-        const std::string id = b.substr(pos, 4);
-        if (id == "fmt " && pos + 12 <= b.size()) channels = uint8_t(b[pos + 10]);
-        if (id == "data") {
-            size = uint32_t(std::min<size_t>(size, b.size() - pos - 8));
-            const size_t frames = size / (2u * size_t(std::max(channels, 1)));
-            for (size_t f = 0; f < frames; f++) {
-                int16_t s;
-                std::memcpy(&s, b.data() + pos + 8 + f * 2 * size_t(channels), 2);
-                out.push_back(s / 32768.0f);
-            }
-            return out;
-        }
-        pos += 8 + size + (size & 1);
-    }
+    for (size_t i = 0; wav.channels > 0 && i < wav.samples.size(); i += size_t(wav.channels))
+        out.push_back(float(wav.samples[i]));
     return out;
 }
 

@@ -3,27 +3,11 @@
 #include "EngineTestSupport.h"
 
 #include "foundation/modTools.h"
+#include "support/Wav.h"
 
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 using testsupport::Rig;
-
-namespace {
-// The 16-bit samples of a WAV file's data chunk (the canonical 44-byte header the recorder writes).
-std::vector<int16_t> wavSamples(const std::string& path) {
-    std::string bytes = readFileContents(path);
-    std::vector<int16_t> samples;
-    if (bytes.size() < 44 || bytes.compare(0, 4, "RIFF") != 0) return samples;
-    uint32_t size = 0;
-    std::memcpy(&size, bytes.data() + 40, 4);
-    size = std::min<uint32_t>(size, uint32_t(bytes.size() - 44));
-    samples.resize(size / 2);
-    std::memcpy(samples.data(), bytes.data() + 44, samples.size() * 2);
-    return samples;
-}
-} // namespace
 
 TEST(EngineRecording, RecordsTheMasterAndRestartsCleanly) {
     Rig rig;
@@ -42,9 +26,9 @@ TEST(EngineRecording, RecordsTheMasterAndRestartsCleanly) {
     // A second start finishes the first file before the new one begins.
     const std::string second = rig.home.home.path + "second.ogg";
     ASSERT_TRUE(rig.engine->startRecording(second));
-    std::vector<int16_t> samples = wavSamples(first);
-    ASSERT_EQ(samples.size(), size_t(10 * 256 * 2));
-    EXPECT_NEAR(samples[1000], 8192, 2);
+    const testsupport::Wav recorded(first);
+    ASSERT_EQ(recorded.samples.size(), size_t(10 * 256 * 2));
+    EXPECT_NEAR(recorded.samples[1000] * 32768, 8192, 2);
     for (int b = 0; b < 10; b++)
         rig.backend.pump(rig.card, 256, input);
     rig.engine->stopRecording();
