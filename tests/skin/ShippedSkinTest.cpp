@@ -15,6 +15,7 @@
 #include "skin/SkinWindow.h"
 #include "support/HeadlessGL.h"
 #include "support/SkinFrame.h"
+#include "support/SkinMap.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -120,12 +121,8 @@ std::vector<std::string> textMistakes(const std::string& file, bool isWindowFile
 // The skin interface of the application as far as loading needs it: its two object types and its
 // action, and an id for every value name (the user interface's tests hold the names to its
 // vocabulary). Texts and numbers for drawing a deck that plays.
-class ShippedSkinInterface : public SkinInterface {
+class ShippedSkinInterface : public testsupport::NamingInterface {
 public:
-    std::mutex namesLock; // windows are built on two threads
-    std::map<std::string, int> ids;
-    std::map<int, std::string> names;
-
     int getType(const std::string& name) override {
         std::string lower = strtolower(name);
         if (lower == "special") return 15;
@@ -134,21 +131,6 @@ public:
     }
     int getAction(const std::string& name) override {
         return strtolower(name) == "bend" ? 3 : SkinInterface::getAction(name);
-    }
-    int getValue(const std::string& name) override {
-        if (int generic = SkinInterface::getValue(name)) return generic;
-        std::lock_guard<std::mutex> lock(namesLock);
-        std::string lower = strtolower(name);
-        int& id = ids[lower];
-        if (id == 0) {
-            id = 1000 + int(ids.size());
-            names[id] = lower;
-        }
-        return id;
-    }
-    std::string nameOf(int id) {
-        std::lock_guard<std::mutex> lock(namesLock);
-        return names.count(id) ? names[id] : std::string();
     }
     std::string getValueStr(int id, std::string* spec, int deck) override {
         static const std::map<std::string, std::string> shown = {{"trackinfotitle", "Night Drive (Extended Mix)"},
