@@ -5,6 +5,7 @@
 #include "analysis/TestWav.h"
 #include "engine/Tarlume.h"
 #include "engine/TarlumePlayer.h"
+#include "foundation/modTools.h"
 #include "platform/GL.h"
 #include "skin/Skin.h"
 #include "skin/SkinObject.h"
@@ -19,7 +20,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <thread>
 #include <unistd.h>
 
@@ -85,8 +85,7 @@ TEST(ShellBridge, MissingConfiguredSkinLoadsTheDefaultSkin) {
 
 // A broken skin file gives the default skin with one line saying why, and is not kept as the chosen skin.
 TEST(ShellBridge, ABrokenConfiguredSkinLoadsTheDefaultSkinSaysWhyAndIsForgotten) {
-    std::ifstream in(TARLUME_SOURCE_DIR "/tests/shell/skin/testskin.xml");
-    const std::string whole((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string whole = readFileContents(TARLUME_SOURCE_DIR "/tests/shell/skin/testskin.xml");
     std::string random(2000, 0);
     for (size_t i = 0; i < random.size(); ++i)
         random[i] = char((i * 2654435761u) >> 11);
@@ -110,8 +109,7 @@ TEST(ShellBridge, ABrokenConfiguredSkinLoadsTheDefaultSkinSaysWhyAndIsForgotten)
             EXPECT_EQ(b.skin()->skinName, "Shell Test Skin");
             EXPECT_GE(getBoundWidth(), 1200);
             destroyStuff();
-            std::ifstream saved(b.data.path + "tarlume/config.xml");
-            config.assign((std::istreambuf_iterator<char>(saved)), std::istreambuf_iterator<char>());
+            config = readFileContents(b.data.path + "tarlume/config.xml");
         }
         const std::string said = testing::internal::GetCapturedStderr();
         const size_t told = said.find("Skin \"broken\" is not used");
@@ -255,8 +253,7 @@ TEST(ShellBridge, PreferenceSettingsReachTheEngineAndItsSettingsFile) {
     EXPECT_TRUE(getVinylDefaultMode(2));
     EXPECT_FALSE(getVinylDefaultMode(7));
     destroyStuff();
-    std::ifstream in(b.data.path + "tarlume/config.xml");
-    std::string config((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string config = readFileContents(b.data.path + "tarlume/config.xml");
     for (const char* line :
          {"<USEEXTERNALMIXER>true", "<OUTPUTDEVICE1>7", "<DEFAULTVINYL2>3", "<VC_RELATIVEMODE2>true"})
         EXPECT_NE(config.find(line), std::string::npos) << line << "\n" << config;

@@ -2,6 +2,8 @@
 // server of the test's own.
 #include "shell/HostDialogs.h"
 
+#include "foundation/modTools.h"
+
 #include "support/XvfbServer.h"
 #include "support/TempDir.h"
 
@@ -11,8 +13,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <fcntl.h>
-#include <fstream>
-#include <iterator>
 #include <unistd.h>
 #include <vector>
 #include "support/MissingComponent.h"
@@ -60,8 +60,7 @@ std::string leakReportWithABlockOfOurs(const testsupport::TempDir& dir) {
     dup2(savedStderr, 2);
     close(savedStderr);
     delete[] reinterpret_cast<char*>(hidden ^ ~uintptr_t(0));
-    std::ifstream in(dir.path + "leaks");
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return readFileContents(dir.path + "leaks");
 }
 #endif
 

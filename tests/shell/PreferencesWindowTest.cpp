@@ -6,6 +6,7 @@
 #include "support/XvfbServer.h"
 #include "engine/LinuxAudioDevice.h"
 #include "engine/Tarlume.h"
+#include "foundation/modTools.h"
 #include "shell/HostBridge.h"
 #include "support/HeadlessGL.h"
 #include "support/MissingComponent.h"
@@ -16,8 +17,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 namespace {
 
@@ -54,13 +53,6 @@ GtkToggleButton* checkButton(PreferencesWindow& w, int page, const char* label) 
             found = GTK_TOGGLE_BUTTON(l->data);
     g_list_free(children);
     return found;
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 // The running engine over two test sound devices, user data in a scratch folder.
@@ -142,7 +134,7 @@ TEST(PreferencesWindow, ChosenDeviceAndPairReachTheRoutingOnApplyAndTheSettingsA
         EXPECT_EQ(e->outputChannels[0][0], 4);
         EXPECT_EQ(e->outputChannels[0][1], 5);
         EXPECT_EQ(sound.stream(cardB), nullptr); // nothing re-opened before Apply
-        std::string settings = readFile(e->getSettingsPath());
+        std::string settings = readFileContents(e->getSettingsPath());
         EXPECT_NE(settings.find(std::to_string(cardB)), std::string::npos) << settings;
 
         gtk_button_clicked(GTK_BUTTON(w.object("applyButton")));

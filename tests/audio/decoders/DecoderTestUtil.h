@@ -3,11 +3,10 @@
 
 #include "support/TempDir.h"
 #include "audio/decoders/AudioDecoder.h"
+#include "foundation/modTools.h"
 
 #include <cstdint>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -20,10 +19,7 @@ inline std::string fixture(const std::string& name) {
 }
 
 inline std::string readBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
+    return readFileContents(path);
 }
 
 inline std::vector<short> readRaw(const std::string& path) {

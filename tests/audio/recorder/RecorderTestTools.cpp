@@ -1,19 +1,16 @@
 #include "RecorderTestTools.h"
+#include "foundation/modTools.h"
 
 #include <cstring>
 #include <dirent.h>
 #include <fstream>
-#include <sstream>
 
 #include <vorbis/vorbisfile.h>
 
 namespace rectest {
 
 std::string readBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
+    return readFileContents(path);
 }
 
 void writeBytes(const std::string& path, const std::string& bytes) {

@@ -1,5 +1,3 @@
-#include <fstream>
-#include <iterator>
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -592,8 +590,7 @@ TEST(TagCache, LengthsComeFromTheAudioWhenAsked) {
               "FORM" + be32(uint32_t(4 + comm.size() + ssnd.size())) + "AIFF" + comm + ssnd);
     tree.file("w/Artist - Broken.aif", "FORM");
     // An ASF header's length is an estimate from the byte rate (here 3,434 ms for 3.0 s): the decoder's wins.
-    std::ifstream wmaFixture(std::string(TARLUME_GENERATED_FIXTURES_DIR) + "/decoders/wma.wma", std::ios::binary);
-    tree.file("w/Artist - Windows.wma", std::string(std::istreambuf_iterator<char>(wmaFixture), {}));
+    tree.file("w/Artist - Windows.wma", readFileContents(std::string(TARLUME_GENERATED_FIXTURES_DIR) + "/decoders/wma.wma"));
     TagCache cache(tree.root + "tagcache.db");
     cache.setComputeLengths(true);
     TagCacheDirectory* list = cache.getFolder(tree.root + "w", false, true, false, false);
