@@ -14,17 +14,10 @@
 #include "support/TempDir.h"
 
 class TempTree {
+    testsupport::TempDir dir_{"tagcache"};
+
 public:
-    TempTree() {
-        std::string pattern = testsupport::tempRoot() + "/tarlume-tagcache-XXXXXX";
-        root = mkdtemp(pattern.data());
-        root += "/";
-    }
-    ~TempTree() {
-        std::string command = "rm -rf '" + root + "'";
-        if (std::system(command.c_str()) != 0) {
-        }
-    }
+    std::string root = dir_.path; // ends in "/"
     std::string folder(const std::string& relative) {
         std::string path = root + relative;
         std::string command = "mkdir -p '" + path + "'";
@@ -42,7 +35,6 @@ public:
         }
         return path;
     }
-    std::string root; // ends in "/"
 
 private:
     static bool isSlash(const std::string& p) { return !p.empty() && p.back() == '/'; }
