@@ -1,6 +1,7 @@
 // Helpers shared by the decoder tests: generated fixtures, whole decodes and crafted files.
 #pragma once
 
+#include "support/Bytes.h"
 #include "support/TempDir.h"
 #include "audio/decoders/AudioDecoder.h"
 #include "foundation/modTools.h"
@@ -60,17 +61,6 @@ struct TempDir : testsupport::TempDir {
     TempDir() : testsupport::TempDir("decoders") {}
 };
 
-inline std::string le32(uint32_t v) {
-    return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
-}
-inline std::string le16(uint16_t v) {
-    return std::string{char(v), char(v >> 8)};
-}
-inline std::string be32(uint32_t v) {
-    return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
-}
-inline std::string be16(uint16_t v) {
-    return std::string{char(v >> 8), char(v)};
-}
+using testsupport::be16, testsupport::be32, testsupport::le16, testsupport::le32;
 
 } // namespace dectest

@@ -25,9 +25,7 @@ std::string fmtChunk(int tag, int channels, uint32_t rate, int bits) {
            le32(rate * uint32_t(align)) + le16(uint16_t(align)) + le16(uint16_t(bits));
 }
 
-std::string riff(const std::string& chunks) {
-    return "RIFF" + le32(uint32_t(chunks.size() + 4)) + "WAVE" + chunks;
-}
+using testsupport::riff;
 
 std::vector<short> decodeFile(const std::string& path, AudioDecoder& d) {
     if (d.openFile(path) != 0) return {};

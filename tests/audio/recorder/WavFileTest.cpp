@@ -2,6 +2,7 @@
 #include "audio/recorder/WavOutFile.h"
 
 #include "RecorderTestTools.h"
+#include "support/Bytes.h"
 
 #include <stdexcept>
 #include <unistd.h>
@@ -25,15 +26,7 @@ std::string pcmFormat(int tag, int channels, int rate, int blockAlign, int bits)
            le(uint32_t(rate * blockAlign), 4) + le(uint32_t(blockAlign), 2) + le(uint32_t(bits), 2);
 }
 
-std::string chunk(const std::string& id, const std::string& body, bool pad = true) {
-    std::string c = id + le(uint32_t(body.size()), 4) + body;
-    if (pad && body.size() % 2) c += '\0';
-    return c;
-}
-
-std::string riff(const std::string& chunks) {
-    return "RIFF" + le(uint32_t(chunks.size() + 4), 4) + "WAVE" + chunks;
-}
+using testsupport::chunk, testsupport::riff;
 
 std::string extensible(int bitsContainer, int subFormat) {
     std::string guidTail("\x00\x00\x00\x00\x10\x00\x80\x00\x00\xAA\x00\x38\x9B\x71", 14);

@@ -14,6 +14,7 @@
 #include "foundation/modTools.h"
 #include "library/tagcache/TagCache.h"
 #include "library/tags/CID3v2Tag.h"
+#include "support/Bytes.h"
 #include "TagCacheTestUtil.h"
 
 namespace {
@@ -580,7 +581,7 @@ TEST(TagCache, SymbolicLinkLoopsEndTheWalks) {
 TEST(TagCache, LengthsComeFromTheAudioWhenAsked) {
     TempTree tree;
     // A mono 16-bit AIFF of 8000 frames at 8000 Hz (1000 ms); its tags say nothing of the length.
-    auto be32 = [](uint32_t v) { return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)}; };
+    using testsupport::be32;
     uint32_t frames = 8000, bytes = frames * 2;
     std::string rate80("\x40\x0B\xFA\x00\x00\x00\x00\x00\x00\x00", 10); // 8000.0 as an 80-bit extended
     std::string comm =

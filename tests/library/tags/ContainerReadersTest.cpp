@@ -14,12 +14,7 @@ using namespace tagtest;
 
 namespace {
 
-std::string chunk(const std::string& id, const std::string& body, bool pad = true) {
-    return id + le32(uint32_t(body.size())) + body + (pad && body.size() % 2 ? std::string(1, '\0') : "");
-}
-std::string riff(const std::string& chunks) {
-    return "RIFF" + le32(uint32_t(chunks.size() + 4)) + "WAVE" + chunks;
-}
+using testsupport::chunk, testsupport::riff;
 std::string fmt(uint16_t channels, uint32_t rate, uint16_t bits, uint32_t avg = 0) {
     return chunk("fmt ", le16(1) + le16(channels) + le32(rate) + le32(avg) + le16(channels * bits / 8) + le16(bits));
 }

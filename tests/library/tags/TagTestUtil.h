@@ -1,6 +1,7 @@
 // Builders of tag bytes and a scratch folder for the tag tests.
 #pragma once
 
+#include "support/Bytes.h"
 #include "support/TempDir.h"
 #include <cstdint>
 #include <cstdlib>
@@ -17,18 +18,7 @@ inline std::string bytes(std::initializer_list<int> list) {
     return s;
 }
 
-inline std::string be32(uint32_t v) {
-    return bytes({int(v >> 24), int((v >> 16) & 255), int((v >> 8) & 255), int(v & 255)});
-}
-inline std::string le32(uint32_t v) {
-    return bytes({int(v & 255), int((v >> 8) & 255), int((v >> 16) & 255), int(v >> 24)});
-}
-inline std::string le16(uint16_t v) {
-    return bytes({v & 255, v >> 8});
-}
-inline std::string le64(uint64_t v) {
-    return le32(uint32_t(v)) + le32(uint32_t(v >> 32));
-}
+using testsupport::be32, testsupport::le16, testsupport::le32, testsupport::le64;
 inline std::string syncsafe(uint32_t v) {
     return bytes({int((v >> 21) & 127), int((v >> 14) & 127), int((v >> 7) & 127), int(v & 127)});
 }
