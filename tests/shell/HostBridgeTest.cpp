@@ -7,11 +7,10 @@
 #include "engine/TarlumePlayer.h"
 #include "foundation/modTools.h"
 #include "platform/GL.h"
+#include "ShellHome.h"
 #include "skin/Skin.h"
 #include "skin/SkinObject.h"
 #include "skin/SkinWindow.h"
-#include "support/HeadlessGL.h"
-#include "support/TempDir.h"
 #include "ui/TarlumeSkinInterface.h"
 
 #include <gtest/gtest.h>
@@ -27,34 +26,8 @@ namespace {
 
 constexpr float viewHeight = 500;
 
-struct Bridge {
-    testsupport::TempDir app{"shell-app"}, data{"shell-data"};
-    HeadlessGL gl;
-    std::string oldCwd = std::filesystem::current_path();
-
-    // `skinFile`, when given, is written as the configured skin's file.
-    explicit Bridge(const std::string& configuredSkin = "", const std::string* skinFile = nullptr) {
-        std::filesystem::create_directories(app.path + "skins");
-        std::filesystem::copy_file(TARLUME_SOURCE_DIR "/tests/shell/skin/testskin.xml",
-                                   app.path + "skins/kolt-1280.xml");
-        if (skinFile) app.write("skins/" + configuredSkin + ".xml", *skinFile);
-        setenv("XDG_DATA_HOME", data.path.c_str(), 1);
-        setenv("JACK_NO_START_SERVER", "1", 1);
-        if (!configuredSkin.empty()) {
-            std::filesystem::create_directories(data.path + "tarlume");
-            data.write("tarlume/config.xml",
-                       "<TARLUMECONFIG>\n<SKIN>" + configuredSkin + "</SKIN>\n</TARLUMECONFIG>\n");
-        }
-        setApplicationFolder(app.path);
-        gl.open(1200, 500);
-        initTLM();
-    }
-    ~Bridge() {
-        destroyStuff();
-        setApplicationFolder("");
-        unsetenv("XDG_DATA_HOME");
-        std::filesystem::current_path(oldCwd);
-    }
+struct Bridge : shelltest::ShellHome {
+    using ShellHome::ShellHome;
     Skin* skin() const { return tlm ? tlm->skin : nullptr; }
     SkinWindowStateInfo* layer(const char* window, int l) const { return skin()->getWindow(window)->layerState(l); }
     void frame() {

@@ -3,20 +3,17 @@
 // when applied and the settings file at once, an option's check button sets it, and it closes.
 #include "shell/PreferencesWindow.h"
 
+#include "ShellHome.h"
 #include "support/XvfbServer.h"
 #include "engine/LinuxAudioDevice.h"
 #include "engine/Tarlume.h"
 #include "foundation/modTools.h"
 #include "shell/HostBridge.h"
-#include "support/HeadlessGL.h"
 #include "support/MissingComponent.h"
-#include "support/TempDir.h"
 #include "support/TestSoundBackend.h"
 
 #include <gtk/gtk.h>
 #include <gtest/gtest.h>
-
-#include <filesystem>
 
 namespace {
 
@@ -57,29 +54,9 @@ GtkToggleButton* checkButton(PreferencesWindow& w, int page, const char* label) 
 
 // The running engine over two test sound devices, user data in a scratch folder.
 struct RunningEngine {
-    testsupport::TempDir app{"prefs-app"}, data{"prefs-data"};
-    std::string oldCwd = std::filesystem::current_path();
     testsupport::TestSoundBackend sound;
-    int cardB = 0;
-    HeadlessGL gl;
-
-    RunningEngine() {
-        std::filesystem::create_directories(app.path + "skins");
-        std::filesystem::copy_file(TARLUME_SOURCE_DIR "/tests/shell/skin/testskin.xml",
-                                   app.path + "skins/kolt-1280.xml");
-        setenv("XDG_DATA_HOME", data.path.c_str(), 1);
-        sound.addDevice("Card A", 2, 2);
-        cardB = sound.addDevice("Card B", 4, 6);
-        setApplicationFolder(app.path);
-        gl.open(1200, 500);
-        initTLM();
-    }
-    ~RunningEngine() {
-        destroyStuff();
-        setApplicationFolder("");
-        unsetenv("XDG_DATA_HOME");
-        std::filesystem::current_path(oldCwd);
-    }
+    int cardB = (sound.addDevice("Card A", 2, 2), sound.addDevice("Card B", 4, 6));
+    shelltest::ShellHome shell; // started after the devices are there, ended before they go
 };
 
 } // namespace
