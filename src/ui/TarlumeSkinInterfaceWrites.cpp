@@ -181,7 +181,12 @@ void TarlumeSkinInterface::setValueDblRelative(int id, std::string* spec, int de
 }
 
 void TarlumeSkinInterface::turnValue(int id, std::string* spec, int deck, double delta) {
-    if (!deckAt(deck) || !isApplicationId(id)) return SkinInterface::handleJogWheel(id, spec, deck, delta, 1.0, -1.0);
+    // Values counted in milliseconds, percent or beats have no range of a slider's: a turn moves them as far as it
+    // goes (a loop along the track, the pitch range), and their own setters keep them where they may be.
+    const bool unranged = id == VALUE_LOOP_MOVE || id == VALUE_PITCHRANGE || id == VALUE_EFFECTBPM ||
+                          id == VALUE_EFFECTBPMALIGNED || id == VALUE_OPTION;
+    if (!deckAt(deck) || !isApplicationId(id) || unranged)
+        return SkinInterface::handleJogWheel(id, spec, deck, delta, 1.0, -1.0);
     // Held inside the value's range, as a drag of its slider is, however far the wheel turns.
     double v = getValueDbl(id, spec, deck) + delta;
     const double lo = getValueDblMin(id, spec, deck), hi = getValueDblMax(id, spec, deck);

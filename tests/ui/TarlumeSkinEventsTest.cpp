@@ -249,6 +249,9 @@ TEST(SkinEvents, JogWheelBranches) {
     EXPECT_NEAR(f.ui->getValueDbl(VALUE_PITCH, nullptr, 0), 1.0, 1e-9);
     f.ui->handleJogWheel(VALUE_PITCH, &pitch, 0, -64, 2.0, 0); // held at the end of the range
     EXPECT_NEAR(f.ui->getValueDbl(VALUE_PITCH, nullptr, 0), -8.0, 1e-9);
+    // A value in percent turns as far as the wheel goes: it has no slider's range of 0 to 1.
+    f.ui->handleJogWheel(VALUE_PITCHRANGE, nullptr, 0, 1, 2.0, 0);
+    EXPECT_EQ(p->pitchRange, 10.0);
 }
 
 TEST(SkinEvents, SeekByWholeBars) {
