@@ -459,4 +459,20 @@ TEST(DeckClosing, WhatATrackLeavesComesBackInTheNextRun) {
     ASSERT_TRUE(testsupport::loadSong(d, tone));
     EXPECT_EQ(d->getCuePoint(1), 0);
     EXPECT_FALSE(d->isLoopSlotUsed(1));
+
+    // A drive not mounted: the folder holding it and its own folder are listed while it is away, and what the
+    // decks stored of its tracks is there when it is back.
+    rig.engine.reset();
+    const std::string away = rig.home.home.path + "away";
+    std::filesystem::rename(folder, away);
+    rig.engine = std::make_unique<Tarlume>();
+    rig.engine->tagCache->getFolder(rig.home.home.path, false, true, true, false);
+    rig.engine->tagCache->getFolder(folder, false, true, true, false);
+    rig.engine.reset();
+    std::filesystem::rename(away, folder);
+    rig.engine = std::make_unique<Tarlume>();
+    rig.engine->warnWhenLoadingTrack = false;
+    d = rig.deck();
+    ASSERT_TRUE(testsupport::loadSong(d, lead));
+    EXPECT_EQ(d->getCuePoint(1), 1500);
 }

@@ -307,6 +307,14 @@ bool TagCacheDirectory::readListing(std::vector<time_t>* changeTimes) {
     return ok;
 }
 
+bool TagCacheDirectory::holdsDeckFrames(const std::string& id) {
+    return database && !database
+                            ->getOneResult("SELECT 1 FROM files, frames WHERE files.folder = ? AND frames.file = "
+                                           "files.ID AND frames.name IN (?, ?) AND length(frames.value) > 0 LIMIT 1",
+                                           SQLParams{id, CID3v2Tag::kDeckFrames[0], CID3v2Tag::kDeckFrames[1]})
+                            .empty();
+}
+
 void TagCacheDirectory::initFromDB() {
     double start = timeGetExactTime();
     bool fresh;
@@ -349,8 +357,8 @@ void TagCacheDirectory::initFromDB() {
             bool child = getFilePath(directory) == path;
             if (listed && child ? present.count(getFileName(directory)) > 0 : DirExist(directory))
                 names.push_back(getFileName(directory));
-            else
-                gone.push_back(row[1]);
+            else if (!holdsDeckFrames(row[1]))
+                gone.push_back(row[1]); // one that holds the decks' cue points may be a drive not mounted
         }
         if (!gone.empty()) {
             database->beginTransaction();
@@ -404,7 +412,9 @@ void TagCacheDirectory::initFromDB() {
         }
         time_t modified = found.found ? found.modified : 0;
         if (modified == 0) {
-            gone.push_back(row[0]);
+            // A file whose folder is not there either (a drive not mounted) keeps its row, with the cue points
+            // and loops the decks stored in it, until it is back; one gone from a folder that is there is gone.
+            if (DirExist(getFilePath(row[1]))) gone.push_back(row[0]);
             continue;
         }
         // (The disk update keeps records of listed files of the types it lists, and no others.)

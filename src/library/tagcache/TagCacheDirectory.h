@@ -231,6 +231,8 @@ private:
     // Writes the waiting rows: all of them, or only full statements' worth.
     void flushFrameRows(FrameRows& rows, bool all);
     void deleteFilesFromDB(const std::vector<std::string>& fileIDs);
+    // True when a file of the folder of that row ID keeps what the decks stored (cue points, loops, gain).
+    bool holdsDeckFrames(const std::string& folderID);
     void setProgress(double value) { progress.store(value, std::memory_order_relaxed); }
     bool logOn() const;
     void logText(const std::string& text);
