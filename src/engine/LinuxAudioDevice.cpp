@@ -120,6 +120,7 @@ bool LinuxAudioDevice::connect() {
         // and the device is tried again, as a lost one is.
         runOnNull(info.name, hasInput.load() ? info.inputChannels : 0, hasOutput.load() ? info.outputChannels : 0,
                   rate > 0 ? rate : info.defaultSampleRate, now);
+        propertyChanged(0, 0); // the master's null device sets the engine's rate, as the device would have
         seeking_ = true;
         return fail(why);
     }
@@ -206,8 +207,7 @@ void LinuxAudioDevice::soundIO(SoundBufferList* output, const SoundBufferList* i
 }
 
 void LinuxAudioDevice::processBuffer(SoundBufferList* output, const SoundBufferList* input) {
-    // Never wait on the audio thread: while the main thread holds the lock, this block stays silent. A scoped
-    // guard: a JACK client ended under a stalled block unwinds this thread, and the lock is let go.
+    // Never wait on the audio thread: while the main thread holds the lock, this block stays silent.
     CriticalSectionGuard guard(&lock, std::try_to_lock);
     if (!guard.ownsLock() || !connected.load(std::memory_order_acquire)) return;
     const auto start = std::chrono::steady_clock::now();

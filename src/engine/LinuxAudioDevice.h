@@ -48,8 +48,6 @@ public:
     // The name of the device as listed, for messages.
     const std::string& getDeviceName() const { return deviceName_; }
     bool isLost() const { return fallback_ != nullptr; }
-    // True while the device the settings want was missing or busy when connected and is looked for.
-    bool isSeeking() const { return seeking_; }
 
     // Channels of the device in that direction (id 0 = the default device); 0 when unknown.
     static int getNbChannels(unsigned long deviceId, bool input);

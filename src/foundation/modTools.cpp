@@ -479,8 +479,11 @@ int removeStaleReplacements(const std::string& path) {
         if (pidError != std::errc() || dash == p || dash == end || *dash != '-' || pid <= 0) continue;
         auto [last, countError] = std::from_chars(dash + 1, end, count);
         if (countError != std::errc() || last == dash + 1 || last != end) continue;
-        // A process that still runs (or one we may not signal) may be writing it now.
+        // A process that still runs (or one we may not signal) may be writing it now; so may another machine's
+        // sharing the folder, whose process ids are not ours: a file written within the last minute stays.
         if (pid == getpid() || kill(pid, 0) == 0 || errno != ESRCH) continue;
+        struct stat st;
+        if (lstat((folder + name).c_str(), &st) != 0 || time(nullptr) - st.st_mtime < 60) continue;
         removed += unlink((folder + name).c_str()) == 0;
     }
     closedir(dir);

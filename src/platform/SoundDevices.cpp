@@ -361,11 +361,17 @@ bool standingIn(BackendState& s) {
 // lock held; no stream of a JACK or PortAudio backend is open then.
 bool lookAgain(BackendState& s) {
     delete s.jack; // made when no server answered, or one without outputs: a server may be there now
-    s.jack = nullptr;
-    // PortAudio lists the devices there were when it started, so it starts again when ALSA's cards changed;
-    // and when its own JACK host API took a server's client, which bears the name the program's client needs.
-    // Never while that server is gone: closing PortAudio would abort the program.
-    if (s.system && (alsaCards() != s.systemCards || s.system->holdsJack()) && s.system->safeToClose()) {
+    s.jack = SoundDevices::makeJackBackend().release();
+    // PortAudio's own JACK host API may have taken a client of that server, under the program's name: PortAudio
+    // is closed (never while that server is gone: it would abort the program) and the program's client made anew.
+    if (s.jack && hasOutputDevice(*s.jack) && s.system && s.system->holdsJack() && s.system->safeToClose()) {
+        delete s.jack;
+        delete s.system;
+        s.system = nullptr;
+        s.jack = SoundDevices::makeJackBackend().release();
+    }
+    // PortAudio lists the devices there were when it started: it starts again when ALSA's cards changed.
+    if (s.system && alsaCards() != s.systemCards && s.system->safeToClose()) {
         delete s.system;
         s.system = nullptr;
     }

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -22,11 +23,56 @@ constexpr int kChunkFrames = 4096; // a longer JACK period is handed to the proc
 
 void quietJack(const char*) {}
 
-class JackStream;
+// What the process thread touches of a stream: its ports, its buffers and its procedure. It outlives its stream
+// when a block stalls inside it (see JackSession::leaveProcess).
+struct JackStreamCore {
+    explicit JackStreamCore(SoundIOProc* p) : proc(p) {}
+    SoundIOProc* proc;
+    std::vector<jack_port_t*> ports, in, out;
+    std::vector<float> inBuf, outBuf; // interleaved, process thread
+    std::atomic<bool> running{false};
+
+    // Process thread: one period. A stream that is not running plays silence.
+    void cycle(jack_nframes_t frames) {
+        const int nIn = int(in.size()), nOut = int(out.size());
+        float* inPorts[kMaxChannels];
+        float* outPorts[kMaxChannels];
+        for (int c = 0; c < nIn; c++)
+            inPorts[c] = static_cast<float*>(jack_port_get_buffer(in[size_t(c)], frames));
+        for (int c = 0; c < nOut; c++)
+            outPorts[c] = static_cast<float*>(jack_port_get_buffer(out[size_t(c)], frames));
+        if (!running.load()) {
+            for (int c = 0; c < nOut; c++)
+                std::memset(outPorts[c], 0, frames * sizeof(float));
+            return;
+        }
+        for (jack_nframes_t done = 0; done < frames;) {
+            const int n = int(std::min<jack_nframes_t>(frames - done, kChunkFrames));
+            SoundBufferList inList, outList;
+            if (nIn > 0) {
+                for (int f = 0; f < n; f++)
+                    for (int c = 0; c < nIn; c++)
+                        inBuf[size_t(f * nIn + c)] = inPorts[c][done + jack_nframes_t(f)];
+                inList.count = 1;
+                inList.buffers[0] = {nIn, uint32_t(n * nIn * 4), inBuf.data()};
+            }
+            if (nOut > 0) {
+                std::fill(outBuf.begin(), outBuf.begin() + n * nOut, 0.0f);
+                outList.count = 1;
+                outList.buffers[0] = {nOut, uint32_t(n * nOut * 4), outBuf.data()};
+            }
+            proc->soundIO(&outList, nIn > 0 ? &inList : nullptr);
+            for (int f = 0; f < n; f++)
+                for (int c = 0; c < nOut; c++)
+                    outPorts[c][done + jack_nframes_t(f)] = outBuf[size_t(f * nOut + c)];
+            done += jack_nframes_t(n);
+        }
+    }
+};
 
 // One client of the server. Streams keep their session alive, so a stream of a client that died meanwhile
 // never touches the client that replaced it.
-class JackSession {
+class JackSession : public std::enable_shared_from_this<JackSession> {
 public:
     explicit JackSession(jack_client_t* client) : client_(client) {
         rate_.store(double(jack_get_sample_rate(client)));
@@ -37,8 +83,8 @@ public:
     }
     ~JackSession() {
         // A client whose server went away is left as it is: closing it crashes libjack now and then, and
-        // takes a newer client's view of the server with it.
-        if (dead_.load() || ended_) return;
+        // takes a newer client's view of the server with it. One given up on was closed by its closer.
+        if (dead_.load() || abandoned_.load()) return;
         jack_deactivate(client_);
         jack_client_close(client_);
     }
@@ -46,8 +92,13 @@ public:
     JackSession& operator=(const JackSession&) = delete;
 
     jack_client_t* client() const { return client_; }
-    // The server went away, or the client was ended: its streams are lost.
-    bool dead() const { return dead_.load() || ended_; }
+    // The server went away, or a stalled block made the program give the client up: its streams are lost.
+    bool dead() const { return dead_.load() || abandoned_.load(); }
+    // Given up on, and its client not yet closed: a new client would not get the program's name.
+    bool closing() const {
+        std::lock_guard<std::mutex> guard(mutex_);
+        return abandoned_.load() && !closed_;
+    }
     double rate() const { return rate_.load(); }
 
     // The server's physical capture (input) or playback (output) ports, in order.
@@ -62,37 +113,40 @@ public:
         return names;
     }
 
-    bool add(JackStream* stream) {
+    bool add(JackStreamCore* core) {
         std::lock_guard<std::mutex> guard(mutex_);
         for (auto& slot : slots_)
             if (!slot.load()) {
-                slot.store(stream);
+                slot.store(core);
                 return true;
             }
         return false;
     }
-    // Returns once the process callback can no longer be inside the stream.
-    void remove(JackStream* stream) {
+    // Takes the stream out of the process callback; its core is freed here once no callback can be inside it,
+    // else kept until the stalled block has left.
+    void remove(std::unique_ptr<JackStreamCore> core) {
         {
             std::lock_guard<std::mutex> guard(mutex_);
             for (auto& slot : slots_)
-                if (slot.load() == stream) slot.store(nullptr);
+                if (slot.load() == core.get()) slot.store(nullptr);
         }
-        leaveProcess();
+        if (leaveProcess()) return;
+        std::lock_guard<std::mutex> guard(mutex_);
+        if (!closed_) parked_.push_back(std::move(core));
     }
-    // Returns once no process callback runs. A callback still inside after two seconds (a stalled block, a
-    // server that stopped mid-cycle) is not waited for longer, nor left running into a stream that is about to
-    // be freed: the client is ended, which stops libjack's process thread and waits for its end. The session
-    // then reads as dead, so its streams are lost and the backend connects a fresh client. Main thread.
-    void leaveProcess() {
+    // True once no process callback runs. A callback still inside after two seconds (a block stalled by a
+    // debugger or a fault) is waited for no longer, and not ended either (a thread cancelled inside the mix would
+    // take the program down): the session is given up on, its streams' cores are kept, and a closer thread waits
+    // for the block to leave, then closes the client, so a fresh one can take the program's name. Main thread.
+    bool leaveProcess() {
+        if (abandoned_.load()) return false;
         const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
         while (inProcess_.load() && std::chrono::steady_clock::now() < until)
             std::this_thread::sleep_for(std::chrono::microseconds(200));
-        if (!inProcess_.load() || ended_) return;
-        ended_ = true;
-        jack_deactivate(client_); // cancels the process thread and joins it
-        inProcess_.store(0);
-        if (!dead_.load()) jack_client_close(client_); // a server that is still there frees the name
+        if (!inProcess_.load()) return true;
+        abandoned_.store(true);
+        std::thread([self = shared_from_this()] { self->closeWhenLeft(); }).detach();
+        return false;
     }
 
 private:
@@ -102,24 +156,40 @@ private:
         static_cast<JackSession*>(arg)->rate_.store(double(rate));
         return 0;
     }
+    // The closer of a session given up on.
+    void closeWhenLeft() {
+        while (inProcess_.load())
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        if (!dead_.load()) {
+            jack_deactivate(client_); // no block runs now: the process thread waits for the next cycle
+            jack_client_close(client_);
+        }
+        std::vector<std::unique_ptr<JackStreamCore>> parked;
+        std::lock_guard<std::mutex> guard(mutex_);
+        closed_ = true;
+        parked.swap(parked_);
+    }
 
     jack_client_t* client_;
-    std::atomic<bool> dead_{false};
+    std::atomic<bool> dead_{false}, abandoned_{false};
     std::atomic<double> rate_{0.0};
     std::atomic<int> inProcess_{0};
-    bool ended_ = false; // main thread: the client was ended under a stalled callback
-    std::atomic<JackStream*> slots_[kMaxStreams] = {};
-    std::mutex mutex_; // main thread: adding and removing streams
+    std::atomic<JackStreamCore*> slots_[kMaxStreams] = {};
+    mutable std::mutex mutex_; // adding and removing streams; the parked cores
+    std::vector<std::unique_ptr<JackStreamCore>> parked_;
+    bool closed_ = false;
 };
 
 class JackStream : public SoundStream {
 public:
-    JackStream(std::shared_ptr<JackSession> session, SoundIOProc* proc) : session_(std::move(session)), proc_(proc) {}
+    JackStream(std::shared_ptr<JackSession> session, SoundIOProc* proc)
+        : session_(std::move(session)), core_(std::make_unique<JackStreamCore>(proc)) {}
     ~JackStream() override {
         stop();
-        if (added_) session_->remove(this);
+        const std::vector<jack_port_t*> ports = core_->ports;
+        if (added_) session_->remove(std::move(core_));
         if (!session_->dead())
-            for (jack_port_t* port : ports_)
+            for (jack_port_t* port : ports)
                 jack_port_unregister(session_->client(), port);
     }
 
@@ -138,76 +208,40 @@ public:
                     n = base + "." + std::to_string(k);
                 jack_port_t* p = jack_port_register(client, n.c_str(), JACK_DEFAULT_AUDIO_TYPE, flags, 0);
                 if (!p) return false;
-                ports_.push_back(p);
+                core_->ports.push_back(p);
                 list.push_back(p);
             }
             return true;
         };
-        if (!registerPorts("in", in, JackPortIsInput, in_) || !registerPorts("out", out, JackPortIsOutput, out_))
+        if (!registerPorts("in", in, JackPortIsInput, core_->in) ||
+            !registerPorts("out", out, JackPortIsOutput, core_->out))
             return fail(error, "the JACK server refused a port");
-        inBuf_.assign(size_t(kChunkFrames) * size_t(in), 0.0f);
-        outBuf_.assign(size_t(kChunkFrames) * size_t(out), 0.0f);
-        if (!session_->add(this)) return fail(error, "too many streams on the JACK server");
+        core_->inBuf.assign(size_t(kChunkFrames) * size_t(in), 0.0f);
+        core_->outBuf.assign(size_t(kChunkFrames) * size_t(out), 0.0f);
+        if (!session_->add(core_.get())) return fail(error, "too many streams on the JACK server");
         added_ = true;
         const std::vector<std::string> capture = session_->physicalPorts(true),
                                        playback = session_->physicalPorts(false);
-        for (size_t c = 0; c < in_.size() && c < capture.size(); c++)
-            jack_connect(client, capture[c].c_str(), jack_port_name(in_[c]));
-        for (size_t c = 0; c < out_.size() && c < playback.size(); c++)
-            jack_connect(client, jack_port_name(out_[c]), playback[c].c_str());
+        for (size_t c = 0; c < core_->in.size() && c < capture.size(); c++)
+            jack_connect(client, capture[c].c_str(), jack_port_name(core_->in[c]));
+        for (size_t c = 0; c < core_->out.size() && c < playback.size(); c++)
+            jack_connect(client, jack_port_name(core_->out[c]), playback[c].c_str());
         return true;
     }
 
     bool start() override {
         if (session_->dead()) return false;
-        running_.store(true);
+        core_->running.store(true);
         return true;
     }
     void stop() override {
-        if (!running_.exchange(false)) return;
+        if (!core_ || !core_->running.exchange(false)) return;
         session_->leaveProcess();
     }
     double getSampleRate() const override { return session_->rate(); }
-    int getInputChannels() const override { return int(in_.size()); }
-    int getOutputChannels() const override { return int(out_.size()); }
+    int getInputChannels() const override { return int(core_->in.size()); }
+    int getOutputChannels() const override { return int(core_->out.size()); }
     bool isAlive() const override { return !session_->dead(); }
-
-    // Process thread: one period. A stream that is not running plays silence.
-    void cycle(jack_nframes_t frames) {
-        const int nIn = int(in_.size()), nOut = int(out_.size());
-        float* inPorts[kMaxChannels];
-        float* outPorts[kMaxChannels];
-        for (int c = 0; c < nIn; c++)
-            inPorts[c] = static_cast<float*>(jack_port_get_buffer(in_[size_t(c)], frames));
-        for (int c = 0; c < nOut; c++)
-            outPorts[c] = static_cast<float*>(jack_port_get_buffer(out_[size_t(c)], frames));
-        if (!running_.load()) {
-            for (int c = 0; c < nOut; c++)
-                std::memset(outPorts[c], 0, frames * sizeof(float));
-            return;
-        }
-        for (jack_nframes_t done = 0; done < frames;) {
-            const int n = int(std::min<jack_nframes_t>(frames - done, kChunkFrames));
-            SoundBufferList inList, outList;
-            if (nIn > 0) {
-                for (int f = 0; f < n; f++)
-                    for (int c = 0; c < nIn; c++)
-                        inBuf_[size_t(f * nIn + c)] = inPorts[c][done + jack_nframes_t(f)];
-                inList.count = 1;
-                inList.buffers[0] = {nIn, uint32_t(n * nIn * 4), inBuf_.data()};
-            }
-            if (nOut > 0) {
-                std::fill(outBuf_.begin(), outBuf_.begin() + n * nOut, 0.0f);
-                outList.count = 1;
-                outList.buffers[0] = {nOut, uint32_t(n * nOut * 4), outBuf_.data()};
-            }
-            proc_->soundIO(&outList, nIn > 0 ? &inList : nullptr);
-            for (int f = 0; f < n; f++)
-                for (int c = 0; c < nOut; c++)
-                    outPorts[c][done + jack_nframes_t(f)] = outBuf_[size_t(f * nOut + c)];
-            done += jack_nframes_t(n);
-        }
-    }
 
 private:
     static bool fail(std::string* error, const char* why) {
@@ -216,19 +250,18 @@ private:
     }
 
     std::shared_ptr<JackSession> session_;
-    SoundIOProc* proc_;
-    std::vector<jack_port_t*> ports_, in_, out_;
-    std::vector<float> inBuf_, outBuf_; // interleaved, process thread
-    std::atomic<bool> running_{false};
+    std::unique_ptr<JackStreamCore> core_;
     bool added_ = false;
 };
 
 int JackSession::process(jack_nframes_t frames, void* arg) {
     auto* self = static_cast<JackSession*>(arg);
-    // Set before the slots are read and cleared after: a stream removed meanwhile waits for it.
+    // Set before the slots are read and cleared after: a stream removed meanwhile waits for it. A session given
+    // up on runs no stream any more.
     self->inProcess_.store(1);
-    for (auto& slot : self->slots_)
-        if (JackStream* stream = slot.load()) stream->cycle(frames);
+    if (!self->abandoned_.load())
+        for (auto& slot : self->slots_)
+            if (JackStreamCore* core = slot.load()) core->cycle(frames);
     self->inProcess_.store(0);
     return 0;
 }
@@ -287,6 +320,7 @@ public:
     bool revive() override {
         std::lock_guard<std::mutex> guard(mutex_);
         if (!session_->dead()) return true;
+        if (session_->closing()) return false; // a block stalled in it has not left yet
         std::shared_ptr<JackSession> fresh = connect(clientName_);
         if (!fresh) return false;
         session_ = fresh;

@@ -187,18 +187,23 @@ TEST(EngineSettings, AFailedWriteKeepsTheOldFile) {
     EXPECT_NE(readFileContents(path).find("<SKIN>second</SKIN>"), std::string::npos);
 
     // A run killed while it wrote left its temporary file: the next start removes it, but not one of a
-    // process that still runs (it may be writing), nor a file of another name.
+    // process that still runs (it may be writing), one written in the last minute (another machine's, on a
+    // shared folder), nor a file of another name.
     const pid_t gone = fork();
     if (gone == 0) _exit(0);
     waitpid(gone, nullptr, 0);
-    const std::string stale = path + ".tmp" + std::to_string(gone) + "-0";
+    const std::string stale = path + ".tmp" + std::to_string(gone) + "-0", fresh = path + ".tmp" +
+                                                                                    std::to_string(gone) + "-1";
     const std::string running = path + ".tmp" + std::to_string(getppid()) + "-3", other = path + ".tmp1-x";
-    for (const std::string& file : {stale, running, other})
+    for (const std::string& file : {stale, fresh, running, other}) {
         ASSERT_TRUE(replaceFileContents(file, "<TARLUMECONFIG>"));
+        if (file != fresh)
+            std::filesystem::last_write_time(file, std::filesystem::last_write_time(file) - std::chrono::minutes(2));
+    }
     Tarlume next;
     EXPECT_FALSE(FileExist(stale));
-    EXPECT_TRUE(FileExist(running));
-    EXPECT_TRUE(FileExist(other));
+    for (const std::string& file : {fresh, running, other})
+        EXPECT_TRUE(FileExist(file)) << file;
 }
 
 // A file that can't be read is said once and never replaced; a damaged one is read as far as it goes, said
