@@ -352,7 +352,11 @@ void TagCache::queueForLoading(TagCacheDirectory* list, bool urgent) {
     CriticalSectionGuard guard(&cs_tagCacheLoading);
     if (stopping.load(std::memory_order_relaxed)) return;
     auto queued = std::find(tagCacheLoadingQueue.begin(), tagCacheLoadingQueue.end(), list);
-    if (list != tagCacheLoadingCurrent) { // the current one is being loaded already
+    if (list == tagCacheLoadingCurrent) {
+        // Being loaded already, but it may have been reset for a refresh just as that load ended: it is looked at
+        // once more after, and passed over when it is loaded.
+        if (queued == tagCacheLoadingQueue.end()) tagCacheLoadingQueue.push_back(list);
+    } else {
         if (queued != tagCacheLoadingQueue.end()) {
             if (urgent) {
                 tagCacheLoadingQueue.erase(queued);
@@ -717,7 +721,8 @@ void TagCache::storeDeckRecord(CID3v2Tag* record, int nbStripes, const std::stri
         if (database->getAllRows("SELECT name, value FROM frames WHERE file = ? AND name IN (?, ?) ORDER BY ID",
                                  mine) != wanted) {
             database->executeQuery("DELETE FROM frames WHERE file = ? AND name IN (?, ?)", mine);
-            // Blobs: searches' LIKE never finds cue times or gains among the tags.
+            // Blobs: a LIKE that skips blobs (Debian's SQLite) never finds cue times or gains among the tags; one
+            // that reads them as text treats them as any binary frame.
             for (const auto& frame : wanted)
                 database->executeQuery("INSERT INTO frames (file, name, value, incomplete) VALUES (?, ?, ?, 0)",
                                        SQLParams{id, frame[0], SQLParam::blob(frame[1])});
