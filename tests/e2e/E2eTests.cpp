@@ -76,6 +76,8 @@ void runArea(const std::string& skin, const std::string& area) {
                    takeMeasured().c_str());
         }
     }
+    // What the program said, for a failure seen only in a CI run.
+    if (::testing::Test::HasFailure()) printf("The program's output:\n%s\n", rig.log().c_str());
 }
 
 } // namespace
