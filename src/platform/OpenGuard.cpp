@@ -24,7 +24,8 @@ public:
     Window(int fd, uint64_t size) : fd(fd), size(size) {}
     uint64_t fileSize() const { return size; }
 
-    // The n bytes at `at`, or null when they lie (partly) past the end or cannot be read.
+    // The n bytes at `at`, or null when they lie (partly) past the end or cannot be read. They stay valid until the
+    // next call only.
     const uint8_t* at(uint64_t at, size_t n) {
         if (n > kMaxSpan || at > size || n > size - at) return nullptr;
         if (at < start || at - start > bytes.size() || n > bytes.size() - (at - start)) {
@@ -121,14 +122,17 @@ void flacComments(Window& f, uint64_t pos, Count& count) {
     for (pos += 4; !count.full();) {
         const uint8_t* h = f.at(pos, 4);
         if (!h) return;
+        // Taken before the next read, which may move the window.
+        const uint8_t type = h[0] & 0x7F;
+        const bool last = h[0] & 0x80;
         const uint32_t length = be24(h + 1);
-        if ((h[0] & 0x7F) == 4 && length >= 8) {
+        if (type == 4 && length >= 8) {
             const uint8_t* v = f.at(pos + 4, 4);
             const uint32_t vendor = v ? le32(v) : 0;
             const uint8_t* n = v && vendor <= length - 8 ? f.at(pos + 8 + vendor, 4) : nullptr;
             if (n) count.add(comments(length, vendor, le32(n)));
         }
-        if (h[0] & 0x80) return; // the last block
+        if (last) return;
         pos += 4 + uint64_t(length);
     }
 }
