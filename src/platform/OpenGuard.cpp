@@ -324,7 +324,23 @@ size_t vintLength(uint8_t first, size_t most) {
     return 0;
 }
 
-bool readElement(Window& f, uint64_t pos, Element& e) {
+// The file's elements, read up to a number: tags reached through seek heads may overlap, each a run of the same
+// elements, and a file needing more reads than that is refused rather than walked for seconds.
+struct Elements {
+    // Some milliseconds of reading; an ordinary file's walk reads tens of thousands.
+    static constexpr uint64_t kMost = 1000000;
+    Window& f;
+    uint64_t left = kMost;
+    bool spent = false;
+};
+
+bool readElement(Elements& r, uint64_t pos, Element& e) {
+    if (r.left == 0) {
+        r.spent = true;
+        return false;
+    }
+    --r.left;
+    Window& f = r.f;
     const uint8_t* p = f.at(pos, 1);
     const size_t idLength = p ? vintLength(p[0], 4) : 0;
     if (!idLength || !(p = f.at(pos, idLength))) return false;
@@ -347,7 +363,7 @@ bool readElement(Window& f, uint64_t pos, Element& e) {
 }
 
 // Calls `each` for every child of a master element, in order, while it returns true.
-template <typename Each> void children(Window& f, const Element& parent, Each each) {
+template <typename Each> void children(Elements& f, const Element& parent, Each each) {
     Element child;
     for (uint64_t pos = parent.data; pos < parent.end() && readElement(f, pos, child);) {
         if (child.unknownSize || child.end() > parent.end() || !each(child)) return;
@@ -356,7 +372,7 @@ template <typename Each> void children(Window& f, const Element& parent, Each ea
 }
 
 // The simple tags in a tag or a simple tag, nested ones too (FFmpeg files each one).
-void simpleTags(Window& f, const Element& parent, Count& count, int depth) {
+void simpleTags(Elements& f, const Element& parent, Count& count, int depth) {
     if (depth > 16) return;
     children(f, parent, [&](const Element& child) {
         if (child.id == kSimpleTag) {
@@ -377,14 +393,15 @@ uint64_t unsignedValue(Window& f, const Element& e) {
 
 // The simple tags of the Matroska file at `pos`, in the tags FFmpeg reads while it opens: those before the first
 // cluster and those its seek heads point to.
-void matroskaTags(Window& f, uint64_t pos, Count& count) {
+void matroskaTags(Window& window, uint64_t pos, Count& count) {
+    Elements f{window};
     Element e;
     if (!readElement(f, pos, e) || e.id != kEbml || e.unknownSize) return;
     for (pos = e.end(); readElement(f, pos, e) && e.id != kSegment; pos = e.end())
         if (e.unknownSize) return;
     if (e.id != kSegment) return;
     const uint64_t segment = e.data;
-    const uint64_t segmentEnd = e.unknownSize ? f.fileSize() : std::min(f.fileSize(), e.end());
+    const uint64_t segmentEnd = e.unknownSize ? window.fileSize() : std::min(window.fileSize(), e.end());
     std::vector<std::pair<uint32_t, uint64_t>> seeks; // (element ID, position in the segment)
     std::set<uint64_t> visited;
     // FFmpeg reads at most 64 such elements (the rest it takes for circular seek heads).
@@ -404,8 +421,8 @@ void matroskaTags(Window& f, uint64_t pos, Count& count) {
             uint32_t id = 0;
             uint64_t position = UINT64_MAX;
             children(f, seek, [&](const Element& field) {
-                if (field.id == kSeekID) id = uint32_t(unsignedValue(f, field));
-                if (field.id == kSeekPosition) position = unsignedValue(f, field);
+                if (field.id == kSeekID) id = uint32_t(unsignedValue(window, field));
+                if (field.id == kSeekPosition) position = unsignedValue(window, field);
                 return true;
             });
             if (position != UINT64_MAX) seeks.emplace_back(id, position);
@@ -417,11 +434,12 @@ void matroskaTags(Window& f, uint64_t pos, Count& count) {
         visit(pos, e);
         if (e.unknownSize) break;
     }
-    for (size_t i = 0; i < seeks.size() && !count.full(); ++i) {
+    for (size_t i = 0; i < seeks.size() && !count.full() && !f.spent; ++i) {
         const uint64_t at = seeks[i].second;
-        if (at >= f.fileSize() - std::min(f.fileSize(), segment)) continue;
+        if (at >= window.fileSize() - std::min(window.fileSize(), segment)) continue;
         if (readElement(f, segment + at, e) && e.id == seeks[i].first && !e.unknownSize) visit(segment + at, e);
     }
+    if (f.spent) count.add(count.limit + 1);
 }
 
 // ---- Files refused before -------------------------------------------------------------------------------------
