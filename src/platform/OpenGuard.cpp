@@ -143,7 +143,6 @@ enum class Codec { Unknown, Vorbis, Opus, Flac, Speex, Celt, Theora, Daala, Vp8,
 
 // A logical stream while its header packets go by: FFmpeg reads them all before the open returns.
 struct OggStream {
-    uint32_t serial = 0;
     Codec codec = Codec::Unknown;
     uint32_t packet = 0;           // index of the packet being put together
     uint32_t lastWithComments = 0; // past this packet the stream holds no comments
@@ -256,6 +255,8 @@ void oggComments(Window& f, uint64_t pos, Count& count) {
     // Header pages beyond this are not followed (a picture of many megabytes in a comment).
     const uint64_t scanEnd = pos + (64u << 20);
     std::vector<OggStream> streams;
+    std::unordered_map<uint32_t, size_t> bySerial; // index in `streams`
+    size_t unfinished = 0;
     while (!count.full() && pos < scanEnd) {
         const uint8_t* h = f.at(pos, 27);
         if (!h || memcmp(h, "OggS", 4) != 0) {
@@ -278,28 +279,29 @@ void oggComments(Window& f, uint64_t pos, Count& count) {
         const uint64_t body = pos + 27 + segments;
         const uint8_t* data = f.at(body, bodyLength);
         if (!data) return;
-        auto stream =
-            std::find_if(streams.begin(), streams.end(), [&](const OggStream& s) { return s.serial == serial; });
-        if (stream == streams.end()) {
+        auto known = bySerial.find(serial);
+        if (known == bySerial.end()) {
             // More streams than FFmpeg takes (its default is 1000) refuse nothing here: it refuses the file itself.
             if (streams.size() >= 1000) return;
+            known = bySerial.emplace(serial, streams.size()).first;
             streams.emplace_back();
-            streams.back().serial = serial;
-            stream = streams.end() - 1;
+            ++unfinished;
         }
-        if (!continued && stream->length > 0) { // the packet was never finished: FFmpeg drops it
-            stream->length = stream->headLength = stream->countLength = 0;
+        OggStream& stream = streams[known->second];
+        if (!continued && stream.length > 0) { // the packet was never finished: FFmpeg drops it
+            stream.length = stream.headLength = stream.countLength = 0;
         }
+        const bool wasDone = stream.done;
         size_t offset = 0;
         for (uint8_t lace : laces) {
-            if (stream->done) break;
-            stream->take(data + offset, lace);
+            if (stream.done) break;
+            stream.take(data + offset, lace);
             offset += lace;
-            if (lace < 255) stream->finish(count);
+            if (lace < 255) stream.finish(count);
         }
+        if (stream.done && !wasDone) --unfinished;
         pos = body + bodyLength;
-        const bool allDone = std::all_of(streams.begin(), streams.end(), [](const OggStream& s) { return s.done; });
-        if (allDone && !first) return;
+        if (unfinished == 0 && !first) return;
     }
 }
 
