@@ -24,7 +24,8 @@ public:
     Window(int fd, uint64_t size) : fd(fd), size(size) {}
     uint64_t fileSize() const { return size; }
 
-    // The n bytes at `at`, or null when they lie (partly) past the end or cannot be read.
+    // The n bytes at `at`, or null when they lie (partly) past the end or cannot be read. They stay valid until the
+    // next call only.
     const uint8_t* at(uint64_t at, size_t n) {
         if (n > kMaxSpan || at > size || n > size - at) return nullptr;
         if (at < start || at - start > bytes.size() || n > bytes.size() - (at - start)) {
@@ -121,14 +122,17 @@ void flacComments(Window& f, uint64_t pos, Count& count) {
     for (pos += 4; !count.full();) {
         const uint8_t* h = f.at(pos, 4);
         if (!h) return;
+        // Taken before the next read, which may move the window.
+        const uint8_t type = h[0] & 0x7F;
+        const bool last = h[0] & 0x80;
         const uint32_t length = be24(h + 1);
-        if ((h[0] & 0x7F) == 4 && length >= 8) {
+        if (type == 4 && length >= 8) {
             const uint8_t* v = f.at(pos + 4, 4);
             const uint32_t vendor = v ? le32(v) : 0;
             const uint8_t* n = v && vendor <= length - 8 ? f.at(pos + 8 + vendor, 4) : nullptr;
             if (n) count.add(comments(length, vendor, le32(n)));
         }
-        if (h[0] & 0x80) return; // the last block
+        if (last) return;
         pos += 4 + uint64_t(length);
     }
 }
@@ -139,7 +143,6 @@ enum class Codec { Unknown, Vorbis, Opus, Flac, Speex, Celt, Theora, Daala, Vp8,
 
 // A logical stream while its header packets go by: FFmpeg reads them all before the open returns.
 struct OggStream {
-    uint32_t serial = 0;
     Codec codec = Codec::Unknown;
     uint32_t packet = 0;           // index of the packet being put together
     uint32_t lastWithComments = 0; // past this packet the stream holds no comments
@@ -252,6 +255,8 @@ void oggComments(Window& f, uint64_t pos, Count& count) {
     // Header pages beyond this are not followed (a picture of many megabytes in a comment).
     const uint64_t scanEnd = pos + (64u << 20);
     std::vector<OggStream> streams;
+    std::unordered_map<uint32_t, size_t> bySerial; // index in `streams`
+    size_t unfinished = 0;
     while (!count.full() && pos < scanEnd) {
         const uint8_t* h = f.at(pos, 27);
         if (!h || memcmp(h, "OggS", 4) != 0) {
@@ -274,28 +279,29 @@ void oggComments(Window& f, uint64_t pos, Count& count) {
         const uint64_t body = pos + 27 + segments;
         const uint8_t* data = f.at(body, bodyLength);
         if (!data) return;
-        auto stream =
-            std::find_if(streams.begin(), streams.end(), [&](const OggStream& s) { return s.serial == serial; });
-        if (stream == streams.end()) {
+        auto known = bySerial.find(serial);
+        if (known == bySerial.end()) {
             // More streams than FFmpeg takes (its default is 1000) refuse nothing here: it refuses the file itself.
             if (streams.size() >= 1000) return;
+            known = bySerial.emplace(serial, streams.size()).first;
             streams.emplace_back();
-            streams.back().serial = serial;
-            stream = streams.end() - 1;
+            ++unfinished;
         }
-        if (!continued && stream->length > 0) { // the packet was never finished: FFmpeg drops it
-            stream->length = stream->headLength = stream->countLength = 0;
+        OggStream& stream = streams[known->second];
+        if (!continued && stream.length > 0) { // the packet was never finished: FFmpeg drops it
+            stream.length = stream.headLength = stream.countLength = 0;
         }
+        const bool wasDone = stream.done;
         size_t offset = 0;
         for (uint8_t lace : laces) {
-            if (stream->done) break;
-            stream->take(data + offset, lace);
+            if (stream.done) break;
+            stream.take(data + offset, lace);
             offset += lace;
-            if (lace < 255) stream->finish(count);
+            if (lace < 255) stream.finish(count);
         }
+        if (stream.done && !wasDone) --unfinished;
         pos = body + bodyLength;
-        const bool allDone = std::all_of(streams.begin(), streams.end(), [](const OggStream& s) { return s.done; });
-        if (allDone && !first) return;
+        if (unfinished == 0 && !first) return;
     }
 }
 
@@ -320,7 +326,23 @@ size_t vintLength(uint8_t first, size_t most) {
     return 0;
 }
 
-bool readElement(Window& f, uint64_t pos, Element& e) {
+// The file's elements, read up to a number: tags reached through seek heads may overlap, each a run of the same
+// elements, and a file needing more reads than that is refused rather than walked for seconds.
+struct Elements {
+    // Some milliseconds of reading; an ordinary file's walk reads tens of thousands.
+    static constexpr uint64_t kMost = 1000000;
+    Window& f;
+    uint64_t left = kMost;
+    bool spent = false;
+};
+
+bool readElement(Elements& r, uint64_t pos, Element& e) {
+    if (r.left == 0) {
+        r.spent = true;
+        return false;
+    }
+    --r.left;
+    Window& f = r.f;
     const uint8_t* p = f.at(pos, 1);
     const size_t idLength = p ? vintLength(p[0], 4) : 0;
     if (!idLength || !(p = f.at(pos, idLength))) return false;
@@ -343,7 +365,7 @@ bool readElement(Window& f, uint64_t pos, Element& e) {
 }
 
 // Calls `each` for every child of a master element, in order, while it returns true.
-template <typename Each> void children(Window& f, const Element& parent, Each each) {
+template <typename Each> void children(Elements& f, const Element& parent, Each each) {
     Element child;
     for (uint64_t pos = parent.data; pos < parent.end() && readElement(f, pos, child);) {
         if (child.unknownSize || child.end() > parent.end() || !each(child)) return;
@@ -352,7 +374,7 @@ template <typename Each> void children(Window& f, const Element& parent, Each ea
 }
 
 // The simple tags in a tag or a simple tag, nested ones too (FFmpeg files each one).
-void simpleTags(Window& f, const Element& parent, Count& count, int depth) {
+void simpleTags(Elements& f, const Element& parent, Count& count, int depth) {
     if (depth > 16) return;
     children(f, parent, [&](const Element& child) {
         if (child.id == kSimpleTag) {
@@ -373,14 +395,15 @@ uint64_t unsignedValue(Window& f, const Element& e) {
 
 // The simple tags of the Matroska file at `pos`, in the tags FFmpeg reads while it opens: those before the first
 // cluster and those its seek heads point to.
-void matroskaTags(Window& f, uint64_t pos, Count& count) {
+void matroskaTags(Window& window, uint64_t pos, Count& count) {
+    Elements f{window};
     Element e;
     if (!readElement(f, pos, e) || e.id != kEbml || e.unknownSize) return;
     for (pos = e.end(); readElement(f, pos, e) && e.id != kSegment; pos = e.end())
         if (e.unknownSize) return;
     if (e.id != kSegment) return;
     const uint64_t segment = e.data;
-    const uint64_t segmentEnd = e.unknownSize ? f.fileSize() : std::min(f.fileSize(), e.end());
+    const uint64_t segmentEnd = e.unknownSize ? window.fileSize() : std::min(window.fileSize(), e.end());
     std::vector<std::pair<uint32_t, uint64_t>> seeks; // (element ID, position in the segment)
     std::set<uint64_t> visited;
     // FFmpeg reads at most 64 such elements (the rest it takes for circular seek heads).
@@ -400,8 +423,8 @@ void matroskaTags(Window& f, uint64_t pos, Count& count) {
             uint32_t id = 0;
             uint64_t position = UINT64_MAX;
             children(f, seek, [&](const Element& field) {
-                if (field.id == kSeekID) id = uint32_t(unsignedValue(f, field));
-                if (field.id == kSeekPosition) position = unsignedValue(f, field);
+                if (field.id == kSeekID) id = uint32_t(unsignedValue(window, field));
+                if (field.id == kSeekPosition) position = unsignedValue(window, field);
                 return true;
             });
             if (position != UINT64_MAX) seeks.emplace_back(id, position);
@@ -413,11 +436,12 @@ void matroskaTags(Window& f, uint64_t pos, Count& count) {
         visit(pos, e);
         if (e.unknownSize) break;
     }
-    for (size_t i = 0; i < seeks.size() && !count.full(); ++i) {
+    for (size_t i = 0; i < seeks.size() && !count.full() && !f.spent; ++i) {
         const uint64_t at = seeks[i].second;
-        if (at >= f.fileSize() - std::min(f.fileSize(), segment)) continue;
+        if (at >= window.fileSize() - std::min(window.fileSize(), segment)) continue;
         if (readElement(f, segment + at, e) && e.id == seeks[i].first && !e.unknownSize) visit(segment + at, e);
     }
+    if (f.spent) count.add(count.limit + 1);
 }
 
 // ---- Files refused before -------------------------------------------------------------------------------------

@@ -15,7 +15,8 @@ namespace OpenGuard {
 // Tags FFmpeg files in about half a second: a file holding more in those structures is refused.
 constexpr uint64_t kMaxTags = 10000;
 
-// The tags of those structures in the file, counted up to just past `limit` (0 for other files).
+// The tags of those structures in the file, counted up to just past `limit` (0 for other files). Just past it too
+// for Matroska tags that take too many reads to count.
 uint64_t tagsFiledAtOnce(const std::string& path, uint64_t limit = kMaxTags);
 
 struct Refusal {
