@@ -378,7 +378,8 @@ TEST(FModPlayer, TheReplayGainMeasuresEveryFrameOfTheTrack) {
         double jumpAt, jumpTo; // a jump while playing, none when jumpAt < 0
         bool measured;
     };
-    // The overview's own decoding takes the measure on as well: off but where it is what is shown.
+    // The overview scan's decoding carries the measure on too and would cover what the ring's decoding misses: it
+    // runs (with the stripes) only in its own row.
     for (Case c : {Case{"played through", kRing, true, false, -1, 0, true},
                    Case{"paused, the ring holds it", 2 * kTrackFrames, false, false, -1, 0, true},
                    Case{"paused, the overview reads on", kRing, false, true, -1, 0, true},
@@ -411,7 +412,8 @@ TEST(FModPlayer, TheReplayGainMeasuresEveryFrameOfTheTrack) {
             EXPECT_NEAR(p.getParameter(PLAYERPARAM_REPLAYGAIN), reference, 1e-4) << c.name;
             if (c.overview) // the waveform's peak, stored beside the gain, covers what the overview read
                 EXPECT_EQ(p.getParameter(PLAYERPARAM_MAXPEAK), peak) << c.name;
-        } else
+        } else {
             EXPECT_EQ(p.getParameter(PLAYERPARAM_REPLAYGAIN), 0) << c.name;
+        }
     }
 }
