@@ -1,9 +1,10 @@
 // The deck player's costs: what the audio thread pays per frame and deck (normal play, pitch, key lock, a
 // loop), the worst 512-frame block of four key-lock decks against its 11.6 ms deadline, the time from a jump
 // out of the ring to the first sound (loading thread idle or busy, with and without the wake-up), the loading
-// thread's processor share with four decks loading, the time to load and analyse a five-minute track, and the
-// waveform's per-frame and per-track work. References in the same run: two bare resampler reads per frame,
-// the decoder's own seek plus the frames a jump needs, and a bare decode of the five-minute track.
+// thread's processor share with four decks loading, its decoding steps with and without the ReplayGain measure,
+// the time to load and analyse a five-minute track, and the waveform's per-frame and per-track work. References in the
+// same run: two bare resampler reads per frame, the decoder's own seek plus the frames a jump needs, and a bare decode
+// of the five-minute track.
 #include "analysis/WaveForm.h"
 #include "audio/decoders/AudioDecoder.h"
 #include "audio/player/FModPlayer.h"
@@ -335,6 +336,38 @@ void BM_DecodeFiveMinutes(benchmark::State& state, const char* extension) {
 }
 BENCHMARK_CAPTURE(BM_DecodeFiveMinutes, mp3, "mp3")->Iterations(2)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_DecodeFiveMinutes, flac, "flac")->Iterations(2)->Unit(benchmark::kMillisecond);
+
+// The loading thread's decoding steps over a five-minute track (a paused deck whose ring holds it all, stripes
+// on), with and without the ReplayGain measure that takes each frame as it is decoded; against the bare decode.
+void BM_DecodeStepsFiveMinutes(benchmark::State& state, const char* extension) {
+    const std::string path = longTrack(extension);
+    Player::sml_separateLoadingThread = false; // the steps by hand, on this thread
+    double steps = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto d = std::make_unique<Deck>(path, 24000000);
+        FModPlayer& p = *d->player;
+        p.setParameter(PLAYERPARAM_REPLAYGAIN, double(state.range(0)));
+        const unsigned length = unsigned(p.getParameter(PLAYERPARAM_LENGTH));
+        state.ResumeTiming();
+        steps = 0;
+        while (p.getFileFrames() < length && p.getSomeDataNow(0) != 0)
+            ++steps;
+        state.PauseTiming();
+        d.reset();
+        state.ResumeTiming();
+    }
+    Player::sml_separateLoadingThread = true;
+    state.counters["steps"] = steps;
+    state.counters["per_step"] = benchmark::Counter(steps * double(state.iterations()),
+                                                    benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK_CAPTURE(BM_DecodeStepsFiveMinutes, mp3, "mp3")->Arg(0)->Arg(1)->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_DecodeStepsFiveMinutes, flac, "flac")
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
 
 // Loading a five-minute track into a paused deck whose ring holds it all, until its tempo, stripes and
 // ReplayGain are analysed, through the loading thread.

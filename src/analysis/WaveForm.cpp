@@ -250,6 +250,10 @@ float WaveForm::getStripe(unsigned i) const {
     return v == 0 ? cached : v;
 }
 
+void WaveForm::notePeak(float sample) {
+    raise(m_maxPeak, std::fabs(sample));
+}
+
 void WaveForm::setStripeCached(unsigned i, float v) {
     if (i >= unsigned(kOverviewStripes)) return;
     m_cached[i].store(v, relaxed);

@@ -51,6 +51,8 @@ public:
     // frames; positions at or beyond the length are ignored.
     int process(unsigned position, float left, float right, bool clearNew);
     int processSpectrum(unsigned position, float low, float mid, float high);
+    // A sample of the track read without `process` (the overview scan's): the peak covers it too.
+    void notePeak(float sample);
 
     // Readers (any thread, no lock).
     int getNbStripes() const { return kOverviewStripes; }

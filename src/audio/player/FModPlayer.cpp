@@ -323,6 +323,7 @@ bool FModPlayer::scanOverview() {
     const int ch = std::max(1, m_scanDecoder->getNbChannels());
     const int frames = got > 0 ? got / (2 * ch) : 0;
     bool past = false;
+    float peak = 0;
     for (int k = 0; k < frames && !past; ++k) {
         const int stripe = int(double(m_scanFrame + unsigned(k)) * m_scanFactor);
         past = stripe >= stripes;
@@ -332,8 +333,13 @@ bool FModPlayer::scanOverview() {
             m_scanSum = 0;
         }
         const short* s = block + k * ch;
-        m_scanSum += std::fabs(float(s[0])) + std::fabs(float(s[ch - 1]));
+        const float left = std::fabs(float(s[0])), right = std::fabs(float(s[ch - 1]));
+        m_scanSum += left + right;
+        peak = std::max(peak, std::max(left, right));
     }
+    // The ReplayGain measure goes on with these frames: the peak stored beside its gain covers them too.
+    m_waveForm->notePeak(peak);
+    measureGain(m_scanFrame, block, unsigned(frames), ch);
     m_scanFrame += unsigned(frames);
     if (frames == 0 || past) {
         if (m_scanStripe >= 0 && m_scanStripe < stripes) m_waveForm->setStripeCached(unsigned(m_scanStripe), m_scanSum);
@@ -363,6 +369,7 @@ void FModPlayer::decodeBlock() {
             for (unsigned i = 0; i < n; ++i)
                 m_waveForm->process(fileFrames + i, dst[2 * i], dst[2 * i + 1], true);
         }
+        measureGain(fileFrames, dst, n, 2);
         m_loadedFrames.store(writeIndex + n, std::memory_order_relaxed);
         m_fileFrames.store(fileFrames + n, std::memory_order_release);
     } else {
@@ -390,8 +397,32 @@ void FModPlayer::callback(void*, void* frames, int count) {
         if (stripes) m_waveForm->process(fileFrames + unsigned(i), out[0], ch == 2 ? out[1] : out[0], true);
         if (++writeIndex >= unsigned(capacity)) writeIndex = 0;
     }
+    measureGain(fileFrames, in, unsigned(count), ch);
     m_loadedFrames.store(writeIndex, std::memory_order_relaxed);
     m_fileFrames.store(fileFrames + unsigned(count), std::memory_order_release);
+}
+
+void FModPlayer::measureGain(unsigned first, const short* frames, unsigned count, int channels) {
+    // The measure follows the track frame by frame from its start, so it takes the frames from the one it has
+    // reached: frames decoded again after a jump back are passed over, and after a jump over frames never
+    // decoded it waits for decoding to come back to them (a track only jumped through gets no gain).
+    const unsigned next = m_nextGainFrame;
+    // (Unsigned: a next frame before `first` is out of reach as well.)
+    if (!m_gainAnalysisOn || m_gainDone.load(std::memory_order_relaxed) || next - first >= count) return;
+    const unsigned end = unsigned(std::min<unsigned long long>((unsigned long long)first + count, m_length));
+    const int ch = std::max(1, channels);
+    float left[512], right[512];
+    for (unsigned f = next; f < end;) {
+        const unsigned n = std::min(end - f, 512u);
+        const short* s = frames + size_t(f - first) * ch;
+        for (unsigned i = 0; i < n; ++i) {
+            left[i] = s[i * ch];
+            right[i] = s[i * ch + ch - 1];
+        }
+        analyseGain(f, left, right, n);
+        f += n;
+        m_nextGainFrame = f;
+    }
 }
 
 void FModPlayer::endOfData() {
@@ -402,6 +433,8 @@ void FModPlayer::endOfData() {
         if (fileFrames != m_length) {
             m_length = fileFrames;
             m_waveForm->setLength(fileFrames);
+            // A measure that took every frame up to here has the whole track.
+            if (m_nextGainFrame == fileFrames) m_gainDone.store(true, std::memory_order_release);
         }
     } else {
         if (fileFrames == 0) m_unreadable = true; // not one frame from the start of the file
@@ -425,17 +458,6 @@ bool FModPlayer::analyseRing(int) {
             const short* s = m_buffer + size_t(slot) * m_channels;
             analyseFrame(f, s[0], int(std::min<unsigned>(f, INT_MAX)));
             m_nextAnalysisFrame = f + 1;
-            any = true;
-        }
-    }
-    if (m_gainAnalysisOn) {
-        for (int n = 0; n < 32; ++n) {
-            const unsigned f = m_nextGainFrame;
-            const long slot = slotOf(f, 0, 0);
-            if (f >= length || slot < 0) break;
-            const short* s = m_buffer + size_t(slot) * m_channels;
-            analyseGain(f, s[0], m_channels == 2 ? s[1] : s[0]);
-            m_nextGainFrame = f + 1;
             any = true;
         }
     }

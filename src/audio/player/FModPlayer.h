@@ -74,6 +74,9 @@ protected:
     void raiseRingStart(long long frame);
     void decodeBlock();
     bool analyseRing(int urgency);
+    // Gives the ReplayGain measure `count` frames of `channels` interleaved samples just decoded from file frame
+    // `first` on, before the ring may lose them (loading thread).
+    void measureGain(unsigned first, const short* frames, unsigned count, int channels);
     // The decoder has no more data: the length becomes what it delivered (loading thread).
     void endOfData();
     int initRing(short* buffer, int capacityFrames, int zeroCrossings, const std::string& file, int openArgument,

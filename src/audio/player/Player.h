@@ -260,7 +260,8 @@ protected:
     bool analyseSome(int urgency);
     // One frame for the tempo detector and, when a window completed, its bands for the frequency stripes.
     void analyseFrame(unsigned frame, float left, int position);
-    void analyseGain(unsigned frame, float left, float right);
+    // `count` frames from `frame` on for the ReplayGain measure, which is done once it reaches the length.
+    void analyseGain(unsigned frame, const float* left, const float* right, unsigned count);
 
     double loopStartValue() const { return m_loopStart; }
     double loopEndValue() const { return m_loopEnd; }

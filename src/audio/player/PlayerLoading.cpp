@@ -83,7 +83,10 @@ bool Player::analyseSome(int) {
         if (f >= m_length || f >= loaded) break;
         const float left = getSample(f, 0);
         if (tempo) analyseFrame(f, left, -1);
-        if (gain) analyseGain(f, left, getSample(f, 1));
+        if (gain) {
+            const float right = getSample(f, 1);
+            analyseGain(f, &left, &right, 1);
+        }
         m_nextAnalysisFrame = f + 1;
     }
     return n == 32;
@@ -101,9 +104,9 @@ void Player::analyseFrame(unsigned frame, float left, int position) {
     m_waveForm->processSpectrum(frame, low, mid, high);
 }
 
-void Player::analyseGain(unsigned frame, float left, float right) {
-    m_gain->AnalyzeSamples(&left, &right, 1, 2);
-    if (frame + 1 >= m_length) m_gainDone.store(true, std::memory_order_release);
+void Player::analyseGain(unsigned frame, const float* left, const float* right, unsigned count) {
+    m_gain->AnalyzeSamples(left, right, count, 2);
+    if ((unsigned long long)frame + count >= m_length) m_gainDone.store(true, std::memory_order_release);
 }
 
 double Player::fetchTitleGain() {

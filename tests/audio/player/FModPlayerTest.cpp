@@ -2,6 +2,7 @@
 // wraps and seeks, driven by hand on the test's thread.
 #include "PlayerTestUtil.h"
 
+#include "analysis/GainAnalysis.h"
 #include "analysis/WaveForm.h"
 #include "audio/player/TrackLoading.h"
 
@@ -296,6 +297,7 @@ TEST(FModPlayer, EndOfFileSetsTheLengthToWhatWasDecoded) {
     EXPECT_EQ(d.player.getParameter(PLAYERPARAM_LENGTH), 150000);
     EXPECT_EQ(d.player.getParameter(PLAYERPARAM_LOADED), 150000);
     EXPECT_EQ(d.player.getNeed(), 0);
+    EXPECT_NE(d.player.getParameter(PLAYERPARAM_REPLAYGAIN), 0) << "measured up to the end of the data";
     // At the end of the file nothing is being written: every frame reads back, up to the last.
     EXPECT_EQ(counterFrame(d.player.getSample(149999, 0), d.player.getSample(149999, 1)), 149999);
     EXPECT_EQ(d.player.getSample(150000, 0), 0);
@@ -343,5 +345,75 @@ TEST(FModPlayer, APausedDecksOverviewCoversTheWholeTrackBeyondItsRing) {
         for (int f = i * perStripe; f < (i + 1) * perStripe; ++f)
             sum += std::abs(frames[size_t(2 * f)]) + std::abs(frames[size_t(2 * f + 1)]);
         ASSERT_NEAR(w->getStripe(unsigned(i)), sum, sum * 1e-4) << "stripe " << i; // float sums
+    }
+}
+
+// The ReplayGain measure takes every frame of the track once, in order, whatever the ring still holds when the
+// loading thread finds time for analysis: a track played through (its first frames long gone from the ring), a
+// paused one, whose overview reads on where the ring stops, one replayed from an earlier point. A jump over frames
+// never decoded, with no overview to read them, leaves the measure incomplete: no gain rather than a wrong one.
+TEST(FModPlayer, TheReplayGainMeasuresEveryFrameOfTheTrack) {
+    NoLoadingThread noThread;
+    TempDir dir;
+    // Quiet, then loud: a measure of part of the track gives another gain.
+    std::vector<short> frames = sineFrames(1000, 44100, kTrackFrames, 2000);
+    const std::vector<short> loud = sineFrames(440, 44100, kTrackFrames / 2, 15000);
+    std::copy(loud.begin(), loud.end(), frames.begin() + kTrackFrames);
+    writeWav(dir.path + "two.wav", 44100, 2, frames);
+    GainAnalysis whole(44100);
+    std::vector<float> left(kTrackFrames), right(kTrackFrames);
+    for (size_t n = 0; n < size_t(kTrackFrames); ++n) {
+        left[n] = frames[2 * n];
+        right[n] = frames[2 * n + 1];
+    }
+    whole.AnalyzeSamples(left.data(), right.data(), left.size(), 2);
+    const double reference = whole.GetTitleGain();
+    ASSERT_NE(reference, 0);
+    const short peak = *std::max_element(frames.begin(), frames.end());
+
+    struct Case {
+        const char* name;
+        int ring;
+        bool play, overview;
+        double jumpAt, jumpTo; // a jump while playing, none when jumpAt < 0
+        bool measured;
+    };
+    // The overview scan's decoding carries the measure on too and would cover what the ring's decoding misses: it
+    // runs (with the stripes) only in its own row.
+    for (Case c : {Case{"played through", kRing, true, false, -1, 0, true},
+                   Case{"paused, the ring holds it", 2 * kTrackFrames, false, false, -1, 0, true},
+                   Case{"paused, the overview reads on", kRing, false, true, -1, 0, true},
+                   Case{"a jump back", kRing, true, false, 400000, 100000, true},
+                   Case{"a jump over frames never decoded", kRing, true, false, 50000, 450000, false}}) {
+        std::vector<short> ring(size_t(c.ring) * 2);
+        FModPlayer p;
+        ASSERT_EQ(p.init(ring.data(), c.ring, 13, dir.path + "two.wav", 0, 0), 0);
+        p.setParameter(PLAYERPARAM_STRIPES, c.overview ? 1 : 0);
+        // Load steps as the loading thread gives them: only while the ring needs data...
+        auto fill = [&] {
+            for (int i = 0; i < 2000 && p.getNeed() != 0; ++i)
+                p.getSomeDataNow(0);
+        };
+        p.setParameter(PLAYERPARAM_PLAYING, c.play ? 1 : 0);
+        bool jumped = c.jumpAt < 0;
+        for (int block = 0; block < 1000 && c.play && A::position(p) < kTrackFrames - 1; ++block) {
+            fill();
+            run(p, 4000);
+            if (!jumped && A::position(p) >= c.jumpAt) {
+                p.setParameter(PLAYERPARAM_POSITION, c.jumpTo);
+                jumped = true;
+            }
+        }
+        // ... then, once nothing needs data, as many as analysis takes.
+        fill();
+        for (int i = 0; i < 100000 && p.getSomeDataNow(0) != 0; ++i) {
+        }
+        if (c.measured) {
+            EXPECT_NEAR(p.getParameter(PLAYERPARAM_REPLAYGAIN), reference, 1e-4) << c.name;
+            if (c.overview) // the waveform's peak, stored beside the gain, covers what the overview read
+                EXPECT_EQ(p.getParameter(PLAYERPARAM_MAXPEAK), peak) << c.name;
+        } else {
+            EXPECT_EQ(p.getParameter(PLAYERPARAM_REPLAYGAIN), 0) << c.name;
+        }
     }
 }
