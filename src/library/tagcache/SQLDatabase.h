@@ -88,6 +88,10 @@ public:
     // returns false.
     void beginTransaction();
     bool commitTransaction();
+    // Ends a level as commitTransaction does, but what the whole transaction wrote is undone: at once at the outermost
+    // level, else when the outermost level ends (its commit then returns false). For a statement that failed, so
+    // that the statements before it are not committed without it.
+    void rollbackTransaction();
 
     // SQLite found the file corrupt or not a database at some point (the owner may move it aside).
     bool sawCorruption() const { return corruptionSeen.load(std::memory_order_relaxed); }
@@ -113,7 +117,9 @@ private:
     void giveBack(sqlite3_stmt* statement);
 
     sqlite3* connection = nullptr;
-    int depth = 0; // open transaction levels; guarded by `lock`
+    int depth = 0;            // open transaction levels; guarded by `lock`
+    bool rollingBack = false; // a level was rolled back: the outermost one ends with ROLLBACK; guarded by `lock`
+    bool endTransaction(bool commit);
     CRITICAL_SECTION lock;
     std::atomic<int> transactionWaiters{0};           // threads waiting in beginTransaction
     std::atomic<unsigned long long> waitedTakings{0}; // transactions begun after a wait

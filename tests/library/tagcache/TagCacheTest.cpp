@@ -441,6 +441,42 @@ TEST(TagCache, ChangedDeletedAndAddedFilesArePickedUp) {
     }
 }
 
+// What a deck keeps of a track (cue points and loops, replay gain, overview) is stored whole or not at all: a
+// statement that fails leaves what was stored before, and the next store works.
+TEST(TagCache, ADeckRecordIsStoredWholeOrNotAtAll) {
+    TempTree tree;
+    const std::string file = tree.file("d/a.mp3", id3v2({{"TIT2", "A"}}));
+    TagCache cache(tree.root + "tagcache.db");
+    SQLDatabase* d = cache.getDatabase();
+    auto store = [&](const std::string& marks) {
+        CID3v2Tag record;
+        record.setPath(file);
+        record.setFrame("ETCO", marks + " cues", 0);
+        record.setFrame("RGAD", marks + " gain", 0);
+        return cache.storeDeckRecord(&record, 100, marks + " overview", 0.5);
+    };
+    auto stored = [&] {
+        std::string text;
+        for (const auto& row :
+             d->getAllRows("SELECT name, value FROM frames WHERE name IN ('ETCO', 'RGAD') ORDER BY ID"))
+            text += row[0] + "=" + row[1] + ";";
+        return text + cache.getWaveForm(file, 100, nullptr, nullptr);
+    };
+    ASSERT_TRUE(store("old"));
+    const std::string before = stored();
+    ASSERT_EQ(before, "ETCO=old cues;RGAD=old gain;old overview");
+    for (const char* refused : {"BEFORE DELETE ON frames", "BEFORE INSERT ON frames WHEN NEW.name = 'ETCO'",
+                                "BEFORE INSERT ON frames WHEN NEW.name = 'RGAD'", "BEFORE INSERT ON waveforms"}) {
+        ASSERT_TRUE(d->executeQuery(std::string("CREATE TEMP TRIGGER refused ") + refused +
+                                    " BEGIN SELECT RAISE(ABORT, 'refused'); END"));
+        EXPECT_FALSE(store("new")) << refused;
+        ASSERT_TRUE(d->executeQuery("DROP TRIGGER refused"));
+        EXPECT_EQ(stored(), before) << refused;
+    }
+    EXPECT_TRUE(store("new"));
+    EXPECT_EQ(stored(), "ETCO=new cues;RGAD=new gain;new overview");
+}
+
 TEST(TagCache, ListEditing) {
     TempTree tree;
     TagCache cache(tree.root + "tagcache.db");
