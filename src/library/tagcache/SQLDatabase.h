@@ -93,6 +93,9 @@ public:
     // that the statements before it are not committed without it.
     void rollbackTransaction();
 
+    // Threads waiting to begin a transaction while another thread holds one (tests hold one to hold a load).
+    int getTransactionWaiters() const { return transactionWaiters.load(std::memory_order_acquire); }
+
     // SQLite found the file corrupt or not a database at some point (the owner may move it aside).
     bool sawCorruption() const { return corruptionSeen.load(std::memory_order_relaxed); }
     // Whether the open file is readable as a database (runs a cheap query on the schema).

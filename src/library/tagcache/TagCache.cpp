@@ -324,10 +324,11 @@ TagCacheDirectory* TagCache::getFolder(const std::string& requestedPath, bool in
         bool stale = dynamic && getLastChange() > list->getLastUpdate();
         if (forceRefresh || stale) {
             forceRefresh = true;
-            list->resetProgress();
+            // Answered only by a load that begins after this: one running now (the loading thread's, or another
+            // caller's) read the list as it was before, and its end must not pass for this load's.
+            list->requestRefresh();
             if (!inBackground) {
                 std::lock_guard<std::recursive_mutex> guard(list->updateLock);
-                list->resetProgress(); // a loaded playlist reloads only from progress 0
                 list->updateLocked(false);
             }
         } else if (!inBackground && !registerOnly && !(list->getProgress() >= 1.0)) {
@@ -353,8 +354,8 @@ void TagCache::queueForLoading(TagCacheDirectory* list, bool urgent) {
     if (stopping.load(std::memory_order_relaxed)) return;
     auto queued = std::find(tagCacheLoadingQueue.begin(), tagCacheLoadingQueue.end(), list);
     if (list == tagCacheLoadingCurrent) {
-        // Being loaded already, but it may have been reset for a refresh just as that load ended: it is looked at
-        // once more after, and passed over when it is loaded.
+        // Being loaded already, but a refresh may have been asked for after that load began: it is looked at once
+        // more after it, and passed over when it is loaded and nothing was asked.
         if (queued == tagCacheLoadingQueue.end()) tagCacheLoadingQueue.push_back(list);
     } else {
         if (queued != tagCacheLoadingQueue.end()) {

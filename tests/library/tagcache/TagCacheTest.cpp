@@ -438,6 +438,37 @@ TEST(TagCache, ChangedDeletedAndAddedFilesArePickedUp) {
         EXPECT_EQ(list->getNbTags(), 2);
         EXPECT_EQ(title(findRecord(list, changed)), "Again");
         EXPECT_EQ(title(findRecord(list, folder + "late.mp3")), "Late");
+
+        // Refreshed again while the loading thread's load of it is held (waiting to store new files it listed): a
+        // load that begins after that refresh lists the file added meanwhile. So too when the held load is then
+        // interrupted by another list and keeps its listing for the next run.
+        auto holdLoad = [&] {
+            d->beginTransaction();
+            cache.getFolder(folder, true, true, true, false);
+            auto queued = [&] {
+                std::vector<std::string> paths = cache.getQueuedPaths();
+                return std::find(paths.begin(), paths.end(), list->path) != paths.end();
+            };
+            for (int i = 0; i < 60000 && (queued() || d->getTransactionWaiters() == 0); i++)
+                usleep(1000);
+            ASSERT_GT(d->getTransactionWaiters(), 0);
+        };
+        tree.file("m/held.mp3", id3v2({{"TIT2", "Held"}}));
+        for (bool interrupted : {false, true}) {
+            if (interrupted) // enough new files to be stored before the load looks whether it is interrupted
+                for (int i = 0; i < 64; i++)
+                    tree.file("m/new" + intToStr(i) + ".mp3");
+            holdLoad();
+            if (interrupted) cache.getFolder(tree.folder("other"), true, true, false, false);
+            const std::string meanwhile = interrupted ? "Meanwhile2" : "Meanwhile";
+            tree.file("m/" + meanwhile + ".mp3", id3v2({{"TIT2", meanwhile}}));
+            cache.getFolder(folder, true, true, true, false);
+            d->commitTransaction();
+            ASSERT_TRUE(cache.waitUntilIdle(30000));
+            EXPECT_EQ(list->getProgress(), 1.0);
+            EXPECT_EQ(title(findRecord(list, folder + "held.mp3")), "Held");
+            EXPECT_EQ(title(findRecord(list, folder + meanwhile + ".mp3")), meanwhile) << interrupted;
+        }
     }
 }
 
