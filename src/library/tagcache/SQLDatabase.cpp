@@ -375,7 +375,7 @@ bool SQLDatabase::tryAllRows(const std::string& sql, const SQLParams& params,
     return false;
 }
 
-// Held until the matching commitTransaction: a transaction spans calls, so no scoped guard here.
+// Held until the matching commitTransaction or rollbackTransaction: a transaction spans calls, so no scoped guard here.
 void SQLDatabase::beginTransaction() {
     if (!TryEnterCriticalSection(&lock)) {
         transactionWaiters.fetch_add(1, std::memory_order_acq_rel);

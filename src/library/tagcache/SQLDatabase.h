@@ -1,7 +1,7 @@
 // A thin wrapper over one SQLite connection shared by the main, loading and build threads of the
 // tag cache. The connection runs in SQLite's serialized mode, so single statements need no lock of
 // ours; the wrapper's recursive lock is held only from the outermost beginTransaction to the
-// matching commitTransaction, which keeps other threads' transactions out meanwhile.
+// matching commitTransaction (or rollbackTransaction), which keeps other threads' transactions out meanwhile.
 //
 // Values reach SQL only as bound parameters (SQLParam), never spliced into the text.
 #pragma once
