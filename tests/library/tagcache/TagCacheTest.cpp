@@ -443,6 +443,8 @@ TEST(TagCache, ChangedDeletedAndAddedFilesArePickedUp) {
         // load that begins after that refresh lists the file added meanwhile. So too when the held load is then
         // interrupted by another list and keeps its listing for the next run.
         auto holdLoad = [&] {
+            // Idle first: the loading thread then takes the list before any work of its own on the database.
+            ASSERT_TRUE(cache.waitUntilIdle(30000));
             d->beginTransaction();
             cache.getFolder(folder, true, true, true, false);
             auto queued = [&] {
@@ -457,7 +459,7 @@ TEST(TagCache, ChangedDeletedAndAddedFilesArePickedUp) {
         for (bool interrupted : {false, true}) {
             if (interrupted) // enough new files to be stored before the load looks whether it is interrupted
                 for (int i = 0; i < 64; i++)
-                    tree.file("m/new" + intToStr(i) + ".mp3");
+                    if (FILE* f = fopen((folder + "new" + intToStr(i) + ".mp3").c_str(), "wb")) fclose(f);
             holdLoad();
             if (interrupted) cache.getFolder(tree.folder("other"), true, true, false, false);
             const std::string meanwhile = interrupted ? "Meanwhile2" : "Meanwhile";
