@@ -25,8 +25,11 @@ struct Shared {
 
 // How often the waiting caller looks at the work's processor time and its own test.
 constexpr std::chrono::milliseconds kLook{5};
-// How long the program's end waits for work given up on (a read from a network folder that no longer answers).
-constexpr std::chrono::seconds kExitWait{10};
+// How long the program's end waits for work given up on. Everything the user made is saved by then. Work that stops
+// at its next chance (an open past its bound: OpenGuard keeps FFmpeg's steps it cannot stop near half a second) ends
+// within it even on a busy machine; a read from a network folder that no longer answers would not end in any wait
+// worth making.
+constexpr std::chrono::seconds kExitWait{2};
 
 // Processor time work given up on used after it was, in nanoseconds. A plain atomic: work still running after the
 // program's end waited for it may add to it.

@@ -375,7 +375,7 @@ bool SQLDatabase::tryAllRows(const std::string& sql, const SQLParams& params,
     return false;
 }
 
-// Held until the matching commitTransaction: a transaction spans calls, so no scoped guard here.
+// Held until the matching commitTransaction or rollbackTransaction: a transaction spans calls, so no scoped guard here.
 void SQLDatabase::beginTransaction() {
     if (!TryEnterCriticalSection(&lock)) {
         transactionWaiters.fetch_add(1, std::memory_order_acq_rel);
@@ -388,23 +388,34 @@ void SQLDatabase::beginTransaction() {
 }
 
 bool SQLDatabase::commitTransaction() {
+    return endTransaction(true);
+}
+
+void SQLDatabase::rollbackTransaction() {
+    endTransaction(false);
+}
+
+bool SQLDatabase::endTransaction(bool commit) {
     bool ok, ended = false;
     {
-        // Only the thread holding the lock may commit; an unpaired call changes nothing.
+        // Only the thread holding the lock may end a level; an unpaired call changes nothing.
         CriticalSectionGuard own(&lock, std::try_to_lock);
         if (!own.ownsLock()) return false;
         ok = depth > 0;
         if (depth > 0) {
             depth--;
             ended = depth == 0;
+            if (!commit) rollingBack = true;
             if (depth == 0 && connection) {
                 // A failed COMMIT (disk full, another process) would leave the connection inside the
-                // transaction and every later write lost at close: roll back instead.
-                if (!executeQuery("COMMIT TRANSACTION")) {
+                // transaction and every later write lost at close: roll back instead. (A failed statement may
+                // have made SQLite roll back already.)
+                if (rollingBack || !executeQuery("COMMIT TRANSACTION")) {
                     if (!sqlite3_get_autocommit(connection)) executeQuery("ROLLBACK TRANSACTION");
                     ok = false;
                 }
             }
+            if (depth == 0) rollingBack = false;
             pthread_mutex_unlock(&lock); // the matching beginTransaction's hold, taken in another call
         }
     }

@@ -1,7 +1,7 @@
 // A thin wrapper over one SQLite connection shared by the main, loading and build threads of the
 // tag cache. The connection runs in SQLite's serialized mode, so single statements need no lock of
 // ours; the wrapper's recursive lock is held only from the outermost beginTransaction to the
-// matching commitTransaction, which keeps other threads' transactions out meanwhile.
+// matching commitTransaction (or rollbackTransaction), which keeps other threads' transactions out meanwhile.
 //
 // Values reach SQL only as bound parameters (SQLParam), never spliced into the text.
 #pragma once
@@ -88,6 +88,13 @@ public:
     // returns false.
     void beginTransaction();
     bool commitTransaction();
+    // Ends a level as commitTransaction does, but what the whole transaction wrote is undone: at once at the outermost
+    // level, else when the outermost level ends (its commit then returns false). For a statement that failed, so
+    // that the statements before it are not committed without it.
+    void rollbackTransaction();
+
+    // Threads waiting to begin a transaction while another thread holds one (tests hold one to hold a load).
+    int getTransactionWaiters() const { return transactionWaiters.load(std::memory_order_acquire); }
 
     // SQLite found the file corrupt or not a database at some point (the owner may move it aside).
     bool sawCorruption() const { return corruptionSeen.load(std::memory_order_relaxed); }
@@ -113,7 +120,9 @@ private:
     void giveBack(sqlite3_stmt* statement);
 
     sqlite3* connection = nullptr;
-    int depth = 0; // open transaction levels; guarded by `lock`
+    int depth = 0;            // open transaction levels; guarded by `lock`
+    bool rollingBack = false; // a level was rolled back: the outermost one ends with ROLLBACK; guarded by `lock`
+    bool endTransaction(bool commit);
     CRITICAL_SECTION lock;
     std::atomic<int> transactionWaiters{0};           // threads waiting in beginTransaction
     std::atomic<unsigned long long> waitedTakings{0}; // transactions begun after a wait

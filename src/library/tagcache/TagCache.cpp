@@ -324,10 +324,11 @@ TagCacheDirectory* TagCache::getFolder(const std::string& requestedPath, bool in
         bool stale = dynamic && getLastChange() > list->getLastUpdate();
         if (forceRefresh || stale) {
             forceRefresh = true;
-            list->resetProgress();
+            // Answered only by a load that begins after this: one running now (the loading thread's, or another
+            // caller's) read the list as it was before, and its end must not pass for this load's.
+            list->requestRefresh();
             if (!inBackground) {
                 std::lock_guard<std::recursive_mutex> guard(list->updateLock);
-                list->resetProgress(); // a loaded playlist reloads only from progress 0
                 list->updateLocked(false);
             }
         } else if (!inBackground && !registerOnly && !(list->getProgress() >= 1.0)) {
@@ -353,8 +354,8 @@ void TagCache::queueForLoading(TagCacheDirectory* list, bool urgent) {
     if (stopping.load(std::memory_order_relaxed)) return;
     auto queued = std::find(tagCacheLoadingQueue.begin(), tagCacheLoadingQueue.end(), list);
     if (list == tagCacheLoadingCurrent) {
-        // Being loaded already, but it may have been reset for a refresh just as that load ended: it is looked at
-        // once more after, and passed over when it is loaded.
+        // Being loaded already, but a refresh may have been asked for after that load began: it is looked at once
+        // more after it, and passed over when it is loaded and nothing was asked.
         if (queued == tagCacheLoadingQueue.end()) tagCacheLoadingQueue.push_back(list);
     } else {
         if (queued != tagCacheLoadingQueue.end()) {
@@ -671,16 +672,22 @@ void TagCache::buildThreadRun(const std::string& rootPath) {
 
 // ---- Waveforms, single records, properties, log ------------------------------------------------
 
-void TagCache::setWaveForm(const std::string& path, int nbStripes, const std::string& waveform, double maxHeight,
+bool TagCache::setWaveForm(const std::string& path, int nbStripes, const std::string& waveform, double maxHeight,
                            int incomplete) {
     std::string id = database->getOneResult("SELECT ID FROM files WHERE name = ?", SQLParams{path});
-    if (id.empty()) return;
+    if (id.empty()) return false;
     database->beginTransaction();
-    database->executeQuery("DELETE FROM waveforms WHERE file = ? AND nbStripes = ?", SQLParams{id, nbStripes});
-    database->executeQuery(
-        "INSERT INTO waveforms (file, waveform, maxheight, incomplete, nbStripes) VALUES (?, ?, ?, ?, ?)",
-        SQLParams{id, SQLParam::blob(waveform), maxHeight, incomplete, nbStripes});
-    database->commitTransaction();
+    // The old overview is deleted only together with the new one's insert.
+    bool ok =
+        database->executeQuery("DELETE FROM waveforms WHERE file = ? AND nbStripes = ?", SQLParams{id, nbStripes}) &&
+        database->executeQuery(
+            "INSERT INTO waveforms (file, waveform, maxheight, incomplete, nbStripes) VALUES (?, ?, ?, ?, ?)",
+            SQLParams{id, SQLParam::blob(waveform), maxHeight, incomplete, nbStripes});
+    if (!ok) {
+        database->rollbackTransaction();
+        return false;
+    }
+    return database->commitTransaction();
 }
 
 std::string TagCache::getWaveForm(const std::string& path, int nbStripes, double* maxHeight, int* incomplete) {
@@ -698,8 +705,8 @@ std::string TagCache::getWaveForm(const std::string& path, int nbStripes, double
     return rows[0][0];
 }
 
-void TagCache::storeDeckRecord(CID3v2Tag* record, int nbStripes, const std::string& waveform, double maxHeight) {
-    if (!record) return;
+bool TagCache::storeDeckRecord(CID3v2Tag* record, int nbStripes, const std::string& waveform, double maxHeight) {
+    if (!record) return false;
     const std::string path = record->getPath();
     auto fileID = [&] { return database->getOneResult("SELECT ID FROM files WHERE name = ?", SQLParams{path}); };
     // Closed before its folder's listing stored it: stored now, as the listing would. The folder is
@@ -710,7 +717,8 @@ void TagCache::storeDeckRecord(CID3v2Tag* record, int nbStripes, const std::stri
     database->beginTransaction();
     std::string id = fileID();
     if (id.empty() && folder) id = folder->insertTagInDB(record, "", true);
-    if (!id.empty()) {
+    bool ok = !id.empty();
+    if (ok) {
         std::vector<std::vector<std::string>> wanted;
         for (const char* name : CID3v2Tag::kDeckFrames) {
             const std::string* data = record->getFrame(name, true);
@@ -720,16 +728,21 @@ void TagCache::storeDeckRecord(CID3v2Tag* record, int nbStripes, const std::stri
         const SQLParams mine{id, CID3v2Tag::kDeckFrames[0], CID3v2Tag::kDeckFrames[1]};
         if (database->getAllRows("SELECT name, value FROM frames WHERE file = ? AND name IN (?, ?) ORDER BY ID",
                                  mine) != wanted) {
-            database->executeQuery("DELETE FROM frames WHERE file = ? AND name IN (?, ?)", mine);
+            ok = database->executeQuery("DELETE FROM frames WHERE file = ? AND name IN (?, ?)", mine);
             // Blobs: a LIKE that skips blobs (Debian's SQLite) never finds cue times or gains among the tags; one
             // that reads them as text treats them as any binary frame.
-            for (const auto& frame : wanted)
-                database->executeQuery("INSERT INTO frames (file, name, value, incomplete) VALUES (?, ?, ?, 0)",
-                                       SQLParams{id, frame[0], SQLParam::blob(frame[1])});
+            for (size_t i = 0; i < wanted.size() && ok; i++)
+                ok = database->executeQuery("INSERT INTO frames (file, name, value, incomplete) VALUES (?, ?, ?, 0)",
+                                            SQLParams{id, wanted[i][0], SQLParam::blob(wanted[i][1])});
         }
-        if (!waveform.empty()) setWaveForm(path, nbStripes, waveform, maxHeight, 1);
+        if (ok && !waveform.empty()) ok = setWaveForm(path, nbStripes, waveform, maxHeight, 1);
     }
-    database->commitTransaction();
+    // A statement that failed undoes the rest: the cue points stored before stay rather than go with a failed insert.
+    if (!ok) {
+        database->rollbackTransaction();
+        return false;
+    }
+    return database->commitTransaction();
 }
 
 void TagCache::restoreDeckFrames(CID3v2Tag* record) {

@@ -54,7 +54,8 @@ public:
     void buildTagCache(const std::string& path);
 
     // Waveform overview bytes of a file for a stripe count; stored only for files in the cache.
-    void setWaveForm(const std::string& path, int nbStripes, const std::string& waveform, double maxHeight,
+    // False when nothing was stored (the file is not in the cache, or a statement failed: the old one is kept).
+    bool setWaveForm(const std::string& path, int nbStripes, const std::string& waveform, double maxHeight,
                      int incomplete);
     // "" (outputs untouched) when none is stored; the file's folder is then queued.
     std::string getWaveForm(const std::string& path, int nbStripes, double* maxHeight, int* incomplete);
@@ -62,8 +63,9 @@ public:
     // What a deck keeps of a track it closes, in one transaction: the frames it writes into the track's
     // record (CID3v2Tag::kDeckFrames; one the record lacks is stored empty) and, when `waveform` is not
     // empty, its overview. A file the cache does not hold yet is stored first when it is of a type the
-    // lists hold; otherwise nothing is kept. The record is not changed.
-    void storeDeckRecord(CID3v2Tag* record, int nbStripes, const std::string& waveform, double maxHeight);
+    // lists hold; otherwise nothing is kept. The record is not changed. All or nothing: false, with what was
+    // stored before left as it was, when a statement failed (or the file is not kept).
+    bool storeDeckRecord(CID3v2Tag* record, int nbStripes, const std::string& waveform, double maxHeight);
     // Gives a record read from its file the deck frames stored for that file; a frame stored empty is
     // taken out of the record.
     void restoreDeckFrames(CID3v2Tag* record);

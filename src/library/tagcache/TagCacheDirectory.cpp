@@ -194,6 +194,17 @@ void TagCacheDirectory::update() {
 
 void TagCacheDirectory::updateLocked(bool byLoader) {
     runByLoader.store(byLoader, std::memory_order_relaxed);
+    const unsigned asked = refreshesAsked.load(std::memory_order_acquire);
+    if (asked != refreshesBegun.load(std::memory_order_relaxed)) {
+        // This load answers the refreshes asked so far: it starts from nothing known, and reads the disk again
+        // unless the listing was read after the last of them.
+        setProgress(0.0);
+        {
+            std::lock_guard<std::recursive_mutex> guard(dataLock);
+            if (listingRefreshes != asked) listingRead = false;
+        }
+        refreshesBegun.store(asked, std::memory_order_release);
+    }
     if (kind == KIND_PLAYLIST) {
         if (isLoaded() && getProgress() != 0.0) {
             setProgress(1.0);
@@ -288,6 +299,7 @@ void TagCacheDirectory::readFilesAndFoldersFromDisk() {
 bool TagCacheDirectory::readListing(std::vector<time_t>* changeTimes) {
     std::vector<std::string> newFolders, newFiles;
     std::vector<time_t> newTimes;
+    const unsigned refreshes = refreshesAsked.load(std::memory_order_acquire);
     bool ok = readDirectory(stripLast(path), &newFolders, &newFiles, &newTimes, changeTimes);
     std::string id;
     {
@@ -296,6 +308,7 @@ bool TagCacheDirectory::readListing(std::vector<time_t>* changeTimes) {
         files.swap(newFiles);
         fileTimes.swap(newTimes);
         listingRead = true;
+        listingRefreshes = refreshes;
         id = folderID;
     }
     if (!newFolders.empty() && database) {

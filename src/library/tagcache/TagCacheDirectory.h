@@ -73,8 +73,15 @@ public:
     std::string getFile(int i) const; // a name, not a path; "" past the end
     int getNbFolders() const;
     std::string getFolder(int i) const; // a sub-folder name or a group value; "" past the end
-    double getProgress() const { return progress.load(std::memory_order_relaxed); }
-    void resetProgress() { progress.store(0.0, std::memory_order_relaxed); }
+    // 0 from a refresh request until a load begins after it, whatever a load begun before sets meanwhile.
+    double getProgress() const {
+        if (refreshesAsked.load(std::memory_order_acquire) != refreshesBegun.load(std::memory_order_acquire))
+            return 0.0;
+        return progress.load(std::memory_order_relaxed);
+    }
+    // Asks for the list to be read again, by the next load to begin: a loaded playlist reloads, and a folder's
+    // listing read before the request is read again.
+    void requestRefresh() { refreshesAsked.fetch_add(1, std::memory_order_acq_rel); }
     int getKind() const { return kind; }
     bool isLoaded() const { return loaded.load(std::memory_order_relaxed); }
     std::string getFolderID() const;
@@ -85,7 +92,7 @@ public:
     bool isDirty() const { return dirty.load(std::memory_order_relaxed); }
 
     // ---- Changing ----
-    // Reloads the list by its kind. A loaded playlist is reloaded only after resetProgress().
+    // Reloads the list by its kind. A loaded playlist is reloaded only after requestRefresh().
     void update();
     // Sorts by the lower-cased text of the frame `key` (then the second sort key); records without
     // the frame come first. Sorting twice by the same key does the work once.
@@ -247,6 +254,7 @@ private:
     bool sorted = false;
     std::string folderID;
     bool listingRead = false;
+    unsigned listingRefreshes = 0; // refreshesAsked when the listing was read
     bool partial = false;
     // Lines of the loaded m3u file that gave no record, each with the record it followed.
     struct KeptLine {
@@ -264,6 +272,8 @@ private:
     bool computeLengths = false;
     std::atomic<bool> loaded{false};
     std::atomic<double> progress{0.0};
+    std::atomic<unsigned> refreshesAsked{0};
+    std::atomic<unsigned> refreshesBegun{0}; // refreshesAsked when the last load began; written under updateLock
     std::atomic<bool> interrupt{false};
     std::atomic<bool> runByLoader{false};
     std::atomic<double> lastUpdate{0.0};

@@ -438,7 +438,76 @@ TEST(TagCache, ChangedDeletedAndAddedFilesArePickedUp) {
         EXPECT_EQ(list->getNbTags(), 2);
         EXPECT_EQ(title(findRecord(list, changed)), "Again");
         EXPECT_EQ(title(findRecord(list, folder + "late.mp3")), "Late");
+
+        // Refreshed again while the loading thread's load of it is held (waiting to store new files it listed): a
+        // load that begins after that refresh lists the file added meanwhile. So too when the held load is then
+        // interrupted by another list and keeps its listing for the next run.
+        auto holdLoad = [&] {
+            // Idle first: the loading thread then takes the list before any work of its own on the database.
+            ASSERT_TRUE(cache.waitUntilIdle(30000));
+            d->beginTransaction();
+            cache.getFolder(folder, true, true, true, false);
+            auto queued = [&] {
+                std::vector<std::string> paths = cache.getQueuedPaths();
+                return std::find(paths.begin(), paths.end(), list->path) != paths.end();
+            };
+            for (int i = 0; i < 60000 && (queued() || d->getTransactionWaiters() == 0); i++)
+                usleep(1000);
+            ASSERT_GT(d->getTransactionWaiters(), 0);
+        };
+        tree.file("m/held.mp3", id3v2({{"TIT2", "Held"}}));
+        for (bool interrupted : {false, true}) {
+            if (interrupted) // enough new files to be stored before the load looks whether it is interrupted
+                for (int i = 0; i < 64; i++)
+                    if (FILE* f = fopen((folder + "new" + intToStr(i) + ".mp3").c_str(), "wb")) fclose(f);
+            holdLoad();
+            if (interrupted) cache.getFolder(tree.folder("other"), true, true, false, false);
+            const std::string meanwhile = interrupted ? "Meanwhile2" : "Meanwhile";
+            tree.file("m/" + meanwhile + ".mp3", id3v2({{"TIT2", meanwhile}}));
+            cache.getFolder(folder, true, true, true, false);
+            d->commitTransaction();
+            ASSERT_TRUE(cache.waitUntilIdle(30000));
+            EXPECT_EQ(list->getProgress(), 1.0);
+            EXPECT_EQ(title(findRecord(list, folder + "held.mp3")), "Held");
+            EXPECT_EQ(title(findRecord(list, folder + meanwhile + ".mp3")), meanwhile) << interrupted;
+        }
     }
+}
+
+// What a deck keeps of a track (cue points and loops, replay gain, overview) is stored whole or not at all: a
+// statement that fails leaves what was stored before, and the next store works.
+TEST(TagCache, ADeckRecordIsStoredWholeOrNotAtAll) {
+    TempTree tree;
+    const std::string file = tree.file("d/a.mp3", id3v2({{"TIT2", "A"}}));
+    TagCache cache(tree.root + "tagcache.db");
+    SQLDatabase* d = cache.getDatabase();
+    auto store = [&](const std::string& marks) {
+        CID3v2Tag record;
+        record.setPath(file);
+        record.setFrame("ETCO", marks + " cues", 0);
+        record.setFrame("RGAD", marks + " gain", 0);
+        return cache.storeDeckRecord(&record, 100, marks + " overview", 0.5);
+    };
+    auto stored = [&] {
+        std::string text;
+        for (const auto& row :
+             d->getAllRows("SELECT name, value FROM frames WHERE name IN ('ETCO', 'RGAD') ORDER BY ID"))
+            text += row[0] + "=" + row[1] + ";";
+        return text + cache.getWaveForm(file, 100, nullptr, nullptr);
+    };
+    ASSERT_TRUE(store("old"));
+    const std::string before = stored();
+    ASSERT_EQ(before, "ETCO=old cues;RGAD=old gain;old overview");
+    for (const char* refused : {"BEFORE DELETE ON frames", "BEFORE INSERT ON frames WHEN NEW.name = 'ETCO'",
+                                "BEFORE INSERT ON frames WHEN NEW.name = 'RGAD'", "BEFORE INSERT ON waveforms"}) {
+        ASSERT_TRUE(d->executeQuery(std::string("CREATE TEMP TRIGGER refused ") + refused +
+                                    " BEGIN SELECT RAISE(ABORT, 'refused'); END"));
+        EXPECT_FALSE(store("new")) << refused;
+        ASSERT_TRUE(d->executeQuery("DROP TRIGGER refused"));
+        EXPECT_EQ(stored(), before) << refused;
+    }
+    EXPECT_TRUE(store("new"));
+    EXPECT_EQ(stored(), "ETCO=new cues;RGAD=new gain;new overview");
 }
 
 TEST(TagCache, ListEditing) {
