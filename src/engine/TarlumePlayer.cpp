@@ -595,7 +595,7 @@ std::string TarlumePlayer::getTrackInfo(const std::string& templ) {
         } else if (field == "Track") {
             value = tag->getFrameCopy("TRCK");
         } else if (field == "BPM" || field == "BPM0" || field == "BPM00") {
-            value = dblToStr(getBPM(false, true, false), int(field.size()) - 3);
+            if (hasTempo(false)) value = dblToStr(getBPM(false, true, false), int(field.size()) - 3);
         } else if (field == "samplerate") {
             value = dblToStr(getParam(PLAYERPARAM_FILERATE), 0);
         } else if (field == "FileNameOnly") {
