@@ -409,7 +409,8 @@ bool TarlumePlayer::isUnreadable() const {
 
 // One line on stderr for a file that gave no audio, with what the file system says of it.
 void TarlumePlayer::reportUnreadable() {
-    if (unreadableReported || !isUnreadable()) return;
+    // A movie's open said on stderr already why it does not open.
+    if (unreadableReported || !isUnreadable() || isVideo == 1) return;
     unreadableReported = true;
     const std::string path = tag->getPath();
     std::string why = "no audio could be read from it";
