@@ -21,6 +21,17 @@ using namespace decktest;
 
 namespace {
 
+// The lines of `text` that hold `needle`.
+int lineCount(const std::string& text, const std::string& needle) {
+    int n = 0;
+    for (size_t start = 0; start < text.size();) {
+        const size_t end = std::min(text.find('\n', start), text.size());
+        n += text.substr(start, end - start).find(needle) != std::string::npos;
+        start = end + 1;
+    }
+    return n;
+}
+
 // The events of a record's ETCO frame as (type, time) pairs.
 std::vector<std::pair<int, unsigned>> events(CID3v2Tag* tag) {
     std::vector<std::pair<int, unsigned>> out;
@@ -405,7 +416,9 @@ TEST(DeckLoading, AFileWithNoAudioSaysSoInTheDeckAndOnceOnStderr) {
         EXPECT_LT(d->getLength(), 1) << path;     // a silent frame
         EXPECT_EQ(d->getTrackInfo("%[Artist]"), TarlumePlayer::kUnreadableText) << path;
         EXPECT_EQ(d->getTrackInfo("%[FileNameOnly]"), getFileName(path));
-        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+        // One line names the file. Only lines naming it count: on a busy machine the tag cache's reading of a file
+        // closed before, in the background, may be refused meanwhile and say so.
+        EXPECT_EQ(lineCount(err, "\"" + path + "\""), 1) << err;
         EXPECT_NE(err.find((movie ? "the movie \"" : "Could not read \"") + path + "\""), std::string::npos) << err;
     }
     TarlumePlayer::videoPlayerFactory = factory;
@@ -413,7 +426,8 @@ TEST(DeckLoading, AFileWithNoAudioSaysSoInTheDeckAndOnceOnStderr) {
     ASSERT_TRUE(testsupport::loadSong(d, fixture("tone.mp3").c_str(), true));
     ASSERT_TRUE(waitUntil([&] { return d->getLength() > 0; }));
     d->update();
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(lineCount(err, "tone.mp3"), 0) << err;
     EXPECT_NE(d->getTrackInfo("%[Artist]"), TarlumePlayer::kUnreadableText);
 }
 
