@@ -409,7 +409,8 @@ bool TarlumePlayer::isUnreadable() const {
 
 // One line on stderr for a file that gave no audio, with what the file system says of it.
 void TarlumePlayer::reportUnreadable() {
-    if (unreadableReported || !isUnreadable()) return;
+    // A movie's open said on stderr already why it does not open.
+    if (unreadableReported || !isUnreadable() || isVideo == 1) return;
     unreadableReported = true;
     const std::string path = tag->getPath();
     std::string why = "no audio could be read from it";
@@ -595,7 +596,7 @@ std::string TarlumePlayer::getTrackInfo(const std::string& templ) {
         } else if (field == "Track") {
             value = tag->getFrameCopy("TRCK");
         } else if (field == "BPM" || field == "BPM0" || field == "BPM00") {
-            value = dblToStr(getBPM(false, true, false), int(field.size()) - 3);
+            if (hasTempo(false)) value = dblToStr(getBPM(false, true, false), int(field.size()) - 3);
         } else if (field == "samplerate") {
             value = dblToStr(getParam(PLAYERPARAM_FILERATE), 0);
         } else if (field == "FileNameOnly") {

@@ -141,6 +141,10 @@ public:
     void touchJogWheel(bool released);
     double updateJogWheelSpeed(double delta);
     double getBPM(bool withPitch, bool useDetected, bool forceDetected);
+    // The deck knows a tempo: from the tag, set by hand, or found by the analysis (a detection not yet sure
+    // enough to be taken counts when `detectedCounts`). A movie, a file that gave no audio, or a track whose
+    // analysis has found nothing yet has none, whatever `bpm` still holds.
+    bool hasTempo(bool detectedCounts);
     void bpmIncrease(double delta, bool halveOrDouble);
     void matchBPM(TarlumePlayer* other);
     void updateTempoControl();

@@ -243,6 +243,14 @@ double TarlumePlayer::getBPM(bool withPitch, bool useDetected, bool forceDetecte
     return std::isfinite(result) ? std::max(result, 10.0) : 10.0;
 }
 
+bool TarlumePlayer::hasTempo(bool detectedCounts) {
+    if (!player || isVideo == 1 || isUnreadable()) return false;
+    double detected = 0, confidence = 0;
+    const bool found = readDetector(&detected, &confidence) && std::isfinite(detected) && detected > 0;
+    if (found) getBPM(false, true, false); // a sure enough detection becomes the deck's tempo
+    return bpmConfidence > 0 || (detectedCounts && found);
+}
+
 bool TarlumePlayer::readDetector(double* tempo, double* confidence) {
     Player* p = player.get();
     if (!p) return false;

@@ -16,6 +16,7 @@ VideoPlayer::~VideoPlayer() {
 
 int VideoPlayer::init(const std::string& path) {
     vh_loadMovieFromPath(helper_, path);
+    m_unreadable = !vh_hasMovie(helper_);
     return 0;
 }
 
@@ -27,6 +28,7 @@ void VideoPlayer::adoptMovie(VideoPlayerHelper* helper) {
     if (!helper) return;
     vh_destroyVideoHelper(helper_);
     helper_ = helper;
+    m_unreadable = !vh_hasMovie(helper_);
 }
 
 void VideoPlayer::close() {

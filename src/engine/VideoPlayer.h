@@ -15,13 +15,14 @@ public:
     explicit VideoPlayer(void* view = nullptr);
     ~VideoPlayer() override;
 
-    // Opens the movie; 0 (a movie that doesn't open reads time and length 0).
+    // Opens the movie; 0. A movie that doesn't open reads time and length 0, and the player is unreadable, as
+    // the audio player is for a file that gives no audio.
     virtual int init(const std::string& path);
     // The deck's load opens the file through this one.
     double init(const std::string& file, int zeroCrossings, int openArgument, int scan) override;
     using FModPlayer::init;
     // Takes a bridge whose movie was opened elsewhere (a deck's load opens it on the loading thread) in place
-    // of the present one.
+    // of the present one; unreadable when it holds no movie.
     void adoptMovie(VideoPlayerHelper* helper);
     // The movie goes: a fresh bridge for the same view.
     void close() override;

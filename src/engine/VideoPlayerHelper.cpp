@@ -23,6 +23,7 @@ public:
         std::string error;
         if (!movie_.open(path, &error)) fprintf(stderr, "%s\n", error.c_str());
     }
+    bool hasMovie() const { return movie_.isOpen(); }
     void togglePlayback() { movie_.setPlaying(!movie_.isPlaying()); }
     bool isPlaying() const { return movie_.isPlaying(); }
     double time() const { return movie_.timeMs(); }
@@ -101,6 +102,10 @@ void vh_destroyVideoHelper(VideoPlayerHelper* helper) {
 
 void vh_loadMovieFromPath(VideoPlayerHelper* helper, const std::string& path) {
     if (helper) helper->loadMovieFromPath(path);
+}
+
+bool vh_hasMovie(VideoPlayerHelper* helper) {
+    return helper && helper->hasMovie();
 }
 
 void vh_setPlaying(VideoPlayerHelper* helper, bool play) {

@@ -14,6 +14,8 @@ VideoPlayerHelper* vh_createVideoHelper(void* view);
 void vh_destroyVideoHelper(VideoPlayerHelper* helper);
 // Opens a movie in place of the present one; one that doesn't open leaves no movie and says why on stderr.
 void vh_loadMovieFromPath(VideoPlayerHelper* helper, const std::string& path);
+// A movie is open (false for a null bridge).
+bool vh_hasMovie(VideoPlayerHelper* helper);
 // Starts or stops playback, only when the present state differs.
 void vh_setPlaying(VideoPlayerHelper* helper, bool play);
 bool vh_isPlaying(VideoPlayerHelper* helper);

@@ -127,6 +127,11 @@ void BitmapContext::restoreGState() {
     savedColours_.pop_back();
 }
 
+void BitmapContext::clipToRect(float x, float y, float w, float h) {
+    cairo_rectangle(cr_, x, y, w, h);
+    cairo_clip(cr_);
+}
+
 void BitmapContext::translateCTM(float tx, float ty) {
     cairo_translate(cr_, tx, ty);
 }

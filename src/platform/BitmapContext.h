@@ -47,6 +47,8 @@ public:
     // The transformation and the colours and line width are saved and restored together.
     void saveGState();
     void restoreGState();
+    // Drawing from now on (until the state is restored) reaches only the rectangle.
+    void clipToRect(float x, float y, float w, float h);
     void translateCTM(float tx, float ty);
     void rotateCTM(float degrees);
     void scaleCTM(float sx, float sy);

@@ -65,12 +65,26 @@ uint32_t syncsafe(const uint8_t* p) {
     return uint32_t(p[0] & 0x7F) << 21 | uint32_t(p[1] & 0x7F) << 14 | uint32_t(p[2] & 0x7F) << 7 | (p[3] & 0x7F);
 }
 
-// A count that stops just past its limit.
+// A count that stops just past its limit, and the steps taken to make it (a header, a block or an element read). A
+// file needing more steps than an ordinary one's tens of thousands (chains of empty blocks or headers, tags reached
+// through seek heads many times over) would be walked for seconds: it is counted past the limit instead, so it is
+// refused and remembered.
 struct Count {
+    static constexpr uint64_t kMostSteps = 1000000; // some milliseconds of reading
     uint64_t limit;
     uint64_t n = 0;
+    uint64_t stepsLeft = kMostSteps;
     bool full() const { return n > limit; }
     void add(uint64_t k) { n = std::min(limit + 1, n + std::min(k, limit + 1)); }
+    // Takes a step; false, with the count past its limit, when the steps are spent.
+    bool step() {
+        if (stepsLeft == 0) {
+            n = limit + 1;
+            return false;
+        }
+        --stepsLeft;
+        return true;
+    }
 };
 
 // The comments of a Vorbis comment structure of `length` bytes (vendor length, vendor, count, then comments of at
@@ -84,7 +98,7 @@ uint64_t comments(uint64_t length, uint64_t vendor, uint64_t declared) {
 
 // Past the ID3v2 tags at `pos` (FFmpeg reads one after another, before any container), counting their frames.
 uint64_t id3Tags(Window& f, uint64_t pos, Count& count) {
-    while (!count.full()) {
+    while (!count.full() && count.step()) {
         const uint8_t* h = f.at(pos, 10);
         if (!h || memcmp(h, "ID3", 3) != 0 || h[3] == 0xFF || h[4] == 0xFF || ((h[6] | h[7] | h[8] | h[9]) & 0x80))
             break;
@@ -119,7 +133,7 @@ uint64_t id3Tags(Window& f, uint64_t pos, Count& count) {
 
 // The comments of every comment block of the FLAC stream at `pos` ("fLaC").
 void flacComments(Window& f, uint64_t pos, Count& count) {
-    for (pos += 4; !count.full();) {
+    for (pos += 4; !count.full() && count.step();) {
         const uint8_t* h = f.at(pos, 4);
         if (!h) return;
         // Taken before the next read, which may move the window.
@@ -326,22 +340,15 @@ size_t vintLength(uint8_t first, size_t most) {
     return 0;
 }
 
-// The file's elements, read up to a number: tags reached through seek heads may overlap, each a run of the same
-// elements, and a file needing more reads than that is refused rather than walked for seconds.
+// The file's elements, each read a step of the count: tags reached through seek heads may overlap, each a run of the
+// same elements.
 struct Elements {
-    // Some milliseconds of reading; an ordinary file's walk reads tens of thousands.
-    static constexpr uint64_t kMost = 1000000;
     Window& f;
-    uint64_t left = kMost;
-    bool spent = false;
+    Count& count;
 };
 
 bool readElement(Elements& r, uint64_t pos, Element& e) {
-    if (r.left == 0) {
-        r.spent = true;
-        return false;
-    }
-    --r.left;
+    if (!r.count.step()) return false;
     Window& f = r.f;
     const uint8_t* p = f.at(pos, 1);
     const size_t idLength = p ? vintLength(p[0], 4) : 0;
@@ -396,7 +403,7 @@ uint64_t unsignedValue(Window& f, const Element& e) {
 // The simple tags of the Matroska file at `pos`, in the tags FFmpeg reads while it opens: those before the first
 // cluster and those its seek heads point to.
 void matroskaTags(Window& window, uint64_t pos, Count& count) {
-    Elements f{window};
+    Elements f{window, count};
     Element e;
     if (!readElement(f, pos, e) || e.id != kEbml || e.unknownSize) return;
     for (pos = e.end(); readElement(f, pos, e) && e.id != kSegment; pos = e.end())
@@ -436,12 +443,11 @@ void matroskaTags(Window& window, uint64_t pos, Count& count) {
         visit(pos, e);
         if (e.unknownSize) break;
     }
-    for (size_t i = 0; i < seeks.size() && !count.full() && !f.spent; ++i) {
+    for (size_t i = 0; i < seeks.size() && !count.full(); ++i) {
         const uint64_t at = seeks[i].second;
         if (at >= window.fileSize() - std::min(window.fileSize(), segment)) continue;
         if (readElement(f, segment + at, e) && e.id == seeks[i].first && !e.unknownSize) visit(segment + at, e);
     }
-    if (f.spent) count.add(count.limit + 1);
 }
 
 // ---- Files refused before -------------------------------------------------------------------------------------

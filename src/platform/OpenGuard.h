@@ -16,7 +16,7 @@ namespace OpenGuard {
 constexpr uint64_t kMaxTags = 10000;
 
 // The tags of those structures in the file, counted up to just past `limit` (0 for other files). Just past it too
-// for Matroska tags that take too many reads to count.
+// for a file whose ID3v2 tags, FLAC blocks or Matroska elements take too many reads to count.
 uint64_t tagsFiledAtOnce(const std::string& path, uint64_t limit = kMaxTags);
 
 struct Refusal {

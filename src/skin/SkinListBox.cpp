@@ -2,6 +2,7 @@
 
 #include "foundation/Picture.h"
 #include "foundation/modTools.h"
+#include "platform/BitmapContext.h"
 #include "skin/SkinColor.h"
 #include "skin/SkinFont.h"
 #include "skin/SkinInterface.h"
@@ -333,9 +334,7 @@ void SkinListBox::draw(void* target) {
         for (int j = 0; j < header->getNbColumns(); ++j) {
             float cell = static_cast<float>(w - scrollWidth) *
                          (j < static_cast<int>(columnWidths.size()) ? columnWidths[static_cast<size_t>(j)] : 0.0f);
-            std::string name = header->getColumn(j);
-            interface->drawTextOnPic(pic, &name, x, 0, cell, rowHeight, colorSelectedFont, font, nullptr,
-                                     TEXTDRAW_SHORTEN, TEXTALIGN_LEFT);
+            drawCell(header->getColumn(j), x, 0, cell, colorSelectedFont, font);
             x += cell;
         }
     }
@@ -375,9 +374,7 @@ void SkinListBox::drawRow(SkinListItem* row, int i, int top, int bottom) {
             float fraction = j < static_cast<int>(columnWidths.size()) ? columnWidths[static_cast<size_t>(j)] : 0.0f;
             float cell = span * fraction;
             float own = j == 0 ? static_cast<float>(shift) : 0.0f;
-            std::string value = row->getColumn(j);
-            interface->drawTextOnPic(pic, &value, cellX + own, static_cast<float>(top), cell - own, rowHeight, color,
-                                     rowFont, nullptr, TEXTDRAW_SHORTEN, TEXTALIGN_LEFT);
+            drawCell(row->getColumn(j), cellX + own, top, cell - own, color, rowFont);
             cellX += cell;
         }
         return;
@@ -397,12 +394,22 @@ void SkinListBox::drawRow(SkinListItem* row, int i, int top, int bottom) {
         }
     }
     if (row->selected) pic->fillRectangle(textStart, top, right, bottom, colorSelectedBack);
-    interface->drawTextOnPic(pic, &leftText, static_cast<float>(textStart), static_cast<float>(top),
-                             static_cast<float>(right - textStart) - rightWidth, rowHeight, color, rowFont, nullptr,
-                             TEXTDRAW_SHORTEN, TEXTALIGN_LEFT);
+    drawCell(leftText, static_cast<float>(textStart), top, static_cast<float>(right - textStart) - rightWidth, color,
+             rowFont);
     if (!rightText.empty())
         interface->drawTextOnPic(pic, &rightText, static_cast<float>(right) - rightWidth, static_cast<float>(top),
                                  rightWidth, rowHeight, color, rowFont, nullptr, TEXTDRAW_NORMAL, TEXTALIGN_LEFT);
+}
+
+void SkinListBox::drawCell(std::string text, float x, int top, float width, unsigned int color, SkinFont* cellFont) {
+    CPicture* pic = picture.get();
+    BitmapContext* context = pic->getCGContextRef();
+    if (text.empty() || !cellFont || !context || !(width > 0)) return;
+    context->saveGState();
+    context->clipToRect(x, static_cast<float>(pic->height - top - rowHeight), width, rowHeight); // y upwards
+    interface->drawTextOnPic(pic, &text, x, static_cast<float>(top), width, rowHeight, color, cellFont, context,
+                             TEXTDRAW_SHORTEN, TEXTALIGN_LEFT);
+    context->restoreGState();
 }
 
 void SkinListBox::drawScrollBar() {

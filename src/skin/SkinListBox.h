@@ -161,6 +161,9 @@ private:
     void deleteSelection();
     void typeAhead(const char* characters);
     void drawRow(SkinListItem* row, int i, int top, int bottom);
+    // A text shortened to a cell of a row (or the header) at `top`, and clipped to it: the shortened text may still
+    // run a little past its width, into the next column.
+    void drawCell(std::string text, float x, int top, float width, unsigned int color, SkinFont* cellFont);
     void drawScrollBar();
 
     std::unique_ptr<SkinFont> ownFont, ownBoldFont;

@@ -157,7 +157,8 @@ bool TarlumeSkinInterface::getValueBool(int id, std::string* spec, int deck, Ski
         return p->bpmConfidence >= 60;
     case VALUE_MATCHBPM: {
         TarlumePlayer* other = engine->players[deck == 1 ? 0 : 1];
-        if (!other) return false;
+        // Two decks without a tempo do not match: each only reads the deck's first tempo.
+        if (!other || !p->hasTempo(false) || !other->hasTempo(false)) return false;
         return std::fabs(std::fabs(p->getBPM(true, true, false)) - std::fabs(other->getBPM(true, true, false))) < 0.1;
     }
     case VALUE_RECORD_QUICK:
@@ -263,16 +264,12 @@ std::string TarlumeSkinInterface::getValueStr(int id, std::string* spec, int dec
     }
     case VALUE_LOOPLENGTH_MOVEBEATS:
         return beatsText(p->loopGetLength());
-    // An empty deck has no tempo to show (the deck's tempo never reads below 10, which is no tempo).
+    // A deck without a tempo shows none, rather than the deck's first tempo or the last track's.
     case VALUE_BPM:
-        // Nor does a file that gave no audio, or a movie: no analysis gives them one.
-        if (!p->player || p->isVideo == 1 || p->isUnreadable()) return std::string();
-        return dblToStr(p->getBPM(true, false, false), 1);
-    case VALUE_BPMDETECTION: {
-        Player* player = p->player;
-        if (!player) return "";
-        return dblToStr(p->getBPM(true, true, true), 1) + " (" + intToStr(int(player->getBPMParameter(1))) + "%)";
-    }
+        return p->hasTempo(false) ? dblToStr(p->getBPM(true, false, false), 1) : std::string();
+    case VALUE_BPMDETECTION:
+        if (!p->hasTempo(true)) return std::string();
+        return dblToStr(p->getBPM(true, true, true), 1) + " (" + intToStr(int(p->player->getBPMParameter(1))) + "%)";
     case VALUE_EFFECT:
         if (equalsName(spec, "loop_length")) return getValueStr(VALUE_LOOPLENGTH_MOVE, nullptr, deck);
         if (equalsName(spec, "eq_lowfreq") || equalsName(spec, "eq_midfreq") || equalsName(spec, "eq_highfreq"))

@@ -5,6 +5,7 @@
 #include "support/DeckLoads.h"
 
 #include "audio/effects/EffectGroup.h"
+#include "engine/VideoPlayer.h"
 #include "foundation/Picture.h"
 #include "library/tagcache/TagCache.h"
 #include "library/tagcache/TagCacheDirectory.h"
@@ -19,6 +20,17 @@
 using namespace decktest;
 
 namespace {
+
+// The lines of `text` that hold `needle`.
+int lineCount(const std::string& text, const std::string& needle) {
+    int n = 0;
+    for (size_t start = 0; start < text.size();) {
+        const size_t end = std::min(text.find('\n', start), text.size());
+        n += text.substr(start, end - start).find(needle) != std::string::npos;
+        start = end + 1;
+    }
+    return n;
+}
 
 // The events of a record's ETCO frame as (type, time) pairs.
 std::vector<std::pair<int, unsigned>> events(CID3v2Tag* tag) {
@@ -387,9 +399,14 @@ TEST(DeckLoading, AFileWithNoAudioSaysSoInTheDeckAndOnceOnStderr) {
     for (char& c : noise)
         c = char((seed = seed * 1103515245u + 12345u) >> 24);
     const testsupport::TempDir& dir = rig.home.home;
+    const auto factory = TarlumePlayer::videoPlayerFactory;
+    TarlumePlayer::videoPlayerFactory = []() -> FModPlayer* { return new VideoPlayer(); };
+    // A movie that does not open is told on the deck alike; its open says why on stderr.
     const std::string cases[] = {dir.write("empty.mp3", ""), dir.write("text.flac", "this is not audio\n"),
-                                 dir.write("noise.mp3", noise), dir.path + "missing.wav"};
+                                 dir.write("noise.mp3", noise), dir.path + "missing.wav",
+                                 dir.write("text.avi", "this is not a movie\n")};
     for (const std::string& path : cases) {
+        const bool movie = path.substr(path.size() - 4) == ".avi";
         testing::internal::CaptureStderr();
         ASSERT_TRUE(testsupport::loadSong(d, path.c_str(), true));
         for (int frame = 0; frame < 3; ++frame)
@@ -399,14 +416,18 @@ TEST(DeckLoading, AFileWithNoAudioSaysSoInTheDeckAndOnceOnStderr) {
         EXPECT_LT(d->getLength(), 1) << path;     // a silent frame
         EXPECT_EQ(d->getTrackInfo("%[Artist]"), TarlumePlayer::kUnreadableText) << path;
         EXPECT_EQ(d->getTrackInfo("%[FileNameOnly]"), getFileName(path));
-        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
-        EXPECT_NE(err.find("Could not read \"" + path + "\""), std::string::npos) << err;
+        // One line names the file. Only lines naming it count: on a busy machine the tag cache's reading of a file
+        // closed before, in the background, may be refused meanwhile and say so.
+        EXPECT_EQ(lineCount(err, "\"" + path + "\""), 1) << err;
+        EXPECT_NE(err.find((movie ? "the movie \"" : "Could not read \"") + path + "\""), std::string::npos) << err;
     }
+    TarlumePlayer::videoPlayerFactory = factory;
     testing::internal::CaptureStderr();
     ASSERT_TRUE(testsupport::loadSong(d, fixture("tone.mp3").c_str(), true));
     ASSERT_TRUE(waitUntil([&] { return d->getLength() > 0; }));
     d->update();
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(lineCount(err, "tone.mp3"), 0) << err;
     EXPECT_NE(d->getTrackInfo("%[Artist]"), TarlumePlayer::kUnreadableText);
 }
 

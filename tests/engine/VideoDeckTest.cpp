@@ -43,6 +43,7 @@ TEST(VideoDeck, PositionsAreMillisecondsTimes441) {
     ASSERT_TRUE(testsupport::loadSong(d, clip.c_str(), true));
     ASSERT_EQ(d->isVideo, 1);
     ASSERT_TRUE(rig.video());
+    EXPECT_FALSE(d->isUnreadable()); // an open movie is no failed load
     EXPECT_EQ(d->getParam(PLAYERPARAM_POSITION), 0);
     EXPECT_NEAR(d->getParam(PLAYERPARAM_LENGTH), 20000 * 44.1, 100 * 44.1);
     d->setParam(PLAYERPARAM_POSITION, 441000);

@@ -5,6 +5,7 @@
 #include "foundation/Picture.h"
 #include "foundation/modTools.h"
 #include "skin/Skin.h"
+#include "skin/SkinFont.h"
 #include "skin/SkinListBox.h"
 #include "skin/SkinObject.h"
 #include "skin/SkinRect.h"
@@ -103,7 +104,7 @@ TEST(SkinListBox, ScrollBarOnlyWhenRowsOverflow) {
     EXPECT_EQ(over.iface.blits.size(), 2u);
 }
 
-TEST(SkinListBox, RowsDrawPicturesStripsAndSelection) {
+TEST(SkinListBox, RowsDrawPicturesStripsSelectionAndTextsCutAtTheirCells) {
     ListFixture f(200, 170, 6);
     CPicture icon;
     icon.create(4, 30); // taller than a row: cut to the row
@@ -131,6 +132,28 @@ TEST(SkinListBox, RowsDrawPicturesStripsAndSelection) {
     EXPECT_EQ(f.pixel(1, 17 + 2), 0x00FF00u);                       // row 0 below the header
     EXPECT_EQ(f.pixel(180, 2), f.list->colorSelectedBack);          // the header band
     EXPECT_EQ(f.pixel(180, 17 * 2 + 2), f.list->colorSelectedBack); // row 1, selected
+
+    // A text too long for its cell ends where the cell does, in a column and in line mode alike: shortened, with
+    // its "...", it ran on into the next column (here the empty scroll zone).
+    std::string face = "<name>list</name><face>DejaVu Sans</face><size>13</size>";
+    SkinFont font(&face);
+    for (bool columns : {true, false}) {
+        ListFixture g(200, 170, 0);
+        g.list->font = &font;
+        g.list->showHeader = columns;
+        g.list->setColumns({"Title"});
+        g.list->leftFormat = "%[1]";
+        SkinListItem* row = g.list->addRow({std::string(60, 'H')});
+        g.draw();
+        ASSERT_GT(row->right, 100) << columns;
+        const int top = int(g.list->getItemPositionTop(row));
+        int inside = 0, past = 0; // text pixels in the cell's last 30 pixels, and in the 12 past it
+        for (int x = row->right - 30; x < row->right + 12; ++x)
+            for (int y = top; y < top + SkinListBox::rowHeight; ++y)
+                if (g.pixel(x, y) != g.list->colorBackground) ++(x < row->right ? inside : past);
+        EXPECT_GT(inside, 0) << columns;
+        EXPECT_EQ(past, 0) << columns;
+    }
 }
 
 TEST(SkinListBox, TurningTheHeaderOnOrOffMovesTheRowsAtOnce) {

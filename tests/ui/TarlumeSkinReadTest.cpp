@@ -1,6 +1,7 @@
 // Numbers, ranges, lit states and texts read from a real engine.
 #include "UiTestSupport.h"
 #include "support/DeckLoads.h"
+#include "support/Wav.h"
 
 #include "audio/effects/EffectGroup.h"
 #include "audio/vinyl/FinalScratch.h"
@@ -171,9 +172,18 @@ TEST(SkinText, PitchAndTimeTexts) {
 
     UI_NEED_CLICK(f, 1);
     EXPECT_EQ(f.ui->getValueStr(VALUE_BPM, nullptr, 1), "120.0");
-    f.deck(0)->bpm = 128; // a file that gives no audio shows no tempo, not the last track's
-    ASSERT_TRUE(testsupport::loadSong(f.deck(0), f.data.path + "none.mp3"));
-    EXPECT_EQ(f.ui->getValueStr(VALUE_BPM, nullptr, 0), "");
+    // A file that gives no audio, and an untagged track its analysis finds no tempo in (silence), show no tempo:
+    // not the last track's, nor the deck's first, and do not match the other deck's.
+    std::string bpmField = "%[BPM]";
+    ASSERT_TRUE(testsupport::writeWav(f.data.path + "silence.wav", std::vector<float>(2 * 44100 * 20)));
+    for (const std::string& path : {f.data.path + "none.mp3", f.data.path + "silence.wav"}) {
+        f.deck(0)->bpm = 120;
+        ASSERT_TRUE(testsupport::loadSong(f.deck(0), path));
+        for (int id : {VALUE_BPM, VALUE_BPMDETECTION})
+            EXPECT_EQ(f.ui->getValueStr(id, nullptr, 0), "") << path << " id " << id;
+        EXPECT_EQ(f.ui->getValueStr(VALUE_TRACKINFOCUSTOM, &bpmField, 0), "") << path;
+        EXPECT_FALSE(f.ui->getValueBool(VALUE_MATCHBPM, nullptr, 1, nullptr)) << path;
+    }
     f.deck(1)->setPosition(20000);
     EXPECT_EQ(f.ui->getValueStr(VALUE_TIMEREMAINING, nullptr, 1), "-00:40.0");
     EXPECT_EQ(f.ui->getValueStr(VALUE_TIMEINFO, nullptr, 1), "00:20.0/01:00");
