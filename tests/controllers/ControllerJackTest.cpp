@@ -24,9 +24,11 @@ namespace {
 // it arrives, and what comes back is compared only at full speed.
 constexpr bool kRealTime = !TARLUME_SANITIZED;
 
-// Drains the controllers' input (as the main loop does) until `done` or two seconds passed.
+// Drains the controllers' input (as the main loop does) until `done`, or until the bound: at full speed nothing is
+// dropped and the bound only ends a failing run (a busy machine may take seconds to open a JACK client, and the
+// first bytes out wait for one); under a sanitizer input is sent again after two seconds.
 template <class F> bool pumpUntil(F done) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(kRealTime ? 60 : 2);
     while (std::chrono::steady_clock::now() < end) {
         drainControllerInput();
         if (done()) return true;

@@ -5,6 +5,7 @@
 #include "support/DeckLoads.h"
 
 #include "audio/effects/EffectGroup.h"
+#include "audio/player/TrackLoading.h"
 #include "engine/VideoPlayer.h"
 #include "foundation/Picture.h"
 #include "library/tagcache/TagCache.h"
@@ -16,6 +17,7 @@
 #include "skin/SkinListItem.h"
 
 #include <filesystem>
+#include <future>
 
 using namespace decktest;
 
@@ -51,6 +53,24 @@ CID3v2Tag* keptRecord(Tarlume& engine, const std::string& path) {
     engine.keptRecords.push_back(tag);
     return tag;
 }
+
+// Keeps the loading thread inside a job of its own until released (at the latest when it goes), so that a load
+// posted meanwhile is still pending whenever the test looks, however the threads are scheduled.
+class LoadingThreadHold {
+public:
+    LoadingThreadHold() {
+        TrackLoading::post([gate = gate_.get_future().share()] { gate.wait(); });
+    }
+    ~LoadingThreadHold() { release(); }
+    void release() {
+        if (!released_) gate_.set_value();
+        released_ = true;
+    }
+
+private:
+    std::promise<void> gate_;
+    bool released_ = false;
+};
 
 int videoPlayersMade = 0;
 FModPlayer* makeVideoPlayer() {
@@ -337,12 +357,14 @@ TEST(DeckLoading, TheFileOpensOnTheLoadingThreadAndTheFrameUpdateFinishes) {
     Rig rig;
     TarlumePlayer* d = rig.deck();
     ASSERT_TRUE(testsupport::loadSong(d, fixture("tone.mp3")));
+    LoadingThreadHold hold;
     ASSERT_TRUE(d->loadSong(fixture("position.wav").c_str(), true));
     EXPECT_TRUE(d->isLoading());
     EXPECT_EQ(d->tag, nullptr);
     EXPECT_FALSE(d->trackLoaded);
     EXPECT_LT(d->getLength(), 1);
     ASSERT_TRUE(d->loadSong(fixture("tone.mp3").c_str(), true));
+    hold.release();
     ASSERT_TRUE(decktest::waitUntil([&] {
         rig.engine->update();
         return !d->isLoading();
@@ -354,8 +376,11 @@ TEST(DeckLoading, TheFileOpensOnTheLoadingThreadAndTheFrameUpdateFinishes) {
     EXPECT_EQ(d->bpm, 128.0); // from the record read on the loading thread
 
     // PLAY pressed before the file is open plays it once it is.
+    LoadingThreadHold playHold;
     ASSERT_TRUE(d->loadSong(fixture("position.wav").c_str(), true));
     d->playPause();
+    EXPECT_TRUE(d->isLoading());
+    playHold.release();
     ASSERT_TRUE(testsupport::finishLoad(d));
     EXPECT_GT(d->getParam(PLAYERPARAM_PLAYING), 0.5);
 }

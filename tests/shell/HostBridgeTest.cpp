@@ -132,8 +132,9 @@ TEST(ShellBridge, ADropOnLayerTwoOfPlayerLoadsDeckTwo) {
     ASSERT_TRUE(writeStereoWav(track, tone, tone, 44100));
     b.skin()->getWindow("player")->name = "Player"; // any case
     loadSong(track.c_str(), 650, 50);
-    for (int i = 0; i < 200 && (tlm->players[2]->isLoading() || tlm->players[2]->getLength() <= 0); ++i) {
-        b.frame(); // the frame loop finishes a load once its file is open
+    // The frame loop finishes a load once its file is open (at most a minute: a busy machine may be slow to open it).
+    for (int i = 0; i < 6000 && (tlm->players[2]->isLoading() || tlm->players[2]->getLength() <= 0); ++i) {
+        b.frame();
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     EXPECT_NEAR(tlm->players[2]->getLength(), 1000.0, 5.0);
