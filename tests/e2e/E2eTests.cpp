@@ -71,6 +71,7 @@ void runArea(const std::string& skin, const std::string& area) {
             EXPECT_TRUE(c.valid()) << "the skin has no object named " << object;
             if (c.valid()) row.exercise->run(rig, c);
             if (deck > 1) rig.showDeck(deck - 2);
+            if (const int retaken = rig.takeRetaken()) measured("taken again for an xrun: %d", retaken);
             printf("  %-24s %5.1f s  %s\n", name.c_str(),
                    std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(),
                    takeMeasured().c_str());

@@ -163,7 +163,7 @@ bool Rig::start(std::string* why, bool* missing) {
         tap_ = std::make_unique<JackTap>(session_->jack->name());
         if (!tap_->ok())
             *why = "the test's JACK client could not start";
-        else if (waitFor([&] { return tap_->connect(kProgramPorts).first == JackTap::kRecorded; }, 30))
+        else if (waitFor([&] { return tap_->connect(kProgramPorts), tap_->recording(kProgramPorts); }, 30))
             break;
         else {
             std::string ports;
@@ -466,7 +466,7 @@ bool Rig::choosePopup(const std::string& label) {
                 r = row(list("popup"), label);
                 return !popup.id.empty() && r && r->bottom > r->top;
             },
-            10, 50))
+            30, 50))
         return false;
     // The pop-up's own place: not a place of the main window.
     xdo("mousemove --sync " + std::to_string(popup.x + 10) + " " +
@@ -511,11 +511,21 @@ std::vector<unsigned char> Rig::pixels(const Control& c) {
 
 // ---- Sound -------------------------------------------------------------------------------------
 
-Heard Rig::listen(double seconds, double settle) {
+Heard Rig::listen(double seconds, double settle, Take take) {
     const auto t = std::chrono::steady_clock::now();
-    Heard heard{tap_->listen(seconds, settle)};
+    Heard heard;
+    for (int tries = 0;; ++tries) {
+        const int64_t asked = tap_->now();
+        heard = Heard{tap_->listen(seconds, settle)};
+        if (take == kOnce || heard.empty() || tries == kRetakes || tap_->xrunsSince(asked) == 0) break;
+        ++retaken_;
+    }
     trace("listen", t);
     return heard;
+}
+
+bool Rig::recording(double seconds) {
+    return waitFor([&] { return tap_->recording(kProgramPorts); }, seconds, 10);
 }
 
 std::vector<std::string> Rig::outputPorts() {

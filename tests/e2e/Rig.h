@@ -17,6 +17,7 @@
 #include <optional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace e2e {
@@ -180,7 +181,17 @@ public:
     // ---- Sound ----
     testsupport::JackTap& tap() { return *tap_; }
     // The outputs over `seconds`, recorded after waiting `settle` seconds (ramps and the block in flight).
-    Heard listen(double seconds = 0.5, double settle = 0.15);
+    // Taken again (settling again) while the server reports an xrun from the call to the capture's end, up to
+    // kRetakes times; kOnce takes it as it comes, for a sound that does not wait (a decaying tail).
+    enum Take { kSteady, kOnce };
+    static constexpr int kRetakes = 2;
+    Heard listen(double seconds = 0.5, double settle = 0.15, Take take = kSteady);
+    // Captures taken again for an xrun since the last call.
+    int takeRetaken() { return std::exchange(retaken_, 0); }
+    void retaken() { ++retaken_; }
+    // Waits (up to `seconds`) until the recorder records the program's outputs as they are now: a device the
+    // program opens anew makes its ports anew, and the recorder joins them within moments; whether it does.
+    bool recording(double seconds = 10);
     // The program's output port names now, and as they were when it started.
     std::vector<std::string> outputPorts();
     const std::vector<std::string>& startPorts() const { return startPorts_; }
@@ -217,6 +228,7 @@ private:
     int wx_ = 0, wy_ = 0;
     std::vector<std::string> startPorts_;
     int restarts_ = 0;
+    int retaken_ = 0;
 };
 
 // Tolerant number reading of a probe fact ("" reads 0).
