@@ -12,7 +12,9 @@
 #include <random>
 #include <regex>
 #include <sstream>
+#include <stdexcept>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include "support/XdndSource.h" // last: Xlib's macros
 
@@ -151,6 +153,8 @@ bool Rig::start(std::string* why, bool* missing) {
     window_ = session_->startApp("app.log", "tarlume_probe");
     if (window_.empty()) return *why = "no window:\n" + log(), false;
     if (!probe_.connect(socket)) return *why = "the probe does not answer:\n" + log(), false;
+    // A program that stops answering ends the area at once, saying where it stands.
+    probe_.onSilent = [this] { throw std::runtime_error(probe_.lost() + "\n" + programState()); };
     // A JACK server on a loaded machine was seen to turn clients away for good (the test's own, or the
     // program's): the server alone is started anew, up to three times, and the program, which looks for its
     // device every second, takes it again by itself.
@@ -188,6 +192,30 @@ bool Rig::start(std::string* why, bool* missing) {
 
 std::string Rig::log() const {
     return session_ ? readFile(session_->root.path + "app.log") : std::string();
+}
+
+std::string Rig::programState() {
+    std::string state = "The probe's last questions and answers:\n" + probe_.history();
+    const pid_t pid = session_ ? session_->app : -1;
+    int status = 0;
+    if (pid > 0 && waitpid(pid, &status, WNOHANG) == pid) {
+        session_->app = -1;
+        state += WIFSIGNALED(status) ? "The program was ended by signal " + std::to_string(WTERMSIG(status))
+                                     : "The program ended with status " + std::to_string(WEXITSTATUS(status));
+        state += ".\n";
+    } else if (pid > 0) {
+        const std::string id = std::to_string(pid);
+        if (haveProgram("gdb")) {
+            state += "Where its threads are:\n" + run("timeout -k 5 60 gdb -batch -p " + id +
+                                                      " -ex 'thread apply all bt' 2>&1 | grep -v '^\\[New LWP'");
+        } else {
+            // Without a debugger: each thread's name, state and the kernel function it sleeps in.
+            state += "Its threads (name, state, waiting in):\n" +
+                     run("cd /proc/" + id + "/task && for t in *; do echo \"  $t $(cat $t/comm) " +
+                         "$(cut -d' ' -f3 $t/stat) $(cat $t/wchan)\"; done 2>&1");
+        }
+    }
+    return state + "The program's output:\n" + log();
 }
 
 // ---- The skin ----------------------------------------------------------------------------------

@@ -166,12 +166,14 @@ public:
     void closeWindow(const std::string& id);
     // Waits for `n` frames of the program.
     void frames(int n = 2);
-    // Waits (up to `seconds`) for a condition read through the probe; whether it held.
+    // Waits (up to `seconds`) for a condition read through the probe; whether it held. A program that
+    // answers no more is not waited for.
     template <class Ready> bool until(Ready ready, double seconds = 10) {
         const auto t = std::chrono::steady_clock::now();
-        bool ok = testsupport::waitFor(ready, seconds, 20);
+        bool held = false;
+        testsupport::waitFor([&] { return (held = ready()) || !probe_.lost().empty(); }, seconds, 20);
         trace("until", t);
-        return ok;
+        return held;
     }
     void trace(const char* what, std::chrono::steady_clock::time_point since) const;
 
@@ -210,6 +212,9 @@ public:
     // How many times the JACK server was started anew before the program was heard.
     int restarts() const { return restarts_; }
     std::string log() const;
+    // What can be told of a program that stopped answering: the probe's last exchanges, whether it ended
+    // (and how) or where its threads wait, and its output.
+    std::string programState();
     std::string window() const { return window_; }
 
 private:
