@@ -206,7 +206,8 @@ std::string Rig::programState() {
     } else if (pid > 0) {
         const std::string id = std::to_string(pid);
         if (haveProgram("gdb")) {
-            state += "Where its threads are:\n" + run("timeout -k 5 60 gdb -batch -p " + id +
+            // The program named by its process: the file may have been built anew since it started.
+            state += "Where its threads are:\n" + run("timeout -k 5 60 gdb -batch /proc/" + id + "/exe -p " + id +
                                                       " -ex 'thread apply all bt' 2>&1 | grep -v '^\\[New LWP'");
         } else {
             // Without a debugger: each thread's name, state and the kernel function it sleeps in.
