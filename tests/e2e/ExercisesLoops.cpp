@@ -102,17 +102,17 @@ double alike(Rig& rig, int64_t from, double lagMs, int pieces = 1, int window = 
 // The running loop heard from tap frame `from` on (a loop made of what just played counts the play
 // before it as its first turn): the deck plays on, its sound repeats at the loop's length and not at half
 // of it, which a loop twice as long, a stopped deck or one that plays past the loop would not do.
-// A loop shorter than the window is judged over twice the window: a block the server ran without the program
-// spoils the piece it falls in and the one a loop later, two of four pieces. A capture during which the server
-// reported an xrun is taken again further on (a few times), the loop still running.
+// It is judged over twice the window in eight pieces: a block the server ran without the program spoils the
+// piece it falls in and the one a loop later (two of four pieces of one window, for a quarter-beat loop or two
+// blocks lost), and a loaded machine loses several. A capture during which the server reported an xrun is
+// taken again further on (a few times), the loop still running.
 void expectLoopHeard(Rig& rig, int deck, int64_t from, const char* what) {
     const auto d = rig.deck(deck);
     ASSERT_EQ(d.at("looping"), "1") << what << ": no loop runs";
     const double length = number(d.at("loopLength"));
-    const bool shortLoop = length * kFramesPerMs < kWindow;
     double whole = 0, half = 0;
     for (int tries = 0;; ++tries) {
-        whole = alike(rig, from, length, shortLoop ? 8 : 4, shortLoop ? 2 * kWindow : kWindow, true);
+        whole = alike(rig, from, length, 8, 2 * kWindow, true);
         half = alike(rig, from, length / 2);
         if (whole < 0 || tries == Rig::kRetakes || rig.tap().xrunsSince(firstFrame(rig, from, length)) == 0) break;
         rig.retaken();
