@@ -71,9 +71,14 @@ void runArea(const std::string& skin, const std::string& area) {
             EXPECT_TRUE(c.valid()) << "the skin has no object named " << object;
             if (c.valid()) row.exercise->run(rig, c);
             if (deck > 1) rig.showDeck(deck - 2);
+            if (const int retaken = rig.takeRetaken()) measured("taken again for an xrun: %d", retaken);
             printf("  %-24s %5.1f s  %s\n", name.c_str(),
                    std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(),
                    takeMeasured().c_str());
+            // A program that ended unasked (a row that quits it waits for its end) or stopped answering: the rows
+            // after it could only wait.
+            if (!rig.probe().lost().empty() && rig.session().app > 0)
+                FAIL() << rig.probe().lost() << "\n" << rig.programState();
         }
     }
     // What the program said, for a failure seen only in a CI run.

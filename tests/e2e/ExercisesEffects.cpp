@@ -87,8 +87,9 @@ void expectRepeats(Rig& rig, const Control& c, const Control& knob, std::initial
     for (double at : places) {
         EXPECT_NEAR(turnKnob(rig, knob, at), at, 0.02) << "the knob does not hold its place";
         const double set = frames * rig.value(knob).number / 44100;
-        const double heard = repeatSeconds(rig.listen(2.5 * set + 0.3), c.deck, 0.05, 1.6 * set);
-        measured("%s %.3f s, heard %.3f s", what, set, heard);
+        const Heard sound = rig.listen(2.5 * set + 0.3);
+        const double heard = repeatSeconds(sound, c.deck, 0.05, 1.6 * set);
+        measured("%s %.3f s, heard %.3f s (the tone swinging %.0f dB)", what, set, heard, toneSwing(sound, c.deck));
         EXPECT_NEAR(heard, set, 0.08 * set) << what;
     }
 }
@@ -138,7 +139,7 @@ void echo(Rig& rig, const Control& c) {
     }
     testsupport::sleepMs(600);
     playing(rig, c.deck, false);
-    const double ringing = bands(rig.listen(0.2, 0.1), c.deck).tone;
+    const double ringing = bands(rig.listen(0.2, 0.1, Rig::kOnce), c.deck).tone;
     EXPECT_GT(ringing, -40) << "no echo after the deck stops";
     rightClick(rig, amount);
     rightClick(rig, length);

@@ -6,6 +6,7 @@
 #include "support/ProgramRun.h"
 
 #include <algorithm>
+#include <chrono>
 
 namespace e2e {
 
@@ -87,8 +88,12 @@ void option(Rig& rig, const Control& c) {
     }
 }
 
-// The output pair that carries deck 1's tone and the one that carries deck 2's (-1: neither), heard.
+// The output pair that carries deck 1's tone and the one that carries deck 2's (-1: neither), heard. A choice
+// of channels opens the device anew, with new ports: heard once the recorder has joined them.
 void expectPairs(Rig& rig, int one, int two) {
+    const auto asked = std::chrono::steady_clock::now();
+    EXPECT_TRUE(rig.recording()) << "the recorder does not record the program's outputs:\n" << rig.log();
+    measured("recorded after %.2f s", std::chrono::duration<double>(std::chrono::steady_clock::now() - asked).count());
     const Heard heard = rig.listen(0.5, 0.4);
     double level[2][2]; // by pair and deck
     for (int pair : {0, 1})

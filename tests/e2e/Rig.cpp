@@ -12,7 +12,9 @@
 #include <random>
 #include <regex>
 #include <sstream>
+#include <stdexcept>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include "support/XdndSource.h" // last: Xlib's macros
 
@@ -151,6 +153,8 @@ bool Rig::start(std::string* why, bool* missing) {
     window_ = session_->startApp("app.log", "tarlume_probe");
     if (window_.empty()) return *why = "no window:\n" + log(), false;
     if (!probe_.connect(socket)) return *why = "the probe does not answer:\n" + log(), false;
+    // A program that stops answering ends the area at once, saying where it stands.
+    probe_.onSilent = [this] { throw std::runtime_error(probe_.lost() + "\n" + programState()); };
     // A JACK server on a loaded machine was seen to turn clients away for good (the test's own, or the
     // program's): the server alone is started anew, up to three times, and the program, which looks for its
     // device every second, takes it again by itself.
@@ -163,7 +167,7 @@ bool Rig::start(std::string* why, bool* missing) {
         tap_ = std::make_unique<JackTap>(session_->jack->name());
         if (!tap_->ok())
             *why = "the test's JACK client could not start";
-        else if (waitFor([&] { return tap_->connect(kProgramPorts).first == JackTap::kRecorded; }, 30))
+        else if (waitFor([&] { return tap_->connect(kProgramPorts), tap_->recording(kProgramPorts); }, 30))
             break;
         else {
             std::string ports;
@@ -188,6 +192,31 @@ bool Rig::start(std::string* why, bool* missing) {
 
 std::string Rig::log() const {
     return session_ ? readFile(session_->root.path + "app.log") : std::string();
+}
+
+std::string Rig::programState() {
+    std::string state = "The probe's last questions and answers:\n" + probe_.history();
+    const pid_t pid = session_ ? session_->app : -1;
+    int status = 0;
+    if (pid > 0 && waitpid(pid, &status, WNOHANG) == pid) {
+        session_->app = -1;
+        state += WIFSIGNALED(status) ? "The program was ended by signal " + std::to_string(WTERMSIG(status))
+                                     : "The program ended with status " + std::to_string(WEXITSTATUS(status));
+        state += ".\n";
+    } else if (pid > 0) {
+        const std::string id = std::to_string(pid);
+        if (haveProgram("gdb")) {
+            // The program named by its process: the file may have been built anew since it started.
+            state += "Where its threads are:\n" + run("timeout -k 5 60 gdb -batch /proc/" + id + "/exe -p " + id +
+                                                      " -ex 'thread apply all bt' 2>&1 | grep -v '^\\[New LWP'");
+        } else {
+            // Without a debugger: each thread's name, state and the kernel function it sleeps in.
+            state += "Its threads (name, state, waiting in):\n" +
+                     run("cd /proc/" + id + "/task && for t in *; do echo \"  $t $(cat $t/comm) " +
+                         "$(cut -d' ' -f3 $t/stat) $(cat $t/wchan)\"; done 2>&1");
+        }
+    }
+    return state + "The program's output:\n" + log();
 }
 
 // ---- The skin ----------------------------------------------------------------------------------
@@ -466,7 +495,7 @@ bool Rig::choosePopup(const std::string& label) {
                 r = row(list("popup"), label);
                 return !popup.id.empty() && r && r->bottom > r->top;
             },
-            10, 50))
+            30, 50))
         return false;
     // The pop-up's own place: not a place of the main window.
     xdo("mousemove --sync " + std::to_string(popup.x + 10) + " " +
@@ -511,11 +540,21 @@ std::vector<unsigned char> Rig::pixels(const Control& c) {
 
 // ---- Sound -------------------------------------------------------------------------------------
 
-Heard Rig::listen(double seconds, double settle) {
+Heard Rig::listen(double seconds, double settle, Take take) {
     const auto t = std::chrono::steady_clock::now();
-    Heard heard{tap_->listen(seconds, settle)};
+    Heard heard;
+    for (int tries = 0;; ++tries) {
+        const int64_t asked = tap_->now();
+        heard = Heard{tap_->listen(seconds, settle)};
+        if (take == kOnce || heard.empty() || tries == kRetakes || tap_->xrunsSince(asked) == 0) break;
+        ++retaken_;
+    }
     trace("listen", t);
     return heard;
+}
+
+bool Rig::recording(double seconds) {
+    return waitFor([&] { return tap_->recording(kProgramPorts); }, seconds, 10);
 }
 
 std::vector<std::string> Rig::outputPorts() {

@@ -17,6 +17,7 @@
 #include <optional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace e2e {
@@ -165,12 +166,14 @@ public:
     void closeWindow(const std::string& id);
     // Waits for `n` frames of the program.
     void frames(int n = 2);
-    // Waits (up to `seconds`) for a condition read through the probe; whether it held.
+    // Waits (up to `seconds`) for a condition read through the probe; whether it held. A program that
+    // answers no more is not waited for.
     template <class Ready> bool until(Ready ready, double seconds = 10) {
         const auto t = std::chrono::steady_clock::now();
-        bool ok = testsupport::waitFor(ready, seconds, 20);
+        bool held = false;
+        testsupport::waitFor([&] { return (held = ready()) || !probe_.lost().empty(); }, seconds, 20);
         trace("until", t);
-        return ok;
+        return held;
     }
     void trace(const char* what, std::chrono::steady_clock::time_point since) const;
 
@@ -180,7 +183,17 @@ public:
     // ---- Sound ----
     testsupport::JackTap& tap() { return *tap_; }
     // The outputs over `seconds`, recorded after waiting `settle` seconds (ramps and the block in flight).
-    Heard listen(double seconds = 0.5, double settle = 0.15);
+    // Taken again (settling again) while the server reports an xrun from the call to the capture's end, up to
+    // kRetakes times; kOnce takes it as it comes, for a sound that does not wait (a decaying tail).
+    enum Take { kSteady, kOnce };
+    static constexpr int kRetakes = 2;
+    Heard listen(double seconds = 0.5, double settle = 0.15, Take take = kSteady);
+    // Captures taken again for an xrun since the last call.
+    int takeRetaken() { return std::exchange(retaken_, 0); }
+    void retaken() { ++retaken_; }
+    // Waits (up to `seconds`) until the recorder records the program's outputs as they are now: a device the
+    // program opens anew makes its ports anew, and the recorder joins them within moments; whether it does.
+    bool recording(double seconds = 10);
     // The program's output port names now, and as they were when it started.
     std::vector<std::string> outputPorts();
     const std::vector<std::string>& startPorts() const { return startPorts_; }
@@ -199,6 +212,9 @@ public:
     // How many times the JACK server was started anew before the program was heard.
     int restarts() const { return restarts_; }
     std::string log() const;
+    // What can be told of a program that stopped answering: the probe's last exchanges, whether it ended
+    // (and how) or where its threads wait, and its output.
+    std::string programState();
     std::string window() const { return window_; }
 
 private:
@@ -217,6 +233,7 @@ private:
     int wx_ = 0, wy_ = 0;
     std::vector<std::string> startPorts_;
     int restarts_ = 0;
+    int retaken_ = 0;
 };
 
 // Tolerant number reading of a probe fact ("" reads 0).

@@ -47,6 +47,7 @@ public:
             out_[c] = jack_port_register(client_, ("out_" + std::to_string(c + 1)).c_str(), JACK_DEFAULT_AUDIO_TYPE,
                                          JackPortIsOutput, 0);
         jack_set_process_callback(client_, &JackTap::process, this);
+        jack_set_xrun_callback(client_, &JackTap::xrun, this);
         if (jack_activate(client_) != 0) {
             jack_client_close(client_);
             client_ = nullptr;
@@ -65,6 +66,8 @@ public:
 
     bool ok() const { return client_ != nullptr; }
     int rate() const { return rate_; }
+    // Frames the server runs per cycle.
+    int period() const { return client_ ? int(jack_get_buffer_size(client_)) : 0; }
 
     // The program's audio ports (outputs or inputs) whose full name matches `clientPattern` (a regular
     // expression of "client:port"), ordered by the number their name ends with.
@@ -90,12 +93,20 @@ public:
         const std::vector<std::string> outs = programPorts(clientPattern, true),
                                        ins = programPorts(clientPattern, false);
         for (int c = 0; c < kRecorded && c < int(outs.size()); ++c)
-            if (!jack_port_connected_to(in_[c], outs[size_t(c)].c_str()))
+            if (!joined(in_[c], outs[size_t(c)]))
                 jack_connect(client_, outs[size_t(c)].c_str(), jack_port_name(in_[c]));
         for (int c = 0; c < kPlayed && c < int(ins.size()); ++c)
-            if (!jack_port_connected_to(out_[c], ins[size_t(c)].c_str()))
+            if (!joined(out_[c], ins[size_t(c)]))
                 jack_connect(client_, jack_port_name(out_[c]), ins[size_t(c)].c_str());
         return {int(std::min<size_t>(outs.size(), kRecorded)), int(std::min<size_t>(ins.size(), kPlayed))};
+    }
+    // Whether the program's first four outputs, as they are now, are each joined to the recorder.
+    bool recording(const std::string& clientPattern) const {
+        const std::vector<std::string> outs = programPorts(clientPattern, true);
+        if (outs.size() < size_t(kRecorded)) return false;
+        for (int c = 0; c < kRecorded; ++c)
+            if (!joined(in_[c], outs[size_t(c)])) return false;
+        return true;
     }
     // Keeps connecting (every 50 ms, from a thread of its own) to the program's ports matching the
     // pattern, so ports the program makes anew are connected as soon as they appear.
@@ -111,6 +122,16 @@ public:
     }
     // Frames recorded so far: the recorder's clock.
     int64_t now() const { return written_.load(std::memory_order_acquire); }
+    // The server's xruns told since the recorder's clock read `from` (of the last kXruns). In an xrun a busy
+    // machine's server ran a cycle without the program or the recorder: a period of the sound is lost or
+    // repeated, which a measure of pitch or of a repeat would take for the program's fault.
+    int xrunsSince(int64_t from) const {
+        const int told = xruns_.load(std::memory_order_acquire);
+        int count = 0;
+        for (int i = std::max(0, told - kXruns); i < told; ++i)
+            count += xrunAt_[i % kXruns].load(std::memory_order_relaxed) >= from;
+        return count;
+    }
 
     // The four recorded channels from frame `from` on, `frames` long; waits until they are recorded
     // (at most the span plus 10 s). Empty channels when the frames are no longer (or not yet) there.
@@ -145,6 +166,16 @@ public:
     }
 
 private:
+    // Whether a port of the recorder is joined to the named port. Read from the recorder's side: the program
+    // may take its port away meanwhile (a device reopened), which a look-up by its name would report as an error.
+    static bool joined(jack_port_t* own, const std::string& other) {
+        const char** names = jack_port_get_connections(own);
+        bool found = false;
+        for (const char** n = names; n && *n; ++n)
+            found = found || other == *n;
+        if (names) jack_free(names);
+        return found;
+    }
     static long trailingNumber(const std::string& name) {
         size_t i = name.size();
         while (i > 0 && isdigit(static_cast<unsigned char>(name[i - 1])))
@@ -171,6 +202,14 @@ private:
         self->cycles_.fetch_add(1);
         return 0;
     }
+    // JACK's notification thread, the only writer of the list.
+    static int xrun(void* arg) {
+        auto* self = static_cast<JackTap*>(arg);
+        const int told = self->xruns_.load(std::memory_order_relaxed);
+        self->xrunAt_[told % kXruns].store(self->now(), std::memory_order_relaxed);
+        self->xruns_.store(told + 1, std::memory_order_release);
+        return 0;
+    }
 
     jack_client_t* client_ = nullptr;
     jack_port_t* in_[kRecorded] = {};
@@ -180,6 +219,9 @@ private:
     std::vector<float> ring_[kRecorded];
     std::atomic<int64_t> written_{0};
     std::atomic<int64_t> cycles_{0};
+    static constexpr int kXruns = 256;
+    std::atomic<int64_t> xrunAt_[kXruns] = {}; // the recorder's clock when each xrun was told
+    std::atomic<int> xruns_{0};
     std::atomic<SignalSource*> source_{nullptr};
     std::atomic<bool> following_{false};
     std::thread follower_;
