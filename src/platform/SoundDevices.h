@@ -139,8 +139,9 @@ std::unique_ptr<SoundBackend> makeNullBackend();
 std::unique_ptr<SoundBackend> makeNullBackend(const std::vector<SoundDeviceInfo>& devices);
 // The JACK server named by JACK_DEFAULT_SERVER (else the default one) as one device, "system", with its
 // physical ports as channels, reached by a client named `clientName`; null when no server is there.
-// Never starts a server. A server that runs no cycle (stopped, or held in a debugger) is waited for a second at
-// most, then no more: its device, as last listed, opens once it answers again. Each stream's channel c is the
+// Never starts a server. A request is waited for a second at most while the server runs no cycle of the
+// program's (stopped, or held in a debugger), ten in any case; then the server is asked nothing more until it
+// answers, and its device, as last listed, opens then. Each stream's channel c is the
 // port "out_c" or "in_c" of the client, joined to the c-th physical port.
 std::unique_ptr<SoundBackend> makeJackBackend(const std::string& clientName = "tarlume");
 

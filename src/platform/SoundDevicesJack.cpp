@@ -429,13 +429,17 @@ public:
             std::shared_ptr<JackSession> session;
         };
         auto opening = std::make_shared<Opening>();
-        *answering = answered([opening, clientName] {
-            jack_status_t status;
-            jack_client_t* client = jack_client_open(clientName.c_str(), JackNoStartServer, &status);
-            std::shared_ptr<JackSession> session = client ? JackSession::make(client) : nullptr;
-            std::lock_guard<std::mutex> guard(opening->mutex);
-            if (!opening->givenUp) opening->session.swap(session);
-        });
+        // No cycle of the program's tells a slow server from a stopped one yet: the open is waited for as long as
+        // a running server's answer. A server stopped meanwhile was met by an earlier request, and is not asked.
+        *answering = answered(
+            [opening, clientName] {
+                jack_status_t status;
+                jack_client_t* client = jack_client_open(clientName.c_str(), JackNoStartServer, &status);
+                std::shared_ptr<JackSession> session = client ? JackSession::make(client) : nullptr;
+                std::lock_guard<std::mutex> guard(opening->mutex);
+                if (!opening->givenUp) opening->session.swap(session);
+            },
+            [] { return true; });
         std::lock_guard<std::mutex> guard(opening->mutex);
         opening->givenUp = true;
         return opening->session;

@@ -562,7 +562,7 @@ TEST(EngineJack, ABlockStalledInADeviceIsNotRunIntoAgain) {
         rig.engine->soundDevices.push_back(std::make_unique<Stalling>(rig.engine.get(), flags));
         ASSERT_TRUE(rig.engine->soundDevices[0]->connect());
         flags.stall.store(true);
-        for (int i = 0; i < 500 && !flags.inside.load(); i++)
+        for (int i = 0; i < 6000 && !flags.inside.load(); i++)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         ASSERT_TRUE(flags.inside.load());
         if (quit) {
