@@ -44,7 +44,8 @@ public:
         Changed, // its rate changed (propertyChanged has been called)
     };
     // A lost device, and one that was missing or busy when it was connected, is tried again once a second
-    // (`nowMs` on the engine's clock) while the mix runs on a null device; after 0.1, 0.2 and 0.4 s first.
+    // (`nowMs` on the engine's clock) while the mix runs on a null device; a lost one 0.1, 0.3, 0.7 and 1.5 s
+    // after the loss first.
     Health watch(double nowMs);
     // The name of the device as listed, for messages.
     const std::string& getDeviceName() const { return deviceName_; }
