@@ -68,8 +68,21 @@ std::unique_ptr<SoundStream> LinuxAudioDevice::open(SoundBackend& backend, const
     return stream;
 }
 
+void LinuxAudioDevice::release() {
+    if (!stream_) return;
+    stream_->stop(); // returns once the last block has left, or gave up waiting for a stalled one
+    if (!stream_->idle()) stalled_.push_back(std::move(stream_));
+    stream_.reset();
+}
+
+bool LinuxAudioDevice::idle() {
+    stalled_.erase(std::remove_if(stalled_.begin(), stalled_.end(), [](const auto& s) { return s->idle(); }),
+                   stalled_.end());
+    return stalled_.empty();
+}
+
 bool LinuxAudioDevice::adopt(std::unique_ptr<SoundStream> stream) {
-    if (stream_) stream_->stop(); // returns once the last block has left
+    release();
     stream_ = std::move(stream);
     nbOutputChannels_ = stream_->getOutputChannels();
     nbInputChannels_ = stream_->getInputChannels();
@@ -127,16 +140,16 @@ bool LinuxAudioDevice::connect() {
     // No device at all when the program started (a JACK server that starts after it): one is looked for.
     if (SoundDevices::standingIn()) {
         seeking_ = true;
-        retryAt_ = now + 1000;
+        retryDelay_ = kRetryMs;
+        retryAt_ = now + retryDelay_;
     }
     return true;
 }
 
 void LinuxAudioDevice::disconnect() {
     if (!stream_) return;
-    stream_->stop(); // returns once the last block has left
     connected.store(false, std::memory_order_release);
-    stream_.reset();
+    release();
     nbOutputChannels_ = nbInputChannels_ = 0;
 }
 
@@ -163,7 +176,9 @@ void LinuxAudioDevice::runOnNull(const std::string& name, int inputs, int output
     fallback_ = SoundDevices::makeNullBackend({shape});
     std::unique_ptr<SoundStream> stream = open(*fallback_, shape, shape.defaultSampleRate, nullptr);
     if (!stream || !adopt(std::move(stream))) disconnect();
-    retryAt_ = nowMs + 1000;
+    // A server stopped and started again is up a quarter of a second later: the first looks come soon.
+    retryDelay_ = kFirstRetryMs;
+    retryAt_ = nowMs + retryDelay_;
 }
 
 LinuxAudioDevice::Health LinuxAudioDevice::watch(double nowMs) {
@@ -171,7 +186,8 @@ LinuxAudioDevice::Health LinuxAudioDevice::watch(double nowMs) {
     const double engineRate = engine ? engine->getSamplerate() : 0.0;
     if (fallback_ || seeking_) {
         if (nowMs < retryAt_) return Health::Fine;
-        retryAt_ = nowMs + 1000;
+        retryDelay_ = std::min(retryDelay_ * 2, kRetryMs);
+        retryAt_ = nowMs + retryDelay_;
         SoundDeviceInfo info;
         if (!SoundDevices::revive() || !resolve(&info)) return Health::Fine;
         std::unique_ptr<SoundStream> stream = open(SoundDevices::backend(), info, setsRate ? 0.0 : engineRate, nullptr);

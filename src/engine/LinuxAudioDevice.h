@@ -7,6 +7,7 @@
 #include "platform/SoundDevices.h"
 
 #include <memory>
+#include <vector>
 
 class LinuxAudioDevice : public TarlumeAudioDevice, private SoundIOProc {
 public:
@@ -43,11 +44,15 @@ public:
         Changed, // its rate changed (propertyChanged has been called)
     };
     // A lost device, and one that was missing or busy when it was connected, is tried again once a second
-    // (`nowMs` on the engine's clock) while the mix runs on a null device.
+    // (`nowMs` on the engine's clock) while the mix runs on a null device; a lost one 0.1, 0.3, 0.7 and 1.5 s
+    // after the loss first.
     Health watch(double nowMs);
     // The name of the device as listed, for messages.
     const std::string& getDeviceName() const { return deviceName_; }
     bool isLost() const { return fallback_ != nullptr; }
+    // False while a block its stream gave up waiting for may still be inside the device (see SoundStream::idle):
+    // the device, and everything the mix reads, must stay until then.
+    bool idle();
 
     // Channels of the device in that direction (id 0 = the default device); 0 when unknown.
     static int getNbChannels(unsigned long deviceId, bool input);
@@ -76,10 +81,16 @@ private:
     // Runs the mix on a null device of that shape (rate 0: 44100 Hz) until the real one is back.
     void runOnNull(const std::string& name, int inputs, int outputs, double rate, double nowMs);
 
+    // Stops the stream and lets it go; one whose block may still be inside is kept until it has left.
+    void release();
+
     std::unique_ptr<SoundStream> stream_;
+    std::vector<std::unique_ptr<SoundStream>> stalled_; // streams given up on while a block was inside
     int nbOutputChannels_ = 0, nbInputChannels_ = 0;
     std::string deviceName_;
     std::unique_ptr<SoundBackend> fallback_; // the null device a lost device runs on
     bool seeking_ = false;                   // the device was missing or busy when connected
-    double retryAt_ = 0;                     // when a lost or sought device is tried next (ms)
+    static constexpr double kFirstRetryMs = 100, kRetryMs = 1000;
+    double retryAt_ = 0;           // when a lost or sought device is tried next (ms)
+    double retryDelay_ = kRetryMs; // and the wait before the try after
 };

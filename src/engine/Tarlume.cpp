@@ -74,9 +74,15 @@ Tarlume::~Tarlume() {
 }
 
 void Tarlume::closeDevicesForQuit() {
-    if (!shell) {
+    // The decks go next: a block given up on, still inside a device, reads them until it has left.
+    auto closeAll = [this] {
         disconnectHIDs();
         destroyAudio();
+        while (!releaseStalledDevices())
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    };
+    if (!shell) {
+        closeAll();
         return;
     }
     // A sound or MIDI server that stopped answering (the program was stopped while on JACK, or held in a
@@ -84,9 +90,8 @@ void Tarlume::closeDevicesForQuit() {
     // the user made being saved by then.
     auto closed = std::make_shared<std::atomic<bool>>(false);
     const auto outcome = BoundedWork::run(
-        [this, closed](BoundedWork::Progress&) {
-            disconnectHIDs();
-            destroyAudio();
+        [closeAll, closed](BoundedWork::Progress&) {
+            closeAll();
             closed->store(true);
         },
         std::chrono::hours(1), deviceCloseLimit);

@@ -151,7 +151,8 @@ public:
     void initAudio();
     // Attaches the inputs the decks use (pass-through or timecode), detaches the others.
     void updateAudioInputs();
-    // Stops recording, disconnects every device, then deletes them.
+    // Stops recording, disconnects every device, then deletes them; devices a stalled block may still be inside
+    // stay until it has left (see releaseStalledDevices).
     void destroyAudio();
     // Every frame: a device whose stream ended by itself (a card unplugged, a JACK server stopped) goes on
     // a null device, one line on standard error says so, and it is opened again once it is back; a device
@@ -237,6 +238,9 @@ public:
     TarlumePlayer* players[kDecks] = {nullptr, nullptr, nullptr, nullptr}; // owned
     std::unique_ptr<EffectGroup> masterEffects;
     std::vector<std::unique_ptr<TarlumeAudioDevice>> soundDevices;
+    // Devices taken out of use while a block their stream gave up waiting for (stalled past the stop's wait) may
+    // still be inside one of them: that block reads the decks and writes into the others' rings.
+    std::vector<std::unique_ptr<TarlumeAudioDevice>> stalledDevices;
     std::string audioError; // the last initAudio's failures, one sentence each
 
     TagCache* tagCache = nullptr;             // owned
@@ -291,6 +295,8 @@ private:
     // Disconnects the controllers and closes the sound devices; waits at most deviceCloseLimit when a shell
     // is registered, which is then told (EngineShell::devicesDidNotClose).
     void closeDevicesForQuit();
+    // Deletes the stalled devices once no block is inside them; true when none is left.
+    bool releaseStalledDevices();
     // The device of that id in use (for an input, one that captures already); null when none is.
     TarlumeAudioDevice* findDevice(int id, bool input);
     int resolveDeviceId(int id, bool input);

@@ -164,6 +164,7 @@ void Tarlume::updateAudioInputs() {
 }
 
 void Tarlume::watchAudio() {
+    releaseStalledDevices();
     const double now = EngineClock::now();
     std::vector<std::string> lost, back, found;
     auto note = [](std::vector<std::string>& names, const std::string& name) {
@@ -206,7 +207,17 @@ void Tarlume::destroyAudio() {
     // Every device stops before any is deleted: one device's thread writes into another's rings.
     for (auto& device : soundDevices)
         device->disconnect();
+    if (std::any_of(soundDevices.begin(), soundDevices.end(), [](auto& d) { return !asLinux(d.get())->idle(); }))
+        for (auto& device : soundDevices)
+            stalledDevices.push_back(std::move(device));
     soundDevices.clear();
+}
+
+bool Tarlume::releaseStalledDevices() {
+    for (auto& device : stalledDevices)
+        if (!asLinux(device.get())->idle()) return false;
+    stalledDevices.clear();
+    return true;
 }
 
 void Tarlume::lockAudio() {

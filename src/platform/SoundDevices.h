@@ -10,7 +10,8 @@
 // 0 stands for the default device of a direction. Samples are float, full scale +/-1.0.
 //
 // Threads: listing, opening, starting and stopping run on the main thread; the I/O procedure runs on
-// the stream's own audio thread. stop() returns only after the last call of the procedure has left.
+// the stream's own audio thread. stop() returns only after the last call of the procedure has left, or, where
+// a block stalls, once the stream gave up waiting for it (see idle()).
 #pragma once
 
 #include <cstdint>
@@ -76,7 +77,7 @@ class SoundStream {
 public:
     virtual ~SoundStream() = default; // stops first
     virtual bool start() = 0;
-    // Returns after the last call of the I/O procedure has left. Idempotent.
+    // Returns after the last call of the I/O procedure has left (see idle()). Idempotent.
     virtual void stop() = 0;
     // Hz: the rate it was opened at, or the device's new rate when the device changed it since.
     virtual double getSampleRate() const = 0;
@@ -86,6 +87,9 @@ public:
     // that stopped) or failed, and the I/O procedure is called no more. Stopping and deleting such a
     // stream is safe and quick. Main thread.
     virtual bool isAlive() const { return true; }
+    // False while a block stop() gave up waiting for (a JACK block stalled past two seconds) may still be inside
+    // the I/O procedure: the procedure, and all it reads, must stay until this is true. Main thread.
+    virtual bool idle() const { return true; }
 };
 
 class SoundBackend {
@@ -134,9 +138,11 @@ std::unique_ptr<SoundBackend> makeNullBackend();
 // Null devices of the given names, channels and rates (ids as the caller set them).
 std::unique_ptr<SoundBackend> makeNullBackend(const std::vector<SoundDeviceInfo>& devices);
 // The JACK server named by JACK_DEFAULT_SERVER (else the default one) as one device, "system", with its
-// physical ports as channels, reached by a client named `clientName`; null when no server answers.
-// Never starts a server. Each stream's channel c is the port "out_c" or "in_c" of the client, joined
-// to the c-th physical port.
+// physical ports as channels, reached by a client named `clientName`; null when no server is there.
+// Never starts a server. A request is waited for a second at most while the server runs no cycle of the
+// program's (stopped, or held in a debugger), ten in any case; then the server is asked nothing more until it
+// answers, and its device, as last listed, opens then. Each stream's channel c is the
+// port "out_c" or "in_c" of the client, joined to the c-th physical port.
 std::unique_ptr<SoundBackend> makeJackBackend(const std::string& clientName = "tarlume");
 
 } // namespace SoundDevices

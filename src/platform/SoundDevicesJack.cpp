@@ -7,10 +7,13 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -22,6 +25,76 @@ constexpr int kMaxChannels = 64;
 constexpr int kChunkFrames = 4096; // a longer JACK period is handed to the procedure in parts
 
 void quietJack(const char*) {}
+
+// A running server answers a client's request in milliseconds. One stopped (SIGSTOP) or held in a debugger answers
+// nothing until it runs again: the main thread waits no longer than this for it while the server runs no cycle
+// (the request goes on by itself on a thread of its own), and no longer than ten times this in any case.
+constexpr auto kAnswerLimit = std::chrono::seconds(1);
+constexpr int kLimitsWhileRunning = 10;
+
+// The program's requests to the server not yet answered (client opens and closes, port changes), and how many
+// of them the program gave up waiting for. While one is out, a client opened would not get the program's name.
+struct Outstanding {
+    std::mutex mutex;
+    std::condition_variable changed;
+    int count = 0, givenUp = 0;
+};
+
+Outstanding& outstanding() {
+    static Outstanding* requests = new Outstanding; // never freed: a request may still be out at exit
+    return *requests;
+}
+
+// A request goes out: counted until end() is called for it. One nobody waits for (`waited` false) counts as given
+// up on from the start.
+void begin(bool waited) {
+    Outstanding& o = outstanding();
+    std::lock_guard<std::mutex> guard(o.mutex);
+    o.count++;
+    if (!waited) o.givenUp++;
+}
+
+void end() {
+    Outstanding& o = outstanding();
+    std::lock_guard<std::mutex> guard(o.mutex);
+    if (--o.count == 0) o.givenUp = 0;
+    o.changed.notify_all();
+}
+
+// Runs `request` on a thread of its own and waits for it: true when it ended in time. The wait ends after
+// kAnswerLimit, or, while `running` says the server ran since it was last asked, after kLimitsWhileRunning of them
+// (a loaded machine slows a server down; only a stopped one runs nothing). What the request uses it owns (captured
+// by value or shared), and it lets go of it before it counts as ended.
+bool answered(std::function<void()> request, const std::function<bool()>& running = nullptr) {
+    Outstanding& o = outstanding();
+    begin(true);
+    auto done = std::make_shared<bool>(false);
+    std::thread([done, request = std::move(request)]() mutable {
+        request();
+        request = nullptr;
+        {
+            std::lock_guard<std::mutex> guard(outstanding().mutex);
+            *done = true;
+        }
+        end();
+    }).detach();
+    std::unique_lock<std::mutex> lock(o.mutex);
+    for (int limits = 0; limits < kLimitsWhileRunning; limits++) {
+        if (o.changed.wait_for(lock, kAnswerLimit, [&] { return *done; })) return true;
+        if (!running || !running()) break;
+    }
+    o.givenUp++;
+    return false;
+}
+
+// True once no request is out: at once false while one given up on is still out, else after waiting up to
+// kAnswerLimit (for a client closed just before).
+bool allAnswered() {
+    Outstanding& o = outstanding();
+    std::unique_lock<std::mutex> lock(o.mutex);
+    if (o.givenUp > 0) return false;
+    return o.changed.wait_for(lock, kAnswerLimit, [&] { return o.count == 0; });
+}
 
 // What the process thread touches of a stream: its ports, its buffers and its procedure. It outlives its stream
 // when a block stalls inside it (see JackSession::leaveProcess).
@@ -74,24 +147,13 @@ struct JackStreamCore {
 // never touches the client that replaced it.
 class JackSession : public std::enable_shared_from_this<JackSession> {
 public:
-    explicit JackSession(jack_client_t* client) : client_(client) {
-        rate_.store(double(jack_get_sample_rate(client)));
-        jack_set_process_callback(client, &JackSession::process, this);
-        jack_set_sample_rate_callback(client, &JackSession::rateChanged, this);
-        jack_on_shutdown(client, &JackSession::shutdown, this);
-        jack_activate(client);
-    }
-    ~JackSession() {
-        // A client whose server went away is left as it is: closing it crashes libjack now and then, and
-        // takes a newer client's view of the server with it. One given up on was closed by its closer.
-        if (dead_.load() || abandoned_.load()) return;
-        jack_deactivate(client_);
-        jack_client_close(client_);
+    // A session of a client just opened, activated. Its last holder closes the client (see release).
+    static std::shared_ptr<JackSession> make(jack_client_t* client) {
+        return std::shared_ptr<JackSession>(new JackSession(client), &JackSession::release);
     }
     JackSession(const JackSession&) = delete;
     JackSession& operator=(const JackSession&) = delete;
 
-    jack_client_t* client() const { return client_; }
     // The server went away, or a stalled block made the program give the client up: its streams are lost.
     bool dead() const { return dead_.load() || abandoned_.load(); }
     // Given up on, and its client not yet closed: a new client would not get the program's name.
@@ -99,7 +161,26 @@ public:
         std::lock_guard<std::mutex> guard(mutex_);
         return abandoned_.load() && !closed_;
     }
+    // Given up on (a server that did not answer, or a block stalled in it), not gone with its server.
+    bool unanswered() const { return abandoned_.load() && !dead_.load(); }
     double rate() const { return rate_.load(); }
+    // False while a block given up on may still be inside one of the session's streams.
+    bool idle() const { return !abandoned_.load() || blockLeft_.load(); }
+
+    // A request to the server, waited for as answered() waits. A server that does not answer by then (stopped, or
+    // held in a debugger) is given up on as a stalled block is (see leaveProcess); so is every request after.
+    bool ask(std::function<void(jack_client_t*)> request) {
+        if (dead()) return false;
+        asking_.fetch_add(1);
+        const bool inTime = answered(
+            [self = shared_from_this(), request = std::move(request)] {
+                request(self->client_);
+                self->asking_.fetch_sub(1);
+            },
+            runs(cycles_));
+        if (!inTime) giveUp();
+        return inTime;
+    }
 
     // The server's physical capture (input) or playback (output) ports, in order.
     std::vector<std::string> physicalPorts(bool input) const {
@@ -144,12 +225,55 @@ public:
         while (inProcess_.load() && std::chrono::steady_clock::now() < until)
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         if (!inProcess_.load()) return true;
-        abandoned_.store(true);
-        std::thread([self = shared_from_this()] { self->closeWhenLeft(); }).detach();
+        giveUp();
         return false;
     }
 
 private:
+    explicit JackSession(jack_client_t* client) : client_(client) {
+        rate_.store(double(jack_get_sample_rate(client)));
+        jack_set_process_callback(client, &JackSession::process, this);
+        jack_set_sample_rate_callback(client, &JackSession::rateChanged, this);
+        jack_on_shutdown(client, &JackSession::shutdown, this);
+        jack_activate(client);
+    }
+    // The last holder lets go. The client is closed on a thread of its own, waited for as a request is (see
+    // answered), and the session, which the process callback is handed, is freed after the close. A client whose
+    // server went away is left as it is: closing it crashes libjack now and then, and takes a newer client's view
+    // of the server with it. One given up on was closed by its closer.
+    static void release(JackSession* session) {
+        if (session->dead()) {
+            delete session;
+            return;
+        }
+        // Once the server took the client out of its cycles, it runs: the close is waited for as any running one.
+        auto deactivated = std::make_shared<std::atomic<bool>>(false);
+        const std::function<bool()> cycling = runs(session->cycles_);
+        answered(
+            [session, deactivated] {
+                jack_deactivate(session->client_);
+                deactivated->store(true);
+                jack_client_close(session->client_);
+                delete session;
+            },
+            [deactivated, cycling] { return deactivated->load() || cycling(); });
+    }
+    // True when the server ran a cycle of the client since the last call.
+    static std::function<bool()> runs(const std::shared_ptr<std::atomic<uint64_t>>& cycles) {
+        return [cycles, last = cycles->load()]() mutable {
+            const uint64_t now = cycles->load();
+            return std::exchange(last, now) != now;
+        };
+    }
+    // No stream runs any more; the closer closes the client once no block and no request is inside it.
+    void giveUp() {
+        if (abandoned_.exchange(true)) return;
+        begin(false);
+        std::thread([self = shared_from_this()] {
+            self->closeWhenLeft();
+            end();
+        }).detach();
+    }
     static int process(jack_nframes_t frames, void* arg);
     static void shutdown(void* arg) { static_cast<JackSession*>(arg)->dead_.store(true); }
     static int rateChanged(jack_nframes_t rate, void* arg) {
@@ -159,6 +283,9 @@ private:
     // The closer of a session given up on.
     void closeWhenLeft() {
         while (inProcess_.load())
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        blockLeft_.store(true);
+        while (asking_.load())
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         if (!dead_.load()) {
             jack_deactivate(client_); // no block runs now: the process thread waits for the next cycle
@@ -171,7 +298,10 @@ private:
     }
 
     jack_client_t* client_;
-    std::atomic<bool> dead_{false}, abandoned_{false};
+    std::atomic<bool> dead_{false}, abandoned_{false}, blockLeft_{false};
+    std::atomic<int> asking_{0}; // requests out
+    // Cycles the server ran the client, shared with the waits for the client's close.
+    std::shared_ptr<std::atomic<uint64_t>> cycles_ = std::make_shared<std::atomic<uint64_t>>(0);
     std::atomic<double> rate_{0.0};
     std::atomic<int> inProcess_{0};
     std::atomic<JackStreamCore*> slots_[kMaxStreams] = {};
@@ -188,44 +318,58 @@ public:
         stop();
         const std::vector<jack_port_t*> ports = core_->ports;
         if (added_) session_->remove(std::move(core_));
-        if (!session_->dead())
-            for (jack_port_t* port : ports)
-                jack_port_unregister(session_->client(), port);
+        if (!ports.empty())
+            session_->ask([ports](jack_client_t* client) {
+                for (jack_port_t* port : ports)
+                    jack_port_unregister(client, port);
+            });
     }
 
     // Registers `in` input and `out` output ports and joins them to the physical ports; false with a reason.
     bool open(int in, int out, std::string* error) {
-        jack_client_t* client = session_->client();
         in = std::min(in, kMaxChannels);
         out = std::min(out, kMaxChannels);
-        // Ports named by channel; a name the client already holds (two streams on one direction) gets a suffix.
-        auto registerPorts = [&](const char* kind, int count, unsigned long flags, std::vector<jack_port_t*>& list) {
-            for (int c = 0; c < count; c++) {
-                const std::string base = std::string(kind) + "_" + std::to_string(c);
-                std::string n = base;
-                for (int k = 2;
-                     jack_port_by_name(client, (std::string(jack_get_client_name(client)) + ":" + n).c_str()); k++)
-                    n = base + "." + std::to_string(k);
-                jack_port_t* p = jack_port_register(client, n.c_str(), JACK_DEFAULT_AUDIO_TYPE, flags, 0);
-                if (!p) return false;
-                core_->ports.push_back(p);
-                list.push_back(p);
-            }
-            return true;
+        struct Ports {
+            std::vector<jack_port_t*> in, out;
+            bool refused = false;
         };
-        if (!registerPorts("in", in, JackPortIsInput, core_->in) ||
-            !registerPorts("out", out, JackPortIsOutput, core_->out))
-            return fail(error, "the JACK server refused a port");
+        auto made = std::make_shared<Ports>();
+        const std::vector<std::string> capture = session_->physicalPorts(true),
+                                       playback = session_->physicalPorts(false);
+        const bool inTime = session_->ask([made, in, out, capture, playback](jack_client_t* client) {
+            // Ports named by channel; a name the client already holds (two streams on one direction) gets a suffix.
+            auto registerPorts = [&](const char* kind, int count, unsigned long flags,
+                                     std::vector<jack_port_t*>& list) {
+                for (int c = 0; c < count; c++) {
+                    const std::string base = std::string(kind) + "_" + std::to_string(c);
+                    std::string n = base;
+                    for (int k = 2;
+                         jack_port_by_name(client, (std::string(jack_get_client_name(client)) + ":" + n).c_str()); k++)
+                        n = base + "." + std::to_string(k);
+                    jack_port_t* p = jack_port_register(client, n.c_str(), JACK_DEFAULT_AUDIO_TYPE, flags, 0);
+                    if (!p) return false;
+                    list.push_back(p);
+                }
+                return true;
+            };
+            made->refused = !registerPorts("in", in, JackPortIsInput, made->in) ||
+                            !registerPorts("out", out, JackPortIsOutput, made->out);
+            if (made->refused) return;
+            for (size_t c = 0; c < made->in.size() && c < capture.size(); c++)
+                jack_connect(client, capture[c].c_str(), jack_port_name(made->in[c]));
+            for (size_t c = 0; c < made->out.size() && c < playback.size(); c++)
+                jack_connect(client, jack_port_name(made->out[c]), playback[c].c_str());
+        });
+        if (!inTime) return fail(error, "the JACK server does not answer");
+        core_->in = made->in;
+        core_->out = made->out;
+        core_->ports = made->in;
+        core_->ports.insert(core_->ports.end(), made->out.begin(), made->out.end());
+        if (made->refused) return fail(error, "the JACK server refused a port");
         core_->inBuf.assign(size_t(kChunkFrames) * size_t(in), 0.0f);
         core_->outBuf.assign(size_t(kChunkFrames) * size_t(out), 0.0f);
         if (!session_->add(core_.get())) return fail(error, "too many streams on the JACK server");
         added_ = true;
-        const std::vector<std::string> capture = session_->physicalPorts(true),
-                                       playback = session_->physicalPorts(false);
-        for (size_t c = 0; c < core_->in.size() && c < capture.size(); c++)
-            jack_connect(client, capture[c].c_str(), jack_port_name(core_->in[c]));
-        for (size_t c = 0; c < core_->out.size() && c < playback.size(); c++)
-            jack_connect(client, jack_port_name(core_->out[c]), playback[c].c_str());
         return true;
     }
 
@@ -242,6 +386,7 @@ public:
     int getInputChannels() const override { return int(core_->in.size()); }
     int getOutputChannels() const override { return int(core_->out.size()); }
     bool isAlive() const override { return !session_->dead(); }
+    bool idle() const override { return session_->idle(); }
 
 private:
     static bool fail(std::string* error, const char* why) {
@@ -259,6 +404,7 @@ int JackSession::process(jack_nframes_t frames, void* arg) {
     // Set before the slots are read and cleared after: a stream removed meanwhile waits for it. A session given
     // up on runs no stream any more.
     self->inProcess_.store(1);
+    self->cycles_->fetch_add(1, std::memory_order_relaxed);
     if (!self->abandoned_.load())
         for (auto& slot : self->slots_)
             if (JackStreamCore* core = slot.load()) core->cycle(frames);
@@ -268,19 +414,43 @@ int JackSession::process(jack_nframes_t frames, void* arg) {
 
 class JackBackend : public SoundBackend {
 public:
+    // `session` null: the server is there but did not answer (see connect).
     JackBackend(std::string clientName, std::shared_ptr<JackSession> session)
         : clientName_(std::move(clientName)), session_(std::move(session)) {}
 
-    static std::shared_ptr<JackSession> connect(const std::string& clientName) {
-        jack_status_t status;
-        jack_client_t* client = jack_client_open(clientName.c_str(), JackNoStartServer, &status);
-        return client ? std::make_shared<JackSession>(client) : nullptr;
+    // A client of the server; null when none answers. `answering` false tells a server that is there but did not
+    // answer in time from none at all; the open goes on by itself, and its client is closed as soon as it is made.
+    static std::shared_ptr<JackSession> connect(const std::string& clientName, bool* answering) {
+        *answering = allAnswered(); // before that, a client would not get the program's name
+        if (!*answering) return nullptr;
+        struct Opening {
+            std::mutex mutex;
+            bool givenUp = false;
+            std::shared_ptr<JackSession> session;
+        };
+        auto opening = std::make_shared<Opening>();
+        // No cycle of the program's tells a slow server from a stopped one yet: the open is waited for as long as
+        // a running server's answer. A server stopped meanwhile was met by an earlier request, and is not asked.
+        *answering = answered(
+            [opening, clientName] {
+                jack_status_t status;
+                jack_client_t* client = jack_client_open(clientName.c_str(), JackNoStartServer, &status);
+                std::shared_ptr<JackSession> session = client ? JackSession::make(client) : nullptr;
+                std::lock_guard<std::mutex> guard(opening->mutex);
+                if (!opening->givenUp) opening->session.swap(session);
+            },
+            [] { return true; });
+        std::lock_guard<std::mutex> guard(opening->mutex);
+        opening->givenUp = true;
+        return opening->session;
     }
 
     std::string getName() const override { return "JACK"; }
     std::vector<SoundDeviceInfo> getDevices() override {
         std::vector<SoundDeviceInfo> list;
         std::shared_ptr<JackSession> s = session();
+        // A server that does not answer keeps the device it had: the device stays chosen, and is tried again.
+        if (!s || s->unanswered()) return listed();
         if (s->dead()) return list;
         SoundDeviceInfo info;
         info.name = kJackDevice;
@@ -290,6 +460,7 @@ public:
         info.outputChannels = int(s->physicalPorts(false).size());
         info.defaultSampleRate = s->rate();
         list.push_back(info);
+        listed() = list;
         return list;
     }
     int getDefaultDevice(bool input) override {
@@ -299,14 +470,17 @@ public:
     }
     std::unique_ptr<SoundStream> open(const SoundStreamConfig& config, SoundIOProc* proc, std::string* error) override {
         std::shared_ptr<JackSession> s = session();
-        const int id = config.deviceId != 0 ? config.deviceId : getDefaultDevice(config.outputChannels == 0);
-        SoundDeviceInfo info;
-        const std::vector<SoundDeviceInfo> devices = getDevices();
-        if (devices.empty() || devices[0].id != id) {
-            if (error) *error = s->dead() ? "the JACK server is gone" : "no such device";
+        if (!s || s->dead()) {
+            if (error) *error = !s || s->unanswered() ? "the JACK server does not answer" : "the JACK server is gone";
             return nullptr;
         }
-        info = devices[0];
+        const int id = config.deviceId != 0 ? config.deviceId : getDefaultDevice(config.outputChannels == 0);
+        const std::vector<SoundDeviceInfo> devices = getDevices();
+        if (devices.empty() || devices[0].id != id) {
+            if (error) *error = "no such device";
+            return nullptr;
+        }
+        const SoundDeviceInfo& info = devices[0];
         const int in = std::clamp(config.inputChannels, 0, info.inputChannels);
         const int out = std::clamp(config.outputChannels, 0, info.outputChannels);
         if (in <= 0 && out <= 0) {
@@ -319,9 +493,10 @@ public:
     }
     bool revive() override {
         std::lock_guard<std::mutex> guard(mutex_);
-        if (!session_->dead()) return true;
-        if (session_->closing()) return false; // a block stalled in it has not left yet
-        std::shared_ptr<JackSession> fresh = connect(clientName_);
+        if (session_ && !session_->dead()) return true;
+        if (session_ && session_->closing()) return false; // a block stalled in it has not left yet
+        bool answering = false;
+        std::shared_ptr<JackSession> fresh = connect(clientName_, &answering);
         if (!fresh) return false;
         session_ = fresh;
         return true;
@@ -331,6 +506,11 @@ private:
     std::shared_ptr<JackSession> session() {
         std::lock_guard<std::mutex> guard(mutex_);
         return session_;
+    }
+    // The device as the server last listed it (main thread).
+    static std::vector<SoundDeviceInfo>& listed() {
+        static std::vector<SoundDeviceInfo> devices;
+        return devices;
     }
 
     std::string clientName_;
@@ -346,8 +526,9 @@ std::unique_ptr<SoundBackend> makeJackBackend(const std::string& clientName) {
     // The one line a user needs about a missing server is the caller's, not libjack's dozen.
     jack_set_error_function(quietJack);
     jack_set_info_function(quietJack);
-    std::shared_ptr<JackSession> session = JackBackend::connect(clientName);
-    if (!session) return nullptr;
+    bool answering = false;
+    std::shared_ptr<JackSession> session = JackBackend::connect(clientName, &answering);
+    if (!session && answering) return nullptr;
     return std::make_unique<JackBackend>(clientName, std::move(session));
 }
 

@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <cstring>
 #include <sched.h>
 #include <thread>
@@ -518,45 +519,117 @@ TEST(EngineJack, PortsComeWithALateServerAndStayThroughTimecodeAndTheServerStopp
     EXPECT_GT(rms(heard.data(), heard.size()), 0.05);
 }
 
-// A block that stalls (a debugger, a fault) never returns into a stream that was freed meanwhile (AddressSanitizer
-// tells): removing the stream waits two seconds, then gives the client up; the stream's memory is kept until the
-// block has left, the client is then closed, and the backend comes back with a client of the same name.
-TEST(EngineJack, AStreamRemovedUnderAStalledBlockIsNotRunIntoAgain) {
+// A block that stalls (a debugger, a fault) never returns into a device, a deck or a stream freed meanwhile
+// (AddressSanitizer tells): a device change or the quit waits two seconds for it, then gives the client up; the
+// devices, as the engine owns them, stay until the block has left, and the quit deletes the decks only then.
+// After the change the device comes back on a fresh client of the program's name.
+TEST(EngineJack, ABlockStalledInADeviceIsNotRunIntoAgain) {
     REQUIRE_COMPONENT(JackServer::available(), "jackd");
-    JackServer server;
-    ASSERT_TRUE(server.ready()) << "jackd did not start";
-    ScopedEnv serverEnv{"JACK_DEFAULT_SERVER", server.name()};
-    ScopedEnv noStart{"JACK_NO_START_SERVER", "1"};
-    struct Stall : SoundIOProc {
-        std::atomic<bool> stall{false}, inside{false}, returned{false};
-        void soundIO(SoundBufferList* output, const SoundBufferList*) override {
-            if (!stall.load()) return;
-            inside.store(true);
-            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-            while (std::chrono::steady_clock::now() < until) {
-            }
-            output->buffers[0].data[0] = 0.5f; // into the stream's own buffer
-            stall.store(false);
-            returned.store(true);
+    struct Flags {
+        std::atomic<bool> stall{false}, inside{false}, release{false}, freed{false}, freedUnder{false}, returned{false};
+    } flags;
+    // The mix of a block that stalls until the test lets it go.
+    struct Stalling : LinuxAudioDevice {
+        Stalling(Tarlume* engine, Flags& f) : LinuxAudioDevice(engine, 0, false, 0), flags(f) {
+            master = setsRate = true;
+            std::fill(std::begin(deckRouted), std::end(deckRouted), true);
         }
-    } proc;
-    std::unique_ptr<SoundBackend> jack = SoundDevices::makeJackBackend("tarlume");
-    ASSERT_TRUE(jack);
-    SoundStreamConfig config;
-    config.outputChannels = 2;
-    std::unique_ptr<SoundStream> stream = jack->open(config, &proc, nullptr);
-    ASSERT_TRUE(stream && stream->start());
-    proc.stall.store(true);
-    for (int i = 0; i < 500 && !proc.inside.load(); i++)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ASSERT_TRUE(proc.inside.load());
-    stream.reset();
-    EXPECT_FALSE(proc.returned.load()); // given up on before the block left
-    EXPECT_FALSE(jack->revive());       // nor is a new client made while the old one still holds the name
-    for (int i = 0; i < 500 && !jack->revive(); i++)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    EXPECT_TRUE(proc.returned.load());
-    stream = jack->open(config, &proc, nullptr);
-    ASSERT_TRUE(stream && stream->start());
-    EXPECT_EQ(enginePorts(server.name()), (std::vector<std::string>{"tarlume:out_0", "tarlume:out_1"}));
+        ~Stalling() override { flags.freed.store(true); }
+        void soundIO(SoundBufferList* output, const SoundBufferList* input) override {
+            if (!flags.stall.exchange(false)) return processBuffer(output, input);
+            flags.inside.store(true);
+            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+            while (!flags.release.load() && std::chrono::steady_clock::now() < until) {
+            }
+            flags.freedUnder.store(flags.freed.load());
+            initBuffers(256);
+            calculateBuffers(); // the device's buffers, the decks, the engine
+            flags.returned.store(true);
+        }
+        Flags& flags;
+    };
+    for (const bool quit : {false, true}) {
+        SCOPED_TRACE(quit ? "quit" : "device change");
+        flags.inside.store(false);
+        flags.release.store(false);
+        flags.freed.store(false);
+        flags.freedUnder.store(false);
+        flags.returned.store(false);
+        JackRig rig;
+        ASSERT_TRUE(rig.server.ready()) << "jackd did not start";
+        SoundDevices::rescan();
+        rig.engine = std::make_unique<Tarlume>();
+        rig.engine->soundDevices.push_back(std::make_unique<Stalling>(rig.engine.get(), flags));
+        ASSERT_TRUE(rig.engine->soundDevices[0]->connect());
+        flags.stall.store(true);
+        for (int i = 0; i < 6000 && !flags.inside.load(); i++)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ASSERT_TRUE(flags.inside.load());
+        if (quit) {
+            std::thread releaser([&] {
+                std::this_thread::sleep_for(std::chrono::seconds(3));
+                flags.release.store(true);
+            });
+            rig.engine.reset();
+            EXPECT_TRUE(flags.returned.load()) << "the engine was deleted under the block";
+            releaser.join();
+            // The client given up on is closed once the block has left: then a fresh one is made.
+            bool revived = false;
+            for (int i = 0; i < 500 && !(revived = SoundDevices::revive()); i++)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            EXPECT_TRUE(revived);
+            continue;
+        }
+        rig.engine->initAudio();
+        flags.release.store(true);
+        const std::vector<std::string> ports = {"tarlume:out_0", "tarlume:out_1"};
+        auto* device = static_cast<LinuxAudioDevice*>(rig.engine->soundDevices[0].get());
+        for (int i = 0; i < 500 && (device->isLost() || enginePorts(rig.server.name()) != ports); i++) {
+            rig.engine->update();
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        EXPECT_TRUE(flags.returned.load());
+        EXPECT_FALSE(flags.freedUnder.load()) << "the device was freed under the block";
+        EXPECT_EQ(enginePorts(rig.server.name()), ports);
+    }
+}
+
+// A JACK server that stops answering (SIGSTOP, a debugger) while another output is chosen: the window goes on,
+// the choice is said once not to answer and plays on a null device meanwhile, and is taken when the server runs.
+TEST(EngineJack, AnOutputChosenWhileTheServerIsStoppedIsTakenWhenItRuns) {
+    REQUIRE_COMPONENT(JackServer::available(), "jackd");
+    JackRig rig(4);
+    ASSERT_TRUE(rig.server.ready()) << "jackd did not start";
+    SoundDevices::rescan();
+    rig.engine = std::make_unique<Tarlume>();
+    Tarlume& engine = *rig.engine;
+    engine.initAudio();
+    ASSERT_EQ(enginePorts(rig.server.name()).size(), 4u);
+    std::atomic<bool> running{false};
+    ASSERT_EQ(kill(rig.server.pid(), SIGSTOP), 0);
+    std::thread waker([&] { // a choice that waits for the server still ends
+        for (int i = 0; i < 2000 && !running.load(); i++)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (!running.exchange(true)) kill(rig.server.pid(), SIGCONT);
+    });
+    engine.outputChannels[0][0] = 2;
+    engine.outputChannels[0][1] = 3;
+    testing::internal::CaptureStderr();
+    engine.initAudio();
+    const bool returnedWhileStopped = !running.exchange(true);
+    kill(rig.server.pid(), SIGCONT);
+    waker.join();
+    EXPECT_TRUE(returnedWhileStopped) << "the choice waited for the server";
+    ASSERT_EQ(engine.soundDevices.size(), 1u);
+    auto* device = static_cast<LinuxAudioDevice*>(engine.soundDevices[0].get());
+    EXPECT_TRUE(device->isConnected()); // on its null device
+    const std::vector<std::string> ports = {"tarlume:out_0", "tarlume:out_1", "tarlume:out_2", "tarlume:out_3"};
+    for (int i = 0; i < 500 && (enginePorts(rig.server.name()) != ports || device->isLost()); i++) {
+        engine.update();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "Sound device \"system\" could not be opened: the JACK server does not answer.\n"
+              "Sound device \"system\" found: playing there\n");
+    EXPECT_EQ(enginePorts(rig.server.name()), ports);
 }
