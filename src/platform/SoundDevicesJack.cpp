@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <pthread.h>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -401,6 +402,12 @@ private:
 
 int JackSession::process(jack_nframes_t frames, void* arg) {
     auto* self = static_cast<JackSession*>(arg);
+    // libjack ends the process thread of a client it deactivates with an asynchronous cancel, which a slow
+    // machine can make land inside this callback when the cycle it is running began before the deactivation: in
+    // the mix with the device's lock held, or in the middle of an atomic store (the runtime then ends the
+    // program). A cancel that comes meanwhile waits until the callback has finished everything it does.
+    int cancelState = PTHREAD_CANCEL_ENABLE;
+    pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &cancelState);
     // Set before the slots are read and cleared after: a stream removed meanwhile waits for it. A session given
     // up on runs no stream any more.
     self->inProcess_.store(1);
@@ -409,6 +416,7 @@ int JackSession::process(jack_nframes_t frames, void* arg) {
         for (auto& slot : self->slots_)
             if (JackStreamCore* core = slot.load()) core->cycle(frames);
     self->inProcess_.store(0);
+    pthread_setcancelstate(cancelState, nullptr);
     return 0;
 }
 
