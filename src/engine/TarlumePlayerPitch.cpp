@@ -269,7 +269,9 @@ void TarlumePlayer::bpmIncrease(double delta, bool halveOrDouble) {
 }
 
 void TarlumePlayer::matchBPM(TarlumePlayer* other) {
-    if (!other || other == this) return;
+    // A deck without a tempo of its own (empty, or none found yet) reads the default one: matching it would
+    // pitch a deck to a number nobody heard.
+    if (!other || other == this || !hasTempo(false) || !other->hasTempo(false)) return;
     const double target = other->getBPM(true, true, false);
     const double own = getBPM(false, true, false);
     if (target < 20) return;

@@ -159,6 +159,16 @@ TEST(DeckTempo, MatchReplayGainAndDetectorConfidence) {
         a->matchBPM(b);
         EXPECT_NEAR(a->pitch, c.ratio, 1e-12) << c.own << " to " << c.other;
     }
+    // A deck without a tempo (none found in its track, or no track) neither gives one nor takes one.
+    TarlumePlayer* empty = rig.deck(2);
+    a->setPitch(1.0, true);
+    a->bpm = 128;
+    b->bpm = TarlumePlayer::kDefaultBpm;
+    b->bpmConfidence = 0;
+    empty->matchBPM(a);
+    a->matchBPM(b);
+    EXPECT_EQ(a->pitch, 1.0);
+    EXPECT_EQ(empty->pitch, 1.0);
 
     // Replay gain: +6 dB of headroom, the peak kept within full scale.
     a->setReplayGain(-6, 0.9f);
