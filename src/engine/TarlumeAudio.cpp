@@ -203,13 +203,17 @@ void Tarlume::watchAudio() {
 }
 
 void Tarlume::destroyAudio() {
-    stopRecording();
     // Every device stops before any is deleted: one device's thread writes into another's rings.
     for (auto& device : soundDevices)
         device->disconnect();
-    if (std::any_of(soundDevices.begin(), soundDevices.end(), [](auto& d) { return !asLinux(d.get())->idle(); }))
+    if (std::any_of(soundDevices.begin(), soundDevices.end(), [](auto& d) { return !asLinux(d.get())->idle(); })) {
+        // A block given up on still holds its device's lock and may still write into the recording: the
+        // recording ends with its device, once the block has left, instead of the window waiting for the lock.
         for (auto& device : soundDevices)
             stalledDevices.push_back(std::move(device));
+    } else {
+        stopRecording();
+    }
     soundDevices.clear();
 }
 

@@ -537,6 +537,7 @@ TEST(EngineJack, ABlockStalledInADeviceIsNotRunIntoAgain) {
         ~Stalling() override { flags.freed.store(true); }
         void soundIO(SoundBufferList* output, const SoundBufferList* input) override {
             if (!flags.stall.exchange(false)) return processBuffer(output, input);
+            Guard guard(this); // as the mix holds it
             flags.inside.store(true);
             const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
             while (!flags.release.load() && std::chrono::steady_clock::now() < until) {
@@ -561,6 +562,8 @@ TEST(EngineJack, ABlockStalledInADeviceIsNotRunIntoAgain) {
         rig.engine = std::make_unique<Tarlume>();
         rig.engine->soundDevices.push_back(std::make_unique<Stalling>(rig.engine.get(), flags));
         ASSERT_TRUE(rig.engine->soundDevices[0]->connect());
+        const std::string recording = rig.home.home.path + "stalled.wav";
+        if (!quit) ASSERT_TRUE(rig.engine->startRecording(recording));
         flags.stall.store(true);
         for (int i = 0; i < 6000 && !flags.inside.load(); i++)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -581,16 +584,22 @@ TEST(EngineJack, ABlockStalledInADeviceIsNotRunIntoAgain) {
             continue;
         }
         rig.engine->initAudio();
+        EXPECT_FALSE(flags.returned.load()) << "the device change waited for the block (its recording's lock)";
         flags.release.store(true);
         const std::vector<std::string> ports = {"tarlume:out_0", "tarlume:out_1"};
         auto* device = static_cast<LinuxAudioDevice*>(rig.engine->soundDevices[0].get());
-        for (int i = 0; i < 500 && (device->isLost() || enginePorts(rig.server.name()) != ports); i++) {
+        for (int i = 0; i < 500 && (device->isLost() || enginePorts(rig.server.name()) != ports ||
+                                    !rig.engine->stalledDevices.empty());
+             i++) {
             rig.engine->update();
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
         EXPECT_TRUE(flags.returned.load());
         EXPECT_FALSE(flags.freedUnder.load()) << "the device was freed under the block";
         EXPECT_EQ(enginePorts(rig.server.name()), ports);
+        // The recording ended with its device, once the block had left.
+        EXPECT_TRUE(flags.freed.load());
+        EXPECT_FALSE(wavLeft(recording).empty());
     }
 }
 
