@@ -151,8 +151,8 @@ public:
     void initAudio();
     // Attaches the inputs the decks use (pass-through or timecode), detaches the others.
     void updateAudioInputs();
-    // Stops recording, disconnects every device, then deletes them; devices a stalled block may still be inside
-    // stay until it has left (see releaseStalledDevices).
+    // Disconnects every device, stops recording, then deletes them; when a stalled block may still be inside one,
+    // every device, and the recording, stay until it has left (see releaseStalledDevices).
     void destroyAudio();
     // Every frame: a device whose stream ended by itself (a card unplugged, a JACK server stopped) goes on
     // a null device, one line on standard error says so, and it is opened again once it is back; a device

@@ -402,10 +402,10 @@ private:
 
 int JackSession::process(jack_nframes_t frames, void* arg) {
     auto* self = static_cast<JackSession*>(arg);
-    // libjack ends the process thread of a client it deactivates with an asynchronous cancel, which a slow
-    // machine can make land inside this callback when the cycle it is running began before the deactivation: in
-    // the mix with the device's lock held, or in the middle of an atomic store (the runtime then ends the
-    // program). A cancel that comes meanwhile waits until the callback has finished everything it does.
+    // libjack ends the process thread of a client it deactivates with an asynchronous cancel, which lands wherever
+    // the thread is: on a slow machine, inside this callback when the cycle it runs began before the deactivation
+    // (under ThreadSanitizer, in an atomic store, whose runtime then ends the program). A cancel that comes
+    // meanwhile waits until the callback has finished everything it does.
     int cancelState = PTHREAD_CANCEL_ENABLE;
     pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &cancelState);
     // Set before the slots are read and cleared after: a stream removed meanwhile waits for it. A session given

@@ -527,7 +527,7 @@ TEST(EngineJack, ABlockStalledInADeviceIsNotRunIntoAgain) {
     REQUIRE_COMPONENT(JackServer::available(), "jackd");
     struct Flags {
         std::atomic<bool> stall{false}, inside{false}, release{false}, freed{false}, freedUnder{false}, returned{false};
-    } flags;
+    };
     // The mix of a block that stalls until the test lets it go.
     struct Stalling : LinuxAudioDevice {
         Stalling(Tarlume* engine, Flags& f) : LinuxAudioDevice(engine, 0, false, 0), flags(f) {
@@ -551,11 +551,7 @@ TEST(EngineJack, ABlockStalledInADeviceIsNotRunIntoAgain) {
     };
     for (const bool quit : {false, true}) {
         SCOPED_TRACE(quit ? "quit" : "device change");
-        flags.inside.store(false);
-        flags.release.store(false);
-        flags.freed.store(false);
-        flags.freedUnder.store(false);
-        flags.returned.store(false);
+        Flags flags; // outlives the rig, and with it the device
         JackRig rig;
         ASSERT_TRUE(rig.server.ready()) << "jackd did not start";
         SoundDevices::rescan();
@@ -563,7 +559,9 @@ TEST(EngineJack, ABlockStalledInADeviceIsNotRunIntoAgain) {
         rig.engine->soundDevices.push_back(std::make_unique<Stalling>(rig.engine.get(), flags));
         ASSERT_TRUE(rig.engine->soundDevices[0]->connect());
         const std::string recording = rig.home.home.path + "stalled.wav";
-        if (!quit) ASSERT_TRUE(rig.engine->startRecording(recording));
+        if (!quit) {
+            ASSERT_TRUE(rig.engine->startRecording(recording));
+        }
         flags.stall.store(true);
         for (int i = 0; i < 6000 && !flags.inside.load(); i++)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
