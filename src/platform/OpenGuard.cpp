@@ -1,6 +1,7 @@
 #include "platform/OpenGuard.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
@@ -74,12 +75,14 @@ struct Count {
     uint64_t limit;
     uint64_t n = 0;
     uint64_t stepsLeft = kMostSteps;
+    bool spent = false; // past the limit for want of steps
     bool full() const { return n > limit; }
     void add(uint64_t k) { n = std::min(limit + 1, n + std::min(k, limit + 1)); }
     // Takes a step; false, with the count past its limit, when the steps are spent.
     bool step() {
         if (stepsLeft == 0) {
             n = limit + 1;
+            spent = true;
             return false;
         }
         --stepsLeft;
@@ -458,6 +461,7 @@ struct Remembered {
     off_t size;
     timespec modified;
     std::string why;
+    bool everyReader; // refused to our own readers too, not only to FFmpeg
 };
 
 std::mutex refusedLock;
@@ -471,19 +475,38 @@ bool unchanged(const struct stat& st, const Remembered& r) {
            st.st_mtim.tv_sec == r.modified.tv_sec && st.st_mtim.tv_nsec == r.modified.tv_nsec;
 }
 
-void rememberAs(const std::string& path, const struct stat& st, const std::string& why) {
+// The refusal remembered for the file as it is now that holds for `reader`; a changed file is forgotten.
+Refusal recalled(const std::string& path, const struct stat& st, Reader reader) {
     std::lock_guard<std::mutex> guard(refusedLock);
-    refused()[path] = Remembered{st.st_dev, st.st_ino, st.st_size, st.st_mtim, why};
+    auto known = refused().find(path);
+    if (known == refused().end()) return {};
+    if (!unchanged(st, known->second)) {
+        refused().erase(known);
+        return {};
+    }
+    if (known->second.everyReader || reader == Reader::FFmpeg) return {known->second.why, true};
+    return {};
 }
 
-} // namespace
+// Remembers the refusal, unless one that holds as widely was remembered meanwhile (by another thread): then that one
+// is returned, as said before.
+Refusal rememberAs(const std::string& path, const struct stat& st, const std::string& why, bool everyReader) {
+    std::lock_guard<std::mutex> guard(refusedLock);
+    Remembered& r = refused()[path];
+    if (!r.why.empty() && unchanged(st, r) && (r.everyReader || !everyReader)) return {r.why, true};
+    r = Remembered{st.st_dev, st.st_ino, st.st_size, st.st_mtim, why, everyReader};
+    return {why, false};
+}
 
-uint64_t tagsFiledAtOnce(const std::string& path, uint64_t limit) {
+// Tags our own readers pass over: only the steps limit their count.
+constexpr uint64_t kNoTagLimit = UINT64_MAX / 4;
+
+Count countTags(const std::string& path, uint64_t limit) {
+    Count count{limit};
     // Not blocking: a pipe put in the file's place must not hold the caller.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return 0;
+    if (fd < 0) return count;
     struct stat st;
-    Count count{limit};
     if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
         Window f(fd, uint64_t(st.st_size));
         const uint64_t pos = id3Tags(f, 0, count);
@@ -496,30 +519,41 @@ uint64_t tagsFiledAtOnce(const std::string& path, uint64_t limit) {
             matroskaTags(f, pos, count);
     }
     ::close(fd);
-    return count.n;
+    return count;
 }
 
-Refusal check(const std::string& path) {
+} // namespace
+
+uint64_t tagsFiledAtOnce(const std::string& path, uint64_t limit) {
+    return countTags(path, limit).n;
+}
+
+Refusal check(const std::string& path, Reader reader) {
     struct stat st;
     if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
-    {
-        std::lock_guard<std::mutex> guard(refusedLock);
-        auto known = refused().find(path);
-        if (known != refused().end()) {
-            if (unchanged(st, known->second)) return {known->second.why, true};
-            refused().erase(known);
-        }
-    }
-    if (tagsFiledAtOnce(path) <= kMaxTags) return {};
-    const std::string why =
-        "it holds more than " + std::to_string(kMaxTags) + " tags, which would take too long to read";
-    rememberAs(path, st, why);
-    return {why, false};
+    const Refusal known = recalled(path, st, reader);
+    if (!known.why.empty()) return known;
+    const Count count = countTags(path, reader == Reader::FFmpeg ? kMaxTags : kNoTagLimit);
+    if (!count.full()) return {};
+    if (count.spent)
+        return rememberAs(path, st,
+                          "its metadata takes more than " + std::to_string(Count::kMostSteps) +
+                              " reads to walk, which would take too long",
+                          true);
+    return rememberAs(
+        path, st, "it holds more than " + std::to_string(kMaxTags) + " tags, which would take too long to read", false);
+}
+
+bool refused(const std::string& path, Reader reader) {
+    const Refusal refusal = check(path, reader);
+    if (!refusal.why.empty() && !refusal.before)
+        fprintf(stderr, "tarlume: refused \"%s\": %s\n", path.c_str(), refusal.why.c_str());
+    return !refusal.why.empty();
 }
 
 void remember(const std::string& path, const std::string& why) {
     struct stat st;
-    if (stat(path.c_str(), &st) == 0) rememberAs(path, st, why);
+    if (stat(path.c_str(), &st) == 0) rememberAs(path, st, why, false);
 }
 
 } // namespace OpenGuard

@@ -416,11 +416,7 @@ bool SystemAudioReader::open(const std::string& path) {
     quietLogging();
     struct stat st;
     if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false; // folders, pipes, devices
-    const OpenGuard::Refusal refusal = OpenGuard::check(path);
-    if (!refusal.why.empty()) {
-        if (!refusal.before) fprintf(stderr, "tarlume: refused \"%s\": %s\n", path.c_str(), refusal.why.c_str());
-        return false;
-    }
+    if (OpenGuard::refused(path)) return false;
     struct Attempt {
         std::unique_ptr<Impl> reader{new Impl};
         bool opened = false, tooLong = false, tooMuchWork = false;

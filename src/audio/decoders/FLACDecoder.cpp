@@ -2,6 +2,7 @@
 #include "audio/decoders/AudioDecoderFormats.h"
 
 #include "foundation/modTools.h"
+#include "platform/OpenGuard.h"
 
 #include <algorithm>
 
@@ -69,6 +70,9 @@ struct AudioDecoderFlacCallbacks {
 };
 
 int AudioDecoder::openFileFlac(const std::string& name) {
+    // libFLAC walks every metadata block before the first frame: millions of empty ones keep it busy for seconds,
+    // at every load. Such a file is refused, and remembered, as the system reader refuses it.
+    if (OpenGuard::refused(name, OpenGuard::Reader::Own)) return -1;
     flac.reset(new FlacState);
     FlacState& f = *flac;
     f.decoder = FLAC__stream_decoder_new();

@@ -9,6 +9,7 @@
 #include "foundation/modTools.h"
 #include "library/tags/ByteSource.h"
 #include "library/tags/CID3v2Tag.h"
+#include "platform/OpenGuard.h"
 
 namespace {
 
@@ -246,6 +247,11 @@ bool CID3v2Tag::readFromOggTag(ByteSource& source) {
 }
 
 bool CID3v2Tag::readFromFLACTag(const std::string& filePath) {
+    // The comments may come after any number of blocks: a file whose walk the decoder refuses is not walked here.
+    if (OpenGuard::refused(filePath, OpenGuard::Reader::Own)) {
+        path = filePath;
+        return false;
+    }
     return readPath(filePath, &CID3v2Tag::readFromFLACTag);
 }
 
