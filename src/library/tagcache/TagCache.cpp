@@ -738,11 +738,14 @@ bool TagCache::storeDeckRecord(CID3v2Tag* record, int nbStripes, const std::stri
         if (ok && !waveform.empty()) ok = setWaveForm(path, nbStripes, waveform, maxHeight, 1);
     }
     // A statement that failed undoes the rest: the cue points stored before stay rather than go with a failed insert.
-    if (!ok) {
-        database->rollbackTransaction();
-        return false;
-    }
-    return database->commitTransaction();
+    if (!ok) database->rollbackTransaction();
+    if (ok && database->commitTransaction()) return true;
+    // A track the cache does not hold (not of a listed type, or gone) has nowhere to keep them: nothing failed.
+    if (!id.empty() || folder)
+        fprintf(stderr,
+                "Cue points of %s not saved (the tag cache could not store them); those stored before are kept\n",
+                path.c_str());
+    return false;
 }
 
 void TagCache::restoreDeckFrames(CID3v2Tag* record) {

@@ -475,7 +475,7 @@ TEST(TagCache, ChangedDeletedAndAddedFilesArePickedUp) {
 }
 
 // What a deck keeps of a track (cue points and loops, replay gain, overview) is stored whole or not at all: a
-// statement that fails leaves what was stored before, and the next store works.
+// statement that fails leaves what was stored before, says so in one line, and the next store works.
 TEST(TagCache, ADeckRecordIsStoredWholeOrNotAtAll) {
     TempTree tree;
     const std::string file = tree.file("d/a.mp3", id3v2({{"TIT2", "A"}}));
@@ -502,11 +502,18 @@ TEST(TagCache, ADeckRecordIsStoredWholeOrNotAtAll) {
                                 "BEFORE INSERT ON frames WHEN NEW.name = 'RGAD'", "BEFORE INSERT ON waveforms"}) {
         ASSERT_TRUE(d->executeQuery(std::string("CREATE TEMP TRIGGER refused ") + refused +
                                     " BEGIN SELECT RAISE(ABORT, 'refused'); END"));
+        testing::internal::CaptureStderr();
         EXPECT_FALSE(store("new")) << refused;
+        EXPECT_EQ(testing::internal::GetCapturedStderr(),
+                  "Cue points of " + file +
+                      " not saved (the tag cache could not store them); those stored before are kept\n")
+            << refused;
         ASSERT_TRUE(d->executeQuery("DROP TRIGGER refused"));
         EXPECT_EQ(stored(), before) << refused;
     }
+    testing::internal::CaptureStderr();
     EXPECT_TRUE(store("new"));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     EXPECT_EQ(stored(), "ETCO=new cues;RGAD=new gain;new overview");
 }
 
