@@ -15,7 +15,6 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <sys/stat.h>
 #include <unordered_map>
 
 namespace {
@@ -89,13 +88,7 @@ bool Tarlume::isSkinName(const std::string& name) {
 
 // config.xml.bad, else config.xml.bad2, .bad3 ...: each damaged file met is kept, none replaces another.
 std::string Tarlume::damagedCopyPath() const {
-    const std::string base = getSettingsPath() + ".bad";
-    struct stat st;
-    if (lstat(base.c_str(), &st) != 0) return base;
-    for (int n = 2;; ++n) {
-        const std::string path = base + intToStr(n);
-        if (lstat(path.c_str(), &st) != 0) return path;
-    }
+    return unusedNumberedPath(getSettingsPath() + ".bad");
 }
 
 void Tarlume::loadSettings() {

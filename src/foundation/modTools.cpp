@@ -513,6 +513,15 @@ time_t getFileModifiedTime(const std::string& path) {
     return getFileTimes(path, &t, nullptr) ? t : 0;
 }
 
+std::string unusedNumberedPath(const std::string& base) {
+    struct stat st;
+    if (lstat(base.c_str(), &st) != 0) return base;
+    for (int n = 2;; ++n) {
+        const std::string path = base + std::to_string(n);
+        if (lstat(path.c_str(), &st) != 0) return path;
+    }
+}
+
 // ---- Tag-style text -----------------------------------------------------------------------------------
 
 namespace {

@@ -113,6 +113,9 @@ std::string getFilePath(const std::string& path);
 bool getFileTimes(const std::string& path, time_t* modified, time_t* changed);
 // Modification time in seconds since 1970; 0 when the path cannot be examined.
 time_t getFileModifiedTime(const std::string& path);
+// `base` when nothing is there (not even a dangling link), else the first of base2, base3 ... that is free: a
+// damaged file kept there replaces none kept before.
+std::string unusedNumberedPath(const std::string& base);
 
 // ---- Tag-style text ---------------------------------------------------------------------------------
 // An element is "<name>" value "</name>", found by plain text search: no attributes, no entities,

@@ -80,13 +80,19 @@ void TagCache::openDatabase() {
     // Corrupt, not a database, or tables that are not the cache's: it is only a cache, so keep the file aside
     // and start afresh.
     database.reset();
-    fprintf(stderr, "tarlume: the tag cache \"%s\" could not be used; it was kept as \"%s.corrupt\" and is made anew\n",
-            databasePath.c_str(), databasePath.c_str());
-    std::rename(databasePath.c_str(), (databasePath + ".corrupt").c_str());
-    std::remove((databasePath + "-wal").c_str());
-    std::remove((databasePath + "-shm").c_str());
+    fprintf(stderr, "tarlume: the tag cache \"%s\" could not be used; it was kept as \"%s\" and is made anew\n",
+            databasePath.c_str(), keepDamaged().c_str());
     database = std::make_unique<SQLDatabase>(databasePath);
     createSchema();
+}
+
+std::string TagCache::keepDamaged() {
+    const std::string kept = unusedNumberedPath(databasePath + ".corrupt");
+    std::rename(databasePath.c_str(), kept.c_str());
+    // Its write-ahead log may hold the newest cue points: kept beside it, where SQLite reads it with the copy.
+    for (const char* log : {"-wal", "-shm"})
+        std::rename((databasePath + log).c_str(), (kept + log).c_str());
+    return kept;
 }
 
 bool TagCache::tablesAreOurs() {
@@ -186,12 +192,7 @@ TagCache::~TagCache() {
     bool corrupt = database->sawCorruption();
     searchIndex.reset();
     database.reset();
-    if (corrupt) {
-        // Found damaged while running: the next start makes a new one.
-        std::rename(databasePath.c_str(), (databasePath + ".corrupt").c_str());
-        std::remove((databasePath + "-wal").c_str());
-        std::remove((databasePath + "-shm").c_str());
-    }
+    if (corrupt) keepDamaged(); // found damaged while running: the next start makes a new one
     if (logFile) fclose(logFile);
     pthread_cond_destroy(&loadingChanged);
     pthread_mutex_destroy(&cs_tagCacheLoading);

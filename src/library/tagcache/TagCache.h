@@ -133,6 +133,9 @@ private:
     void loadingThreadRun();
     void buildThreadRun(const std::string& rootPath);
     void openDatabase();
+    // Moves the damaged database aside as tagcache.db.corrupt, else .corrupt2, .corrupt3 ... (as the damaged settings
+    // files are kept), with its log files; returns the name it was kept as.
+    std::string keepDamaged();
     // Creates or upgrades the tables; false, with nothing created, when tables of the cache's names are not its own.
     bool createSchema();
     bool tablesAreOurs();

@@ -65,13 +65,23 @@ TEST(TagCache, OldVersionsAreUpgradedAndBrokenFilesReplaced) {
         EXPECT_EQ(countRows(d, "SELECT count(*) FROM properties WHERE key = 'major_version'"), 1) << c.name;
     }
 
-    // Not a database: moved aside, a new one works. Missing parents are created.
-    std::string junk = tree.file("junk/tagcache.db", std::string(3000, 'j'));
-    {
-        TagCache cache(junk);
-        EXPECT_EQ(cache.getPropertyValue("major_version"), "9");
+    // Not a database: moved aside, a new one works. Missing parents are created. Its log, which may hold the newest
+    // cue points, is kept beside it when it outlives the close (another program holds the cache open), and a second
+    // damaged cache is kept beside the first, numbered as damaged settings files are.
+    const std::string junk = tree.root + "junk/tagcache.db";
+    for (const std::string kept : {".corrupt", ".corrupt2"}) {
+        tree.file("junk/tagcache.db", std::string(3000, 'j') + kept);
+        tree.file("junk/tagcache.db-wal", "log" + kept);
+        SQLDatabase other(junk);
+        EXPECT_FALSE(other.checkReadable());
+        {
+            TagCache cache(junk);
+            EXPECT_EQ(cache.getPropertyValue("major_version"), "9");
+        }
+        EXPECT_EQ(readFileContents(junk + kept), std::string(3000, 'j') + kept);
+        EXPECT_EQ(readFileContents(junk + kept + "-wal"), "log" + kept);
     }
-    EXPECT_TRUE(FileExist(junk + ".corrupt"));
+    EXPECT_EQ(readFileContents(junk + ".corrupt-wal"), "log.corrupt");
     // The right version with tables that are not the cache's (a column missing, a row ID that is not one):
     // moved aside in the same way, and the new one fills.
     tree.file("wrong/Artist - Title.mp3");
