@@ -355,11 +355,14 @@ TEST(FModPlayer, APausedDecksOverviewCoversTheWholeTrackBeyondItsRing) {
 TEST(FModPlayer, TheReplayGainMeasuresEveryFrameOfTheTrack) {
     NoLoadingThread noThread;
     TempDir dir;
-    // Quiet, then loud: a measure of part of the track gives another gain.
-    std::vector<short> frames = sineFrames(1000, 44100, kTrackFrames, 2000);
-    const std::vector<short> loud = sineFrames(440, 44100, kTrackFrames / 2, 15000);
-    std::copy(loud.begin(), loud.end(), frames.begin() + kTrackFrames);
-    writeWav(dir.path + "two.wav", 44100, 2, frames);
+    // Louder and louder, by 46 dB over the track: the title gain, the level where its loudest 5 % of 50 ms blocks
+    // begin, moves when as little as half a second is measured twice or lost (the number of blocks and where they
+    // fall both change).
+    std::vector<short> frames(size_t(kTrackFrames) * 2);
+    for (size_t n = 0; n < size_t(kTrackFrames); ++n)
+        frames[2 * n] = frames[2 * n + 1] = short(std::lround(100 * std::pow(200.0, double(n) / kTrackFrames) *
+                                                              std::sin(2 * kPi * 1000 * double(n) / 44100)));
+    writeWav(dir.path + "louder.wav", 44100, 2, frames);
     GainAnalysis whole(44100);
     std::vector<float> left(kTrackFrames), right(kTrackFrames);
     for (size_t n = 0; n < size_t(kTrackFrames); ++n) {
@@ -387,7 +390,7 @@ TEST(FModPlayer, TheReplayGainMeasuresEveryFrameOfTheTrack) {
                    Case{"a jump over frames never decoded", kRing, true, false, 50000, 450000, false}}) {
         std::vector<short> ring(size_t(c.ring) * 2);
         FModPlayer p;
-        ASSERT_EQ(p.init(ring.data(), c.ring, 13, dir.path + "two.wav", 0, 0), 0);
+        ASSERT_EQ(p.init(ring.data(), c.ring, 13, dir.path + "louder.wav", 0, 0), 0);
         p.setParameter(PLAYERPARAM_STRIPES, c.overview ? 1 : 0);
         // Load steps as the loading thread gives them: only while the ring needs data...
         auto fill = [&] {
@@ -410,8 +413,9 @@ TEST(FModPlayer, TheReplayGainMeasuresEveryFrameOfTheTrack) {
         }
         if (c.measured) {
             EXPECT_NEAR(p.getParameter(PLAYERPARAM_REPLAYGAIN), reference, 1e-4) << c.name;
-            if (c.overview) // the waveform's peak, stored beside the gain, covers what the overview read
+            if (c.overview) { // the waveform's peak, stored beside the gain, covers what the overview read
                 EXPECT_EQ(p.getParameter(PLAYERPARAM_MAXPEAK), peak) << c.name;
+            }
         } else {
             EXPECT_EQ(p.getParameter(PLAYERPARAM_REPLAYGAIN), 0) << c.name;
         }
