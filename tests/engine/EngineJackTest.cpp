@@ -573,6 +573,7 @@ TEST(EngineJack, ABlockStalledInADeviceIsNotRunIntoAgain) {
             });
             rig.engine.reset();
             EXPECT_TRUE(flags.returned.load()) << "the engine was deleted under the block";
+            EXPECT_FALSE(flags.freedUnder.load()) << "the device was freed under the block";
             releaser.join();
             // The client given up on is closed once the block has left: then a fresh one is made.
             bool revived = false;
