@@ -35,6 +35,7 @@ void quietJack(const char*) {}
 // when it ends (see JackBackend::connect).
 constexpr auto kAnswerLimit = std::chrono::seconds(1);
 constexpr int kLimitsWhileRunning = 10;
+constexpr int kRefusalsAsked = 5; // times a server that is there is asked again for a client it turned away
 
 // The program's requests to the server not yet answered (client opens and closes, port changes), and how many
 // of them the program gave up waiting for. While one is out, a client opened would not get the program's name.
@@ -479,8 +480,15 @@ public:
         opening->clientName = clientName;
         opening->server = serverName();
         *answering = answered([opening] {
-            jack_status_t status;
-            jack_client_t* client = jack_client_open(opening->clientName.c_str(), JackNoStartServer, &status);
+            // A server that is there was seen to turn the client away now and then on a loaded machine, just after
+            // the program's previous client closed, and to let it in a moment later: it is asked again then.
+            jack_client_t* client = nullptr;
+            for (int refusals = 0; !client; refusals++) {
+                jack_status_t status = jack_status_t(0);
+                client = jack_client_open(opening->clientName.c_str(), JackNoStartServer, &status);
+                if (client || (status & JackServerFailed) || refusals == kRefusalsAsked) break;
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            }
             std::shared_ptr<JackSession> session = client ? JackSession::make(client) : nullptr;
             std::lock_guard<std::mutex> guard(opening->mutex);
             opening->session = std::move(session);
