@@ -171,16 +171,9 @@ public:
         return false;
     }
 
-    // False while PortAudio holds a client of a JACK server that no longer answers: closing it would abort
-    // the program.
-    bool safeToClose() {
-        if (!holdsJack()) return true;
-        jack_status_t status;
-        jack_client_t* probe = jack_client_open("tarlume-probe", JackNoStartServer, &status);
-        if (!probe) return false;
-        jack_client_close(probe);
-        return true;
-    }
+    // False while PortAudio holds a client of a JACK server that does not answer: closing it would abort the
+    // program, or wait for the server.
+    bool safeToClose() { return !holdsJack() || SoundDevices::jackAnswers(); }
 
 private:
     bool describe(PaDeviceIndex i, SoundDeviceInfo* info) {
@@ -324,10 +317,12 @@ int alsaCards() {
 }
 
 // The system's sound, where the user wants it: a running JACK server, else PortAudio's ALSA devices. Null
-// when neither has an output. State lock held.
+// when neither has an output, or while a JACK server that is there has not answered yet. State lock held.
 SoundBackend* findSystem(BackendState& s) {
     if (!s.jack) s.jack = SoundDevices::makeJackBackend().release();
     if (s.jack && hasOutputDevice(*s.jack)) return s.jack;
+    // PortAudio's start opens a JACK client of its own, which would wait for the program's request still out.
+    if (SoundDevices::jackRequestOut()) return nullptr;
     // Looking for devices must not start a JACK server of its own.
     setenv("JACK_NO_START_SERVER", "1", 0);
     if (!s.system) {
@@ -337,18 +332,22 @@ SoundBackend* findSystem(BackendState& s) {
     return hasOutputDevice(*s.system) ? s.system : nullptr;
 }
 
+// Says once that the system has no sound device, once that is known: not while a JACK server that is there has not
+// answered yet. State lock held.
+void sayWhenNoDevice(BackendState& s) {
+    if (s.warned || nullAskedFor() || SoundDevices::jackRequestOut()) return;
+    fprintf(stderr, "No sound device found: running without sound\n");
+    s.warned = true;
+}
+
 // Chooses the backend; state lock held.
 SoundBackend& choose(BackendState& s) {
     if (s.installed) return *s.installed;
     if (s.current) return *s.current;
-    const bool nullOnly = nullAskedFor();
-    if (!nullOnly)
+    if (!nullAskedFor())
         if (SoundBackend* found = findSystem(s)) return *(s.current = found);
     if (!s.null) s.null = SoundDevices::makeNullBackend();
-    if (!s.warned && !nullOnly) {
-        fprintf(stderr, "No sound device found: running without sound\n");
-        s.warned = true;
-    }
+    sayWhenNoDevice(s);
     s.current = s.null.get();
     return *s.current;
 }
@@ -376,7 +375,10 @@ bool lookAgain(BackendState& s) {
         s.system = nullptr;
     }
     SoundBackend* found = findSystem(s);
-    if (found) s.current = found;
+    if (found)
+        s.current = found;
+    else
+        sayWhenNoDevice(s);
     return found != nullptr;
 }
 

@@ -141,8 +141,14 @@ std::unique_ptr<SoundBackend> makeNullBackend(const std::vector<SoundDeviceInfo>
 // physical ports as channels, reached by a client named `clientName`; null when no server is there.
 // Never starts a server. A request is waited for a second at most while the server runs no cycle of the
 // program's (stopped, or held in a debugger), ten in any case; then the server is asked nothing more until it
-// answers, and its device, as last listed, opens then. Each stream's channel c is the
-// port "out_c" or "in_c" of the client, joined to the c-th physical port.
+// answers, and its device, as last listed, opens then. The client's open is waited for a second at most: one not
+// answered by then goes on by itself, and the backend made after it ends takes its client (revive() too).
+// Each stream's channel c is the port "out_c" or "in_c" of the client, joined to the c-th physical port.
 std::unique_ptr<SoundBackend> makeJackBackend(const std::string& clientName = "tarlume");
+// True while a request of the program's to a JACK server is not answered yet. libjack makes every other open or
+// close of a client, PortAudio's JACK host API's included, wait for it.
+bool jackRequestOut();
+// True when the JACK server lets a client in within a second (none of the program's requests being out).
+bool jackAnswers();
 
 } // namespace SoundDevices

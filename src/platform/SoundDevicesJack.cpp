@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -29,9 +30,12 @@ void quietJack(const char*) {}
 
 // A running server answers a client's request in milliseconds. One stopped (SIGSTOP) or held in a debugger answers
 // nothing until it runs again: the main thread waits no longer than this for it while the server runs no cycle
-// (the request goes on by itself on a thread of its own), and no longer than ten times this in any case.
+// (the request goes on by itself on a thread of its own), and no longer than ten times this in any case. A client's
+// open, which no cycle of the program's can tell from a stopped server's, is waited for this long only, and taken
+// when it ends (see JackBackend::connect).
 constexpr auto kAnswerLimit = std::chrono::seconds(1);
 constexpr int kLimitsWhileRunning = 10;
+constexpr int kRefusalsAsked = 5; // times a server that is there is asked again for a client it turned away
 
 // The program's requests to the server not yet answered (client opens and closes, port changes), and how many
 // of them the program gave up waiting for. While one is out, a client opened would not get the program's name.
@@ -420,6 +424,33 @@ int JackSession::process(jack_nframes_t frames, void* arg) {
     return 0;
 }
 
+// The server clients reach (JACK_DEFAULT_SERVER, else the default one).
+std::string serverName() {
+    const char* name = getenv("JACK_DEFAULT_SERVER");
+    return name && *name ? name : "default";
+}
+
+// The device as the server last listed it, kept while the server does not answer (main thread). A server found
+// gone forgets it: one started again may have other ports.
+std::vector<SoundDeviceInfo>& listed() {
+    static std::vector<SoundDeviceInfo> devices;
+    return devices;
+}
+
+// An open of the program's client the main thread stopped waiting for. It goes on by itself, and a later connect
+// takes its client (or learns that no server let it in) once it has ended; libjack is not called meanwhile.
+struct Opening {
+    std::string clientName, server;
+    std::mutex mutex;
+    bool ended = false;
+    std::shared_ptr<JackSession> session; // null when no server let the client in
+};
+
+std::shared_ptr<Opening>& openingOut() {
+    static auto* opening = new std::shared_ptr<Opening>; // main thread; never freed: a client is not closed at exit
+    return *opening;
+}
+
 class JackBackend : public SoundBackend {
 public:
     // `session` null: the server is there but did not answer (see connect).
@@ -427,29 +458,48 @@ public:
         : clientName_(std::move(clientName)), session_(std::move(session)) {}
 
     // A client of the server; null when none answers. `answering` false tells a server that is there but did not
-    // answer in time from none at all; the open goes on by itself, and its client is closed as soon as it is made.
+    // answer in time from none at all. An open not answered within kAnswerLimit goes on by itself, and a later
+    // connect takes its client: a stopped server holds no frame longer, and a slow one (a loaded machine) is
+    // still taken.
     static std::shared_ptr<JackSession> connect(const std::string& clientName, bool* answering) {
+        std::shared_ptr<Opening>& out = openingOut();
+        if (out) {
+            std::lock_guard<std::mutex> guard(out->mutex);
+            *answering = out->ended;
+            if (!*answering) return nullptr;
+        }
+        if (const std::shared_ptr<Opening> ended = std::exchange(out, nullptr)) {
+            const std::shared_ptr<JackSession>& session = ended->session;
+            // Taken unless its server went away meanwhile: else a client is opened anew.
+            if (session && !session->dead() && ended->clientName == clientName && ended->server == serverName())
+                return session;
+        }
         *answering = allAnswered(); // before that, a client would not get the program's name
         if (!*answering) return nullptr;
-        struct Opening {
-            std::mutex mutex;
-            bool givenUp = false;
-            std::shared_ptr<JackSession> session;
-        };
         auto opening = std::make_shared<Opening>();
-        // No cycle of the program's tells a slow server from a stopped one yet: the open is waited for as long as
-        // a running server's answer. A server stopped meanwhile was met by an earlier request, and is not asked.
-        *answering = answered(
-            [opening, clientName] {
-                jack_status_t status;
-                jack_client_t* client = jack_client_open(clientName.c_str(), JackNoStartServer, &status);
-                std::shared_ptr<JackSession> session = client ? JackSession::make(client) : nullptr;
-                std::lock_guard<std::mutex> guard(opening->mutex);
-                if (!opening->givenUp) opening->session.swap(session);
-            },
-            [] { return true; });
+        opening->clientName = clientName;
+        opening->server = serverName();
+        *answering = answered([opening] {
+            // A server that is there was seen to turn the client away now and then on a loaded machine, just after
+            // the program's previous client closed, and to let it in a moment later: it is asked again then.
+            jack_client_t* client = nullptr;
+            for (int refusals = 0; !client; refusals++) {
+                jack_status_t status = jack_status_t(0);
+                client = jack_client_open(opening->clientName.c_str(), JackNoStartServer, &status);
+                if (client || (status & JackServerFailed) || refusals == kRefusalsAsked) break;
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            }
+            std::shared_ptr<JackSession> session = client ? JackSession::make(client) : nullptr;
+            std::lock_guard<std::mutex> guard(opening->mutex);
+            opening->session = std::move(session);
+            opening->ended = true;
+        });
+        if (!*answering) {
+            out = opening;
+            return nullptr;
+        }
         std::lock_guard<std::mutex> guard(opening->mutex);
-        opening->givenUp = true;
+        if (!opening->session) listed().clear(); // no server there
         return opening->session;
     }
 
@@ -515,11 +565,6 @@ private:
         std::lock_guard<std::mutex> guard(mutex_);
         return session_;
     }
-    // The device as the server last listed it (main thread).
-    static std::vector<SoundDeviceInfo>& listed() {
-        static std::vector<SoundDeviceInfo> devices;
-        return devices;
-    }
 
     std::string clientName_;
     std::mutex mutex_;
@@ -538,6 +583,25 @@ std::unique_ptr<SoundBackend> makeJackBackend(const std::string& clientName) {
     std::shared_ptr<JackSession> session = JackBackend::connect(clientName, &answering);
     if (!session && answering) return nullptr;
     return std::make_unique<JackBackend>(clientName, std::move(session));
+}
+
+bool jackRequestOut() {
+    Outstanding& o = outstanding();
+    std::lock_guard<std::mutex> guard(o.mutex);
+    return o.count > 0;
+}
+
+bool jackAnswers() {
+    if (jackRequestOut()) return false;
+    auto opened = std::make_shared<std::atomic<bool>>(false);
+    return answered([opened] {
+               jack_status_t status;
+               if (jack_client_t* probe = jack_client_open("tarlume-probe", JackNoStartServer, &status)) {
+                   jack_client_close(probe);
+                   opened->store(true);
+               }
+           }) &&
+           opened->load();
 }
 
 } // namespace SoundDevices

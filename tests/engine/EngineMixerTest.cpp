@@ -223,7 +223,7 @@ TEST(EngineMixer, ALostDeviceGoesOnANullDeviceAndIsTakenBackWhenItReturns) {
     rig.backend.refuseDevice = rig.card;
     testing::internal::CaptureStderr();
     rig.engine->update();
-    EngineClock::advance(1100); // tried again after a second: still away
+    EngineClock::advance(150); // tried again at once: still away
     rig.engine->update();
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "Sound device \"Card\" stopped: playing on no device until it is back\n");
@@ -233,10 +233,10 @@ TEST(EngineMixer, ALostDeviceGoesOnANullDeviceAndIsTakenBackWhenItReturns) {
     EXPECT_EQ(device->getRecorder(), recording);      // the set is still recorded
     EXPECT_EQ(rig.engine->getSamplerate(), 48000.0);
 
-    rig.backend.refuseDevice = 0; // back, now at 44.1 kHz
+    rig.backend.refuseDevice = 0; // back, now at 44.1 kHz: taken at the next of the first looks, within the second
     rig.backend.devices[0].defaultSampleRate = 44100;
     testing::internal::CaptureStderr();
-    EngineClock::advance(1100);
+    EngineClock::advance(250);
     rig.engine->update();
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "Sound device \"Card\" is back\n");
     EXPECT_FALSE(device->isLost());
