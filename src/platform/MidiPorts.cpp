@@ -1,4 +1,5 @@
 #include "platform/MidiPorts.h"
+#include "platform/JackFirstBytes.h"
 
 #include <jack/jack.h>
 #include <jack/midiport.h>
@@ -116,15 +117,7 @@ public:
         const char* ours = jack_port_name(port());
         bool output = (jack_port_flags(port()) & JackPortIsOutput) != 0;
         int result = output ? jack_connect(client_, ours, other.c_str()) : jack_connect(client_, other.c_str(), ours);
-        if (result != 0 && result != EEXIST) return false;
-        joinedBy_.store(jack_last_frame_time(client_), std::memory_order_relaxed);
-        joined_.store(true, std::memory_order_release);
-        return true;
-    }
-    // Process thread: a cycle began after the connection was made, so it is in the graph.
-    bool joinedInGraph() const {
-        return joined_.load(std::memory_order_acquire) &&
-               jack_last_frame_time(client_) != joinedBy_.load(std::memory_order_relaxed);
+        return result == 0 || result == EEXIST;
     }
     // Deactivates and closes: once this returns the process thread is gone (libjack cancels it, even
     // within a callback), so what it reads may be freed. Owners call it first in their destructors.
@@ -134,12 +127,11 @@ public:
         port_.store(nullptr, std::memory_order_relaxed);
     }
     jack_port_t* port() const { return port_.load(std::memory_order_acquire); }
+    jack_client_t* handle() const { return client_; }
 
 private:
     jack_client_t* client_ = nullptr;
     std::atomic<jack_port_t*> port_{nullptr};
-    std::atomic<bool> joined_{false};
-    std::atomic<jack_nframes_t> joinedBy_{0}; // start of the cycle running when the connection was made
 };
 
 class JackInput : public MidiInputPort {
@@ -193,9 +185,7 @@ private:
 
 // Sends go into a ring of the output's own that the process thread empties in order into the port's
 // buffer, as much as a cycle's buffer holds, leaving the rest for the next cycle. An output joined to a
-// destination holds what is sent until a cycle began after the connection was made: JACK makes a new
-// connection part of the graph at the start of a cycle, and bytes written in a cycle before it are
-// lost, while the first bytes a controller gets (its connect message) matter.
+// destination holds its first bytes until the connection carries them (JackFirstBytes).
 class JackOutput : public MidiOutputPort {
 public:
     explicit JackOutput(bool holdUntilConnected) : holdUntilConnected_(holdUntilConnected) {}
@@ -232,9 +222,11 @@ private:
         void* buffer = jack_port_get_buffer(port, frames);
         if (!buffer) return 0;
         jack_midi_clear_buffer(buffer);
-        if (output->holdUntilConnected_ && !output->client_.joinedInGraph()) return 0;
         size_t tail = output->tail_.load(std::memory_order_relaxed);
         const size_t head = output->head_.load(std::memory_order_acquire);
+        if (output->holdUntilConnected_ &&
+            !output->firstBytes_.mayWrite(output->client_.handle(), port, frames, tail != head))
+            return 0;
         bool wrote = false;
         while (tail != head) {
             uint32_t length;
@@ -263,6 +255,7 @@ private:
     }
 
     const bool holdUntilConnected_;
+    JackFirstBytes firstBytes_; // process thread only
     std::unique_ptr<uint8_t[]> ring_{new uint8_t[kRing]};
     std::atomic<size_t> head_{0}; // written by the sender
     std::atomic<size_t> tail_{0}; // written by the process thread
