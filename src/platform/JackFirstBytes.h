@@ -4,7 +4,9 @@
 // reads after the source's next cycle began finds the buffer cleared. Any bytes can be lost so in an overrun;
 // the first ones, written while new clients and connections slow the graph, matter (a controller's connect
 // message). So they wait for a cycle whose graph holds the connection, as the one before did, that began one
-// period after that one (the process thread was not late), and whose process runs in its first half.
+// period after that one (the process thread was not late), and whose process runs in its first half. A graph so
+// loaded that the port's process never runs in a first half would hold them for good: after kMostHeldCycles cycles
+// with the connection in the graph they go out in any case.
 #pragma once
 
 #include <jack/jack.h>
@@ -17,8 +19,10 @@ public:
         if (started_) return true;
         const jack_nframes_t start = jack_last_frame_time(client);
         const bool connected = jack_port_connected(port) > 0;
-        const bool settled = connected && connectedBefore_ && start - lastStart_ == frames &&
-                             jack_frames_since_cycle_start(client) < frames / 2;
+        if (connected && connectedCycles_ <= kMostHeldCycles) connectedCycles_++;
+        const bool settled = connected && connectedBefore_ &&
+                             (connectedCycles_ > kMostHeldCycles ||
+                              (start - lastStart_ == frames && jack_frames_since_cycle_start(client) < frames / 2));
         connectedBefore_ = connected;
         lastStart_ = start;
         started_ = settled && holding;
@@ -26,7 +30,9 @@ public:
     }
 
 private:
+    static constexpr int kMostHeldCycles = 32; // about 0.2 s at 256 frames and 44.1 kHz
     bool started_ = false;
+    int connectedCycles_ = 0;
     bool connectedBefore_ = false;
     jack_nframes_t lastStart_ = 0;
 };
