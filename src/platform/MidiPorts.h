@@ -7,8 +7,9 @@
 // Threads: enumeration, opening, closing and sending happen on the main thread. An input's
 // callback runs on the MIDI thread (RtMidi's ALSA thread, or JACK's real-time process thread):
 // it must only queue the message, never allocate, lock or block. A JACK output holds what is sent
-// until its connection carries bytes (a cycle or two), then sends it in order from a thread of its
-// own, so that opening never makes the caller wait for the graph.
+// until its connection carries bytes (a few cycles), then sends it in order from its process
+// thread, so that opening never makes the caller wait for the graph; closing it sends what it
+// still holds while the connection lasts (at most half a second).
 #pragma once
 
 #include <cstddef>

@@ -2,10 +2,11 @@
 // the controller sends) and an input port "in" (what comes back), both on JACK's process thread.
 #pragma once
 
+#include "platform/JackFirstBytes.h"
+
 #include <jack/jack.h>
 #include <jack/midiport.h>
 
-#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -32,7 +33,7 @@ public:
     }
     bool ok() const { return client_ != nullptr; }
 
-    // Goes out on the next cycle.
+    // Goes out on the next cycle, the first messages once "out"'s connection carries them (as the program's do).
     void send(std::vector<uint8_t> message) {
         std::lock_guard<std::mutex> lock(mutex_);
         outgoing_.push_back(std::move(message));
@@ -45,8 +46,6 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         received_.clear();
     }
-    // Cycles run so far (a send is out once this has moved on by two).
-    unsigned cycles() const { return cycles_.load(); }
 
 private:
     // A test's client may wait for its own lock here: it only ever holds it for a copy.
@@ -56,16 +55,17 @@ private:
         void* in = jack_port_get_buffer(c->in_, frames);
         jack_midi_clear_buffer(out);
         std::lock_guard<std::mutex> lock(c->mutex_);
-        for (auto& m : c->outgoing_)
-            jack_midi_event_write(out, 0, m.data(), m.size());
-        c->outgoing_.clear();
+        if (c->firstBytes_.mayWrite(c->client_, c->out_, frames, !c->outgoing_.empty())) {
+            for (auto& m : c->outgoing_)
+                jack_midi_event_write(out, 0, m.data(), m.size());
+            c->outgoing_.clear();
+        }
         jack_nframes_t n = jack_midi_get_event_count(in);
         for (jack_nframes_t i = 0; i < n; i++) {
             jack_midi_event_t event;
             if (jack_midi_event_get(&event, in, i) == 0)
                 c->received_.emplace_back(event.buffer, event.buffer + event.size);
         }
-        c->cycles_++;
         return 0;
     }
 
@@ -75,7 +75,7 @@ private:
     std::mutex mutex_;
     std::vector<std::vector<uint8_t>> outgoing_;
     std::vector<std::vector<uint8_t>> received_;
-    std::atomic<unsigned> cycles_{0};
+    JackFirstBytes firstBytes_; // process thread only
 };
 
 } // namespace ctltest

@@ -37,11 +37,12 @@ const char* __lsan_default_suppressions() {
 // These libraries are not built with ThreadSanitizer, so it can't see how they synchronise. Pango hands font
 // matching to a worker thread of its own and waits for it through GLib's queues; GIO's file chooser reads
 // folders on GLib's thread pool; GObject's type system and cairo's devices take their own locks in an order of
-// their own; Mesa's software renderer draws on its own threads; so do JACK's lock-free ring buffers and RtMidi's
-// hand-over of sends and received messages between the caller and JACK's process thread. A report's stacks
-// show such a library only as the immediate caller of what made the access or of our own code: GObject and
-// GTK stay unlisted for races, since our handlers of GTK's signals (a dialog's answer, a preferences window's
-// control) are called from them and their races must still be reported.
+// their own; Mesa's software renderer draws on its own threads; JACK's port buffers are written by one client and
+// read by the next in the same cycle, in an order the server keeps through shared memory; RtMidi runs an ALSA
+// input thread of its own beside the caller's. A report's stacks show such a library only as the immediate caller
+// of what made the access or of our own code: GObject and GTK stay unlisted for races, since our handlers of GTK's
+// signals (a dialog's answer, a preferences window's control) are called from them and their races must still be
+// reported.
 const char* __tsan_default_suppressions() {
     return "race:libfontconfig.so\n"
            "race:libjack.so\n"
