@@ -163,10 +163,15 @@ struct ProgramSession {
     // Starts a program of the build (default: tarlume) and waits for its window; the window id, or ""
     // when none came.
     std::string startApp(const std::string& log, const std::string& program = "tarlume") {
+        auto shown = [] {
+            return run("timeout -k 5 30 xdotool search --onlyvisible --name '^tarlume$' 2>/dev/null | head -1");
+        };
+        // The X server drops the window of a program that ended a moment later: that one is not the new one's.
+        waitFor([&] { return shown().empty(); });
         app = spawn({buildFolder() + "/" + program}, env, root.path + log);
         std::string id;
         waitFor([&] {
-            id = run("timeout -k 5 30 xdotool search --onlyvisible --name '^tarlume$' 2>/dev/null | head -1");
+            id = shown();
             return !id.empty();
         });
         if (!id.empty()) id.pop_back();
