@@ -175,7 +175,9 @@ bool Rig::start(std::string* why, bool* missing) {
             }
         }
         slow = false;
-        tap_ = std::make_unique<JackTap>(session_->jack->name());
+        // A server just started was seen to turn the test's client away once: it is asked again for a while
+        // before the server is taken for one that turns every client away.
+        waitFor([&] { return (tap_ = std::make_unique<JackTap>(session_->jack->name()))->ok(); }, 10, 500);
         if (!tap_->ok())
             *why = "the test's JACK client could not start";
         else if (waitFor([&] { return tap_->connect(kProgramPorts), tap_->recording(kProgramPorts); }, 30)) {

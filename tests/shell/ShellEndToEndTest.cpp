@@ -152,7 +152,9 @@ protected:
         std::string out = ports.find("tarlume:out_0") != std::string::npos ? "tarlume:out_0" : "system:playback_1";
         std::string file = s->root.path + "heard.wav";
         unlink(file.c_str());
-        run(s->jackEnv() + "timeout 60 jack_rec -f " + file + " -d 2 " + out + " >/dev/null 2>&1");
+        // A recorder whose client the server dropped waits for ever, and its SIGTERM handler was seen to hang in
+        // jack_client_close: it is killed, and the caller's next try records anew.
+        run(s->jackEnv() + "timeout -k 5 20 jack_rec -f " + file + " -d 2 " + out + " >/dev/null 2>&1");
         return Wav(file);
     }
     // The master output once it plays a tone within `tolerance` of `hz` (the clicks and drags before are
