@@ -154,7 +154,8 @@ protected:
         unlink(file.c_str());
         // A recorder whose client the server dropped waits for ever, and its SIGTERM handler was seen to hang in
         // jack_client_close: it is killed, and the caller's next try records anew.
-        run(s->jackEnv() + "timeout -k 5 20 jack_rec -f " + file + " -d 2 " + out + " >/dev/null 2>&1");
+        run(s->jackEnv() + "timeout -k 5 20 jack_rec -f " + file + " -d 2 " + out + " >>" + s->root.path +
+            "recorder.log 2>&1");
         return Wav(file);
     }
     // The master output once it plays a tone within `tolerance` of `hz` (the clicks and drags before are
@@ -194,7 +195,8 @@ TEST_F(ShellEndToEnd, ADjLoadsTwoDecksFromTheBrowserAndAFileDropPlaysAndMixesThe
     EXPECT_GT(deck1.level(), 0.05) << "no sound of deck 1 reached the JACK ports; the ports and their connections:\n"
                                    << run(s->jackEnv() + "timeout -k 5 20 jack_lsp -c 2>/dev/null")
                                    << "the program said:\n"
-                                   << readFile(s->root.path + "run1.log");
+                                   << readFile(s->root.path + "run1.log") << "the recorder said:\n"
+                                   << readFile(s->root.path + "recorder.log");
     EXPECT_NEAR(deck1.frequency(), 495, 185) << "deck 1 plays neither track"; // 330 or 660 Hz
 
     // Two files dropped from a file manager on deck 2: the first loads. Deck 1 pauses and the
