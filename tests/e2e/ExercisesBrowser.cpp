@@ -330,7 +330,9 @@ void record(Rig& rig, const Control& c) {
     EXPECT_TRUE(rig.until([&] { return rig.engineFact("recording") > 0; })) << "the recording did not start";
     testsupport::xdo("windowfocus --sync " + rig.window());
     EXPECT_TRUE(rig.value(c).lit);
-    sleepMs(1500);
+    // 1.5 s of the server's sound, however slowly a loaded machine runs it.
+    const int64_t from = rig.tap().now();
+    rig.until([&] { return rig.tap().now() - from > 3 * rig.tap().rate() / 2; }, 60);
     rig.click(c);
     EXPECT_TRUE(rig.until([&] { return rig.engineFact("recording") == 0; })) << "the recording did not stop";
     EXPECT_FALSE(rig.value(c).lit);
