@@ -150,9 +150,9 @@ struct ProgramSession {
     ProgramSession& operator=(const ProgramSession&) = delete;
 
     // A JACK server on the dummy backend with that many capture and playback channels, waiting up to
-    // `waitSeconds` for a place among the servers JACK can run at once.
-    bool startJack(int captures = 2, int playbacks = 2, double waitSeconds = 10) {
-        jack = std::make_unique<JackServer>(44100, 256, captures, playbacks, false, waitSeconds);
+    // `waitSeconds` for a place among the servers JACK can run at once; real-time as JackServer says.
+    bool startJack(int captures = 2, int playbacks = 2, double waitSeconds = 10, bool realTime = false) {
+        jack = std::make_unique<JackServer>(44100, 256, captures, playbacks, realTime, waitSeconds);
         if (!jack->ready()) return false;
         env["JACK_DEFAULT_SERVER"] = jack->name();
         return true;
