@@ -113,7 +113,7 @@ void vinyl(Rig& rig, const Control& c) {
     needle.record->setSpeed(-1.0);
     sleepMs(400);
     const double from = position(rig, c.deck);
-    sleepMs(800);
+    soundFor(rig, 0.8);
     const double back = position(rig, c.deck) - from;
     EXPECT_LT(back, -500) << "backwards, the position does not run back";
     needle.record->setSpeed(0);
@@ -148,7 +148,7 @@ void vinylMode(Rig& rig, const Control& c) {
         sleepMs(500);
         const double before = position(rig, c.deck);
         needle.jump(20);
-        sleepMs(700);
+        soundFor(rig, 0.7);
         const double moved = position(rig, c.deck) - before;
         measured("%s: the deck moved %.0f ms in 0.7 s", relative ? "relative" : "absolute", moved);
         // The needle lands 20 s of record further on: absolute mode follows it, relative mode plays on.
