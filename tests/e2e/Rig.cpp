@@ -200,8 +200,8 @@ bool Rig::start(std::string* why, bool* missing) {
                     60, 0))
                 break;
             slow = true;
-            *why = "the JACK server ran no second at a quarter of real time in a minute (the last: " + std::to_string(ran) +
-                   " frames):\n" + log();
+            *why = "the JACK server ran no second at a quarter of real time in a minute (the last: " +
+                   std::to_string(ran) + " frames):\n" + log();
         } else {
             std::string ports;
             for (const std::string& port : tap_->programPorts(".", true))
