@@ -42,9 +42,7 @@ protected:
             TARLUME_MISSING_COMPONENT() << "Xvfb could not start";
         }
         s = std::make_unique<ProgramSession>("shell-e2e");
-        // Real-time, as the end-to-end areas' (tests/e2e/Rig.cpp): a loaded machine holds a server's and the
-        // program's audio threads back otherwise, and the recorder's two seconds of sound take far longer.
-        ASSERT_TRUE(s->startJack(2, 2, 10, true)) << "the JACK server did not start";
+        ASSERT_TRUE(s->startJack()) << "the JACK server did not start";
         for (int i = 1; i <= 2; ++i)
             run("sox -n -r 44100 -c 2 -b 16 " + s->root.path + "t.wav synth 20 sine " + std::to_string(330 * i) +
                 " vol 0.5 2>/dev/null && lame --quiet --tt 'Tone " + std::to_string(i) + "' --ta 'Test Artist' " +
