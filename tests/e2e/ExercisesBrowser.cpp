@@ -229,7 +229,7 @@ void menu(Rig& rig, const Control& c) {
         ASSERT_TRUE(rig.choosePopup("Play backwards"));
         playing(rig, c.deck, true);
         const double from = position(rig, c.deck);
-        sleepMs(600);
+        soundFor(rig, 0.6);
         EXPECT_LT(position(rig, c.deck), from - 300) << "the deck does not play backwards";
         rig.click(c);
         ASSERT_TRUE(rig.choosePopup("Play backwards"));
@@ -330,7 +330,7 @@ void record(Rig& rig, const Control& c) {
     EXPECT_TRUE(rig.until([&] { return rig.engineFact("recording") > 0; })) << "the recording did not start";
     testsupport::xdo("windowfocus --sync " + rig.window());
     EXPECT_TRUE(rig.value(c).lit);
-    sleepMs(1500);
+    soundFor(rig, 1.5);
     rig.click(c);
     EXPECT_TRUE(rig.until([&] { return rig.engineFact("recording") == 0; })) << "the recording did not stop";
     EXPECT_FALSE(rig.value(c).lit);

@@ -54,6 +54,11 @@ double position(Rig& rig, int deck) {
     return rig.deckFact(deck, "position");
 }
 
+void soundFor(Rig& rig, double seconds) {
+    const int64_t from = rig.tap().now();
+    rig.until([&] { return rig.tap().now() - from >= int64_t(seconds * rig.tap().rate()); }, 10 * seconds + 30);
+}
+
 int pacer(int deck) {
     return deck ^ 1;
 }

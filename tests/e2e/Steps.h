@@ -31,6 +31,9 @@ std::string takeMeasured();
 void playing(Rig& rig, int deck, bool on = true);
 // The position a deck reports, ms.
 double position(Rig& rig, int deck);
+// Waits until the JACK server has run `seconds` of sound (the recorder's clock): a loaded machine's server may
+// run slower than the wall clock, and a deck plays by the server's.
+void soundFor(Rig& rig, double seconds);
 // How fast a deck's position moves over the next `seconds`: 1.0 at normal speed. It is measured against
 // the other deck of its pair (deck 1 for deck 2, and so on), which must be playing without key lock: both
 // advance by the blocks the program renders, so the cycles a loaded machine's JACK server runs without the

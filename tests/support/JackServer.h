@@ -184,10 +184,10 @@ private:
                                          "-p",    std::to_string(period),
                                          "-C",    std::to_string(captures),
                                          "-P",    std::to_string(playbacks)};
-        // Without real-time scheduling the server gives its clients 5 s instead of 0.5 s to answer: on a
-        // loaded machine (several programs starting under software GL) a client opening or answering a
-        // notification late was turned away, and a program started then ran without sound for good.
-        if (!realTime_) args.insert(args.begin() + 2, {"-t", "5000"});
+        // The server gives its clients 5 s to answer (real-time, it would give them 0.5 s): on a loaded machine
+        // (several programs starting under software GL) a client opening or answering a notification late was
+        // turned away, and a program started then ran without sound for good.
+        args.insert(args.begin() + 2, {"-t", "5000"});
         std::vector<char*> argv;
         for (std::string& a : args)
             argv.push_back(a.data());

@@ -150,9 +150,9 @@ struct ProgramSession {
     ProgramSession& operator=(const ProgramSession&) = delete;
 
     // A JACK server on the dummy backend with that many capture and playback channels, waiting up to
-    // `waitSeconds` for a place among the servers JACK can run at once.
-    bool startJack(int captures = 2, int playbacks = 2, double waitSeconds = 10) {
-        jack = std::make_unique<JackServer>(44100, 256, captures, playbacks, false, waitSeconds);
+    // `waitSeconds` for a place among the servers JACK can run at once; real-time as JackServer says.
+    bool startJack(int captures = 2, int playbacks = 2, double waitSeconds = 10, bool realTime = false) {
+        jack = std::make_unique<JackServer>(44100, 256, captures, playbacks, realTime, waitSeconds);
         if (!jack->ready()) return false;
         env["JACK_DEFAULT_SERVER"] = jack->name();
         return true;
@@ -163,10 +163,15 @@ struct ProgramSession {
     // Starts a program of the build (default: tarlume) and waits for its window; the window id, or ""
     // when none came.
     std::string startApp(const std::string& log, const std::string& program = "tarlume") {
+        auto shown = [] {
+            return run("timeout -k 5 30 xdotool search --onlyvisible --name '^tarlume$' 2>/dev/null | head -1");
+        };
+        // The X server drops the window of a program that ended a moment later: that one is not the new one's.
+        waitFor([&] { return shown().empty(); });
         app = spawn({buildFolder() + "/" + program}, env, root.path + log);
         std::string id;
         waitFor([&] {
-            id = run("timeout -k 5 30 xdotool search --onlyvisible --name '^tarlume$' 2>/dev/null | head -1");
+            id = shown();
             return !id.empty();
         });
         if (!id.empty()) id.pop_back();
