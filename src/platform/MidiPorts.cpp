@@ -1,5 +1,6 @@
 #include "platform/MidiPorts.h"
 #include "platform/JackFirstBytes.h"
+#include "platform/SoundDevices.h"
 
 #include <jack/jack.h>
 #include <jack/midiport.h>
@@ -409,6 +410,9 @@ private:
             } catch (const RtMidiError&) {
             }
         }
+        // While a request of the sound's to the JACK server is not answered (a server stopped or held in a
+        // debugger), libjack makes every other client's open wait for it: controllers are off until it answers.
+        if (SoundDevices::jackRequestOut()) return RtMidi::UNSPECIFIED;
         jack_set_error_function(quietJack);
         jack_set_info_function(quietJack);
         if (JackProbe().client) return RtMidi::UNIX_JACK;

@@ -11,6 +11,7 @@
 #include "engine/TarlumeAudioDevice.h"
 #include "engine/TarlumePlayer.h"
 #include "foundation/modTools.h"
+#include "platform/MidiPorts.h"
 #include "support/JackServer.h"
 #include "support/Wav.h"
 
@@ -693,6 +694,7 @@ TEST(EngineJack, WhatMeetsAStoppedServerReturnsAtOnceAndTakesItWhenItRuns) {
         } else {
             engine.initAudio();
         }
+        MidiPorts::get().sources(); // the controllers' list: libjack would make it wait for the request out
         const bool returnedWhileStopped = !running.exchange(true);
         kill(rig.server.pid(), SIGCONT);
         waker.join();
