@@ -99,28 +99,44 @@ double alike(Rig& rig, int64_t from, double lagMs, int pieces = 1, int window = 
     return figures[(figures.size() - 1) / 2];
 }
 
+// Xruns told over the two stretches compared for a loop of `lagMs` heard from tap frame `from`: the sound
+// then and the sound a loop before. Those told between only move the sound, which the slack allows for.
+// An xrun is told after its cycle, by a server thread of its own that a loaded machine may hold a while.
+int xrunsInStretches(Rig& rig, int64_t from, double lagMs) {
+    constexpr int kToldLate = 8192;
+    const int64_t lag = std::llround(lagMs * kFramesPerMs), reach = slackFor(rig, lagMs, 64) + kPad;
+    const int64_t end = from + 2 * kWindow + kPad + kToldLate;
+    return rig.tap().xrunsSince(from - lag - reach, end - lag + reach) + rig.tap().xrunsSince(from - kPad, end);
+}
+
 // The running loop heard from tap frame `from` on (a loop made of what just played counts the play
 // before it as its first turn): the deck plays on, its sound repeats at the loop's length and not at half
 // of it, which a loop twice as long, a stopped deck or one that plays past the loop would not do.
 // It is judged over twice the window in eight pieces: a block the server ran without the program spoils the
 // piece it falls in and the one a loop later (two of four pieces of one window, for a quarter-beat loop or two
-// blocks lost), and a loaded machine loses several. A capture during which the server reported an xrun is
+// blocks lost), and a loaded machine loses several. A capture whose stretches saw the server report an xrun is
 // taken again further on (a few times), the loop still running.
 void expectLoopHeard(Rig& rig, int deck, int64_t from, const char* what) {
     const auto d = rig.deck(deck);
     ASSERT_EQ(d.at("looping"), "1") << what << ": no loop runs";
     const double length = number(d.at("loopLength"));
     double whole = 0, half = 0;
+    bool spoilt = false;
     for (int tries = 0;; ++tries) {
         whole = alike(rig, from, length, 8, 2 * kWindow, true);
         half = alike(rig, from, length / 2);
-        if (whole < 0 || tries == Rig::kRetakes || rig.tap().xrunsSince(firstFrame(rig, from, length)) == 0) break;
+        spoilt = whole >= 0 && xrunsInStretches(rig, from, length) > 0;
+        if (!spoilt || tries == Rig::kRetakes) break;
         rig.retaken();
         from = inMs(rig, 0);
     }
-    measured("loop %.1f ms heard: %.2f alike a loop before, %.2f half a loop before", length, whole, half);
-    EXPECT_GT(whole, 0.8) << what << ": the sound does not come round at the loop's length (" << length << " ms)"
-                          << (whole < 0 ? ": the recorder took nothing, the JACK server ran no cycle" : "");
+    measured("loop %.1f ms heard: %.2f alike a loop before, %.2f half a loop before%s", length, whole, half,
+             spoilt ? " (not judged: the server lost cycles in every capture)" : "");
+    // Lost cycles only make a loop sound less alike: a recording they spoilt every time tells nothing of it.
+    if (!spoilt) {
+        EXPECT_GT(whole, 0.8) << what << ": the sound does not come round at the loop's length (" << length
+                              << " ms)" << (whole < 0 ? ": the recorder took nothing, the JACK server ran no cycle" : "");
+    }
     EXPECT_LT(half, 0.6) << what << ": the sound comes round at half the loop's length";
 }
 

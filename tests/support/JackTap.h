@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <regex>
 #include <string>
@@ -122,14 +123,16 @@ public:
     }
     // Frames recorded so far: the recorder's clock.
     int64_t now() const { return written_.load(std::memory_order_acquire); }
-    // The server's xruns told since the recorder's clock read `from` (of the last kXruns). In an xrun a busy
-    // machine's server ran a cycle without the program or the recorder: a period of the sound is lost or
-    // repeated, which a measure of pitch or of a repeat would take for the program's fault.
-    int xrunsSince(int64_t from) const {
+    // The server's xruns told since the recorder's clock read `from`, and before it read `to` (of the last
+    // kXruns). In an xrun a busy machine's server ran a cycle without the program or the recorder: a period of
+    // the sound is lost or repeated, which a measure of pitch or of a repeat would take for the program's fault.
+    int xrunsSince(int64_t from, int64_t to = INT64_MAX) const {
         const int told = xruns_.load(std::memory_order_acquire);
         int count = 0;
-        for (int i = std::max(0, told - kXruns); i < told; ++i)
-            count += xrunAt_[i % kXruns].load(std::memory_order_relaxed) >= from;
+        for (int i = std::max(0, told - kXruns); i < told; ++i) {
+            const int64_t at = xrunAt_[i % kXruns].load(std::memory_order_relaxed);
+            count += at >= from && at < to;
+        }
         return count;
     }
 
