@@ -52,7 +52,9 @@ int64_t firstFrame(Rig& rig, int64_t from, double lagMs, int lost = 0) {
 // the slack, and the lower middle of their figures counts, so that a block the program missed inside the window
 // does not count either. Where the sound must be found alike (`lostCount`), the slack allows for the xruns told
 // over the stretch; where it must not be, a wider search would only find more by chance.
-double alike(Rig& rig, int64_t from, double lagMs, int pieces = 1, int window = kWindow, bool lostCount = false) {
+// The figures of the pieces go to `each` where asked for.
+double alike(Rig& rig, int64_t from, double lagMs, int pieces = 1, int window = kWindow, bool lostCount = false,
+             std::vector<double>* each = nullptr) {
     const int piece = window / pieces;
     int lost = 0, slack = 0;
     int64_t first = 0;
@@ -95,6 +97,7 @@ double alike(Rig& rig, int64_t from, double lagMs, int pieces = 1, int window = 
         }
         figures.push_back(best);
     }
+    if (each) *each = figures;
     std::sort(figures.begin(), figures.end());
     return figures[(figures.size() - 1) / 2];
 }
@@ -120,10 +123,13 @@ void expectLoopHeard(Rig& rig, int deck, int64_t from, const char* what) {
     const auto d = rig.deck(deck);
     ASSERT_EQ(d.at("looping"), "1") << what << ": no loop runs";
     const double length = number(d.at("loopLength"));
+    // Not before the loop ran: a press the program took late must not put the loop's start in the window.
+    from = std::max(from, inMs(rig, kSettleMs));
     double whole = 0, half = 0;
     bool spoilt = false;
+    std::vector<double> pieces;
     for (int tries = 0;; ++tries) {
-        whole = alike(rig, from, length, 8, 2 * kWindow, true);
+        whole = alike(rig, from, length, 8, 2 * kWindow, true, &pieces);
         half = alike(rig, from, length / 2);
         spoilt = whole >= 0 && xrunsInStretches(rig, from, length) > 0;
         if (!spoilt || tries == Rig::kRetakes) break;
@@ -134,8 +140,12 @@ void expectLoopHeard(Rig& rig, int deck, int64_t from, const char* what) {
              spoilt ? " (not judged: the server lost cycles in every capture)" : "");
     // Lost cycles only make a loop sound less alike: a recording they spoilt every time tells nothing of it.
     if (!spoilt) {
+        std::string each;
+        for (const double p : pieces)
+            each += " " + std::to_string(p).substr(0, 4);
         EXPECT_GT(whole, 0.8) << what << ": the sound does not come round at the loop's length (" << length
-                              << " ms)" << (whole < 0 ? ": the recorder took nothing, the JACK server ran no cycle" : "");
+                              << " ms)" << (whole < 0 ? ": the recorder took nothing, the JACK server ran no cycle" : "")
+                              << "; the pieces in time order:" << each;
     }
     EXPECT_LT(half, 0.6) << what << ": the sound comes round at half the loop's length";
 }
