@@ -119,17 +119,25 @@ void echo(Rig& rig, const Control& c) {
     if (c.specifier() == "echo_length")
         for (double at : {0.1, 0.2}) {
             EXPECT_NEAR(turnKnob(rig, length, at), at, 0.02) << "the knob does not hold its place";
-            turnKnob(rig, amount, 0.5);
             const double set = rig.value(length).number / 44100;
-            const int64_t from = rig.tap().now();
-            Control play = sibling(rig, c, "pause");
-            rig.click(play);
-            rig.click(play);
-            const double heard = onsetSpacing(Heard{rig.tap().take(from, int(4 * 44100 * set))}, c.deck);
+            const Control play = sibling(rig, c, "pause");
+            double heard = 0;
+            // A burst the server lost cycles in, or in its repeats, is played again: a gap in a repeat would be
+            // taken for an onset of its own.
+            for (int tries = 0;; ++tries) {
+                turnKnob(rig, amount, 0.5);
+                const int64_t from = rig.tap().now();
+                rig.click(play);
+                rig.click(play);
+                heard = onsetSpacing(Heard{rig.tap().take(from, int(4 * 44100 * set))}, c.deck);
+                rightClick(rig, amount);
+                testsupport::sleepMs(int(1000 * set) + 300); // silence fills the echo's ring
+                if (tries == Rig::kRetakes || rig.tap().xrunsSince(from, from + int64_t(4 * 44100 * set)) == 0)
+                    break;
+                rig.retaken();
+            }
             measured("echo time %.3f s: repeats every %.3f s", set, heard);
             EXPECT_NEAR(heard, set, 0.02 + 0.03 * set) << "the echo time";
-            rightClick(rig, amount);
-            testsupport::sleepMs(int(1000 * set) + 300); // silence fills the echo's ring
         }
     turnKnob(rig, length, 0.05);
     playing(rig, c.deck, true);
