@@ -136,10 +136,12 @@ void expectLoopHeard(Rig& rig, int deck, int64_t from, const char* what) {
         rig.retaken();
         from = inMs(rig, 0);
     }
+    // Lost cycles only make a loop sound less alike: a recording they spoilt every time tells nothing of a
+    // loop not heard.
+    const bool judged = !spoilt || whole > 0.8;
     measured("loop %.1f ms heard: %.2f alike a loop before, %.2f half a loop before%s", length, whole, half,
-             spoilt ? " (not judged: the server lost cycles in every capture)" : "");
-    // Lost cycles only make a loop sound less alike: a recording they spoilt every time tells nothing of it.
-    if (!spoilt) {
+             judged ? "" : " (not judged: the server lost cycles in every capture)");
+    if (judged) {
         std::string each;
         for (const double p : pieces)
             each += " " + std::to_string(p).substr(0, 4);
