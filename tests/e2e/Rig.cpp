@@ -579,7 +579,9 @@ Heard Rig::listen(double seconds, double settle, Take take) {
     for (int tries = 0;; ++tries) {
         const int64_t asked = tap_->now();
         heard = Heard{tap_->listen(seconds, settle)};
-        if (take == kOnce || heard.empty() || tries == kRetakes || tap_->xrunsSince(asked) == 0) break;
+        if (take == kOnce || heard.empty() || tap_->xrunsSince(asked) == 0 ||
+            (tries >= kRetakes && std::chrono::steady_clock::now() - t > std::chrono::duration<double>(kRetakeSeconds)))
+            break;
         ++retaken_;
     }
     trace("listen", t);

@@ -183,11 +183,14 @@ public:
     // ---- Sound ----
     testsupport::JackTap& tap() { return *tap_; }
     // The outputs over `seconds`, recorded after waiting `settle` seconds (ramps and the block in flight).
-    // Taken again (settling again) while the server reports an xrun from the call to the capture's end, up to
-    // kRetakes times; kOnce takes it as it comes, for a sound that does not wait (a decaying tail). A loaded
-    // machine's server was seen to report xruns in three captures running, several in each.
+    // Taken again (settling again) while the server reports an xrun from the call to the capture's end, at
+    // least kRetakes times and for up to kRetakeSeconds; kOnce takes it as it comes, for a sound that does not
+    // wait (a decaying tail). A loaded machine's server was seen to report xruns in every capture for over a
+    // minute, and a period lost can splatter a deck's tone into the band of the other's (-44 dBFS heard where
+    // the crossfader had silenced that deck).
     enum Take { kSteady, kOnce };
     static constexpr int kRetakes = 6;
+    static constexpr double kRetakeSeconds = 20;
     Heard listen(double seconds = 0.5, double settle = 0.15, Take take = kSteady);
     // Captures taken again for an xrun since the last call.
     int takeRetaken() { return std::exchange(retaken_, 0); }
