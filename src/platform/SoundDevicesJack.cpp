@@ -470,6 +470,7 @@ public:
         }
         if (const std::shared_ptr<Opening> ended = std::exchange(out, nullptr)) {
             const std::shared_ptr<JackSession>& session = ended->session;
+            if (!session) listed().clear(); // no server was there: one started since may have other ports
             // Taken unless its server went away meanwhile: else a client is opened anew.
             if (session && !session->dead() && ended->clientName == clientName && ended->server == serverName())
                 return session;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/JackFirstBytes.h"
+#include "support/JackServer.h"
 
 #include <jack/jack.h>
 #include <jack/midiport.h>
@@ -18,7 +19,7 @@ class JackMidiClient {
 public:
     // Needs JACK_DEFAULT_SERVER set to the server's name.
     explicit JackMidiClient(const std::string& name) {
-        client_ = jack_client_open(name.c_str(), JackNoStartServer, nullptr);
+        client_ = testsupport::JackServer::openClient(name, getenv("JACK_DEFAULT_SERVER"));
         if (!client_) return;
         out_ = jack_port_register(client_, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
         in_ = jack_port_register(client_, "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);

@@ -26,6 +26,7 @@
 #include <cstring>
 #include <dlfcn.h>
 #include <sched.h>
+#include <sstream>
 #include <thread>
 #include "support/MissingComponent.h"
 
@@ -92,9 +93,7 @@ std::pair<long, double> bestMatch(const std::vector<float>& whole, const float* 
 class Listener {
 public:
     explicit Listener(const std::string& server) : buffer_(size_t(44100) * 20, 0.0f) {
-        jack_status_t st;
-        client_ = jack_client_open("tarlume-listener", jack_options_t(JackNoStartServer | JackServerName), &st,
-                                   server.c_str());
+        client_ = JackServer::openClient("tarlume-listener", server);
         if (!client_) return;
         port_ = jack_port_register(client_, "in_left", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
         jack_set_process_callback(client_, &Listener::process, this);
@@ -335,9 +334,7 @@ struct XrunCounter {
     std::atomic<int> xruns{0};
     std::atomic<bool> realTime{false}; // whether the clients' process threads got real-time scheduling
     explicit XrunCounter(const std::string& server) {
-        jack_status_t st;
-        client =
-            jack_client_open("tarlume-xruns", jack_options_t(JackNoStartServer | JackServerName), &st, server.c_str());
+        client = JackServer::openClient("tarlume-xruns", server);
         if (!client) return;
         jack_set_xrun_callback(
             client,
@@ -435,11 +432,19 @@ TEST(SlowEngineJack, XrunsUnderLoad) {
 }
 
 namespace {
+// What the engine said on standard error since it was captured. libjack's metadata store says on standard error
+// when another test's server removed its folder under it: that line is not the engine's.
+std::string engineSaid() {
+    std::istringstream captured(testing::internal::GetCapturedStderr());
+    std::string said, line;
+    while (std::getline(captured, line))
+        if (line.find("/dev/shm/jack_db") == std::string::npos) said += line + "\n";
+    return said;
+}
+
 // The engine's ports at the server, by full name, sorted; empty when the server does not answer.
 std::vector<std::string> enginePorts(const std::string& server) {
-    jack_status_t st;
-    jack_client_t* c =
-        jack_client_open("tarlume-ports", jack_options_t(JackNoStartServer | JackServerName), &st, server.c_str());
+    jack_client_t* c = JackServer::openClient("tarlume-ports", server);
     std::vector<std::string> names;
     if (!c) return names;
     const char** ports = jack_get_ports(c, "^tarlume:", JACK_DEFAULT_AUDIO_TYPE, 0);
@@ -497,13 +502,13 @@ TEST(EngineJack, PortsComeWithALateServerAndStayThroughTimecodeAndTheServerStopp
         engine->update();
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Sound device \"system\" found: playing there\n");
+    EXPECT_EQ(engineSaid(), "Sound device \"system\" found: playing there\n");
     EXPECT_EQ(enginePorts(server.name()), ports);
     // A device change whose new client the server turns away for a moment keeps the server: it is asked again.
     turnAway.store(true);
     testing::internal::CaptureStderr();
     engine->initAudio();
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(engineSaid(), "");
     EXPECT_FALSE(turnAway.load()) << "the engine's client was not turned away";
     EXPECT_EQ(enginePorts(server.name()), ports);
     EXPECT_EQ(LinuxAudioDevice::getNbChannels(0, true), 4); // the input channels to choose from
@@ -521,8 +526,7 @@ TEST(EngineJack, PortsComeWithALateServerAndStayThroughTimecodeAndTheServerStopp
         engine->update();
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "Sound device \"system\" stopped: playing on no device until it is back\n");
+    EXPECT_EQ(engineSaid(), "Sound device \"system\" stopped: playing on no device until it is back\n");
     auto* device = static_cast<LinuxAudioDevice*>(engine->soundDevices[0].get());
     ASSERT_TRUE(device->isLost());
     // Without its device the mix runs on: the deck plays on meanwhile.
@@ -539,7 +543,7 @@ TEST(EngineJack, PortsComeWithALateServerAndStayThroughTimecodeAndTheServerStopp
         engine->update();
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Sound device \"system\" is back\n");
+    EXPECT_EQ(engineSaid(), "Sound device \"system\" is back\n");
     EXPECT_FALSE(device->isLost());
     EXPECT_EQ(enginePorts(server.name()), ports);
     // The deck is heard again.
@@ -665,8 +669,12 @@ TEST(EngineJack, WhatMeetsAStoppedServerReturnsAtOnceAndTakesItWhenItRuns) {
         rig.engine = std::make_unique<Tarlume>();
         Tarlume& engine = *rig.engine;
         const std::vector<std::string> ports = {"tarlume:out_0", "tarlume:out_1", "tarlume:out_2", "tarlume:out_3"};
-        if (row.when != Start) {
+        if (row.when != Start) { // a loaded server may answer the open only after the engine's wait: a look takes it
             engine.initAudio();
+            for (int i = 0; i < 500 && enginePorts(rig.server.name()) != ports; i++) {
+                engine.update();
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
             ASSERT_EQ(enginePorts(rig.server.name()), ports);
         }
         if (row.when == Look) { // the server goes, and is stopped just after it came back
@@ -708,7 +716,7 @@ TEST(EngineJack, WhatMeetsAStoppedServerReturnsAtOnceAndTakesItWhenItRuns) {
             engine.update();
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
-        EXPECT_EQ(testing::internal::GetCapturedStderr(), row.said);
+        EXPECT_EQ(engineSaid(), row.said);
         EXPECT_EQ(enginePorts(rig.server.name()), ports);
     }
 }

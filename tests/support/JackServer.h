@@ -97,6 +97,18 @@ public:
 
     bool ready() const { return ready_; }
     const std::string& name() const { return name_; }
+
+    // A client of the test's own on `server`, null when none can be had. A loaded server was seen to turn a
+    // client away for a moment just after another one closed: it is asked again then, for up to two seconds.
+    static jack_client_t* openClient(const std::string& clientName, const std::string& server) {
+        for (int refusals = 0;; refusals++) {
+            jack_status_t st = jack_status_t(0);
+            jack_client_t* client = jack_client_open(
+                clientName.c_str(), jack_options_t(JackNoStartServer | JackServerName), &st, server.c_str());
+            if (client || (st & JackServerFailed) || refusals == 40) return client;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    }
     pid_t pid() const { return pid_; }
 
 private:
@@ -192,6 +204,31 @@ private:
         for (std::string& a : args)
             argv.push_back(a.data());
         argv.push_back(nullptr);
+        // A server that ends removes the JACK metadata store that every server and client of the user shares,
+        // and a client that joins the store while another makes it anew can die of SIGBUS inside libjack: the
+        // tests' servers leave it in place (KeepJackMetadata.c), and the first one on the machine makes it alone.
+        std::vector<std::string> env;
+        for (char** e = environ; *e; e++)
+            if (strncmp(*e, "LD_PRELOAD=", 11) != 0) env.emplace_back(*e);
+#ifdef TARLUME_KEEP_JACK_METADATA
+        env.emplace_back(std::string("LD_PRELOAD=") + TARLUME_KEEP_JACK_METADATA);
+#endif
+        std::vector<char*> envp;
+        for (std::string& e : env)
+            envp.push_back(e.data());
+        envp.push_back(nullptr);
+        const std::string store = "/dev/shm/jack_db-" + std::to_string(getuid());
+        int storeLock = -1;
+        if (access((store + "/__db.001").c_str(), F_OK) != 0) {
+            storeLock = open((store + ".tarlume-lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+            if (storeLock >= 0) flock(storeLock, LOCK_EX);
+        }
+        struct Unlock {
+            int fd;
+            ~Unlock() {
+                if (fd >= 0) close(fd);
+            }
+        } unlock{storeLock};
         pid_ = fork();
         if (pid_ == 0) {
             // The server goes with the test, also when the test dies without stopping it.
@@ -201,7 +238,7 @@ private:
                 dup2(null, 1);
                 dup2(null, 2);
             }
-            execvp("jackd", argv.data());
+            execvpe("jackd", argv.data(), envp.data());
             _exit(127);
         }
         if (pid_ <= 0) return false;

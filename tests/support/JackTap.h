@@ -4,6 +4,8 @@
 // found again at the next connect().
 #pragma once
 
+#include "JackServer.h"
+
 #include <jack/jack.h>
 
 #include <algorithm>
@@ -33,9 +35,7 @@ public:
 
     // Opens a client on the named server with a ring of `seconds`; ok() tells whether it runs.
     explicit JackTap(const std::string& server, double seconds = 20) {
-        jack_status_t status;
-        client_ =
-            jack_client_open("e2e-tap", jack_options_t(JackNoStartServer | JackServerName), &status, server.c_str());
+        client_ = JackServer::openClient("e2e-tap", server);
         if (!client_) return;
         rate_ = int(jack_get_sample_rate(client_));
         size_ = size_t(seconds * rate_);
