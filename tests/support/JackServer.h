@@ -9,7 +9,7 @@
 //
 // Clients reach it with JACK_DEFAULT_SERVER=name() and JACK_NO_START_SERVER=1 in their environment
 // (PortAudio's JACK host API reads them), or by opening a client with JackServerName.
-// Needs libjack in the test program; jackd itself comes from the jackd2 package.
+// Needs libjack in the test program; jackd and jack_wait come from the jackd2 package.
 #pragma once
 
 #include <jack/jack.h>
@@ -249,11 +249,7 @@ private:
                 pid_ = -1;
                 return true;
             }
-            jack_status_t st;
-            jack_client_t* probe =
-                jack_client_open("probe", jack_options_t(JackNoStartServer | JackServerName), &st, name_.c_str());
-            if (probe) {
-                jack_client_close(probe);
+            if (answers()) {
                 ready_ = true;
                 return true;
             }
@@ -261,6 +257,17 @@ private:
         }
         stop();
         return true;
+    }
+
+    // Whether a client can join the server, asked from a process of its own: a test program whose own client a
+    // server still starting turned away was seen to be turned away by every server after, for the rest of its run.
+    bool answers() const {
+        FILE* wait = popen(("jack_wait -c -n probe -s '" + name_ + "' 2>/dev/null").c_str(), "r");
+        if (!wait) return false;
+        char said[32] = "";
+        const bool running = fgets(said, sizeof said, wait) && strncmp(said, "running", 7) == 0;
+        pclose(wait);
+        return running;
     }
 
     int args_[4];
