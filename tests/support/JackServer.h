@@ -206,7 +206,8 @@ private:
         argv.push_back(nullptr);
         // A server that ends removes the JACK metadata store that every server and client of the user shares,
         // and a client that joins the store while another makes it anew can die of SIGBUS inside libjack: the
-        // tests' servers leave it in place (KeepJackMetadata.c), and the first one on the machine makes it alone.
+        // tests' servers leave it in place while another server runs (KeepJackMetadata.c), and one that starts
+        // where there is no store makes it alone.
         std::vector<std::string> env;
         for (char** e = environ; *e; e++)
             if (strncmp(*e, "LD_PRELOAD=", 11) != 0) env.emplace_back(*e);
