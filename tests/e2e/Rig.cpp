@@ -579,7 +579,8 @@ Heard Rig::listen(double seconds, double settle, Take take) {
     for (int tries = 0;; ++tries) {
         const int64_t asked = tap_->now();
         heard = Heard{tap_->listen(seconds, settle)};
-        if (take == kOnce || heard.empty() || tap_->xrunsSince(asked) == 0 ||
+        heard.spoilt = !heard.empty() && tap_->xrunsSince(asked) > 0;
+        if (take == kOnce || !heard.spoilt ||
             (tries >= kRetakes && std::chrono::steady_clock::now() - t > std::chrono::duration<double>(kRetakeSeconds)))
             break;
         ++retaken_;

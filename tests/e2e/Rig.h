@@ -49,6 +49,7 @@ struct Tracks {
 // What the four outputs carried over a stretch of time.
 struct Heard {
     std::vector<std::vector<float>> ch; // master left, right, headphones left, right
+    bool spoilt = false;                // the server reported an xrun over it, and over each capture before it
     bool empty() const { return ch.empty() || ch[0].empty(); }
     double masterDb() const { return empty() ? -200 : testsupport::levelDb(ch[0], ch[1]); }
     double phonesDb() const { return empty() ? -200 : testsupport::levelDb(ch[2], ch[3]); }
