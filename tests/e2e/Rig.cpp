@@ -579,10 +579,13 @@ Heard Rig::listen(double seconds, double settle, Take take) {
     for (int tries = 0;; ++tries) {
         const int64_t asked = tap_->now();
         heard = Heard{tap_->listen(seconds, settle)};
-        heard.spoilt = !heard.empty() && tap_->xrunsSince(asked) > 0;
-        if (take == kOnce || !heard.spoilt ||
-            (tries >= kRetakes && std::chrono::steady_clock::now() - t > std::chrono::duration<double>(kRetakeSeconds)))
+        const bool spoilt = !heard.empty() && tap_->xrunsSince(asked) > 0;
+        if (!spoilt) break;
+        if (take == kOnce ||
+            (tries >= kRetakes && std::chrono::steady_clock::now() - t > std::chrono::duration<double>(kRetakeSeconds))) {
+            spoilt_ = true;
             break;
+        }
         ++retaken_;
     }
     trace("listen", t);

@@ -49,7 +49,6 @@ struct Tracks {
 // What the four outputs carried over a stretch of time.
 struct Heard {
     std::vector<std::vector<float>> ch; // master left, right, headphones left, right
-    bool spoilt = false;                // the server reported an xrun over it, and over each capture before it
     bool empty() const { return ch.empty() || ch[0].empty(); }
     double masterDb() const { return empty() ? -200 : testsupport::levelDb(ch[0], ch[1]); }
     double phonesDb() const { return empty() ? -200 : testsupport::levelDb(ch[2], ch[3]); }
@@ -196,6 +195,11 @@ public:
     // Captures taken again for an xrun since the last call.
     int takeRetaken() { return std::exchange(retaken_, 0); }
     void retaken() { ++retaken_; }
+    // Whether a sound was spoilt since the last call: the server reported xruns over its capture and over every
+    // one taken again for it (or over the only one, for kOnce). A lost period moves or splatters the sound, so
+    // what a row then asserts of it tells nothing of the program.
+    bool takeSpoilt() { return std::exchange(spoilt_, false); }
+    void spoilt() { spoilt_ = true; }
     // Waits (up to `seconds`) until the recorder records the program's outputs as they are now: a device the
     // program opens anew makes its ports anew, and the recorder joins them within moments; whether it does.
     bool recording(double seconds = 10);
@@ -239,6 +243,7 @@ private:
     std::vector<std::string> startPorts_;
     int restarts_ = 0;
     int retaken_ = 0;
+    bool spoilt_ = false;
 };
 
 // Tolerant number reading of a probe fact ("" reads 0).
