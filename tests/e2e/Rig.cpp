@@ -236,6 +236,8 @@ std::string Rig::programState() {
         state += WIFSIGNALED(status) ? "The program was ended by signal " + std::to_string(WTERMSIG(status))
                                      : "The program ended with status " + std::to_string(WEXITSTATUS(status));
         state += ".\n";
+        if (WCOREDUMP(status))
+            state += "Where its threads were:\n" + crashStack(buildFolder() + "/tarlume_probe", pid, buildFolder());
     } else if (pid > 0) {
         const std::string id = std::to_string(pid);
         if (haveProgram("gdb")) {
@@ -581,8 +583,8 @@ Heard Rig::listen(double seconds, double settle, Take take) {
         heard = Heard{tap_->listen(seconds, settle)};
         const bool spoilt = !heard.empty() && tap_->xrunsSince(asked) > 0;
         if (!spoilt) break;
-        if (take == kOnce ||
-            (tries >= kRetakes && std::chrono::steady_clock::now() - t > std::chrono::duration<double>(kRetakeSeconds))) {
+        if (take == kOnce || (tries >= kRetakes &&
+                              std::chrono::steady_clock::now() - t > std::chrono::duration<double>(kRetakeSeconds))) {
             spoilt_ = true;
             break;
         }

@@ -17,6 +17,7 @@
 #include <memory>
 #include <string>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -71,6 +72,12 @@ inline pid_t spawn(const std::vector<std::string>& args, const std::map<std::str
     pid_t pid = fork();
     if (pid == 0) {
         prctl(PR_SET_PDEATHSIG, SIGTERM); // the program goes with the test, also when the test dies
+        // A program that crashes leaves a core, from which the test tells where it was (see crashStack).
+        struct rlimit core;
+        if (getrlimit(RLIMIT_CORE, &core) == 0) {
+            core.rlim_cur = core.rlim_max;
+            setrlimit(RLIMIT_CORE, &core);
+        }
         for (const auto& [k, v] : env)
             setenv(k.c_str(), v.c_str(), 1);
         if (FILE* f = fopen(log.c_str(), "w")) {
@@ -85,6 +92,21 @@ inline pid_t spawn(const std::vector<std::string>& args, const std::map<std::str
         _exit(127);
     }
     return pid;
+}
+
+// Where the threads of a spawned program that a signal ended were, read by the debugger from the core the kernel
+// wrote into its working folder (`folder`: the program stands in its application folder), as "core" or
+// "core.<pid>" by the machine's core pattern; the core is removed. "" when there is none (another pattern, a
+// sanitizer build).
+inline std::string crashStack(const std::string& program, pid_t pid, const std::string& folder) {
+    for (const std::string& core : {folder + "/core." + std::to_string(pid), folder + "/core"}) {
+        if (access(core.c_str(), R_OK) != 0) continue;
+        const std::string where = run("timeout -k 5 120 gdb -batch " + program + " " + core +
+                                      " -ex 'thread apply all bt' 2>&1 | grep -v '^\\[New LWP'");
+        unlink(core.c_str());
+        return where;
+    }
+    return "";
 }
 
 // Waits for a child to end; false when it did not within the time.
