@@ -236,14 +236,12 @@ std::string Rig::programState() {
         state += WIFSIGNALED(status) ? "The program was ended by signal " + std::to_string(WTERMSIG(status))
                                      : "The program ended with status " + std::to_string(WEXITSTATUS(status));
         state += ".\n";
-        if (WCOREDUMP(status))
-            state += "Where its threads were:\n" + crashStack(buildFolder() + "/tarlume_probe", pid, buildFolder());
+        if (WCOREDUMP(status)) state += "Where its threads were:\n" + crashStack(buildFolder() + "/tarlume_probe", pid);
     } else if (pid > 0) {
         const std::string id = std::to_string(pid);
         if (haveProgram("gdb")) {
             // The program named by its process: the file may have been built anew since it started.
-            state += "Where its threads are:\n" + run("timeout -k 5 60 gdb -batch /proc/" + id + "/exe -p " + id +
-                                                      " -ex 'thread apply all bt' 2>&1 | grep -v '^\\[New LWP'");
+            state += "Where its threads are:\n" + threadStacks("/proc/" + id + "/exe -p " + id);
         } else {
             // Without a debugger: each thread's name, state and the kernel function it sleeps in.
             state += "Its threads (name, state, waiting in):\n" +

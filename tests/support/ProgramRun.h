@@ -94,15 +94,20 @@ inline pid_t spawn(const std::vector<std::string>& args, const std::map<std::str
     return pid;
 }
 
-// Where the threads of a spawned program that a signal ended were, read by the debugger from the core the kernel
-// wrote into its working folder (`folder`: the program stands in its application folder), as "core" or
-// "core.<pid>" by the machine's core pattern; the core is removed. "" when there is none (another pattern, a
-// sanitizer build).
-inline std::string crashStack(const std::string& program, pid_t pid, const std::string& folder) {
-    for (const std::string& core : {folder + "/core." + std::to_string(pid), folder + "/core"}) {
+// Each thread's stack as the debugger reads it from `target`: "<program> <core>", or "<program> -p <pid>" for
+// a program that still runs.
+inline std::string threadStacks(const std::string& target) {
+    return run("timeout -k 5 60 gdb -batch " + target + " -ex 'thread apply all bt' 2>&1 | grep -v '^\\[New LWP'");
+}
+
+// Where the threads of a spawned program that a signal ended were, read from the core the kernel wrote into its
+// working folder (the program stands in its application folder, the one it lies in), as "core" or "core.<pid>" by
+// the machine's core pattern; the core is removed. "" when there is none (another pattern, a sanitizer build).
+inline std::string crashStack(const std::string& program, pid_t pid) {
+    const std::string folder = program.substr(0, program.rfind('/') + 1);
+    for (const std::string& core : {folder + "core." + std::to_string(pid), folder + "core"}) {
         if (access(core.c_str(), R_OK) != 0) continue;
-        const std::string where = run("timeout -k 5 120 gdb -batch " + program + " " + core +
-                                      " -ex 'thread apply all bt' 2>&1 | grep -v '^\\[New LWP'");
+        const std::string where = threadStacks(program + " " + core);
         unlink(core.c_str());
         return where;
     }
