@@ -150,9 +150,15 @@ struct JackStreamCore {
 
 // One client of the server. Streams keep their session alive, so a stream of a client that died meanwhile
 // never touches the client that replaced it.
+//
+// The client's ports are made and taken away while it is inactive, but beside another stream of the client. libjack
+// walks the client's list of its ports, without a lock, for each latency notice the server sends an active client
+// (at every connection made or broken anywhere in the graph): a port unregistered meanwhile is read after it was
+// freed. A program whose ports a patchbay joined as they came crashed so at a change of sound device.
 class JackSession : public std::enable_shared_from_this<JackSession> {
 public:
-    // A session of a client just opened, activated. Its last holder closes the client (see release).
+    // A session of a client just opened, not active yet (see setActive). Its last holder closes the client (see
+    // release).
     static std::shared_ptr<JackSession> make(jack_client_t* client) {
         return std::shared_ptr<JackSession>(new JackSession(client), &JackSession::release);
     }
@@ -182,7 +188,7 @@ public:
                 request(self->client_);
                 self->asking_.fetch_sub(1);
             },
-            runs(cycles_));
+            runs(signs_));
         if (!inTime) giveUp();
         return inTime;
     }
@@ -197,6 +203,24 @@ public:
             names.emplace_back(ports[i]);
         if (ports) jack_free(ports);
         return names;
+    }
+
+    // Request thread: activates or deactivates the client, when it is not so already.
+    void setActive(bool on) {
+        if (active_ == on) return;
+        if (on)
+            jack_activate(client_);
+        else
+            jack_deactivate(client_);
+        active_ = on;
+        answer();
+    }
+    // Request thread: the server answered a request, as a running server does (see ask).
+    void answer() { signs_->fetch_add(1, std::memory_order_relaxed); }
+    // True while a stream is in the process callback. Main thread.
+    bool hasStreams() const {
+        std::lock_guard<std::mutex> guard(mutex_);
+        return std::any_of(std::begin(slots_), std::end(slots_), [](auto& slot) { return slot.load() != nullptr; });
     }
 
     bool add(JackStreamCore* core) {
@@ -240,7 +264,6 @@ private:
         jack_set_process_callback(client, &JackSession::process, this);
         jack_set_sample_rate_callback(client, &JackSession::rateChanged, this);
         jack_on_shutdown(client, &JackSession::shutdown, this);
-        jack_activate(client);
     }
     // The last holder lets go. The client is closed on a thread of its own, waited for as a request is (see
     // answered), and the session, which the process callback is handed, is freed after the close. A client whose
@@ -253,7 +276,7 @@ private:
         }
         // Once the server took the client out of its cycles, it runs: the close is waited for as any running one.
         auto deactivated = std::make_shared<std::atomic<bool>>(false);
-        const std::function<bool()> cycling = runs(session->cycles_);
+        const std::function<bool()> cycling = runs(session->signs_);
         answered(
             [session, deactivated] {
                 jack_deactivate(session->client_);
@@ -263,10 +286,10 @@ private:
             },
             [deactivated, cycling] { return deactivated->load() || cycling(); });
     }
-    // True when the server ran a cycle of the client since the last call.
-    static std::function<bool()> runs(const std::shared_ptr<std::atomic<uint64_t>>& cycles) {
-        return [cycles, last = cycles->load()]() mutable {
-            const uint64_t now = cycles->load();
+    // True when the server showed since the last call that it runs (see signs_).
+    static std::function<bool()> runs(const std::shared_ptr<std::atomic<uint64_t>>& signs) {
+        return [signs, last = signs->load()]() mutable {
+            const uint64_t now = signs->load();
             return std::exchange(last, now) != now;
         };
     }
@@ -305,8 +328,10 @@ private:
     jack_client_t* client_;
     std::atomic<bool> dead_{false}, abandoned_{false}, blockLeft_{false};
     std::atomic<int> asking_{0}; // requests out
-    // Cycles the server ran the client, shared with the waits for the client's close.
-    std::shared_ptr<std::atomic<uint64_t>> cycles_ = std::make_shared<std::atomic<uint64_t>>(0);
+    bool active_ = false;        // request threads, one at a time
+    // Signs that the server runs: cycles it ran the client, and requests it answered. Shared with the waits for
+    // the client's close.
+    std::shared_ptr<std::atomic<uint64_t>> signs_ = std::make_shared<std::atomic<uint64_t>>(0);
     std::atomic<double> rate_{0.0};
     std::atomic<int> inProcess_{0};
     std::atomic<JackStreamCore*> slots_[kMaxStreams] = {};
@@ -323,11 +348,15 @@ public:
         stop();
         const std::vector<jack_port_t*> ports = core_->ports;
         if (added_) session_->remove(std::move(core_));
-        if (!ports.empty())
-            session_->ask([ports](jack_client_t* client) {
-                for (jack_port_t* port : ports)
-                    jack_port_unregister(client, port);
-            });
+        if (ports.empty()) return;
+        // The last stream's ports go with the client inactive. Deactivating it under another stream would break
+        // that stream's connections: beside one (a second device on the same server) they go as they are.
+        const bool last = !session_->hasStreams();
+        session_->ask([ports, last, session = session_.get()](jack_client_t* client) {
+            if (last) session->setActive(false);
+            for (jack_port_t* port : ports)
+                jack_port_unregister(client, port);
+        });
     }
 
     // Registers `in` input and `out` output ports and joins them to the physical ports; false with a reason.
@@ -341,7 +370,8 @@ public:
         auto made = std::make_shared<Ports>();
         const std::vector<std::string> capture = session_->physicalPorts(true),
                                        playback = session_->physicalPorts(false);
-        const bool inTime = session_->ask([made, in, out, capture, playback](jack_client_t* client) {
+        const bool inTime = session_->ask([made, in, out, capture, playback,
+                                           session = session_.get()](jack_client_t* client) {
             // Ports named by channel; a name the client already holds (two streams on one direction) gets a suffix.
             auto registerPorts = [&](const char* kind, int count, unsigned long flags,
                                      std::vector<jack_port_t*>& list) {
@@ -359,7 +389,9 @@ public:
             };
             made->refused = !registerPorts("in", in, JackPortIsInput, made->in) ||
                             !registerPorts("out", out, JackPortIsOutput, made->out);
+            session->answer();
             if (made->refused) return;
+            session->setActive(true); // a client's ports are joined only once it is active
             for (size_t c = 0; c < made->in.size() && c < capture.size(); c++)
                 jack_connect(client, capture[c].c_str(), jack_port_name(made->in[c]));
             for (size_t c = 0; c < made->out.size() && c < playback.size(); c++)
@@ -415,7 +447,7 @@ int JackSession::process(jack_nframes_t frames, void* arg) {
     // Set before the slots are read and cleared after: a stream removed meanwhile waits for it. A session given
     // up on runs no stream any more.
     self->inProcess_.store(1);
-    self->cycles_->fetch_add(1, std::memory_order_relaxed);
+    self->signs_->fetch_add(1, std::memory_order_relaxed);
     if (!self->abandoned_.load())
         for (auto& slot : self->slots_)
             if (JackStreamCore* core = slot.load()) core->cycle(frames);

@@ -26,6 +26,7 @@
 #include <cstring>
 #include <dlfcn.h>
 #include <sched.h>
+#include <mutex>
 #include <sstream>
 #include <thread>
 #include "support/MissingComponent.h"
@@ -457,6 +458,41 @@ std::vector<std::string> enginePorts(const std::string& server) {
     return names;
 }
 
+// A client of the test's own that notes, in order, the server's notices of ports made ('r') and taken away ('u'),
+// and of connections made ('c') and broken ('d').
+class PortNotices {
+public:
+    explicit PortNotices(const std::string& server) : client_(JackServer::openClient("tarlume-notices", server)) {
+        if (!client_) return;
+        jack_set_port_registration_callback(
+            client_, [](jack_port_id_t, int made, void* self) { static_cast<PortNotices*>(self)->note(made ? 'r' : 'u'); },
+            this);
+        jack_set_port_connect_callback(
+            client_,
+            [](jack_port_id_t, jack_port_id_t, int made, void* self) {
+                static_cast<PortNotices*>(self)->note(made ? 'c' : 'd');
+            },
+            this);
+        jack_activate(client_);
+    }
+    ~PortNotices() {
+        if (client_) jack_client_close(client_);
+    }
+    std::string seen() {
+        std::lock_guard<std::mutex> guard(mutex_);
+        return seen_;
+    }
+
+private:
+    void note(char c) {
+        std::lock_guard<std::mutex> guard(mutex_);
+        seen_ += c;
+    }
+    jack_client_t* client_;
+    std::mutex mutex_;
+    std::string seen_;
+};
+
 // Whether the engine's next client open is turned away, as a loaded server was seen to do right after the previous
 // client closed (jack_client_open below stands in front of libjack's for the whole test program).
 std::atomic<bool> turnAway{false};
@@ -506,12 +542,20 @@ TEST(EngineJack, PortsComeWithALateServerAndStayThroughTimecodeAndTheServerStopp
     EXPECT_EQ(engineSaid(), "Sound device \"system\" found: playing there\n");
     EXPECT_EQ(enginePorts(server.name()), ports);
     // A device change whose new client the server turns away for a moment keeps the server: it is asked again.
-    turnAway.store(true);
-    testing::internal::CaptureStderr();
-    engine->initAudio();
-    EXPECT_EQ(engineSaid(), "");
-    EXPECT_FALSE(turnAway.load()) << "the engine's client was not turned away";
-    EXPECT_EQ(enginePorts(server.name()), ports);
+    // The old ports go, and the new ones come, while the client is inactive (its connections broken first, made
+    // last): libjack reads a client's list of ports, unlocked, for every latency notice an active client gets.
+    {
+        PortNotices notices(server.name()); // closed while its server runs
+        turnAway.store(true);
+        testing::internal::CaptureStderr();
+        engine->initAudio();
+        EXPECT_EQ(engineSaid(), "");
+        EXPECT_FALSE(turnAway.load()) << "the engine's client was not turned away";
+        EXPECT_EQ(enginePorts(server.name()), ports);
+        for (int i = 0; i < 250 && notices.seen().find("cccccccc") == std::string::npos; i++)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        EXPECT_EQ(notices.seen(), "dddddddduuuuuuuurrrrrrrrcccccccc");
+    }
     EXPECT_EQ(LinuxAudioDevice::getNbChannels(0, true), 4); // the input channels to choose from
     engine->players[0]->setVinylControl(true, 0);
     EXPECT_EQ(enginePorts(server.name()), ports);
