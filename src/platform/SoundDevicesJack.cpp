@@ -217,7 +217,7 @@ public:
     }
     // Request thread: the server answered a request, as a running server does (see ask).
     void answer() { signs_->fetch_add(1, std::memory_order_relaxed); }
-    // True while a stream is in the process callback. Main thread.
+    // True while a stream is added (the process callback runs it). Main thread.
     bool hasStreams() const {
         std::lock_guard<std::mutex> guard(mutex_);
         return std::any_of(std::begin(slots_), std::end(slots_), [](auto& slot) { return slot.load() != nullptr; });

@@ -80,9 +80,8 @@ struct Needle {
 constexpr double kSought = 0.004, kFollows = 0.005 + 0.003;
 
 // The deck's speed as its sound tells it over `seconds`: the tone's frequency over its track's tone. On a loaded
-// machine the timecode misses cycles of the record and the deck's pitch wanders about the record's for a while
-// (seen up to 0.43 % off): given a speed `near`, captures go on (up to 15 s) until one hears the deck within
-// `within` of it, and the last is returned.
+// machine the deck's pitch wanders about the record's for a while (see kFollows): given a speed `near`, captures go
+// on (up to 15 s) until one hears the deck within `within` of it, and the last is returned.
 double heardSpeed(Rig& rig, int deck, double seconds = 0.6, double near = 0, double within = 0) {
     double heard = 0;
     rig.until(

@@ -236,7 +236,7 @@ std::string Rig::programState() {
         state += WIFSIGNALED(status) ? "The program was ended by signal " + std::to_string(WTERMSIG(status))
                                      : "The program ended with status " + std::to_string(WEXITSTATUS(status));
         state += ".\n";
-        if (WCOREDUMP(status)) state += "Where its threads were:\n" + crashStack(buildFolder() + "/tarlume_probe", pid);
+        if (WCOREDUMP(status) && haveProgram("gdb")) state += "Where its threads were:\n" + crashStack(buildFolder() + "/tarlume_probe", pid);
     } else if (pid > 0) {
         const std::string id = std::to_string(pid);
         if (haveProgram("gdb")) {
