@@ -2,7 +2,9 @@
 
 #include <sched.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <climits>
 #include <cstdio>
@@ -54,6 +56,8 @@ bool bindAll(sqlite3_stmt* statement, const SQLParams& params) {
 
 SQLDatabase::SQLDatabase(const std::string& path) {
     InitializeCriticalSection(&lock);
+    logFilesBefore = !path.empty() && path != ":memory:" &&
+                     (access((path + "-wal").c_str(), F_OK) == 0 || access((path + "-shm").c_str(), F_OK) == 0);
     sqlite3* db = nullptr;
     // Serialized mode is asked for, not assumed: three threads share this one connection.
     int rc =
@@ -163,10 +167,16 @@ SQLDatabase::~SQLDatabase() {
         if (checkpointer) sqlite3_close(checkpointer);
         checkpointer = nullptr;
     }
+    bool couldNotWrite = false;
     if (connection) {
         for (auto& entry : idleStatements)
             sqlite3_finalize(entry.second);
         idleStatements.clear();
+        // A damaged file is kept as it was found, its log beside it: what the log holds (the newest
+        // cue points) is not written into pages that may be unreadable, nor the file changed any further.
+        if (corruptionSeen.load(std::memory_order_relaxed) || asFound.load(std::memory_order_relaxed))
+            sqlite3_db_config(connection, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+        couldNotWrite = sqlite3_db_readonly(connection, "main") == 1;
         // Closing first lets virtual tables (the search index) finalize statements of their own;
         // only statements left unfinished by us are finalized here, then the close is retried.
         if (sqlite3_close(connection) == SQLITE_BUSY) {
@@ -176,6 +186,16 @@ SQLDatabase::~SQLDatabase() {
             sqlite3_close(connection);
         }
         connection = nullptr;
+    }
+    // A file this session could only read still gets a log and its index, made by SQLite with the
+    // file's own permissions: left behind read-only, they would keep the next session from writing
+    // once the file is writable again. Those made here are taken away while the log is empty (it
+    // stays when another program wrote to it).
+    struct stat wal;
+    if (couldNotWrite && !databasePath.empty() && !logFilesBefore &&
+        (stat((databasePath + "-wal").c_str(), &wal) != 0 || wal.st_size == 0)) {
+        unlink((databasePath + "-wal").c_str());
+        unlink((databasePath + "-shm").c_str());
     }
     pthread_mutex_destroy(&lock);
 }
@@ -187,11 +207,21 @@ void SQLDatabase::noteError(int code) {
 bool SQLDatabase::checkReadable() {
     if (!connection) return false;
     sqlite3_stmt* statement = nullptr;
-    int rc = sqlite3_prepare_v2(connection, "SELECT count(*) FROM sqlite_master", -1, &statement, nullptr);
-    if (rc == SQLITE_OK) rc = sqlite3_step(statement);
+    // Every page, so that a page cut off or overwritten is found before anything is written, not by
+    // whichever statement happens to read it later. One row "ok" when sound, else a row per fault.
+    int rc = sqlite3_prepare_v2(connection, "PRAGMA quick_check(1)", -1, &statement, nullptr);
+    bool sound = false;
+    if (rc == SQLITE_OK) {
+        rc = sqlite3_step(statement);
+        if (rc == SQLITE_ROW) {
+            const unsigned char* said = sqlite3_column_text(statement, 0);
+            sound = said && std::strcmp(reinterpret_cast<const char*>(said), "ok") == 0;
+            if (!sound) corruptionSeen.store(true, std::memory_order_relaxed);
+        }
+    }
     if (statement) sqlite3_finalize(statement);
     noteError(rc);
-    return rc == SQLITE_ROW;
+    return sound;
 }
 
 bool SQLDatabase::executeQuery(const std::string& sql) {

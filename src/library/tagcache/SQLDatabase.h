@@ -96,9 +96,13 @@ public:
     // Threads waiting to begin a transaction while another thread holds one (tests hold one to hold a load).
     int getTransactionWaiters() const { return transactionWaiters.load(std::memory_order_acquire); }
 
-    // SQLite found the file corrupt or not a database at some point (the owner may move it aside).
+    // SQLite found the file corrupt or not a database at some point (the owner may move it aside). Such a
+    // file is closed as it is: its log is not copied into it but stays beside it.
     bool sawCorruption() const { return corruptionSeen.load(std::memory_order_relaxed); }
-    // Whether the open file is readable as a database (runs a cheap query on the schema).
+    // The owner is about to move the file aside (found damaged, or not its own): it is closed as a corrupt one is.
+    void keepAsFound() { asFound.store(true, std::memory_order_relaxed); }
+    // Whether the open file is readable as a database: every page of it and of its log is looked over
+    // (SQLite's quick check), and damage found is noted as corruption. Reads only.
     bool checkReadable();
 
     // A count that moves whenever this connection changes a row of the files or frames tables, and
@@ -131,13 +135,16 @@ private:
     // After a transaction ends: the log copied into the file when it has grown long, through a
     // connection of its own, so that this connection's statements (other threads') need not wait.
     void checkpointIfDue();
-    std::string databasePath;          // "" for a private temporary database: nothing to copy
+    std::string databasePath; // "" for a private temporary database and a reading connection: nothing to copy
+    // Whether the file's log or its index (-wal, -shm) were there before this connection opened it.
+    bool logFilesBefore = false;
     sqlite3* checkpointer = nullptr;   // guarded by checkpointLock
     bool checkpointsOwnFailed = false; // the second connection could not be opened; guarded by checkpointLock
     std::mutex checkpointLock;
     std::atomic<int> walPages{0};                // pages in the log after the last commit
     std::atomic<bool> checkpointInCommit{false}; // no connection of its own copies the log
     std::atomic<bool> corruptionSeen{false};
+    std::atomic<bool> asFound{false};
     std::atomic<unsigned long long> trackChanges{0};
     // Written only in the hooks, under SQLite's connection mutex.
     bool trackChangesPending = false;    // a change not yet committed or rolled back

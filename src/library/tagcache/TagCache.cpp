@@ -4,7 +4,9 @@
 #include <time.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <iterator>
 #include <cstdio>
 #include <set>
@@ -39,6 +41,11 @@ const TableColumns kTables[] = {
     {"unfinishedfolders", {"ID", "path", "recursive"}},
 };
 
+bool isFolder(const std::string& path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
 struct BuildArguments {
     TagCache* cache;
     std::string root;
@@ -63,6 +70,8 @@ TagCache::TagCache(const std::string& path) : databasePath(path) {
 
 void TagCache::openDatabase() {
     database = std::make_unique<SQLDatabase>(databasePath);
+    // Looked over whole before anything is written to it: the schema work below, run on a file whose
+    // version cannot be read, would take it for an old cache and drop its tables.
     if (database->isOpen() && database->checkReadable()) {
         if (createSchema() && !database->sawCorruption()) return;
     } else if (!database->sawCorruption()) {
@@ -71,28 +80,50 @@ void TagCache::openDatabase() {
         fprintf(stderr,
                 "tarlume: the tag cache \"%s\" could not be opened (%s): it is left as it is, and this session keeps "
                 "its cache in a temporary database\n",
-                databasePath.c_str(), DirExist(databasePath) ? "a folder is in its place" : "locked or not readable");
-        database = std::make_unique<SQLDatabase>("");
-        createSchema();
-        readerUsable = false; // the file at databasePath is not this session's
+                databasePath.c_str(), isFolder(databasePath) ? "a folder is in its place" : "locked or not readable");
+        useTemporaryDatabase();
         return;
     }
     // Corrupt, not a database, or tables that are not the cache's: it is only a cache, so keep the file aside
-    // and start afresh.
+    // as it was found and start afresh.
+    database->keepAsFound();
     database.reset();
-    fprintf(stderr, "tarlume: the tag cache \"%s\" could not be used; it was kept as \"%s\" and is made anew\n",
-            databasePath.c_str(), keepDamaged().c_str());
+    if (!keepDamaged(true)) {
+        useTemporaryDatabase();
+        return;
+    }
     database = std::make_unique<SQLDatabase>(databasePath);
     createSchema();
 }
 
-std::string TagCache::keepDamaged() {
+void TagCache::useTemporaryDatabase() {
+    database = std::make_unique<SQLDatabase>("");
+    createSchema();
+    // The file at databasePath is not this session's: no copy is read from it, nor is it moved aside.
+    readerUsable = false;
+    fileInUse = false;
+}
+
+bool TagCache::keepDamaged(bool atOpen) {
     const std::string kept = unusedNumberedPath(databasePath + ".corrupt");
-    std::rename(databasePath.c_str(), kept.c_str());
-    // Its write-ahead log may hold the newest cue points: kept beside it, where SQLite reads it with the copy.
-    for (const char* log : {"-wal", "-shm"})
-        std::rename((databasePath + log).c_str(), (kept + log).c_str());
-    return kept;
+    const char* found = atOpen ? "could not be used" : "was found damaged";
+    if (std::rename(databasePath.c_str(), kept.c_str()) != 0) {
+        fprintf(stderr, "tarlume: the tag cache \"%s\" %s and could not be moved aside (%s): it is left as it is%s\n",
+                databasePath.c_str(), found, strerror(errno),
+                atOpen ? ", and this session keeps its cache in a temporary database" : "");
+        return false;
+    }
+    // Its log may hold the newest cue points: kept beside it, where SQLite reads it with the copy. A log
+    // left at the old name would be dropped by the new database made there.
+    std::string logLost;
+    for (const char* log : {"-wal", "-journal", "-shm"})
+        if (std::rename((databasePath + log).c_str(), (kept + log).c_str()) != 0 && errno != ENOENT &&
+            std::strcmp(log, "-shm") != 0) // only an index of the log, made again from it
+            logLost = strerror(errno);
+    fprintf(stderr, "tarlume: the tag cache \"%s\" %s; it was kept as \"%s\"%s%s%s and %s\n", databasePath.c_str(),
+            found, kept.c_str(), logLost.empty() ? "" : " without its log (", logLost.c_str(),
+            logLost.empty() ? "" : ")", atOpen ? "is made anew" : "the next start makes it anew");
+    return true;
 }
 
 bool TagCache::tablesAreOurs() {
@@ -116,6 +147,8 @@ bool TagCache::tablesAreOurs() {
 
 bool TagCache::createSchema() {
     SQLDatabase& db = *database;
+    // Made first: a cache whose tables were not made has an index that is never ready.
+    searchIndex = std::make_unique<TagCacheSearchIndex>(database.get());
     // Write-ahead logging: a crash loses at most the last transactions, never the file.
     readerUsable = db.getOneResult("PRAGMA journal_mode = WAL") == "wal";
     db.executeQuery("PRAGMA synchronous = NORMAL;");
@@ -124,8 +157,11 @@ bool TagCache::createSchema() {
     db.executeQuery("PRAGMA cache_size = -32768");
     db.executeQuery(
         "CREATE TABLE IF NOT EXISTS properties (ID INTEGER PRIMARY KEY AUTOINCREMENT, key TEXT, value TEXT)");
-    std::string version = getPropertyValue("major_version");
-    int major = strToInt(version.empty() ? "0" : version);
+    // A version that cannot be read is damage, not an old cache: nothing is dropped.
+    std::vector<std::vector<std::string>> version;
+    if (!db.tryAllRows("SELECT value FROM properties WHERE key = ?", SQLParams{"major_version"}, &version))
+        return false;
+    int major = version.empty() || version[0].empty() || version[0][0].empty() ? 0 : strToInt(version[0][0]);
     if (major < 9) {
         db.executeQuery("DROP TABLE IF EXISTS folders");
         db.executeQuery("DROP TABLE IF EXISTS files");
@@ -165,7 +201,6 @@ bool TagCache::createSchema() {
     setPropertyValue("minor_version", "1");
     // Every typed search got a folders row; they are remade on demand, so the table stays bounded.
     db.executeQuery("DELETE FROM folders WHERE path >= ? AND path < ?", SQLParams{"search:", "search;"});
-    searchIndex = std::make_unique<TagCacheSearchIndex>(database.get());
     searchIndex->open();
     return true;
 }
@@ -189,10 +224,10 @@ TagCache::~TagCache() {
     database->commitTransaction();
     tagCacheLoadingQueue.clear();
     registry.clear();
-    bool corrupt = database->sawCorruption();
+    bool corrupt = database->sawCorruption() && fileInUse;
     searchIndex.reset();
     database.reset();
-    if (corrupt) keepDamaged(); // found damaged while running: the next start makes a new one
+    if (corrupt) keepDamaged(false); // found damaged while running: the next start makes a new one
     if (logFile) fclose(logFile);
     pthread_cond_destroy(&loadingChanged);
     pthread_mutex_destroy(&cs_tagCacheLoading);

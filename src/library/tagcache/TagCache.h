@@ -31,11 +31,12 @@ class TagCache {
 public:
     // Opens (creating folders and file when missing) or upgrades the database to version 9.1 and
     // resumes the lists left unfinished by the last run. A file that is corrupt or not a database is
-    // moved aside ("tagcache.db.corrupt") and a new one made: the cache can always be rebuilt. One
-    // that cannot be opened or is locked by another program is left as it is, and this session
-    // keeps its cache in a temporary database.
+    // moved aside as it was found, its log beside it ("tagcache.db.corrupt"), and a new one made: the
+    // cache can always be rebuilt. One that cannot be opened or is locked by another program is left
+    // as it is, and this session keeps its cache in a temporary database.
     explicit TagCache(const std::string& databasePath);
-    // Stops the threads, records the unfinished lists, deletes the lists and closes the database.
+    // Stops the threads, records the unfinished lists, deletes the lists and closes the database; one found
+    // damaged meanwhile is moved aside.
     virtual ~TagCache();
     TagCache(const TagCache&) = delete;
     TagCache& operator=(const TagCache&) = delete;
@@ -133,10 +134,14 @@ private:
     void loadingThreadRun();
     void buildThreadRun(const std::string& rootPath);
     void openDatabase();
+    // This session's cache in a private temporary database, the file at databasePath left alone.
+    void useTemporaryDatabase();
     // Moves the damaged database aside as tagcache.db.corrupt, else .corrupt2, .corrupt3 ... (as the damaged settings
-    // files are kept), with its log files; returns the name it was kept as.
-    std::string keepDamaged();
-    // Creates or upgrades the tables; false, with nothing created, when tables of the cache's names are not its own.
+    // files are kept), with its log files, and says in one line on stderr what was done (found at open, or while
+    // running). False when it could not be moved: it is then left where it is.
+    bool keepDamaged(bool atOpen);
+    // Creates or upgrades the tables; false, with nothing created, when tables of the cache's names are not its own
+    // or its version cannot be read.
     bool createSchema();
     bool tablesAreOurs();
     void resumeUnfinished();
@@ -184,6 +189,7 @@ private:
     // a build starts, only when a search asks.
     std::atomic<bool> searchSnapshotWanted{true};
     bool readerUsable = false; // the file is in WAL mode: the copy may be read on a second connection
+    bool fileInUse = true;     // `database` is the file at databasePath, not a temporary one
 
     // Built records, held weakly: the lists hold them. Guarded by builtLock.
     std::unordered_map<long long, std::weak_ptr<CID3v2Tag>> builtRecords;

@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <random>
@@ -29,10 +33,37 @@ CID3v2Tag* findRecord(TagCacheDirectory* list, const std::string& path) {
     return nullptr;
 }
 
-void runSqlite(const std::string& db, const std::string& sql) {
-    std::string command = "sqlite3 '" + db + "' \"" + sql + "\"";
+void runSqlite(const std::string& db, const std::string& sql, const std::string& before = "") {
+    std::string command = "sqlite3 '" + db + "' " + before + " \"" + sql + "\" >/dev/null";
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
 }
+
+// 4 KiB of random bytes over the second page of a cache: the properties table, where its version is.
+void overwriteVersionPage(const std::string& db) {
+    std::mt19937 random(53);
+    std::string page(4096, '\0');
+    for (char& c : page)
+        c = char(random());
+    int fd = open(db.c_str(), O_WRONLY);
+    EXPECT_EQ(pwrite(fd, page.data(), page.size(), 4096), 4096);
+    close(fd);
+}
+
+// Root writes any file whatever its mode. While this lives, this thread and the threads it starts are held to the
+// files' modes as their owner is, as every other user is.
+class AsFileOwner {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct saved[2] = {};
+
+public:
+    AsFileOwner() {
+        syscall(SYS_capget, &header, saved);
+        __user_cap_data_struct held[2] = {saved[0], saved[1]};
+        held[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH) | (1u << CAP_FOWNER));
+        syscall(SYS_capset, &header, held);
+    }
+    ~AsFileOwner() { syscall(SYS_capset, &header, saved); }
+};
 
 } // namespace
 
@@ -82,6 +113,110 @@ TEST(TagCache, OldVersionsAreUpgradedAndBrokenFilesReplaced) {
         EXPECT_EQ(readFileContents(junk + kept + "-wal"), "log" + kept);
     }
     EXPECT_EQ(readFileContents(junk + ".corrupt-wal"), "log.corrupt");
+
+    // Damaged where the open reads first (its version's page), a version that cannot be read, cut to half its length
+    // (its last pages, which the open never reads, gone), or found damaged while running: kept as it was found, its
+    // log beside it with the newest cue point, said in one true line, and the next session writes. A file that cannot
+    // be moved is left as it is, and a read-only file is not damaged: neither is kept, and the session after them
+    // writes.
+    struct Damage {
+        const char* name;
+        void (*apply)(const std::string& db); // before the session, or while it runs
+        bool whileRunning;
+        const char* saidFirst; // what the session says ("" nothing); "kept" ones keep the file and its log
+        const char* saidNext;
+    } damages[] = {
+        {"version's page", overwriteVersionPage, false, "could not be used; it was kept as", ""},
+        {"version unreadable",
+         [](const std::string& db) {
+             runSqlite(db,
+                       "ALTER TABLE properties RENAME TO gone; CREATE VIEW properties AS SELECT * FROM gone; DROP "
+                       "TABLE gone;",
+                       "'.dbconfig no_ckpt_on_close on'");
+         },
+         false, "could not be used; it was kept as", ""},
+        {"cut to half",
+         [](const std::string& db) { EXPECT_EQ(truncate(db.c_str(), std::filesystem::file_size(db) / 2), 0); }, false,
+         "could not be used; it was kept as", ""},
+        {"its last pages while running",
+         [](const std::string& db) {
+             int fd = open(db.c_str(), O_WRONLY);
+             EXPECT_EQ(pwrite(fd, std::string(65536, 'x').data(), 65536, std::filesystem::file_size(db) - 65536),
+                       65536);
+             close(fd);
+             SQLDatabase other(db); // a write of another program: what this one read before is read again
+             other.executeQuery("INSERT INTO playlog (file) VALUES ('other')");
+         },
+         true, "was found damaged; it was kept as", ""},
+        {"version's page, in a read-only folder",
+         [](const std::string& db) {
+             overwriteVersionPage(db);
+             chmod(getFilePath(db).c_str(), 0555);
+         },
+         false,
+         "could not be used and could not be moved aside (Permission denied): it is left as it is, and this session "
+         "keeps its cache in a temporary database",
+         "could not be used; it was kept as"},
+        {"read-only after a close",
+         [](const std::string& db) {
+             SQLDatabase(db).checkReadable(); // its log copied in and removed
+             chmod(db.c_str(), 0444);
+         },
+         false, "", ""},
+    };
+    for (const Damage& d : damages) {
+        TempTree t;
+        const std::string db = t.root + "tagcache.db";
+        const std::string track = t.file("music/Artist - Title.mp3", id3v2({{"TIT2", "Title"}}));
+        auto storeCues = [&](TagCache& cache, std::string cues) {
+            TagPtr record = cache.getTagByFilename(track);
+            record->setFrame("ETCO", &cues, 0);
+            // A long overview: the file's second half is its pages alone, which the open does not need.
+            return cache.storeDeckRecord(record.get(), 4, std::string(256 * 1024, '\x80'), 0.5);
+        };
+        {
+            TagCache cache(db);
+            ASSERT_TRUE(storeCues(cache, "older"));
+        }
+        // The newest cue point still only in the log, as a session that ended without closing leaves it.
+        runSqlite(db, "UPDATE frames SET value = 'newest' WHERE name = 'ETCO'", "'.dbconfig no_ckpt_on_close on'");
+        const std::string log = readFileContents(db + "-wal");
+        ASSERT_FALSE(log.empty()) << d.name;
+        if (!d.whileRunning) d.apply(db);
+        const std::string found = readFileContents(db);
+        testing::internal::CaptureStderr();
+        {
+            AsFileOwner owner;
+            TagCache cache(db);
+            if (d.whileRunning) {
+                d.apply(db);
+                cache.getWaveForm(track, 4, nullptr, nullptr);
+            }
+        }
+        std::string said = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), *d.saidFirst ? 1 : 0) << d.name << ": " << said;
+        EXPECT_NE(said.find(d.saidFirst), std::string::npos) << d.name << ": " << said;
+        if (said.find("kept as \"" + db + ".corrupt\"") != std::string::npos) {
+            EXPECT_TRUE(d.whileRunning || readFileContents(db + ".corrupt") == found) << d.name;
+            EXPECT_TRUE(readFileContents(db + ".corrupt-wal").substr(0, log.size()) == log) << d.name;
+            SQLDatabase kept(db + ".corrupt");
+            EXPECT_EQ(countRows(&kept, "SELECT count(*) FROM files"), 1) << d.name;
+            EXPECT_EQ(kept.getOneResult("SELECT value FROM frames WHERE name = 'ETCO'"), "newest") << d.name;
+        } else {
+            EXPECT_TRUE(readFileContents(db) == found) << d.name;
+        }
+        chmod(db.c_str(), 0644);
+        chmod(t.root.c_str(), 0755);
+        testing::internal::CaptureStderr();
+        {
+            AsFileOwner owner;
+            TagCache cache(db);
+            EXPECT_TRUE(storeCues(cache, "next")) << d.name;
+        }
+        said = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), *d.saidNext ? 1 : 0) << d.name << ": " << said;
+        EXPECT_NE(said.find(d.saidNext), std::string::npos) << d.name << ": " << said;
+    }
     // The right version with tables that are not the cache's (a column missing, a row ID that is not one):
     // moved aside in the same way, and the new one fills.
     tree.file("wrong/Artist - Title.mp3");
@@ -133,6 +268,7 @@ TEST(TagCache, OldVersionsAreUpgradedAndBrokenFilesReplaced) {
         ASSERT_TRUE(other.executeQuery("PRAGMA locking_mode = EXCLUSIVE"));
         other.beginTransaction();
         ASSERT_TRUE(other.executeQuery("INSERT INTO properties (key, value) VALUES ('theirs', 'kept')"));
+        testing::internal::CaptureStderr();
         {
             TagCache cache(nested);
             EXPECT_EQ(cache.getPropertyValue("major_version"), "9");
@@ -140,6 +276,7 @@ TEST(TagCache, OldVersionsAreUpgradedAndBrokenFilesReplaced) {
             EXPECT_EQ(cache.getFolder(tree.root + "locked", false, true, false, false)->getNbTags(), 1);
             EXPECT_EQ(countRows(cache.getDatabase(), "SELECT count(*) FROM files"), 1);
         }
+        EXPECT_NE(testing::internal::GetCapturedStderr().find("(locked or not readable)"), std::string::npos);
         EXPECT_FALSE(FileExist(nested + ".corrupt"));
         EXPECT_TRUE(other.commitTransaction());
     }
