@@ -1,10 +1,18 @@
 #include "ControllerTestSupport.h"
 
+#include "audio/effects/EffectGroup.h"
 #include "controllers/ControllerHub.h"
 #include "engine/Tarlume.h"
+#include "engine/TarlumePlayer.h"
+#include "support/DeckLoads.h"
+#include "support/ScopedEnv.h"
 #include "support/TempDir.h"
+#include "support/Wav.h"
+#include "ui/TarlumeSkinInterface.h"
 
 #include <gtest/gtest.h>
+
+#include <set>
 
 using namespace ctltest;
 
@@ -257,4 +265,109 @@ TEST(ControllerOutput, EngineReconnectsWithoutLeavingPortsOpen) {
         EXPECT_TRUE(ports.open.empty());
     }
     unsetenv("XDG_DATA_HOME");
+}
+
+// The shipped two-deck controller on a real engine. Every control acts on the deck whose channel it comes on and
+// every lamp can light; PLAY starts and stops each deck with its lamp; the faders' and knobs' values go back on
+// every deck's channel.
+TEST(ControllerOutput, TheShippedTwoDeckFileDrivesAndShowsEveryDeck) {
+    testsupport::TempDir home("twodeck");
+    testsupport::ScopedEnv xdg("XDG_DATA_HOME", home.path), homeEnv("HOME", home.path);
+    const std::string track = home.path + "track.wav";
+    ASSERT_TRUE(testsupport::writeWav(track, std::vector<float>(44100 * 2 * 10, 0.1f))); // 10 s
+    Tarlume engine;
+    TarlumeSkinInterface ui(&engine);
+    FakeMidiPorts ports;
+    ports.sourceModels = ports.destinationModels = {"TwoDeck"};
+    HIDDevice device(&ui);
+    device.loadDevice(std::string(TARLUME_SOURCE_DIR) + "/data/devices/TwoDeck.xml");
+    device.connect(HIDTYPE_MIDI, "TwoDeck");
+    ASSERT_TRUE(device.isConnected());
+    HIDTab& tab = *device.groups.at(0)->tabs.at(0);
+    auto send = [&](std::vector<uint8_t> m) {
+        ports.receive(0, m);
+        device.drainInput();
+    };
+    auto frame = [&] {
+        ports.sent.clear();
+        device.update();
+        return ports.sent;
+    };
+    auto has = [](const Bytes& sent, std::vector<uint8_t> m) {
+        return std::find(sent.begin(), sent.end(), m) != sent.end();
+    };
+    // A pattern's message on deck d's channel, its value bytes 0x50.
+    auto message = [](const std::vector<int>& pattern, int d) {
+        std::vector<uint8_t> m;
+        for (int code : pattern)
+            m.push_back(uint8_t(code >= 0 ? code : code <= HIDCODE_CHANNEL ? (HIDCODE_CHANNEL - code) * 16 + d : 0x50));
+        return m;
+    };
+
+    // The first frame sends every value, for each deck on its own channel.
+    Bytes first = frame();
+    for (auto& control : tab.inputs) {
+        const std::vector<int>& pattern = control->bytes[0][HIDPATTERN_VALUE];
+        if ((control->kind != OBJECT_SLIDER && control->kind != OBJECT_KNOB) || pattern.empty() || pattern[0] >= 0)
+            continue;
+        for (int d = 0; d < 4; ++d) {
+            const std::vector<uint8_t> m = message(pattern, d);
+            EXPECT_TRUE(std::any_of(first.begin(), first.end(), [&](auto& s) { return s[0] == m[0] && s[1] == m[1]; }))
+                << "no value " << control->value << " " << control->valueSpecifier << " for deck " << d + 1;
+        }
+    }
+    engine.players[2]->setVolume(0.5);
+    EXPECT_TRUE(has(frame(), {0xB2, 0x07, 63}));
+
+    // PLAY, as a note on alone and with its note off.
+    for (int d : {0, 1}) {
+        ASSERT_TRUE(testsupport::loadSong(engine.players[d], track));
+        engine.players[d]->setParam(PLAYERPARAM_BPMANALYSIS, 0); // the tempi below are set by hand
+    }
+    for (int d : {0, 1})
+        for (bool noteOff : {false, true})
+            for (bool starts : {true, false}) {
+                SCOPED_TRACE("deck " + std::to_string(d + 1) + (noteOff ? " note on and off" : " note on"));
+                send({uint8_t(0x90 + d), 0x0B, 0x7F});
+                if (noteOff) send({uint8_t(0x80 + d), 0x0B, 0x00});
+                EXPECT_EQ(engine.players[d]->getParam(PLAYERPARAM_PLAYING) > 0.5, starts);
+                EXPECT_FALSE(engine.players[1 - d]->getParam(PLAYERPARAM_PLAYING) > 0.5);
+                EXPECT_TRUE(has(frame(), starts ? std::vector<uint8_t>{uint8_t(0x90 + d), 0x0B, 0x7F}
+                                                : std::vector<uint8_t>{uint8_t(0x80 + d), 0x0B, 0x00}));
+            }
+
+    // Every control, on deck 2's channel, changes what is heard of deck 2 or of the mix, from a playing deck
+    // with memory cues and a tempo other than deck 1's; on the way every lamp lights.
+    TarlumePlayer* p = engine.players[1];
+    engine.players[0]->bpm = 120;
+    p->bpm = 126;
+    for (TarlumePlayer* deck : {engine.players[0], p})
+        deck->bpmConfidence = 100;
+    for (int slot = 0; slot < 4; ++slot)
+        p->cuePoints[slot] = 1000.0 * (slot + 1);
+    auto heard = [&] {
+        char text[256];
+        EffectGroup* chain = p->effects;
+        snprintf(text, sizeof text, "%g %.1f %.6f %.6f %d %g %.4f %.4f %.4f %.4f %.4f %.4f",
+                 p->getParam(PLAYERPARAM_PLAYING), p->getPosition(), p->getPitchTo(), p->getPitch(false),
+                 int(p->pitchMode), p->getParam(PLAYERPARAM_LOOP), p->getVolume(),
+                 chain->getParameter(EFFECT_EQ_KILLS, 0), chain->getParameter(EFFECT_EQ_KILLS, 3),
+                 chain->getParameter(EFFECT_EQ_KILLS, 6), engine.getCrossfader(false), engine.getVolumeMaster());
+        return std::string(text);
+    };
+    std::set<HIDObject*> lit;
+    for (auto& control : tab.inputs) {
+        p->setParam(PLAYERPARAM_PLAYING, 1);
+        p->setPosition(5000);
+        const std::string before = heard();
+        for (int part : {HIDPATTERN_DOWN, HIDPATTERN_VALUE, HIDPATTERN_UP})
+            if (!control->bytes[0][part].empty()) send(message(control->bytes[0][part], 1));
+        EXPECT_NE(heard(), before) << "value " << control->value << " " << control->valueSpecifier << " did nothing";
+        frame();
+        for (auto& lamp : tab.outputs)
+            if (lamp->kind == OBJECT_BUTTON && lamp->lastState[1] == 1) lit.insert(lamp.get());
+    }
+    for (auto& lamp : tab.outputs)
+        EXPECT_TRUE(lamp->kind != OBJECT_BUTTON || lit.count(lamp.get()))
+            << "the lamp of value " << lamp->value << " " << lamp->valueSpecifier << " never lit";
 }
