@@ -187,6 +187,12 @@ bool TarlumePlayer::loadSong(const char* pathArg, bool force) {
     fmod->setParameter(PLAYERPARAM_OUTPUTRATE, engineSamplerate());
     fmod->init(buffer, bufferSamples / 2, 13, "", 0, 0);
     trackLoaded = false;
+    // The new track starts at normal speed, at its start, which is its cue point until it is there: the pitch,
+    // its slider and the key lock follow, so the deck shows the speed it will play at.
+    setPitch(1.0, true);
+    cuePoint = 0;
+    loadPlays = false;
+    loadCueSlot = 0;
 
     // Opening the file and reading its tags may take long (a slow disk, a file of 50,000 tags): the loading
     // thread does both, and the frame update finishes the load when they are done. The job holds all it
@@ -221,17 +227,13 @@ bool TarlumePlayer::finishLoad() {
     const std::shared_ptr<PendingLoad> load = std::move(pendingLoad);
     const std::string& path = load->path;
     auto* fmod = static_cast<FModPlayer*>(player.get());
-    // PLAY pressed while the file was opening (a click right after LOAD, a controller's or a script's load
-    // and play) starts the track once it is there, instead of being lost to the player's start.
-    const bool playPressed = getParam(PLAYERPARAM_PLAYING) > 0.5;
     if (load->video) {
         if (auto* video = dynamic_cast<VideoPlayer*>(fmod)) video->adoptMovie(load->movie.release());
     } else {
         fmod->init(buffer, bufferSamples / 2, 13, path, std::move(load->decoder));
     }
-    // The player starts every track at normal speed: the pitch, its slider and the key lock follow, so
-    // the deck shows the speed it plays at.
-    setPitch(1.0, true);
+    // The player opens every track at normal speed; the deck's pitch is normal too, or as set since the load.
+    setPitchInternal(pitch, false, 0);
 
     if (load->kept) {
         tag = load->kept;
@@ -304,7 +306,16 @@ bool TarlumePlayer::finishLoad() {
 
     trackLoaded = true;
     active = true;
-    if (playPressed && getParam(PLAYERPARAM_PLAYING) < 0.5) playPause();
+    // What was asked while the file opened (a click right after LOAD, a controller's or a script's load and
+    // play): the hot cue of this track, then the start, as PLAY starts a track, or, for CUE still held, until
+    // it is let go.
+    if (loadCueSlot > 0) retrieveCuePoint(loadCueSlot);
+    if (loadPlays) {
+        if (cueHeld && !playPressedWhileCueHeld)
+            setParam(PLAYERPARAM_PLAYING, 1);
+        else
+            togglePlay();
+    }
     return true;
 }
 
@@ -437,11 +448,32 @@ void TarlumePlayer::loadInputPassthrough(int input) {
 // Player values
 
 double TarlumePlayer::getParam(PLAYERPARAM id, int index) {
+    if (isLoading()) {
+        // Not the silent player's: the track to come stands at its start, playing once there when asked to.
+        if (id == PLAYERPARAM_PLAYING) return loadPlays ? 1 : 0;
+        if (id == PLAYERPARAM_POSITION) return 0;
+    }
     Player* p = player.get();
     return p ? p->getParameter(id, index) : 0.0;
 }
 
 void TarlumePlayer::setParam(PLAYERPARAM id, double value, double second) {
+    if (isLoading()) {
+        switch (id) {
+        case PLAYERPARAM_PLAYING:
+            // Kept for the track: the silent player would play its one frame and stop, and the press be lost.
+            loadPlays = value >= 1 && value < 2;
+            return;
+        case PLAYERPARAM_POSITION:
+        case PLAYERPARAM_LOOPSTART:
+        case PLAYERPARAM_LOOPEND:
+        case PLAYERPARAM_LOOPWINDOW:
+        case PLAYERPARAM_LOOP:
+            return; // frames of a track whose length and rate are not known yet
+        default:
+            break;
+        }
+    }
     Player* p = player.get();
     if (p) p->setParameter(id, value, second);
 }

@@ -87,6 +87,10 @@ public:
     // The file is opened and its tags read on the loading thread: the deck holds a silent player and no tag
     // record until finishLoad, which the frame update calls, takes what that thread made and does the rest.
     // True when no load waits for its file (any more).
+    // Meanwhile the deck stands stopped at the start of the track to come, and what a DJ does is kept for that
+    // track, never given to the silent player (which the audio thread runs): whether it is to play (PLAY, a
+    // second PLAY taking it back, CUE held, a hot cue's start), the hot cue to recall from the track's own
+    // cue points, the pitch. Positions and loops, which need the track's length and tempo, are ignored.
     bool finishLoad();
     bool isLoading() const;
     // Loads the path kept by a refused load, with force; false when none is pending.
@@ -99,6 +103,7 @@ public:
     void loadInputPassthrough(int input);
 
     // ---- Player values ----
+    // The player's values; while a track loads, playing and the position are the deck's (see finishLoad).
     double getParam(PLAYERPARAM id, int index = 0);
     void setParam(PLAYERPARAM id, double value, double second = 0);
     double getLength();           // ms
@@ -301,6 +306,12 @@ protected:
 private:
     struct PendingLoad;
     std::shared_ptr<PendingLoad> pendingLoad; // a load whose file the loading thread opens
+    // What the DJ asked of the track while its file opens: that it plays once there, and the cue point
+    // (1 .. 100, 0 none) it starts from. Every load starts without.
+    bool loadPlays = false;
+    int loadCueSlot = 0;
+    // The play button's toggle once the cue button is not in its way.
+    void togglePlay();
     // Replaces the player while no audio thread is inside the old one, then deletes the old one.
     void swapPlayer(Player* next);
     double now() const; // ms, the engine's monotonic clock

@@ -20,7 +20,8 @@ constexpr int kEchoLength = 1, kEchoAmount = 2, kSourceAmount = 3; // echo param
 void TarlumePlayer::cueSong() {
     cueHeld = true;
     const double position = getPosition();
-    if (getParam(PLAYERPARAM_PLAYING) == 0 && position < getLength()) {
+    // A loading deck stands at the start of its track, which is its cue point: the press previews.
+    if (getParam(PLAYERPARAM_PLAYING) == 0 && (position < getLength() || isLoading())) {
         if (std::fabs(position - cuePoint) < 10) {
             // Paused on the cue point: play while the button is held.
             setParam(PLAYERPARAM_PLAYING, 1);
@@ -45,6 +46,11 @@ void TarlumePlayer::cueSong_Up() {
 void TarlumePlayer::retrieveCuePoint(int n) {
     const int i = slotIndex(n);
     if (i < 0) return;
+    if (isLoading()) {
+        // The cue points are the track's own, read with it: the point is recalled once it is there.
+        loadCueSlot = n;
+        return;
+    }
     cuePoint = cuePoints[i];
     if (getParam(PLAYERPARAM_LOOP) > 0.5 && getParam(PLAYERPARAM_LOOPEND) < msToFrames(cuePoint)) loopStop();
     setPosition(cuePoint);

@@ -156,6 +156,15 @@ void TarlumePlayer::updatePitch(double dt) {
 void TarlumePlayer::playPause() {
     playPressedWhileCueHeld = true;
     if (cueHeld) return;
+    if (isLoading()) {
+        // No track to start yet: the press is kept for it (start-up time included), a second one takes it back.
+        loadPlays = !loadPlays;
+        return;
+    }
+    togglePlay();
+}
+
+void TarlumePlayer::togglePlay() {
     const bool playing = getParam(PLAYERPARAM_PLAYING) > 0.5;
     if (startupTime > 0 && !playing && pitchMode != PITCHMODE_FOLLOW && pitchMode != PITCHMODE_BRAKE)
         setPitchMode(PITCHMODE_STARTUP, startupTime, 0, 0);

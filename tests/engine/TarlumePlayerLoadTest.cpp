@@ -352,9 +352,10 @@ TEST(DeckTrackInfo, FieldsAreFilledInOnePass) {
 
 // The file is opened and its tags read by the loading thread: loadSong leaves the deck loading, the previous
 // track gone (no record, a silent player), and the frame update finishes the load. A load given up for a newer
-// one before its file was open leaves nothing of it behind.
+// one before its file was open leaves nothing of it behind. What a DJ does while the file opens, with the audio
+// thread running the deck all the while, is kept for the track or ignored, never lost on the silent player.
 TEST(DeckLoading, TheFileOpensOnTheLoadingThreadAndTheFrameUpdateFinishes) {
-    Rig rig;
+    Rig rig(true);
     TarlumePlayer* d = rig.deck();
     ASSERT_TRUE(testsupport::loadSong(d, fixture("tone.mp3")));
     LoadingThreadHold hold;
@@ -375,14 +376,58 @@ TEST(DeckLoading, TheFileOpensOnTheLoadingThreadAndTheFrameUpdateFinishes) {
     EXPECT_NEAR(d->getLength(), 20000, 100);
     EXPECT_EQ(d->bpm, 128.0); // from the record read on the loading thread
 
-    // PLAY pressed before the file is open plays it once it is.
-    LoadingThreadHold playHold;
-    ASSERT_TRUE(d->loadSong(fixture("position.wav").c_str(), true));
-    d->playPause();
-    EXPECT_TRUE(d->isLoading());
-    playHold.release();
-    ASSERT_TRUE(testsupport::finishLoad(d));
-    EXPECT_GT(d->getParam(PLAYERPARAM_PLAYING), 0.5);
+    // Each row's presses come while position.wav opens, an audio block after each; the previous track, tone.mp3,
+    // has its first cue point at 1500 ms, position.wav at 2500 ms.
+    keptRecord(*rig.engine, fixture("position.wav"))->addToETCO(2500, TarlumePlayer::kETCOCue);
+    using Step = std::function<void(TarlumePlayer*)>;
+    const Step play = [](TarlumePlayer* p) { p->playPause(); };
+    const Step cue = [](TarlumePlayer* p) { p->cueSong(); };
+    const struct {
+        const char* what;
+        std::vector<Step> steps;
+        bool plays;
+        double positionMs; // where the track starts
+        double pitch;
+    } cases[] = {
+        {"PLAY", {play}, true, 0, 1},
+        {"PLAY twice", {play, play}, false, 0, 1},
+        {"CUE held", {cue}, true, 0, 1}, // previews until let go
+        {"CUE pressed and let go", {cue, [](TarlumePlayer* p) { p->cueSong_Up(); }}, false, 0, 1},
+        // As the skin's cue point button: the point of the track being loaded, and a stopped deck starts.
+        {"hot cue",
+         {[](TarlumePlayer* p) {
+             p->retrieveCuePoint(1);
+             if (p->getParam(PLAYERPARAM_PLAYING) < 0.5) p->playPause();
+         }},
+         true,
+         2500,
+         1},
+        {"pitch", {[](TarlumePlayer* p) { p->setPitch(1.05, true); }}, false, 0, 1.05},
+        // No tempo and no place in the track to loop or jump to yet: ignored.
+        {"beat loop", {[](TarlumePlayer* p) { p->loopStart(); }}, false, 0, 1},
+        {"position click", {[](TarlumePlayer* p) { p->setParam(PLAYERPARAM_POSITION, 441000); }}, false, 0, 1},
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(testsupport::loadSong(d, fixture("tone.mp3")));
+        LoadingThreadHold playHold;
+        ASSERT_TRUE(d->loadSong(fixture("position.wav").c_str(), true));
+        for (const Step& step : c.steps) {
+            step(d);
+            rig.pump(512);
+        }
+        EXPECT_TRUE(d->isLoading()) << c.what;
+        playHold.release();
+        ASSERT_TRUE(testsupport::finishLoad(d)) << c.what;
+        rig.pump(512); // about 12 ms
+        EXPECT_EQ(d->getParam(PLAYERPARAM_PLAYING) > 0.5, c.plays) << c.what;
+        const double position = d->getPosition();
+        EXPECT_GE(position, c.positionMs) << c.what;
+        EXPECT_EQ(position > c.positionMs, c.plays) << c.what; // a block played on from the start
+        EXPECT_LT(position, c.positionMs + 20) << c.what;
+        EXPECT_NEAR(d->getParam(PLAYERPARAM_SPEED), c.pitch, 1e-9) << c.what;
+        EXPECT_FALSE(d->loopIsStarted()) << c.what;
+        if (d->cueHeld) d->cueSong_Up();
+    }
 }
 
 TEST(DeckLoading, TheExtensionChoosesThePlayerAndAnUnreadableFileStillLoads) {
