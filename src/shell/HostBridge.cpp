@@ -430,7 +430,8 @@ void drawDragGhost(const char* path, float x, float y) {
         interface->drawTextOnPic(ghost.get(), &name, 3, 1, ghostWidth - 6, ghostHeight - 2, 0x00FFFFFF,
                                  skin->getFontHandle("default"), nullptr, TEXTDRAW_SHORTEN, TEXTALIGN_LEFT);
     }
-    CPicture::bitbltGL(&screenTarget, int(x) + 8, int(y) + 8, ghostWidth, ghostHeight, ghost.get(), 0, 0);
+    CPicture::bitbltGL(&screenTarget, int(x) + ghostOffset, int(y) + ghostOffset, ghostWidth, ghostHeight, ghost.get(),
+                       0, 0);
 }
 
 // ---- Settings the preferences window reads and writes ---------------------------------------------

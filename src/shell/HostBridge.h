@@ -68,8 +68,8 @@ void startFileDrag(const char* path);
 // Implemented by the shell: starts dragging `path` from (x, y), skin coordinates.
 void viewStartFileDrag(void* view, const char* path, float x, float y);
 // Draws the dragged row's ghost, its file name on a small dark strip, near (x, y) in skin
-// coordinates.
-constexpr int ghostWidth = 160, ghostHeight = 15;
+// coordinates: ghostOffset pixels right of and below it, so the pointer's own place stays visible.
+constexpr int ghostWidth = 160, ghostHeight = 15, ghostOffset = 8;
 void drawDragGhost(const char* path, float x, float y);
 // The ghost every frame draws over the skin from now on (the shell sets it while a row is dragged);
 // a null path draws none.

@@ -8,6 +8,8 @@
 #include "support/Wav.h"
 #include "support/XvfbServer.h"
 
+#include "shell/HostBridge.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -77,10 +79,18 @@ protected:
     }
     std::string at(Point p) const { return std::to_string(wx + p.x) + " " + std::to_string(wy + p.y); }
     void click(Point p) { xdo("mousemove --sync " + at(p) + " click 1"); }
+    // The points a drag from `from` by (dx, dy) passes, in order.
+    static std::vector<Point> dragPath(Point from, int dx, int dy) {
+        std::vector<Point> path;
+        for (int step = 0; step <= 10; ++step)
+            path.push_back(Point{from.x + dx * step / 10, from.y + dy * step / 10});
+        return path;
+    }
     void drag(Point from, int dx, int dy) {
-        xdo("mousemove --sync " + at(from) + " mousedown 1");
-        for (int step = 1; step <= 10; ++step) {
-            xdo("mousemove --sync " + at(Point{from.x + dx * step / 10, from.y + dy * step / 10}));
+        const std::vector<Point> path = dragPath(from, dx, dy);
+        xdo("mousemove --sync " + at(path[0]) + " mousedown 1");
+        for (size_t i = 1; i < path.size(); ++i) {
+            xdo("mousemove --sync " + at(path[i]));
             sleepMs(30);
         }
         xdo("mouseup 1");
@@ -100,22 +110,33 @@ protected:
             << "the window took no drop";
         EXPECT_TRUE(waitForTitle(deck, empty)) << "deck " << deck + 1 << " shows no title after the drop";
     }
-    // The pixels of deck `deck`'s title; empty when the window could not be read.
-    std::vector<unsigned char> titlePixels(int deck) {
+    // The pixels of deck `deck`'s title but those the ghost of a row dragged along `dragged` may cover (the
+    // window shows it until the program has taken the drop); empty when the window could not be read.
+    std::vector<unsigned char> titlePixels(int deck, const std::vector<Point>& dragged = {}) {
         const Point from = map->find("trackinfotitle", deck, 0, 0), to = map->find("trackinfotitle", deck, 1, 1);
+        auto underGhost = [&](int x, int y) {
+            for (const Point& p : dragged)
+                if (x >= p.x + ghostOffset && x < p.x + ghostOffset + ghostWidth && y >= p.y + ghostOffset &&
+                    y < p.y + ghostOffset + ghostHeight)
+                    return true;
+            return false;
+        };
         Screenshot shot;
         std::vector<unsigned char> pixels;
         if (!shot.read(window, s->root.path + "title.ppm")) return pixels;
         for (int y = std::max(0, from.y); y < std::min(shot.height, to.y); ++y)
-            for (int x = std::max(0, from.x); x < std::min(shot.width, to.x); ++x)
+            for (int x = std::max(0, from.x); x < std::min(shot.width, to.x); ++x) {
+                if (underGhost(x, y)) continue;
                 for (int c = 0; c < 3; ++c)
                     pixels.push_back(shot.rgb[(size_t(y) * size_t(shot.width) + size_t(x)) * 3 + size_t(c)]);
+            }
         return pixels;
     }
-    // A deck has loaded once its title shows: the pixels of the title's place differ from `before`.
-    bool waitForTitle(int deck, const std::vector<unsigned char>& before) {
+    // A deck has loaded once its title shows: the pixels of the title's place differ from `before`, both read
+    // without what the ghost of a row dragged along `dragged` may cover.
+    bool waitForTitle(int deck, const std::vector<unsigned char>& before, const std::vector<Point>& dragged = {}) {
         return waitFor([&] {
-            std::vector<unsigned char> now = titlePixels(deck);
+            std::vector<unsigned char> now = titlePixels(deck, dragged);
             return !now.empty() && now != before;
         });
     }
@@ -128,9 +149,10 @@ protected:
             sleepMs(250);
         ASSERT_TRUE(browserShowsTracks()) << "the browser does not show the music folder's tracks";
         Point title = control("trackinfotitle");
-        const std::vector<unsigned char> empty = titlePixels(0);
+        const std::vector<Point> path = dragPath(row, title.x - row.x, title.y - row.y);
+        const std::vector<unsigned char> empty = titlePixels(0, path);
         drag(row, title.x - row.x, title.y - row.y);
-        EXPECT_TRUE(waitForTitle(0, empty)) << "deck 1 shows no title after the drag";
+        EXPECT_TRUE(waitForTitle(0, empty, path)) << "deck 1 shows no title after the drag";
         click(control("pause"));
         drag(control("volume_player", 0.5f, 0.9f), 0, -200);
     }
