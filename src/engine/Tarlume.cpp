@@ -11,6 +11,7 @@
 #include "library/tags/CID3v2Tag.h"
 #include "platform/AppPaths.h"
 #include "platform/BoundedWork.h"
+#include "platform/JackThread.h"
 #include "skin/Skin.h"
 
 #include <algorithm>
@@ -75,11 +76,14 @@ Tarlume::~Tarlume() {
 
 void Tarlume::closeDevicesForQuit() {
     // The decks go next: a block given up on, still inside a device, reads them until it has left.
+    // What a JACK server is asked at the close is asked of the JACK thread, which is waited for last, as long as a
+    // frame may wait for it: true when everything closed.
     auto closeAll = [this] {
         disconnectHIDs();
         destroyAudio();
         while (!releaseStalledDevices())
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return JackThread::drain();
     };
     if (!shell) {
         closeAll();
@@ -89,16 +93,18 @@ void Tarlume::closeDevicesForQuit() {
     // debugger) can hold a close for good: the shell is told after a while and ends the program, everything
     // the user made being saved by then.
     auto closed = std::make_shared<std::atomic<bool>>(false);
+    auto allClosed = std::make_shared<std::atomic<bool>>(false);
+    const auto start = std::chrono::steady_clock::now();
     const auto outcome = BoundedWork::run(
-        [closeAll, closed](BoundedWork::Progress&) {
-            closeAll();
+        [closeAll, closed, allClosed](BoundedWork::Progress&) {
+            allClosed->store(closeAll());
             closed->store(true);
         },
         std::chrono::hours(1), deviceCloseLimit);
-    if (outcome == BoundedWork::Outcome::Done) return;
+    if (outcome == BoundedWork::Outcome::Done && allClosed->load()) return;
     fprintf(stderr,
             "Sound and MIDI did not close within %.0f s (their server does not answer): quitting without them\n",
-            std::chrono::duration<double>(deviceCloseLimit).count());
+            std::ceil(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count()));
     shell->devicesDidNotClose();
     // A shell that goes on: what the close still uses stays until it ends.
     while (!closed->load())

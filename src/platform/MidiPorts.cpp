@@ -1,6 +1,6 @@
 #include "platform/MidiPorts.h"
 #include "platform/JackFirstBytes.h"
-#include "platform/SoundDevices.h"
+#include "platform/JackThread.h"
 
 #include <jack/jack.h>
 #include <jack/midiport.h>
@@ -32,7 +32,6 @@ std::string modelOf(const std::string& portName) {
 
 // RtMidi reports through this instead of printing or throwing once a port object exists.
 void quietErrors(RtMidiError::Type, const std::string&, void*) {}
-void quietJack(const char*) {}
 
 // ---- The ALSA sequencer, through RtMidi ---------------------------------------------------------
 
@@ -93,95 +92,112 @@ private:
 //
 // Over libjack directly rather than RtMidi's JACK back end, which frees what its process thread reads
 // before it closes the client. Each open port is a client of its own named as the program ("tarlume",
-// made unique by the server), so that ports keep the names other programs and users know.
+// made unique by the server), so that ports keep the names other programs and users know. Opens, joins,
+// listings and closes are requests to the JACK thread (platform/JackThread.h); what a port's process callback
+// uses is a core of its own, which the JACK thread frees once it closed the port's client.
 
-// One client with one MIDI port, running `process` on JACK's process thread once opened.
-class JackMidiClient {
-public:
-    ~JackMidiClient() { close(); }
-    bool open(const std::string& portName, bool output, JackProcessCallback process, void* arg) {
-        client_ = jack_client_open(clientName, JackNoStartServer, nullptr);
-        if (!client_) return false;
-        // Registered before the client runs: ports added or removed while it runs race with libjack's own
-        // handling of the server's notices.
-        jack_port_t* port = jack_port_register(client_, portName.c_str(), JACK_DEFAULT_MIDI_TYPE,
-                                               output ? JackPortIsOutput : JackPortIsInput, 0);
-        port_.store(port, std::memory_order_release); // for the process thread, which libjack may have made
-        if (!port || jack_set_process_callback(client_, process, arg) != 0 || jack_activate(client_) != 0) {
-            close();
-            return false;
+// One client with one MIDI port, its process callback running on the core.
+struct JackMidiCore {
+    virtual ~JackMidiCore() = default;
+    // JACK thread: open() with the port's direction and process callback.
+    virtual bool openAs(const std::string& portName, int index) = 0;
+
+    // JACK thread: opens the client, its port registered before the client runs (ports added or removed while it
+    // runs race with libjack's own handling of the server's notices), and joins the port to the `index`th of the other
+    // programs' ports facing it (none when `index` < 0). False, with nothing left open, when either fails.
+    bool open(const std::string& portName, bool output, JackProcessCallback process, int index) {
+        client = JackThread::openClient(clientName);
+        if (!client) return false;
+        jack_port_t* p = jack_port_register(client, portName.c_str(), JACK_DEFAULT_MIDI_TYPE,
+                                            output ? JackPortIsOutput : JackPortIsInput, 0);
+        port.store(p, std::memory_order_release); // for the process thread, which libjack may have made
+        bool joined = p && jack_set_process_callback(client, process, this) == 0 && jack_activate(client) == 0;
+        if (joined && index >= 0) {
+            const std::vector<std::string> others =
+                JackThread::portsOf(client, JACK_DEFAULT_MIDI_TYPE, output ? JackPortIsInput : JackPortIsOutput);
+            const std::string ours = jack_port_name(p);
+            const int result = size_t(index) >= others.size() ? -1
+                               : output ? jack_connect(client, ours.c_str(), others[size_t(index)].c_str())
+                                        : jack_connect(client, others[size_t(index)].c_str(), ours.c_str());
+            joined = result == 0 || result == EEXIST;
         }
-        return true;
+        if (!joined) close();
+        return joined;
     }
-    // Joins our port to another program's (ours as the source when it is an output).
-    bool connect(const std::string& other) {
-        const char* ours = jack_port_name(port());
-        bool output = (jack_port_flags(port()) & JackPortIsOutput) != 0;
-        int result = output ? jack_connect(client_, ours, other.c_str()) : jack_connect(client_, other.c_str(), ours);
-        return result == 0 || result == EEXIST;
-    }
-    // Deactivates and closes: once this returns the process thread is gone (libjack cancels it, even
-    // within a callback), so what it reads may be freed. Owners call it first in their destructors.
+    // JACK thread: once this returns the process thread is gone (libjack cancels it, even within a callback), so
+    // what it reads may be freed.
     void close() {
-        if (client_) jack_client_close(client_);
-        client_ = nullptr;
-        port_.store(nullptr, std::memory_order_relaxed);
+        JackThread::closeClient(client);
+        client = nullptr;
+        port.store(nullptr, std::memory_order_relaxed);
     }
-    jack_port_t* port() const { return port_.load(std::memory_order_acquire); }
-    jack_client_t* handle() const { return client_; }
 
-private:
-    jack_client_t* client_ = nullptr;
-    std::atomic<jack_port_t*> port_{nullptr};
+    jack_client_t* client = nullptr; // JACK thread
+    std::atomic<jack_port_t*> port{nullptr};
 };
 
 class JackInput : public MidiInputPort {
 public:
-    JackInput(MidiReceive receive, void* ref) : receive_(receive), ref_(ref) {}
-    ~JackInput() override { client_.close(); }
-    bool open(const std::string& portName) { return client_.open(portName, false, &JackInput::process, this); }
-    JackMidiClient& client() { return client_; }
+    JackInput(MidiReceive receive, void* ref) : core_(std::make_shared<Core>(receive, ref)) {}
+    ~JackInput() override {
+        // Nothing is handed on once this returns: a callback that began before is waited for (it only queues).
+        core_->gone.store(true);
+        while (core_->inside.load())
+            std::this_thread::yield();
+        JackThread::post([core = core_] { core->close(); });
+    }
+    std::shared_ptr<JackMidiCore> core() const { return core_; }
 
 private:
-    static int process(jack_nframes_t frames, void* self) {
-        auto* input = static_cast<JackInput*>(self);
-        void* buffer = jack_port_get_buffer(input->client_.port(), frames);
-        uint32_t count = buffer ? jack_midi_get_event_count(buffer) : 0;
-        for (uint32_t i = 0; i < count; i++) {
-            jack_midi_event_t event;
-            if (jack_midi_event_get(&event, buffer, i) == 0 && event.size > 0) input->take(event.buffer, event.size);
+    struct Core : JackMidiCore {
+        Core(MidiReceive r, void* f) : receive(r), ref(f) {}
+        bool openAs(const std::string& portName, int index) override {
+            return open(portName, false, &Core::process, index);
         }
-        return 0;
-    }
-    // Hands on notes, controls and system exclusive messages (not timing or active sensing). A system
-    // exclusive message may come in parts: they are joined in a buffer of the port's own, never
-    // allocated here; one longer than the buffer is dropped.
-    void take(const uint8_t* bytes, size_t size) {
-        uint8_t status = bytes[0];
-        if (status == 0xF1 || status == 0xF8 || status == 0xFE) return;
-        if (status == 0xF0) {
-            sysexSize_ = 0;
-            inSysex_ = true;
-        } else if (inSysex_ && status >= 0x80 && status != 0xF7 && status < 0xF8) {
-            inSysex_ = false; // broken off by another message
+        static int process(jack_nframes_t frames, void* self) {
+            auto* core = static_cast<Core*>(self);
+            core->inside.store(true);
+            void* buffer = core->gone.load() ? nullptr : jack_port_get_buffer(core->port.load(), frames);
+            uint32_t count = buffer ? jack_midi_get_event_count(buffer) : 0;
+            for (uint32_t i = 0; i < count; i++) {
+                jack_midi_event_t event;
+                if (jack_midi_event_get(&event, buffer, i) == 0 && event.size > 0) core->take(event.buffer, event.size);
+            }
+            core->inside.store(false);
+            return 0;
         }
-        if (!inSysex_ || status >= 0xF8) {
-            receive_(ref_, bytes, size, nowMs());
-            return;
+        // Hands on notes, controls and system exclusive messages (not timing or active sensing). A system
+        // exclusive message may come in parts: they are joined in a buffer of the port's own, never
+        // allocated here; one longer than the buffer is dropped.
+        void take(const uint8_t* bytes, size_t size) {
+            uint8_t status = bytes[0];
+            if (status == 0xF1 || status == 0xF8 || status == 0xFE) return;
+            if (status == 0xF0) {
+                sysexSize = 0;
+                inSysex = true;
+            } else if (inSysex && status >= 0x80 && status != 0xF7 && status < 0xF8) {
+                inSysex = false; // broken off by another message
+            }
+            if (!inSysex || status >= 0xF8) {
+                receive(ref, bytes, size, nowMs());
+                return;
+            }
+            if (sysexSize + size <= sysex.size()) std::copy(bytes, bytes + size, sysex.data() + sysexSize);
+            sysexSize += size; // past the buffer: dropped at its end
+            if (bytes[size - 1] != 0xF7) return;
+            inSysex = false;
+            if (sysexSize <= sysex.size()) receive(ref, sysex.data(), sysexSize, nowMs());
         }
-        if (sysexSize_ + size <= sysex_.size()) std::copy(bytes, bytes + size, sysex_.data() + sysexSize_);
-        sysexSize_ += size; // past the buffer: dropped at its end
-        if (bytes[size - 1] != 0xF7) return;
-        inSysex_ = false;
-        if (sysexSize_ <= sysex_.size()) receive_(ref_, sysex_.data(), sysexSize_, nowMs());
-    }
 
-    const MidiReceive receive_; // set before the client runs
-    void* const ref_;
-    std::array<uint8_t, 1024> sysex_{}; // process thread only, as the two below
-    size_t sysexSize_ = 0;
-    bool inSysex_ = false;
-    JackMidiClient client_;
+        const MidiReceive receive; // set before the client runs
+        void* const ref;
+        // The owner is gone: nothing is handed on. `inside` while a callback runs, for the owner to wait for it.
+        std::atomic<bool> gone{false}, inside{false};
+        std::array<uint8_t, 1024> sysex{}; // process thread only, as the two below
+        size_t sysexSize = 0;
+        bool inSysex = false;
+    };
+    std::shared_ptr<Core> core_;
 };
 
 // Sends go into a ring of the output's own that the process thread empties in order into the port's
@@ -189,27 +205,24 @@ private:
 // destination holds its first bytes until the connection carries them (JackFirstBytes).
 class JackOutput : public MidiOutputPort {
 public:
-    explicit JackOutput(bool holdUntilConnected) : holdUntilConnected_(holdUntilConnected) {}
+    explicit JackOutput(bool holdUntilConnected) : core_(std::make_shared<Core>(holdUntilConnected)) {}
     ~JackOutput() override {
-        // What was sent last (a controller's goodbye) goes out while a connection carries it, within a
-        // bound for a server that runs no cycle.
-        auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
-        while (client_.port() && head_.load(std::memory_order_relaxed) != tail_.load(std::memory_order_acquire) &&
-               jack_port_connected(client_.port()) > 0 && std::chrono::steady_clock::now() < giveUp)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        client_.close();
+        JackThread::post([core = core_] {
+            core->flush();
+            core->close();
+        });
     }
-    bool open(const std::string& portName) { return client_.open(portName, true, &JackOutput::process, this); }
-    JackMidiClient& client() { return client_; }
+    std::shared_ptr<JackMidiCore> core() const { return core_; }
     // Main thread. False when the ring has no room (a server that runs no cycle, or a connection gone).
     bool send(const uint8_t* bytes, size_t size) override {
-        size_t head = head_.load(std::memory_order_relaxed);
-        if (!bytes || size == 0 || size + kHeader > kRing - (head - tail_.load(std::memory_order_acquire)))
+        Core& c = *core_;
+        size_t head = c.head.load(std::memory_order_relaxed);
+        if (!bytes || size == 0 || size + kHeader > kRing - (head - c.tail.load(std::memory_order_acquire)))
             return false;
         uint32_t length = uint32_t(size);
-        copyIn(head, reinterpret_cast<const uint8_t*>(&length), kHeader);
-        copyIn(head + kHeader, bytes, size);
-        head_.store(head + kHeader + size, std::memory_order_release);
+        c.copyIn(head, reinterpret_cast<const uint8_t*>(&length), kHeader);
+        c.copyIn(head + kHeader, bytes, size);
+        c.head.store(head + kHeader + size, std::memory_order_release);
         return true;
     }
 
@@ -217,71 +230,97 @@ private:
     static constexpr size_t kRing = size_t(1) << 16; // bytes; a power of two
     static constexpr size_t kHeader = sizeof(uint32_t);
 
-    static int process(jack_nframes_t frames, void* self) {
-        auto* output = static_cast<JackOutput*>(self);
-        jack_port_t* port = output->client_.port();
-        void* buffer = jack_port_get_buffer(port, frames);
-        if (!buffer) return 0;
-        jack_midi_clear_buffer(buffer);
-        size_t tail = output->tail_.load(std::memory_order_relaxed);
-        const size_t head = output->head_.load(std::memory_order_acquire);
-        if (output->holdUntilConnected_ &&
-            !output->firstBytes_.mayWrite(output->client_.handle(), port, frames, tail != head))
-            return 0;
-        bool wrote = false;
-        while (tail != head) {
-            uint32_t length;
-            output->copyOut(tail, reinterpret_cast<uint8_t*>(&length), kHeader);
-            if (length > jack_midi_max_event_size(buffer)) {
-                if (wrote) break;         // the next cycle's buffer
-                tail += kHeader + length; // more than a whole cycle's buffer holds: never fits
-                continue;
-            }
-            jack_midi_data_t* to = jack_midi_event_reserve(buffer, 0, length);
-            if (!to) break;
-            output->copyOut(tail + kHeader, to, length);
-            tail += kHeader + length;
-            wrote = true;
+    struct Core : JackMidiCore {
+        explicit Core(bool hold) : holdUntilConnected(hold) {}
+        bool openAs(const std::string& portName, int index) override {
+            return open(portName, true, &Core::process, index);
         }
-        output->tail_.store(tail, std::memory_order_release);
-        return 0;
-    }
-    void copyIn(size_t at, const uint8_t* bytes, size_t size) {
-        for (size_t i = 0; i < size; i++)
-            ring_[(at + i) & (kRing - 1)] = bytes[i];
-    }
-    void copyOut(size_t at, uint8_t* bytes, size_t size) const {
-        for (size_t i = 0; i < size; i++)
-            bytes[i] = ring_[(at + i) & (kRing - 1)];
-    }
+        static int process(jack_nframes_t frames, void* self) {
+            auto* core = static_cast<Core*>(self);
+            jack_port_t* port = core->port.load();
+            void* buffer = jack_port_get_buffer(port, frames);
+            if (!buffer) return 0;
+            jack_midi_clear_buffer(buffer);
+            size_t tail = core->tail.load(std::memory_order_relaxed);
+            const size_t head = core->head.load(std::memory_order_acquire);
+            if (core->holdUntilConnected && !core->firstBytes.mayWrite(core->client, port, frames, tail != head))
+                return 0;
+            bool wrote = false;
+            while (tail != head) {
+                uint32_t length;
+                core->copyOut(tail, reinterpret_cast<uint8_t*>(&length), kHeader);
+                if (length > jack_midi_max_event_size(buffer)) {
+                    if (wrote) break;         // the next cycle's buffer
+                    tail += kHeader + length; // more than a whole cycle's buffer holds: never fits
+                    continue;
+                }
+                jack_midi_data_t* to = jack_midi_event_reserve(buffer, 0, length);
+                if (!to) break;
+                core->copyOut(tail + kHeader, to, length);
+                tail += kHeader + length;
+                wrote = true;
+            }
+            core->tail.store(tail, std::memory_order_release);
+            return 0;
+        }
+        // JACK thread: what was sent last (a controller's goodbye) goes out while a connection carries it, within a
+        // bound for a server that runs no cycle.
+        void flush() {
+            const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
+            while (port.load() && head.load(std::memory_order_relaxed) != tail.load(std::memory_order_acquire) &&
+                   jack_port_connected(port.load()) > 0 && std::chrono::steady_clock::now() < giveUp)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        void copyIn(size_t at, const uint8_t* bytes, size_t size) {
+            for (size_t i = 0; i < size; i++)
+                ring[(at + i) & (kRing - 1)] = bytes[i];
+        }
+        void copyOut(size_t at, uint8_t* bytes, size_t size) const {
+            for (size_t i = 0; i < size; i++)
+                bytes[i] = ring[(at + i) & (kRing - 1)];
+        }
 
-    const bool holdUntilConnected_;
-    JackFirstBytes firstBytes_; // process thread only
-    std::unique_ptr<uint8_t[]> ring_{new uint8_t[kRing]};
-    std::atomic<size_t> head_{0}; // written by the sender
-    std::atomic<size_t> tail_{0}; // written by the process thread
-    JackMidiClient client_;
+        const bool holdUntilConnected;
+        JackFirstBytes firstBytes; // process thread only
+        std::unique_ptr<uint8_t[]> ring{new uint8_t[kRing]};
+        std::atomic<size_t> head{0}; // written by the sender
+        std::atomic<size_t> tail{0}; // written by the process thread
+    };
+    std::shared_ptr<Core> core_;
 };
 
-// A client that only asks the server (lists ports); closed when it goes. Null when no server runs.
-struct JackProbe {
-    jack_client_t* client = jack_client_open("tarlume-probe", JackNoStartServer, nullptr);
-    ~JackProbe() {
-        if (client) jack_client_close(client);
-    }
-};
+// The other programs' MIDI ports that send (`JackPortIsOutput`) or receive, by full name in the server's order, from
+// a client that only asks; none while the server does not answer. Says when there is no server.
+std::vector<std::string> jackPorts(unsigned long flags, std::once_flag& saidNone) {
+    struct Listing {
+        bool noServer = false;
+        std::vector<std::string> names;
+    };
+    auto listing = std::make_shared<Listing>();
+    const JackThread::Reply reply = JackThread::call([listing, flags] {
+        jack_status_t status = jack_status_t(0);
+        jack_client_t* probe = JackThread::openClient("tarlume-probe", &status);
+        listing->noServer = !probe && (status & JackServerFailed);
+        if (!probe) return;
+        listing->names = JackThread::portsOf(probe, JACK_DEFAULT_MIDI_TYPE, flags);
+        JackThread::closeClient(probe);
+    });
+    if (reply != JackThread::Reply::InTime) return {};
+    if (listing->noServer)
+        std::call_once(saidNone,
+                       [] { fprintf(stderr, "No MIDI system (neither ALSA nor JACK): controllers are off\n"); });
+    return listing->names;
+}
 
-// The full names of the MIDI ports that send (`JackPortIsOutput`) or receive, in the server's order.
-std::vector<std::string> jackPorts(unsigned long flags) {
-    std::vector<std::string> names;
-    JackProbe probe;
-    if (!probe.client) return names;
-    if (const char** ports = jack_get_ports(probe.client, nullptr, JACK_DEFAULT_MIDI_TYPE, flags)) {
-        for (const char** p = ports; *p; p++)
-            names.emplace_back(*p);
-        jack_free(ports);
-    }
-    return names;
+// A JACK port of the program's opened as `portName` and joined to the index'th port facing it (none when `index` <
+// 0); null when either fails, or the server does not answer in time (it is closed then once it has opened).
+template <class Port> std::unique_ptr<Port> openJack(std::unique_ptr<Port> port, const std::string& portName, int index) {
+    auto opened = std::make_shared<bool>(false);
+    const JackThread::Reply reply = JackThread::call(
+        [core = port->core(), opened, portName, index] { *opened = core->openAs(portName, index); },
+        [core = port->core()] { core->close(); });
+    if (reply != JackThread::Reply::InTime || !*opened) return nullptr;
+    return port;
 }
 
 // The ALSA sequencer through RtMidi when the system has one, else a running JACK server through
@@ -289,21 +328,15 @@ std::vector<std::string> jackPorts(unsigned long flags) {
 class SystemMidiPorts : public MidiPorts {
 public:
     std::vector<MidiEndpoint> sources() override {
-        RtMidi::Api api = findApi();
-        return api == RtMidi::UNIX_JACK ? endpointsOf(jackPorts(JackPortIsOutput)) : endpointsOf(makeIn(api).get());
+        return alsa() ? endpointsOf(makeIn().get()) : endpointsOf(jackPorts(JackPortIsOutput, saidNone_));
     }
     std::vector<MidiEndpoint> destinations() override {
-        RtMidi::Api api = findApi();
-        return api == RtMidi::UNIX_JACK ? endpointsOf(jackPorts(JackPortIsInput)) : endpointsOf(makeOut(api).get());
+        return alsa() ? endpointsOf(makeOut().get()) : endpointsOf(jackPorts(JackPortIsInput, saidNone_));
     }
     std::unique_ptr<MidiInputPort> openInput(int index, MidiReceive receive, void* ref) override {
-        RtMidi::Api api = findApi();
         if (index < 0 || !receive) return nullptr;
-        if (api == RtMidi::UNIX_JACK) {
-            auto port = std::make_unique<JackInput>(receive, ref);
-            return joined(std::move(port), jackPorts(JackPortIsOutput), index, "Input port");
-        }
-        auto in = makeIn(api);
+        if (!alsa()) return openJack(std::make_unique<JackInput>(receive, ref), "Input port", index);
+        auto in = makeIn();
         if (!in) return nullptr;
         try {
             if (unsigned(index) >= in->getPortCount()) return nullptr;
@@ -315,11 +348,9 @@ public:
         }
     }
     std::unique_ptr<MidiOutputPort> openOutput(int index) override {
-        RtMidi::Api api = findApi();
         if (index < 0) return nullptr;
-        if (api == RtMidi::UNIX_JACK)
-            return joined(std::make_unique<JackOutput>(true), jackPorts(JackPortIsInput), index, "Output port");
-        auto out = makeOut(api);
+        if (!alsa()) return openJack(std::make_unique<JackOutput>(true), "Output port", index);
+        auto out = makeOut();
         if (!out) return nullptr;
         try {
             if (unsigned(index) >= out->getPortCount()) return nullptr;
@@ -330,13 +361,9 @@ public:
         }
     }
     std::unique_ptr<MidiInputPort> openVirtualInput(const std::string& name, MidiReceive receive, void* ref) override {
-        RtMidi::Api api = findApi();
         if (!receive) return nullptr;
-        if (api == RtMidi::UNIX_JACK) {
-            auto port = std::make_unique<JackInput>(receive, ref);
-            return port->open(name) ? std::move(port) : nullptr;
-        }
-        auto in = makeIn(api);
+        if (!alsa()) return openJack(std::make_unique<JackInput>(receive, ref), name, -1);
+        auto in = makeIn();
         if (!in) return nullptr;
         try {
             auto port = listeningInput(std::move(in), receive, ref);
@@ -347,13 +374,9 @@ public:
         }
     }
     std::unique_ptr<MidiOutputPort> openVirtualOutput(const std::string& name) override {
-        RtMidi::Api api = findApi();
-        if (api == RtMidi::UNIX_JACK) {
-            // Nobody is joined yet: what is sent goes out at once, as from any port of a program.
-            auto port = std::make_unique<JackOutput>(false);
-            return port->open(name) ? std::move(port) : nullptr;
-        }
-        auto out = makeOut(api);
+        // Nobody is joined yet: what is sent goes out at once, as from any port of a program.
+        if (!alsa()) return openJack(std::make_unique<JackOutput>(false), name, -1);
+        auto out = makeOut();
         if (!out) return nullptr;
         try {
             out->openVirtualPort(name);
@@ -364,14 +387,6 @@ public:
     }
 
 private:
-    // A JACK port opened as `portName` and joined to the index'th of `others`; null when either fails.
-    template <class Port>
-    static std::unique_ptr<Port> joined(std::unique_ptr<Port> port, const std::vector<std::string>& others, int index,
-                                        const std::string& portName) {
-        if (size_t(index) >= others.size() || !port->open(portName) || !port->client().connect(others[size_t(index)]))
-            return nullptr;
-        return port;
-    }
     static std::vector<MidiEndpoint> endpointsOf(const std::vector<std::string>& names) {
         std::vector<MidiEndpoint> list;
         for (size_t i = 0; i < names.size(); i++)
@@ -399,41 +414,29 @@ private:
         port->port()->setCallback(&RtInput::callback, port.get());
         return port;
     }
-    // The system to use, found at every call (a JACK server may start or stop while we run):
-    // LINUX_ALSA, UNIX_JACK, or UNSPECIFIED when there is none, said once on standard error.
-    RtMidi::Api findApi() {
-        // Without the sequencer device RtMidi's ALSA back end prints and throws: don't ask it.
-        if (access("/dev/snd/seq", R_OK | W_OK) == 0) {
-            try {
-                RtMidiIn probe(RtMidi::LINUX_ALSA, clientName);
-                return RtMidi::LINUX_ALSA;
-            } catch (const RtMidiError&) {
-            }
-        }
-        // While a request of the sound's to the JACK server is not answered (a server stopped or held in a
-        // debugger), libjack makes every other client's open wait for it: controllers are off until it answers.
-        if (SoundDevices::jackRequestOut()) return RtMidi::UNSPECIFIED;
-        jack_set_error_function(quietJack);
-        jack_set_info_function(quietJack);
-        if (JackProbe().client) return RtMidi::UNIX_JACK;
-        std::call_once(saidNone_,
-                       [] { fprintf(stderr, "No MIDI system (neither ALSA nor JACK): controllers are off\n"); });
-        return RtMidi::UNSPECIFIED;
-    }
-    static std::unique_ptr<RtMidiIn> makeIn(RtMidi::Api api) {
-        if (api == RtMidi::UNSPECIFIED) return nullptr;
+    // Whether the system has the ALSA sequencer, asked at every call (a JACK server may start or stop while we run);
+    // else JACK is used. Without the sequencer device RtMidi's ALSA back end prints and throws: it is not asked then.
+    static bool alsa() {
+        if (access("/dev/snd/seq", R_OK | W_OK) != 0) return false;
         try {
-            auto in = std::make_unique<RtMidiIn>(api, clientName);
+            RtMidiIn probe(RtMidi::LINUX_ALSA, clientName);
+            return true;
+        } catch (const RtMidiError&) {
+            return false;
+        }
+    }
+    static std::unique_ptr<RtMidiIn> makeIn() {
+        try {
+            auto in = std::make_unique<RtMidiIn>(RtMidi::LINUX_ALSA, clientName);
             in->setErrorCallback(quietErrors, nullptr);
             return in;
         } catch (const RtMidiError&) {
             return nullptr;
         }
     }
-    static std::unique_ptr<RtMidiOut> makeOut(RtMidi::Api api) {
-        if (api == RtMidi::UNSPECIFIED) return nullptr;
+    static std::unique_ptr<RtMidiOut> makeOut() {
         try {
-            auto out = std::make_unique<RtMidiOut>(api, clientName);
+            auto out = std::make_unique<RtMidiOut>(RtMidi::LINUX_ALSA, clientName);
             out->setErrorCallback(quietErrors, nullptr);
             return out;
         } catch (const RtMidiError&) {
@@ -455,3 +458,4 @@ MidiPorts& MidiPorts::get() {
 void MidiPorts::install(MidiPorts* ports) {
     installed = ports;
 }
+

@@ -6,10 +6,13 @@
 //
 // Threads: enumeration, opening, closing and sending happen on the main thread. An input's
 // callback runs on the MIDI thread (RtMidi's ALSA thread, or JACK's real-time process thread):
-// it must only queue the message, never allocate, lock or block. A JACK output holds what is sent
+// it must only queue the message, never allocate, lock or block. On JACK, listing and opening are
+// requests to the JACK thread (platform/JackThread.h), waited for within its allowance: a server
+// that does not answer lists nothing and opens nothing for now. A JACK output holds what is sent
 // until its connection carries bytes (a few cycles), then sends it in order from its process
-// thread, so that opening never makes the caller wait for the graph; closing it sends what it
-// still holds while the connection lasts (at most half a second).
+// thread, so that opening never makes the caller wait for the graph; closing hands the close to
+// the JACK thread, which first sends what the output still holds while the connection lasts (at
+// most half a second). The program's own JACK ports are not listed.
 #pragma once
 
 #include <cstddef>

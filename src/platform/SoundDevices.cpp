@@ -1,7 +1,9 @@
 #include "platform/SoundDevices.h"
 
+#include "platform/JackThread.h"
+#include "platform/SoundDevicesJack.h"
+
 #include <alsa/asoundlib.h>
-#include <jack/jack.h>
 #include <pa_jack.h>
 #include <portaudio.h>
 
@@ -84,26 +86,41 @@ private:
     std::atomic<bool> ended_{false}; // set on PortAudio's thread when the stream ended
 };
 
-void quietJack(const char*) {}
 void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
 
+// PortAudio's JACK host API opens a client of a running JACK server when PortAudio starts, and closes it when it ends:
+// both are made on the JACK thread. Listing and streams (ALSA) are the main thread's, once it has started.
 class PortAudioBackend : public SoundBackend {
 public:
-    PortAudioBackend() {
-        // Probing the host APIs on a machine without a card or a JACK server makes ALSA and JACK print
-        // their failures by the dozen; the one line a user needs ("no sound device") is ours.
-        snd_lib_error_set_handler(quietAlsa);
-        jack_set_error_function(quietJack);
-        jack_set_info_function(quietJack);
-        // PortAudio probes JACK too; a server started meanwhile sees the program under its own name.
-        PaJack_SetClientName("tarlume");
-        initialised_ = Pa_Initialize() == paNoError;
+    // Main thread: true once PortAudio has started; asks the JACK thread to start it when it has not yet.
+    bool started() {
+        if (!asked_)
+            asked_ = JackThread::call([this] {
+                         // PortAudio probes JACK too; a server started meanwhile sees the program under its own name.
+                         PaJack_SetClientName("tarlume");
+                         // Probing the host APIs on a machine without a card makes ALSA print its failures by the
+                         // dozen; the one line a user needs ("no sound device") is ours.
+                         snd_lib_error_set_handler(quietAlsa);
+                         initialised_ = Pa_Initialize() == paNoError;
+                         started_.store(true, std::memory_order_release);
+                     }) != JackThread::Reply::NotAsked;
+        return started_.load(std::memory_order_acquire);
     }
-    ~PortAudioBackend() override {
-        if (initialised_) Pa_Terminate();
+    // Main thread: PortAudio ends on the JACK thread, after its start. Not while it holds a client of a JACK server
+    // that went away: closing that client would abort the program (it is left to the system then).
+    static void end(PortAudioBackend* backend) {
+        if (!backend) return;
+        JackThread::post([backend] {
+            if (backend->holdsJack()) {
+                jack_client_t* probe = JackThread::openClient("tarlume-probe");
+                if (!probe) return;
+                JackThread::closeClient(probe);
+            }
+            if (backend->initialised_) Pa_Terminate();
+            delete backend;
+        });
     }
     std::string getName() const override { return "PortAudio"; }
-
     std::vector<SoundDeviceInfo> getDevices() override {
         std::vector<SoundDeviceInfo> list;
         if (!initialised_) return list;
@@ -171,10 +188,6 @@ public:
         return false;
     }
 
-    // False while PortAudio holds a client of a JACK server that does not answer: closing it would abort the
-    // program, or wait for the server.
-    bool safeToClose() { return !holdsJack() || SoundDevices::jackAnswers(); }
-
 private:
     bool describe(PaDeviceIndex i, SoundDeviceInfo* info) {
         const PaDeviceInfo* dev = Pa_GetDeviceInfo(i);
@@ -190,7 +203,9 @@ private:
         return true;
     }
 
-    bool initialised_ = false;
+    bool asked_ = false;                // main thread
+    bool initialised_ = false;          // written on the JACK thread before started_
+    std::atomic<bool> started_{false};
 };
 
 } // namespace
@@ -283,19 +298,23 @@ private:
 struct BackendState {
     std::mutex mutex;
     SoundBackend* installed = nullptr;
-    // Neither is deleted at exit: closing PortAudio's JACK client aborts the program when the server went
-    // away meanwhile, a JACK client of a stopped server may wait, and the system closes everything anyway.
-    PortAudioBackend* system = nullptr;
-    int systemCards = 0; // ALSA's cards when PortAudio started
-    SoundBackend* jack = nullptr;
+    std::unique_ptr<JackSoundBackend> jack = JackSoundBackend::make();
+    PortAudioBackend* system = nullptr; // ends on the JACK thread (PortAudioBackend::end)
+    int systemCards = 0;                // ALSA's cards when PortAudio started
     std::unique_ptr<SoundBackend> null;
     SoundBackend* current = nullptr;
     bool warned = false;
 };
 
 BackendState& backendState() {
-    static BackendState state;
-    return state;
+    // Never freed: the program's JACK client and PortAudio are left to the system at the end, not closed while the
+    // program's static objects go.
+    static BackendState* state = [] {
+        // Looking for devices must not start a JACK server of its own.
+        setenv("JACK_NO_START_SERVER", "1", 0);
+        return new BackendState;
+    }();
+    return *state;
 }
 
 bool hasOutputDevice(SoundBackend& backend) {
@@ -316,26 +335,27 @@ int alsaCards() {
     return count;
 }
 
-// The system's sound, where the user wants it: a running JACK server, else PortAudio's ALSA devices. Null
-// when neither has an output, or while a JACK server that is there has not answered yet. State lock held.
-SoundBackend* findSystem(BackendState& s) {
-    if (!s.jack) s.jack = SoundDevices::makeJackBackend().release();
-    if (s.jack && hasOutputDevice(*s.jack)) return s.jack;
-    // PortAudio's start opens a JACK client of its own, which would wait for the program's request still out.
-    if (SoundDevices::jackRequestOut()) return nullptr;
-    // Looking for devices must not start a JACK server of its own.
-    setenv("JACK_NO_START_SERVER", "1", 0);
+// The system's sound, where the user wants it: a running JACK server (one that does not answer now keeps its device
+// as last listed, which is tried again), else PortAudio's ALSA devices. Null when neither has an output, or while that
+// is not known (`known` false): a JACK server that is there has not answered yet, or PortAudio has not started. State
+// lock held.
+SoundBackend* findSystem(BackendState& s, bool* known) {
+    *known = false;
+    const JackSoundBackend::Reach jack = s.jack->reach();
+    if (jack != JackSoundBackend::Reach::None && hasOutputDevice(*s.jack)) return s.jack.get();
+    if (jack == JackSoundBackend::Reach::Unknown) return nullptr;
     if (!s.system) {
         s.system = new PortAudioBackend();
         s.systemCards = alsaCards();
     }
+    if (!s.system->started()) return nullptr;
+    *known = true;
     return hasOutputDevice(*s.system) ? s.system : nullptr;
 }
 
-// Says once that the system has no sound device, once that is known: not while a JACK server that is there has not
-// answered yet. State lock held.
-void sayWhenNoDevice(BackendState& s) {
-    if (s.warned || nullAskedFor() || SoundDevices::jackRequestOut()) return;
+// Says once that the system has no sound device, once that is known. State lock held.
+void sayWhenNoDevice(BackendState& s, bool known) {
+    if (!known || s.warned || nullAskedFor()) return;
     fprintf(stderr, "No sound device found: running without sound\n");
     s.warned = true;
 }
@@ -344,10 +364,11 @@ void sayWhenNoDevice(BackendState& s) {
 SoundBackend& choose(BackendState& s) {
     if (s.installed) return *s.installed;
     if (s.current) return *s.current;
+    bool known = true;
     if (!nullAskedFor())
-        if (SoundBackend* found = findSystem(s)) return *(s.current = found);
+        if (SoundBackend* found = findSystem(s, &known)) return *(s.current = found);
     if (!s.null) s.null = SoundDevices::makeNullBackend();
-    sayWhenNoDevice(s);
+    sayWhenNoDevice(s, known);
     s.current = s.null.get();
     return *s.current;
 }
@@ -356,29 +377,30 @@ bool standingIn(BackendState& s) {
     return !s.installed && &choose(s) == s.null.get() && !nullAskedFor();
 }
 
+// PortAudio ends (on the JACK thread) and starts again at the next look.
+void endPortAudio(BackendState& s) {
+    PortAudioBackend::end(s.system);
+    s.system = nullptr;
+}
+
 // While the null device stands in: looks for the system's sound again, a few milliseconds a look. State
 // lock held; no stream of a JACK or PortAudio backend is open then.
 bool lookAgain(BackendState& s) {
-    delete s.jack; // made when no server answered, or one without outputs: a server may be there now
-    s.jack = SoundDevices::makeJackBackend().release();
-    // PortAudio's own JACK host API may have taken a client of that server, under the program's name: PortAudio
-    // is closed (never while that server is gone: it would abort the program) and the program's client made anew.
-    if (s.jack && hasOutputDevice(*s.jack) && s.system && s.system->holdsJack() && s.system->safeToClose()) {
-        delete s.jack;
-        delete s.system;
-        s.system = nullptr;
-        s.jack = SoundDevices::makeJackBackend().release();
+    // PortAudio's own JACK host API may have taken a client of a server started just before it, under the program's
+    // name: PortAudio ends and the program's client is made anew, after it.
+    if (s.system && s.system->started() && s.system->holdsJack() &&
+        s.jack->reach() == JackSoundBackend::Reach::There && hasOutputDevice(*s.jack)) {
+        endPortAudio(s);
+        s.jack->letGo();
     }
     // PortAudio lists the devices there were when it started: it starts again when ALSA's cards changed.
-    if (s.system && alsaCards() != s.systemCards && s.system->safeToClose()) {
-        delete s.system;
-        s.system = nullptr;
-    }
-    SoundBackend* found = findSystem(s);
+    if (s.system && s.system->started() && alsaCards() != s.systemCards) endPortAudio(s);
+    bool known = false;
+    SoundBackend* found = findSystem(s, &known);
     if (found)
         s.current = found;
     else
-        sayWhenNoDevice(s);
+        sayWhenNoDevice(s, known);
     return found != nullptr;
 }
 
@@ -403,15 +425,10 @@ void rescan() {
     std::lock_guard<std::mutex> guard(s.mutex);
     if (s.installed) return;
     s.current = nullptr;
-    // A JACK client is made anew: the server may have gone, or been started again with other ports.
-    delete s.jack;
-    s.jack = nullptr;
-    // PortAudio reads the device list only when initialised, so it is closed and opened again; but not
-    // while it holds a client of a JACK server that went away, which would abort the program.
-    if (s.system && s.system->safeToClose()) {
-        delete s.system;
-        s.system = nullptr;
-    }
+    // A JACK client is made anew: the server may have gone, or been started again with other ports. PortAudio reads
+    // the device list only when it starts, so it ends and starts again.
+    s.jack->letGo();
+    if (s.system && s.system->started()) endPortAudio(s);
 }
 
 bool revive() {

@@ -11,7 +11,9 @@
 //
 // Threads: listing, opening, starting and stopping run on the main thread; the I/O procedure runs on
 // the stream's own audio thread. stop() returns only after the last call of the procedure has left, or, where
-// a block stalls, once the stream gave up waiting for it (see idle()).
+// a block stalls, once the stream gave up waiting for it (see idle()). What waits for a JACK server is asked of the
+// JACK thread (platform/JackThread.h), and waited for within its allowance: a server that does not answer (stopped,
+// held in a debugger) holds no call here for longer than about a second, and keeps its device as last listed.
 #pragma once
 
 #include <cstdint>
@@ -109,8 +111,9 @@ public:
 
 namespace SoundDevices {
 
-// The backend in use: the one a test installed, else PortAudio when it lists at least one device,
-// else the null device (saying once on standard error that no sound device was found).
+// The backend in use: the one a test installed, else a running JACK server with outputs, else PortAudio when it lists
+// at least one device, else the null device (saying once on standard error that no sound device was found, once that
+// is known: not while a JACK server that is there has not answered).
 SoundBackend& backend();
 // Tests: use this backend until it is uninstalled with null. Not owned.
 void setBackend(SoundBackend* installed);
@@ -137,18 +140,5 @@ bool findDevice(int id, bool input, SoundDeviceInfo* info);
 std::unique_ptr<SoundBackend> makeNullBackend();
 // Null devices of the given names, channels and rates (ids as the caller set them).
 std::unique_ptr<SoundBackend> makeNullBackend(const std::vector<SoundDeviceInfo>& devices);
-// The JACK server named by JACK_DEFAULT_SERVER (else the default one) as one device, "system", with its
-// physical ports as channels, reached by a client named `clientName`; null when no server is there.
-// Never starts a server. A request is waited for a second at most while the server runs no cycle of the
-// program's (stopped, or held in a debugger), ten in any case; then the server is asked nothing more until it
-// answers, and its device, as last listed, opens then. The client's open is waited for a second at most: one not
-// answered by then goes on by itself, and the backend made after it ends takes its client (revive() too).
-// Each stream's channel c is the port "out_c" or "in_c" of the client, joined to the c-th physical port.
-std::unique_ptr<SoundBackend> makeJackBackend(const std::string& clientName = "tarlume");
-// True while a request of the program's to a JACK server is not answered yet. libjack makes every other open or
-// close of a client, PortAudio's JACK host API's included, wait for it.
-bool jackRequestOut();
-// True when the JACK server lets a client in within a second (none of the program's requests being out).
-bool jackAnswers();
 
 } // namespace SoundDevices

@@ -27,6 +27,7 @@
 #include <dlfcn.h>
 #include <sched.h>
 #include <mutex>
+#include <random>
 #include <sstream>
 #include <thread>
 #include "support/MissingComponent.h"
@@ -556,6 +557,26 @@ TEST(EngineJack, PortsComeWithALateServerAndStayThroughTimecodeAndTheServerStopp
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         EXPECT_EQ(notices.seen(), "dddddddduuuuuuuurrrrrrrrcccccccc");
     }
+    // So do the ports of a second stream beside the playing one (a deck input of its own), which keeps its
+    // connections: they are broken while the client is inactive (the server shows no port of an inactive client),
+    // and made again.
+    {
+        PortNotices notices(server.name());
+        struct : SoundIOProc {
+            void soundIO(SoundBufferList*, const SoundBufferList*) override {}
+        } silent;
+        SoundStreamConfig capture;
+        capture.inputChannels = 2;
+        std::unique_ptr<SoundStream> second = SoundDevices::backend().open(capture, &silent, nullptr);
+        ASSERT_NE(second, nullptr);
+        second.reset();
+        const std::string seen = "dddddddduuuuuuuu" "rrrrrrrrrr" "cccccccccc" // opened
+                                 "dddddddddduuuuuuuuuu" "rrrrrrrr" "cccccccc";  // closed
+        for (int i = 0; i < 250 && notices.seen().size() < seen.size(); i++)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        EXPECT_EQ(notices.seen(), seen);
+        EXPECT_EQ(enginePorts(server.name()), ports);
+    }
     EXPECT_EQ(LinuxAudioDevice::getNbChannels(0, true), 4); // the input channels to choose from
     engine->players[0]->setVinylControl(true, 0);
     EXPECT_EQ(enginePorts(server.name()), ports);
@@ -683,30 +704,38 @@ TEST(EngineJack, ABlockStalledInADeviceIsNotRunIntoAgain) {
     }
 }
 
-// A JACK server that stops answering (SIGSTOP, a debugger) holds no frame longer than a second: not when another
-// output is chosen, nor when the engine starts, nor when a lost device is looked for just after the server came
-// back. What could not be opened plays on a null device meanwhile, said once, and is taken when the server runs.
+// A JACK server that stops answering (SIGSTOP, a debugger) holds no frame longer than about a second: not when
+// another output is chosen, also while the server answers for a few milliseconds now and then; nor when a lost device
+// is looked for just after the server came back; nor when the controllers are listed, or one is changed; nor when the
+// engine starts. What could not be opened plays on a null device meanwhile, said once, and is taken when the server
+// runs. "No sound device" is said where there is none, and nowhere else.
 TEST(EngineJack, WhatMeetsAStoppedServerReturnsAtOnceAndTakesItWhenItRuns) {
     REQUIRE_COMPONENT(JackServer::available(), "jackd");
-    enum When { Choice, Start, Look };
+    enum When { Choice, ChoiceWhileResuming, Look, Controllers, ControllerChange, Start };
+    const char* const notOpened = "Sound device \"system\" could not be opened: the JACK server does not answer.\n"
+                                  "Sound device \"system\" found: playing there\n";
     const struct {
         const char* name;
         When when;
         const char* said;
     } rows[] = {
-        {"an output chosen", Choice,
-         "Sound device \"system\" could not be opened: the JACK server does not answer.\n"
-         "Sound device \"system\" found: playing there\n"},
-        {"the engine started", Start, "Sound device \"system\" found: playing there\n"},
+        {"an output chosen", Choice, notOpened},
+        {"an output chosen while the server answers for moments", ChoiceWhileResuming, notOpened},
         {"a lost device looked for", Look, "Sound device \"system\" is back\n"},
+        {"the controllers listed", Controllers, ""},
+        {"a controller changed", ControllerChange, ""},
+        // Last: the program says it once.
+        {"the engine started", Start,
+         "No sound device found: running without sound\nSound device \"system\" found: playing there\n"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         JackRig rig(4);
         ASSERT_TRUE(rig.server.ready()) << "jackd did not start";
-        if (row.when == Start) { // as a program started before it: the server's device is not known yet
+        if (row.when == Start) { // as a program started before it: no server, then one whose device is not known yet
             rig.server.stop();
             SoundDevices::rescan();
+            testing::internal::CaptureStderr();
             SoundDevices::backend();
             ASSERT_TRUE(rig.server.restart()) << "jackd did not start";
         }
@@ -731,28 +760,70 @@ TEST(EngineJack, WhatMeetsAStoppedServerReturnsAtOnceAndTakesItWhenItRuns) {
             ASSERT_TRUE(static_cast<LinuxAudioDevice*>(engine.soundDevices[0].get())->isLost());
             ASSERT_TRUE(rig.server.restart()) << "jackd did not start again";
         }
+        // A controller on the server, its ports joined to the program's as a controller's are.
+        MidiPorts& midi = MidiPorts::get();
+        jack_client_t* pad = nullptr;
+        std::unique_ptr<MidiInputPort> fromPad;
+        std::unique_ptr<MidiOutputPort> toPad;
+        auto connectPad = [&] {
+            for (const MidiEndpoint& e : midi.sources())
+                if (e.model == "tarlume-pad")
+                    fromPad = midi.openInput(e.index, [](void*, const uint8_t*, size_t, double) {}, nullptr);
+            for (const MidiEndpoint& e : midi.destinations())
+                if (e.model == "tarlume-pad") toPad = midi.openOutput(e.index);
+        };
+        if (row.when == ControllerChange) {
+            pad = JackServer::openClient("tarlume-pad", rig.server.name());
+            ASSERT_NE(pad, nullptr);
+            ASSERT_NE(jack_port_register(pad, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0), nullptr);
+            ASSERT_NE(jack_port_register(pad, "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0), nullptr);
+            // An active client runs a cycle of its own in the server's: one without would hold every cycle.
+            jack_set_process_callback(pad, [](jack_nframes_t, void*) { return 0; }, nullptr);
+            ASSERT_EQ(jack_activate(pad), 0);
+            connectPad();
+            ASSERT_TRUE(fromPad && toPad);
+            for (const MidiEndpoint& e : midi.sources()) // not the program's own ports
+                EXPECT_EQ(e.name, "tarlume-pad:out");
+        }
+        // The server stays stopped (but for 10-30 ms every 200-400 ms where the row says so) until the engine returned,
+        // or, as a failure, for far longer than a second.
         std::atomic<bool> running{false};
         ASSERT_EQ(kill(rig.server.pid(), SIGSTOP), 0);
-        std::thread waker([&] { // a wait for the server still ends, after far longer than a second
-            for (int i = 0; i < 500 && !running.load(); i++)
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::thread waker([&, resuming = row.when == ChoiceWhileResuming] {
+            std::mt19937 random(7);
+            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(resuming ? 2 : 5);
+            while (!running.load() && std::chrono::steady_clock::now() < until) {
+                if (!resuming) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                    continue;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(200 + random() % 201));
+                kill(rig.server.pid(), SIGCONT);
+                std::this_thread::sleep_for(std::chrono::milliseconds(10 + random() % 21));
+                kill(rig.server.pid(), SIGSTOP);
+            }
             if (!running.exchange(true)) kill(rig.server.pid(), SIGCONT);
         });
-        testing::internal::CaptureStderr();
-        if (row.when == Choice) {
+        if (row.when != Start) testing::internal::CaptureStderr();
+        if (row.when == Choice || row.when == ChoiceWhileResuming) {
             engine.outputChannels[0][0] = 2;
             engine.outputChannels[0][1] = 3;
         }
         if (row.when == Look) {
             EngineClock::ManualScope clock(EngineClock::now() + 1100); // the next look is due
             engine.update();
-        } else {
+        } else if (row.when == ControllerChange) {
+            fromPad.reset();
+            toPad.reset();
+            connectPad();
+        } else if (row.when != Controllers) {
             engine.initAudio();
         }
-        MidiPorts::get().sources(); // the controllers' list: libjack would make it wait for the request out
+        for (int rowOfTheList = 0; rowOfTheList < 3; rowOfTheList++) // the controllers' list asks for every row
+            midi.sources();
         const bool returnedWhileStopped = !running.exchange(true);
-        kill(rig.server.pid(), SIGCONT);
         waker.join();
+        kill(rig.server.pid(), SIGCONT);
         EXPECT_TRUE(returnedWhileStopped) << "the engine waited for the server";
         ASSERT_EQ(engine.soundDevices.size(), 1u);
         auto* device = static_cast<LinuxAudioDevice*>(engine.soundDevices[0].get());
@@ -761,7 +832,14 @@ TEST(EngineJack, WhatMeetsAStoppedServerReturnsAtOnceAndTakesItWhenItRuns) {
             engine.update();
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
-        EXPECT_EQ(engineSaid(), row.said);
+        const std::string said = engineSaid();
+        // Where the server answered in one of its moments, the output opened at once.
+        if (row.when != ChoiceWhileResuming || !said.empty()) {
+            EXPECT_EQ(said, row.said);
+        }
         EXPECT_EQ(enginePorts(rig.server.name()), ports);
+        fromPad.reset();
+        toPad.reset();
+        if (pad) jack_client_close(pad);
     }
 }

@@ -1,0 +1,172 @@
+#include "platform/JackThread.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <pthread.h>
+#include <thread>
+
+namespace JackThread {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// What the main thread may wait for the server in all, and how fast that comes back: a whole second after four of
+// not waiting. One device change, one options window, one quit waits a second at most, and a look at a server that
+// answered for a moment, right after, far less.
+constexpr Clock::duration kAllowance = std::chrono::seconds(1);
+constexpr int kRefillSlowness = 4;
+constexpr int kRefusalsAsked = 5; // times a server that is there is asked again for a client it turned away
+
+struct Job {
+    std::function<void()> request, ifLate;
+    bool done = false;    // ended while its caller waited
+    bool givenUp = false; // nobody waits for it, and calls are not handed over until it ended
+};
+
+struct State {
+    std::mutex mutex;
+    std::condition_variable work, ended;
+    std::deque<std::shared_ptr<Job>> queue;
+    int pending = 0; // handed over and not ended
+    int givenUp = 0; // of those, given up on (or holding)
+    Clock::duration allowance = kAllowance;
+    Clock::time_point refilled = Clock::now();
+    std::map<jack_client_t*, std::string> clients; // the program's own, by name; JACK thread only
+};
+
+void quiet(const char*) {}
+
+void run(State& s) {
+    // The quit's signals go to the other threads: a request here is never broken off by one (libjack's own threads,
+    // made here, keep this mask).
+    sigset_t quitSignals;
+    sigemptyset(&quitSignals);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&quitSignals, signal);
+    pthread_sigmask(SIG_BLOCK, &quitSignals, nullptr);
+    // The one line a user needs about a missing server is the program's, not libjack's dozen.
+    jack_set_error_function(quiet);
+    jack_set_info_function(quiet);
+    for (;;) {
+        std::shared_ptr<Job> job;
+        {
+            std::unique_lock<std::mutex> lock(s.mutex);
+            s.work.wait(lock, [&] { return !s.queue.empty(); });
+            job = std::move(s.queue.front());
+            s.queue.pop_front();
+        }
+        job->request();
+        job->request = nullptr; // what it held goes here, not under the lock
+        bool late;
+        {
+            std::lock_guard<std::mutex> guard(s.mutex);
+            late = job->givenUp;
+            job->done = !late;
+        }
+        if (late && job->ifLate) job->ifLate();
+        job->ifLate = nullptr;
+        std::lock_guard<std::mutex> guard(s.mutex);
+        if (late) s.givenUp--;
+        s.pending--;
+        s.ended.notify_all();
+    }
+}
+
+State& state() {
+    static State* s = [] {
+        auto* made = new State; // never freed, nor its thread joined: a request may be held at the program's end
+        std::thread([made] { run(*made); }).detach();
+        return made;
+    }();
+    return *s;
+}
+
+// Mutex held.
+void handOver(State& s, const std::shared_ptr<Job>& job) {
+    s.queue.push_back(job);
+    s.pending++;
+    if (job->givenUp) s.givenUp++;
+    s.work.notify_one();
+}
+
+} // namespace
+
+Reply call(std::function<void()> request, std::function<void()> ifLate) {
+    State& s = state();
+    std::unique_lock<std::mutex> lock(s.mutex);
+    const Clock::time_point start = Clock::now();
+    s.allowance = std::min(kAllowance, s.allowance + (start - s.refilled) / kRefillSlowness);
+    s.refilled = start;
+    if (s.givenUp > 0 || s.allowance <= Clock::duration::zero()) return Reply::NotAsked;
+    auto job = std::make_shared<Job>();
+    job->request = std::move(request);
+    job->ifLate = std::move(ifLate);
+    handOver(s, job);
+    const bool inTime = s.ended.wait_for(lock, s.allowance, [&] { return job->done; });
+    s.refilled = Clock::now();
+    s.allowance -= s.refilled - start;
+    if (inTime) return Reply::InTime;
+    job->givenUp = true;
+    s.givenUp++;
+    return Reply::Late;
+}
+
+void post(std::function<void()> request, bool holds) {
+    State& s = state();
+    auto job = std::make_shared<Job>();
+    job->request = std::move(request);
+    job->givenUp = holds;
+    std::lock_guard<std::mutex> guard(s.mutex);
+    handOver(s, job);
+}
+
+bool drain() {
+    State& s = state();
+    std::unique_lock<std::mutex> lock(s.mutex);
+    return s.ended.wait_for(lock, kAllowance, [&] { return s.pending == 0; });
+}
+
+jack_client_t* openClient(const std::string& name, jack_status_t* status) {
+    jack_client_t* client = nullptr;
+    for (int refusals = 0;; refusals++) {
+        jack_status_t answer = jack_status_t(0);
+        client = jack_client_open(name.c_str(), JackNoStartServer, &answer);
+        if (status) *status = answer;
+        if (client || (answer & JackServerFailed) || refusals == kRefusalsAsked) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    if (client) state().clients[client] = jack_get_client_name(client);
+    return client;
+}
+
+void closeClient(jack_client_t* client, bool serverGone) {
+    if (!client) return;
+    state().clients.erase(client);
+    if (!serverGone) jack_client_close(client);
+}
+
+bool mine(const std::string& portName) {
+    const std::string client = portName.substr(0, portName.find(':'));
+    const auto& clients = state().clients;
+    return std::any_of(clients.begin(), clients.end(), [&](const auto& c) { return c.second == client; });
+}
+
+std::vector<std::string> portsOf(jack_client_t* client, const char* type, unsigned long flags) {
+    std::vector<std::string> names;
+    if (const char** ports = jack_get_ports(client, nullptr, type, flags)) {
+        for (const char** p = ports; *p; p++)
+            if (!mine(*p)) names.emplace_back(*p);
+        jack_free(ports);
+    }
+    return names;
+}
+
+} // namespace JackThread
+

@@ -1,0 +1,51 @@
+// The one thread that calls into libjack for the program: the sound's client and ports, MIDI's clients, the
+// listings, and PortAudio's start and end (its JACK host API opens a client of its own). Only the process callbacks
+// run elsewhere, on libjack's own threads.
+//
+// libjack makes a client's open and close, and each port and connection request, wait for the server's answer, and
+// one request a stopped server (SIGSTOP, a debugger) holds makes every later one wait behind it. So the requests are
+// made here, one after the other in the order they were handed over, and this is the only place that waits for the
+// server. The main thread hands a request over and waits for its end for at most about a second in all (an allowance
+// it spends by waiting and gets back as time passes), then goes on without it; once it gave up on a request it waits
+// for none until that one has ended. A request the main thread does not wait for (a close) is handed over and left.
+#pragma once
+
+#include <jack/jack.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace JackThread {
+
+enum class Reply {
+    InTime,  // the request ran to its end while the caller waited
+    Late,    // the caller stopped waiting: it runs to its end all the same
+    NotAsked // a request given up on before has not ended: this one was not handed over
+};
+
+// Runs `request` on the JACK thread after everything handed over before it, and waits for it within the allowance.
+// A request that may be given up on owns what it uses (captured by value or shared). `ifLate`, when given, runs on the
+// JACK thread right after a request that was given up on, for what the caller will no longer take (ports it made).
+Reply call(std::function<void()> request, std::function<void()> ifLate = nullptr);
+// Hands `request` over and returns at once. `holds`: it may wait long for something else than the server (a block
+// stalled in a process callback); calls return NotAsked until it has ended, as after a request given up on.
+void post(std::function<void()> request, bool holds = false);
+// Waits until everything handed over has ended, for at most a second; false when it did not. For the quit.
+bool drain();
+
+// ---- On the JACK thread only ----
+
+// Opens a client of the program's (never starting a server). A server that is there was seen to turn a client away
+// now and then on a loaded machine, just after another client of the program closed, and to let it in a moment later:
+// it is asked again then. `status` gets the server's last answer. The client is one of the program's (see mine()) until
+// closeClient.
+jack_client_t* openClient(const std::string& name, jack_status_t* status = nullptr);
+// Closes it; one whose server went away (`serverGone`) is only forgotten: closing it crashes libjack now and then.
+void closeClient(jack_client_t* client, bool serverGone = false);
+// Whether the port, by its full name "client:port", is one of the program's own clients'.
+bool mine(const std::string& portName);
+// The full names of the ports of `type` with `flags` (JackPortIsOutput ...), in the server's order, but the program's.
+std::vector<std::string> portsOf(jack_client_t* client, const char* type, unsigned long flags);
+
+} // namespace JackThread
