@@ -15,6 +15,7 @@
 #include <benchmark/benchmark.h>
 
 #include "foundation/modTools.h"
+#include "library/tagcache/SQLDatabase.h"
 #include "library/tagcache/TagCache.h"
 #include "library/tagcache/TagCacheSearchSnapshot.h"
 #include "library/tags/CID3v2Tag.h"
@@ -142,6 +143,24 @@ void BM_ReloadFromDatabase10k(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * kBuildFolders * kBuildFilesPerFolder);
 }
 BENCHMARK(BM_ReloadFromDatabase10k)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+// The open of a 50,000-file cache, as at every start: the file is looked over whole before anything is written to it.
+void BM_Open50k(benchmark::State& state) {
+    const std::string path = searchLibrary() + "tagcache.db";
+    for (auto _ : state) {
+        TagCache cache(path);
+        benchmark::DoNotOptimize(&cache);
+    }
+}
+BENCHMARK(BM_Open50k)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
+
+// Reference: SQLite's own look over the same file.
+void BM_Reference_QuickCheck50k(benchmark::State& state) {
+    SQLDatabase db(searchLibrary() + "tagcache.db", SQLDatabase::kReadOnly);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(db.getOneResult("PRAGMA quick_check(1)"));
+}
+BENCHMARK(BM_Reference_QuickCheck50k)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
 
 // The same search again and again, as the list refreshes: records built once are reused.
 void runSearch(benchmark::State& state, const std::string& text) {
