@@ -103,8 +103,8 @@ void Tarlume::closeDevicesForQuit() {
         std::chrono::hours(1), deviceCloseLimit);
     if (outcome == BoundedWork::Outcome::Done && allClosed->load()) return;
     fprintf(stderr,
-            "Sound and MIDI did not close within %.0f s (their server does not answer): quitting without them\n",
-            std::ceil(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count()));
+            "Sound and MIDI did not close within %.1f s (their server does not answer): quitting without them\n",
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     shell->devicesDidNotClose();
     // A shell that goes on: what the close still uses stays until it ends.
     while (!closed->load())

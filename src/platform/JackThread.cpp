@@ -17,11 +17,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// What the main thread may wait for the server in all, and how fast that comes back: a whole second after four of
-// not waiting. One device change, one options window, one quit waits a second at most, and a look at a server that
-// answered for a moment, right after, far less.
+// What the main thread may wait for the server in all, given back at the pace of time: the waits of one device change,
+// one options window, one quit, made one right after the other, come to a second at most, however the server answers
+// meanwhile, while a server that answers at its usual pace is never cut short.
 constexpr Clock::duration kAllowance = std::chrono::seconds(1);
-constexpr int kRefillSlowness = 4;
 constexpr int kRefusalsAsked = 5; // times a server that is there is asked again for a client it turned away
 
 struct Job {
@@ -102,7 +101,7 @@ Reply call(std::function<void()> request, std::function<void()> ifLate) {
     State& s = state();
     std::unique_lock<std::mutex> lock(s.mutex);
     const Clock::time_point start = Clock::now();
-    s.allowance = std::min(kAllowance, s.allowance + (start - s.refilled) / kRefillSlowness);
+    s.allowance = std::min(kAllowance, s.allowance + (start - s.refilled));
     s.refilled = start;
     if (s.givenUp > 0 || s.allowance <= Clock::duration::zero()) return Reply::NotAsked;
     auto job = std::make_shared<Job>();

@@ -289,6 +289,17 @@ private:
     std::shared_ptr<Core> core_;
 };
 
+// Whether a JACK server that is there answered: when it does not, that is said once, until it answers again.
+bool answered(JackThread::Reply reply) {
+    static std::atomic<bool> said{false};
+    const bool inTime = reply == JackThread::Reply::InTime;
+    if (inTime)
+        said.store(false);
+    else if (!said.exchange(true))
+        fprintf(stderr, "The JACK server does not answer: MIDI controllers on it are left out until it does\n");
+    return inTime;
+}
+
 // The other programs' MIDI ports that send (`JackPortIsOutput`) or receive, by full name in the server's order, from
 // a client that only asks; none while the server does not answer. Says when there is no server.
 std::vector<std::string> jackPorts(unsigned long flags, std::once_flag& saidNone) {
@@ -305,7 +316,7 @@ std::vector<std::string> jackPorts(unsigned long flags, std::once_flag& saidNone
         listing->names = JackThread::portsOf(probe, JACK_DEFAULT_MIDI_TYPE, flags);
         JackThread::closeClient(probe);
     });
-    if (reply != JackThread::Reply::InTime) return {};
+    if (!answered(reply)) return {};
     if (listing->noServer)
         std::call_once(saidNone,
                        [] { fprintf(stderr, "No MIDI system (neither ALSA nor JACK): controllers are off\n"); });
@@ -319,7 +330,7 @@ template <class Port> std::unique_ptr<Port> openJack(std::unique_ptr<Port> port,
     const JackThread::Reply reply = JackThread::call(
         [core = port->core(), opened, portName, index] { *opened = core->openAs(portName, index); },
         [core = port->core()] { core->close(); });
-    if (reply != JackThread::Reply::InTime || !*opened) return nullptr;
+    if (!answered(reply) || !*opened) return nullptr;
     return port;
 }
 

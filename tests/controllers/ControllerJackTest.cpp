@@ -3,6 +3,7 @@
 #include "ControllerTestSupport.h"
 #include "JackMidiClient.h"
 #include "controllers/ControllerHub.h"
+#include "platform/JackThread.h"
 #include "support/JackServer.h"
 #include "support/MissingComponent.h"
 #include "support/Sanitized.h"
@@ -107,5 +108,6 @@ TEST(ControllerJack, NotesAndControlsReachTheInterfaceAndFeedbackComesBack) {
     EXPECT_FALSE(controller->isConnected());
 
     controller.reset();
+    JackThread::drain(); // the controller's ports close before the server goes
     unsetenv("JACK_DEFAULT_SERVER");
 }
