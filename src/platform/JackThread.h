@@ -21,7 +21,7 @@ namespace JackThread {
 enum class Reply {
     InTime,  // the request ran to its end while the caller waited
     Late,    // the caller stopped waiting: it runs to its end all the same
-    NotAsked // a request given up on before has not ended: this one was not handed over
+    NotAsked // not handed over: a request given up on before has not ended, or the allowance is spent
 };
 
 // Runs `request` on the JACK thread after everything handed over before it, and waits for it within the allowance.
