@@ -132,7 +132,7 @@ struct JackMidiCore {
         port.store(nullptr, std::memory_order_relaxed);
     }
 
-    jack_client_t* client = nullptr; // JACK thread
+    jack_client_t* client = nullptr; // set on the JACK thread before the client runs; the process thread reads it
     std::atomic<jack_port_t*> port{nullptr};
 };
 
