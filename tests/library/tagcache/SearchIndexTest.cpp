@@ -3,7 +3,6 @@
 #include <functional>
 #include <random>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 #include "foundation/modTools.h"
@@ -64,11 +63,7 @@ std::vector<std::string> plainSearch(SQLDatabase* db, const std::vector<std::str
         sql += " AND EXISTS (SELECT 1 FROM frames AS x WHERE x.file = files.ID AND x.value LIKE ?)";
         params.push_back("%" + words[i] + "%");
     }
-    std::vector<std::string> ids;
-    std::unordered_set<std::string> seen;
-    for (const auto& row : db->getAllRows(sql, params))
-        if (seen.insert(row[0]).second) ids.push_back(row[0]);
-    return ids;
+    return distinctIds(db, sql, params);
 }
 
 // The files a search snapshot lists, by ID.
@@ -83,13 +78,7 @@ std::vector<std::string> snapshotSearch(const TagCacheSearchSnapshot& snapshot, 
 }
 
 std::vector<std::string> run(SQLDatabase* db, const TagCacheQuery& query) {
-    std::vector<std::string> ids;
-    std::unordered_set<std::string> seen;
-    std::vector<std::vector<std::string>> rows;
-    EXPECT_TRUE(db->tryAllRows(query.sql, query.params, &rows)) << query.sql;
-    for (const auto& row : rows)
-        if (seen.insert(row[0]).second) ids.push_back(row[0]);
-    return ids;
+    return distinctIds(db, query.sql, query.params);
 }
 
 // A generated library: files of a few frames of random text, written as the cache writes them.

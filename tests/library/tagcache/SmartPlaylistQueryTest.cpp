@@ -2,7 +2,6 @@
 
 #include <random>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 #include "foundation/modTools.h"
@@ -16,16 +15,6 @@ namespace {
 const char* const kGenres[] = {"House",   "house", "HOUSE", "Deep House", "deep house", "Rock", "rock", "Émbient",
                                "émbient", "日本",  "a%b",   "a_b",        "aXb",        "7",    ""};
 const char* const kTitles[] = {"love", "Night", "storm", "LOVE again", "o", "x%y"};
-
-std::vector<std::string> ids(SQLDatabase* db, const std::string& sql, const SQLParams& params) {
-    std::vector<std::string> out;
-    std::unordered_set<std::string> seen;
-    std::vector<std::vector<std::string>> rows;
-    EXPECT_TRUE(db->tryAllRows(sql, params, &rows)) << sql;
-    for (const auto& row : rows)
-        if (seen.insert(row[0]).second) out.push_back(row[0]);
-    return out;
-}
 
 // The files a snapshot lists for a query's rules, by ID.
 std::vector<std::string> listedBy(const TagCacheSearchSnapshot& snapshot, const SmartPlaylistQuery& query) {
@@ -119,8 +108,8 @@ TEST(SmartPlaylistQuery, GroupedListsListWhatTheirRulesFind) {
         const std::string plain = "SELECT files.ID FROM files, frames AS g WHERE files.ID = g.file AND g.name = "
                                   "'TCON' AND " +
                                   c.plain;
-        std::vector<std::string> tracks = ids(db, query.tracks.sql, query.tracks.params);
-        EXPECT_EQ(tracks, ids(db, plain + " ORDER BY files.ID", {}));
+        std::vector<std::string> tracks = distinctIds(db, query.tracks.sql, query.tracks.params);
+        EXPECT_EQ(tracks, distinctIds(db, plain + " ORDER BY files.ID", {}));
         EXPECT_EQ(listedBy(*snapshot, query), tracks);
         EXPECT_GT(tracks.size(), 10u);
 
@@ -144,14 +133,15 @@ TEST(SmartPlaylistQuery, GroupedListsListWhatTheirRulesFind) {
             SmartPlaylistQuery sub = TagCacheDirectory::parseSmartPlaylist(c.rules, group);
             ASSERT_TRUE(sub.valid);
             EXPECT_FALSE(sub.groups.valid);
-            std::vector<std::string> subTracks = ids(db, sub.tracks.sql, sub.tracks.params);
+            std::vector<std::string> subTracks = distinctIds(db, sub.tracks.sql, sub.tracks.params);
             EXPECT_EQ(listedBy(*snapshot, sub), subTracks) << group;
-            EXPECT_EQ(subTracks,
-                      ids(db,
-                          "SELECT files.ID FROM files, frames AS g WHERE files.ID = g.file AND g.name = 'TCON' AND "
-                          "lower(g.value) = lower(?) AND " +
-                              c.plain + " ORDER BY files.ID",
-                          SQLParams{group}))
+            EXPECT_EQ(
+                subTracks,
+                distinctIds(db,
+                            "SELECT files.ID FROM files, frames AS g WHERE files.ID = g.file AND g.name = 'TCON' AND "
+                            "lower(g.value) = lower(?) AND " +
+                                c.plain + " ORDER BY files.ID",
+                            SQLParams{group}))
                 << group;
         }
     }
@@ -160,6 +150,6 @@ TEST(SmartPlaylistQuery, GroupedListsListWhatTheirRulesFind) {
                               "genre = a_b", "genre is rock", "bpm > 1e2\nbpm <= 1000", "title contains night"}) {
         SmartPlaylistQuery query = TagCacheDirectory::parseSmartPlaylist(rules, "");
         ASSERT_TRUE(query.valid) << rules;
-        EXPECT_EQ(listedBy(*snapshot, query), ids(db, query.tracks.sql, query.tracks.params)) << rules;
+        EXPECT_EQ(listedBy(*snapshot, query), distinctIds(db, query.tracks.sql, query.tracks.params)) << rules;
     }
 }

@@ -7,8 +7,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <unordered_set>
 #include <utility>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "library/tagcache/SQLDatabase.h"
 #include "support/TempDir.h"
@@ -71,6 +74,17 @@ inline std::string id3v2(std::vector<std::pair<std::string, std::string>> frames
     for (auto& frame : frames)
         if (frame.first[0] == 'T') frame.second.insert(0, 1, '\0');
     return id3v2Raw(frames);
+}
+
+// The first column of a query's rows, each value once, where its first row came; the query must run.
+inline std::vector<std::string> distinctIds(SQLDatabase* db, const std::string& sql, const SQLParams& params) {
+    std::vector<std::string> ids;
+    std::unordered_set<std::string> seen;
+    std::vector<std::vector<std::string>> rows;
+    EXPECT_TRUE(db->tryAllRows(sql, params, &rows)) << sql;
+    for (const auto& row : rows)
+        if (seen.insert(row[0]).second) ids.push_back(row[0]);
+    return ids;
 }
 
 // Every row of the cache's tables as text, to tell whether anything changed.
