@@ -24,6 +24,12 @@ struct DetectorDeck : TarlumePlayer {
     }
 };
 
+// Lets `ms` of the engine's clock pass, then runs the deck's frame update (on the test's thread).
+void tick(TarlumePlayer* d, double ms) {
+    EngineClock::advance(ms);
+    d->update();
+}
+
 } // namespace
 
 TEST(DeckPitch, BendFadeBrakeAndStartUpFollowTheClock) {
@@ -39,8 +45,7 @@ TEST(DeckPitch, BendFadeBrakeAndStartUpFollowTheClock) {
 
     // A bend without a time stays until the mode ends.
     d->setPitchMode(PITCHMODE_BEND, 1.5, 0, 0);
-    EngineClock::advance(5000);
-    d->update();
+    tick(d, 5000);
     EXPECT_NEAR(d->pitch, 1.015, 1e-12);
     d->setPitchMode(PITCHMODE_NORMAL, 0, 0, 0);
     EXPECT_DOUBLE_EQ(d->pitch, 1.0);
@@ -49,11 +54,9 @@ TEST(DeckPitch, BendFadeBrakeAndStartUpFollowTheClock) {
     // A timed bend fades from +4 % to 0 over a second, then ends by itself.
     d->setPitchMode(PITCHMODE_BEND, 4, 1000, 0);
     EXPECT_NEAR(d->pitch, 1.04, 1e-12);
-    EngineClock::advance(500);
-    d->update();
+    tick(d, 500);
     EXPECT_NEAR(d->pitch, 1.02, 1e-12);
-    EngineClock::advance(501);
-    d->update();
+    tick(d, 501);
     EXPECT_EQ(d->pitchMode, PITCHMODE_NORMAL);
     EXPECT_DOUBLE_EQ(d->pitch, 1.0);
 
@@ -62,15 +65,13 @@ TEST(DeckPitch, BendFadeBrakeAndStartUpFollowTheClock) {
     d->brakeTime = 2000;
     d->playPause();
     EXPECT_EQ(d->pitchMode, PITCHMODE_BRAKE);
-    EngineClock::advance(1000);
-    d->update();
+    tick(d, 1000);
     EXPECT_NEAR(d->pitch, 0.5, 1e-12);
     d->setPitch(1.2, false);
     EXPECT_NEAR(d->pitch, 0.5, 1e-12);
     EXPECT_DOUBLE_EQ(d->getPitch(true), 1.2);
     EXPECT_GT(d->getParam(PLAYERPARAM_PLAYING), 0.5);
-    EngineClock::advance(1001);
-    d->update();
+    tick(d, 1001);
     EXPECT_EQ(d->pitchMode, PITCHMODE_NORMAL);
     EXPECT_EQ(d->getParam(PLAYERPARAM_PLAYING), 0);
     EXPECT_DOUBLE_EQ(d->pitch, 1.2);
@@ -80,11 +81,9 @@ TEST(DeckPitch, BendFadeBrakeAndStartUpFollowTheClock) {
     d->startupTime = 1000;
     d->playPause();
     EXPECT_GT(d->getParam(PLAYERPARAM_PLAYING), 0.5);
-    EngineClock::advance(250);
-    d->update();
+    tick(d, 250);
     EXPECT_NEAR(d->pitch, 0.3, 1e-12);
-    EngineClock::advance(800);
-    d->update();
+    tick(d, 800);
     EXPECT_EQ(d->pitchMode, PITCHMODE_NORMAL);
     EXPECT_DOUBLE_EQ(d->pitch, 1.2);
     EXPECT_TRUE(d->started);
@@ -93,8 +92,7 @@ TEST(DeckPitch, BendFadeBrakeAndStartUpFollowTheClock) {
     d->jogTouched = true;
     d->setPitchMode(PITCHMODE_FOLLOW, 0, 0, 0);
     const double before = d->pitch;
-    EngineClock::advance(2000);
-    d->update();
+    tick(d, 2000);
     const double k = 33.0 / 10 * 0.02;
     EXPECT_NEAR(d->pitch, k * before + (1 - k) * (d->followStartPos - d->getPosition()) / 55, 1e-9);
     d->touchJogWheel(true);
@@ -271,8 +269,7 @@ TEST(DeckTimecode, RelativeOptionTablesAndCalibration) {
         for (int i = 0; i < 441; ++i)
             block[size_t(i)] = float(12000 * std::sin(2 * 3.14159265358979 * 1000 * (frame * 441 + i) / 44100.0));
         d->processTimecodeBlock(block.data(), block.data(), 441);
-        EngineClock::advance(frame == 199 ? 9000 - 199 * 44 - 1 : 44);
-        d->update();
+        tick(d, frame == 199 ? 9000 - 199 * 44 - 1 : 44);
         if (frame < 199) {
             ASSERT_TRUE(d->calibrating) << frame;
         }
@@ -280,8 +277,7 @@ TEST(DeckTimecode, RelativeOptionTablesAndCalibration) {
     EXPECT_TRUE(d->calibrating);
     EXPECT_GT(d->calibrationLevel, 60);
     EXPECT_NEAR(d->vcGain, 16000 / d->calibrationLevel, 1e-3 * d->vcGain);
-    EngineClock::advance(1);
-    d->update();
+    tick(d, 1);
     EXPECT_FALSE(d->calibrating);
     EXPECT_GE(d->vcPitchVariance, 0.0002f);
     EXPECT_FLOAT_EQ(float(d->getParam(PLAYERPARAM_JITTERTHRESHOLD)), std::max(d->vcPitchVariance, 0.0001f));
@@ -362,8 +358,7 @@ TEST(DeckTimecode, CalibratingToAQuietRecordMeasuresItsJitterNotTheGainStep) {
         for (int i = 0; i < 256; ++i)
             d->player->process(&l, &r);
         if (block % 6 != 5) continue;
-        EngineClock::advance(256 * 6 / 44.1);
-        d->update();
+        tick(d, 256 * 6 / 44.1);
         if (block == 359) d->vcCallibrate(); // after 2 s
     }
     ASSERT_FALSE(d->calibrating);
