@@ -25,6 +25,16 @@ void settle(Player& p) {
     run(p, 2000);
 }
 
+// Plays from `position` with the loop start .. end engaged, and a return window (in frames) when one is given.
+void playLoop(Player& p, double start, double end, double position, double window = 0) {
+    p.setParameter(PLAYERPARAM_LOOPSTART, start);
+    p.setParameter(PLAYERPARAM_LOOPEND, end);
+    if (window > 0) p.setParameter(PLAYERPARAM_LOOPWINDOW, window);
+    p.setParameter(PLAYERPARAM_POSITION, position);
+    p.setParameter(PLAYERPARAM_PLAYING, 1);
+    p.setParameter(PLAYERPARAM_LOOP, 1);
+}
+
 } // namespace
 
 TEST(PlayerPlayback, StartFadesInAndStopFadesOutWhereStopWasPressed) {
@@ -162,11 +172,7 @@ TEST(PlayerPlayback, LoopsWrapEngageOnlyWithLengthAndReleaseToTheReturnWindow) {
     {
         // Forward through a loop 1000 .. 2000 at 2000.5 continues at 1000.5.
         MemoryTrack t = dcTrack(100000);
-        t->setParameter(PLAYERPARAM_LOOPSTART, 1000);
-        t->setParameter(PLAYERPARAM_LOOPEND, 2000);
-        t->setParameter(PLAYERPARAM_LOOP, 1);
-        t->setParameter(PLAYERPARAM_POSITION, 1999.5);
-        t->setParameter(PLAYERPARAM_PLAYING, 1);
+        playLoop(*t, 1000, 2000, 1999.5);
         EXPECT_EQ(t->getParameter(PLAYERPARAM_LOOP), 1);
         run(*t, 1);
         EXPECT_DOUBLE_EQ(A::position(*t), 1000.5);
@@ -183,12 +189,7 @@ TEST(PlayerPlayback, LoopsWrapEngageOnlyWithLengthAndReleaseToTheReturnWindow) {
     {
         // With a return window the release jumps to where the track would be without the loop.
         MemoryTrack t = dcTrack(100000);
-        t->setParameter(PLAYERPARAM_LOOPSTART, 1000);
-        t->setParameter(PLAYERPARAM_LOOPEND, 2000);
-        t->setParameter(PLAYERPARAM_LOOPWINDOW, 8000);
-        t->setParameter(PLAYERPARAM_POSITION, 1500);
-        t->setParameter(PLAYERPARAM_PLAYING, 1);
-        t->setParameter(PLAYERPARAM_LOOP, 1);
+        playLoop(*t, 1000, 2000, 1500, 8000);
         run(*t, 3000);
         t->setParameter(PLAYERPARAM_LOOP, 0);
         run(*t, 1);
@@ -197,11 +198,7 @@ TEST(PlayerPlayback, LoopsWrapEngageOnlyWithLengthAndReleaseToTheReturnWindow) {
     for (double end : {2000.0, 1500.0}) {
         // A loop of no length (or a negative one) never engages: the position would be meaningless.
         MemoryTrack t = dcTrack(100000);
-        t->setParameter(PLAYERPARAM_LOOPSTART, 2000);
-        t->setParameter(PLAYERPARAM_LOOPEND, end);
-        t->setParameter(PLAYERPARAM_POSITION, 1990);
-        t->setParameter(PLAYERPARAM_PLAYING, 1);
-        t->setParameter(PLAYERPARAM_LOOP, 1);
+        playLoop(*t, 2000, end, 1990);
         run(*t, 100);
         EXPECT_EQ(t->getParameter(PLAYERPARAM_LOOP), 0) << end;
         EXPECT_DOUBLE_EQ(A::position(*t), 2090) << end;
