@@ -468,16 +468,12 @@ TEST(FinalScratchDecode, CodeWordsCertainPitchAndSpeedMultiplier) {
 
 TEST(FinalScratchDecode, ParametersAndTheirRanges) {
     FinalScratch fs(44100);
-    // Initial settings.
-    EXPECT_EQ(fs.getParameter(16), 1.0);
-    EXPECT_EQ(fs.getParameter(19), 1.0);
-    EXPECT_EQ(fs.getParameter(20), 0.0);
-    EXPECT_EQ(fs.getParameter(21), 350.0);
-    EXPECT_EQ(fs.getParameter(22), 4000.0);
-    EXPECT_EQ(fs.getParameter(11), 7.0);
-    EXPECT_EQ(fs.getParameter(14), 0.0);
+    // Initial settings (id, value).
+    const std::pair<int, double> initial[] = {{16, 1},    {19, 1}, {20, 0}, {21, 350},
+                                              {22, 4000}, {11, 7}, {14, 0}, {99, 0}};
+    for (auto [id, value] : initial)
+        EXPECT_EQ(fs.getParameter(id), value) << id;
     EXPECT_EQ(fs.getDirection(), 1);
-    EXPECT_EQ(fs.getParameter(99), 0.0);
     // Mode: below 0.5 is 0, below 1.5 is 1, else 2.
     const std::pair<double, int> modes[] = {{0.49, 0}, {0.5, 1}, {1.2, 1}, {1.5, 2}, {1.7, 2}, {-3, 0}};
     for (auto [value, mode] : modes) {
@@ -520,15 +516,10 @@ TEST(FinalScratchDecode, ParametersAndTheirRanges) {
     const float values[] = {100, -200, 40000, -50000, NAN, 32767.9f};
     for (int i = 0; i < 1100; ++i)
         fs.calculate(values[(2 * i) % 6], values[(2 * i + 1) % 6]);
-    EXPECT_EQ(fs.getParameter(23, 0), 100);
-    EXPECT_EQ(fs.getParameter(23, 1), -200);
-    EXPECT_EQ(fs.getParameter(23, 2), 32767);
-    EXPECT_EQ(fs.getParameter(23, 3), -32768);
-    EXPECT_EQ(fs.getParameter(23, 4), 0);
-    EXPECT_EQ(fs.getParameter(23, 5), 32767);
-    EXPECT_EQ(fs.getParameter(23, 2047), -200);
-    EXPECT_EQ(fs.getParameter(23, 2048), 0);
-    EXPECT_EQ(fs.getParameter(23, -1), 0);
+    const std::pair<int, double> captured[] = {{0, 100},   {1, -200},    {2, 32767}, {3, -32768}, {4, 0},
+                                               {5, 32767}, {2047, -200}, {2048, 0},  {-1, 0}};
+    for (auto [index, value] : captured)
+        EXPECT_EQ(fs.getParameter(23, index), value) << index;
 }
 
 TEST(FinalScratchDecode, ClearingAndTheWaitFlag) {
