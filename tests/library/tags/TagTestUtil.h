@@ -1,15 +1,26 @@
 // Builders of tag bytes and a scratch folder for the tag tests.
 #pragma once
 
+#include "library/tags/CID3v2Tag.h"
 #include "support/Bytes.h"
 #include "support/TempDir.h"
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
+#include <initializer_list>
 #include <string>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 namespace tagtest {
+
+// The texts of a tag's frames, given as a frame id and its text, then the next id and its text.
+inline void expectFrames(CID3v2Tag& tag, std::initializer_list<const char*> idsAndTexts) {
+    EXPECT_EQ(idsAndTexts.size() % 2, 0u);
+    for (auto it = idsAndTexts.begin(); it + 1 < idsAndTexts.end(); it += 2)
+        EXPECT_EQ(tag.getFrameCopy(it[0]), it[1]) << it[0];
+}
 
 inline std::string bytes(std::initializer_list<int> list) {
     std::string s;
