@@ -353,7 +353,8 @@ SoundBackend* findSystem(BackendState& s, bool* known) {
     return hasOutputDevice(*s.system) ? s.system : nullptr;
 }
 
-// Says once that the system has no sound device, once that is known. State lock held.
+// Says that the system has no sound device, once that is known: once for each stretch without one (a device found
+// ends the stretch). State lock held.
 void sayWhenNoDevice(BackendState& s, bool known) {
     if (!known || s.warned || nullAskedFor()) return;
     fprintf(stderr, "No sound device found: running without sound\n");
@@ -366,7 +367,10 @@ SoundBackend& choose(BackendState& s) {
     if (s.current) return *s.current;
     bool known = true;
     if (!nullAskedFor())
-        if (SoundBackend* found = findSystem(s, &known)) return *(s.current = found);
+        if (SoundBackend* found = findSystem(s, &known)) {
+            s.warned = false;
+            return *(s.current = found);
+        }
     if (!s.null) s.null = SoundDevices::makeNullBackend();
     sayWhenNoDevice(s, known);
     s.current = s.null.get();
