@@ -112,12 +112,12 @@ public:
     pid_t pid() const { return pid_; }
 
 private:
-    // Takes a free name of the pool, waiting up to `waitSeconds_` (at least a minute: other tests' servers
-    // end within seconds) for one; false when none came free.
+    // Takes a free name of the pool, waiting up to `waitSeconds_` (at least ten minutes: an end-to-end test holds
+    // its server for minutes, and the unit tests may run beside six of them) for one; false when none came free.
     bool takeName() {
         if (lock_ >= 0) return true;
         const auto deadline =
-            std::chrono::steady_clock::now() + std::chrono::duration<double>(std::max(waitSeconds_, 60.0));
+            std::chrono::steady_clock::now() + std::chrono::duration<double>(std::max(waitSeconds_, 600.0));
         const char* tmp = getenv("TMPDIR");
         const std::string folder = tmp && *tmp ? tmp : "/tmp";
         for (;;) {
