@@ -3,6 +3,7 @@
 #include "controllers/HIDDevice.h"
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -25,6 +26,7 @@ public:
     void loadDevice(const std::string& path) override { device_->loadDevice(path); }
     void connect(enHIDType type, const std::string& name) override { device_->connect(type, name); }
     bool isConnected() override { return device_->isConnected(); }
+    bool awaitsDevices() override { return device_->awaitsDevices(); }
     void disconnect() override { device_->disconnect(); }
     void update() override { device_->update(); }
     std::string getDeviceName() override { return device_->deviceName; }
@@ -42,6 +44,11 @@ std::unique_ptr<EngineController> ControllerFactory::createController(SkinInterf
 
 std::string ControllerFactory::getMidiDevice(int n) {
     return HIDDevice::getMidiDevice(n);
+}
+
+bool ControllerFactory::devicesChanged() {
+    const unsigned changes = MidiPorts::get().watch();
+    return std::exchange(seen_, changes) != changes;
 }
 
 ControllerFactory& controllerFactory() {

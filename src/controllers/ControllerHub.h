@@ -10,6 +10,10 @@ class ControllerFactory : public EngineControllerFactory {
 public:
     std::unique_ptr<EngineController> createController(SkinInterface* iface) override;
     std::string getMidiDevice(int n) override;
+    bool devicesChanged() override;
+
+private:
+    unsigned seen_ = 0; // the MIDI system's count of listing changes, as last seen
 };
 
 // The one factory of the program.

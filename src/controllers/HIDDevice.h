@@ -191,12 +191,16 @@ public:
     void connect();
     void disconnect();
     bool isConnected() const { return connected; }
+    // Not connected because the MIDI system could not list its endpoints yet (a JACK server that has not answered
+    // since the program started): connected once it does.
+    bool awaitsDevices() const { return awaitingDevices; }
     void update();
     void midiSendMessage(const std::vector<int>* codes, int player);
     // Hands queued input to handleMessage (main thread). Stops when the device is disconnected.
     void drainInput();
 
-    // "Keyboard" for 0, the n-th MIDI source's model name for n >= 1, "" past the last.
+    // "Keyboard" for 0, the n-th MIDI source's model name for n >= 1, "" past the last. Row 0 lists the sources
+    // anew; the rows after it read that listing (a list is filled from row 0 on).
     static std::string getMidiDevice(int index, int* type = nullptr, int* number = nullptr);
 
     // Milliseconds of the clock hold times, flashing and scrolling use.
@@ -224,6 +228,7 @@ public:
 private:
     void closePorts();
     unsigned portGeneration = 0; // changes whenever the ports close
+    bool awaitingDevices = false;
 };
 
 // Splits received bytes into messages: a message is complete at F7 after F0, or at 3 bytes when

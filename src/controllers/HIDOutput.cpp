@@ -130,6 +130,7 @@ void HIDDevice::connect() {
 void HIDDevice::connect(enHIDType wanted, const std::string& configuredName) {
     if (connected) disconnect();
     deviceName = configuredName;
+    awaitingDevices = false;
     if (type != wanted || type != HIDTYPE_MIDI) return;
     MidiPorts& ports = MidiPorts::get();
     if (!descriptor.model.empty())
@@ -153,6 +154,7 @@ void HIDDevice::connect(enHIDType wanted, const std::string& configuredName) {
     // Connected only with a port open now: the found flags stay set from an earlier connect, and endpoints
     // gone since then must not leave a device that says "connected" and reaches nothing.
     if (!inputs.empty() || output) connected = true;
+    awaitingDevices = !connected && !ports.listed();
 }
 
 void HIDDevice::disconnect() {
@@ -163,12 +165,15 @@ void HIDDevice::disconnect() {
 }
 
 std::string HIDDevice::getMidiDevice(int index, int* typeOut, int* number) {
+    // The sources as listed when row 0 was asked for: a list filled row by row asks the MIDI system once, and its
+    // rows are those of one listing.
+    static std::vector<MidiEndpoint> sources;
     if (index <= 0) {
+        sources = MidiPorts::get().sources();
         if (typeOut) *typeOut = 2;
         if (number) *number = 0;
         return "Keyboard";
     }
-    std::vector<MidiEndpoint> sources = MidiPorts::get().sources();
     if (size_t(index) > sources.size()) return "";
     if (typeOut) *typeOut = 1;
     if (number) *number = index - 1;

@@ -25,6 +25,9 @@ public:
     // endpoints named `deviceName`.
     virtual void connect(enHIDType type, const std::string& deviceName) = 0;
     virtual bool isConnected() = 0;
+    // Not connected because the MIDI devices could not be listed yet (a server that has not answered since the
+    // program started): connected again once they are (EngineControllerFactory::devicesChanged).
+    virtual bool awaitsDevices() { return false; }
     // Marks the controller disconnected (sending its release bytes when it has an output).
     virtual void disconnect() = 0;
     // Once per frame, after the skin's triggers: pending hold-time triggers and output feedback.
@@ -47,6 +50,9 @@ public:
     // The n-th controller device: 0 is the computer keyboard, n >= 1 the n-th MIDI source; "" past
     // the last.
     virtual std::string getMidiDevice(int n) { return n == 0 ? "Keyboard" : ""; }
+    // Once a frame: the MIDI ports follow their server (made, brought back after it went away or stopped answering);
+    // true when the devices as listed changed since the last call, so that lists of them are filled again.
+    virtual bool devicesChanged() { return false; }
 };
 
 // Services of the desktop shell the engine may ask for. Registered by the shell.

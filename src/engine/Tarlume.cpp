@@ -375,7 +375,7 @@ void Tarlume::connectHIDs() {
         if (!controller) continue;
         controller->loadDevice(path);
         controller->connect(HIDTYPE_MIDI, config.deviceName);
-        if (controller->isConnected()) controllers.push_back(std::move(controller));
+        if (controller->isConnected() || controller->awaitsDevices()) controllers.push_back(std::move(controller));
     }
     refreshControllerLists();
 }
@@ -418,6 +418,13 @@ void Tarlume::update() {
     if (skin) skin->handleTriggers();
     for (auto& controller : controllers)
         controller->update();
+    if (controllerFactory && controllerFactory->devicesChanged()) {
+        // What was configured before the devices could be listed joins them now.
+        for (auto& controller : controllers)
+            if (controller->awaitsDevices()) controller->connect(HIDTYPE_MIDI, controller->getDeviceName());
+        refreshControllerLists();
+        controllerDeviceChanges++;
+    }
     updateBrowserLoading();
 }
 

@@ -278,6 +278,7 @@ public:
     std::vector<std::unique_ptr<SkinListBox>> listBoxes; // every list above, owned until the engine ends
     std::vector<std::unique_ptr<CPicture>> listPictures; // list icons copied from the "playlist" window
     std::vector<SkinListBox*> controllerLists;           // the "mididevices" lists (in their objects' states)
+    unsigned controllerDeviceChanges = 0; // moves when the MIDI devices as listed changed: other lists follow it
 
     // Folders, each ending in "/".
     std::string applicationFolder; // holds skins, devices, vinylcontrol, support

@@ -4,15 +4,15 @@
 // client name (for USB devices, the product name) or the JACK client name, i.e. the text before
 // the first ':' of the port's full name.
 //
-// Threads: enumeration, opening, closing and sending happen on the main thread. An input's
-// callback runs on the MIDI thread (RtMidi's ALSA thread, or JACK's real-time process thread):
-// it must only queue the message, never allocate, lock or block. On JACK, listing and opening are
-// requests to the JACK thread (platform/JackThread.h), waited for within its allowance: a server
-// that does not answer lists nothing and opens nothing for now. A JACK output holds what is sent
-// until its connection carries bytes (a few cycles), then sends it in order from its process
-// thread, so that opening never makes the caller wait for the graph; closing hands the close to
-// the JACK thread, which first sends what the output still holds while the connection lasts (at
-// most half a second). The program's own JACK ports are not listed.
+// Threads: enumeration, opening, closing, sending and watch() happen on the main thread. An input's
+// callback runs on the MIDI thread (RtMidi's ALSA thread, or JACK's real-time process thread): it
+// must only queue the message, never allocate, lock or block. On JACK (platform/MidiPortsJack.h) a
+// port outlives its server's stops and restarts, as a system's MIDI endpoint does: listing waits
+// for the JACK thread within its allowance and gives the last listing that answered when the server
+// does not answer; opening returns at once and the port is made and joined by the JACK thread. A
+// JACK output holds what is sent until its connection carries bytes (a few cycles), then sends it
+// in order from its process thread; closing it sends what it still holds first while the
+// connection lasts (at most half a second). The program's own JACK ports are not listed.
 #pragma once
 
 #include <cstddef>
@@ -51,7 +51,7 @@ public:
     // Empty lists when there is no MIDI system.
     virtual std::vector<MidiEndpoint> sources() = 0;
     virtual std::vector<MidiEndpoint> destinations() = 0;
-    // Null when the endpoint is gone or cannot be opened.
+    // Null when the endpoint is gone or cannot be opened. The index is that of the last listing of its direction.
     virtual std::unique_ptr<MidiInputPort> openInput(int index, MidiReceive receive, void* ref) = 0;
     virtual std::unique_ptr<MidiOutputPort> openOutput(int index) = 0;
     // Ports of our own that other programs (and tests) connect to; null where unsupported.
@@ -65,6 +65,14 @@ public:
         (void)name;
         return nullptr;
     }
+
+    // Once a frame: the ports opened since are made, and what a server's end or stop took comes back once it
+    // answers again. Returns a count that changes whenever the endpoints as listed changed (lists of them are
+    // filled again then).
+    virtual unsigned watch() { return 0; }
+    // False while the endpoints could not be listed yet (a JACK server that has not answered since the program
+    // started): they are listed once it answers, and watch() tells.
+    virtual bool listed() { return true; }
 
     // The ports in use: the one installed, else the system's (RtMidi, ALSA then JACK). Main thread.
     static MidiPorts& get();

@@ -589,6 +589,10 @@ bool getMidiDeviceName(int index, std::string* name, std::string* configFile, st
     return true;
 }
 
+unsigned midiDeviceChanges() {
+    return tlm ? tlm->controllerDeviceChanges : 0;
+}
+
 bool getOptionValue(const char* name, int deck) {
     TarlumeSkinInterface* ui = getSkinInterface();
     std::string spec = name ? name : "";

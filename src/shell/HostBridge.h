@@ -141,6 +141,9 @@ void setSkin(const char* name);
 // The index-th controller (0 "Keyboard", then the MIDI sources): its name, its configuration
 // file's name ("None" for none) and "Connected" or "Not Connected". False past the end.
 bool getMidiDeviceName(int index, std::string* name, std::string* configFile, std::string* status);
+// A count that moves whenever the MIDI devices as listed changed (a controller came or went, a server answers again):
+// a controllers list shown elsewhere is filled again then.
+unsigned midiDeviceChanges();
 // The skin binding's options by name for a deck: a flag, a number, a press. A flag is set by
 // pressing its option when it differs.
 bool getOptionValue(const char* name, int deck);

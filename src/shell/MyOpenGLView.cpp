@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 using namespace shell;
 
@@ -216,6 +217,8 @@ void MyOpenGLView::serveRequests() {
                               [](const std::string& path) { handleInputBox(path.c_str()); });
     }
     if (needsToShowPreferences()) showPreferences();
+    const unsigned midiChanges = midiDeviceChanges();
+    if (std::exchange(midiChangesSeen_, midiChanges) != midiChanges && preferences_) preferences_->controllersChanged();
     if (quitPending()) {
         hidePopup(); // the pop-up goes before the skin it draws
         preferences_.reset();

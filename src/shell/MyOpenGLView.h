@@ -66,6 +66,7 @@ private:
     std::unique_ptr<MyListBoxGLView> popup_;
     std::unique_ptr<HostDialogs> dialogs_;
     std::unique_ptr<PreferencesAccessors> preferencesAccess_;
+    unsigned midiChangesSeen_ = 0; // the MIDI devices' changes the preferences' controllers table follows
     std::unique_ptr<PreferencesWindow> preferences_; // goes before the engine: its controls reach it
     HostBridgeCalls bridge_;
     EventForwarder forwarder_{bridge_};

@@ -265,6 +265,10 @@ bool PreferencesWindow::isOpen() const {
     return window_ && gtk_widget_get_visible(window_);
 }
 
+void PreferencesWindow::controllersChanged() {
+    if (isOpen()) act([&] { prefs_.fillControllers(); });
+}
+
 void* PreferencesWindow::object(const char* id) const {
     return builder_ ? gtk_builder_get_object(builder_, id) : nullptr;
 }

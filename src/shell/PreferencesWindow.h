@@ -30,6 +30,8 @@ public:
     // Hides the window (as its Close button and its close box do).
     void close();
     bool isOpen() const;
+    // The controllers' table is filled again (the MIDI devices as listed changed) while the window is open.
+    void controllersChanged();
 
     TarlumeForMac& controller() { return prefs_; }
     // The layout's object of that id (a GObject), null when there is none or nothing is loaded.

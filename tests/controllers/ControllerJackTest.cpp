@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <thread>
 
@@ -32,6 +33,7 @@ template <class F> bool pumpUntil(F done) {
     auto end = std::chrono::steady_clock::now() + std::chrono::seconds(kRealTime ? 60 : 2);
     while (std::chrono::steady_clock::now() < end) {
         drainControllerInput();
+        controllerFactory().devicesChanged(); // as a frame does: ports opened since are made
         if (done()) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
@@ -101,6 +103,34 @@ TEST(ControllerJack, NotesAndControlsReachTheInterfaceAndFeedbackComesBack) {
         EXPECT_TRUE(got({0x92, 0x0B, 0x7F}));
         EXPECT_TRUE(got({0xF0, 0x7D, 0x00, 72, 0xF7}));
     }
+
+    // The server killed and started again (a crash, a restart from its control panel): the controller's ports come
+    // back with it by themselves and are joined to the pad once it is there again. A controller change and the quit
+    // then close nothing of the server gone (libjack crashes closing a client whose server went away).
+    padClient->abandon();
+    ASSERT_EQ(kill(server.pid(), SIGKILL), 0);
+    ASSERT_TRUE(server.restart());
+    padClient = std::make_unique<JackMidiClient>("JackPad");
+    ASSERT_TRUE(padClient->ok());
+    iface.calls.clear();
+    arrived = false;
+    for (int attempt = 0; attempt < (kRealTime ? 1 : 10) && !arrived; attempt++) {
+        padClient->send({0x90, 0x0B, 0x7F});
+        arrived = pumpUntil([&] { return has(iface.calls, "click 40  0 down"); });
+    }
+    EXPECT_TRUE(arrived) << "the controller's input did not come back with its server";
+    iface.lit[V_PLAY] = false;
+    controller->update();
+    auto gotAgain = [&](std::vector<uint8_t> m) {
+        auto r = padClient->received();
+        return std::find(r.begin(), r.end(), m) != r.end();
+    };
+    back = pumpUntil([&] { return gotAgain({0x80, 0x0B, 0x00}); });
+    if (kRealTime) {
+        EXPECT_TRUE(back) << "the controller's output did not come back with its server";
+    }
+    controller->connect(HIDTYPE_MIDI, "JackPad");
+    EXPECT_TRUE(controller->isConnected());
 
     // The controller's endpoints gone, a second connect opens no port and says so.
     padClient.reset();

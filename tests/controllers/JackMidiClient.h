@@ -33,6 +33,8 @@ public:
         if (client_) jack_client_close(client_);
     }
     bool ok() const { return client_ != nullptr; }
+    // Its server was killed: the client is left to libjack, never closed (closing it crashes libjack now and then).
+    void abandon() { client_ = nullptr; }
 
     // Goes out on the next cycle, the first messages once "out"'s connection carries them (as the program's do).
     void send(std::vector<uint8_t> message) {

@@ -1,0 +1,526 @@
+#include "platform/MidiPortsJack.h"
+
+#include "platform/JackFirstBytes.h"
+#include "platform/JackThread.h"
+
+#include <jack/jack.h>
+#include <jack/midiport.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <mutex>
+#include <pthread.h>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using JackThread::Reply;
+
+constexpr const char* kClientName = "tarlume-midi";
+constexpr size_t kMaxPorts = 64; // on the client at once: six controllers use a dozen
+// A server gone is looked for again soon (one started again is up a quarter of a second later), then every second.
+constexpr double kFirstRetryMs = 100, kRetryMs = 1000;
+
+// One port as its owner and the process thread see it. Its JACK port is made and taken away on the JACK thread
+// while the client is inactive; the process thread reads it while the client runs.
+struct PortCore {
+    PortCore(bool isOutput, std::string base, std::string to)
+        : output(isOutput), name(std::move(base)), endpoint(std::move(to)) {}
+    virtual ~PortCore() = default;
+    // Process thread: one cycle.
+    virtual void cycle(jack_client_t* client, jack_nframes_t frames) = 0;
+    // JACK thread, the client inactive: the port was made on a client (again, after its server went away).
+    virtual void madeAnew() {}
+
+    const bool output;
+    const std::string name;     // asked for; suffixed on the client where another port of it has that name
+    const std::string endpoint; // the other program's port it is joined to, by full name; empty for none
+    std::atomic<jack_port_t*> port{nullptr};
+    std::string madeAs;  // JACK thread, as the one below: its name on the client
+    bool joined = false; // joined to its endpoint since that endpoint was last seen
+};
+
+// Hands notes, controls and system exclusive messages (not timing or active sensing) to its receiver. A system
+// exclusive message may come in parts: they are joined in a buffer of the port's own, never allocated on the process
+// thread; one longer than the buffer is dropped.
+struct InputCore : PortCore {
+    InputCore(std::string base, std::string to, MidiReceive r, void* f)
+        : PortCore(false, std::move(base), std::move(to)), receive(r), ref(f) {}
+    void cycle(jack_client_t*, jack_nframes_t frames) override {
+        inside.store(true);
+        void* buffer = gone.load() ? nullptr : jack_port_get_buffer(port.load(), frames);
+        const uint32_t count = buffer ? jack_midi_get_event_count(buffer) : 0;
+        for (uint32_t i = 0; i < count; i++) {
+            jack_midi_event_t event;
+            if (jack_midi_event_get(&event, buffer, i) == 0 && event.size > 0) take(event.buffer, event.size);
+        }
+        inside.store(false);
+    }
+    void madeAnew() override { inSysex = false; }
+    void take(const uint8_t* bytes, size_t size) {
+        const uint8_t status = bytes[0];
+        if (status == 0xF1 || status == 0xF8 || status == 0xFE) return;
+        if (status == 0xF0) {
+            sysexSize = 0;
+            inSysex = true;
+        } else if (inSysex && status >= 0x80 && status != 0xF7 && status < 0xF8) {
+            inSysex = false; // broken off by another message
+        }
+        if (!inSysex || status >= 0xF8) {
+            receive(ref, bytes, size, MidiText::nowMs());
+            return;
+        }
+        if (sysexSize + size <= sysex.size()) std::copy(bytes, bytes + size, sysex.data() + sysexSize);
+        sysexSize += size; // past the buffer: dropped at its end
+        if (bytes[size - 1] != 0xF7) return;
+        inSysex = false;
+        if (sysexSize <= sysex.size()) receive(ref, sysex.data(), sysexSize, MidiText::nowMs());
+    }
+    // The owner's: nothing is handed on once this returns (a cycle that began before is waited for: it only queues).
+    void leave() {
+        gone.store(true);
+        while (inside.load())
+            std::this_thread::yield();
+    }
+
+    const MidiReceive receive;
+    void* const ref;
+    std::atomic<bool> gone{false}, inside{false};
+    std::array<uint8_t, 1024> sysex{}; // process thread only, as the two below
+    size_t sysexSize = 0;
+    bool inSysex = false;
+};
+
+// Sends go into a ring of the port's own that the process thread empties in order into the port's buffer, as much as
+// a cycle's buffer holds, leaving the rest for the next cycle. A port joined to a destination holds its first bytes
+// until the connection carries them (JackFirstBytes); while there is no server, sends wait in the ring.
+struct OutputCore : PortCore {
+    OutputCore(std::string base, std::string to, bool hold)
+        : PortCore(true, std::move(base), std::move(to)), holdUntilConnected(hold) {}
+    void cycle(jack_client_t* client, jack_nframes_t frames) override {
+        jack_port_t* p = port.load();
+        void* buffer = jack_port_get_buffer(p, frames);
+        if (!buffer) return;
+        jack_midi_clear_buffer(buffer);
+        size_t from = tail.load(std::memory_order_relaxed);
+        const size_t to = head.load(std::memory_order_acquire);
+        if (holdUntilConnected && !firstBytes.mayWrite(client, p, frames, from != to)) return;
+        bool wrote = false;
+        while (from != to) {
+            uint32_t length;
+            copyOut(from, reinterpret_cast<uint8_t*>(&length), kHeader);
+            if (length > jack_midi_max_event_size(buffer)) {
+                if (wrote) break;         // the next cycle's buffer
+                from += kHeader + length; // more than a whole cycle's buffer holds: never fits
+                continue;
+            }
+            jack_midi_data_t* into = jack_midi_event_reserve(buffer, 0, length);
+            if (!into) break;
+            copyOut(from + kHeader, into, length);
+            from += kHeader + length;
+            wrote = true;
+        }
+        tail.store(from, std::memory_order_release);
+    }
+    void madeAnew() override { firstBytes = JackFirstBytes(); }
+    // The sender's. False when the ring has no room (a server that runs no cycle for long).
+    bool send(const uint8_t* bytes, size_t size) {
+        const size_t at = head.load(std::memory_order_relaxed);
+        if (!bytes || size == 0 || size + kHeader > kRing - (at - tail.load(std::memory_order_acquire))) return false;
+        const uint32_t length = uint32_t(size);
+        copyIn(at, reinterpret_cast<const uint8_t*>(&length), kHeader);
+        copyIn(at + kHeader, bytes, size);
+        head.store(at + kHeader + size, std::memory_order_release);
+        return true;
+    }
+    bool holding() const { return head.load(std::memory_order_relaxed) != tail.load(std::memory_order_acquire); }
+    void copyIn(size_t at, const uint8_t* bytes, size_t size) {
+        for (size_t i = 0; i < size; i++)
+            ring[(at + i) & (kRing - 1)] = bytes[i];
+    }
+    void copyOut(size_t at, uint8_t* bytes, size_t size) const {
+        for (size_t i = 0; i < size; i++)
+            bytes[i] = ring[(at + i) & (kRing - 1)];
+    }
+
+    static constexpr size_t kRing = size_t(1) << 16; // bytes; a power of two
+    static constexpr size_t kHeader = sizeof(uint32_t);
+    const bool holdUntilConnected;
+    JackFirstBytes firstBytes; // process thread only (reset while the client is inactive)
+    std::unique_ptr<uint8_t[]> ring{new uint8_t[kRing]};
+    std::atomic<size_t> head{0}; // written by the sender
+    std::atomic<size_t> tail{0}; // written by the process thread
+};
+
+// What the client's callbacks tell the ports' owner, from libjack's threads.
+struct Signals {
+    std::atomic<bool> away{false};         // no client: the server went away, or none let one in at the last try
+    std::atomic<bool> graphChanged{false}; // a port came or went in the server's graph
+};
+
+// One client of one server's run. Never freed: libjack keeps it as its callbacks' argument, also for a client it was
+// not asked to close because its server went away.
+struct Run {
+    Run(jack_client_t* c, Signals& s) : client(c), signals(s) {
+        jack_set_process_callback(client, &Run::process, this);
+        jack_on_shutdown(client, &Run::shutdown, this);
+        jack_set_port_registration_callback(client, &Run::portRegistered, this);
+    }
+    static int process(jack_nframes_t frames, void* arg) {
+        auto* run = static_cast<Run*>(arg);
+        // libjack ends the process thread of a client it deactivates with an asynchronous cancel: one that comes
+        // while a cycle runs waits until it has finished.
+        int cancelState = PTHREAD_CANCEL_ENABLE;
+        pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &cancelState);
+        run->inProcess.store(true);
+        for (auto& slot : run->slots)
+            if (PortCore* core = slot.load()) core->cycle(run->client, frames);
+        run->inProcess.store(false);
+        pthread_setcancelstate(cancelState, nullptr);
+        return 0;
+    }
+    static void shutdown(void* arg) {
+        auto* run = static_cast<Run*>(arg);
+        run->dead.store(true);
+        run->signals.away.store(true);
+    }
+    static void portRegistered(jack_port_id_t, int, void* arg) { static_cast<Run*>(arg)->signals.graphChanged.store(true); }
+
+    jack_client_t* const client;
+    Signals& signals;
+    std::atomic<bool> dead{false}, inProcess{false};
+    std::atomic<PortCore*> slots[kMaxPorts] = {};
+    std::vector<std::shared_ptr<PortCore>> made; // JACK thread, as below: the cores with a port on the client
+    bool active = false;
+};
+
+// The endpoints of the last listing that answered.
+struct Listing {
+    std::vector<std::string> sources, destinations; // full names, in the server's order
+    bool operator!=(const Listing& other) const {
+        return sources != other.sources || destinations != other.destinations;
+    }
+};
+
+class JackMidiPorts : public MidiPorts {
+public:
+    std::vector<MidiEndpoint> sources() override { return endpoints(true); }
+    std::vector<MidiEndpoint> destinations() override { return endpoints(false); }
+    std::unique_ptr<MidiInputPort> openInput(int index, MidiReceive receive, void* ref) override {
+        const std::string endpoint = shown(shownSources_, index);
+        if (endpoint.empty() || !receive) return nullptr;
+        return input("Input port", endpoint, receive, ref);
+    }
+    std::unique_ptr<MidiOutputPort> openOutput(int index) override {
+        const std::string endpoint = shown(shownDestinations_, index);
+        if (endpoint.empty()) return nullptr;
+        return output("Output port", endpoint, true);
+    }
+    std::unique_ptr<MidiInputPort> openVirtualInput(const std::string& name, MidiReceive receive, void* ref) override {
+        if (name.empty() || !receive) return nullptr;
+        return input(name, "", receive, ref);
+    }
+    std::unique_ptr<MidiOutputPort> openVirtualOutput(const std::string& name) override {
+        // Nobody is joined yet: what is sent goes out at once, as from any port of a program.
+        if (name.empty()) return nullptr;
+        return output(name, "", false);
+    }
+
+    bool listed() override {
+        std::lock_guard<std::mutex> guard(mutex_);
+        return known_;
+    }
+    unsigned watch() override {
+        const double now = MidiText::nowMs();
+        bool due = std::exchange(opened_, false) | std::exchange(listingOwed_, false) |
+                   signals_.graphChanged.exchange(false);
+        if (!signals_.away.load()) {
+            retryDelay_ = kFirstRetryMs;
+            retryAt_ = 0;
+        } else if (now >= retryAt_) {
+            due = true;
+            retryAt_ = now + retryDelay_;
+            retryDelay_ = std::min(retryDelay_ * 2, kRetryMs);
+        }
+        if (due) settleSoon();
+        std::lock_guard<std::mutex> guard(mutex_);
+        return changes_;
+    }
+
+private:
+    class Input : public MidiInputPort {
+    public:
+        Input(JackMidiPorts& owner, std::shared_ptr<InputCore> core) : owner_(owner), core_(std::move(core)) {}
+        ~Input() override {
+            core_->leave();
+            owner_.release(core_);
+        }
+
+    private:
+        JackMidiPorts& owner_;
+        std::shared_ptr<InputCore> core_;
+    };
+    class Output : public MidiOutputPort {
+    public:
+        Output(JackMidiPorts& owner, std::shared_ptr<OutputCore> core) : owner_(owner), core_(std::move(core)) {}
+        // What it still holds goes out before the port goes (a controller's goodbye).
+        ~Output() override { owner_.release(core_); }
+        bool send(const uint8_t* bytes, size_t size) override { return core_->send(bytes, size); }
+
+    private:
+        JackMidiPorts& owner_;
+        std::shared_ptr<OutputCore> core_;
+    };
+
+    // ---- Main thread ----
+
+    // The endpoints as listed now, or, while the server does not answer, as last listed.
+    // A listing reads the server's graph as the client last got it: a server stopped with a client of the program's
+    // in it is listed all the same. Only one that has not let a client in yet may leave the endpoints unknown.
+    std::vector<MidiEndpoint> endpoints(bool sending) {
+        const Reply reply = JackThread::call([this] { listNow(); });
+        if (reply != Reply::InTime) {
+            listingOwed_ = true;
+            if (!listed() && !std::exchange(saidNoAnswer_, true))
+                fprintf(stderr, "The JACK server does not answer: MIDI controllers on it are left out until it does\n");
+        }
+        if (reply == Reply::InTime && noServer_.load() && !reachedOnce_.load() && !std::exchange(saidNone_, true))
+            fprintf(stderr, "No MIDI system (neither ALSA nor JACK): controllers are off\n");
+        std::vector<std::string> names;
+        {
+            std::lock_guard<std::mutex> guard(mutex_);
+            names = sending ? listed_.sources : listed_.destinations;
+        }
+        (sending ? shownSources_ : shownDestinations_) = names;
+        std::vector<MidiEndpoint> list;
+        for (size_t i = 0; i < names.size(); i++)
+            list.push_back({int(i), names[i], MidiText::modelOf(names[i])});
+        return list;
+    }
+    // The endpoint of that index as the caller was last shown: what it opens is what it saw.
+    static std::string shown(const std::vector<std::string>& names, int index) {
+        return index >= 0 && size_t(index) < names.size() ? names[size_t(index)] : std::string();
+    }
+    std::unique_ptr<MidiInputPort> input(const std::string& name, const std::string& endpoint, MidiReceive receive,
+                                         void* ref) {
+        auto core = std::make_shared<InputCore>(name, endpoint, receive, ref);
+        want(core);
+        return std::make_unique<Input>(*this, core);
+    }
+    std::unique_ptr<MidiOutputPort> output(const std::string& name, const std::string& endpoint, bool hold) {
+        auto core = std::make_shared<OutputCore>(name, endpoint, hold);
+        want(core);
+        return std::make_unique<Output>(*this, core);
+    }
+    // Made at the next watch, with every other port opened meanwhile: the controllers joined in one frame cost the
+    // client one change.
+    void want(const std::shared_ptr<PortCore>& core) {
+        std::lock_guard<std::mutex> guard(mutex_);
+        wanted_.push_back(core);
+        opened_ = true;
+    }
+    // Taken away at once: a controller's goodbye goes out, also at the quit.
+    void release(const std::shared_ptr<PortCore>& core) {
+        {
+            std::lock_guard<std::mutex> guard(mutex_);
+            wanted_.erase(std::remove(wanted_.begin(), wanted_.end(), core), wanted_.end());
+        }
+        settleSoon();
+    }
+    // One settling handed over at a time: one that has not begun takes every change made meanwhile.
+    void settleSoon() {
+        if (settling_.exchange(true)) return;
+        JackThread::post([this] {
+            settling_.store(false);
+            settle();
+        });
+    }
+
+    // ---- JACK thread ----
+
+    void listNow() {
+        if (!run_ || run_->dead.load())
+            settle();
+        else
+            list();
+    }
+    // Brings the client to the ports wanted now: a client made anew where the server went away, the ports made and
+    // taken away, each joined to its endpoint where that is there; then the endpoints listed.
+    void settle() {
+        if (run_ && run_->dead.load()) forget();
+        if (!run_) {
+            jack_status_t status = jack_status_t(0);
+            jack_client_t* client = JackThread::openClient(kClientName, &status);
+            noServer_.store(!client && (status & JackServerFailed));
+            signals_.away.store(!client);
+            if (!client) {
+                // No server is an answer: there is nothing to list. One that turned the client away is asked again.
+                std::lock_guard<std::mutex> guard(mutex_);
+                if (noServer_.load() && !known_) {
+                    known_ = true;
+                    changes_++;
+                }
+                return;
+            }
+            run_ = new Run(client, signals_);
+            reachedOnce_.store(true);
+        }
+        std::vector<std::shared_ptr<PortCore>> wanted;
+        {
+            std::lock_guard<std::mutex> guard(mutex_);
+            wanted = wanted_;
+        }
+        changePorts(wanted);
+        join();
+        list();
+    }
+    // The client of a server that went away: left to libjack, its ports to be made on the next one.
+    void forget() {
+        Run& run = *run_;
+        // A cycle that began before the server went ends within microseconds; none begins after.
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+        while (run.inProcess.load() && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        for (auto& slot : run.slots)
+            slot.store(nullptr);
+        for (const auto& core : run.made)
+            core->port.store(nullptr);
+        run.made.clear();
+        JackThread::closeClient(run.client, true);
+        gone_.push_back(run_);
+        run_ = nullptr;
+    }
+    void changePorts(const std::vector<std::shared_ptr<PortCore>>& wanted) {
+        Run& run = *run_;
+        auto in = [](const std::vector<std::shared_ptr<PortCore>>& list, const std::shared_ptr<PortCore>& core) {
+            return std::find(list.begin(), list.end(), core) != list.end();
+        };
+        std::vector<std::shared_ptr<PortCore>> going, coming;
+        for (const auto& core : run.made)
+            if (!in(wanted, core)) going.push_back(core);
+        for (const auto& core : wanted)
+            if (!in(run.made, core)) coming.push_back(core);
+        if (going.empty() && coming.empty()) return;
+        flush(going);
+        // The connections of the ports that stay are broken with the deactivation and made again after it.
+        std::vector<std::pair<std::string, std::string>> joined; // from, to
+        if (run.active) {
+            for (const auto& core : run.made) {
+                if (in(going, core)) continue;
+                jack_port_t* port = core->port.load();
+                const char** others = jack_port_get_all_connections(run.client, port);
+                for (int i = 0; others && others[i]; i++)
+                    joined.emplace_back(core->output ? jack_port_name(port) : others[i],
+                                        core->output ? others[i] : jack_port_name(port));
+                if (others) jack_free(others);
+            }
+            jack_deactivate(run.client); // no cycle runs once this returns
+            run.active = false;
+        }
+        for (const auto& core : going) {
+            for (auto& slot : run.slots)
+                if (slot.load() == core.get()) slot.store(nullptr);
+            jack_port_unregister(run.client, core->port.exchange(nullptr));
+            run.made.erase(std::find(run.made.begin(), run.made.end(), core));
+        }
+        for (const auto& core : coming) {
+            auto slot = std::find_if(std::begin(run.slots), std::end(run.slots), [](auto& s) { return !s.load(); });
+            if (slot == std::end(run.slots)) break; // more ports than the client holds: the rest are not made
+            const std::string name = unusedName(run, core->name);
+            jack_port_t* port = jack_port_register(run.client, name.c_str(), JACK_DEFAULT_MIDI_TYPE,
+                                                   core->output ? JackPortIsOutput : JackPortIsInput, 0);
+            if (!port) continue; // refused: asked again at the next settling
+            core->port.store(port);
+            core->madeAs = name;
+            core->joined = false;
+            core->madeAnew();
+            slot->store(core.get());
+            run.made.push_back(core);
+        }
+        if (run.made.empty() || jack_activate(run.client) != 0) return;
+        run.active = true;
+        for (const auto& [from, to] : joined)
+            jack_connect(run.client, from.c_str(), to.c_str());
+    }
+    // What the outputs going still hold goes out while their connections carry it, within half a second for a server
+    // that runs no cycle.
+    void flush(const std::vector<std::shared_ptr<PortCore>>& going) {
+        if (!run_->active) return;
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
+        auto holds = [](const std::shared_ptr<PortCore>& core) {
+            return core->output && static_cast<OutputCore&>(*core).holding() &&
+                   jack_port_connected(core->port.load()) > 0;
+        };
+        while (std::any_of(going.begin(), going.end(), holds) && std::chrono::steady_clock::now() < giveUp)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    // `base`, or with a suffix where another port of the client has that name.
+    static std::string unusedName(const Run& run, const std::string& base) {
+        std::string name = base;
+        auto taken = [&] {
+            return std::any_of(run.made.begin(), run.made.end(), [&](const auto& core) { return core->madeAs == name; });
+        };
+        for (int k = 2; taken(); k++)
+            name = base + "." + std::to_string(k);
+        return name;
+    }
+    // Each port is joined to its endpoint once that is there; once joined it is left as it is (a patchbay may break
+    // the connection), until the endpoint goes and comes again.
+    void join() {
+        Run& run = *run_;
+        if (!run.active) return;
+        for (const auto& core : run.made) {
+            if (core->endpoint.empty()) continue;
+            if (!jack_port_by_name(run.client, core->endpoint.c_str())) {
+                core->joined = false;
+                continue;
+            }
+            if (core->joined) continue;
+            const char* ours = jack_port_name(core->port.load());
+            const int result = core->output ? jack_connect(run.client, ours, core->endpoint.c_str())
+                                            : jack_connect(run.client, core->endpoint.c_str(), ours);
+            core->joined = result == 0 || result == EEXIST;
+        }
+    }
+    void list() {
+        Listing fresh;
+        fresh.sources = JackThread::portsOf(run_->client, JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput);
+        fresh.destinations = JackThread::portsOf(run_->client, JACK_DEFAULT_MIDI_TYPE, JackPortIsInput);
+        std::lock_guard<std::mutex> guard(mutex_);
+        if (fresh != listed_ || !known_) {
+            listed_ = std::move(fresh);
+            known_ = true;
+            changes_++;
+        }
+    }
+
+    std::mutex mutex_; // the four below, between the main thread and the JACK thread
+    std::vector<std::shared_ptr<PortCore>> wanted_;
+    Listing listed_;
+    bool known_ = false; // a listing (or the answer that there is no server) came back once
+    unsigned changes_ = 0;
+    Signals signals_;
+    std::atomic<bool> settling_{false};
+    std::atomic<bool> noServer_{false};   // the last try found no server
+    std::atomic<bool> reachedOnce_{false}; // a server let a client in, once
+    Run* run_ = nullptr;                   // JACK thread, as below
+    std::vector<Run*> gone_;               // the runs whose server went away: kept for libjack's callbacks
+    // Main thread.
+    std::vector<std::string> shownSources_, shownDestinations_;
+    bool opened_ = false, listingOwed_ = false, saidNoAnswer_ = false, saidNone_ = false;
+    double retryAt_ = 0, retryDelay_ = kFirstRetryMs;
+};
+
+} // namespace
+
+MidiPorts& jackMidiPorts() {
+    // Never freed: requests handed to the JACK thread may still use it when the program ends.
+    static JackMidiPorts* ports = new JackMidiPorts;
+    return *ports;
+}
