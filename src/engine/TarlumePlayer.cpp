@@ -150,7 +150,11 @@ bool TarlumePlayer::loadSong(const char* pathArg, bool force) {
         if (!force || pendingLoadPath.empty()) return false;
         path = pendingLoadPath;
     }
-    if (!force && engineWarnOnLoad() && getParam(PLAYERPARAM_PLAYING) > 0.5) {
+    // A deck still opening its track is silent, whatever its lamp shows of a PLAY kept for the track: there is
+    // nothing on air to ask about, and the PLAY is kept for the track that replaces it, as the lamp still shows.
+    const bool loading = isLoading();
+    const bool keptPlay = loading && loadPlays;
+    if (!force && engineWarnOnLoad() && !loading && getParam(PLAYERPARAM_PLAYING) > 0.5) {
         // The path stays here; the dialog carries no text made from it, so no file name can break its command.
         pendingLoadPath = path;
         engineShowLoadWarning();
@@ -191,8 +195,8 @@ bool TarlumePlayer::loadSong(const char* pathArg, bool force) {
     // its slider and the key lock follow, so the deck shows the speed it will play at.
     setPitch(1.0, true);
     cuePoint = 0;
-    loadPlays = false;
-    loadCueSlot = 0;
+    loadPlays = keptPlay;
+    loadCueSlot = 0; // a point of the track given up, not of this one
 
     // Opening the file and reading its tags may take long (a slow disk, a file of 50,000 tags): the loading
     // thread does both, and the frame update finishes the load when they are done. The job holds all it

@@ -391,6 +391,18 @@ TEST(DeckLoading, TheFileOpensOnTheLoadingThreadAndTheFrameUpdateFinishes) {
     } cases[] = {
         {"PLAY", {play}, true, 0, 1},
         {"PLAY twice", {play, play}, false, 0, 1},
+        // Another track dropped on the deck, silent as it loads: no question, and the lamp's PLAY starts that one.
+        {"PLAY, then a drop",
+         {play,
+          [&](TarlumePlayer* p) {
+              rig.engine->warnWhenLoadingTrack = true;
+              EXPECT_TRUE(p->loadSong(fixture("tone.mp3").c_str(), false)) << "asked on a loading deck";
+              rig.engine->warnWhenLoadingTrack = false;
+              EXPECT_GT(p->getParam(PLAYERPARAM_PLAYING), 0.5) << "the kept PLAY dropped";
+          }},
+         true,
+         0,
+         1},
         {"CUE held", {cue}, true, 0, 1}, // previews until let go
         {"CUE pressed and let go", {cue, [](TarlumePlayer* p) { p->cueSong_Up(); }}, false, 0, 1},
         // As the skin's cue point button: the point of the track being loaded, and a stopped deck starts.
