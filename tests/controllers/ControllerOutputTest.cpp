@@ -250,6 +250,26 @@ TEST(ControllerOutput, EngineReconnectsWithoutLeavingPortsOpen) {
         Tarlume engine;
         engine.controllerFactory = &controllerFactory();
         engine.setHIDConfig("Pad", file);
+        // Configured while the devices could not be listed yet (a server that has not answered since the start):
+        // the controller waits, and joins them once they are listed.
+        ports.listedYet = false;
+        engine.connectHIDs();
+        ASSERT_EQ(engine.controllers.size(), 1u);
+        EXPECT_FALSE(engine.controllers[0]->isConnected());
+        ports.listedYet = true;
+        ports.changes++;
+        engine.update();
+        EXPECT_TRUE(engine.controllers[0]->isConnected());
+        EXPECT_EQ(ports.open.size(), 2u);
+        EXPECT_EQ(engine.controllerDeviceChanges, 1u) << "the lists of controllers were not told";
+        // A list filled row by row lists the sources once.
+        ports.asked = 0;
+        std::vector<std::string> rows;
+        for (int n = 0; rows.empty() || !rows.back().empty(); n++)
+            rows.push_back(controllerFactory().getMidiDevice(n));
+        rows.pop_back();
+        EXPECT_EQ(rows, (std::vector<std::string>{"Keyboard", "Pad", "Pad"}));
+        EXPECT_EQ(ports.asked, 1);
         for (int round = 0; round < 3; round++) {
             engine.connectHIDs();
             ASSERT_EQ(engine.controllers.size(), 1u);

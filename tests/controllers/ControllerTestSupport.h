@@ -88,11 +88,19 @@ struct FakeMidiPorts : MidiPorts {
     std::vector<std::string> sourceModels, destinationModels;
     std::vector<Open> open;
     std::vector<std::vector<uint8_t>> sent;
+    bool listedYet = true; // false: nothing could be listed yet (a server that has not answered)
+    unsigned changes = 0;  // what watch() returns
+    int asked = 0;         // sources listed
 
     FakeMidiPorts() { MidiPorts::install(this); }
     ~FakeMidiPorts() override { MidiPorts::install(nullptr); }
-    std::vector<MidiEndpoint> sources() override { return list(sourceModels); }
-    std::vector<MidiEndpoint> destinations() override { return list(destinationModels); }
+    std::vector<MidiEndpoint> sources() override {
+        asked++;
+        return listedYet ? list(sourceModels) : list({});
+    }
+    std::vector<MidiEndpoint> destinations() override { return listedYet ? list(destinationModels) : list({}); }
+    bool listed() override { return listedYet; }
+    unsigned watch() override { return changes; }
     static std::vector<MidiEndpoint> list(const std::vector<std::string>& models) {
         std::vector<MidiEndpoint> l;
         for (size_t i = 0; i < models.size(); i++)
