@@ -1,5 +1,5 @@
-// The one thread that calls into libjack for the program: the sound's client and ports, MIDI's clients, the
-// listings, and PortAudio's start and end (its JACK host API opens a client of its own). Only the process callbacks
+// The one thread that calls into libjack for the program: the sound's client and ports, MIDI's client and ports,
+// the listings, and PortAudio's start and end (its JACK host API opens a client of its own). Only the process callbacks
 // run elsewhere, on libjack's own threads.
 //
 // libjack makes a client's open and close, and each port and connection request, wait for the server's answer, and

@@ -91,9 +91,7 @@ private:
 // what its process thread reads before it closes the client.
 class SystemMidiPorts : public MidiPorts {
 public:
-    std::vector<MidiEndpoint> sources() override {
-        return alsa() ? endpointsOf(makeIn().get()) : jack().sources();
-    }
+    std::vector<MidiEndpoint> sources() override { return alsa() ? endpointsOf(makeIn().get()) : jack().sources(); }
     std::vector<MidiEndpoint> destinations() override {
         return alsa() ? endpointsOf(makeOut().get()) : jack().destinations();
     }
@@ -229,4 +227,3 @@ MidiPorts& MidiPorts::get() {
 void MidiPorts::install(MidiPorts* ports) {
     installed = ports;
 }
-

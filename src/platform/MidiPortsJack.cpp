@@ -190,7 +190,9 @@ struct Run {
         run->dead.store(true);
         run->signals.away.store(true);
     }
-    static void portRegistered(jack_port_id_t, int, void* arg) { static_cast<Run*>(arg)->signals.graphChanged.store(true); }
+    static void portRegistered(jack_port_id_t, int, void* arg) {
+        static_cast<Run*>(arg)->signals.graphChanged.store(true);
+    }
 
     jack_client_t* const client;
     Signals& signals;
@@ -238,8 +240,8 @@ public:
     }
     unsigned watch() override {
         const double now = MidiText::nowMs();
-        bool due = std::exchange(opened_, false) | std::exchange(listingOwed_, false) |
-                   signals_.graphChanged.exchange(false);
+        bool due =
+            std::exchange(opened_, false) | std::exchange(listingOwed_, false) | signals_.graphChanged.exchange(false);
         if (!signals_.away.load()) {
             retryDelay_ = kFirstRetryMs;
             retryAt_ = 0;
@@ -464,7 +466,8 @@ private:
     static std::string unusedName(const Run& run, const std::string& base) {
         std::string name = base;
         auto taken = [&] {
-            return std::any_of(run.made.begin(), run.made.end(), [&](const auto& core) { return core->madeAs == name; });
+            return std::any_of(run.made.begin(), run.made.end(),
+                               [&](const auto& core) { return core->madeAs == name; });
         };
         for (int k = 2; taken(); k++)
             name = base + "." + std::to_string(k);
@@ -507,7 +510,7 @@ private:
     unsigned changes_ = 0;
     Signals signals_;
     std::atomic<bool> settling_{false};
-    std::atomic<bool> noServer_{false};   // the last try found no server
+    std::atomic<bool> noServer_{false};    // the last try found no server
     std::atomic<bool> reachedOnce_{false}; // a server let a client in, once
     Run* run_ = nullptr;                   // JACK thread, as below
     std::vector<Run*> gone_;               // the runs whose server went away: kept for libjack's callbacks

@@ -850,8 +850,8 @@ TEST(EngineJack, WhatMeetsAStoppedServerReturnsAtOnceAndTakesItWhenItRuns) {
         auto* device = static_cast<LinuxAudioDevice*>(engine.soundDevices[0].get());
         EXPECT_TRUE(device->isConnected()); // on its null device
         // The controller's ports are made and joined to the pad once the server runs.
-        for (int i = 0; i < 500 && (enginePorts(rig.server.name()) != ports || device->isLost() || (pad && !padJoined()));
-             i++) {
+        for (int i = 0;
+             i < 500 && (enginePorts(rig.server.name()) != ports || device->isLost() || (pad && !padJoined())); i++) {
             engine.update();
             midi.watch(); // as a frame does
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
