@@ -381,6 +381,14 @@ private:
         changePorts(wanted);
         join();
         list();
+        if (run_->made.empty()) close();
+    }
+    // A client no port is on goes while its server answers (at the quit too, so that the server is not left to find
+    // it gone); a listing makes one anew.
+    void close() {
+        JackThread::closeClient(run_->client); // inactive: no callback runs once this returns
+        delete run_;
+        run_ = nullptr;
     }
     // The client of a server that went away: left to libjack, its ports to be made on the next one.
     void forget() {
