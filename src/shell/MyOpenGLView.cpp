@@ -168,6 +168,11 @@ void MyOpenGLView::run() {
                     inputEventPending_ = false;
                     drainControllerInput();
                 } else {
+                    // A press in the window takes the keyboard when nobody holds it: with no window manager
+                    // nobody else gives it.
+                    if (e.type == SDL_MOUSEBUTTONDOWN && e.button.windowID == SDL_GetWindowID(window_) &&
+                        keyboardHolder(window_) == KeyboardHolder::Nobody)
+                        SDL_SetWindowInputFocus(window_);
                     if (e.type == SDL_WINDOWEVENT && e.window.windowID == SDL_GetWindowID(window_) &&
                         mayLoseContent(e.window.event))
                         showAll_ = true;
@@ -337,6 +342,10 @@ void MyOpenGLView::hidePopup() {
     // that is gone, and would then hold the button down and ignore the next press in the main window. A choice
     // that reopens the sound devices takes long enough for the release to come meanwhile.
     SDL_PumpEvents();
+    // With no window manager SDL gives the keyboard to the window it shows, and the X server gives it to nobody
+    // when that window goes: no key, Ctrl+Q neither, would reach the program. The main window takes back what
+    // its own pop-up held, before the pop-up goes, so no key falls between them; a keyboard held elsewhere stays.
+    if (window_ && keyboardHolder(popup_->window()) == KeyboardHolder::ThisWindow) SDL_SetWindowInputFocus(window_);
     popup_.reset();
     forwarder_.setPopupWindow(0, 0);
     pacer_.setPopupOpen(false);

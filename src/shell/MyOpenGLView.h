@@ -97,6 +97,7 @@ public:
     MyListBoxGLView& operator=(const MyListBoxGLView&) = delete;
 
     bool isOpen() const { return window_ != nullptr; }
+    SDL_Window* window() const { return window_; }
     Uint32 windowId() const { return window_ ? SDL_GetWindowID(window_) : 0; }
     int height() const { return frame_.h; }
     void setFrame(const shell::Rect& frame);

@@ -3,10 +3,18 @@
 #include <SDL.h>
 #include <SDL_syswm.h>
 
+namespace {
+
+bool x11Window(SDL_Window* window, SDL_SysWMinfo* info) {
+    SDL_VERSION(&info->version);
+    return window && SDL_GetWindowWMInfo(window, info) && info->subsystem == SDL_SYSWM_X11;
+}
+
+} // namespace
+
 void shell::pointerInWindow(SDL_Window* window, float* x, float* y) {
     SDL_SysWMinfo info;
-    SDL_VERSION(&info.version);
-    if (window && SDL_GetWindowWMInfo(window, &info) && info.subsystem == SDL_SYSWM_X11) {
+    if (x11Window(window, &info)) {
         ::Window root = 0, child = 0;
         int rootX = 0, rootY = 0, winX = 0, winY = 0;
         unsigned int mask = 0;
@@ -22,4 +30,14 @@ void shell::pointerInWindow(SDL_Window* window, float* x, float* y) {
     if (window) SDL_GetWindowPosition(window, &wx, &wy);
     *x = float(gx - wx);
     *y = float(gy - wy);
+}
+
+shell::KeyboardHolder shell::keyboardHolder(SDL_Window* window) {
+    SDL_SysWMinfo info;
+    if (!x11Window(window, &info)) return KeyboardHolder::Another;
+    ::Window focus = None;
+    int revertTo = 0;
+    XGetInputFocus(info.info.x11.display, &focus, &revertTo);
+    if (focus == None) return KeyboardHolder::Nobody;
+    return focus == info.info.x11.window ? KeyboardHolder::ThisWindow : KeyboardHolder::Another;
 }

@@ -1,4 +1,4 @@
-// Where the pointer is, asked of the window system itself.
+// Where the pointer and the keyboard are, asked of the window system itself.
 #pragma once
 
 struct SDL_Window;
@@ -10,5 +10,11 @@ namespace shell {
 // second file dropped from a file manager would land where the first did); otherwise SDL's global
 // pointer state less the window's position.
 void pointerInWindow(SDL_Window* window, float* x, float* y);
+
+// Who the X server sends the keys to, seen from the window: that window, nobody (the window holding them went
+// and nobody took them: keys reach no program), or another (another window, whichever the pointer is in, or a
+// window system that doesn't tell).
+enum class KeyboardHolder { ThisWindow, Nobody, Another };
+KeyboardHolder keyboardHolder(SDL_Window* window);
 
 } // namespace shell

@@ -195,10 +195,12 @@ void newCase(Rig& rig, const Control& c) {
 }
 
 // A menu button (drives, cases, the main menu, a deck's menu): its pop-up list opens with rows;
-// Escape closes it and the button is not lit.
+// Escape closes it and the button is not lit. The keys reach the window again (Ctrl+Q among them): with no
+// window manager to give them back, it takes them from its pop-up, and from nobody at a click.
 void menu(Rig& rig, const Control& c) {
-    // Its look with the pointer away from it.
-    rig.move(freePlace(rig, rig.find("constant", 0)));
+    // Its look with the pointer away from it, on a label where a click does nothing.
+    const Point away = freePlace(rig, rig.control("master label"));
+    rig.move(away);
     const std::vector<unsigned char> unlit = rig.pixels(c);
     rig.click(c);
     ASSERT_FALSE(rig.otherWindow().id.empty()) << "no pop-up list";
@@ -249,8 +251,12 @@ void menu(Rig& rig, const Control& c) {
         rig.key("Escape");
     }
     EXPECT_TRUE(rig.until([&] { return rig.otherWindow(0.1).id.empty(); }, 5)) << "the pop-up does not close";
+    EXPECT_EQ(rig.keyboardWindow(), rig.window()) << "the keys went with the pop-up";
     rig.frames(3);
     EXPECT_TRUE(rig.pixels(c) == unlit) << "drawn lit after its pop-up closed, the pointer away from it";
+    rig.dropKeyboard();
+    rig.click(away);
+    EXPECT_EQ(rig.keyboardWindow(), rig.window()) << "a click does not take the keys nobody has";
 }
 
 // A window button: swap shows deck 3 (4) in deck 1's (2's) place and back; OPTIONS (VIDEO) shows the
@@ -379,7 +385,8 @@ const Exercise kDropbox{"drop a file on a free place of it", "the deck loads it;
 const Exercise kColumns{"click twice", "lit with a header above the first row; no gap after", columns};
 const Exercise kFocus{"click until it comes round", "the keyboard's list moves through the lists", focus};
 const Exercise kNewCase{"click, type a name, Return", "the playlist file is made", newCase};
-const Exercise kMenu{"click, choose rows, Escape", "its pop-up rows (labels whole) act; closes; not lit", menu};
+const Exercise kMenu{"click, choose rows, Escape; click with the keys taken away",
+                     "its pop-up rows (labels whole) act; closes; not lit; the window has the keys", menu};
 const Exercise kWindowButton{"click twice", "the other deck (or the options) shows in its place, and back",
                              windowButton};
 const Exercise kRecord{"click, answer the save dialog, click", "records while lit; the file holds the mix", record};

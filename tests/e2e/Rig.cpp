@@ -552,6 +552,23 @@ void Rig::closeWindow(const std::string& id) {
     frames();
 }
 
+std::string Rig::keyboardWindow() {
+    Display* d = XOpenDisplay(nullptr);
+    if (!d) return "";
+    ::Window focus = 0; // None: Xlib's name is undefined here
+    int revertTo = 0;
+    XGetInputFocus(d, &focus, &revertTo);
+    XCloseDisplay(d);
+    return focus == 0 ? "" : std::to_string(focus);
+}
+
+void Rig::dropKeyboard() {
+    if (Display* d = XOpenDisplay(nullptr)) {
+        XSetInputFocus(d, 0, 0, CurrentTime); // to None, reverting to None
+        XCloseDisplay(d);
+    }
+}
+
 void Rig::frames(int n) {
     const std::vector<std::string> first = probe_.ask("frame");
     if (first.empty()) return;

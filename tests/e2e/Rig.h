@@ -164,6 +164,10 @@ public:
     bool choosePopup(const std::string& label);
     // Asks a window of the program to close, as a window manager's close button does.
     void closeWindow(const std::string& id);
+    // The window the X server sends the keys to (decimal), "" when nobody has them.
+    std::string keyboardWindow();
+    // Gives the keys to nobody, as a window that held them leaves them when it goes.
+    void dropKeyboard();
     // Waits for `n` frames of the program.
     void frames(int n = 2);
     // Waits (up to `seconds`) for a condition read through the probe; whether it held. A program that
