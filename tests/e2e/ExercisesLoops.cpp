@@ -21,6 +21,9 @@ constexpr int kWindow = 16384; // frames compared (0.37 s)
 constexpr int kSlack = 1024;
 constexpr double kDrift = 0.004;
 constexpr double kSettleMs = 100; // from a press returning to its sound at the outputs
+// An xrun is told after its cycle, by a server thread of its own that a loaded machine may hold a while: the
+// xruns of a stretch are counted once the recorder has run this far past its end.
+constexpr int kToldLate = 8192;
 
 double beatMs(Rig& rig, int deck) {
     return 60000 / rig.deckFact(deck, "bpm");
@@ -62,10 +65,13 @@ double alike(Rig& rig, int64_t from, double lagMs, int pieces = 1, int window = 
     for (;;) {
         slack = slackFor(rig, lagMs, lost);
         first = firstFrame(rig, from, lagMs, lost);
-        ch = rig.tap().take(first, int(from + window + kPad - first));
+        const int64_t end = from + window + kPad;
+        ch = rig.tap().take(first, int(end - first));
         if (ch[0].empty()) return -1;
         // Taken again from further back while the stretch saw more xruns than its slack allows for.
-        const int told = lostCount ? rig.tap().xrunsSince(first) : 0;
+        if (!lostCount) break;
+        rig.tap().reach(end + kToldLate);
+        const int told = rig.tap().xrunsSince(first, end + kToldLate);
         if (told <= lost || slackFor(rig, lagMs, told) == slack) break;
         lost = told;
     }
@@ -104,16 +110,17 @@ double alike(Rig& rig, int64_t from, double lagMs, int pieces = 1, int window = 
 
 // Whether xruns spoilt the comparison of a loop of `lagMs` heard from tap frame `from` with the sound a loop
 // before: told over either stretch, or told between them more often than the slack allows for (each moves the
-// sound by a period; an xrun storm moved a 16 s loop out of reach). An xrun is told after its cycle, by a server
-// thread of its own that a loaded machine may hold a while.
-bool xrunsSpoilt(Rig& rig, int64_t from, double lagMs) {
-    constexpr int kToldLate = 8192;
+// sound by a period; an xrun storm moved a 16 s loop out of reach). Read once they had time to be told (a server
+// that ran no cycle meanwhile tells none); `told` is set to those from the first stretch to the second's end,
+// the count a judged capture shows.
+bool xrunsSpoilt(Rig& rig, int64_t from, double lagMs, int* told) {
     const int64_t lag = std::llround(lagMs * kFramesPerMs), reach = slackFor(rig, lagMs, 64) + kPad;
     const int64_t end = from + 2 * kWindow + kPad + kToldLate;
+    if (!rig.tap().reach(end)) return true;
+    *told = rig.tap().xrunsSince(from - lag - reach, end);
     if (rig.tap().xrunsSince(from - lag - reach, end - lag + reach) + rig.tap().xrunsSince(from - kPad, end) > 0)
         return true;
-    const int over = rig.tap().xrunsSince(from - lag - reach, end);
-    return over > 0 && slackFor(rig, lagMs, over) == slackFor(rig, lagMs, over - 1);
+    return *told > 0 && slackFor(rig, lagMs, *told) == slackFor(rig, lagMs, *told - 1);
 }
 
 // The running loop heard from tap frame `from` on (a loop made of what just played counts the play
@@ -131,11 +138,12 @@ void expectLoopHeard(Rig& rig, int deck, int64_t from, const char* what) {
     from = std::max(from, inMs(rig, kSettleMs));
     double whole = 0, half = 0;
     bool spoilt = false;
+    int told = 0;
     std::vector<double> pieces;
     for (int tries = 0;; ++tries) {
         whole = alike(rig, from, length, 8, 2 * kWindow, true, &pieces);
         half = alike(rig, from, length / 2);
-        spoilt = whole >= 0 && xrunsSpoilt(rig, from, length);
+        spoilt = whole >= 0 && xrunsSpoilt(rig, from, length, &told);
         if (!spoilt || tries == Rig::kRetakes) break;
         rig.retaken();
         from = inMs(rig, 0);
@@ -147,8 +155,8 @@ void expectLoopHeard(Rig& rig, int deck, int64_t from, const char* what) {
         each += " " + std::to_string(p).substr(0, 4);
     EXPECT_GT(whole, 0.8) << what << ": the sound does not come round at the loop's length (" << length << " ms)"
                           << (whole < 0 ? ": the recorder took nothing, the JACK server ran no cycle" : "")
-                          << "; the pieces in time order:" << each << "; xruns told since a loop before: "
-                          << rig.tap().xrunsSince(from - std::llround(length * kFramesPerMs));
+                          << "; the pieces in time order:" << each
+                          << "; xruns told from a loop before to the end of the capture: " << told;
     EXPECT_LT(half, 0.6) << what << ": the sound comes round at half the loop's length";
 }
 

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <regex>
 #include <string>
 #include <thread>
@@ -39,6 +40,7 @@ public:
         if (!client_) return;
         rate_ = int(jack_get_sample_rate(client_));
         size_ = size_t(seconds * rate_);
+        toldBy_ = std::make_unique<std::atomic<int>[]>(size_);
         for (int c = 0; c < kRecorded; ++c) {
             ring_[c].assign(size_, 0.0f);
             in_[c] = jack_port_register(client_, ("in_" + std::to_string(c + 1)).c_str(), JACK_DEFAULT_AUDIO_TYPE,
@@ -123,27 +125,35 @@ public:
     }
     // Frames recorded so far: the recorder's clock.
     int64_t now() const { return written_.load(std::memory_order_acquire); }
-    // The server's xruns told since the recorder's clock read `from`, and before it read `to` (of the last
-    // kXruns). In an xrun a busy machine's server ran a cycle without the program or the recorder: a period of
-    // the sound is lost or repeated, which a measure of pitch or of a repeat would take for the program's fault.
+    // The server's xruns told since the recorder's clock read `from`, and before it read `to` (up to now where `to`
+    // is not recorded yet). In an xrun a busy machine's server ran a cycle without the program or the recorder: a
+    // period of the sound is lost or repeated, which a measure of pitch or of a repeat would take for the program's
+    // fault. Read from the count kept beside each recorded frame, so a stretch still in the ring is counted whole
+    // however many the server told since (a storm tells one every cycle); one reaching before the ring (or into
+    // the cycle the recorder is writing over it) counts every xrun since the recorder started.
     int xrunsSince(int64_t from, int64_t to = INT64_MAX) const {
-        const int told = xruns_.load(std::memory_order_acquire);
-        int count = 0;
-        for (int i = std::max(0, told - kXruns); i < told; ++i) {
-            const int64_t at = xrunAt_[i % kXruns].load(std::memory_order_relaxed);
-            count += at >= from && at < to;
-        }
-        return count;
+        const int64_t written = now(), oldest = written - int64_t(size_) + period();
+        auto toldBefore = [&](int64_t frame) {
+            if (frame >= written) return xruns_.load(std::memory_order_acquire);
+            if (frame < oldest) return 0;
+            return toldBy_[size_t(frame % int64_t(size_))].load(std::memory_order_relaxed);
+        };
+        return std::max(0, toldBefore(to) - toldBefore(from));
+    }
+    // Waits until the recorder has recorded up to frame `frame` (at most the time to it plus 10 s); whether it has.
+    bool reach(int64_t frame) const {
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(10000 + (frame - now()) * 1000 / rate_);
+        while (now() < frame && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        return now() >= frame;
     }
 
     // The four recorded channels from frame `from` on, `frames` long; waits until they are recorded
     // (at most the span plus 10 s). Empty channels when the frames are no longer (or not yet) there.
     std::vector<std::vector<float>> take(int64_t from, int frames) const {
         std::vector<std::vector<float>> out(kRecorded);
-        const auto deadline =
-            std::chrono::steady_clock::now() + std::chrono::milliseconds(10000 + frames * 1000 / rate_);
-        while (now() < from + frames && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        reach(from + frames);
         const int64_t written = now();
         if (written < from + frames || written - from > int64_t(size_)) return out;
         for (int c = 0; c < kRecorded; ++c) {
@@ -193,6 +203,9 @@ private:
             for (jack_nframes_t i = 0; i < frames; ++i)
                 self->ring_[c][size_t((start + int64_t(i)) % int64_t(self->size_))] = in[i];
         }
+        const int told = self->xruns_.load(std::memory_order_acquire);
+        for (jack_nframes_t i = 0; i < frames; ++i)
+            self->toldBy_[size_t((start + int64_t(i)) % int64_t(self->size_))].store(told, std::memory_order_relaxed);
         self->written_.store(start + frames, std::memory_order_release);
         auto* left = static_cast<float*>(jack_port_get_buffer(self->out_[0], frames));
         auto* right = static_cast<float*>(jack_port_get_buffer(self->out_[1], frames));
@@ -205,12 +218,9 @@ private:
         self->cycles_.fetch_add(1);
         return 0;
     }
-    // JACK's notification thread, the only writer of the list.
+    // JACK's notification thread.
     static int xrun(void* arg) {
-        auto* self = static_cast<JackTap*>(arg);
-        const int told = self->xruns_.load(std::memory_order_relaxed);
-        self->xrunAt_[told % kXruns].store(self->now(), std::memory_order_relaxed);
-        self->xruns_.store(told + 1, std::memory_order_release);
+        static_cast<JackTap*>(arg)->xruns_.fetch_add(1, std::memory_order_release);
         return 0;
     }
 
@@ -222,9 +232,8 @@ private:
     std::vector<float> ring_[kRecorded];
     std::atomic<int64_t> written_{0};
     std::atomic<int64_t> cycles_{0};
-    static constexpr int kXruns = 256;
-    std::atomic<int64_t> xrunAt_[kXruns] = {}; // the recorder's clock when each xrun was told
-    std::atomic<int> xruns_{0};
+    std::atomic<int> xruns_{0}; // told so far
+    std::unique_ptr<std::atomic<int>[]> toldBy_; // xruns_ as each frame of the ring was recorded
     std::atomic<SignalSource*> source_{nullptr};
     std::atomic<bool> following_{false};
     std::thread follower_;
