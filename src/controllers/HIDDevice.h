@@ -191,8 +191,8 @@ public:
     void connect();
     void disconnect();
     bool isConnected() const { return connected; }
-    // Not connected because the MIDI system could not list its endpoints yet (a JACK server that has not answered
-    // since the program started): connected once it does.
+    // Not connected because the MIDI system could not list its endpoints yet (no JACK server has answered since the
+    // program started): connected once one does.
     bool awaitsDevices() const { return awaitingDevices; }
     void update();
     void midiSendMessage(const std::vector<int>* codes, int player);

@@ -133,8 +133,15 @@ void HIDDevice::connect(enHIDType wanted, const std::string& configuredName) {
     awaitingDevices = false;
     if (type != wanted || type != HIDTYPE_MIDI) return;
     MidiPorts& ports = MidiPorts::get();
+    // Both directions from one listing: a first listing that came in between the two is asked for again.
+    const bool listedBefore = ports.listed();
+    std::vector<MidiEndpoint> sources = ports.sources(), destinations = ports.destinations();
+    if (!listedBefore && ports.listed()) {
+        sources = ports.sources();
+        destinations = ports.destinations();
+    }
     if (!descriptor.model.empty())
-        for (const MidiEndpoint& source : ports.sources()) {
+        for (const MidiEndpoint& source : sources) {
             if (source.model != descriptor.model) continue;
             auto link = std::make_unique<HIDInputLink>();
             link->port = ports.openInput(source.index, &MidiReadProc, link.get());
@@ -142,7 +149,7 @@ void HIDDevice::connect(enHIDType wanted, const std::string& configuredName) {
             inputs.push_back(std::move(link));
             inputFound = true;
         }
-    for (const MidiEndpoint& destination : ports.destinations()) {
+    for (const MidiEndpoint& destination : destinations) {
         if (destination.model != configuredName) continue;
         output = ports.openOutput(destination.index);
         if (output) {

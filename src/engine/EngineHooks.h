@@ -25,8 +25,8 @@ public:
     // endpoints named `deviceName`.
     virtual void connect(enHIDType type, const std::string& deviceName) = 0;
     virtual bool isConnected() = 0;
-    // Not connected because the MIDI devices could not be listed yet (a server that has not answered since the
-    // program started): connected again once they are (EngineControllerFactory::devicesChanged).
+    // Not connected because the MIDI devices could not be listed yet (no server has answered since the program
+    // started): connected again once they are (EngineControllerFactory::devicesChanged).
     virtual bool awaitsDevices() { return false; }
     // Marks the controller disconnected (sending its release bytes when it has an output).
     virtual void disconnect() = 0;

@@ -70,8 +70,8 @@ public:
     // answers again. Returns a count that changes whenever the endpoints as listed changed (lists of them are
     // filled again then).
     virtual unsigned watch() { return 0; }
-    // False while the endpoints could not be listed yet (a JACK server that has not answered since the program
-    // started): they are listed once it answers, and watch() tells.
+    // False while the endpoints could not be listed yet (no JACK server has answered since the program started):
+    // they are listed once one does, and watch() tells.
     virtual bool listed() { return true; }
 
     // The ports in use: the one installed, else the system's (RtMidi, ALSA then JACK). Main thread.

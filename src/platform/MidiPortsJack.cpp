@@ -198,7 +198,8 @@ struct Run {
     Signals& signals;
     std::atomic<bool> dead{false}, inProcess{false};
     std::atomic<PortCore*> slots[kMaxPorts] = {};
-    std::vector<std::shared_ptr<PortCore>> made; // JACK thread, as below: the cores with a port on the client
+    std::vector<std::shared_ptr<PortCore>> made;    // JACK thread, as below: the cores with a port on the client
+    std::vector<std::shared_ptr<PortCore>> refused; // wanted, and refused a port on this client
     bool active = false;
 };
 
@@ -293,7 +294,7 @@ private:
                 fprintf(stderr, "The JACK server does not answer: MIDI controllers on it are left out until it does\n");
         }
         if (reply == Reply::InTime && noServer_.load() && !reachedOnce_.load() && !std::exchange(saidNone_, true))
-            fprintf(stderr, "No MIDI system (neither ALSA nor JACK): controllers are off\n");
+            fprintf(stderr, "No MIDI system (neither ALSA nor JACK): controllers are off until a JACK server runs\n");
         std::vector<std::string> names;
         {
             std::lock_guard<std::mutex> guard(mutex_);
@@ -361,15 +362,7 @@ private:
             jack_client_t* client = JackThread::openClient(kClientName, &status);
             noServer_.store(!client && (status & JackServerFailed));
             signals_.away.store(!client);
-            if (!client) {
-                // No server is an answer: there is nothing to list. One that turned the client away is asked again.
-                std::lock_guard<std::mutex> guard(mutex_);
-                if (noServer_.load() && !known_) {
-                    known_ = true;
-                    changes_++;
-                }
-                return;
-            }
+            if (!client) return; // looked for again (watch)
             run_ = new Run(client, signals_);
             reachedOnce_.store(true);
         }
@@ -381,7 +374,11 @@ private:
         changePorts(wanted);
         join();
         list();
-        if (run_->made.empty()) close();
+        if (!run_->made.empty()) return;
+        if (run_->dead.load())
+            forget();
+        else
+            close();
     }
     // A client no port is on goes while its server answers (at the quit too, so that the server is not left to find
     // it gone); a listing makes one anew.
@@ -411,12 +408,20 @@ private:
         auto in = [](const std::vector<std::shared_ptr<PortCore>>& list, const std::shared_ptr<PortCore>& core) {
             return std::find(list.begin(), list.end(), core) != list.end();
         };
+        // A port the server refused is not asked for again on this client: each try would switch the client off
+        // and on, breaking every controller's connections.
+        run.refused.erase(std::remove_if(run.refused.begin(), run.refused.end(),
+                                         [&](const std::shared_ptr<PortCore>& core) { return !in(wanted, core); }),
+                          run.refused.end());
         std::vector<std::shared_ptr<PortCore>> going, coming;
         for (const auto& core : run.made)
             if (!in(wanted, core)) going.push_back(core);
         for (const auto& core : wanted)
-            if (!in(run.made, core)) coming.push_back(core);
-        if (going.empty() && coming.empty()) return;
+            if (!in(run.made, core) && !in(run.refused, core)) coming.push_back(core);
+        if (going.empty() && coming.empty()) {
+            if (!run.active && !run.made.empty()) run.active = jack_activate(run.client) == 0;
+            return;
+        }
         flush(going);
         // The connections of the ports that stay are broken with the deactivation and made again after it.
         std::vector<std::pair<std::string, std::string>> joined; // from, to
@@ -441,11 +446,17 @@ private:
         }
         for (const auto& core : coming) {
             auto slot = std::find_if(std::begin(run.slots), std::end(run.slots), [](auto& s) { return !s.load(); });
-            if (slot == std::end(run.slots)) break; // more ports than the client holds: the rest are not made
             const std::string name = unusedName(run, core->name);
-            jack_port_t* port = jack_port_register(run.client, name.c_str(), JACK_DEFAULT_MIDI_TYPE,
-                                                   core->output ? JackPortIsOutput : JackPortIsInput, 0);
-            if (!port) continue; // refused: asked again at the next settling
+            jack_port_t* port = slot == std::end(run.slots) // more ports than the client holds
+                                    ? nullptr
+                                    : jack_port_register(run.client, name.c_str(), JACK_DEFAULT_MIDI_TYPE,
+                                                         core->output ? JackPortIsOutput : JackPortIsInput, 0);
+            if (!port) {
+                fprintf(stderr, "The JACK server refused a MIDI port for \"%s\": it is left out until chosen again\n",
+                        core->endpoint.empty() ? core->name.c_str() : core->endpoint.c_str());
+                run.refused.push_back(core);
+                continue;
+            }
             core->port.store(port);
             core->madeAs = name;
             core->joined = false;
@@ -453,7 +464,7 @@ private:
             slot->store(core.get());
             run.made.push_back(core);
         }
-        if (run.made.empty() || jack_activate(run.client) != 0) return;
+        if (run.made.empty() || jack_activate(run.client) != 0) return; // activated at the next settling
         run.active = true;
         for (const auto& [from, to] : joined)
             jack_connect(run.client, from.c_str(), to.c_str());
@@ -514,7 +525,7 @@ private:
     std::mutex mutex_; // the four below, between the main thread and the JACK thread
     std::vector<std::shared_ptr<PortCore>> wanted_;
     Listing listed_;
-    bool known_ = false; // a listing (or the answer that there is no server) came back once
+    bool known_ = false; // a listing came back once
     unsigned changes_ = 0;
     Signals signals_;
     std::atomic<bool> settling_{false};

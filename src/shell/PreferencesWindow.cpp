@@ -4,6 +4,7 @@
 
 #include <gtk/gtk.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -341,8 +342,22 @@ int PreferencesWindow::selectedCombo(PrefCombo c) {
 void PreferencesWindow::setControllerRows(const std::vector<PrefControllerRow>& rows) {
     GtkListStore* store = GTK_LIST_STORE(object("controllersStore"));
     if (!store) return;
-    // The chosen row stays chosen across a refill (a new configuration refills the table).
+    // The chosen controller stays chosen across a refill (a new configuration, a device that came or went), by its
+    // name where the rows moved: the configuration pop-up goes on showing its file.
     int selected = selectedControllerRow();
+    std::string chosen;
+    GtkTreeIter at;
+    if (selected >= 0 && gtk_tree_model_iter_nth_child(GTK_TREE_MODEL(store), &at, nullptr, selected)) {
+        gchar* name = nullptr;
+        gtk_tree_model_get(GTK_TREE_MODEL(store), &at, 0, &name, -1);
+        chosen = name ? name : "";
+        g_free(name);
+    }
+    if (selected >= int(rows.size()) || (selected >= 0 && rows[size_t(selected)].controller != chosen)) {
+        auto same =
+            std::find_if(rows.begin(), rows.end(), [&](const PrefControllerRow& r) { return r.controller == chosen; });
+        selected = same == rows.end() ? -1 : int(same - rows.begin());
+    }
     gtk_list_store_clear(store);
     for (const PrefControllerRow& row : rows) {
         GtkTreeIter iter;

@@ -46,12 +46,9 @@ TEST(ControllerJack, NotesAndControlsReachTheInterfaceAndFeedbackComesBack) {
     if (!testsupport::JackServer::available()) TARLUME_MISSING_COMPONENT() << "jackd is not installed";
     testsupport::JackServer server;
     ASSERT_TRUE(server.ready());
+    server.stop(); // started after the program
     setenv("JACK_DEFAULT_SERVER", server.name().c_str(), 1);
     setenv("JACK_NO_START_SERVER", "1", 1);
-
-    auto padClient = std::make_unique<JackMidiClient>("JackPad");
-    JackMidiClient& pad = *padClient;
-    ASSERT_TRUE(pad.ok());
 
     testsupport::TempDir dir("midi");
     std::string file = dir.write(
@@ -68,6 +65,21 @@ TEST(ControllerJack, NotesAndControlsReachTheInterfaceAndFeedbackComesBack) {
     RecordingInterface iface;
     std::unique_ptr<EngineController> controller = controllerFactory().createController(&iface);
     controller->loadDevice(file);
+    // Before any server nothing can be listed: the controller waits for one, as the line says, and joins it.
+    testing::internal::CaptureStderr();
+    controller->connect(HIDTYPE_MIDI, "JackPad");
+    EXPECT_FALSE(controller->isConnected());
+    EXPECT_TRUE(controller->awaitsDevices());
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "No MIDI system (neither ALSA nor JACK): controllers are off until a JACK server runs\n");
+    ASSERT_TRUE(server.restart());
+    auto padClient = std::make_unique<JackMidiClient>("JackPad");
+    JackMidiClient& pad = *padClient;
+    ASSERT_TRUE(pad.ok());
+    bool listed = false;
+    for (int tries = 0; tries < 30 && !listed; tries++)
+        listed = pumpUntil([] { return MidiPorts::get().listed(); });
+    ASSERT_TRUE(listed);
     controller->connect(HIDTYPE_MIDI, "JackPad");
     ASSERT_TRUE(controller->isConnected());
     EXPECT_EQ(controller->getDeviceName(), "JackPad");
@@ -136,6 +148,21 @@ TEST(ControllerJack, NotesAndControlsReachTheInterfaceAndFeedbackComesBack) {
     padClient.reset();
     controller->connect(HIDTYPE_MIDI, "JackPad");
     EXPECT_FALSE(controller->isConnected());
+
+    // More ports than the client holds: the one left out is said once, and not asked for again at every frame
+    // (each try would switch the client off and on, breaking every controller's connections).
+    std::vector<std::unique_ptr<MidiInputPort>> many;
+    for (int i = 0; i < 65; i++)
+        many.push_back(MidiPorts::get().openVirtualInput(
+            "v" + std::to_string(i), [](void*, const uint8_t*, size_t, double) {}, nullptr));
+    testing::internal::CaptureStderr();
+    for (int frame = 0; frame < 30; frame++) {
+        controllerFactory().devicesChanged();
+        JackThread::drain();
+    }
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "The JACK server refused a MIDI port for \"v64\": it is left out until chosen again\n");
+    many.clear();
 
     controller.reset();
     JackThread::drain(); // the controller's ports close before the server goes

@@ -101,6 +101,16 @@ TEST(PreferencesWindow, ChosenDeviceAndPairReachTheRoutingOnApplyAndTheSettingsA
         EXPECT_EQ(gtk_combo_box_get_active(GTK_COMBO_BOX(w.object("vinylControlDeckCombo"))), 0);
         GtkTreeModel* controllers = GTK_TREE_MODEL(w.object("controllersStore"));
         EXPECT_GE(gtk_tree_model_iter_n_children(controllers, nullptr), 1); // the keyboard at least
+        // The chosen controller stays chosen by its name when a refill moves its row (a device came or went).
+        auto row = [](const char* name) { return PrefControllerRow{name, "None", "Not Connected"}; };
+        w.setControllerRows({row("Keyboard"), row("A"), row("B")});
+        GtkTreePath* third = gtk_tree_path_new_from_indices(2, -1);
+        gtk_tree_selection_select_path(gtk_tree_view_get_selection(GTK_TREE_VIEW(w.object("controllerTable"))), third);
+        gtk_tree_path_free(third);
+        w.setControllerRows({row("Keyboard"), row("B")});
+        EXPECT_EQ(w.selectedControllerRow(), 1);
+        w.setControllerRows({row("Keyboard"), row("A")});
+        EXPECT_EQ(w.selectedControllerRow(), -1);
 
         gtk_combo_box_set_active(device, 2);
         ASSERT_EQ(items(pair), 3); // 1/2, 3/4, 5/6
