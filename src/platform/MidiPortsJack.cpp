@@ -35,7 +35,8 @@ struct PortCore {
     virtual ~PortCore() = default;
     // Process thread: one cycle.
     virtual void cycle(jack_client_t* client, jack_nframes_t frames) = 0;
-    // JACK thread, the client inactive: the port was made on a client (again, after its server went away).
+    // JACK thread, the client inactive: the port was made on a client, or its connections broken for a change of the
+    // client's ports.
     virtual void madeAnew() {}
 
     const bool output;
@@ -437,6 +438,10 @@ private:
             }
             jack_deactivate(run.client); // no cycle runs once this returns
             run.active = false;
+            // What the ports that stay send meanwhile waits, as a new port's first bytes do, until their connections
+            // are made again and carry it.
+            for (const auto& core : run.made)
+                core->madeAnew();
         }
         for (const auto& core : going) {
             for (auto& slot : run.slots)
