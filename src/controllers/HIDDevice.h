@@ -192,7 +192,7 @@ public:
     void disconnect();
     bool isConnected() const { return connected; }
     // Not connected because the MIDI system could not list its endpoints yet (no JACK server has answered since the
-    // program started): connected once one does.
+    // program started): tried again whenever the devices as listed change, until its own are there.
     bool awaitsDevices() const { return awaitingDevices; }
     void update();
     void midiSendMessage(const std::vector<int>* codes, int player);

@@ -12,6 +12,7 @@
 #include <cmath>
 #include <sys/eventfd.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -130,7 +131,9 @@ void HIDDevice::connect() {
 void HIDDevice::connect(enHIDType wanted, const std::string& configuredName) {
     if (connected) disconnect();
     deviceName = configuredName;
-    awaitingDevices = false;
+    // One that waited for the devices to be listed goes on waiting until its own are there: a controller's program
+    // may join a server some time after the server came.
+    const bool waited = std::exchange(awaitingDevices, false);
     if (type != wanted || type != HIDTYPE_MIDI) return;
     MidiPorts& ports = MidiPorts::get();
     // Both directions from one listing: a first listing that came in between the two is asked for again.
@@ -161,7 +164,7 @@ void HIDDevice::connect(enHIDType wanted, const std::string& configuredName) {
     // Connected only with a port open now: the found flags stay set from an earlier connect, and endpoints
     // gone since then must not leave a device that says "connected" and reaches nothing.
     if (!inputs.empty() || output) connected = true;
-    awaitingDevices = !connected && !ports.listed();
+    awaitingDevices = !connected && (waited || !ports.listed());
 }
 
 void HIDDevice::disconnect() {

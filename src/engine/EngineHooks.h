@@ -26,7 +26,7 @@ public:
     virtual void connect(enHIDType type, const std::string& deviceName) = 0;
     virtual bool isConnected() = 0;
     // Not connected because the MIDI devices could not be listed yet (no server has answered since the program
-    // started): connected again once they are (EngineControllerFactory::devicesChanged).
+    // started): connected again whenever they change (EngineControllerFactory::devicesChanged), until it is.
     virtual bool awaitsDevices() { return false; }
     // Marks the controller disconnected (sending its release bytes when it has an output).
     virtual void disconnect() = 0;

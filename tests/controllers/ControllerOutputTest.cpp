@@ -250,18 +250,26 @@ TEST(ControllerOutput, EngineReconnectsWithoutLeavingPortsOpen) {
         Tarlume engine;
         engine.controllerFactory = &controllerFactory();
         engine.setHIDConfig("Pad", file);
-        // Configured while the devices could not be listed yet (a server that has not answered since the start):
-        // the controller waits, and joins them once they are listed.
+        // Configured while the devices could not be listed yet (no server has answered since the start): the
+        // controller waits, also through a first listing without it (its program joins the server later), and joins
+        // its devices once they are listed.
         ports.listedYet = false;
         engine.connectHIDs();
         ASSERT_EQ(engine.controllers.size(), 1u);
         EXPECT_FALSE(engine.controllers[0]->isConnected());
+        const std::vector<std::string> sources = std::exchange(ports.sourceModels, {}),
+                                       destinations = std::exchange(ports.destinationModels, {});
         ports.listedYet = true;
+        ports.changes++;
+        engine.update();
+        EXPECT_FALSE(engine.controllers[0]->isConnected());
+        ports.sourceModels = sources;
+        ports.destinationModels = destinations;
         ports.changes++;
         engine.update();
         EXPECT_TRUE(engine.controllers[0]->isConnected());
         EXPECT_EQ(ports.open.size(), 2u);
-        EXPECT_EQ(engine.controllerDeviceChanges, 1u) << "the lists of controllers were not told";
+        EXPECT_EQ(engine.controllerDeviceChanges, 2u) << "the lists of controllers were not told";
         // A list filled row by row lists the sources once.
         ports.asked = 0;
         std::vector<std::string> rows;
