@@ -12,6 +12,7 @@
 #include "platform/AppPaths.h"
 #include "platform/BoundedWork.h"
 #include "platform/JackThread.h"
+#include "platform/MidiPorts.h"
 #include "skin/Skin.h"
 
 #include <algorithm>
@@ -80,6 +81,7 @@ void Tarlume::closeDevicesForQuit() {
     // frame may wait for it: true when everything closed.
     auto closeAll = [this] {
         disconnectHIDs();
+        MidiPorts::get().closeForQuit();
         destroyAudio();
         while (!releaseStalledDevices())
             std::this_thread::sleep_for(std::chrono::milliseconds(10));

@@ -149,6 +149,9 @@ public:
 
     unsigned watch() override { return jackUsed_ ? jack().watch() : 0; }
     bool listed() override { return !jackUsed_ || jack().listed(); }
+    void closeForQuit() override {
+        if (jackUsed_) jack().closeForQuit();
+    }
 
 private:
     static std::vector<MidiEndpoint> endpointsOf(const std::vector<std::string>& names) {

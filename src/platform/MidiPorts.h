@@ -73,6 +73,10 @@ public:
     // False while the endpoints could not be listed yet (no JACK server has answered since the program started):
     // they are listed once one does, and watch() tells.
     virtual bool listed() { return true; }
+    // At the program's end, once its ports are closed: what the system holds goes while a JACK server answers, so
+    // that the server lets go of it now, not once it finds it dead after the program has gone. JackThread::drain
+    // waits for it. A later call opens anew.
+    virtual void closeForQuit() {}
 
     // The ports in use: the one installed, else the system's (RtMidi, ALSA then JACK). Main thread.
     static MidiPorts& get();

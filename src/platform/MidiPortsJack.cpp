@@ -236,6 +236,18 @@ public:
         return output(name, "", false);
     }
 
+    void closeForQuit() override {
+        JackThread::post([this] {
+            if (!run_ || !run_->made.empty()) return;
+            if (run_->dead.load()) {
+                forget();
+                return;
+            }
+            JackThread::closeClient(run_->client); // inactive without ports: no callback runs once this returns
+            delete run_;
+            run_ = nullptr;
+        });
+    }
     bool listed() override {
         std::lock_guard<std::mutex> guard(mutex_);
         return known_;
@@ -375,18 +387,6 @@ private:
         changePorts(wanted);
         join();
         list();
-        if (!run_->made.empty()) return;
-        if (run_->dead.load())
-            forget();
-        else
-            close();
-    }
-    // A client no port is on goes while its server answers (at the quit too, so that the server is not left to find
-    // it gone); a listing makes one anew.
-    void close() {
-        JackThread::closeClient(run_->client); // inactive: no callback runs once this returns
-        delete run_;
-        run_ = nullptr;
     }
     // The client of a server that went away: left to libjack, its ports to be made on the next one.
     void forget() {

@@ -3,7 +3,8 @@
 // it was opened for.
 //
 // A port lives as long as its owner holds it, whatever the server does, as a MIDI endpoint of the system would: the
-// client is there while a port is, and it comes back with its ports when the server went away (stopped, killed) and
+// client is made when first needed and kept (its notices of ports that come and go tell when a controller's program
+// joins the server), and it comes back with its ports when the server went away (stopped, killed) and
 // another one answers, each port joined again to its endpoint, by name, as soon as that endpoint is there. A client
 // whose server went away is forgotten, never closed (libjack crashes now and then closing it). Listing waits for the
 // JACK thread within its allowance and, when the server does not answer, gives the endpoints of the last listing that

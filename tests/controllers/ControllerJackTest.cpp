@@ -165,6 +165,7 @@ TEST(ControllerJack, NotesAndControlsReachTheInterfaceAndFeedbackComesBack) {
     many.clear();
 
     controller.reset();
-    JackThread::drain(); // the controller's ports close before the server goes
+    MidiPorts::get().closeForQuit();
+    JackThread::drain(); // the controller's ports and the client close before the server goes
     unsetenv("JACK_DEFAULT_SERVER");
 }

@@ -183,10 +183,11 @@ struct JackRig {
     JackServer server;
     ScopedEnv serverEnv{"JACK_DEFAULT_SERVER", server.name()};
     ScopedEnv noStart{"JACK_NO_START_SERVER", "1"};
-    // After the engine and before the server: the program's client lets go of the server while it still answers.
+    // After the engine and before the server: the program's clients let go of the server while it still answers.
     struct ReleaseSoundSystem {
         ~ReleaseSoundSystem() {
             SoundDevices::rescan();
+            MidiPorts::get().closeForQuit();
             JackThread::drain();
         }
     } release;
