@@ -243,7 +243,7 @@ public:
                 forget();
                 return;
             }
-            JackThread::closeClient(run_->client); // inactive without ports: no callback runs once this returns
+            JackThread::closeClient(run_->client); // no callback runs once this returns
             delete run_;
             run_ = nullptr;
         });
@@ -420,7 +420,8 @@ private:
         for (const auto& core : wanted)
             if (!in(run.made, core) && !in(run.refused, core)) coming.push_back(core);
         if (going.empty() && coming.empty()) {
-            if (!run.active && !run.made.empty()) run.active = jack_activate(run.client) == 0;
+            // Active also without ports: the server tells only active clients of ports that come and go.
+            if (!run.active) run.active = jack_activate(run.client) == 0;
             return;
         }
         flush(going);
@@ -469,7 +470,7 @@ private:
             slot->store(core.get());
             run.made.push_back(core);
         }
-        if (run.made.empty() || jack_activate(run.client) != 0) return; // activated at the next settling
+        if (jack_activate(run.client) != 0) return; // activated at the next settling
         run.active = true;
         for (const auto& [from, to] : joined)
             jack_connect(run.client, from.c_str(), to.c_str());

@@ -73,13 +73,17 @@ TEST(ControllerJack, NotesAndControlsReachTheInterfaceAndFeedbackComesBack) {
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "No MIDI system (neither ALSA nor JACK): controllers are off until a JACK server runs\n");
     ASSERT_TRUE(server.restart());
-    auto padClient = std::make_unique<JackMidiClient>("JackPad");
-    JackMidiClient& pad = *padClient;
-    ASSERT_TRUE(pad.ok());
     bool listed = false;
     for (int tries = 0; tries < 30 && !listed; tries++)
         listed = pumpUntil([] { return MidiPorts::get().listed(); });
     ASSERT_TRUE(listed);
+    // The pad's program joins the server after the program's client did: the lists are told, and the controller
+    // joins it.
+    const unsigned changes = MidiPorts::get().watch();
+    auto padClient = std::make_unique<JackMidiClient>("JackPad");
+    JackMidiClient& pad = *padClient;
+    ASSERT_TRUE(pad.ok());
+    ASSERT_TRUE(pumpUntil([&] { return MidiPorts::get().watch() != changes; }));
     controller->connect(HIDTYPE_MIDI, "JackPad");
     ASSERT_TRUE(controller->isConnected());
     EXPECT_EQ(controller->getDeviceName(), "JackPad");
