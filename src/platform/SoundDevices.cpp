@@ -353,10 +353,11 @@ SoundBackend* findSystem(BackendState& s, bool* known) {
     return hasOutputDevice(*s.system) ? s.system : nullptr;
 }
 
-// Says that the system has no sound device, once that is known: once for each stretch without one (a device found
-// ends the stretch). State lock held.
-void sayWhenNoDevice(BackendState& s, bool known) {
-    if (!known || s.warned || nullAskedFor()) return;
+// Says that the system has no sound device, once that is known: once for each stretch without one. A device `found`
+// ends the stretch, at a device change or by the look while the null device stands in. State lock held.
+void sayWhenNoDevice(BackendState& s, const SoundBackend* found, bool known) {
+    if (found) s.warned = false;
+    if (found || !known || s.warned || nullAskedFor()) return;
     fprintf(stderr, "No sound device found: running without sound\n");
     s.warned = true;
 }
@@ -366,13 +367,10 @@ SoundBackend& choose(BackendState& s) {
     if (s.installed) return *s.installed;
     if (s.current) return *s.current;
     bool known = true;
-    if (!nullAskedFor())
-        if (SoundBackend* found = findSystem(s, &known)) {
-            s.warned = false;
-            return *(s.current = found);
-        }
+    SoundBackend* found = nullAskedFor() ? nullptr : findSystem(s, &known);
+    sayWhenNoDevice(s, found, known);
+    if (found) return *(s.current = found);
     if (!s.null) s.null = SoundDevices::makeNullBackend();
-    sayWhenNoDevice(s, known);
     s.current = s.null.get();
     return *s.current;
 }
@@ -401,10 +399,8 @@ bool lookAgain(BackendState& s) {
     if (s.system && s.system->started() && alsaCards() != s.systemCards) endPortAudio(s);
     bool known = false;
     SoundBackend* found = findSystem(s, &known);
-    if (found)
-        s.current = found;
-    else
-        sayWhenNoDevice(s, known);
+    if (found) s.current = found;
+    sayWhenNoDevice(s, found, known);
     return found != nullptr;
 }
 
