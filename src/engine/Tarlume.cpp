@@ -13,6 +13,7 @@
 #include "platform/BoundedWork.h"
 #include "platform/JackThread.h"
 #include "platform/MidiPorts.h"
+#include "platform/SoundDevices.h"
 #include "skin/Skin.h"
 
 #include <algorithm>
@@ -78,13 +79,15 @@ Tarlume::~Tarlume() {
 void Tarlume::closeDevicesForQuit() {
     // The decks go next: a block given up on, still inside a device, reads them until it has left.
     // What a JACK server is asked at the close is asked of the JACK thread, which is waited for last, as long as a
-    // frame may wait for it: true when everything closed.
+    // frame may wait for it: true when everything closed. The program's clients close there too, so that a server
+    // that answers lets go of them now, not once it finds them dead after the program has gone.
     auto closeAll = [this] {
         disconnectHIDs();
         MidiPorts::get().closeForQuit();
         destroyAudio();
         while (!releaseStalledDevices())
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        SoundDevices::closeClientsForQuit();
         return JackThread::drain();
     };
     if (!shell) {

@@ -307,8 +307,8 @@ struct BackendState {
 };
 
 BackendState& backendState() {
-    // Never freed: the program's JACK client and PortAudio are left to the system at the end, not closed while the
-    // program's static objects go.
+    // Never freed: PortAudio is left to the system at the end, and nothing of it goes while the program's static
+    // objects go (the program's JACK clients close at the quit, see closeClientsForQuit).
     static BackendState* state = [] {
         // Looking for devices must not start a JACK server of its own.
         setenv("JACK_NO_START_SERVER", "1", 0);
@@ -429,6 +429,14 @@ void rescan() {
     // the device list only when it starts, so it ends and starts again.
     s.jack->letGo();
     if (s.system && s.system->started()) endPortAudio(s);
+}
+
+void closeClientsForQuit() {
+    BackendState& s = backendState();
+    std::lock_guard<std::mutex> guard(s.mutex);
+    s.current = nullptr; // a later look opens anew
+    s.jack->letGoForQuit();
+    if (s.system && s.system->started() && s.system->holdsJack()) endPortAudio(s);
 }
 
 bool revive() {

@@ -120,6 +120,11 @@ void setBackend(SoundBackend* installed);
 // Looks for devices again (a device plugged in or a JACK server started since). Call only while no
 // stream of the current backend is open.
 void rescan();
+// At the program's end, once its streams are closed: the program's clients of a JACK server (the sound's, and
+// PortAudio's where its JACK host API holds one) are closed on the JACK thread, after what was handed over before, so
+// that the server lets go of them while it answers instead of finding them dead after the program has gone (which a
+// loaded server was seen to take up to 50 s over). JackThread::drain waits for it.
+void closeClientsForQuit();
 // The backend in use tries to reach its system again after its streams were lost (SoundBackend::revive).
 // While the null device stands in for a system where no device was found, looks for one again instead
 // (a JACK server started since, a sound card plugged in) and is false while there is none.

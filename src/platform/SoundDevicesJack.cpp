@@ -412,6 +412,10 @@ public:
         return Reach::None;
     }
     void letGo() override { session_ = nullptr; }
+    void letGoForQuit() override {
+        session_ = nullptr;
+        opening_ = nullptr;
+    }
 
     std::string getName() const override { return "JACK"; }
     std::vector<SoundDeviceInfo> getDevices() override {

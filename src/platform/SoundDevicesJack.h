@@ -21,6 +21,9 @@ public:
     // The client goes (its close handed to the JACK thread; its streams keep it until they go): the next reach()
     // opens one anew. The device as last listed stays, for a server that does not answer then.
     virtual void letGo() = 0;
+    // The quit: the client goes as by letGo, and so does the one an open the main thread stopped waiting for made or
+    // is making (closed on the JACK thread once that open has ended).
+    virtual void letGoForQuit() = 0;
 
     static std::unique_ptr<JackSoundBackend> make(const std::string& clientName = "tarlume");
 };
