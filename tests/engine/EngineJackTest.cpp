@@ -173,6 +173,20 @@ private:
     std::atomic<int> xruns_{0};
 };
 
+// The engine's ports at the server, by full name, sorted; empty when the server does not answer.
+std::vector<std::string> enginePorts(const std::string& server) {
+    jack_client_t* c = JackServer::openClient("tarlume-ports", server);
+    std::vector<std::string> names;
+    if (!c) return names;
+    const char** ports = jack_get_ports(c, "^tarlume:", JACK_DEFAULT_AUDIO_TYPE, 0);
+    for (int i = 0; ports && ports[i]; i++)
+        names.push_back(ports[i]);
+    if (ports) jack_free(ports);
+    jack_client_close(c);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 // A server, a sweep made by sox, and an engine whose master plays through JACK, deck 0 loaded.
 struct JackRig {
     // `channels` capture and playback ports. Periods of 1024 frames (23 ms) unless said: a loaded machine wakes
@@ -210,13 +224,25 @@ struct JackRig {
     std::string start() {
         SoundDevices::rescan();
         engine = std::make_unique<Tarlume>();
+        // A loaded server may let the engine's client in only after the engine's wait: a look takes it then.
         int jack = 0;
-        for (const SoundDeviceInfo& d : SoundDevices::backend().getDevices())
-            if (d.hostApi.find("JACK") != std::string::npos && d.outputChannels > 0) jack = d.id;
+        for (int i = 0; i < 500 && !jack; i++) {
+            for (const SoundDeviceInfo& d : SoundDevices::backend().getDevices())
+                if (d.hostApi.find("JACK") != std::string::npos && d.outputChannels > 0) jack = d.id;
+            if (!jack && !SoundDevices::revive()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
         if (!jack) return "no JACK device listed";
         engine->outputDevice[0] = engine->outputDevice[1] = jack;
         engine->initAudio();
         if (engine->soundDevices.empty() || !engine->soundDevices[0]->isConnected()) return "master not connected";
+        // So may it answer the master's open: the master plays on a null device until a look takes the server (the
+        // ports of an open it stopped waiting for come and go meanwhile).
+        auto* master = static_cast<LinuxAudioDevice*>(engine->soundDevices[0].get());
+        for (int i = 0; i < 500 && (master->isLost() || enginePorts(server.name()).empty()); i++) {
+            engine->update();
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        if (master->isLost() || enginePorts(server.name()).empty()) return "the master is not on the server";
         TarlumePlayer* deck = engine->players[0];
         testsupport::loadSong(deck, track.c_str(), true);
         for (int i = 0; i < 300 && deck->getParam(PLAYERPARAM_LOADED) < 0.5; i++) {
@@ -467,20 +493,6 @@ std::string engineSaid() {
     while (std::getline(captured, line))
         if (line.find("/dev/shm/jack_db") == std::string::npos && line.rfind("BDB", 0) != 0) said += line + "\n";
     return said;
-}
-
-// The engine's ports at the server, by full name, sorted; empty when the server does not answer.
-std::vector<std::string> enginePorts(const std::string& server) {
-    jack_client_t* c = JackServer::openClient("tarlume-ports", server);
-    std::vector<std::string> names;
-    if (!c) return names;
-    const char** ports = jack_get_ports(c, "^tarlume:", JACK_DEFAULT_AUDIO_TYPE, 0);
-    for (int i = 0; ports && ports[i]; i++)
-        names.push_back(ports[i]);
-    if (ports) jack_free(ports);
-    jack_client_close(c);
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 // A client of the test's own that notes, in order, the server's notices of ports made ('r') and taken away ('u'),
