@@ -1,9 +1,11 @@
 #include "platform/JackThread.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
+#include <cstring>
 #include <deque>
 #include <map>
 #include <memory>
@@ -37,10 +39,20 @@ struct State {
     int givenUp = 0; // of those, given up on (or holding)
     Clock::duration allowance = kAllowance;
     Clock::time_point refilled = Clock::now();
-    std::map<jack_client_t*, std::string> clients; // the program's own, by name; JACK thread only
+    struct Client {
+        std::string name;
+        unsigned born; // freeings() when it was opened
+    };
+    std::map<jack_client_t*, Client> clients; // the program's own; JACK thread only
 };
 
-void quiet(const char*) {}
+std::atomic<unsigned> freed{0};
+
+// libjack says so, on the thread of the open that does it, before it frees the clients.
+void quiet(const char* message) {
+    static const char kFreesAll[] = "Jack server was closed but clients are still allocated";
+    if (std::strncmp(message, kFreesAll, sizeof kFreesAll - 1) == 0) freed.fetch_add(1);
+}
 
 void run(State& s) {
     // The quit's signals go to the other threads: a request here is never broken off by one (libjack's own threads,
@@ -141,20 +153,35 @@ jack_client_t* openClient(const std::string& name, jack_status_t* status) {
         if (client || (answer & JackServerFailed) || refusals == kRefusalsAsked) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    if (client) state().clients[client] = jack_get_client_name(client);
+    // Those libjack freed go: their pointers may come back for new clients.
+    const unsigned now = freed.load();
+    auto& clients = state().clients;
+    for (auto c = clients.begin(); c != clients.end();)
+        c = c->second.born != now ? clients.erase(c) : std::next(c);
+    if (client) clients[client] = {jack_get_client_name(client), now};
     return client;
 }
 
 void closeClient(jack_client_t* client, bool serverGone) {
-    if (!client) return;
+    const bool there = alive(client);
     state().clients.erase(client);
-    if (!serverGone) jack_client_close(client);
+    if (there && !serverGone) jack_client_close(client);
+}
+
+bool alive(jack_client_t* client) {
+    const auto& clients = state().clients;
+    const auto c = clients.find(client);
+    return c != clients.end() && c->second.born == freed.load();
+}
+
+unsigned freeings() {
+    return freed.load();
 }
 
 bool mine(const std::string& portName) {
     const std::string client = portName.substr(0, portName.find(':'));
     const auto& clients = state().clients;
-    return std::any_of(clients.begin(), clients.end(), [&](const auto& c) { return c.second == client; });
+    return std::any_of(clients.begin(), clients.end(), [&](const auto& c) { return c.second.name == client; });
 }
 
 std::vector<std::string> portsOf(jack_client_t* client, const char* type, unsigned long flags) {

@@ -33,6 +33,9 @@ Reply call(std::function<void()> request, std::function<void()> ifLate = nullptr
 void post(std::function<void()> request, bool holds = false);
 // Waits until everything handed over has ended, for at most a second; false when it did not. For the quit.
 bool drain();
+// How many times libjack freed every client of the process (see alive()), from any thread: a client opened while it
+// read another number is gone.
+unsigned freeings();
 
 // ---- On the JACK thread only ----
 
@@ -41,8 +44,13 @@ bool drain();
 // it is asked again then. `status` gets the server's last answer. The client is one of the program's (see mine()) until
 // closeClient.
 jack_client_t* openClient(const std::string& name, jack_status_t* status = nullptr);
-// Closes it; one whose server went away (`serverGone`) is only forgotten: closing it crashes libjack now and then.
+// Closes it; one whose server went away (`serverGone`), or that libjack freed (see alive()), is only forgotten:
+// closing it crashes libjack.
 void closeClient(jack_client_t* client, bool serverGone = false);
+// Whether the client, opened by openClient and not closed, is still there. At the first open after any client of
+// the process lost its server, libjack closes and frees every client the process still has, also those of a server
+// that runs on (their shutdown callbacks do not run then): each is gone from then on, as if its server had gone.
+bool alive(jack_client_t* client);
 // Whether the port, by its full name "client:port", is one of the program's own clients'.
 bool mine(const std::string& portName);
 // The full names of the ports of `type` with `flags` (JackPortIsOutput ...), in the server's order, but the program's.

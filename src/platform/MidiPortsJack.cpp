@@ -194,6 +194,8 @@ struct Run {
     static void portRegistered(jack_port_id_t, int, void* arg) {
         static_cast<Run*>(arg)->signals.graphChanged.store(true);
     }
+    // JACK thread: its server went away, or libjack freed the client (see JackThread::alive).
+    bool gone() const { return dead.load() || !JackThread::alive(client); }
 
     jack_client_t* const client;
     Signals& signals;
@@ -239,7 +241,7 @@ public:
     void closeForQuit() override {
         JackThread::post([this] {
             if (!run_ || !run_->made.empty()) return;
-            if (run_->dead.load()) {
+            if (run_->gone()) {
                 forget();
                 return;
             }
@@ -254,8 +256,9 @@ public:
     }
     unsigned watch() override {
         const double now = MidiText::nowMs();
-        bool due =
-            std::exchange(opened_, false) | std::exchange(listingOwed_, false) | signals_.graphChanged.exchange(false);
+        const unsigned freeings = JackThread::freeings(); // the client may be among those libjack freed
+        bool due = std::exchange(opened_, false) | std::exchange(listingOwed_, false) |
+                   signals_.graphChanged.exchange(false) | (std::exchange(freeingsSeen_, freeings) != freeings);
         if (!signals_.away.load()) {
             retryDelay_ = kFirstRetryMs;
             retryAt_ = 0;
@@ -361,7 +364,7 @@ private:
     // ---- JACK thread ----
 
     void listNow() {
-        if (!run_ || run_->dead.load())
+        if (!run_ || run_->gone())
             settle();
         else
             list();
@@ -369,7 +372,7 @@ private:
     // Brings the client to the ports wanted now: a client made anew where the server went away, the ports made and
     // taken away, each joined to its endpoint where that is there; then the endpoints listed.
     void settle() {
-        if (run_ && run_->dead.load()) forget();
+        if (run_ && run_->gone()) forget();
         if (!run_) {
             jack_status_t status = jack_status_t(0);
             jack_client_t* client = JackThread::openClient(kClientName, &status);
@@ -543,6 +546,7 @@ private:
     std::vector<std::string> shownSources_, shownDestinations_;
     bool opened_ = false, listingOwed_ = false, saidNoAnswer_ = false, saidNone_ = false;
     double retryAt_ = 0, retryDelay_ = kFirstRetryMs;
+    unsigned freeingsSeen_ = 0;
 };
 
 } // namespace

@@ -102,12 +102,14 @@ public:
                          // dozen; the one line a user needs ("no sound device") is ours.
                          snd_lib_error_set_handler(quietAlsa);
                          initialised_ = Pa_Initialize() == paNoError;
+                         born_ = JackThread::freeings();
                          started_.store(true, std::memory_order_release);
                      }) != JackThread::Reply::NotAsked;
         return started_.load(std::memory_order_acquire);
     }
     // Main thread: PortAudio ends on the JACK thread, after its start. Not while it holds a client of a JACK server
-    // that went away: closing that client would abort the program (it is left to the system then).
+    // that went away, nor one libjack freed since (see JackThread::alive): closing that client would abort the
+    // program (it is left to the system then).
     static void end(PortAudioBackend* backend) {
         if (!backend) return;
         JackThread::post([backend] {
@@ -115,6 +117,7 @@ public:
                 jack_client_t* probe = JackThread::openClient("tarlume-probe");
                 if (!probe) return;
                 JackThread::closeClient(probe);
+                if (JackThread::freeings() != backend->born_) return;
             }
             if (backend->initialised_) Pa_Terminate();
             delete backend;
@@ -205,6 +208,7 @@ private:
 
     bool asked_ = false;                // main thread
     bool initialised_ = false;          // written on the JACK thread before started_
+    unsigned born_ = 0;                 // JackThread::freeings() when PortAudio started (its JACK client opened)
     std::atomic<bool> started_{false};
 };
 

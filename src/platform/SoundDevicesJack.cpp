@@ -105,8 +105,9 @@ public:
     JackSession(const JackSession&) = delete;
     JackSession& operator=(const JackSession&) = delete;
 
-    // The server went away, or a stalled block made the program give the client up: its streams are lost.
-    bool dead() const { return dead_.load() || abandoned_.load(); }
+    // The server went away, or libjack freed the client (see JackThread::alive), or a stalled block made the program
+    // give the client up: its streams are lost.
+    bool dead() const { return dead_.load() || abandoned_.load() || JackThread::freeings() != born_; }
     double rate() const { return rate_.load(); }
     // False while a block given up on may still be inside one of the session's streams.
     bool idle() const { return !abandoned_.load() || blockLeft_.load(); }
@@ -114,6 +115,7 @@ public:
     // JACK thread: the server's device as it is now.
     Listing list() const {
         Listing listing;
+        if (!JackThread::alive(client_)) return listing;
         listing.capture = JackThread::portsOf(client_, JACK_DEFAULT_AUDIO_TYPE, JackPortIsPhysical | JackPortIsOutput);
         listing.playback = JackThread::portsOf(client_, JACK_DEFAULT_AUDIO_TYPE, JackPortIsPhysical | JackPortIsInput);
         listing.rate = rate_.load();
@@ -123,6 +125,7 @@ public:
     // JACK thread: makes `in` input and `out` output ports named by channel and joins them to the physical ports;
     // false when the server refused one (then none of them is kept).
     bool makePorts(int in, int out, std::vector<jack_port_t*>* inPorts, std::vector<jack_port_t*>* outPorts) {
+        if (!JackThread::alive(client_)) return false;
         const Listing physical = list();
         bool refused = false;
         changePorts([&] {
@@ -159,7 +162,7 @@ public:
 
     // JACK thread: takes a stream's ports away.
     void dropPorts(const std::vector<jack_port_t*>& ports) {
-        if (ports.empty() || dead()) return;
+        if (ports.empty() || dead() || !JackThread::alive(client_)) return;
         auto going = [&](jack_port_t* port) { return std::find(ports.begin(), ports.end(), port) != ports.end(); };
         ports_.erase(std::remove_if(ports_.begin(), ports_.end(), going), ports_.end());
         changePorts([&] {
@@ -206,7 +209,7 @@ public:
     }
 
 private:
-    explicit JackSession(jack_client_t* client) : client_(client) {
+    explicit JackSession(jack_client_t* client) : client_(client), born_(JackThread::freeings()) {
         rate_.store(double(jack_get_sample_rate(client)));
         jack_set_process_callback(client, &JackSession::process, this);
         jack_set_sample_rate_callback(client, &JackSession::rateChanged, this);
@@ -220,10 +223,12 @@ private:
             delete session;
         });
     }
-    // JACK thread. A client whose server went away is left as it is (see JackThread::closeClient).
+    // JACK thread. A client whose server went away, or that libjack freed, is left as it is (see
+    // JackThread::closeClient).
     void close() {
-        if (!dead_.load()) jack_deactivate(client_); // no block runs once this returns
-        JackThread::closeClient(client_, dead_.load());
+        const bool gone = dead_.load() || !JackThread::alive(client_);
+        if (!gone) jack_deactivate(client_); // no block runs once this returns
+        JackThread::closeClient(client_, gone);
         std::lock_guard<std::mutex> guard(mutex_);
         closed_ = true;
         parked_.clear();
@@ -265,6 +270,7 @@ private:
     }
 
     jack_client_t* const client_;
+    const unsigned born_;
     std::atomic<bool> dead_{false}, abandoned_{false}, blockLeft_{false};
     std::atomic<double> rate_{0.0};
     std::atomic<int> inProcess_{0};

@@ -12,9 +12,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
+#include <set>
+#include <sys/socket.h>
 #include <thread>
 
 using namespace ctltest;
@@ -38,6 +42,17 @@ template <class F> bool pumpUntil(F done) {
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     return false;
+}
+
+// The process's sockets, by descriptor.
+std::set<std::string> sockets() {
+    std::set<std::string> found;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        if (std::filesystem::read_symlink(entry.path(), error).string().rfind("socket:", 0) == 0)
+            found.insert(entry.path().filename().string());
+    }
+    return found;
 }
 
 } // namespace
@@ -121,29 +136,51 @@ TEST(ControllerJack, NotesAndControlsReachTheInterfaceAndFeedbackComesBack) {
     }
 
     // The server killed and started again (a crash, a restart from its control panel): the controller's ports come
-    // back with it by themselves and are joined to the pad once it is there again. A controller change and the quit
-    // then close nothing of the server gone (libjack crashes closing a client whose server went away).
-    padClient->abandon();
-    ASSERT_EQ(kill(server.pid(), SIGKILL), 0);
-    ASSERT_TRUE(server.restart());
-    padClient = std::make_unique<JackMidiClient>("JackPad");
-    ASSERT_TRUE(padClient->ok());
-    iface.calls.clear();
-    arrived = false;
-    for (int attempt = 0; attempt < (kRealTime ? 1 : 10) && !arrived; attempt++) {
-        padClient->send({0x90, 0x0B, 0x7F});
-        arrived = pumpUntil([&] { return has(iface.calls, "click 40  0 down"); });
-    }
-    EXPECT_TRUE(arrived) << "the controller's input did not come back with its server";
-    iface.lit[V_PLAY] = false;
-    controller->update();
-    auto gotAgain = [&](std::vector<uint8_t> m) {
-        auto r = padClient->received();
-        return std::find(r.begin(), r.end(), m) != r.end();
-    };
-    back = pumpUntil([&] { return gotAgain({0x80, 0x0B, 0x00}); });
-    if (kRealTime) {
-        EXPECT_TRUE(back) << "the controller's output did not come back with its server";
+    // back with it by themselves and are joined to the pad once it is there again. So they do where libjack, at an
+    // open after one client of the process lost its server, frees every client of the process, the program's too
+    // while their server runs on. A controller change and the quit then close nothing of the server gone, nor anything
+    // libjack freed (either crashes libjack).
+    for (const bool restart : {true, false}) {
+        SCOPED_TRACE(restart ? "the server restarted" : "another client lost its server");
+        if (restart) {
+            padClient->abandon();
+            ASSERT_EQ(kill(server.pid(), SIGKILL), 0);
+            ASSERT_TRUE(server.restart());
+        } else { // one client's connection to the server broken, as by a server that turns a half-made client out
+            JackThread::drain();
+            const std::set<std::string> before = sockets();
+            jack_client_t* lost = testsupport::JackServer::openClient("lost", server.name());
+            ASSERT_NE(lost, nullptr);
+            static std::atomic<bool> shutDown{false};
+            jack_on_shutdown(lost, [](void*) { shutDown.store(true); }, nullptr);
+            ASSERT_EQ(jack_activate(lost), 0);
+            for (const std::string& fd : sockets())
+                if (!before.count(fd)) shutdown(std::stoi(fd), SHUT_RD);
+            for (int i = 0; i < 500 && !shutDown.load(); i++)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            ASSERT_TRUE(shutDown.load());
+            padClient->abandon(); // freed at the pad's open below, with the program's client
+        }
+        padClient = std::make_unique<JackMidiClient>("JackPad");
+        ASSERT_TRUE(padClient->ok());
+        iface.calls.clear();
+        arrived = false;
+        for (int attempt = 0; attempt < (kRealTime ? 1 : 10) && !arrived; attempt++) {
+            padClient->send({0x90, 0x0B, 0x7F});
+            arrived = pumpUntil([&] { return has(iface.calls, "click 40  0 down"); });
+        }
+        EXPECT_TRUE(arrived) << "the controller's input did not come back";
+        iface.lit[V_PLAY] = !restart; // a change of the lamp goes out
+        controller->update();
+        const std::vector<uint8_t> lamp =
+            iface.lit[V_PLAY] ? std::vector<uint8_t>{0x90, 0x0B, 0x7F} : std::vector<uint8_t>{0x80, 0x0B, 0x00};
+        back = pumpUntil([&] {
+            auto r = padClient->received();
+            return std::find(r.begin(), r.end(), lamp) != r.end();
+        });
+        if (kRealTime) {
+            EXPECT_TRUE(back) << "the controller's output did not come back";
+        }
     }
     controller->connect(HIDTYPE_MIDI, "JackPad");
     EXPECT_TRUE(controller->isConnected());
