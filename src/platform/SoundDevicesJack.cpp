@@ -162,7 +162,7 @@ public:
 
     // JACK thread: takes a stream's ports away.
     void dropPorts(const std::vector<jack_port_t*>& ports) {
-        if (ports.empty() || dead() || !JackThread::alive(client_)) return;
+        if (ports.empty() || dead()) return;
         auto going = [&](jack_port_t* port) { return std::find(ports.begin(), ports.end(), port) != ports.end(); };
         ports_.erase(std::remove_if(ports_.begin(), ports_.end(), going), ports_.end());
         changePorts([&] {
