@@ -9,8 +9,16 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <map>
 
 namespace {
+
+// The names of the devices listed in this run, by id (main thread): a device chosen, and gone since, is said by its
+// name. One chosen in an earlier run and not listed in this one is known by its id only.
+std::map<unsigned long, std::string>& namesSeen() {
+    static std::map<unsigned long, std::string> names;
+    return names;
+}
 
 // The part of a list from frame `offset` on, `count` frames long.
 SoundBufferList slice(const SoundBufferList& list, int offset, int count) {
@@ -106,13 +114,19 @@ bool LinuxAudioDevice::connect() {
         fprintf(stderr, "%s\n", why.c_str());
         return false;
     };
-    if (configuredId != 0 && !SoundDevices::findDevice(int(configuredId), isInput, nullptr))
-        fprintf(stderr, "Sound device %lu is not present: using the default %s device\n", configuredId,
+    if (configuredId != 0 && !SoundDevices::findDevice(int(configuredId), isInput, nullptr)) {
+        const auto seen = namesSeen().find(configuredId);
+        const std::string which = seen != namesSeen().end()
+                                      ? "\"" + seen->second + "\""
+                                      : "chosen in the settings (" + std::to_string(configuredId) + ")";
+        fprintf(stderr, "Sound device %s is not present: using the default %s device\n", which.c_str(),
                 isInput ? "input" : "output");
+    }
     SoundDeviceInfo info;
     idInUse = 0;
     if (!resolve(&info)) return fail(std::string("No sound ") + (isInput ? "input" : "output") + " device to open.");
     idInUse = (unsigned long)info.id;
+    namesSeen()[idInUse] = info.name;
     deviceName_ = info.name;
     const double now = EngineClock::now();
     // One rate for every device: the master device's own default, which the engine then takes.
@@ -270,6 +284,7 @@ bool LinuxAudioDevice::getDeviceName(int index, char* name, unsigned long length
         bool found = false;
         for (const SoundDeviceInfo& d : SoundDevices::backend().getDevices()) {
             if ((input ? d.inputChannels : d.outputChannels) <= 0) continue;
+            namesSeen()[(unsigned long)d.id] = d.name;
             if (++k == index) {
                 text = d.name;
                 id = (unsigned long)d.id;

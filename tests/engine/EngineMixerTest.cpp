@@ -24,7 +24,7 @@ TEST(EngineMixer, DefaultRoutingOneDeviceMasterAndCue) {
     testing::internal::CaptureStdout();
     rig.build();
     EXPECT_EQ(testing::internal::GetCapturedStdout(), ""); // opening a device says nothing
-    ASSERT_EQ(rig.engine->soundDevices.size(), 1u); // master, cue and input on one card, opened once
+    ASSERT_EQ(rig.engine->soundDevices.size(), 1u);        // master, cue and input on one card, opened once
     TarlumeAudioDevice* d = rig.engine->soundDevices[0].get();
     EXPECT_TRUE(d->master);
     EXPECT_EQ(d->masterChannels[0], 0);
@@ -164,11 +164,24 @@ TEST(EngineMixer, DeviceNamesAndChannels) {
 TEST(EngineMixer, UnknownDeviceFallsBackToTheDefaultAndKeepsItsId) {
     Rig rig;
     rig.engine->outputDevice[0] = 4242; // a card from another machine
+    testing::internal::CaptureStderr();
     rig.build();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "Sound device chosen in the settings (4242) is not present: using the default output device\n");
     ASSERT_EQ(rig.engine->soundDevices.size(), 1u);
     ASSERT_TRUE(rig.engine->soundDevices[0]->isConnected());
     EXPECT_NE(rig.backend.stream(rig.card), nullptr);
     EXPECT_EQ(rig.engine->outputDevice[0], 4242);
+
+    // One listed in this run, chosen and gone since, is said by its name.
+    const int usb = rig.backend.addDevice("USB card", 0, 2);
+    ASSERT_TRUE(LinuxAudioDevice::getDeviceName(2, nullptr, 0, false, nullptr));
+    rig.engine->outputDevice[0] = usb;
+    rig.backend.devices.pop_back();
+    testing::internal::CaptureStderr();
+    rig.build();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "Sound device \"USB card\" is not present: using the default output device\n");
 }
 
 TEST(EngineMixer, RateChangeReachesEngineAndDecks) {
