@@ -227,7 +227,10 @@ public:
 
 private:
     void closePorts();
+    // Forgets what the outputs and displays last sent, so that the next update sends it all.
+    void forgetSent();
     unsigned portGeneration = 0; // changes whenever the ports close
+    unsigned outputJoins = 0;    // the output's joins() when the whole state was last sent
     bool awaitingDevices = false;
 };
 

@@ -156,6 +156,7 @@ void HIDDevice::connect(enHIDType wanted, const std::string& configuredName) {
         if (destination.model != configuredName) continue;
         output = ports.openOutput(destination.index);
         if (output) {
+            outputJoins = output->joins();
             outputFound = true;
             break;
         }
@@ -229,11 +230,31 @@ void HIDDevice::update() {
             n++;
     }
     if (!outputFound || !output) return;
+    if (output->joins() != outputJoins) {
+        // Joined anew (the server restarted, the controller's program came back): what it was sent before never
+        // reached it, so it is told everything, as when it is chosen.
+        outputJoins = output->joins();
+        if (specialOutput) specialOutput->sendBytesDown();
+        forgetSent();
+    }
     for (auto& group : groups)
         for (int p = 0; p < 4; p++)
             if (HIDTab* tab = group->getCurrentTab(p))
                 for (auto& o : tab->outputs)
                     o->handleOutput(p);
+}
+
+void HIDDevice::forgetSent() {
+    for (auto& group : groups)
+        for (auto& tab : group->tabs)
+            for (auto& o : tab->outputs) {
+                std::fill(std::begin(o->lastState), std::end(o->lastState), -1);
+                for (auto& lights : o->ring)
+                    lights.clear();
+            }
+    for (auto& display : displays)
+        for (auto& text : display->shownText)
+            text.clear();
 }
 
 namespace {

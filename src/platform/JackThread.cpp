@@ -46,12 +46,28 @@ struct State {
     std::map<jack_client_t*, Client> clients; // the program's own; JACK thread only
 };
 
+// Long enough for a thread that libjack started to pass its start, whatever the machine's load: the start itself
+// takes microseconds.
+constexpr Clock::duration kThreadStart = std::chrono::milliseconds(200);
+
 std::atomic<unsigned> freed{0};
+std::atomic<Clock::rep> startedAt{0}; // when libjack last started a thread of ours (the clock's epoch: long ago)
+using Said = void (*)(const char*);
+std::atomic<Said> chained{nullptr}; // the error function other code installed, still told what libjack says
 
 // libjack says so, on the thread of the open that does it, before it frees the clients.
 void quiet(const char* message) {
     static const char kFreesAll[] = "Jack server was closed but clients are still allocated";
     if (std::strncmp(message, kFreesAll, sizeof kFreesAll - 1) == 0) freed.fetch_add(1);
+    if (Said other = chained.load()) other(message);
+}
+
+// Puts the program's error function back where other code replaced it (PortAudio installs its own once it has opened
+// its client), passing libjack's messages on to it.
+void hear() {
+    if (jack_error_callback == &quiet) return;
+    chained.store(jack_error_callback);
+    jack_set_error_function(quiet);
 }
 
 void run(State& s) {
@@ -144,8 +160,26 @@ bool drain() {
     return s.ended.wait_for(lock, kAllowance, [&] { return s.pending == 0; });
 }
 
+void threadsStarted() {
+    startedAt.store(Clock::now().time_since_epoch().count());
+    hear();
+}
+
+void letThreadsStart() {
+    const Clock::time_point started{Clock::duration(startedAt.load())};
+    if (Clock::now() - started < kThreadStart) std::this_thread::sleep_until(started + kThreadStart);
+}
+
+bool activate(jack_client_t* client) {
+    const bool done = jack_activate(client) == 0;
+    threadsStarted(); // also when the server refused: libjack starts the thread before it asks
+    return done;
+}
+
 jack_client_t* openClient(const std::string& name, jack_status_t* status) {
     jack_client_t* client = nullptr;
+    letThreadsStart(); // this open may free every client of the process, ending their threads
+    hear();
     for (int refusals = 0;; refusals++) {
         jack_status_t answer = jack_status_t(0);
         client = jack_client_open(name.c_str(), JackNoStartServer, &answer);
@@ -158,14 +192,19 @@ jack_client_t* openClient(const std::string& name, jack_status_t* status) {
     auto& clients = state().clients;
     for (auto c = clients.begin(); c != clients.end();)
         c = c->second.born != now ? clients.erase(c) : std::next(c);
-    if (client) clients[client] = {jack_get_client_name(client), now};
+    if (client) {
+        clients[client] = {jack_get_client_name(client), now};
+        threadsStarted(); // the thread that takes the server's notices
+    }
     return client;
 }
 
 void closeClient(jack_client_t* client, bool serverGone) {
     const bool there = alive(client);
     state().clients.erase(client);
-    if (there && !serverGone) jack_client_close(client);
+    if (!there || serverGone) return;
+    letThreadsStart();
+    jack_client_close(client);
 }
 
 bool alive(jack_client_t* client) {
@@ -195,4 +234,3 @@ std::vector<std::string> portsOf(jack_client_t* client, const char* type, unsign
 }
 
 } // namespace JackThread
-

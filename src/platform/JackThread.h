@@ -34,16 +34,32 @@ void post(std::function<void()> request, bool holds = false);
 // Waits until everything handed over has ended, for at most a second; false when it did not. For the quit.
 bool drain();
 // How many times libjack freed every client of the process (see alive()), from any thread: a client opened while it
-// read another number is gone.
+// read another number is gone. libjack says so through its one error function of the process, which other code
+// (PortAudio's start) may replace: the program's is put back at each open and after such code (threadsStarted).
 unsigned freeings();
 
 // ---- On the JACK thread only ----
+
+// libjack ends a client's threads with an asynchronous cancel, which lands wherever the thread is: one cancelled while
+// it starts (taking real-time priority, saying it could not) can leave a lock of libjack's or the C library's held for
+// good, and every later open, or the program's exit, then waits for ever. A thread starts at each open (the client's
+// notices) and each activation (its process thread), and ends at a close, or at the first open after any client of
+// the process lost its server (libjack frees every client then, see alive()). So nothing is opened or closed until
+// the threads started last have had time to start (threadsStarted, letThreadsStart).
 
 // Opens a client of the program's (never starting a server). A server that is there was seen to turn a client away
 // now and then on a loaded machine, just after another client of the program closed, and to let it in a moment later:
 // it is asked again then. `status` gets the server's last answer. The client is one of the program's (see mine()) until
 // closeClient.
 jack_client_t* openClient(const std::string& name, jack_status_t* status = nullptr);
+// Activates it, its process thread started; false when the server refused.
+bool activate(jack_client_t* client);
+// Other code opened or activated a client of the process (PortAudio's start): libjack's messages are heard again (see
+// freeings()), and the threads it started are let start before the next open or close.
+void threadsStarted();
+// Waits, for at most a moment, until the threads started last have started. Before other code closes or opens a
+// client of the process (PortAudio's start and end).
+void letThreadsStart();
 // Closes it; one whose server went away (`serverGone`), or that libjack freed (see alive()), is only forgotten:
 // closing it crashes libjack.
 void closeClient(jack_client_t* client, bool serverGone = false);

@@ -23,28 +23,29 @@ namespace {
 using JackThread::Reply;
 
 constexpr const char* kClientName = "tarlume-midi";
-constexpr size_t kMaxPorts = 64; // on the client at once: six controllers use a dozen
+constexpr size_t kMaxPorts = 64; // in use on the client at once: six controllers use a dozen
 // A server gone is looked for again soon (one started again is up a quarter of a second later), then every second.
 constexpr double kFirstRetryMs = 100, kRetryMs = 1000;
+// How often the server's graph is read again while it answers: what its notices missed (a port re-made within a
+// moment, a notice that came before its graph changed, a client not active yet) is seen within this time.
+constexpr double kLookMs = 500;
 
-// One port as its owner and the process thread see it. Its JACK port is made and taken away on the JACK thread
-// while the client is inactive; the process thread reads it while the client runs.
+// One port as its owner and the process thread see it. Its JACK port is made and taken away on the JACK thread; the
+// process thread reads it while its slot on the client holds it.
 struct PortCore {
     PortCore(bool isOutput, std::string base, std::string to)
         : output(isOutput), name(std::move(base)), endpoint(std::move(to)) {}
     virtual ~PortCore() = default;
     // Process thread: one cycle.
     virtual void cycle(jack_client_t* client, jack_nframes_t frames) = 0;
-    // JACK thread, the client inactive: the port was made on a client, or its connections broken for a change of the
-    // client's ports.
+    // JACK thread, before the process thread is handed the core: its port was made on a client.
     virtual void madeAnew() {}
 
     const bool output;
     const std::string name;     // asked for; suffixed on the client where another port of it has that name
     const std::string endpoint; // the other program's port it is joined to, by full name; empty for none
     std::atomic<jack_port_t*> port{nullptr};
-    std::string madeAs;  // JACK thread, as the one below: its name on the client
-    bool joined = false; // joined to its endpoint since that endpoint was last seen
+    std::string madeAs; // JACK thread: its name on the client
 };
 
 // Hands notes, controls and system exclusive messages (not timing or active sensing) to its receiver. A system
@@ -100,7 +101,9 @@ struct InputCore : PortCore {
 
 // Sends go into a ring of the port's own that the process thread empties in order into the port's buffer, as much as
 // a cycle's buffer holds, leaving the rest for the next cycle. A port joined to a destination holds its first bytes
-// until the connection carries them (JackFirstBytes); while there is no server, sends wait in the ring.
+// until the connection carries them (JackFirstBytes); while there is no server, sends wait in the ring. What waits
+// when the port is joined anew is dropped: its owner sends its whole state then (joins()), and bytes of a state long
+// gone, replayed in a burst, would leave the controller's lamps on it.
 struct OutputCore : PortCore {
     OutputCore(std::string base, std::string to, bool hold)
         : PortCore(true, std::move(base), std::move(to)), holdUntilConnected(hold) {}
@@ -110,6 +113,13 @@ struct OutputCore : PortCore {
         if (!buffer) return;
         jack_midi_clear_buffer(buffer);
         size_t from = tail.load(std::memory_order_relaxed);
+        const unsigned joinsNow = joins.load(std::memory_order_acquire);
+        if (joinsNow != joinsTaken) {
+            joinsTaken = joinsNow;
+            from = std::max(from, dropTo.load(std::memory_order_relaxed));
+            tail.store(from, std::memory_order_release);
+            firstBytes = JackFirstBytes(); // the new connection carries bytes a few cycles from now
+        }
         const size_t to = head.load(std::memory_order_acquire);
         if (holdUntilConnected && !firstBytes.mayWrite(client, p, frames, from != to)) return;
         bool wrote = false;
@@ -130,6 +140,11 @@ struct OutputCore : PortCore {
         tail.store(from, std::memory_order_release);
     }
     void madeAnew() override { firstBytes = JackFirstBytes(); }
+    // JACK thread: joined to its destination anew. What was sent until now is dropped at the next cycle.
+    void joined() {
+        dropTo.store(head.load(std::memory_order_acquire), std::memory_order_relaxed);
+        joins.fetch_add(1, std::memory_order_release);
+    }
     // The sender's. False when the ring has no room (a server that runs no cycle for long).
     bool send(const uint8_t* bytes, size_t size) {
         const size_t at = head.load(std::memory_order_relaxed);
@@ -153,16 +168,19 @@ struct OutputCore : PortCore {
     static constexpr size_t kRing = size_t(1) << 16; // bytes; a power of two
     static constexpr size_t kHeader = sizeof(uint32_t);
     const bool holdUntilConnected;
-    JackFirstBytes firstBytes; // process thread only (reset while the client is inactive)
+    JackFirstBytes firstBytes; // process thread only (and the JACK thread before the port is handed to it)
     std::unique_ptr<uint8_t[]> ring{new uint8_t[kRing]};
-    std::atomic<size_t> head{0}; // written by the sender
-    std::atomic<size_t> tail{0}; // written by the process thread
+    std::atomic<size_t> head{0};    // written by the sender
+    std::atomic<size_t> tail{0};    // written by the process thread
+    std::atomic<unsigned> joins{0}; // written by the JACK thread, as the one below
+    std::atomic<size_t> dropTo{0};  // the head when it was last joined
+    unsigned joinsTaken = 0;        // process thread
 };
 
 // What the client's callbacks tell the ports' owner, from libjack's threads.
 struct Signals {
     std::atomic<bool> away{false};         // no client: the server went away, or none let one in at the last try
-    std::atomic<bool> graphChanged{false}; // a port came or went in the server's graph
+    std::atomic<bool> graphChanged{false}; // a port or connection came or went in the server's graph
 };
 
 // One client of one server's run. Never freed: libjack keeps it as its callbacks' argument, also for a client it was
@@ -172,6 +190,7 @@ struct Run {
         jack_set_process_callback(client, &Run::process, this);
         jack_on_shutdown(client, &Run::shutdown, this);
         jack_set_port_registration_callback(client, &Run::portRegistered, this);
+        jack_set_graph_order_callback(client, &Run::graphOrdered, this);
     }
     static int process(jack_nframes_t frames, void* arg) {
         auto* run = static_cast<Run*>(arg);
@@ -194,15 +213,38 @@ struct Run {
     static void portRegistered(jack_port_id_t, int, void* arg) {
         static_cast<Run*>(arg)->signals.graphChanged.store(true);
     }
+    static int graphOrdered(void* arg) {
+        static_cast<Run*>(arg)->signals.graphChanged.store(true);
+        return 0;
+    }
     // JACK thread: its server went away, or libjack freed the client (see JackThread::alive).
     bool gone() const { return dead.load() || !JackThread::alive(client); }
+    // JACK thread: a cycle that may have read a slot cleared before this call has ended. Its core is kept where the
+    // cycle does not end (a process thread held in a debugger).
+    void leaveProcess(const std::shared_ptr<PortCore>& core) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+        while (inProcess.load() && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        if (inProcess.load()) lingering.push_back(core);
+    }
+
+    // A port its owner let go of, kept unjoined for the next port of its direction. A port is never taken away from
+    // the active client: libjack walks the client's list of ports, unlocked, on its notice thread whenever the
+    // server's graph changes, and taking one out of that list meanwhile can crash it.
+    struct Spare {
+        jack_port_t* port;
+        bool output;
+        std::string name;
+    };
 
     jack_client_t* const client;
     Signals& signals;
     std::atomic<bool> dead{false}, inProcess{false};
     std::atomic<PortCore*> slots[kMaxPorts] = {};
-    std::vector<std::shared_ptr<PortCore>> made;    // JACK thread, as below: the cores with a port on the client
-    std::vector<std::shared_ptr<PortCore>> refused; // wanted, and refused a port on this client
+    std::vector<std::shared_ptr<PortCore>> made;      // JACK thread, as below: the cores with a port on the client
+    std::vector<std::shared_ptr<PortCore>> refused;   // wanted, and refused a port on this client
+    std::vector<std::shared_ptr<PortCore>> lingering; // let go of while a cycle that may use them did not end
+    std::vector<Spare> spares;
     bool active = false;
 };
 
@@ -257,11 +299,18 @@ public:
     unsigned watch() override {
         const double now = MidiText::nowMs();
         const unsigned freeings = JackThread::freeings(); // the client may be among those libjack freed
-        bool due = std::exchange(opened_, false) | std::exchange(listingOwed_, false) |
-                   signals_.graphChanged.exchange(false) | (std::exchange(freeingsSeen_, freeings) != freeings);
+        // Every flag is taken, whichever is set.
+        const bool opened = std::exchange(opened_, false), owed = std::exchange(listingOwed_, false);
+        const bool changed = signals_.graphChanged.exchange(false);
+        const bool freed = std::exchange(freeingsSeen_, freeings) != freeings;
+        bool due = opened || owed || changed || freed;
         if (!signals_.away.load()) {
             retryDelay_ = kFirstRetryMs;
             retryAt_ = 0;
+            if (now >= lookAt_) {
+                due = true;
+                lookAt_ = now + kLookMs;
+            }
         } else if (now >= retryAt_) {
             due = true;
             retryAt_ = now + retryDelay_;
@@ -291,6 +340,7 @@ private:
         // What it still holds goes out before the port goes (a controller's goodbye).
         ~Output() override { owner_.release(core_); }
         bool send(const uint8_t* bytes, size_t size) override { return core_->send(bytes, size); }
+        unsigned joins() const override { return core_->joins.load(std::memory_order_relaxed); }
 
     private:
         JackMidiPorts& owner_;
@@ -403,17 +453,19 @@ private:
         for (const auto& core : run.made)
             core->port.store(nullptr);
         run.made.clear();
+        run.spares.clear();
         JackThread::closeClient(run.client, true);
         gone_.push_back(run_);
         run_ = nullptr;
     }
+    // Ports are made and let go of on the active client: the connections of the others, and what they carry, are left
+    // alone.
     void changePorts(const std::vector<std::shared_ptr<PortCore>>& wanted) {
         Run& run = *run_;
         auto in = [](const std::vector<std::shared_ptr<PortCore>>& list, const std::shared_ptr<PortCore>& core) {
             return std::find(list.begin(), list.end(), core) != list.end();
         };
-        // A port the server refused is not asked for again on this client: each try would switch the client off
-        // and on, breaking every controller's connections.
+        // A port refused is not asked for again on this client: it would be refused at every settling.
         run.refused.erase(std::remove_if(run.refused.begin(), run.refused.end(),
                                          [&](const std::shared_ptr<PortCore>& core) { return !in(wanted, core); }),
                           run.refused.end());
@@ -422,66 +474,76 @@ private:
             if (!in(wanted, core)) going.push_back(core);
         for (const auto& core : wanted)
             if (!in(run.made, core) && !in(run.refused, core)) coming.push_back(core);
-        if (going.empty() && coming.empty()) {
-            // Active also without ports: the server tells only active clients of ports that come and go.
-            if (!run.active) run.active = jack_activate(run.client) == 0;
-            return;
-        }
         flush(going);
-        // The connections of the ports that stay are broken with the deactivation and made again after it.
-        std::vector<std::pair<std::string, std::string>> joined; // from, to
-        if (run.active) {
-            for (const auto& core : run.made) {
-                if (in(going, core)) continue;
-                jack_port_t* port = core->port.load();
-                const char** others = jack_port_get_all_connections(run.client, port);
-                for (int i = 0; others && others[i]; i++)
-                    joined.emplace_back(core->output ? jack_port_name(port) : others[i],
-                                        core->output ? others[i] : jack_port_name(port));
-                if (others) jack_free(others);
-            }
-            jack_deactivate(run.client); // no cycle runs once this returns
-            run.active = false;
-            // What the ports that stay send meanwhile waits, as a new port's first bytes do, until their connections
-            // are made again and carry it.
-            for (const auto& core : run.made)
-                core->madeAnew();
-        }
         for (const auto& core : going) {
             for (auto& slot : run.slots)
                 if (slot.load() == core.get()) slot.store(nullptr);
-            jack_port_unregister(run.client, core->port.exchange(nullptr));
+            run.leaveProcess(core);
+            jack_port_t* port = core->port.exchange(nullptr);
             run.made.erase(std::find(run.made.begin(), run.made.end(), core));
+            jack_port_disconnect(run.client, port);
+            run.spares.push_back({port, core->output, core->madeAs});
         }
         for (const auto& core : coming) {
+            const char* shownName = core->endpoint.empty() ? core->name.c_str() : core->endpoint.c_str();
             auto slot = std::find_if(std::begin(run.slots), std::end(run.slots), [](auto& s) { return !s.load(); });
-            const std::string name = unusedName(run, core->name);
-            jack_port_t* port = slot == std::end(run.slots) // more ports than the client holds
-                                    ? nullptr
-                                    : jack_port_register(run.client, name.c_str(), JACK_DEFAULT_MIDI_TYPE,
-                                                         core->output ? JackPortIsOutput : JackPortIsInput, 0);
-            if (!port) {
-                fprintf(stderr, "The JACK server refused a MIDI port for \"%s\": it is left out until chosen again\n",
-                        core->endpoint.empty() ? core->name.c_str() : core->endpoint.c_str());
+            if (slot == std::end(run.slots)) {
+                fprintf(stderr,
+                        "No room for a MIDI port for \"%s\" (the program holds %zu at most): it is left out until "
+                        "chosen again\n",
+                        shownName, kMaxPorts);
                 run.refused.push_back(core);
                 continue;
             }
-            core->port.store(port);
-            core->madeAs = name;
-            core->joined = false;
+            if (!makePort(run, *core)) {
+                if (serverWent(run)) return; // made on the next client
+                fprintf(stderr, "The JACK server refused a MIDI port for \"%s\": it is left out until chosen again\n",
+                        shownName);
+                run.refused.push_back(core);
+                continue;
+            }
             core->madeAnew();
             slot->store(core.get());
             run.made.push_back(core);
         }
-        if (jack_activate(run.client) != 0) return; // activated at the next settling
-        run.active = true;
-        for (const auto& [from, to] : joined)
-            jack_connect(run.client, from.c_str(), to.c_str());
+        // Activated once it has a port, and only while its server answers: libjack starts the process thread at the
+        // activation, and the next open would end at once that of a client whose server went away.
+        if (!run.active && !run.made.empty() && !run.gone()) run.active = JackThread::activate(run.client);
+    }
+    // The core's port: a spare of its direction, named anew where its name is not the one wanted, else a new one.
+    static bool makePort(Run& run, PortCore& core) {
+        auto spare = std::find_if(run.spares.begin(), run.spares.end(),
+                                  [&](const Run::Spare& s) { return s.output == core.output && s.name == core.name; });
+        if (spare == run.spares.end())
+            spare = std::find_if(run.spares.begin(), run.spares.end(),
+                                 [&](const Run::Spare& s) { return s.output == core.output; });
+        if (spare != run.spares.end()) {
+            const Run::Spare taken = *spare;
+            run.spares.erase(spare);
+            const std::string name = unusedName(run, core.name);
+            const bool renamed = name != taken.name && jack_port_rename(run.client, taken.port, name.c_str()) == 0;
+            core.port.store(taken.port);
+            core.madeAs = renamed ? name : taken.name;
+            return true;
+        }
+        const std::string name = unusedName(run, core.name);
+        jack_port_t* port = jack_port_register(run.client, name.c_str(), JACK_DEFAULT_MIDI_TYPE,
+                                               core.output ? JackPortIsOutput : JackPortIsInput, 0);
+        if (!port) return false;
+        core.port.store(port);
+        core.madeAs = name;
+        return true;
+    }
+    // After a request failed: whether its server went away. The notice of that comes a moment after the answer.
+    static bool serverWent(const Run& run) {
+        for (int i = 0; i < 100 && !run.gone(); i++)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return run.gone();
     }
     // What the outputs going still hold goes out while their connections carry it, within half a second for a server
     // that runs no cycle.
     void flush(const std::vector<std::shared_ptr<PortCore>>& going) {
-        if (!run_->active) return;
+        if (!run_->active || going.empty()) return;
         const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
         auto holds = [](const std::shared_ptr<PortCore>& core) {
             return core->output && static_cast<OutputCore&>(*core).holding() &&
@@ -495,28 +557,29 @@ private:
         std::string name = base;
         auto taken = [&] {
             return std::any_of(run.made.begin(), run.made.end(),
-                               [&](const auto& core) { return core->madeAs == name; });
+                               [&](const auto& core) { return core->madeAs == name; }) ||
+                   std::any_of(run.spares.begin(), run.spares.end(), [&](const auto& s) { return s.name == name; });
         };
         for (int k = 2; taken(); k++)
             name = base + "." + std::to_string(k);
         return name;
     }
-    // Each port is joined to its endpoint once that is there; once joined it is left as it is (a patchbay may break
-    // the connection), until the endpoint goes and comes again.
+    // Each port is joined to its endpoint whenever that is there and the two are not connected, as read from the
+    // server's graph: an endpoint whose program made it anew, however quickly, is a new port to join. An output
+    // joined anew tells its owner, which sends its whole state.
     void join() {
         Run& run = *run_;
         if (!run.active) return;
         for (const auto& core : run.made) {
-            if (core->endpoint.empty()) continue;
-            if (!jack_port_by_name(run.client, core->endpoint.c_str())) {
-                core->joined = false;
+            const char* endpoint = core->endpoint.c_str();
+            jack_port_t* ours = core->port.load();
+            if (core->endpoint.empty() || !jack_port_by_name(run.client, endpoint) ||
+                jack_port_connected_to(ours, endpoint))
                 continue;
-            }
-            if (core->joined) continue;
-            const char* ours = jack_port_name(core->port.load());
-            const int result = core->output ? jack_connect(run.client, ours, core->endpoint.c_str())
-                                            : jack_connect(run.client, core->endpoint.c_str(), ours);
-            core->joined = result == 0 || result == EEXIST;
+            const char* name = jack_port_name(ours);
+            const int result =
+                core->output ? jack_connect(run.client, name, endpoint) : jack_connect(run.client, endpoint, name);
+            if (result == 0 && core->output) static_cast<OutputCore&>(*core).joined();
         }
     }
     void list() {
@@ -545,7 +608,7 @@ private:
     // Main thread.
     std::vector<std::string> shownSources_, shownDestinations_;
     bool opened_ = false, listingOwed_ = false, saidNoAnswer_ = false, saidNone_ = false;
-    double retryAt_ = 0, retryDelay_ = kFirstRetryMs;
+    double retryAt_ = 0, retryDelay_ = kFirstRetryMs, lookAt_ = 0;
     unsigned freeingsSeen_ = 0;
 };
 

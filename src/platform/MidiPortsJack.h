@@ -3,14 +3,14 @@
 // it was opened for.
 //
 // A port lives as long as its owner holds it, whatever the server does, as a MIDI endpoint of the system would: the
-// client is made when first needed and kept (its notices of ports that come and go tell when a controller's program
-// joins the server), and it comes back with its ports when the server went away (stopped, killed) and
-// another one answers, each port joined again to its endpoint, by name, as soon as that endpoint is there. A client
-// whose server went away is forgotten, never closed (libjack crashes now and then closing it). Listing waits for the
-// JACK thread within its allowance and, when the server does not answer, gives the endpoints of the last listing that
-// answered. Making and joining ports is never waited for: the ports opened in a frame are made on the JACK thread at
-// the next watch(), in one change of the client (ports are made and taken away while it is inactive: libjack walks
-// a client's ports, unlocked, for each notice the server sends an active one).
+// client is made when first needed and kept, and it comes back with its ports when the server went away (stopped,
+// killed) and another one answers. Each port is joined to its endpoint, by name, whenever that endpoint is there and
+// the two are not connected, as the server's graph shows: read at the server's notices of ports and connections that
+// come and go, and twice a second. A client whose server went away is forgotten, never closed (libjack crashes now
+// and then closing it). Listing waits for the JACK thread within its allowance and, when the server does not answer,
+// gives the endpoints of the last listing that answered. Making and joining ports is never waited for: the ports
+// opened in a frame are made on the JACK thread at the next watch(). The client is activated once, when it has its
+// first port, and ports are made and let go of on the active client, so that the others keep their connections.
 #pragma once
 
 #include "platform/MidiPorts.h"

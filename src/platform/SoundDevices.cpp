@@ -101,7 +101,11 @@ public:
                          // Probing the host APIs on a machine without a card makes ALSA print its failures by the
                          // dozen; the one line a user needs ("no sound device") is ours.
                          snd_lib_error_set_handler(quietAlsa);
+                         // Its JACK host API opens and activates a client, which may free every client of the
+                         // process (see JackThread::alive), and installs its own error function for libjack.
+                         JackThread::letThreadsStart();
                          initialised_ = Pa_Initialize() == paNoError;
+                         JackThread::threadsStarted();
                          born_ = JackThread::freeings();
                          started_.store(true, std::memory_order_release);
                      }) != JackThread::Reply::NotAsked;
@@ -119,7 +123,10 @@ public:
                 JackThread::closeClient(probe);
                 if (JackThread::freeings() != backend->born_) return;
             }
-            if (backend->initialised_) Pa_Terminate();
+            if (backend->initialised_) {
+                JackThread::letThreadsStart(); // its JACK client's threads end here
+                Pa_Terminate();
+            }
             delete backend;
         });
     }

@@ -256,9 +256,10 @@ private:
             active_ = false;
         }
         change();
-        if (ports_.empty()) return;
-        jack_activate(client_); // a client's ports are joined only once it is active
-        active_ = true;
+        // A client's ports are joined only once it is active. Never one without ports, nor one whose server went
+        // away: libjack would start a process thread that the next open ends at once.
+        if (ports_.empty() || dead_.load() || !JackThread::alive(client_)) return;
+        active_ = JackThread::activate(client_);
         for (const auto& [from, to] : joined)
             jack_connect(client_, from.c_str(), to.c_str());
     }
