@@ -38,7 +38,6 @@ struct TarlumePlayer::PendingLoad {
     };
     std::string path;
     bool video = false;
-    CID3v2Tag* kept = nullptr; // the engine's record of the file, when it keeps one
     // Made by the loading thread; the main thread takes them once `done` is set.
     std::unique_ptr<AudioDecoder> decoder;
     std::unique_ptr<VideoPlayerHelper, MovieDeleter> movie;
@@ -93,6 +92,20 @@ std::vector<uint32_t> entriesOf(const std::vector<Event>& events, uint8_t type) 
     for (const Event& e : events)
         if (e.type == type) out.push_back(e.time);
     return out;
+}
+
+// Orders the DJ's changes to memory slots on all decks.
+uint64_t nextSlotChange() {
+    static std::atomic<uint64_t> count{0};
+    return count.fetch_add(1, std::memory_order_relaxed) + 1;
+}
+
+// A slot's value as a record keeps it: an empty slot is 0 (a loop's in and out both).
+double cueValue(double ms) {
+    return ms > 0 ? ms : 0;
+}
+bool loopUsed(double in, double out) {
+    return in >= 0 && in < out;
 }
 
 } // namespace
@@ -204,10 +217,6 @@ bool TarlumePlayer::loadSong(const char* pathArg, bool force) {
     auto load = std::make_shared<PendingLoad>();
     load->path = path;
     load->video = video;
-    // The record: one kept from an earlier load of the same file brings its cue points and loops back.
-    // The file's tag is read all the same: a kept record gives its cover back to memory, and takes it
-    // from the new read again.
-    load->kept = engineFindKeptRecord(path);
     TrackLoading::post([load] {
         if (load->video) {
             load->movie.reset(vh_createVideoHelper(nullptr));
@@ -239,8 +248,11 @@ bool TarlumePlayer::finishLoad() {
     // The player opens every track at normal speed; the deck's pitch is normal too, or as set since the load.
     setPitchInternal(pitch, false, 0);
 
-    if (load->kept) {
-        tag = load->kept;
+    // The record: one kept from an earlier load of the same file, or the one another deck shows, brings its cue
+    // points and loops; every deck showing a file holds its one record. The file's tag is read all the same:
+    // a kept record gives its cover back to memory, and takes it from the new read again.
+    if (CID3v2Tag* kept = engineFindKeptRecord(path)) {
+        tag = kept;
         if (load->record) tag->restoreEmptiedFrames(*load->record);
     } else {
         tag = load->record.release();
@@ -261,24 +273,12 @@ bool TarlumePlayer::finishLoad() {
         if (load->video || fmod->isUnreadable()) bpm = kDefaultBpm;
     }
 
-    // Memory lists: entry i of a type fills slot i + 1.
-    int i = 0;
-    for (; i < kSlots; ++i) {
-        const double t = tag->getFromETCO(kETCOCue, unsigned(i));
-        if (t < 0) break;
-        cuePoints[i] = t;
-    }
-    for (; i < kSlots; ++i)
-        cuePoints[i] = 0;
-    for (i = 0; i < kSlots; ++i) {
-        const double in = tag->getFromETCO(kETCOLoopIn, unsigned(i));
-        const double out = tag->getFromETCO(kETCOLoopOut, unsigned(i));
-        if (in < 0 || out < 0) break;
-        loopIns[i] = in < out ? in : 0;
-        loopOuts[i] = in < out ? out : 0;
-    }
-    for (; i < kSlots; ++i)
-        loopIns[i] = loopOuts[i] = 0;
+    readMemoryLists(tag, loaded);
+    std::copy(std::begin(loaded.cues), std::end(loaded.cues), cuePoints);
+    std::copy(std::begin(loaded.loopIns), std::end(loaded.loopIns), loopIns);
+    std::copy(std::begin(loaded.loopOuts), std::end(loaded.loopOuts), loopOuts);
+    std::fill(std::begin(cueChanged), std::end(cueChanged), 0);
+    std::fill(std::begin(loopChanged), std::end(loopChanged), 0);
 
     started = false;
     startFound = endFound = false;
@@ -332,23 +332,77 @@ bool TarlumePlayer::loadPendingSong() {
     return loadSong("", true);
 }
 
+void TarlumePlayer::readMemoryLists(CID3v2Tag* record, MemoryLists& lists) {
+    lists = MemoryLists();
+    for (int i = 0; i < kSlots; ++i) {
+        const double t = record->getFromETCO(kETCOCue, unsigned(i));
+        if (t < 0) break;
+        lists.cues[i] = t;
+    }
+    for (int i = 0; i < kSlots; ++i) {
+        const double in = record->getFromETCO(kETCOLoopIn, unsigned(i));
+        const double out = record->getFromETCO(kETCOLoopOut, unsigned(i));
+        if (in < 0 || out < 0) break;
+        lists.loopIns[i] = in < out ? in : 0;
+        lists.loopOuts[i] = in < out ? out : 0;
+    }
+}
+
+void TarlumePlayer::writeBackMemoryLists() {
+    // What the record holds now: another deck showing the track may have written into it since this load.
+    MemoryLists lists;
+    readMemoryLists(tag, lists);
+    const std::vector<TarlumePlayer*> sharing = engineDecksSharing(tag);
+    for (int s = 0; s < kSlots; ++s) {
+        const double cue = cueValue(cuePoints[s]);
+        if (cueChanged[s] || cue != loaded.cues[s]) {
+            lists.cues[s] = cue;
+            // A deck still showing the track that changed the slot before this one gives way: its close then
+            // keeps what is written here.
+            for (TarlumePlayer* other : sharing)
+                if (other->cueChanged[s] < cueChanged[s]) {
+                    other->loaded.cues[s] = cueValue(other->cuePoints[s]);
+                    other->cueChanged[s] = 0;
+                }
+        }
+        const bool used = loopUsed(loopIns[s], loopOuts[s]);
+        const double in = used ? loopIns[s] : 0, out = used ? loopOuts[s] : 0;
+        if (loopChanged[s] || in != loaded.loopIns[s] || out != loaded.loopOuts[s]) {
+            lists.loopIns[s] = in;
+            lists.loopOuts[s] = out;
+            for (TarlumePlayer* other : sharing)
+                if (other->loopChanged[s] < loopChanged[s]) {
+                    const bool its = loopUsed(other->loopIns[s], other->loopOuts[s]);
+                    other->loaded.loopIns[s] = its ? other->loopIns[s] : 0;
+                    other->loaded.loopOuts[s] = its ? other->loopOuts[s] : 0;
+                    other->loopChanged[s] = 0;
+                }
+        }
+    }
+    rewriteEvents(false, lists, !sharing.empty());
+    rewriteEvents(true, lists, !sharing.empty());
+}
+
 // Writes one memory list back into the record's ETCO frame when it differs from what the record holds.
 // The first kSlots entries of each type stand for the slots; entries beyond them are kept as they are.
-void TarlumePlayer::rewriteEvents(bool loops) {
+void TarlumePlayer::rewriteEvents(bool loops, const MemoryLists& lists, bool keepPlaces) {
     const std::string* raw = tag->getFrame("ETCO", true);
     const std::string data = raw ? *raw : std::string();
     if (data.size() >= 1 && data[0] == 1) return; // time stamps in MPEG frames: not ours to edit
     const std::vector<Event> events = parseEvents(data);
 
+    auto used = [&](int s) { return loops ? loopUsed(lists.loopIns[s], lists.loopOuts[s]) : lists.cues[s] > 0; };
+    int places = 0; // slots written, the empty ones among them as time 0
+    for (int s = 0; s < kSlots; ++s)
+        if (keepPlaces && used(s)) places = s + 1;
     std::vector<Event> wanted; // the slots' events, in slot order
     for (int s = 0; s < kSlots; ++s) {
+        if (!used(s) && s >= places) continue;
         if (loops) {
-            if (loopIns[s] >= 0 && loopIns[s] < loopOuts[s]) {
-                wanted.push_back({uint8_t(kETCOLoopIn), etcoTime(loopIns[s])});
-                wanted.push_back({uint8_t(kETCOLoopOut), etcoTime(loopOuts[s])});
-            }
-        } else if (cuePoints[s] > 0) {
-            wanted.push_back({uint8_t(kETCOCue), etcoTime(cuePoints[s])});
+            wanted.push_back({uint8_t(kETCOLoopIn), used(s) ? etcoTime(lists.loopIns[s]) : 0});
+            wanted.push_back({uint8_t(kETCOLoopOut), used(s) ? etcoTime(lists.loopOuts[s]) : 0});
+        } else {
+            wanted.push_back({uint8_t(kETCOCue), used(s) ? etcoTime(lists.cues[s]) : 0});
         }
     }
 
@@ -390,8 +444,7 @@ void TarlumePlayer::rewriteEvents(bool loops) {
 
 void TarlumePlayer::closeSong() {
     if (!tag) return;
-    rewriteEvents(false);
-    rewriteEvents(true);
+    writeBackMemoryLists();
     storeInCache();
 
     CID3v2Tag* record = tag;
@@ -559,13 +612,16 @@ double TarlumePlayer::getCuePoint(int n) const {
 
 void TarlumePlayer::setCuePoint(int n, double ms) {
     const int i = slotIndex(n);
-    if (i >= 0 && std::isfinite(ms)) cuePoints[i] = std::max(0.0, ms);
+    if (i < 0 || !std::isfinite(ms)) return;
+    cuePoints[i] = std::max(0.0, ms);
+    cueChanged[i] = nextSlotChange();
 }
 
 void TarlumePlayer::storeCuePoint(int n) {
     const int i = slotIndex(n);
     if (i < 0) return;
     cuePoints[i] = getPosition();
+    cueChanged[i] = nextSlotChange();
     cuePoint = cuePoints[i];
     cueStoreArmed = false;
 }
@@ -586,6 +642,7 @@ void TarlumePlayer::setLoop(int n, double inMs, double outMs) {
     const bool valid = std::isfinite(inMs) && std::isfinite(outMs) && inMs >= 0 && inMs < outMs;
     loopIns[i] = valid ? inMs : 0;
     loopOuts[i] = valid ? outMs : 0;
+    loopChanged[i] = nextSlotChange();
 }
 
 bool TarlumePlayer::isLoopSlotUsed(int n) const {
@@ -702,7 +759,17 @@ CID3v2Tag* TarlumePlayer::engineFindKeptRecord(const std::string& path) {
     if (!engine) return nullptr;
     for (CID3v2Tag* record : engine->keptRecords)
         if (record && record->getPath() == path) return record;
+    for (TarlumePlayer* deck : engine->players)
+        if (deck && deck != this && deck->tag && deck->tag->getPath() == path) return deck->tag;
     return nullptr;
+}
+
+std::vector<TarlumePlayer*> TarlumePlayer::engineDecksSharing(const CID3v2Tag* record) const {
+    std::vector<TarlumePlayer*> decks;
+    if (!engine || !record) return decks;
+    for (TarlumePlayer* deck : engine->players)
+        if (deck && deck != this && deck->tag == record) decks.push_back(deck);
+    return decks;
 }
 
 void TarlumePlayer::engineKeepRecord(CID3v2Tag* record) {

@@ -17,8 +17,10 @@
 #include "audio/player/Relaxed.h"
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 class CID3v2Tag;
 class EffectGroup;
@@ -335,7 +337,27 @@ private:
     std::string engineGetWaveForm(const std::string& path, int stripes, double* maxHeight, int* incomplete);
     void engineRestoreDeckFrames(CID3v2Tag* record);
     void engineStoreRecord(int stripes, const std::string& waveform, double maxHeight);
-    void rewriteEvents(bool loops);
+    // The other decks showing the record (the same track, on the same engine).
+    std::vector<TarlumePlayer*> engineDecksSharing(const CID3v2Tag* record) const;
+
+    // The memory lists as a record holds them (entry i of a type is slot i + 1; a loop slot whose in is not
+    // below its out is empty).
+    struct MemoryLists {
+        double cues[kSlots] = {};
+        double loopIns[kSlots] = {}, loopOuts[kSlots] = {}; // ms
+    };
+    static void readMemoryLists(CID3v2Tag* record, MemoryLists& lists);
+    // Two decks may show one record: each writes back at close only the slots changed on it since its load,
+    // over what the record holds by then, so what the other deck stored stays. Where both changed a slot the
+    // later change holds: `loaded` is the lists at load, and a slot's change count orders the DJ's changes
+    // on all decks (0: not changed here since the load).
+    MemoryLists loaded;
+    uint64_t cueChanged[kSlots] = {}, loopChanged[kSlots] = {};
+    void writeBackMemoryLists();
+    // Writes one memory list into the record's ETCO frame when it differs. With `keepPlaces` (another deck
+    // still shows the record) empty slots before the last used one stay as time-0 entries, so the slot
+    // numbers that deck holds still match the record's.
+    void rewriteEvents(bool loops, const MemoryLists& lists, bool keepPlaces);
     // The record's cue points, loops and replay gain, and the overview, kept in the tag cache for the next run.
     void storeInCache();
     void reportUnreadable();

@@ -195,10 +195,12 @@ TEST(DeckClosing, AKeptRecordKeepsItsMarksButNotItsCoverWhileNoDeckShowsIt) {
     // Shown on two decks, it keeps its cover until the last one closes it.
     ASSERT_TRUE(testsupport::loadSong(a, path.c_str(), true));
     EXPECT_EQ(a->tag, tag);
+    a->setCuePoint(2, 3500);
     a->closeSong();
     EXPECT_EQ(coverWidth(tag), 400);
     b->closeSong();
     EXPECT_EQ(coverWidth(tag), 0);
+    EXPECT_EQ(tag->getFromETCO(0xE0, 1), 3500) << "the deck closed last wrote back its unchanged copy";
 }
 
 TEST(DeckLoading, OnlyAFinitePositiveTempoFromTheTagCounts) {
@@ -515,8 +517,9 @@ TEST(DeckLoading, AFileWithNoAudioSaysSoInTheDeckAndOnceOnStderr) {
 
 // What a track leaves (cue points, a stored loop, the replay gain the analysis found, the overview) is kept in the
 // tag cache's database and comes back in the next run: for a track closed by the next load before any listing
-// reached its file, then changed on disk and listed again, and for one still on the deck when the engine ends,
-// whose own cue points and loops the DJ removed.
+// reached its file, then changed on disk and listed again, and for one still on two decks when the engine ends,
+// on which the DJ removed its own cue points and loops and stored others: each deck's changes stay, whichever deck
+// closes last, and where both changed a slot the later change holds.
 TEST(DeckClosing, WhatATrackLeavesComesBackInTheNextRun) {
     Rig rig;
     const std::string folder = rig.home.home.path + "music/";
@@ -538,10 +541,16 @@ TEST(DeckClosing, WhatATrackLeavesComesBackInTheNextRun) {
     auto stripe = [&] { return d->getParam(PLAYERPARAM_STRIPE, 150) * d->getParam(PLAYERPARAM_STRIPEMAX); };
     const double middle = stripe();
     ASSERT_TRUE(testsupport::loadSong(d, tone));
-    for (int n : {1, 2}) {
-        d->setCuePoint(n, 0);
+    TarlumePlayer* e = rig.deck(1);
+    ASSERT_TRUE(testsupport::loadSong(e, tone));
+    e->setCuePoint(2, 2500);
+    e->setLoop(2, 7000, 7500);
+    e->setLoop(3, 9000, 9500);
+    e->setCuePoint(3, 4000);
+    d->setCuePoint(1, 0);
+    d->setCuePoint(3, 5000);
+    for (int n : {1, 2})
         d->setLoop(n, 0, 0);
-    }
 
     rig.engine.reset();
     // Another program rewrote it: the next run's listing reads it again.
@@ -560,8 +569,12 @@ TEST(DeckClosing, WhatATrackLeavesComesBackInTheNextRun) {
     EXPECT_NEAR(d->effects->getParameter(EFFECT_LIMITER, 0), gain, gain * 0.01);
     EXPECT_NEAR(stripe(), middle, middle * 0.01);
     ASSERT_TRUE(testsupport::loadSong(d, tone));
-    EXPECT_EQ(d->getCuePoint(1), 0);
-    EXPECT_FALSE(d->isLoopSlotUsed(1));
+    EXPECT_EQ(d->getCuePoint(1), 2500);
+    EXPECT_EQ(d->getCuePoint(2), 5000);
+    EXPECT_EQ(d->getCuePoint(3), 0);
+    EXPECT_EQ(d->getLoopIn(1), 9000);
+    EXPECT_EQ(d->getLoopOut(1), 9500);
+    EXPECT_FALSE(d->isLoopSlotUsed(2));
 
     // A drive not mounted: the folder holding it and its own folder are listed while it is away, and what the
     // decks stored of its tracks is there when it is back.
