@@ -107,7 +107,14 @@ void ViewBuffer::present(SDL_Window* window, const std::vector<GLRect>& areas, b
         glFlush();
         for (const GLRect& r : areas)
             copy(display, drawable, r.x1, height_ - r.y2, r.x2 - r.x1, r.y2 - r.y1);
+        partsShown_ = true;
     } else {
+        // Mesa's software GL reads the window's size anew only after a buffer swap, and a part shown since the
+        // last one has read it already: a window resized (or asking for all of it again) since then would get
+        // the frame in a back buffer of the size before, cut and with rows left unpainted. The back buffer,
+        // which holds what the window shows, is swapped first, so the frame's own swap is at the window's size.
+        if (partsShown_ && (all || width_ != shownWidth_ || height_ != shownHeight_)) SDL_GL_SwapWindow(window);
+        partsShown_ = false;
         blitFramebuffer(0, 0, width_, height_, 0, 0, width_, height_, GL_COLOR_BUFFER_BIT, GL_NEAREST);
         SDL_GL_SwapWindow(window);
         shownWidth_ = width_;
@@ -123,4 +130,5 @@ void ViewBuffer::unbind() {
 void ViewBuffer::release() {
     framebuffer_ = colour_ = 0;
     width_ = height_ = shownWidth_ = shownHeight_ = 0;
+    partsShown_ = false;
 }

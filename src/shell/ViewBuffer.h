@@ -39,5 +39,6 @@ private:
     unsigned framebuffer_ = 0, colour_ = 0;
     int width_ = 0, height_ = 0;
     int shownWidth_ = 0, shownHeight_ = 0; // the size of the last whole frame shown
+    bool partsShown_ = false;              // parts were copied to the window since its last buffer swap
     bool lost_ = false, failed_ = false, loaded_ = false;
 };

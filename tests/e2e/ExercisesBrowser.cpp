@@ -2,9 +2,11 @@
 #include "Exercises.h"
 #include "Steps.h"
 
+#include "support/Screenshot.h"
 #include "support/Wav.h"
 
 #include <algorithm>
+#include <map>
 #include <sys/stat.h>
 
 namespace e2e {
@@ -259,8 +261,37 @@ void menu(Rig& rig, const Control& c) {
     EXPECT_EQ(rig.keyboardWindow(), rig.window()) << "a click does not take the keys nobody has";
 }
 
+// The program's window as the X server shows it.
+testsupport::Screenshot windowShot(Rig& rig) {
+    testsupport::Screenshot shot;
+    shot.read(rig.window(), rig.session().root.path + "window.ppm");
+    return shot;
+}
+
+// Of rows [from, to) of two pictures of the window: the share of pixels that differ (1 when one lacks them).
+double differingRows(const testsupport::Screenshot& a, const testsupport::Screenshot& b, int from, int to) {
+    if (a.width != b.width || from >= to || a.height < to || b.height < to) return 1;
+    const std::vector<unsigned char> p = a.area(0, from, a.width, to), q = b.area(0, from, b.width, to);
+    size_t n = 0;
+    for (size_t i = 0; i + 2 < p.size(); i += 3)
+        n += p[i] != q[i] || p[i + 1] != q[i + 1] || p[i + 2] != q[i + 2];
+    return double(n) / double(p.size() / 3);
+}
+
+// Of rows [from, to) of a picture: the share of pixels of its commonest colour (1 for rows left unpainted).
+double oneColour(const testsupport::Screenshot& s, int from, int to) {
+    const std::vector<unsigned char> p = s.area(0, from, s.width, to);
+    std::map<unsigned, size_t> count;
+    size_t most = 0;
+    for (size_t i = 0; i + 2 < p.size(); i += 3)
+        most = std::max(most, ++count[unsigned(p[i]) << 16 | unsigned(p[i + 1]) << 8 | p[i + 2]]);
+    return p.empty() ? 1 : double(most) / double(p.size() / 3);
+}
+
 // A window button: swap shows deck 3 (4) in deck 1's (2's) place and back; OPTIONS (VIDEO) shows the
-// options window (the video view) in the browser's place and back; the view's own CLOSE closes it.
+// options window (the video view) in the browser's place and back; the view's own CLOSE closes it. A view
+// opened under the window grows it: the window is drawn whole at each size, the view in the rows it grew by
+// (where its clicks are taken) and the skin whole again once it closes.
 void windowButton(Rig& rig, const Control& c) {
     const std::string spec = c.specifier();
     const std::string view = spec.find("options") != std::string::npos ? "_options"
@@ -280,7 +311,38 @@ void windowButton(Rig& rig, const Control& c) {
         }
         return;
     }
+    const bool under = !view.empty() && !browser;
+    const testsupport::Screenshot before = under ? windowShot(rig) : testsupport::Screenshot();
+    if (under) {
+        ASSERT_GT(before.height, 0) << "the window's picture cannot be read";
+    }
+    // The window's picture at the height it should have: rows [0, h) as before, the rows under them not one
+    // colour; waited for, as a resize takes a few frames.
+    double kept = 1, flat = 1;
+    int height = 0;
+    auto drawnWhole = [&](bool grown) {
+        rig.until(
+            [&] {
+                const testsupport::Screenshot now = windowShot(rig);
+                height = now.height;
+                kept = differingRows(now, before, 0, before.height);
+                flat = grown ? oneColour(now, before.height, now.height) : 0;
+                return (grown ? height > before.height : height == before.height) && kept < 0.2 && flat < 0.95;
+            },
+            5);
+        if (grown)
+            measured(
+                "with the view %d rows, %.1f %% of the skin's rows changed, %.1f %% of the rows under them one colour",
+                height, 100 * kept, 100 * flat);
+        else
+            measured("after it %d rows, %.1f %% of the skin's rows changed", height, 100 * kept);
+        EXPECT_TRUE(grown ? height > before.height : height == before.height)
+            << "the window is " << height << " rows high, " << before.height << " before the view";
+        EXPECT_LT(kept, 0.2) << "the skin's rows are not drawn as they were";
+        EXPECT_LT(flat, 0.95) << "the rows the window grew by are left unpainted";
+    };
     rig.click(c);
+    if (under) drawnWhole(true);
     if (!view.empty()) {
         EXPECT_TRUE(shown(view, 0)) << view << " does not show";
         if (browser) {
@@ -301,6 +363,7 @@ void windowButton(Rig& rig, const Control& c) {
         });
     }
     rig.click(again);
+    if (under) drawnWhole(false);
     if (!view.empty()) {
         EXPECT_FALSE(shown(view, 0)) << view << " does not go";
         if (browser) {
