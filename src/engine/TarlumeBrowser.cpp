@@ -316,7 +316,12 @@ void Tarlume::updateBrowserLoading() {
                 } else {
                     updatePlaylist(i);
                 }
-            } else if (progress != list->workingProgress) {
+                continue;
+            }
+            // A short search interrupted by another list's urgent request leaves the queue unread: the list
+            // shown asks for it again, behind the others, rather than keep its loading bar for good.
+            if (tagCache && !tagCache->isQueued(dir)) tagCache->getFolder(dir->path, true, false, false, false);
+            if (progress != list->workingProgress) {
                 list->workingProgress = progress;
                 list->setDirty();
             }

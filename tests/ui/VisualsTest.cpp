@@ -7,6 +7,8 @@
 #include "audio/effects/EffectGroup.h"
 #include "audio/player/Player.h"
 #include "foundation/Picture.h"
+#include "library/tagcache/SQLDatabase.h"
+#include "library/tagcache/TagCache.h"
 #include "library/tags/CID3v2Tag.h"
 #include "platform/GLPrimitives.h"
 #include "skin/SkinListBox.h"
@@ -22,6 +24,7 @@
 #include <map>
 #include <set>
 #include <thread>
+#include <utime.h>
 #include <vector>
 
 namespace {
@@ -445,29 +448,51 @@ TEST_F(VisualsFixture, ResponseCurveFollowsEveryParameterAndTheOnOffState) {
 }
 
 // The file list shows its loading bar while the library reads the folder: the engine's per-frame
-// update feeds it the progress (dirty only when it moved) and refills it once the folder is read.
+// update feeds it the progress (dirty only when it moved) and refills it once the folder is read. So too
+// for a short search that another list's urgent request interrupted, which the library then drops.
 TEST_F(VisualsFixture, FileListFollowsTheFolderLoadingAndRefillsWhenDone) {
     testsupport::TempDir music("visuals-music");
-    for (const char* name : {"a", "b"})
+    for (const char* name : {"one", "two"})
         if (std::system(
                 ("sox -n -r 44100 -c 2 " + music.path + "/" + name + ".wav trim 0 0.1 >/dev/null 2>&1").c_str()) != 0)
             TARLUME_MISSING_COMPONENT() << "sox missing";
     TestObject files(VALUE_FILES, "", OBJECT_LISTBOX, 0);
     SkinListBox* list = engine->getListBox(files.get(), files->rect.get(), 0);
     ASSERT_TRUE(list);
-    engine->changeFolder(0, music.path + "/");
-    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (list->working && std::chrono::steady_clock::now() < until) {
-        list->dirty = false;
-        const double before = list->workingProgress;
-        engine->updateBrowserLoading();
-        if (list->working && list->workingProgress == before) {
-            EXPECT_FALSE(list->dirty);
+    auto follow = [&] {
+        auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (list->working && std::chrono::steady_clock::now() < until) {
+            list->dirty = false;
+            const double before = list->workingProgress;
+            engine->updateBrowserLoading();
+            if (list->working && list->workingProgress == before) {
+                EXPECT_FALSE(list->dirty);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    };
+    engine->changeFolder(0, music.path + "/");
+    follow();
     EXPECT_FALSE(list->working);
     EXPECT_EQ(list->getNbItems(), 2);
+
+    // The search's load is held where it stores the track changed on disk, and interrupted there.
+    TagCache* cache = engine->tagCache;
+    ASSERT_TRUE(cache && cache->waitUntilIdle(30000));
+    struct utimbuf old = {1000000000, 1000000000};
+    ASSERT_EQ(utime((music.path + "/one.wav").c_str(), &old), 0);
+    SQLDatabase* db = cache->getDatabase();
+    db->beginTransaction();
+    engine->changeFolder(0, "search:one");
+    for (int i = 0; i < 30000 && db->getTransactionWaiters() == 0; i++)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const bool held = db->getTransactionWaiters() > 0;
+    cache->getFolder(music.path + "/elsewhere.m3u", true, true, false, false);
+    db->commitTransaction();
+    ASSERT_TRUE(held);
+    follow();
+    EXPECT_FALSE(list->working) << "the interrupted search is never read";
+    EXPECT_EQ(list->getNbItems(), 1);
 }
 
 // One frame of a deck playing the click track under headless OpenGL: the scrolling waveform is

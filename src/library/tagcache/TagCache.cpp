@@ -595,6 +595,12 @@ std::vector<std::string> TagCache::getQueuedPaths() {
     return paths;
 }
 
+bool TagCache::isQueued(const TagCacheDirectory* list) {
+    CriticalSectionGuard guard(&cs_tagCacheLoading);
+    return list == tagCacheLoadingCurrent ||
+           std::find(tagCacheLoadingQueue.begin(), tagCacheLoadingQueue.end(), list) != tagCacheLoadingQueue.end();
+}
+
 void TagCache::findBuiltRecords(const std::vector<long long>& fileIDs, std::vector<TagPtr>* records) {
     records->assign(fileIDs.size(), TagPtr());
     std::lock_guard<std::mutex> guard(builtLock);

@@ -122,6 +122,8 @@ public:
     bool waitUntilIdle(double timeoutMs);
     // Snapshot of the loading queue's paths, front first (tests and diagnostics).
     std::vector<std::string> getQueuedPaths();
+    // Whether the list waits in the loading queue or is being loaded now.
+    bool isQueued(const TagCacheDirectory* list);
 
     // The registered form of a path: "//" collapsed, "/" appended to folders, "recurse:recurse:"
     // reduced. `dynamic` tells whether the list refreshes itself after the cache changed.
