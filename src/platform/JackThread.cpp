@@ -51,14 +51,18 @@ struct State {
 constexpr Clock::duration kThreadStart = std::chrono::milliseconds(200);
 
 std::atomic<unsigned> freed{0};
+std::atomic<bool> refusing{false}; // see cutOff()
 std::atomic<Clock::rep> startedAt{0}; // when libjack last started a thread of ours (the clock's epoch: long ago)
 using Said = void (*)(const char*);
 std::atomic<Said> chained{nullptr}; // the error function other code installed, still told what libjack says
 
-// libjack says so, on the thread of the open that does it, before it frees the clients.
+// libjack says so, on the thread of the open that does it, before it frees the clients; and, until then, at each
+// request it refuses.
 void quiet(const char* message) {
     static const char kFreesAll[] = "Jack server was closed but clients are still allocated";
+    static const char kRefusesAll[] = "Server is not running";
     if (std::strncmp(message, kFreesAll, sizeof kFreesAll - 1) == 0) freed.fetch_add(1);
+    if (std::strncmp(message, kRefusesAll, sizeof kRefusesAll - 1) == 0) refusing.store(true);
     if (Said other = chained.load()) other(message);
 }
 
@@ -193,6 +197,7 @@ jack_client_t* openClient(const std::string& name, jack_status_t* status) {
     for (auto c = clients.begin(); c != clients.end();)
         c = c->second.born != now ? clients.erase(c) : std::next(c);
     if (client) {
+        refusing.store(false);
         clients[client] = {jack_get_client_name(client), now};
         threadsStarted(); // the thread that takes the server's notices
     }
@@ -215,6 +220,10 @@ bool alive(jack_client_t* client) {
 
 unsigned freeings() {
     return freed.load();
+}
+
+bool cutOff() {
+    return refusing.load();
 }
 
 bool mine(const std::string& portName) {

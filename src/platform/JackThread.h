@@ -67,6 +67,9 @@ void closeClient(jack_client_t* client, bool serverGone = false);
 // the process lost its server, libjack closes and frees every client the process still has, also those of a server
 // that runs on (their shutdown callbacks do not run then): each is gone from then on, as if its server had gone.
 bool alive(jack_client_t* client);
+// Whether libjack refuses every request of the program's clients: once any client of the process lost its server it
+// does so, for clients of a server that runs on too, until the next open, which frees them all (see alive()).
+bool cutOff();
 // Whether the port, by its full name "client:port", is one of the program's own clients'.
 bool mine(const std::string& portName);
 // The full names of the ports of `type` with `flags` (JackPortIsOutput ...), in the server's order, but the program's.

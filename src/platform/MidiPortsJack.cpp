@@ -217,8 +217,9 @@ struct Run {
         static_cast<Run*>(arg)->signals.graphChanged.store(true);
         return 0;
     }
-    // JACK thread: its server went away, or libjack freed the client (see JackThread::alive).
-    bool gone() const { return dead.load() || !JackThread::alive(client); }
+    // JACK thread: its server went away, or libjack freed the client or refuses its requests until the next open
+    // frees it (see JackThread::alive, cutOff).
+    bool gone() const { return dead.load() || !JackThread::alive(client) || JackThread::cutOff(); }
     // JACK thread: a cycle that may have read a slot cleared before this call has ended. Its core is kept where the
     // cycle does not end (a process thread held in a debugger).
     void leaveProcess(const std::shared_ptr<PortCore>& core) {

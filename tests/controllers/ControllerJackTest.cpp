@@ -9,6 +9,7 @@
 #include "support/MissingComponent.h"
 #include "support/Sanitized.h"
 #include "support/TempDir.h"
+#include "support/ThreadCancels.h"
 
 #include <gtest/gtest.h>
 
@@ -177,7 +178,7 @@ TEST(ControllerJack, NotesAndControlsReachTheInterfaceAndFeedbackComesBack) {
             static std::atomic<bool> shutDown{false};
             jack_on_shutdown(
                 lost, [](void*) { shutDown.store(true); }, nullptr);
-            ASSERT_EQ(jack_activate(lost), 0);
+            ASSERT_TRUE(JackThread::activate(lost));
             for (const std::string& fd : sockets())
                 if (!before.count(fd)) shutdown(std::stoi(fd), SHUT_RD);
             for (int i = 0; i < 500 && !shutDown.load(); i++)
@@ -286,6 +287,7 @@ TEST(ControllerJack, NotesAndControlsReachTheInterfaceAndFeedbackComesBack) {
     controller.reset();
     MidiPorts::get().closeForQuit();
     EXPECT_TRUE(JackThread::drain()); // the controller's ports and the client close before the server goes
+    EXPECT_EQ(testsupport::ThreadCancels::young(), 0u) << "libjack ended a thread of the program's as it started";
     unsetenv("JACK_DEFAULT_SERVER");
 }
 
@@ -341,6 +343,7 @@ TEST(SlowControllerJack, ChoicesInAStoppedServerItsKillAndQuitsRightAfterAChange
         MidiPorts::get().closeForQuit();
         ASSERT_TRUE(JackThread::drain()) << "quit " << quit << " did not end";
     }
+    EXPECT_EQ(testsupport::ThreadCancels::young(), 0u) << "libjack ended a thread of the program's as it started";
     controller.reset();
     unsetenv("JACK_DEFAULT_SERVER");
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/JackFirstBytes.h"
+#include "platform/JackThread.h"
 #include "support/JackServer.h"
 
 #include <jack/jack.h>
@@ -18,19 +19,26 @@ namespace ctltest {
 class JackMidiClient {
 public:
     // Needs JACK_DEFAULT_SERVER set to the server's name.
+    // In the program's process, it keeps the program's rule: nothing is opened or closed while threads libjack started
+    // a moment ago may still be starting (an open or close may end them; see platform/JackThread.h).
     explicit JackMidiClient(const std::string& name) {
+        JackThread::letThreadsStart();
         client_ = testsupport::JackServer::openClient(name, getenv("JACK_DEFAULT_SERVER"));
+        JackThread::threadsStarted();
         if (!client_) return;
         out_ = jack_port_register(client_, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
         in_ = jack_port_register(client_, "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
         jack_set_process_callback(client_, &JackMidiClient::process, this);
-        if (!out_ || !in_ || jack_activate(client_) != 0) {
+        if (!out_ || !in_ || !JackThread::activate(client_)) {
+            JackThread::letThreadsStart();
             jack_client_close(client_);
             client_ = nullptr;
         }
     }
     ~JackMidiClient() {
-        if (client_) jack_client_close(client_);
+        if (!client_) return;
+        JackThread::letThreadsStart();
+        jack_client_close(client_);
     }
     bool ok() const { return client_ != nullptr; }
     // Its server was killed: the client is left to libjack, never closed (closing it crashes libjack now and then).
