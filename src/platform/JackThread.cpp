@@ -76,12 +76,14 @@ void hear() {
 
 void run(State& s) {
     // The quit's signals go to the other threads: a request here is never broken off by one (libjack's own threads,
-    // made here, keep this mask).
-    sigset_t quitSignals;
-    sigemptyset(&quitSignals);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP})
-        sigaddset(&quitSignals, signal);
-    pthread_sigmask(SIG_BLOCK, &quitSignals, nullptr);
+    // made here, keep this mask). And libjack writes its requests to the server's socket with plain writes: one written
+    // in the moment between a server's death and the client's notice of it would end the program with SIGPIPE, where
+    // it must only fail.
+    sigset_t blocked;
+    sigemptyset(&blocked);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
+        sigaddset(&blocked, signal);
+    pthread_sigmask(SIG_BLOCK, &blocked, nullptr);
     // The one line a user needs about a missing server is the program's, not libjack's dozen.
     jack_set_error_function(quiet);
     jack_set_info_function(quiet);

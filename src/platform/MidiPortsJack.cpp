@@ -220,13 +220,13 @@ struct Run {
     // JACK thread: its server went away, or libjack freed the client or refuses its requests until the next open
     // frees it (see JackThread::alive, cutOff).
     bool gone() const { return dead.load() || !JackThread::alive(client) || JackThread::cutOff(); }
-    // JACK thread: a cycle that may have read a slot cleared before this call has ended. Its core is kept where the
-    // cycle does not end (a process thread held in a debugger).
-    void leaveProcess(const std::shared_ptr<PortCore>& core) {
+    // JACK thread: waits, for a second at most, until a cycle that may have read a slot cleared before this call has
+    // ended; false when it did not (a process thread held in a debugger).
+    bool cycleEnded() const {
         const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
         while (inProcess.load() && std::chrono::steady_clock::now() < until)
             std::this_thread::sleep_for(std::chrono::microseconds(200));
-        if (inProcess.load()) lingering.push_back(core);
+        return !inProcess.load();
     }
 
     // A port its owner let go of, kept unjoined for the next port of its direction. A port is never taken away from
@@ -445,10 +445,7 @@ private:
     // The client of a server that went away: left to libjack, its ports to be made on the next one.
     void forget() {
         Run& run = *run_;
-        // A cycle that began before the server went ends within microseconds; none begins after.
-        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
-        while (run.inProcess.load() && std::chrono::steady_clock::now() < until)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        run.cycleEnded(); // one that began before the server went ends within microseconds; none begins after
         for (auto& slot : run.slots)
             slot.store(nullptr);
         for (const auto& core : run.made)
@@ -479,7 +476,7 @@ private:
         for (const auto& core : going) {
             for (auto& slot : run.slots)
                 if (slot.load() == core.get()) slot.store(nullptr);
-            run.leaveProcess(core);
+            if (!run.cycleEnded()) run.lingering.push_back(core); // kept for the cycle that may still use it
             jack_port_t* port = core->port.exchange(nullptr);
             run.made.erase(std::find(run.made.begin(), run.made.end(), core));
             jack_port_disconnect(run.client, port);

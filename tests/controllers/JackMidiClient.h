@@ -9,8 +9,11 @@
 #include <jack/jack.h>
 #include <jack/midiport.h>
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <csignal>
+#include <pthread.h>
 #include <string>
 #include <vector>
 
@@ -19,21 +22,17 @@ namespace ctltest {
 class JackMidiClient {
 public:
     // Needs JACK_DEFAULT_SERVER set to the server's name.
-    // In the program's process, it keeps the program's rule: nothing is opened or closed while threads libjack started
-    // a moment ago may still be starting (an open or close may end them; see platform/JackThread.h).
+    // In the program's process, it keeps the program's rules: nothing is opened or closed while threads libjack started
+    // a moment ago may still be starting (an open or close may end them), and the threads libjack makes for it take
+    // SIGPIPE blocked, as those the program makes from its JACK thread: a reply written to a server that has just died
+    // must fail, not end the test (see platform/JackThread.h).
     explicit JackMidiClient(const std::string& name) {
-        JackThread::letThreadsStart();
-        client_ = testsupport::JackServer::openClient(name, getenv("JACK_DEFAULT_SERVER"));
-        JackThread::threadsStarted();
-        if (!client_) return;
-        out_ = jack_port_register(client_, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
-        in_ = jack_port_register(client_, "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
-        jack_set_process_callback(client_, &JackMidiClient::process, this);
-        if (!out_ || !in_ || !JackThread::activate(client_)) {
-            JackThread::letThreadsStart();
-            jack_client_close(client_);
-            client_ = nullptr;
-        }
+        sigset_t pipe, before;
+        sigemptyset(&pipe);
+        sigaddset(&pipe, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipe, &before);
+        open(name);
+        pthread_sigmask(SIG_SETMASK, &before, nullptr);
     }
     ~JackMidiClient() {
         if (!client_) return;
@@ -53,15 +52,45 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         return received_;
     }
+    // Cycles the server found a client late in (an xrun): what the loop carried in them may be lost.
+    unsigned xruns() const { return xruns_.load(); }
     void clearReceived() {
         std::lock_guard<std::mutex> lock(mutex_);
         received_.clear();
     }
 
 private:
-    // A test's client may wait for its own lock here: it only ever holds it for a copy.
+    void open(const std::string& name) {
+        JackThread::letThreadsStart();
+        client_ = testsupport::JackServer::openClient(name, getenv("JACK_DEFAULT_SERVER"));
+        JackThread::threadsStarted();
+        if (!client_) return;
+        out_ = jack_port_register(client_, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+        in_ = jack_port_register(client_, "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+        jack_set_process_callback(client_, &JackMidiClient::process, this);
+        jack_set_xrun_callback(
+            client_,
+            [](void* self) {
+                static_cast<JackMidiClient*>(self)->xruns_.fetch_add(1);
+                return 0;
+            },
+            this);
+        if (!out_ || !in_ || !JackThread::activate(client_)) {
+            JackThread::letThreadsStart();
+            jack_client_close(client_);
+            client_ = nullptr;
+        }
+    }
+    // A test's client may wait for its own lock here: it only ever holds it for a copy. libjack ends the thread with an
+    // asynchronous cancel at the close, which must not land inside (as in the program's own callbacks).
     static int process(jack_nframes_t frames, void* self) {
-        auto* c = static_cast<JackMidiClient*>(self);
+        int cancelState = PTHREAD_CANCEL_ENABLE;
+        pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &cancelState);
+        cycle(frames, static_cast<JackMidiClient*>(self));
+        pthread_setcancelstate(cancelState, nullptr);
+        return 0;
+    }
+    static void cycle(jack_nframes_t frames, JackMidiClient* c) {
         void* out = jack_port_get_buffer(c->out_, frames);
         void* in = jack_port_get_buffer(c->in_, frames);
         jack_midi_clear_buffer(out);
@@ -77,7 +106,6 @@ private:
             if (jack_midi_event_get(&event, in, i) == 0)
                 c->received_.emplace_back(event.buffer, event.buffer + event.size);
         }
-        return 0;
     }
 
     jack_client_t* client_ = nullptr;
@@ -87,6 +115,7 @@ private:
     std::vector<std::vector<uint8_t>> outgoing_;
     std::vector<std::vector<uint8_t>> received_;
     JackFirstBytes firstBytes_; // process thread only
+    std::atomic<unsigned> xruns_{0};
 };
 
 } // namespace ctltest
