@@ -102,8 +102,9 @@ struct InputCore : PortCore {
 // Sends go into a ring of the port's own that the process thread empties in order into the port's buffer, as much as
 // a cycle's buffer holds, leaving the rest for the next cycle. A port joined to a destination holds its first bytes
 // until the connection carries them (JackFirstBytes); while there is no server, sends wait in the ring. What waits
-// when the port is joined anew is dropped: its owner sends its whole state then (joins()), and bytes of a state long
-// gone, replayed in a burst, would leave the controller's lamps on it.
+// when the port is joined anew, or when cycles come back after a server ran none for long (stopped, held in a
+// debugger), is dropped: its owner sends its whole state then (joins()). Bytes of a state long gone, replayed in a
+// burst, would show it on the controller, and a ring filled by a long wait would drop the newest.
 struct OutputCore : PortCore {
     OutputCore(std::string base, std::string to, bool hold)
         : PortCore(true, std::move(base), std::move(to)), holdUntilConnected(hold) {}
@@ -120,6 +121,13 @@ struct OutputCore : PortCore {
             tail.store(from, std::memory_order_release);
             firstBytes = JackFirstBytes(); // the new connection carries bytes a few cycles from now
         }
+        const jack_time_t now = jack_get_time();
+        if (lastCycle != 0 && now - lastCycle > kStall) {
+            from = head.load(std::memory_order_acquire);
+            tail.store(from, std::memory_order_release);
+            renewals.fetch_add(1, std::memory_order_relaxed);
+        }
+        lastCycle = now;
         const size_t to = head.load(std::memory_order_acquire);
         if (holdUntilConnected && !firstBytes.mayWrite(client, p, frames, from != to)) return;
         bool wrote = false;
@@ -139,7 +147,10 @@ struct OutputCore : PortCore {
         }
         tail.store(from, std::memory_order_release);
     }
-    void madeAnew() override { firstBytes = JackFirstBytes(); }
+    void madeAnew() override {
+        firstBytes = JackFirstBytes();
+        lastCycle = 0;
+    }
     // JACK thread: joined to its destination anew. What was sent until now is dropped at the next cycle.
     void joined() {
         dropTo.store(head.load(std::memory_order_acquire), std::memory_order_relaxed);
@@ -170,11 +181,14 @@ struct OutputCore : PortCore {
     const bool holdUntilConnected;
     JackFirstBytes firstBytes; // process thread only (and the JACK thread before the port is handed to it)
     std::unique_ptr<uint8_t[]> ring{new uint8_t[kRing]};
-    std::atomic<size_t> head{0};    // written by the sender
-    std::atomic<size_t> tail{0};    // written by the process thread
-    std::atomic<unsigned> joins{0}; // written by the JACK thread, as the one below
-    std::atomic<size_t> dropTo{0};  // the head when it was last joined
-    unsigned joinsTaken = 0;        // process thread
+    std::atomic<size_t> head{0};                   // written by the sender
+    std::atomic<size_t> tail{0};                   // written by the process thread
+    std::atomic<unsigned> joins{0};                // written by the JACK thread, as the one below
+    std::atomic<size_t> dropTo{0};                 // the head when it was last joined
+    unsigned joinsTaken = 0;                       // process thread, as the one below
+    jack_time_t lastCycle = 0;                     // microseconds of libjack's clock; 0 before the first
+    std::atomic<unsigned> renewals{0};             // written by the process thread: cycles came back after a stall
+    static constexpr jack_time_t kStall = 1000000; // microseconds without a cycle
 };
 
 // What the client's callbacks tell the ports' owner, from libjack's threads.
@@ -341,7 +355,9 @@ private:
         // What it still holds goes out before the port goes (a controller's goodbye).
         ~Output() override { owner_.release(core_); }
         bool send(const uint8_t* bytes, size_t size) override { return core_->send(bytes, size); }
-        unsigned joins() const override { return core_->joins.load(std::memory_order_relaxed); }
+        unsigned joins() const override {
+            return core_->joins.load(std::memory_order_relaxed) + core_->renewals.load(std::memory_order_relaxed);
+        }
 
     private:
         JackMidiPorts& owner_;

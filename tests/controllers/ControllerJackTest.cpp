@@ -162,13 +162,33 @@ TEST(ControllerJack, NotesAndControlsReachTheInterfaceAndFeedbackComesBack) {
         auto r = pad.received();
         return std::find(r.begin(), r.end(), m) != r.end();
     };
-    bool back = pumpUntil([&] { return got({0xF0, 0x7D, 0x01, 73, 0xF7}); }, controller.get());
-    if (kRealTime) {
+    // What the pad hears is judged over cycles without an xrun only: the program sends each byte once, and a cycle in
+    // which a client of the loop ran late loses what it carried.
+    unsigned xruns = pad.xruns();
+    bool back = pumpUntil([&] { return got({0xF0, 0x7D, 0x01, 73, 0xF7}) || pad.xruns() != xruns; }, controller.get());
+    if (kRealTime && pad.xruns() == xruns) {
         EXPECT_TRUE(back);
         EXPECT_TRUE(got(kHello));
         EXPECT_TRUE(got({0x92, 0x0B, 0x7F}));
         EXPECT_TRUE(got({0xF0, 0x7D, 0x00, 72, 0xF7}));
     }
+
+    // The server stopped for a while (held in a debugger) with the lamp changed meanwhile: once it runs again the pad
+    // is told the state of now, not the changes that waited.
+    ASSERT_EQ(kill(server.pid(), SIGSTOP), 0);
+    for (const bool lit : {false, true, false}) {
+        iface.lit[V_PLAY] = lit;
+        controller->update();
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    pad.clearReceived();
+    xruns = pad.xruns();
+    ASSERT_EQ(kill(server.pid(), SIGCONT), 0);
+    back = pumpUntil([&] { return count(pad.received(), kPlayDark) > 0 || pad.xruns() != xruns; }, controller.get());
+    if (kRealTime && pad.xruns() == xruns) {
+        EXPECT_TRUE(back) << "the state was not told after the stop";
+    }
+    EXPECT_EQ(count(pad.received(), kPlayLit), 0u) << "what waited through the stop was replayed";
 
     // The sound's look starts PortAudio on this server, whose JACK host API puts its own error function in libjack's
     // place: the free of every client below is known all the same.
@@ -219,18 +239,21 @@ TEST(ControllerJack, NotesAndControlsReachTheInterfaceAndFeedbackComesBack) {
         // Joined anew, the pad is told the whole state once: the connect bytes and the lamp as it is now.
         const std::vector<uint8_t>& now = iface.lit[V_PLAY] ? kPlayLit : kPlayDark;
         const std::vector<uint8_t>& old = iface.lit[V_PLAY] ? kPlayDark : kPlayLit;
-        back = pumpUntil([&] { return count(padClient->received(), now) > 0; }, controller.get());
-        if (kRealTime) {
+        back = pumpUntil([&] { return count(padClient->received(), now) > 0 || padClient->xruns() > 0; },
+                         controller.get());
+        if (kRealTime && padClient->xruns() == 0) {
             EXPECT_TRUE(back) << "the controller's output did not come back";
             EXPECT_EQ(count(padClient->received(), kHello), 1u);
-            EXPECT_EQ(count(padClient->received(), old), 0u) << "what was sent while no server ran was replayed";
         }
+        EXPECT_EQ(count(padClient->received(), old), 0u) << "what was sent while no server ran was replayed";
         if (restart) {
             EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << "a line untrue after a restart";
         }
         iface.lit[V_PLAY] = !iface.lit[V_PLAY]; // a change of the lamp goes out
-        back = pumpUntil([&] { return count(padClient->received(), old) > 0; }, controller.get());
-        if (kRealTime) {
+        xruns = padClient->xruns();
+        back = pumpUntil([&] { return count(padClient->received(), old) > 0 || padClient->xruns() != xruns; },
+                         controller.get());
+        if (kRealTime && padClient->xruns() == xruns) {
             EXPECT_TRUE(back) << "a change of the lamp did not go out";
         }
     }
@@ -243,10 +266,12 @@ TEST(ControllerJack, NotesAndControlsReachTheInterfaceAndFeedbackComesBack) {
         std::this_thread::sleep_for(std::chrono::milliseconds(gapMs));
         padClient = std::make_unique<JackMidiClient>("JackPad");
         ASSERT_TRUE(padClient->ok());
-        back = pumpUntil([&] { return count(padClient->received(), iface.lit[V_PLAY] ? kPlayLit : kPlayDark) > 0; },
+        EXPECT_TRUE(pumpUntil([&] { return padClient->joined(); }, controller.get())) << "not joined again";
+        const std::vector<uint8_t>& now = iface.lit[V_PLAY] ? kPlayLit : kPlayDark;
+        back = pumpUntil([&] { return count(padClient->received(), now) > 0 || padClient->xruns() > 0; },
                          controller.get());
-        if (kRealTime) {
-            EXPECT_TRUE(back) << "not joined again";
+        if (kRealTime && padClient->xruns() == 0) {
+            EXPECT_TRUE(back) << "not told the state of now";
         }
     }
 

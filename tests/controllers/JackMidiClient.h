@@ -52,6 +52,8 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         return received_;
     }
+    // Both its ports are connected (to the program's, in the tests), as the server's graph shows.
+    bool joined() const { return jack_port_connected(in_) > 0 && jack_port_connected(out_) > 0; }
     // Cycles the server found a client late in (an xrun): what the loop carried in them may be lost.
     unsigned xruns() const { return xruns_.load(); }
     void clearReceived() {

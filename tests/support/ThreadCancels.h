@@ -1,13 +1,19 @@
 // Threads of the test program, libjack's own among them, ended by a cancel soon after their start. libjack ends its
 // threads with an asynchronous cancel, which lands wherever the thread is: one that is still starting (taking
 // real-time priority, saying it could not) can leave a lock of libjack's or the C library's held for good. Counted by
-// taking pthread_create and pthread_cancel over for the whole program and passing them on. Include this header in one
-// source file of a test program only. Under a sanitizer, whose runtime takes them over itself, nothing is counted.
+// taking pthread_create, pthread_cancel and jack_client_open over for the whole program and passing them on. A thread
+// that one open starts and ends (an open that fails half way) is libjack's own business and not counted. Include this
+// header in one source file of a test program only. Under a sanitizer, whose runtime takes the thread functions over
+// itself, nothing is counted.
 #pragma once
 
 #include "support/Sanitized.h"
 
+#include <jack/jack.h>
+
 #include <chrono>
+#include <cstdarg>
+#include <cstdlib>
 #include <dlfcn.h>
 #include <map>
 #include <mutex>
@@ -27,17 +33,31 @@ struct ThreadCancels {
         return youngCount();
     }
 
+    struct Birth {
+        Clock::time_point time;
+        pthread_t creator;
+        unsigned open; // the creator's open it was started in, 0 for none
+    };
     static std::mutex& mutex() {
         static std::mutex m;
         return m;
     }
-    static std::map<pthread_t, Clock::time_point>& births() {
-        static std::map<pthread_t, Clock::time_point> b;
+    static std::map<pthread_t, Birth>& births() {
+        static std::map<pthread_t, Birth> b;
         return b;
     }
     static unsigned& youngCount() {
         static unsigned n = 0;
         return n;
+    }
+    // The open the calling thread is in (0: none), and the count of its opens.
+    static unsigned& openNow() {
+        static thread_local unsigned open = 0;
+        return open;
+    }
+    static unsigned& opens() {
+        static thread_local unsigned count = 0;
+        return count;
     }
 };
 
@@ -52,7 +72,7 @@ extern "C" int pthread_create(pthread_t* thread, const pthread_attr_t* attr, voi
     std::lock_guard<std::mutex> guard(ThreadCancels::mutex());
     const ThreadCancels::Clock::time_point born = ThreadCancels::Clock::now();
     const int result = real(thread, attr, start, arg);
-    if (result == 0) ThreadCancels::births()[*thread] = born;
+    if (result == 0) ThreadCancels::births()[*thread] = {born, pthread_self(), ThreadCancels::openNow()};
     return result;
 }
 
@@ -63,10 +83,33 @@ extern "C" int pthread_cancel(pthread_t thread) {
     {
         std::lock_guard<std::mutex> guard(ThreadCancels::mutex());
         const auto birth = ThreadCancels::births().find(thread);
-        if (birth != ThreadCancels::births().end() &&
-            ThreadCancels::Clock::now() - birth->second < ThreadCancels::kYoung)
+        const bool sameOpen = birth != ThreadCancels::births().end() && birth->second.open != 0 &&
+                              pthread_equal(birth->second.creator, pthread_self()) &&
+                              birth->second.open == ThreadCancels::openNow();
+        if (birth != ThreadCancels::births().end() && !sameOpen &&
+            ThreadCancels::Clock::now() - birth->second.time < ThreadCancels::kYoung)
             ThreadCancels::youngCount()++;
     }
     return real(thread);
+}
+
+// The program and the tests pass no optional argument but a server's name.
+extern "C" jack_client_t* jack_client_open(const char* name, jack_options_t options, jack_status_t* status, ...) {
+    using Open = jack_client_t* (*)(const char*, jack_options_t, jack_status_t*, ...);
+    static const auto real = reinterpret_cast<Open>(dlsym(RTLD_NEXT, "jack_client_open"));
+    using testsupport::ThreadCancels;
+    if (options & (JackLoadName | JackLoadInit | JackSessionID)) abort();
+    const char* server = nullptr;
+    if (options & JackServerName) {
+        va_list arguments;
+        va_start(arguments, status);
+        server = va_arg(arguments, const char*);
+        va_end(arguments);
+    }
+    const unsigned outer = ThreadCancels::openNow();
+    ThreadCancels::openNow() = ++ThreadCancels::opens();
+    jack_client_t* client = server ? real(name, options, status, server) : real(name, options, status);
+    ThreadCancels::openNow() = outer;
+    return client;
 }
 #endif
