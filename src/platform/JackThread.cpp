@@ -47,6 +47,7 @@ struct State {
 };
 
 std::atomic<unsigned> freed{0};
+std::atomic<bool> started{false}; // the thread was made: something was handed over
 
 // libjack says so, on the thread of the open that does it, before it frees the clients.
 void quiet(const char* message) {
@@ -94,6 +95,7 @@ State& state() {
     static State* s = [] {
         auto* made = new State; // never freed, nor its thread joined: a request may be held at the program's end
         std::thread([made] { run(*made); }).detach();
+        started.store(true);
         return made;
     }();
     return *s;
@@ -139,6 +141,9 @@ void post(std::function<void()> request, bool holds) {
 }
 
 bool drain() {
+    // Nothing was handed over: no thread is made only to be waited for, which would still be starting as the program
+    // ends.
+    if (!started.load()) return true;
     State& s = state();
     std::unique_lock<std::mutex> lock(s.mutex);
     return s.ended.wait_for(lock, kAllowance, [&] { return s.pending == 0; });
