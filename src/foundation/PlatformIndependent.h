@@ -41,8 +41,10 @@ private:
     bool m_owns;
 };
 
-// Starts `start` on a new thread, passing it the last argument. The thread is detached, so its
-// resources return to the system when it ends; callers that must wait for it use their own flags.
+// Starts `start` on a new thread, passing it the last argument. Callers that must wait for it use their own flags.
+// The thread is joined once `start` has returned: by a later start, or at the program's end, which waits up to a
+// second for threads still in `start` (one its owner stopped is leaving), so that none is still ending while the
+// process exits; one still at work after that is left to run.
 // Returns null (and says why on standard error) when the thread cannot be created.
 THREAD_HANDLE CreateThread(void* securityAttributes, unsigned long stackSize, void* (*start)(void*), int unused1,
                            int unused2, void* argument);

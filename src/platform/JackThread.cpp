@@ -51,7 +51,8 @@ struct State {
 constexpr Clock::duration kThreadStart = std::chrono::milliseconds(200);
 
 std::atomic<unsigned> freed{0};
-std::atomic<bool> refusing{false}; // see cutOff()
+std::atomic<bool> refusing{false};    // see cutOff()
+std::atomic<bool> threadMade{false};  // something was handed over: the thread was made
 std::atomic<Clock::rep> startedAt{0}; // when libjack last started a thread of ours (the clock's epoch: long ago)
 using Said = void (*)(const char*);
 std::atomic<Said> chained{nullptr}; // the error function other code installed, still told what libjack says
@@ -116,6 +117,7 @@ State& state() {
     static State* s = [] {
         auto* made = new State; // never freed, nor its thread joined: a request may be held at the program's end
         std::thread([made] { run(*made); }).detach();
+        threadMade.store(true);
         return made;
     }();
     return *s;
@@ -161,6 +163,9 @@ void post(std::function<void()> request, bool holds) {
 }
 
 bool drain() {
+    // Nothing was handed over: no thread is made only to be waited for, which would still be starting as the program
+    // ends.
+    if (!threadMade.load()) return true;
     State& s = state();
     std::unique_lock<std::mutex> lock(s.mutex);
     return s.ended.wait_for(lock, kAllowance, [&] { return s.pending == 0; });

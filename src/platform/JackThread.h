@@ -31,7 +31,8 @@ Reply call(std::function<void()> request, std::function<void()> ifLate = nullptr
 // Hands `request` over and returns at once. `holds`: it may wait long for something else than the server (a block
 // stalled in a process callback); calls return NotAsked until it has ended, as after a request given up on.
 void post(std::function<void()> request, bool holds = false);
-// Waits until everything handed over has ended, for at most a second; false when it did not. For the quit.
+// Waits until everything handed over has ended, for at most a second; false when it did not. For the quit: where
+// nothing was ever handed over, the JACK thread is not made.
 bool drain();
 // How many times libjack freed every client of the process (see alive()), from any thread: a client opened while it
 // read another number is gone. libjack says so through its one error function of the process, which other code

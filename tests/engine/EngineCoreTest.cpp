@@ -1,5 +1,6 @@
 #include "EngineTestSupport.h"
 #include "support/DeckLoads.h"
+#include "support/ProcessThreads.h"
 
 #include "engine/EngineClock.h"
 #include "engine/TarlumeAudioDevice.h"
@@ -25,6 +26,7 @@ TEST(EngineCore, BuildsRunsAndDestroysWithoutSkinControllersOrShell) {
     EngineHome home;
     TestSoundBackend backend;
     const int card = backend.addDevice("Card", 2, 4);
+    const long threadsBefore = testsupport::processThreads();
     {
         Tarlume engine;
         EXPECT_TRUE(DirExist(home.dataFolder() + "playlists/logs"));
@@ -38,6 +40,8 @@ TEST(EngineCore, BuildsRunsAndDestroysWithoutSkinControllersOrShell) {
         EXPECT_EQ(engine.getVariable("x"), "");
     }
     EXPECT_TRUE(FileExist(home.dataFolder() + "config.xml"));
+    // Nothing the engine started runs on after it, nor is a thread started by its end.
+    EXPECT_EQ(testsupport::threadsBackTo(threadsBefore), threadsBefore);
 }
 
 // At the end, settings, playlists and what the decks' tracks leave are written before sound and MIDI close; a

@@ -6,6 +6,7 @@
 #include <functional>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <thread>
 #include <vector>
@@ -34,6 +35,20 @@ void* tryFromOtherThread(void* arg) {
     return nullptr;
 }
 
+// Leaves slowly: what the thread holds goes half a second after its start function returned.
+struct LeavingSlowly {
+    ~LeavingSlowly() {
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        fputs("the thread has ended\n", stderr);
+    }
+};
+
+void* leaveSlowly(void* arg) {
+    thread_local LeavingSlowly leaving;
+    static_cast<ThreadProbe*>(arg)->done = true;
+    return nullptr;
+}
+
 bool waitFor(const std::function<bool()>& cond) {
     for (int i = 0; i < 500 && !cond(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     return cond();
@@ -41,7 +56,7 @@ bool waitFor(const std::function<bool()>& cond) {
 
 } // namespace
 
-TEST(Threads, CreateThreadPassesItsLastArgument) {
+TEST(Threads, CreateThreadPassesItsLastArgumentAndTheEndWaitsForTheThreadToLeave) {
     ThreadProbe probe;
     THREAD_HANDLE h = CreateThread(nullptr, 0, probeThread, 7, 9, &probe);
     ASSERT_NE(h, nullptr);
@@ -49,6 +64,17 @@ TEST(Threads, CreateThreadPassesItsLastArgument) {
     EXPECT_TRUE(waitFor([&] { return probe.done.load(); }));
     EXPECT_EQ(probe.got, 42);
     CloseThreadHandle(h);
+
+    // The program's end waits for a thread that is leaving, so nothing of it runs while the process ends.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            ThreadProbe leaving;
+            CloseThreadHandle(CreateThread(nullptr, 0, leaveSlowly, 0, 0, &leaving));
+            waitFor([&] { return leaving.done.load(); });
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "the thread has ended");
 }
 
 TEST(Threads, RecursiveLockAndTryEnter) {

@@ -6,6 +6,7 @@
 #include <EGL/eglext.h>
 
 #include <algorithm>
+#include <mutex>
 
 namespace {
 
@@ -42,19 +43,35 @@ struct FramebufferCalls {
 
 FramebufferCalls g_fb; // entry points are the same for every context of the process
 
-// The surfaceless display, initialised once and kept for the life of the process: terminating it
-// unloads the driver, which loses track of memory it still holds.
-EGLDisplay surfacelessDisplay() {
-    static EGLDisplay display = [] {
+// The surfaceless display, initialised by the first context opened and ended with the last one's close. Ending it
+// stops the driver's threads (the rasteriser's and the shader pool's), so none is left to run while the process
+// exits and the leak check stops every thread. (The sanitized builds keep the driver loaded, see
+// SanitizerDefaults.cpp, so what it still held stays in sight of the leak check.)
+std::mutex g_displayLock;
+EGLDisplay g_display = EGL_NO_DISPLAY;
+int g_contexts = 0; // open contexts on g_display
+
+EGLDisplay acquireDisplay() {
+    std::lock_guard<std::mutex> guard(g_displayLock);
+    if (g_contexts == 0) {
         auto getPlatformDisplay =
             reinterpret_cast<PFNEGLGETPLATFORMDISPLAYEXTPROC>(eglGetProcAddress("eglGetPlatformDisplayEXT"));
         if (!getPlatformDisplay) return EGL_NO_DISPLAY;
         EGLDisplay d = getPlatformDisplay(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
         EGLint major = 0, minor = 0;
         if (d == EGL_NO_DISPLAY || !eglInitialize(d, &major, &minor)) return EGL_NO_DISPLAY;
-        return d;
-    }();
-    return display;
+        g_display = d;
+    }
+    g_contexts++;
+    return g_display;
+}
+
+void releaseDisplay() {
+    std::lock_guard<std::mutex> guard(g_displayLock);
+    if (--g_contexts == 0) {
+        eglTerminate(g_display);
+        g_display = EGL_NO_DISPLAY;
+    }
 }
 
 } // namespace
@@ -66,12 +83,14 @@ bool HeadlessGL::open(int width, int height) {
         error_ = "empty framebuffer";
         return false;
     }
-    EGLDisplay display = surfacelessDisplay();
+    EGLDisplay display = acquireDisplay();
     if (display == EGL_NO_DISPLAY) {
         error_ = "no surfaceless EGL display";
         return false;
     }
     if (!eglBindAPI(EGL_OPENGL_API)) {
+        releaseDisplay();
+        eglReleaseThread();
         error_ = "EGL has no desktop OpenGL";
         return false;
     }
@@ -79,6 +98,8 @@ bool HeadlessGL::open(int width, int height) {
     EGLContext context = eglCreateContext(display, EGL_NO_CONFIG_KHR, EGL_NO_CONTEXT, nullptr);
     if (context == EGL_NO_CONTEXT || !eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, context)) {
         if (context != EGL_NO_CONTEXT) eglDestroyContext(display, context);
+        releaseDisplay();
+        eglReleaseThread();
         error_ = "no surfaceless OpenGL context";
         return false;
     }
@@ -121,6 +142,7 @@ void HeadlessGL::close() {
         eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
         eglDestroyContext(display, static_cast<EGLContext>(context_));
     }
+    releaseDisplay();
     eglReleaseThread();
     display_ = context_ = nullptr;
     framebuffer_ = colour_ = 0;

@@ -4,6 +4,7 @@
 #include "platform/GL.h"
 #include "support/HeadlessGL.h"
 #include "support/MissingComponent.h"
+#include "support/ProcessThreads.h"
 
 #include <cstring>
 #include <memory>
@@ -223,6 +224,7 @@ TEST(PictureGLWithoutContext, NothingIsDrawnAndNothingCalled) {
     src.destroyTextureGL();
     glDeletePendingTextures();
 
+    const long threadsBefore = testsupport::processThreads();
     // A texture of a context that is gone is forgotten, never deleted in a later context.
     HeadlessGL gl;
     if (!gl.open(4, 4)) TARLUME_MISSING_COMPONENT() << gl.error();
@@ -230,6 +232,8 @@ TEST(PictureGLWithoutContext, NothingIsDrawnAndNothingCalled) {
     GLuint old = src.texture;
     ASSERT_NE(old, 0u);
     gl.close();
+    // The driver's threads end with the last context, so none is left running when the process ends.
+    EXPECT_EQ(testsupport::threadsBackTo(threadsBefore), threadsBefore);
     ASSERT_TRUE(gl.open(4, 4));
     CPicture live;
     ASSERT_TRUE(live.create(4, 4));
