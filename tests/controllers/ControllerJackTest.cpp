@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <set>
+#include <sstream>
 #include <sys/socket.h>
 #include <thread>
 
@@ -58,6 +59,16 @@ template <class F> bool sendUntil(JackMidiClient& pad, const std::vector<std::ve
         if (pumpUntil(done, nullptr, 2)) return true;
     }
     return false;
+}
+
+// Standard error since it was captured, but the lines of libjack's metadata store (Berkeley DB), which every JACK
+// client of the machine shares: one filled by clients of programs that ended without closing them says so at each open.
+std::string saidByTheProgram() {
+    std::istringstream captured(testing::internal::GetCapturedStderr());
+    std::string said;
+    for (std::string line; std::getline(captured, line);)
+        if (line.rfind("BDB", 0) != 0) said += line + "\n";
+    return said;
 }
 
 // The process's sockets, by descriptor.
@@ -125,7 +136,7 @@ TEST(ControllerJack, NotesAndControlsReachTheInterfaceAndFeedbackComesBack) {
     controller->connect(HIDTYPE_MIDI, "JackPad");
     EXPECT_FALSE(controller->isConnected());
     EXPECT_TRUE(controller->awaitsDevices());
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+    EXPECT_EQ(saidByTheProgram(),
               "No MIDI system (neither ALSA nor JACK): controllers are off until a JACK server runs\n");
     ASSERT_TRUE(server.restart());
     bool listed = false;
@@ -247,7 +258,7 @@ TEST(ControllerJack, NotesAndControlsReachTheInterfaceAndFeedbackComesBack) {
         }
         EXPECT_EQ(count(padClient->received(), old), 0u) << "what was sent while no server ran was replayed";
         if (restart) {
-            EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << "a line untrue after a restart";
+            EXPECT_EQ(saidByTheProgram(), "") << "a line untrue after a restart";
         }
         iface.lit[V_PLAY] = !iface.lit[V_PLAY]; // a change of the lamp goes out
         xruns = padClient->xruns();
@@ -329,7 +340,7 @@ TEST(ControllerJack, NotesAndControlsReachTheInterfaceAndFeedbackComesBack) {
         JackThread::drain();
     }
     EXPECT_EQ(
-        testing::internal::GetCapturedStderr(),
+        saidByTheProgram(),
         "No room for a MIDI port for \"v64\" (the program holds 64 at most): it is left out until chosen again\n");
     many.clear();
 
