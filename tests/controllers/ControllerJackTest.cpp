@@ -187,11 +187,13 @@ TEST(ControllerJack, NotesAndControlsReachTheInterfaceAndFeedbackComesBack) {
     // The server stopped for a while (held in a debugger) with the lamp changed meanwhile: once it runs again the pad
     // is told the state of now, not the changes that waited.
     ASSERT_EQ(kill(server.pid(), SIGSTOP), 0);
+    // A cycle the server began before its stop still runs through the clients: the changes come after it.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
     for (const bool lit : {false, true, false}) {
         iface.lit[V_PLAY] = lit;
         controller->update();
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
     pad.clearReceived();
     xruns = pad.xruns();
     ASSERT_EQ(kill(server.pid(), SIGCONT), 0);
