@@ -8,6 +8,7 @@
 #include "foundation/modTools.h"
 #include "platform/GL.h"
 #include "ShellHome.h"
+#include "support/ScopedEnv.h"
 #include "skin/Skin.h"
 #include "skin/SkinObject.h"
 #include "skin/SkinWindow.h"
@@ -26,7 +27,13 @@ namespace {
 
 constexpr float viewHeight = 500;
 
-struct Bridge : shelltest::ShellHome {
+// The rows need no sound device: PortAudio's start, seconds long on a loaded machine, would outlast a row's quit,
+// which then ends the process as a quit that waited too long does.
+struct NoSound {
+    testsupport::ScopedEnv sound{"TARLUME_SOUND", "null"};
+};
+
+struct Bridge : NoSound, shelltest::ShellHome {
     using ShellHome::ShellHome;
     Skin* skin() const { return tlm ? tlm->skin : nullptr; }
     SkinWindowStateInfo* layer(const char* window, int l) const { return skin()->getWindow(window)->layerState(l); }
