@@ -16,6 +16,7 @@ public:
         drop("save", prompt);
     }
     void pump() override {}
+    void sync() override {}
     bool busy() const override { return false; }
 
 private:
@@ -79,6 +80,8 @@ public:
         for (int i = 0; i < 200 && gtk_events_pending(); ++i)
             gtk_main_iteration_do(FALSE);
     }
+
+    void sync() override { gdk_display_sync(gdk_display_get_default()); }
 
     bool busy() const override {
         for (const Slot& s : slots_)

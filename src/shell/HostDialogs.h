@@ -23,6 +23,9 @@ public:
                              Answer onSave) = 0;
     // Handles the dialogs' pending events without waiting. Main thread, once per frame.
     virtual void pump() = 0;
+    // Returns once the window system has done what was asked of it before (a window hidden is gone), so that
+    // the program's other connections to it see the outcome.
+    virtual void sync() = 0;
     // Any dialog is open.
     virtual bool busy() const = 0;
 };

@@ -170,9 +170,8 @@ void MyOpenGLView::run() {
                 } else {
                     // A press in the window takes the keyboard when nobody holds it: with no window manager
                     // nobody else gives it.
-                    if (e.type == SDL_MOUSEBUTTONDOWN && e.button.windowID == SDL_GetWindowID(window_) &&
-                        keyboardHolder(window_) == KeyboardHolder::Nobody)
-                        SDL_SetWindowInputFocus(window_);
+                    if (e.type == SDL_MOUSEBUTTONDOWN && e.button.windowID == SDL_GetWindowID(window_))
+                        takeKeyboard(window_);
                     if (e.type == SDL_WINDOWEVENT && e.window.windowID == SDL_GetWindowID(window_) &&
                         mayLoseContent(e.window.event))
                         showAll_ = true;
@@ -186,7 +185,14 @@ void MyOpenGLView::run() {
         if (forwarder_.takePreferences()) showPreferences();
         if (forwarder_.takeClosePopup()) hidePopup();
         if (quitSignal_) break;
+        const bool hostWindowWasOpen = hostWindowOpen();
         dialogs_->pump();
+        // GTK's windows take the keyboard when shown and, with no window manager, leave it on the root when they
+        // go: the main window takes it back once the window system has seen them go.
+        if (hostWindowWasOpen && !hostWindowOpen()) {
+            dialogs_->sync();
+            takeKeyboard(window_);
+        }
         if (pacer_.mainDue()) {
             singleStep();
             if (frameHook_ && !quitting_) frameHook_();
@@ -306,6 +312,10 @@ void MyOpenGLView::startFileDrag(const std::string& path, float x, float y) {
     forwarder_.startDrag(path, x, y);
 }
 
+bool MyOpenGLView::hostWindowOpen() const {
+    return dialogs_->busy() || (preferences_ && preferences_->isOpen());
+}
+
 void MyOpenGLView::showPreferences() {
     if (!preferences_) {
         preferencesAccess_ = makeBridgePreferences();
@@ -345,7 +355,7 @@ void MyOpenGLView::hidePopup() {
     // With no window manager SDL gives the keyboard to the window it shows, and the X server gives it to nobody
     // when that window goes: no key, Ctrl+Q neither, would reach the program. The main window takes back what
     // its own pop-up held, before the pop-up goes, so no key falls between them; a keyboard held elsewhere stays.
-    if (window_ && keyboardHolder(popup_->window()) == KeyboardHolder::ThisWindow) SDL_SetWindowInputFocus(window_);
+    takeKeyboard(window_, popup_->window());
     popup_.reset();
     forwarder_.setPopupWindow(0, 0);
     pacer_.setPopupOpen(false);

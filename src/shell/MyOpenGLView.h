@@ -56,6 +56,8 @@ private:
     void hidePopup();
     // Opens the preferences window (made at the first call).
     void showPreferences();
+    // A dialog or the preferences window shows.
+    bool hostWindowOpen() const;
     void serveRequests();
     void shutdown();
     shell::Rect usableArea() const;

@@ -38,6 +38,20 @@ shell::KeyboardHolder shell::keyboardHolder(SDL_Window* window) {
     ::Window focus = None;
     int revertTo = 0;
     XGetInputFocus(info.info.x11.display, &focus, &revertTo);
+    if (focus == info.info.x11.window) return KeyboardHolder::ThisWindow;
     if (focus == None) return KeyboardHolder::Nobody;
-    return focus == info.info.x11.window ? KeyboardHolder::ThisWindow : KeyboardHolder::Another;
+    // A window that took the keyboard reverting to its parent (as GTK's windows do with no window manager) leaves
+    // it on the root when it goes.
+    XWindowAttributes attributes;
+    if (focus != PointerRoot && XGetWindowAttributes(info.info.x11.display, info.info.x11.window, &attributes) &&
+        focus == attributes.root)
+        return KeyboardHolder::Nobody;
+    return KeyboardHolder::Another;
+}
+
+void shell::takeKeyboard(SDL_Window* window, SDL_Window* going) {
+    if (!window) return;
+    if (keyboardHolder(window) == KeyboardHolder::Nobody ||
+        (going && keyboardHolder(going) == KeyboardHolder::ThisWindow))
+        SDL_SetWindowInputFocus(window);
 }

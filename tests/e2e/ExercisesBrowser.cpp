@@ -178,7 +178,8 @@ void focus(Rig& rig, const Control& c) {
     EXPECT_NE(seen.find("files"), std::string::npos) << "the file list is never the keyboard's: " << seen;
 }
 
-// NEW CASE: asks for a name; the playlist of that name is made.
+// NEW CASE: asks for a name; the playlist of that name is made, and the window has the keys again (with no window
+// manager, the box leaves them to nobody when it goes).
 void newCase(Rig& rig, const Control& c) {
     rig.click(c);
     const std::string dialog = rig.otherWindow().id;
@@ -193,12 +194,13 @@ void newCase(Rig& rig, const Control& c) {
         return stat(file.c_str(), &st) == 0;
     })) << "no playlist file "
         << file;
-    testsupport::xdo("windowfocus --sync " + rig.window());
+    rig.moveOff();
+    EXPECT_TRUE(rig.until([&] { return rig.keyboardWindow() == rig.window(); }, 5)) << "the keys went with the box";
 }
 
 // A menu button (drives, cases, the main menu, a deck's menu): its pop-up list opens with rows;
 // Escape closes it and the button is not lit. The keys reach the window again (Ctrl+Q among them): with no
-// window manager to give them back, it takes them from its pop-up, and from nobody at a click.
+// window manager to give them back, it takes them from its pop-up, and from nobody (or the root) at a click.
 void menu(Rig& rig, const Control& c) {
     // Its look with the pointer away from it, on a label where a click does nothing.
     const Point away = freePlace(rig, rig.control("master label"));
@@ -256,9 +258,12 @@ void menu(Rig& rig, const Control& c) {
     EXPECT_EQ(rig.keyboardWindow(), rig.window()) << "the keys went with the pop-up";
     rig.frames(3);
     EXPECT_TRUE(rig.pixels(c) == unlit) << "drawn lit after its pop-up closed, the pointer away from it";
-    rig.dropKeyboard();
-    rig.click(away);
-    EXPECT_EQ(rig.keyboardWindow(), rig.window()) << "a click does not take the keys nobody has";
+    for (bool root : {false, true}) {
+        rig.dropKeyboard(root);
+        rig.click(away);
+        EXPECT_EQ(rig.keyboardWindow(), rig.window())
+            << "a click does not take the keys " << (root ? "the root window was left" : "nobody has");
+    }
 }
 
 // The program's window as the X server shows it.
@@ -376,28 +381,42 @@ void windowButton(Rig& rig, const Control& c) {
 }
 
 // RECORD: asks for the file through the save dialog; records while lit; stopped, the file holds the
-// mix at the master's level.
+// mix at the master's level. The dialog cancelled records nothing. Whichever way the dialog goes, the window has
+// the keys again (with no window manager, the dialog leaves them to nobody).
 void record(Rig& rig, const Control& c) {
     const std::string mix = rig.session().root.path + "mix.wav";
     Control status = rig.find("record_quick", 0);
     playing(rig, 0, true);
     const double master = rig.listen().masterDb();
-    rig.click(c);
-    std::string dialog;
-    testsupport::waitFor([&] {
-        dialog = testsupport::run(
-            "timeout -k 5 30 xdotool search --onlyvisible --name 'Select name for new mix' 2>/dev/null | head -1");
+    auto askedForTheFile = [&] {
+        rig.click(c);
+        std::string dialog;
+        testsupport::waitFor([&] {
+            dialog = testsupport::run(
+                "timeout -k 5 30 xdotool search --onlyvisible --name 'Select name for new mix' 2>/dev/null | head -1");
+            return !dialog.empty();
+        });
+        if (!dialog.empty()) {
+            dialog.pop_back();
+            testsupport::xdo("windowfocus --sync " + dialog);
+            sleepMs(300);
+        }
         return !dialog.empty();
-    });
-    ASSERT_FALSE(dialog.empty()) << "no save dialog";
-    dialog.pop_back();
-    testsupport::xdo("windowfocus --sync " + dialog);
-    sleepMs(300);
+    };
+    auto keysBack = [&] {
+        rig.moveOff();
+        return rig.until([&] { return rig.keyboardWindow() == rig.window(); }, 5);
+    };
+    ASSERT_TRUE(askedForTheFile()) << "no save dialog";
+    rig.key("Escape");
+    EXPECT_TRUE(keysBack()) << "the keys went with the cancelled save dialog";
+    EXPECT_EQ(rig.engineFact("recording"), 0) << "the cancelled dialog records";
+    ASSERT_TRUE(askedForTheFile()) << "no save dialog the second time";
     testsupport::xdo("key --clearmodifiers ctrl+a");
     testsupport::xdo("type --delay 5 '" + mix + "'");
     testsupport::xdo("key Return");
     EXPECT_TRUE(rig.until([&] { return rig.engineFact("recording") > 0; })) << "the recording did not start";
-    testsupport::xdo("windowfocus --sync " + rig.window());
+    EXPECT_TRUE(keysBack()) << "the keys went with the save dialog";
     EXPECT_TRUE(rig.value(c).lit);
     soundFor(rig, 1.5);
     rig.click(c);
@@ -452,7 +471,8 @@ const Exercise kMenu{"click, choose rows, Escape; click with the keys taken away
                      "its pop-up rows (labels whole) act; closes; not lit; the window has the keys", menu};
 const Exercise kWindowButton{"click twice", "the other deck (or the options) shows in its place, and back",
                              windowButton};
-const Exercise kRecord{"click, answer the save dialog, click", "records while lit; the file holds the mix", record};
+const Exercise kRecord{"click, cancel the save dialog; click, answer it, click",
+                       "nothing recorded; records while lit; the file holds the mix; the keys come back", record};
 const Exercise kRecordStatus{"read while recording and after", "the engine's status text (empty)", recordStatus};
 const Exercise kQuit{"choose a folder, click", "the program ends with success; its settings keep the folder", quit};
 

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 
 namespace e2e {
 
@@ -183,7 +184,9 @@ void calibrate(Rig& rig, const Control& c) {
     EXPECT_EQ(rig.deckFact(c.deck, "calibrating"), 1) << "no calibration runs";
 }
 
-// PREFERENCES: the preferences window opens; it closes as a window does.
+// PREFERENCES: the preferences window opens; it closes by its Close button and as a window does. Ctrl+, opens it
+// again with the pointer off the window: each time it goes, the window has the keys again (with no window manager,
+// it leaves them to the root window, which gives them only to the window under the pointer).
 void preferences(Rig& rig, const Control& c) {
     auto shown = [] {
         std::string id = testsupport::run(
@@ -191,11 +194,25 @@ void preferences(Rig& rig, const Control& c) {
         if (!id.empty()) id.pop_back();
         return id;
     };
+    auto keysBack = [&] {
+        rig.moveOff();
+        return rig.until([&] { return rig.keyboardWindow() == rig.window(); }, 5);
+    };
     rig.click(c);
     std::string window;
     ASSERT_TRUE(rig.until([&] { return !(window = shown()).empty(); })) << "no preferences window";
+    // The Close button sits in the window's bottom right corner, inside its 8-pixel border.
+    int x = 0, y = 0, w = 0, h = 0;
+    sscanf(testsupport::run("timeout -k 5 30 xdotool getwindowgeometry --shell " + window).c_str(),
+           "WINDOW=%*d X=%d Y=%d WIDTH=%d HEIGHT=%d", &x, &y, &w, &h);
+    testsupport::xdo("mousemove --sync " + std::to_string(x + w - 24) + " " + std::to_string(y + h - 20) + " click 1");
+    EXPECT_TRUE(rig.until([&] { return shown().empty(); })) << "its Close button does not close it";
+    EXPECT_TRUE(keysBack()) << "the keys went with the preferences window";
+    rig.key("ctrl+comma");
+    ASSERT_TRUE(rig.until([&] { return !(window = shown()).empty(); })) << "Ctrl+, does not open it";
     rig.closeWindow(window);
     EXPECT_TRUE(rig.until([&] { return shown().empty(); })) << "the preferences window does not close";
+    EXPECT_TRUE(keysBack()) << "the keys went with the preferences window closed as a window";
 }
 
 // The controllers: a click on one (the keyboard is always there) offers its configurations, "None" first;
@@ -230,7 +247,8 @@ const Exercise kExternalMixer{"click twice, decks 1 and 2 playing",
 const Exercise kOptionSlider{"press at 1/4 and 3/4, right click", "the deck's setting there; back where it started",
                              optionSlider};
 const Exercise kOptionCalibrate{"click", "the deck follows its timecode and calibrates", calibrate};
-const Exercise kPreferences{"click, close the window", "the preferences window opens and closes", preferences};
+const Exercise kPreferences{"click, its Close button; Ctrl+, off the window, close the window",
+                            "the preferences window opens and closes; the window has the keys again", preferences};
 const Exercise kControllers{"click the keyboard's row, choose a configuration, then none",
                             "its row and the settings show the configuration; then none", controllers};
 

@@ -562,9 +562,9 @@ std::string Rig::keyboardWindow() {
     return focus == 0 ? "" : std::to_string(focus);
 }
 
-void Rig::dropKeyboard() {
+void Rig::dropKeyboard(bool toRoot) {
     if (Display* d = XOpenDisplay(nullptr)) {
-        XSetInputFocus(d, 0, 0, CurrentTime); // to None, reverting to None
+        XSetInputFocus(d, toRoot ? DefaultRootWindow(d) : 0, 0, CurrentTime); // reverting to None
         XCloseDisplay(d);
     }
 }

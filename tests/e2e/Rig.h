@@ -131,6 +131,9 @@ public:
     void drag(Point from, int dx, int dy, int steps = 8);
     void press(Point p);
     void move(Point p) { moveTo(p); }
+    // Moves the pointer off the window (left of it: the window is centred on a wider screen), where a key
+    // reaches the program only when its window holds the keyboard.
+    void moveOff() { moveTo(Point{-60, 10}); }
     void release();
     void key(const std::string& keys);
     void type(const std::string& text);
@@ -166,8 +169,10 @@ public:
     void closeWindow(const std::string& id);
     // The window the X server sends the keys to (decimal), "" when nobody has them.
     std::string keyboardWindow();
-    // Gives the keys to nobody, as a window that held them leaves them when it goes.
-    void dropKeyboard();
+    // Gives the keys to nobody, as a window that held them leaves them when it goes: to no window, or to the root
+    // window (which hands them to the window under the pointer), as a window that took them reverting to its
+    // parent leaves them.
+    void dropKeyboard(bool toRoot = false);
     // Waits for `n` frames of the program.
     void frames(int n = 2);
     // Waits (up to `seconds`) for a condition read through the probe; whether it held. A program that

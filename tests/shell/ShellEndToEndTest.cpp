@@ -192,6 +192,18 @@ protected:
         return last;
     }
     bool waitForExit(int ms, int* status) { return s->waitForExit(ms, status); }
+    // The window the X server sends the keys to (decimal), "" when nobody has them.
+    std::string keyboardWindow() {
+        Display* d = XOpenDisplay(nullptr);
+        if (!d) return "";
+        ::Window focus = 0;
+        int revertTo = 0;
+        XGetInputFocus(d, &focus, &revertTo);
+        XCloseDisplay(d);
+        return focus == 0 ? "" : std::to_string(focus);
+    }
+    // Off the window, centred at the top of a wider screen: keys reach the program only when its window holds them.
+    void pointerOff() { xdo("mousemove --sync 10 10"); }
     // What the server, the program and the recorder show, for a silence seen only on loaded machines.
     std::string state() {
         return "; the ports and their connections:\n" + run(s->jackEnv() + "timeout -k 5 20 jack_lsp -c 2>/dev/null") +
@@ -268,24 +280,31 @@ TEST_F(ShellEndToEnd, ADjLoadsTwoDecksFromTheBrowserAndAFileDropPlaysAndMixesThe
 }
 
 // The skin's quick-record button asks for the file through the save dialog (GTK, answered by
-// typing a path as a DJ would); stopping leaves a file that holds the mix.
+// typing a path as a DJ would); stopping leaves a file that holds the mix. With no window manager a dialog (the
+// save dialog, the question before loading onto a playing deck) leaves the keys to nobody when it goes, answered or
+// cancelled: the program takes them back, so Ctrl+Q with the pointer off the window ends it.
 TEST_F(ShellEndToEnd, RecordsTheMixThroughTheSaveDialog) {
     // A drop on deck 2 first: the next drop lands where the pointer is then, not where it was.
     drop(1, {s->music + "tone2.mp3"});
     loadAndPlay(0, "tone1.mp3", "tone2.mp3");
     Point record = control("record_quick");
     std::string mix = s->root.path + "mix.wav";
-    click(record);
-    std::string dialog;
-    waitFor([&] {
-        dialog =
-            run("timeout -k 5 30 xdotool search --onlyvisible --name 'Select name for new mix' 2>/dev/null | head -1");
+    auto askedForTheFile = [&] {
+        click(record);
+        std::string dialog;
+        waitFor([&] {
+            dialog = run(
+                "timeout -k 5 30 xdotool search --onlyvisible --name 'Select name for new mix' 2>/dev/null | head -1");
+            return !dialog.empty();
+        });
+        if (!dialog.empty()) {
+            dialog.pop_back();
+            xdo("windowfocus --sync " + dialog);
+            sleepMs(300);
+        }
         return !dialog.empty();
-    });
-    ASSERT_FALSE(dialog.empty()) << "no save dialog";
-    dialog.pop_back();
-    xdo("windowfocus --sync " + dialog);
-    sleepMs(300);
+    };
+    ASSERT_TRUE(askedForTheFile()) << "no save dialog";
     xdo("key --clearmodifiers ctrl+a");
     xdo("type --delay 5 '" + mix + "'");
     xdo("key Return");
@@ -294,9 +313,37 @@ TEST_F(ShellEndToEnd, RecordsTheMixThroughTheSaveDialog) {
         struct stat st;
         return stat(mix.c_str(), &st) == 0 && st.st_size > 44100 * 4;
     })) << "the recording did not start";
-    xdo("windowfocus --sync " + window);
+    pointerOff();
+    EXPECT_TRUE(waitFor([&] { return keyboardWindow() == window; }, 5)) << "the keys went with the save dialog";
     click(record); // stops
     // The file is complete once the recorder has let go of it.
     waitFor([&] { return Wav(mix).level() > 0.05; });
     EXPECT_GT(Wav(mix).level(), 0.05) << "the recording does not hold the mix" << state();
+
+    // A file dropped on the playing deck 1 asks first (the question is titled as the window is); Yes loads it.
+    const std::vector<unsigned char> title = titlePixels(0);
+    const Point deck1 = map->find("trackinfotitle", 0);
+    ASSERT_TRUE(xdndDrop(std::stoul(window), wx + deck1.x, wy + deck1.y, {s->music + "tone2.mp3"}, 60000));
+    std::string question;
+    waitFor([&] {
+        question = run("timeout -k 5 30 xdotool search --onlyvisible --name '^tarlume$' 2>/dev/null | grep -vx " +
+                       window + " | head -1");
+        return !question.empty();
+    });
+    ASSERT_FALSE(question.empty()) << "no question before loading onto the playing deck";
+    question.pop_back();
+    xdo("windowfocus --sync " + question);
+    xdo("key Return");
+    EXPECT_TRUE(waitForTitle(0, title)) << "answered Yes, the deck does not load";
+    pointerOff();
+    EXPECT_TRUE(waitFor([&] { return keyboardWindow() == window; }, 5)) << "the keys went with the question";
+
+    ASSERT_TRUE(askedForTheFile()) << "no save dialog the second time";
+    xdo("key Escape");
+    pointerOff();
+    EXPECT_TRUE(waitFor([&] { return keyboardWindow() == window; }, 5)) << "the keys went with the cancelled dialog";
+    xdo("key ctrl+q");
+    int status = 0;
+    ASSERT_TRUE(waitForExit(60000, &status)) << "Ctrl+Q with the pointer off the window does not end the program";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << readFile(s->root.path + "run1.log");
 }
