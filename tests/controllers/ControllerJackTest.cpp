@@ -6,6 +6,7 @@
 #include "platform/JackThread.h"
 #include "platform/SoundDevices.h"
 #include "support/JackServer.h"
+#include "support/LostJackClient.h"
 #include "support/MissingComponent.h"
 #include "support/Sanitized.h"
 #include "support/TempDir.h"
@@ -18,10 +19,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
-#include <filesystem>
-#include <set>
 #include <sstream>
-#include <sys/socket.h>
 #include <thread>
 
 using namespace ctltest;
@@ -69,17 +67,6 @@ std::string saidByTheProgram() {
     for (std::string line; std::getline(captured, line);)
         if (line.rfind("BDB", 0) != 0) said += line + "\n";
     return said;
-}
-
-// The process's sockets, by descriptor.
-std::set<std::string> sockets() {
-    std::set<std::string> found;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
-        std::error_code error;
-        if (std::filesystem::read_symlink(entry.path(), error).string().rfind("socket:", 0) == 0)
-            found.insert(entry.path().filename().string());
-    }
-    return found;
 }
 
 const char kPad[] = "<name>JackPad</name><type>midi</type><descriptor><model>JackPad</model></descriptor>"
@@ -227,20 +214,8 @@ TEST(ControllerJack, NotesAndControlsReachTheInterfaceAndFeedbackComesBack) {
             }
             EXPECT_EQ(controllerFactory().getMidiDevice(1), "JackPad");
             ASSERT_TRUE(server.restart());
-        } else { // one client's connection to the server broken, as by a server that turns a half-made client out
-            JackThread::drain();
-            const std::set<std::string> before = sockets();
-            jack_client_t* lost = testsupport::JackServer::openClient("lost", server.name());
-            ASSERT_NE(lost, nullptr);
-            static std::atomic<bool> shutDown{false};
-            jack_on_shutdown(
-                lost, [](void*) { shutDown.store(true); }, nullptr);
-            ASSERT_TRUE(JackThread::activate(lost));
-            for (const std::string& fd : sockets())
-                if (!before.count(fd)) shutdown(std::stoi(fd), SHUT_RD);
-            for (int i = 0; i < 500 && !shutDown.load(); i++)
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            ASSERT_TRUE(shutDown.load());
+        } else {
+            ASSERT_TRUE(testsupport::loseJackClient(server.name()));
             padClient->abandon(); // freed at the pad's open below, with the program's client
         }
         padClient = padOnJackThread();
