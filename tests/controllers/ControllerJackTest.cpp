@@ -204,13 +204,37 @@ TEST(ControllerJack, NotesAndControlsReachTheInterfaceAndFeedbackComesBack) {
         SCOPED_TRACE(restart ? "the server restarted" : "another client lost its server");
         const unsigned freeings = JackThread::freeings();
         if (restart) {
+            using testsupport::ThreadCancels;
             padClient->abandon();
+            // The controller is closed, its client kept without ports: the quit below meets it.
+            controller.reset();
+            JackThread::drain();
             testing::internal::CaptureStderr();
+            const unsigned told = ThreadCancels::shutdowns("tarlume-midi");
             ASSERT_EQ(kill(server.pid(), SIGKILL), 0);
-            // Lamps changed while no server runs are not replayed at its return, and the lists keep the pad.
+            // A quit once the client knows its server gone, and the settlings of a controller chosen again, close
+            // nothing of that server. (Uncounted, the quit could meet the client before the notice does.)
+            if (ThreadCancels::kCounted) {
+                for (int i = 0; i < 1000 && ThreadCancels::shutdowns("tarlume-midi") == told; i++)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                ASSERT_GT(ThreadCancels::shutdowns("tarlume-midi"), told);
+                MidiPorts::get().closeForQuit();
+                EXPECT_TRUE(JackThread::drain());
+            }
+            controller = controllerFactory().createController(&iface);
+            controller->loadDevice(file);
+            controller->connect(HIDTYPE_MIDI, "JackPad");
+            // Lamps changed while no server runs are not replayed at its return, and the lists keep the pad. The
+            // server gone is looked for again and again, soon: back within a moment of its restart.
+            const unsigned opens = ThreadCancels::opens("tarlume-midi");
             for (const bool lit : {false, true, false, true}) {
                 iface.lit[V_PLAY] = lit;
                 controller->update();
+            }
+            pumpUntil([] { return false; }, controller.get(), 3);
+            if (ThreadCancels::kCounted) {
+                EXPECT_GE(ThreadCancels::opens("tarlume-midi") - opens, 3u) << "the server was not looked for soon";
+                EXPECT_EQ(ThreadCancels::goneCloses(), 0u) << "a client of a server gone was closed";
             }
             EXPECT_EQ(controllerFactory().getMidiDevice(1), "JackPad");
             ASSERT_TRUE(server.restart());
