@@ -4,6 +4,7 @@
 #include "controllers/ControllerHub.h"
 #include "engine/Tarlume.h"
 #include "engine/TarlumePlayer.h"
+#include "skin/SkinListBox.h"
 #include "support/DeckLoads.h"
 #include "support/ScopedEnv.h"
 #include "support/TempDir.h"
@@ -247,9 +248,12 @@ TEST(ControllerOutput, EngineReconnectsWithoutLeavingPortsOpen) {
                                              "<input><type>button</type><value>play</value>"
                                              "<bytes_down>90 01 7F</bytes_down></input>");
     {
+        SkinInterface skinIface;
+        SkinListBox skinList(&skinIface, nullptr, nullptr); // a skin's list of controllers, outliving the engine
         Tarlume engine;
         engine.controllerFactory = &controllerFactory();
         engine.setHIDConfig("Pad", file);
+        engine.controllerLists.push_back(&skinList);
         // Configured while the devices could not be listed yet (no server has answered since the start): the
         // controller waits, also through a first listing without it (its program joins the server later), and joins
         // its devices once they are listed.
@@ -270,6 +274,7 @@ TEST(ControllerOutput, EngineReconnectsWithoutLeavingPortsOpen) {
         EXPECT_TRUE(engine.controllers[0]->isConnected());
         EXPECT_EQ(ports.open.size(), 2u);
         EXPECT_EQ(engine.controllerDeviceChanges, 2u) << "the lists of controllers were not told";
+        EXPECT_EQ(skinList.getNbItems(), 3) << "the skin's list of controllers was not filled again";
         // A list filled row by row lists the sources once.
         ports.asked = 0;
         std::vector<std::string> rows;

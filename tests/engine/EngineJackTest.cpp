@@ -14,6 +14,7 @@
 #include "platform/JackThread.h"
 #include "platform/MidiPorts.h"
 #include "support/JackServer.h"
+#include "support/LostJackClient.h"
 #include "support/Wav.h"
 
 #include <gtest/gtest.h>
@@ -106,6 +107,8 @@ public:
     ~Listener() {
         if (client_) jack_client_close(client_);
     }
+    // Left to libjack, which frees it (see loseJackClient).
+    void abandon() { client_ = nullptr; }
     bool ok() const { return client_ && port_; }
     // Connects the first output port of the engine's stream (the client "tarlume") to this listener.
     bool connectToEngine() {
@@ -680,6 +683,25 @@ TEST(EngineJack, PortsComeWithALateServerAndStayThroughTimecodeAndTheServerStopp
     const std::vector<float> heard = listener.captureOnce(0.5, *engine);
     ASSERT_GT(heard.size(), 10000u);
     EXPECT_GT(rms(heard.data(), heard.size()), 0.05);
+
+    // libjack frees every client of the process at an open after one of them lost its server, the engine's too while
+    // its server runs on: the device is lost and back, as after a restart.
+    listener.abandon();
+    ASSERT_TRUE(testsupport::loseJackClient(server.name()));
+    testing::internal::CaptureStderr();
+    JackThread::post([] {
+        if (jack_client_t* c = JackThread::openClient("tarlume-freeing")) JackThread::closeClient(c);
+    });
+    bool lostOnce = false;
+    for (int i = 0; i < 1500 && (!lostOnce || device->isLost()); i++) {
+        engine->update();
+        lostOnce = lostOnce || device->isLost();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_TRUE(lostOnce) << "libjack's free of the sound's client went unseen";
+    EXPECT_EQ(engineSaid(), "Sound device \"system\" stopped: playing on no device until it is back\n"
+                            "Sound device \"system\" is back\n");
+    EXPECT_EQ(enginePorts(server.name()), ports);
 }
 
 // A block that stalls (a debugger, a fault) never returns into a device, a deck or a stream freed meanwhile

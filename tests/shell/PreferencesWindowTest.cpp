@@ -100,7 +100,8 @@ TEST(PreferencesWindow, ChosenDeviceAndPairReachTheRoutingOnApplyAndTheSettingsA
         EXPECT_EQ(itemText(skin, gtk_combo_box_get_active(skin)), "kolt-1280");
         EXPECT_EQ(gtk_combo_box_get_active(GTK_COMBO_BOX(w.object("vinylControlDeckCombo"))), 0);
         GtkTreeModel* controllers = GTK_TREE_MODEL(w.object("controllersStore"));
-        EXPECT_GE(gtk_tree_model_iter_n_children(controllers, nullptr), 1); // the keyboard at least
+        const int listed = gtk_tree_model_iter_n_children(controllers, nullptr);
+        EXPECT_GE(listed, 1); // the keyboard at least
         // The chosen controller stays chosen by its name when a refill moves its row (a device came or went).
         auto row = [](const char* name) { return PrefControllerRow{name, "None", "Not Connected"}; };
         w.setControllerRows({row("Keyboard"), row("A"), row("B")});
@@ -111,6 +112,11 @@ TEST(PreferencesWindow, ChosenDeviceAndPairReachTheRoutingOnApplyAndTheSettingsA
         EXPECT_EQ(w.selectedControllerRow(), 1);
         w.setControllerRows({row("Keyboard"), row("A")});
         EXPECT_EQ(w.selectedControllerRow(), -1);
+        // The devices changed: the table is filled again from the engine's list.
+        std::vector<PrefControllerRow> more(size_t(listed) + 2, row("X"));
+        w.setControllerRows(more);
+        w.controllersChanged();
+        EXPECT_EQ(gtk_tree_model_iter_n_children(controllers, nullptr), listed) << "the table was not filled again";
 
         gtk_combo_box_set_active(device, 2);
         ASSERT_EQ(items(pair), 3); // 1/2, 3/4, 5/6

@@ -2,9 +2,11 @@
 // threads with an asynchronous cancel, which lands wherever the thread is: one that is still starting (taking
 // real-time priority, saying it could not) can leave a lock of libjack's or the C library's held for good. Counted by
 // taking pthread_create, pthread_cancel and jack_client_open over for the whole program and passing them on. A thread
-// that one open starts and ends (an open that fails half way) is libjack's own business and not counted. Include this
-// header in one source file of a test program only. Under a sanitizer, whose runtime takes the thread functions over
-// itself, nothing is counted.
+// that one open starts and ends (an open that fails half way) is libjack's own business and not counted. The opens of
+// each client name are counted too, and the closes of a client after libjack told it its server went away (closing such
+// a client crashes libjack, though not every time), by taking jack_on_shutdown and jack_client_close over as well.
+// Include this header in one source file of a test program only. Under a sanitizer, whose runtime takes the thread
+// functions over itself, nothing is counted.
 #pragma once
 
 #include "support/Sanitized.h"
@@ -18,6 +20,8 @@
 #include <map>
 #include <mutex>
 #include <pthread.h>
+#include <set>
+#include <string>
 
 namespace testsupport {
 
@@ -31,6 +35,21 @@ struct ThreadCancels {
     static unsigned young() {
         std::lock_guard<std::mutex> guard(mutex());
         return youngCount();
+    }
+
+    // Opens asked for a client of that name, and notices of a lost server its clients got, since the program started.
+    static unsigned opens(const std::string& name) {
+        std::lock_guard<std::mutex> guard(clientsMutex());
+        return opened()[name];
+    }
+    static unsigned shutdowns(const std::string& name) {
+        std::lock_guard<std::mutex> guard(clientsMutex());
+        return shutDown()[name];
+    }
+    // Closes of a client whose server had gone, as libjack told it.
+    static unsigned goneCloses() {
+        std::lock_guard<std::mutex> guard(clientsMutex());
+        return goneCloseCount();
     }
 
     struct Birth {
@@ -58,6 +77,26 @@ struct ThreadCancels {
     static unsigned& opens() {
         static thread_local unsigned count = 0;
         return count;
+    }
+    static std::mutex& clientsMutex() {
+        static std::mutex m;
+        return m;
+    }
+    static std::map<std::string, unsigned>& opened() {
+        static std::map<std::string, unsigned> n;
+        return n;
+    }
+    static std::map<std::string, unsigned>& shutDown() {
+        static std::map<std::string, unsigned> n;
+        return n;
+    }
+    static std::set<jack_client_t*>& serverGone() {
+        static std::set<jack_client_t*> s;
+        return s;
+    }
+    static unsigned& goneCloseCount() {
+        static unsigned n = 0;
+        return n;
     }
 };
 
@@ -106,10 +145,55 @@ extern "C" jack_client_t* jack_client_open(const char* name, jack_options_t opti
         server = va_arg(arguments, const char*);
         va_end(arguments);
     }
+    {
+        std::lock_guard<std::mutex> guard(ThreadCancels::clientsMutex());
+        ThreadCancels::opened()[name]++;
+    }
     const unsigned outer = ThreadCancels::openNow();
     ThreadCancels::openNow() = ++ThreadCancels::opens();
     jack_client_t* client = server ? real(name, options, status, server) : real(name, options, status);
     ThreadCancels::openNow() = outer;
+    if (client) { // the address of a client libjack freed may come back for this one
+        std::lock_guard<std::mutex> guard(ThreadCancels::clientsMutex());
+        ThreadCancels::serverGone().erase(client);
+    }
     return client;
+}
+
+extern "C" void jack_on_shutdown(jack_client_t* client, JackShutdownCallback callback, void* arg) {
+    using OnShutdown = void (*)(jack_client_t*, JackShutdownCallback, void*);
+    static const auto real = reinterpret_cast<OnShutdown>(dlsym(RTLD_NEXT, "jack_on_shutdown"));
+    using testsupport::ThreadCancels;
+    struct Told {
+        jack_client_t* client;
+        std::string name;
+        JackShutdownCallback callback;
+        void* arg;
+    };
+    // libjack keeps it as the callback's argument for as long as the client is there: never freed.
+    auto* told = new Told{client, jack_get_client_name(client), callback, arg};
+    real(
+        client,
+        [](void* argument) {
+            auto* t = static_cast<Told*>(argument);
+            {
+                std::lock_guard<std::mutex> guard(ThreadCancels::clientsMutex());
+                ThreadCancels::serverGone().insert(t->client);
+                ThreadCancels::shutDown()[t->name]++;
+            }
+            if (t->callback) t->callback(t->arg);
+        },
+        told);
+}
+
+extern "C" int jack_client_close(jack_client_t* client) {
+    using Close = int (*)(jack_client_t*);
+    static const auto real = reinterpret_cast<Close>(dlsym(RTLD_NEXT, "jack_client_close"));
+    using testsupport::ThreadCancels;
+    {
+        std::lock_guard<std::mutex> guard(ThreadCancels::clientsMutex());
+        if (ThreadCancels::serverGone().erase(client)) ThreadCancels::goneCloseCount()++;
+    }
+    return real(client);
 }
 #endif
