@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/prctl.h>
@@ -219,6 +220,7 @@ private:
             envp.push_back(e.data());
         envp.push_back(nullptr);
         const std::string store = "/dev/shm/jack_db-" + std::to_string(getuid());
+        removeBrokenStore(store);
         int storeLock = -1;
         if (access((store + "/__db.001").c_str(), F_OK) != 0) {
             storeLock = open((store + ".tarlume-lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
@@ -258,6 +260,23 @@ private:
         }
         stop();
         return true;
+    }
+
+    // A process killed while it made the metadata store leaves a region file of no size, which every later server and
+    // client maps and dies of SIGBUS on: one still empty a moment later is no store being made, and goes whole (those
+    // that mapped it keep their mapping).
+    static void removeBrokenStore(const std::string& store) {
+        auto emptyRegion = [&] {
+            std::error_code error;
+            for (const auto& entry : std::filesystem::directory_iterator(store, error))
+                if (entry.path().filename().string().rfind("__db.", 0) == 0 && entry.file_size(error) == 0 && !error)
+                    return true;
+            return false;
+        };
+        if (!emptyRegion()) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        std::error_code error;
+        if (emptyRegion()) std::filesystem::remove_all(store, error);
     }
 
     // Whether a client can join the server, asked from a process of its own: a test program whose own client a
