@@ -13,6 +13,7 @@
 #include "support/DeckLoads.h"
 #include "support/HeadlessGL.h"
 #include "support/MissingComponent.h"
+#include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -29,6 +30,9 @@ namespace {
 constexpr int width = 1280, height = 720;
 
 struct Frames {
+    // No sound device: a PortAudio start still at work on the JACK thread as the process ends is a thread the leak
+    // checker's stop of the world meets.
+    testsupport::ScopedEnv noSound{"TARLUME_SOUND", "null"};
     testsupport::TempDir data{"frame-redraw"};
     HeadlessGL gl;
     std::string oldCwd = std::filesystem::current_path();
@@ -38,9 +42,6 @@ struct Frames {
     explicit Frames(bool testSkin) {
         setenv("XDG_DATA_HOME", data.path.c_str(), 1);
         setenv("JACK_NO_START_SERVER", "1", 1);
-        // No sound device: a PortAudio start still at work on the JACK thread as the process ends is a thread the
-        // leak checker's stop of the world meets.
-        setenv("TARLUME_SOUND", "null", 1);
         if (testSkin) {
             std::filesystem::create_directories(data.path + "app/skins");
             std::filesystem::copy_file(TARLUME_SOURCE_DIR "/tests/shell/skin/testskin.xml",
@@ -57,7 +58,6 @@ struct Frames {
         screen.setRetained(false);
         setApplicationFolder("");
         unsetenv("XDG_DATA_HOME");
-        unsetenv("TARLUME_SOUND");
         std::filesystem::current_path(oldCwd);
     }
     // Frames until three in a row draw nothing (the browser lists its folders on a thread of its own);
