@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <map>
@@ -37,6 +38,8 @@ struct State {
     std::deque<std::shared_ptr<Job>> queue;
     int pending = 0; // handed over and not ended
     int givenUp = 0; // of those, given up on (or holding)
+    bool ending = false; // the program ends: the thread leaves once idle, and nothing more is run
+    std::thread thread;
     Clock::duration allowance = kAllowance;
     Clock::time_point refilled = Clock::now();
     struct Client {
@@ -92,7 +95,8 @@ void run(State& s) {
         std::shared_ptr<Job> job;
         {
             std::unique_lock<std::mutex> lock(s.mutex);
-            s.work.wait(lock, [&] { return !s.queue.empty(); });
+            s.work.wait(lock, [&] { return !s.queue.empty() || s.ending; });
+            if (s.ending) return;
             job = std::move(s.queue.front());
             s.queue.pop_front();
         }
@@ -113,14 +117,36 @@ void run(State& s) {
     }
 }
 
+void endAtExit();
+
 State& state() {
     static State* s = [] {
-        auto* made = new State; // never freed, nor its thread joined: a request may be held at the program's end
-        std::thread([made] { run(*made); }).detach();
+        auto* made = new State; // never freed: a request may be held at the program's end
+        made->thread = std::thread([made] { run(*made); });
         threadMade.store(true);
+        std::atexit(endAtExit);
         return made;
     }();
     return *s;
+}
+
+// At the program's end the thread leaves and is joined once what was handed over has ended, within the allowance: a
+// thread still at work as the process ends may meet what the end takes down, and a leak checker that stops every
+// thread at the end can crash on one that is running or leaving then. One that holds a request (a server that does
+// not answer) is left where it is, and what is handed over after this stays queued, never run.
+void endAtExit() {
+    State& s = state();
+    std::unique_lock<std::mutex> lock(s.mutex);
+    const bool idle =
+        s.givenUp == 0 && s.ended.wait_for(lock, kAllowance, [&] { return s.pending == 0 || s.givenUp > 0; }) &&
+        s.pending == 0;
+    s.ending = true;
+    s.work.notify_one();
+    lock.unlock();
+    if (idle)
+        s.thread.join();
+    else
+        s.thread.detach();
 }
 
 // Mutex held.
@@ -139,7 +165,7 @@ Reply call(std::function<void()> request, std::function<void()> ifLate) {
     const Clock::time_point start = Clock::now();
     s.allowance = std::min(kAllowance, s.allowance + (start - s.refilled));
     s.refilled = start;
-    if (s.givenUp > 0 || s.allowance <= Clock::duration::zero()) return Reply::NotAsked;
+    if (s.givenUp > 0 || s.ending || s.allowance <= Clock::duration::zero()) return Reply::NotAsked;
     auto job = std::make_shared<Job>();
     job->request = std::move(request);
     job->ifLate = std::move(ifLate);
@@ -168,7 +194,7 @@ bool drain() {
     if (!threadMade.load()) return true;
     State& s = state();
     std::unique_lock<std::mutex> lock(s.mutex);
-    return s.ended.wait_for(lock, kAllowance, [&] { return s.pending == 0; });
+    return s.ended.wait_for(lock, kAllowance, [&] { return s.pending == 0 || s.ending; }) && s.pending == 0;
 }
 
 void threadsStarted() {

@@ -4,6 +4,7 @@
 
 #include "engine/EngineClock.h"
 #include "engine/TarlumeAudioDevice.h"
+#include "platform/JackThread.h"
 #include "foundation/modTools.h"
 #include "analysis/TestWav.h"
 #include "library/tagcache/TagCache.h"
@@ -17,6 +18,8 @@
 #include <functional>
 #include <mutex>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 using testsupport::EngineHome;
@@ -42,6 +45,18 @@ TEST(EngineCore, BuildsRunsAndDestroysWithoutSkinControllersOrShell) {
     EXPECT_TRUE(FileExist(home.dataFolder() + "config.xml"));
     // Nothing the engine started runs on after it, nor is a thread started by its end.
     EXPECT_EQ(testsupport::threadsBackTo(threadsBefore), threadsBefore);
+    // Nor, at the process's end, the JACK thread: it leaves and is joined once idle (a leak checker stopping every
+    // thread at the end may crash on one still running or leaving).
+    testing::FLAGS_gtest_death_test_style = "threadsafe";
+    EXPECT_EXIT(
+        {
+            static const long before = testsupport::processThreads();
+            std::atexit([] { fprintf(stderr, "threads left: %ld\n", testsupport::processThreads() - before); });
+            JackThread::post([] {});
+            JackThread::drain();
+            std::exit(0);
+        },
+        testing::ExitedWithCode(0), "threads left: 0");
 }
 
 // At the end, settings, playlists and what the decks' tracks leave are written before sound and MIDI close; a
