@@ -184,11 +184,18 @@ TEST(ControllerJack, NotesAndControlsReachTheInterfaceAndFeedbackComesBack) {
     pad.clearReceived();
     xruns = pad.xruns();
     ASSERT_EQ(kill(server.pid(), SIGCONT), 0);
-    back = pumpUntil([&] { return count(pad.received(), kPlayDark) > 0 || pad.xruns() != xruns; }, controller.get());
+    // Frames run until the state is told, or a while, also where the first cycles after the stop were late: what they
+    // carried is judged.
+    back = pumpUntil([&] { return count(pad.received(), kPlayDark) > 0; }, controller.get(), 5);
     if (kRealTime && pad.xruns() == xruns) {
         EXPECT_TRUE(back) << "the state was not told after the stop";
     }
-    EXPECT_EQ(count(pad.received(), kPlayLit), 0u) << "what waited through the stop was replayed";
+    // What waited through the stop (the lamp dark, lit, dark) is not replayed. The pad reads what the program wrote a
+    // cycle before (JACK runs the loop between the two one cycle apart): the first cycle after the stop may still bring
+    // a lamp sent before it, ahead of anything sent after.
+    const std::vector<std::vector<uint8_t>> after = pad.received();
+    EXPECT_EQ(std::count(std::find(after.begin(), after.end(), kPlayDark), after.end(), kPlayLit), 0)
+        << "what waited through the stop was replayed";
 
     // The sound's look starts PortAudio on this server, whose JACK host API puts its own error function in libjack's
     // place: the free of every client below is known all the same.
