@@ -1,4 +1,5 @@
 #include "shell/TarlumeForMac.h"
+#include "ui/TarlumeMenus.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -122,9 +123,7 @@ void TarlumeForMac::fillChannels(bool input, int sender) {
             }
             bool shown = false;
             for (int c = 0; c + 1 < channels; c += 2) {
-                char item[32];
-                std::snprintf(item, sizeof(item), "%d/%d", c + 1, c + 2);
-                view_.addComboItem(prefCombo(pairs, d), item);
+                view_.addComboItem(prefCombo(pairs, d), tarlumemenus::channelPairLabel(c, c + 1, channels));
                 if (c == first) {
                     view_.selectCombo(prefCombo(pairs, d), c / 2);
                     shown = true;
@@ -133,10 +132,7 @@ void TarlumeForMac::fillChannels(bool input, int sender) {
             // A stored pair the device does not offer (headphones on 3/4 of a two-channel card) is shown
             // as it is, after the device's own pairs, rather than as an empty pop-up.
             if (first >= 0 && !shown) {
-                char item[64];
-                std::snprintf(item, sizeof(item), "%d/%d%s", first + 1, second + 1,
-                              second < channels ? "" : " (not on this device)");
-                view_.addComboItem(prefCombo(pairs, d), item);
+                view_.addComboItem(prefCombo(pairs, d), tarlumemenus::channelPairLabel(first, second, channels));
                 view_.selectCombo(prefCombo(pairs, d), view_.comboCount(prefCombo(pairs, d)) - 1);
             }
             if (!chosen) continue;

@@ -38,6 +38,10 @@ std::string recordingPath(const std::string& spec, const std::string& home);
 // whole numbers from 1 up to `channels`.
 bool parseChannelPair(const std::string& text, int channels, int pair[2]);
 
+// A 0-based channel pair as the options and the preferences show it, counted from 1: "3/4", or
+// "3/4 (not on this device)" for a stored pair past the device's `channels` (it stays stored).
+std::string channelPairLabel(int first, int second, int channels);
+
 // What the options show for a deck's device id: the device's name, "Default Output Device" /
 // "Default Input Device" for id 0, "Missing device" for an id no longer found.
 std::string deviceLabel(int id, bool input);

@@ -104,6 +104,11 @@ bool parseChannelPair(const std::string& text, int channels, int pair[2]) {
     return true;
 }
 
+std::string channelPairLabel(int first, int second, int channels) {
+    return intToStr(first + 1) + "/" + intToStr(second + 1) +
+           (first < channels && second < channels ? "" : " (not on this device)");
+}
+
 std::string deviceLabel(int id, bool input) {
     if (id == 0) return input ? "Default Input Device" : "Default Output Device";
     SoundDeviceInfo info;
@@ -403,7 +408,7 @@ bool TarlumeSkinInterface::handleMenuClick(SkinObject* object, float x, float y,
             int count = LinuxAudioDevice::getNbChannels((unsigned long)deviceOf[deck], input);
             std::vector<std::pair<std::string, std::string>> rows;
             for (int a = 1; a + 1 <= count && a < 16; a += 2) {
-                std::string pair = intToStr(a) + "/" + intToStr(a + 1);
+                std::string pair = channelPairLabel(a - 1, a, count);
                 rows.emplace_back(pair, channels + ":" + pair);
             }
             return menuOf(rows);

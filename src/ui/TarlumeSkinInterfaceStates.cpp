@@ -5,6 +5,7 @@
 
 #include "audio/effects/EffectGroup.h"
 #include "audio/vinyl/FinalScratch.h"
+#include "engine/LinuxAudioDevice.h"
 #include "engine/Tarlume.h"
 #include "engine/TarlumePlayer.h"
 #include "foundation/modTools.h"
@@ -73,10 +74,6 @@ std::string vinylTypeName(int type) {
     default:
         return intToStr(type);
     }
-}
-
-std::string channelPair(const int pair[2]) {
-    return intToStr(pair[0] + 1) + "/" + intToStr(pair[1] + 1);
 }
 
 } // namespace
@@ -295,8 +292,13 @@ std::string TarlumeSkinInterface::getValueStr(int id, std::string* spec, int dec
         if (!spec) return SkinInterface::getValueStr(id, spec, deck);
         if (*spec == "OutputDevice") return tarlumemenus::deviceLabel(engine->outputDevice[deck], false);
         if (*spec == "InputDevice") return tarlumemenus::deviceLabel(engine->inputDevice[deck], true);
-        if (*spec == "OutputChannels") return channelPair(engine->outputChannels[deck]);
-        if (*spec == "InputChannels") return channelPair(engine->inputChannels[deck]);
+        if (*spec == "OutputChannels" || *spec == "InputChannels") {
+            bool input = *spec == "InputChannels";
+            const int* pair = input ? engine->inputChannels[deck] : engine->outputChannels[deck];
+            int device = input ? engine->inputDevice[deck] : engine->outputDevice[deck];
+            return tarlumemenus::channelPairLabel(pair[0], pair[1],
+                                                  LinuxAudioDevice::getNbChannels((unsigned long)device, input));
+        }
         if (*spec == "ExternalMixer") return engine->useExternalMixer ? "External Mixer" : "Internal Mixer";
         if (*spec == "Skin") return engine->skinName;
         if (*spec == "DefaultVinylType") return vinylTypeName(p->timecodeType);

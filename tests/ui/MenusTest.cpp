@@ -243,6 +243,12 @@ TEST(Menus, OptionMenusListWhatIsThere) {
     EXPECT_EQ(m.ui.getValueStr(VALUE_OPTION, &outputDevice, 1), "Card");
     m.engine.outputDevice[1] = 12345;
     EXPECT_EQ(m.ui.getValueStr(VALUE_OPTION, &outputDevice, 1), "Missing device");
+    // Headphones stored on 3/4 of a two-channel card read as the preferences show them.
+    std::string outputChannels = "OutputChannels";
+    m.engine.outputDevice[1] = m.backend.addDevice("Phones", 0, 2);
+    m.engine.outputChannels[1][0] = 2;
+    m.engine.outputChannels[1][1] = 3;
+    EXPECT_EQ(m.ui.getValueStr(VALUE_OPTION, &outputChannels, 1), "3/4 (not on this device)");
 
     // An unknown option does nothing on press, the base included.
     m.takeShow();
