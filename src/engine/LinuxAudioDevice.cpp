@@ -199,6 +199,12 @@ LinuxAudioDevice::Health LinuxAudioDevice::watch(double nowMs) {
     if (!stream_) return Health::Fine;
     const double engineRate = engine ? engine->getSamplerate() : 0.0;
     if (fallback_ || seeking_) {
+        const unsigned arrivals = SoundDevices::serverArrivals();
+        if (arrivals != arrivals_) {
+            arrivals_ = arrivals;
+            retryDelay_ = kFirstRetryMs; // a server just started: now, and soon again while it gets ready
+            retryAt_ = nowMs;
+        }
         if (nowMs < retryAt_) return Health::Fine;
         retryDelay_ = std::min(retryDelay_ * 2, kRetryMs);
         retryAt_ = nowMs + retryDelay_;

@@ -93,4 +93,5 @@ private:
     static constexpr double kFirstRetryMs = 100, kRetryMs = 1000;
     double retryAt_ = 0;           // when a lost or sought device is tried next (ms)
     double retryDelay_ = kRetryMs; // and the wait before the try after
+    unsigned arrivals_ = SoundDevices::serverArrivals(); // of JACK servers, when last looked
 };

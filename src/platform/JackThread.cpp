@@ -1,5 +1,7 @@
 #include "platform/JackThread.h"
 
+#include <jack/thread.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -12,7 +14,9 @@
 #include <memory>
 #include <mutex>
 #include <pthread.h>
+#include <sys/inotify.h>
 #include <thread>
+#include <unistd.h>
 
 namespace JackThread {
 
@@ -42,32 +46,114 @@ struct State {
     std::thread thread;
     Clock::duration allowance = kAllowance;
     Clock::time_point refilled = Clock::now();
-    struct Client {
+    struct Opened {
+        jack_client_t* jack;
         std::string name;
         unsigned born; // freeings() when it was opened
     };
-    std::map<jack_client_t*, Client> clients; // the program's own; JACK thread only
+    std::map<unsigned long, Opened> clients; // the program's own, by serial; JACK thread only, as the one below
+    unsigned long serials = 0;
 };
 
-// Long enough for a thread that libjack started to pass its start, whatever the machine's load: the start itself
-// takes microseconds.
-constexpr Clock::duration kThreadStart = std::chrono::milliseconds(200);
-
 std::atomic<unsigned> freed{0};
-std::atomic<bool> refusing{false};    // see cutOff()
-std::atomic<bool> threadMade{false};  // something was handed over: the thread was made
-std::atomic<Clock::rep> startedAt{0}; // when libjack last started a thread of ours (the clock's epoch: long ago)
+std::atomic<bool> refusing{false};   // see cutOff()
+std::atomic<bool> threadMade{false}; // something was handed over: the thread was made
 using Said = void (*)(const char*);
 std::atomic<Said> chained{nullptr}; // the error function other code installed, still told what libjack says
+thread_local bool inQuiet = false;  // this thread is passing a message of libjack's on
 
 // libjack says so, on the thread of the open that does it, before it frees the clients; and, until then, at each
 // request it refuses.
 void quiet(const char* message) {
+    // Another error function that passes messages on, as this one does, to the one it replaced would pass each back
+    // here, for ever.
+    if (inQuiet) return;
+    inQuiet = true;
     static const char kFreesAll[] = "Jack server was closed but clients are still allocated";
     static const char kRefusesAll[] = "Server is not running";
     if (std::strncmp(message, kFreesAll, sizeof kFreesAll - 1) == 0) freed.fetch_add(1);
     if (std::strncmp(message, kRefusesAll, sizeof kRefusesAll - 1) == 0) refusing.store(true);
     if (Said other = chained.load()) other(message);
+    inQuiet = false;
+}
+
+// The threads libjack started, as they say they have started (see letThreadsStart). libjack makes every thread of
+// the process's clients through the one creator of the process, set here before the first open: it runs on the thread
+// that asks for the thread, and its trampoline on the new one.
+struct Starts {
+    std::mutex mutex;
+    std::condition_variable changed;
+    unsigned long made = 0, begun = 0;   // threads made, and those that began to run
+    unsigned long awaited = 0, said = 0; // process threads made by activate(), and those that said they started
+};
+Starts& starts() {
+    static Starts* s = new Starts; // never freed: libjack's threads may still start or end as the program ends
+    return *s;
+}
+thread_local bool activating = false; // this thread is in activate(): the thread libjack makes now is a process thread
+thread_local bool owesWord = false;   // this thread is a process thread of activate()'s that has not said it started
+
+// A process thread that ends before it said it started (its start failed, or it was cancelled all the same) is
+// not waited for.
+struct Word {
+    explicit Word(bool owed) { owesWord = owed; }
+    ~Word() { saysStarted(nullptr); }
+    static void saysStarted(void*) {
+        if (!owesWord) return;
+        owesWord = false;
+        // libjack runs the process thread with asynchronous cancels: none may land while the lock is held.
+        int cancelState = PTHREAD_CANCEL_ENABLE;
+        pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &cancelState);
+        {
+            Starts& s = starts();
+            std::lock_guard<std::mutex> guard(s.mutex);
+            s.said++;
+            s.changed.notify_all();
+        }
+        pthread_setcancelstate(cancelState, nullptr);
+    }
+};
+
+struct Trampoline {
+    void* (*routine)(void*);
+    void* arg;
+    bool owesWord;
+};
+
+void* begin(void* arg) {
+    const Trampoline t = *static_cast<Trampoline*>(arg);
+    delete static_cast<Trampoline*>(arg);
+    {
+        Starts& s = starts();
+        std::lock_guard<std::mutex> guard(s.mutex);
+        s.begun++;
+        s.changed.notify_all();
+    }
+    Word word(t.owesWord);
+    return t.routine(t.arg);
+}
+
+int create(pthread_t* thread, const pthread_attr_t* attributes, void* (*routine)(void*), void* arg) {
+    Starts& s = starts();
+    auto* t = new Trampoline{routine, arg, activating};
+    {
+        std::lock_guard<std::mutex> guard(s.mutex);
+        s.made++;
+        if (t->owesWord) s.awaited++;
+    }
+    const int result = pthread_create(thread, attributes, begin, t);
+    if (result != 0) {
+        std::lock_guard<std::mutex> guard(s.mutex);
+        s.made--;
+        if (t->owesWord) s.awaited--;
+        delete t;
+    }
+    return result;
+}
+
+void makeThreadsThroughCreate() {
+    static std::once_flag once;
+    std::call_once(once, [] { jack_set_thread_creator(create); });
 }
 
 // Puts the program's error function back where other code replaced it (PortAudio installs its own once it has opened
@@ -121,6 +207,7 @@ void endAtExit();
 
 State& state() {
     static State* s = [] {
+        makeThreadsThroughCreate();
         auto* made = new State; // never freed: a request may be held at the program's end
         made->thread = std::thread([made] { run(*made); });
         threadMade.store(true);
@@ -197,26 +284,35 @@ bool drain() {
     return s.ended.wait_for(lock, kAllowance, [&] { return s.pending == 0 || s.ending; }) && s.pending == 0;
 }
 
-void threadsStarted() {
-    startedAt.store(Clock::now().time_since_epoch().count());
+void hearAgain() {
     hear();
 }
 
 void letThreadsStart() {
-    const Clock::time_point started{Clock::duration(startedAt.load())};
-    if (Clock::now() - started < kThreadStart) std::this_thread::sleep_until(started + kThreadStart);
+    makeThreadsThroughCreate();
+    Starts& s = starts();
+    std::unique_lock<std::mutex> lock(s.mutex);
+    s.changed.wait(lock, [&] { return s.begun == s.made && s.said == s.awaited; });
 }
 
 bool activate(jack_client_t* client) {
+    makeThreadsThroughCreate();
+    jack_set_thread_init_callback(client, &Word::saysStarted, nullptr);
+    activating = true;
     const bool done = jack_activate(client) == 0;
-    threadsStarted(); // also when the server refused: libjack starts the thread before it asks
+    activating = false;
     return done;
 }
 
-jack_client_t* openClient(const std::string& name, jack_status_t* status) {
-    jack_client_t* client = nullptr;
+void deactivate(jack_client_t* client) {
+    letThreadsStart();
+    jack_deactivate(client);
+}
+
+Client openClient(const std::string& name, jack_status_t* status) {
     letThreadsStart(); // this open may free every client of the process, ending their threads
     hear();
+    jack_client_t* client = nullptr;
     for (int refusals = 0;; refusals++) {
         jack_status_t answer = jack_status_t(0);
         client = jack_client_open(name.c_str(), JackNoStartServer, &answer);
@@ -224,31 +320,30 @@ jack_client_t* openClient(const std::string& name, jack_status_t* status) {
         if (client || (answer & JackServerFailed) || refusals == kRefusalsAsked) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    // Those libjack freed go: their pointers may come back for new clients.
+    // Those libjack freed go.
+    State& s = state();
     const unsigned now = freed.load();
-    auto& clients = state().clients;
-    for (auto c = clients.begin(); c != clients.end();)
-        c = c->second.born != now ? clients.erase(c) : std::next(c);
-    if (client) {
-        refusing.store(false);
-        clients[client] = {jack_get_client_name(client), now};
-        threadsStarted(); // the thread that takes the server's notices
-    }
-    return client;
+    for (auto c = s.clients.begin(); c != s.clients.end();)
+        c = c->second.born != now ? s.clients.erase(c) : std::next(c);
+    if (!client) return {};
+    refusing.store(false);
+    const unsigned long serial = ++s.serials;
+    s.clients[serial] = {client, jack_get_client_name(client), now};
+    return {client, serial};
 }
 
-void closeClient(jack_client_t* client, bool serverGone) {
+void closeClient(const Client& client, bool serverGone) {
     const bool there = alive(client);
-    state().clients.erase(client);
+    state().clients.erase(client.serial);
     if (!there || serverGone) return;
     letThreadsStart();
-    jack_client_close(client);
+    jack_client_close(client.jack);
 }
 
-bool alive(jack_client_t* client) {
+bool alive(const Client& client) {
     const auto& clients = state().clients;
-    const auto c = clients.find(client);
-    return c != clients.end() && c->second.born == freed.load();
+    const auto c = clients.find(client.serial);
+    return client && c != clients.end() && c->second.jack == client.jack && c->second.born == freed.load();
 }
 
 unsigned freeings() {
@@ -257,6 +352,32 @@ unsigned freeings() {
 
 bool cutOff() {
     return refusing.load();
+}
+
+unsigned serverArrivals() {
+    // libjack's server makes its request socket, named after the server and the user, in this folder.
+    static const char kSockets[] = "/dev/shm";
+    static const int watch = [] {
+        const int fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        if (fd >= 0 && inotify_add_watch(fd, kSockets, IN_CREATE | IN_MOVED_TO) < 0) {
+            close(fd);
+            return -1;
+        }
+        return fd;
+    }();
+    static unsigned arrivals = 0;
+    if (watch < 0) return arrivals;
+    const char* server = getenv("JACK_DEFAULT_SERVER");
+    const std::string socket =
+        "jack_" + std::string(server && *server ? server : "default") + "_" + std::to_string(getuid()) + "_0";
+    alignas(inotify_event) char events[4096];
+    for (ssize_t length; (length = read(watch, events, sizeof events)) > 0;)
+        for (ssize_t at = 0; at < length;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+            if (event->len > 0 && socket == event->name) arrivals++;
+            at += ssize_t(sizeof(inotify_event) + event->len);
+        }
+    return arrivals;
 }
 
 bool mine(const std::string& portName) {

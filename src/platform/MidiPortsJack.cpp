@@ -200,7 +200,7 @@ struct Signals {
 // One client of one server's run. Never freed: libjack keeps it as its callbacks' argument, also for a client it was
 // not asked to close because its server went away.
 struct Run {
-    Run(jack_client_t* c, Signals& s) : client(c), signals(s) {
+    Run(JackThread::Client c, Signals& s) : opened(c), client(c.jack), signals(s) {
         jack_set_process_callback(client, &Run::process, this);
         jack_on_shutdown(client, &Run::shutdown, this);
         jack_set_port_registration_callback(client, &Run::portRegistered, this);
@@ -233,7 +233,7 @@ struct Run {
     }
     // JACK thread: its server went away, or libjack freed the client or refuses its requests until the next open
     // frees it (see JackThread::alive, cutOff).
-    bool gone() const { return dead.load() || !JackThread::alive(client) || JackThread::cutOff(); }
+    bool gone() const { return dead.load() || !JackThread::alive(opened) || JackThread::cutOff(); }
     // JACK thread: waits, for a second at most, until a cycle that may have read a slot cleared before this call has
     // ended; false when it did not (a process thread held in a debugger).
     bool cycleEnded() const {
@@ -252,6 +252,7 @@ struct Run {
         std::string name;
     };
 
+    const JackThread::Client opened;
     jack_client_t* const client;
     Signals& signals;
     std::atomic<bool> dead{false}, inProcess{false};
@@ -261,6 +262,7 @@ struct Run {
     std::vector<std::shared_ptr<PortCore>> lingering; // let go of while a cycle that may use them did not end
     std::vector<Spare> spares;
     bool active = false;
+    bool inactive = false; // its activation failed: it is closed and made anew
 };
 
 // The endpoints of the last listing that answered.
@@ -302,7 +304,7 @@ public:
                 forget();
                 return;
             }
-            JackThread::closeClient(run_->client); // no callback runs once this returns
+            JackThread::closeClient(run_->opened); // no callback runs once this returns
             delete run_;
             run_ = nullptr;
         });
@@ -319,6 +321,8 @@ public:
         const bool changed = signals_.graphChanged.exchange(false);
         const bool freed = std::exchange(freeingsSeen_, freeings) != freeings;
         bool due = opened || owed || changed || freed;
+        const unsigned arrivals = JackThread::serverArrivals();
+        const bool arrived = std::exchange(arrivals_, arrivals) != arrivals;
         if (!signals_.away.load()) {
             retryDelay_ = kFirstRetryMs;
             retryAt_ = 0;
@@ -326,7 +330,8 @@ public:
                 due = true;
                 lookAt_ = now + kLookMs;
             }
-        } else if (now >= retryAt_) {
+        } else if (arrived || now >= retryAt_) {
+            if (arrived) retryDelay_ = kFirstRetryMs; // a server just started: now, and soon again while it gets ready
             due = true;
             retryAt_ = now + retryDelay_;
             retryDelay_ = std::min(retryDelay_ * 2, kRetryMs);
@@ -440,9 +445,14 @@ private:
     // taken away, each joined to its endpoint where that is there; then the endpoints listed.
     void settle() {
         if (run_ && run_->gone()) forget();
+        if (run_ && run_->inactive) {
+            forget(false);
+            settleSoon(); // the ports are made on the next client at once, not at the next look
+            return;
+        }
         if (!run_) {
             jack_status_t status = jack_status_t(0);
-            jack_client_t* client = JackThread::openClient(kClientName, &status);
+            const JackThread::Client client = JackThread::openClient(kClientName, &status);
             noServer_.store(!client && (status & JackServerFailed));
             signals_.away.store(!client);
             if (!client) return; // looked for again (watch)
@@ -454,12 +464,17 @@ private:
             std::lock_guard<std::mutex> guard(mutex_);
             wanted = wanted_;
         }
-        changePorts(wanted);
-        join();
+        // libjack makes a read of the graph wait a whole period while a change of the client's is not in it yet (one
+        // per port made or joined, a second at 2048 frames for six controllers): the graph is read first, then
+        // changed.
         list();
+        std::vector<std::shared_ptr<PortCore>> joining = unjoined();
+        changePorts(wanted, &joining);
+        join(joining);
     }
-    // The client of a server that went away: left to libjack, its ports to be made on the next one.
-    void forget() {
+    // The client of a server that went away (`serverGone`, left to libjack), or one that could not be activated
+    // (closed): its ports are made on the next one.
+    void forget(bool serverGone = true) {
         Run& run = *run_;
         run.cycleEnded(); // one that began before the server went ends within microseconds; none begins after
         for (auto& slot : run.slots)
@@ -468,13 +483,15 @@ private:
             core->port.store(nullptr);
         run.made.clear();
         run.spares.clear();
-        JackThread::closeClient(run.client, true);
+        JackThread::closeClient(run.opened, serverGone);
         gone_.push_back(run_);
         run_ = nullptr;
     }
     // Ports are made and let go of on the active client: the connections of the others, and what they carry, are left
     // alone.
-    void changePorts(const std::vector<std::shared_ptr<PortCore>>& wanted) {
+    // The ports made are added to `madeNow`, those let go of taken out of it.
+    void changePorts(const std::vector<std::shared_ptr<PortCore>>& wanted,
+                     std::vector<std::shared_ptr<PortCore>>* madeNow) {
         Run& run = *run_;
         auto in = [](const std::vector<std::shared_ptr<PortCore>>& list, const std::shared_ptr<PortCore>& core) {
             return std::find(list.begin(), list.end(), core) != list.end();
@@ -495,6 +512,7 @@ private:
             if (!run.cycleEnded()) run.lingering.push_back(core); // kept for the cycle that may still use it
             jack_port_t* port = core->port.exchange(nullptr);
             run.made.erase(std::find(run.made.begin(), run.made.end(), core));
+            madeNow->erase(std::remove(madeNow->begin(), madeNow->end(), core), madeNow->end());
             jack_port_disconnect(run.client, port);
             run.spares.push_back({port, core->output, core->madeAs});
         }
@@ -519,10 +537,16 @@ private:
             core->madeAnew();
             slot->store(core.get());
             run.made.push_back(core);
+            madeNow->push_back(core);
         }
         // Activated once it has a port, and only while its server answers: libjack starts the process thread at the
-        // activation, and the next open would end at once that of a client whose server went away.
-        if (!run.active && !run.made.empty() && !run.gone()) run.active = JackThread::activate(run.client);
+        // activation, and the next open would end at once that of a client whose server went away. libjack gives up
+        // on a process thread that has not begun within a second (a loaded machine): the client then stays inactive,
+        // and a second activation would start a second process thread on it, so the client is made anew.
+        if (!run.active && !run.made.empty() && !run.gone()) {
+            run.active = JackThread::activate(run.client);
+            run.inactive = !run.active;
+        }
     }
     // The core's port: a spare of its direction, named anew where its name is not the one wanted, else a new one.
     static bool makePort(Run& run, PortCore& core) {
@@ -581,15 +605,23 @@ private:
     // Each port is joined to its endpoint whenever that is there and the two are not connected, as read from the
     // server's graph: an endpoint whose program made it anew, however quickly, is a new port to join. An output
     // joined anew tells its owner, which sends its whole state.
-    void join() {
+    // Reads the graph: the ports made that are not connected to their endpoint. Ports made after it are not connected
+    // to anything (a spare was disconnected when it was let go of).
+    std::vector<std::shared_ptr<PortCore>> unjoined() const {
+        std::vector<std::shared_ptr<PortCore>> found;
+        for (const auto& core : run_->made)
+            if (!core->endpoint.empty() && !jack_port_connected_to(core->port.load(), core->endpoint.c_str()))
+                found.push_back(core);
+        return found;
+    }
+    // Requests only, no read of the graph.
+    void join(const std::vector<std::shared_ptr<PortCore>>& cores) {
         Run& run = *run_;
         if (!run.active) return;
-        for (const auto& core : run.made) {
+        for (const auto& core : cores) {
             const char* endpoint = core->endpoint.c_str();
             jack_port_t* ours = core->port.load();
-            if (core->endpoint.empty() || !jack_port_by_name(run.client, endpoint) ||
-                jack_port_connected_to(ours, endpoint))
-                continue;
+            if (core->endpoint.empty() || !jack_port_by_name(run.client, endpoint)) continue;
             const char* name = jack_port_name(ours);
             const int result =
                 core->output ? jack_connect(run.client, name, endpoint) : jack_connect(run.client, endpoint, name);
@@ -624,6 +656,7 @@ private:
     bool opened_ = false, listingOwed_ = false, saidNoAnswer_ = false, saidNone_ = false;
     double retryAt_ = 0, retryDelay_ = kFirstRetryMs, lookAt_ = 0;
     unsigned freeingsSeen_ = 0;
+    unsigned arrivals_ = 0; // of JACK servers, when last looked
 };
 
 } // namespace

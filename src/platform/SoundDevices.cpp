@@ -105,7 +105,7 @@ public:
                          // process (see JackThread::alive), and installs its own error function for libjack.
                          JackThread::letThreadsStart();
                          initialised_ = Pa_Initialize() == paNoError;
-                         JackThread::threadsStarted();
+                         JackThread::hearAgain();
                          born_ = JackThread::freeings();
                          started_.store(true, std::memory_order_release);
                      }) != JackThread::Reply::NotAsked;
@@ -118,7 +118,7 @@ public:
         if (!backend) return;
         JackThread::post([backend] {
             if (backend->holdsJack()) {
-                jack_client_t* probe = JackThread::openClient("tarlume-probe");
+                const JackThread::Client probe = JackThread::openClient("tarlume-probe");
                 if (!probe) return;
                 JackThread::closeClient(probe);
                 if (JackThread::freeings() != backend->born_) return;
@@ -455,6 +455,10 @@ bool revive() {
     std::lock_guard<std::mutex> guard(s.mutex);
     if (standingIn(s)) return lookAgain(s);
     return choose(s).revive();
+}
+
+unsigned serverArrivals() {
+    return JackThread::serverArrivals();
 }
 
 bool standingIn() {

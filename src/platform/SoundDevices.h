@@ -129,6 +129,8 @@ void closeClientsForQuit();
 // While the null device stands in for a system where no device was found, looks for one again instead
 // (a JACK server started since, a sound card plugged in) and is false while there is none.
 bool revive();
+// Changes when a JACK server starts (JackThread::serverArrivals): a device lost is looked for at once then.
+unsigned serverArrivals();
 // True while the backend in use is the null device standing in for a system where no device was found
 // (not the one TARLUME_SOUND=null asks for, nor a test's): streams on it are meant to move to a real
 // device once one appears.

@@ -99,23 +99,27 @@ class JackSession {
 public:
     // JACK thread: a session of a client just opened, not active yet. Its last holder hands its close to the JACK
     // thread (see release).
-    static std::shared_ptr<JackSession> make(jack_client_t* client) {
+    static std::shared_ptr<JackSession> make(const JackThread::Client& client) {
         return std::shared_ptr<JackSession>(new JackSession(client), &JackSession::release);
     }
     JackSession(const JackSession&) = delete;
     JackSession& operator=(const JackSession&) = delete;
 
     // The server went away, or libjack freed the client (see JackThread::alive), or a stalled block made the program
-    // give the client up: its streams are lost.
-    bool dead() const { return dead_.load() || abandoned_.load() || JackThread::freeings() != born_; }
+    // give the client up, or the client could not be activated: its streams are lost, and a client is made anew.
+    bool dead() const {
+        return dead_.load() || abandoned_.load() || inactive_.load() || JackThread::freeings() != born_;
+    }
     double rate() const { return rate_.load(); }
     // False while a block given up on may still be inside one of the session's streams.
     bool idle() const { return !abandoned_.load() || blockLeft_.load(); }
+    // The client could not be activated.
+    bool inactive() const { return inactive_.load(); }
 
     // JACK thread: the server's device as it is now.
     Listing list() const {
         Listing listing;
-        if (!JackThread::alive(client_)) return listing;
+        if (!JackThread::alive(opened_)) return listing;
         listing.capture = JackThread::portsOf(client_, JACK_DEFAULT_AUDIO_TYPE, JackPortIsPhysical | JackPortIsOutput);
         listing.playback = JackThread::portsOf(client_, JACK_DEFAULT_AUDIO_TYPE, JackPortIsPhysical | JackPortIsInput);
         listing.rate = rate_.load();
@@ -123,9 +127,9 @@ public:
     }
 
     // JACK thread: makes `in` input and `out` output ports named by channel and joins them to the physical ports;
-    // false when the server refused one (then none of them is kept).
+    // false when the server refused one (then none of them is kept), or when the client could not be activated.
     bool makePorts(int in, int out, std::vector<jack_port_t*>* inPorts, std::vector<jack_port_t*>* outPorts) {
-        if (!JackThread::alive(client_)) return false;
+        if (!JackThread::alive(opened_)) return false;
         const Listing physical = list();
         bool refused = false;
         changePorts([&] {
@@ -157,7 +161,7 @@ public:
             jack_connect(client_, physical.capture[c].c_str(), jack_port_name((*inPorts)[c]));
         for (size_t c = 0; c < outPorts->size() && c < physical.playback.size(); c++)
             jack_connect(client_, jack_port_name((*outPorts)[c]), physical.playback[c].c_str());
-        return !refused;
+        return !refused && active_;
     }
 
     // JACK thread: takes a stream's ports away.
@@ -209,11 +213,12 @@ public:
     }
 
 private:
-    explicit JackSession(jack_client_t* client) : client_(client), born_(JackThread::freeings()) {
-        rate_.store(double(jack_get_sample_rate(client)));
-        jack_set_process_callback(client, &JackSession::process, this);
-        jack_set_sample_rate_callback(client, &JackSession::rateChanged, this);
-        jack_on_shutdown(client, &JackSession::shutdown, this);
+    explicit JackSession(const JackThread::Client& client)
+        : opened_(client), client_(client.jack), born_(JackThread::freeings()) {
+        rate_.store(double(jack_get_sample_rate(client_)));
+        jack_set_process_callback(client_, &JackSession::process, this);
+        jack_set_sample_rate_callback(client_, &JackSession::rateChanged, this);
+        jack_on_shutdown(client_, &JackSession::shutdown, this);
     }
     // The last holder lets go: the client is closed on the JACK thread, after every request handed over before, and
     // the session, which the process callback is handed, is freed after the close.
@@ -226,9 +231,9 @@ private:
     // JACK thread. A client whose server went away, or that libjack freed, is left as it is (see
     // JackThread::closeClient).
     void close() {
-        const bool gone = dead_.load() || !JackThread::alive(client_);
-        if (!gone) jack_deactivate(client_); // no block runs once this returns
-        JackThread::closeClient(client_, gone);
+        const bool gone = dead_.load() || !JackThread::alive(opened_);
+        if (!gone) JackThread::deactivate(client_); // no block runs once this returns
+        JackThread::closeClient(opened_, gone);
         std::lock_guard<std::mutex> guard(mutex_);
         closed_ = true;
         parked_.clear();
@@ -252,14 +257,17 @@ private:
                     joined.emplace_back(output ? jack_port_name(port) : others[i], output ? others[i] : jack_port_name(port));
                 if (others) jack_free(others);
             }
-            jack_deactivate(client_);
+            JackThread::deactivate(client_);
             active_ = false;
         }
         change();
         // A client's ports are joined only once it is active. Never one without ports, nor one whose server went
         // away: libjack would start a process thread that the next open ends at once.
-        if (ports_.empty() || dead_.load() || !JackThread::alive(client_)) return;
+        if (ports_.empty() || dead_.load() || !JackThread::alive(opened_)) return;
         active_ = JackThread::activate(client_);
+        // libjack gives up on a process thread that has not begun within a second (a loaded machine), and the
+        // client stays inactive, its ports joined to nothing, for good: it is made anew instead.
+        if (!active_) inactive_.store(true);
         for (const auto& [from, to] : joined)
             jack_connect(client_, from.c_str(), to.c_str());
     }
@@ -270,9 +278,10 @@ private:
         return 0;
     }
 
+    const JackThread::Client opened_;
     jack_client_t* const client_;
     const unsigned born_;
-    std::atomic<bool> dead_{false}, abandoned_{false}, blockLeft_{false};
+    std::atomic<bool> dead_{false}, abandoned_{false}, blockLeft_{false}, inactive_{false};
     std::atomic<double> rate_{0.0};
     std::atomic<int> inProcess_{0};
     std::atomic<JackStreamCore*> slots_[kMaxStreams] = {};
@@ -330,7 +339,8 @@ public:
                 session->dropPorts(made->in);
             });
         if (reply != Reply::InTime) return fail(error, "the JACK server does not answer");
-        if (made->refused) return fail(error, "the JACK server refused a port");
+        if (made->refused)
+            return fail(error, session_->dead() ? "the JACK server did not let the client run" : "the JACK server refused a port");
         core_->in = made->in;
         core_->out = made->out;
         core_->inBuf.assign(size_t(kChunkFrames) * made->in.size(), 0.0f);
@@ -401,7 +411,7 @@ public:
         opening->server = serverName();
         const Reply reply = JackThread::call([opening, name = clientName_] {
             jack_status_t status = jack_status_t(0);
-            jack_client_t* client = JackThread::openClient(name, &status);
+            const JackThread::Client client = JackThread::openClient(name, &status);
             std::shared_ptr<JackSession> session = client ? JackSession::make(client) : nullptr;
             Listing listing = session ? session->list() : Listing();
             std::lock_guard<std::mutex> guard(opening->mutex);
@@ -440,10 +450,16 @@ public:
         return 0;
     }
     std::unique_ptr<SoundStream> open(const SoundStreamConfig& config, SoundIOProc* proc, std::string* error) override {
+        return open(config, proc, error, false);
+    }
+    std::unique_ptr<SoundStream> open(const SoundStreamConfig& config, SoundIOProc* proc, std::string* error,
+                                      bool madeAnew) {
         auto fail = [&](const char* why) {
             if (error) *error = why;
             return nullptr;
         };
+        // A client libjack could not activate is made anew, once, at once.
+        if (session_ && session_->inactive() && reach() != Reach::There) return fail("the JACK server does not answer");
         if (!session_) return fail("the JACK server does not answer");
         if (session_->dead()) return fail("the JACK server is gone");
         const int id = config.deviceId != 0 ? config.deviceId : getDefaultDevice(config.outputChannels == 0);
@@ -454,8 +470,10 @@ public:
         const int out = std::clamp(config.outputChannels, 0, std::min(info.outputChannels, kMaxChannels));
         if (in <= 0 && out <= 0) return fail("the device has no channels in that direction");
         auto stream = std::make_unique<JackStream>(session_, proc);
-        if (!stream->open(in, out, error)) return nullptr;
-        return stream;
+        if (stream->open(in, out, error)) return stream;
+        if (!session_->inactive() || madeAnew) return nullptr;
+        stream.reset(); // its ports go with the client
+        return open(config, proc, error, true);
     }
     bool revive() override { return reach() == Reach::There; }
 

@@ -23,7 +23,7 @@ class JackMidiClient {
 public:
     // Needs JACK_DEFAULT_SERVER set to the server's name.
     // In the program's process, it keeps the program's rules: nothing is opened or closed while threads libjack started
-    // a moment ago may still be starting (an open or close may end them), and the threads libjack makes for it take
+    // may still be starting (an open or close may end them), and the threads libjack makes for it take
     // SIGPIPE blocked, as those the program makes from its JACK thread: a reply written to a server that has just died
     // must fail, not end the test (see platform/JackThread.h).
     explicit JackMidiClient(const std::string& name) {
@@ -65,7 +65,6 @@ private:
     void open(const std::string& name) {
         JackThread::letThreadsStart();
         client_ = testsupport::JackServer::openClient(name, getenv("JACK_DEFAULT_SERVER"));
-        JackThread::threadsStarted();
         if (!client_) return;
         out_ = jack_port_register(client_, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
         in_ = jack_port_register(client_, "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);

@@ -191,6 +191,16 @@ std::vector<std::string> enginePorts(const std::string& server) {
     return names;
 }
 
+// Whether the engine's first output is joined to the server's playback, which only an active client's can be.
+bool engineJoined(const std::string& server) {
+    jack_client_t* c = JackServer::openClient("tarlume-ports", server);
+    if (!c) return false;
+    jack_port_t* out = jack_port_by_name(c, "tarlume:out_0");
+    const bool joined = out && jack_port_connected(out) > 0;
+    jack_client_close(c);
+    return joined;
+}
+
 // A server, a sweep made by sox, and an engine whose master plays through JACK, deck 0 loaded.
 struct JackRig {
     // `channels` capture and playback ports. Periods of 1024 frames (23 ms) unless said: a loaded machine wakes
@@ -537,7 +547,17 @@ private:
 // Whether the engine's next client open is turned away, as a loaded server was seen to do right after the previous
 // client closed (jack_client_open below stands in front of libjack's for the whole test program).
 std::atomic<bool> turnAway{false};
+// Whether the engine's next activation fails, as libjack's does when the client's process thread has not begun within
+// a second on a loaded machine (jack_activate below stands in front of libjack's too).
+std::atomic<bool> refuseActivation{false};
 } // namespace
+
+extern "C" int jack_activate(jack_client_t* client) {
+    using Activate = int (*)(jack_client_t*);
+    static const auto activate = reinterpret_cast<Activate>(dlsym(RTLD_NEXT, "jack_activate"));
+    if (strcmp(jack_get_client_name(client), "tarlume") == 0 && refuseActivation.exchange(false)) return -1;
+    return activate(client);
+}
 
 extern "C" jack_client_t* jack_client_open(const char* name, jack_options_t options, jack_status_t* status, ...) {
     using Open = jack_client_t* (*)(const char*, jack_options_t, jack_status_t*, ...);
@@ -596,6 +616,21 @@ TEST(EngineJack, PortsComeWithALateServerAndStayThroughTimecodeAndTheServerStopp
         for (int i = 0; i < 250 && notices.seen().find("cccccccc") == std::string::npos; i++)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         EXPECT_EQ(notices.seen(), "dddddddduuuuuuuurrrrrrrrcccccccc");
+    }
+    // One whose client libjack could not activate (it stays inactive, its ports joined to nothing) is made anew.
+    {
+        refuseActivation.store(true);
+        testing::internal::CaptureStderr();
+        engine->initAudio();
+        EXPECT_FALSE(refuseActivation.load()) << "the engine's client was activated";
+        const auto* device = static_cast<LinuxAudioDevice*>(engine->soundDevices[0].get());
+        for (int i = 0; i < 250 && (!engineJoined(server.name()) || device->isLost()); i++) {
+            engine->update();
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        EXPECT_EQ(engineSaid(), "");
+        EXPECT_TRUE(engineJoined(server.name())) << "the engine's client was left inactive";
+        EXPECT_EQ(enginePorts(server.name()), ports);
     }
     // So do the ports of a second stream beside the playing one (a deck input of its own), which keeps its
     // connections: they are broken while the client is inactive (the server shows no port of an inactive client),

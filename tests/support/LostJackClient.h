@@ -89,7 +89,6 @@ inline bool freeEveryClient(const JackServer& server) {
     const bool looked = onJackThread([name = server.name(), letGo] {
         jack_client_t* probe = JackServer::openClient("tarlume-probe", name);
         if (!probe) return;
-        JackThread::threadsStarted();
         for (int i = 0; i < 500 && !letGo->load(); i++) {
             bool onlyTheSystem = true;
             if (const char** ports = jack_get_ports(probe, nullptr, nullptr, 0)) {

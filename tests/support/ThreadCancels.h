@@ -1,8 +1,13 @@
-// Threads of the test program, libjack's own among them, ended by a cancel soon after their start. libjack ends its
+// Threads of the test program, libjack's own among them, ended by a cancel before they had started. libjack ends its
 // threads with an asynchronous cancel, which lands wherever the thread is: one that is still starting (taking
-// real-time priority, saying it could not) can leave a lock of libjack's or the C library's held for good. Counted by
-// taking pthread_create, pthread_cancel and jack_client_open over for the whole program and passing them on. A thread
-// that one open starts and ends (an open that fails half way) is libjack's own business and not counted. The opens of
+// real-time priority, saying it could not) can leave a lock of libjack's or the C library's held for good. A thread
+// has started as JACK tells it: a process thread once it ran its client's thread-init callback (one is set on every
+// client activated), a client's notice thread once the open that made it returned (the server waits for its answer to
+// a notice then). Counted by taking pthread_create, pthread_cancel, jack_client_open, jack_activate and
+// jack_set_thread_init_callback over for the whole program and passing them on. A thread that one open starts and
+// ends (an open that fails half way) is libjack's own business and not counted. A test may make process threads start
+// or begin later (delayStarts, delayBegin), as on a machine too loaded to run them. Activations of a client whose
+// activation failed (libjack gave its process thread up at the start, and starts another) are counted too. The opens of
 // each client name are counted too, and the closes of a client after libjack told it its server went away (closing such
 // a client crashes libjack, though not every time), by taking jack_on_shutdown and jack_client_close over as well.
 // Include this header in one source file of a test program only. Under a sanitizer, whose runtime takes the thread
@@ -13,6 +18,7 @@
 
 #include <jack/jack.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdarg>
 #include <cstdlib>
@@ -22,19 +28,29 @@
 #include <pthread.h>
 #include <set>
 #include <string>
+#include <thread>
 
 namespace testsupport {
 
 struct ThreadCancels {
-    using Clock = std::chrono::steady_clock;
-    // As long as the program lets the threads libjack started last start (JackThread.cpp).
-    static constexpr Clock::duration kYoung = std::chrono::milliseconds(200);
     static constexpr bool kCounted = !TARLUME_SANITIZED;
 
-    // Threads cancelled younger than kYoung, since the program started.
-    static unsigned young() {
+    // Threads cancelled before they had started, since the program started.
+    static unsigned unstarted() {
         std::lock_guard<std::mutex> guard(mutex());
-        return youngCount();
+        return unstartedCount();
+    }
+    // Activations of a client whose last activation failed: libjack starts a second process thread on it then.
+    static unsigned activatedAgain() {
+        std::lock_guard<std::mutex> guard(clientsMutex());
+        return activatedAgainCount();
+    }
+    // Process threads made from now on take `ms` longer to start, before their thread-init callback.
+    static void delayStarts(int ms) { startDelayMs().store(ms); }
+    // The next process thread of a client of that name begins `ms` late, before libjack's code runs in it.
+    static void delayBegin(const std::string& client, int ms) {
+        std::lock_guard<std::mutex> guard(clientsMutex());
+        lateBegins()[client] = ms;
     }
 
     // Opens asked for a client of that name, and notices of a lost server its clients got, since the program started.
@@ -53,9 +69,9 @@ struct ThreadCancels {
     }
 
     struct Birth {
-        Clock::time_point time;
         pthread_t creator;
-        unsigned open; // the creator's open it was started in, 0 for none
+        unsigned open;        // the creator's open it was started in, 0 for none
+        bool started = false; // as JACK tells it
     };
     static std::mutex& mutex() {
         static std::mutex m;
@@ -65,9 +81,75 @@ struct ThreadCancels {
         static std::map<pthread_t, Birth> b;
         return b;
     }
-    static unsigned& youngCount() {
+    static unsigned& unstartedCount() {
         static unsigned n = 0;
         return n;
+    }
+    static std::atomic<int>& startDelayMs() {
+        static std::atomic<int> ms{0};
+        return ms;
+    }
+    // The thread is in jack_activate: the thread libjack makes now is the client's process thread, which begins
+    // lateBeginMs late.
+    static bool& activating() {
+        static thread_local bool now = false;
+        return now;
+    }
+    static int& lateBeginMs() {
+        static thread_local int ms = 0;
+        return ms;
+    }
+    static unsigned& activatedAgainCount() {
+        static unsigned n = 0;
+        return n;
+    }
+    static std::set<jack_client_t*>& failedActivation() {
+        static std::set<jack_client_t*> s;
+        return s;
+    }
+    static std::map<std::string, int>& lateBegins() {
+        static std::map<std::string, int> m;
+        return m;
+    }
+    // This thread is a process thread that has not started.
+    static bool& starting() {
+        static thread_local bool now = false;
+        return now;
+    }
+    static void said(pthread_t thread) {
+        std::lock_guard<std::mutex> guard(mutex());
+        const auto birth = births().find(thread);
+        if (birth != births().end()) birth->second.started = true;
+    }
+    // The thread-init callback the program set on a client, run after the test's own.
+    struct InitCallback {
+        JackThreadInitCallback callback = nullptr;
+        void* arg = nullptr;
+    };
+    static std::map<jack_client_t*, InitCallback*>& initCallbacks() {
+        static std::map<jack_client_t*, InitCallback*> c;
+        return c;
+    }
+    static void initThread(void* arg) {
+        // libjack runs the process thread with asynchronous cancels: none may land while a lock is held.
+        int cancelState = PTHREAD_CANCEL_ENABLE;
+        pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &cancelState);
+        if (starting()) {
+            if (const int ms = startDelayMs().load())
+                std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+            starting() = false;
+            said(pthread_self());
+        }
+        pthread_setcancelstate(cancelState, nullptr);
+        const auto* program = static_cast<const InitCallback*>(arg);
+        if (program->callback) program->callback(program->arg);
+    }
+    // Held by libjack as the callback's argument for as long as the client is there: never freed.
+    static InitCallback* initCallbackOf(jack_client_t* client) {
+        std::lock_guard<std::mutex> guard(clientsMutex());
+        InitCallback*& c = initCallbacks()[client];
+        if (!c) c = new InitCallback;
+        return c;
     }
     // The open the calling thread is in (0: none), and the count of its opens.
     static unsigned& openNow() {
@@ -107,11 +189,29 @@ extern "C" int pthread_create(pthread_t* thread, const pthread_attr_t* attr, voi
     using Create = int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
     static const auto real = reinterpret_cast<Create>(dlsym(RTLD_NEXT, "pthread_create"));
     using testsupport::ThreadCancels;
+    struct Start {
+        void* (*routine)(void*);
+        void* arg;
+        bool process;
+        int lateMs;
+    };
+    auto* begin = new Start{start, arg, ThreadCancels::activating(), ThreadCancels::lateBeginMs()};
     // Held until the birth is written: a cancel of the new thread waits for it.
     std::lock_guard<std::mutex> guard(ThreadCancels::mutex());
-    const ThreadCancels::Clock::time_point born = ThreadCancels::Clock::now();
-    const int result = real(thread, attr, start, arg);
-    if (result == 0) ThreadCancels::births()[*thread] = {born, pthread_self(), ThreadCancels::openNow()};
+    const int result = real(
+        thread, attr,
+        [](void* a) {
+            const Start s = *static_cast<Start*>(a);
+            delete static_cast<Start*>(a);
+            ThreadCancels::starting() = s.process;
+            if (s.lateMs) std::this_thread::sleep_for(std::chrono::milliseconds(s.lateMs));
+            return s.routine(s.arg);
+        },
+        begin);
+    if (result == 0)
+        ThreadCancels::births()[*thread] = {pthread_self(), ThreadCancels::openNow()};
+    else
+        delete begin;
     return result;
 }
 
@@ -125,9 +225,8 @@ extern "C" int pthread_cancel(pthread_t thread) {
         const bool sameOpen = birth != ThreadCancels::births().end() && birth->second.open != 0 &&
                               pthread_equal(birth->second.creator, pthread_self()) &&
                               birth->second.open == ThreadCancels::openNow();
-        if (birth != ThreadCancels::births().end() && !sameOpen &&
-            ThreadCancels::Clock::now() - birth->second.time < ThreadCancels::kYoung)
-            ThreadCancels::youngCount()++;
+        if (birth != ThreadCancels::births().end() && !sameOpen && !birth->second.started)
+            ThreadCancels::unstartedCount()++;
     }
     return real(thread);
 }
@@ -151,13 +250,61 @@ extern "C" jack_client_t* jack_client_open(const char* name, jack_options_t opti
     }
     const unsigned outer = ThreadCancels::openNow();
     ThreadCancels::openNow() = ++ThreadCancels::opens();
+    const unsigned open = ThreadCancels::openNow();
     jack_client_t* client = server ? real(name, options, status, server) : real(name, options, status);
     ThreadCancels::openNow() = outer;
+    {
+        std::lock_guard<std::mutex> guard(ThreadCancels::mutex());
+        for (auto& [thread, birth] : ThreadCancels::births())
+            if (pthread_equal(birth.creator, pthread_self()) && birth.open == open) birth.started = true;
+    }
     if (client) { // the address of a client libjack freed may come back for this one
         std::lock_guard<std::mutex> guard(ThreadCancels::clientsMutex());
         ThreadCancels::serverGone().erase(client);
+        ThreadCancels::initCallbacks().erase(client); // that of a freed client stays its libjack's argument
+        ThreadCancels::failedActivation().erase(client);
     }
     return client;
+}
+
+extern "C" int jack_set_thread_init_callback(jack_client_t* client, JackThreadInitCallback callback, void* arg) {
+    using SetInit = int (*)(jack_client_t*, JackThreadInitCallback, void*);
+    static const auto real = reinterpret_cast<SetInit>(dlsym(RTLD_NEXT, "jack_set_thread_init_callback"));
+    using testsupport::ThreadCancels;
+    ThreadCancels::InitCallback* program = ThreadCancels::initCallbackOf(client);
+    program->callback = callback;
+    program->arg = arg;
+    return real(client, &ThreadCancels::initThread, program);
+}
+
+extern "C" int jack_activate(jack_client_t* client) {
+    using Activate = int (*)(jack_client_t*);
+    static const auto real = reinterpret_cast<Activate>(dlsym(RTLD_NEXT, "jack_activate"));
+    using testsupport::ThreadCancels;
+    bool set;
+    int lateMs = 0;
+    {
+        std::lock_guard<std::mutex> guard(ThreadCancels::clientsMutex());
+        set = ThreadCancels::initCallbacks().count(client) > 0;
+        if (ThreadCancels::failedActivation().count(client)) ThreadCancels::activatedAgainCount()++;
+        const auto late = ThreadCancels::lateBegins().find(jack_get_client_name(client));
+        if (late != ThreadCancels::lateBegins().end()) {
+            lateMs = late->second;
+            ThreadCancels::lateBegins().erase(late);
+        }
+    }
+    if (!set) jack_set_thread_init_callback(client, nullptr, nullptr);
+    ThreadCancels::activating() = true;
+    ThreadCancels::lateBeginMs() = lateMs;
+    const int result = real(client);
+    ThreadCancels::activating() = false;
+    ThreadCancels::lateBeginMs() = 0;
+    std::lock_guard<std::mutex> guard(ThreadCancels::clientsMutex());
+    if (result != 0)
+        ThreadCancels::failedActivation().insert(client);
+    else
+        ThreadCancels::failedActivation().erase(client);
+    return result;
 }
 
 extern "C" void jack_on_shutdown(jack_client_t* client, JackShutdownCallback callback, void* arg) {
@@ -193,6 +340,7 @@ extern "C" int jack_client_close(jack_client_t* client) {
     {
         std::lock_guard<std::mutex> guard(ThreadCancels::clientsMutex());
         if (ThreadCancels::serverGone().erase(client)) ThreadCancels::goneCloseCount()++;
+        ThreadCancels::failedActivation().erase(client);
     }
     return real(client);
 }
