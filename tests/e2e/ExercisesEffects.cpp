@@ -32,13 +32,23 @@ double toneSwing(const Heard& heard, int deck) {
                : *std::max_element(levels.begin(), levels.end()) - *std::min_element(levels.begin(), levels.end());
 }
 
-// The mean time from one onset of the deck's tone to the next (s): where it rises out of silence.
-double onsetSpacing(const Heard& heard, int deck) {
+// The mean time from one fall of the deck's tone by more than 3 dB to the next (s), each fall taken where the level
+// falls fastest: 0 when fewer than two falls were heard.
+double fallSpacing(const Heard& heard, int deck) {
     const std::vector<double> levels = toneLevels(heard, deck);
-    std::vector<size_t> onsets;
-    for (size_t i = 1; i < levels.size(); ++i)
-        if (levels[i] > kSilentDb && levels[i - 1] <= kSilentDb) onsets.push_back(i);
-    return onsets.size() < 2 ? 0 : double(onsets.back() - onsets.front()) / double(onsets.size() - 1) * kStep / 44100;
+    const size_t span = 1024 / kStep; // a slice's frames: a step in the sound is a fall over this many levels
+    std::vector<size_t> falls;
+    for (size_t i = 0; i + span < levels.size();) {
+        if (levels[i + span] - levels[i] > -3) {
+            ++i;
+            continue;
+        }
+        size_t steepest = i;
+        for (; i + span < levels.size() && levels[i + span] - levels[i] <= -3; ++i)
+            if (levels[i + span] - levels[i] < levels[steepest + span] - levels[steepest]) steepest = i;
+        falls.push_back(steepest);
+    }
+    return falls.size() < 2 ? 0 : double(falls.back() - falls.front()) / double(falls.size() - 1) * kStep / 44100;
 }
 
 // After how long the deck's tone level repeats itself (s): the first peak of its autocorrelation between
@@ -111,7 +121,7 @@ void restore(Rig& rig, const Control& c, const Control& on, const Control& one, 
 }
 
 // The echo: with its amount up the lamp lights and the deck rings on after it stops; at zero it
-// stops dead. The length knob sets the echo time: a burst of the deck repeats after it.
+// stops dead. The length knob sets the echo time: once the deck stops, its echo falls a step every echo time.
 void echo(Rig& rig, const Control& c) {
     Control amount = effectKnob(rig, c, "echo_echo"), length = effectKnob(rig, c, "echo_length"),
             lamp = sibling(rig, c, "effectonoff", "echo");
@@ -120,23 +130,30 @@ void echo(Rig& rig, const Control& c) {
         for (double at : {0.1, 0.2}) {
             EXPECT_NEAR(turnKnob(rig, length, at), at, 0.02) << "the knob does not hold its place";
             const double set = rig.value(length).number / 44100;
-            const Control play = sibling(rig, c, "pause");
             double heard = 0;
-            // A burst the server lost cycles in, or in its repeats, is played again: a gap in a repeat would be
-            // taken for an onset of its own.
+            // The deck plays for three echo times, so the echo stands at its full level (a fourth repeat would add
+            // less than 1 dB), then stops, whenever the click lands: from then on the sound is its last echo time
+            // again and again at the echo's amount, a fall of some 6 dB every echo time. A take the server lost
+            // cycles in (in that last echo time or after it), where a gap would be taken for a fall, is played
+            // again.
             for (int tries = 0;; ++tries) {
                 turnKnob(rig, amount, 0.5);
+                playing(rig, c.deck, true);
+                soundFor(rig, 3 * set + 0.1);
                 const int64_t from = rig.tap().now();
-                rig.click(play);
-                rig.click(play);
-                heard = onsetSpacing(Heard{rig.tap().take(from, int(4 * 44100 * set))}, c.deck);
+                playing(rig, c.deck, false);
+                const int span = int(rig.tap().now() - from) + int(4 * 44100 * set);
+                heard = fallSpacing(Heard{rig.tap().take(from, span)}, c.deck);
                 rightClick(rig, amount);
                 testsupport::sleepMs(int(1000 * set) + 300); // silence fills the echo's ring
-                if (tries == Rig::kRetakes || rig.tap().xrunsSince(from, from + int64_t(4 * 44100 * set)) == 0)
+                if (rig.tap().xrunsSince(from - int64_t(44100 * set), from + span) == 0) break;
+                if (tries == Rig::kRetakes) {
+                    rig.spoilt();
                     break;
+                }
                 rig.retaken();
             }
-            measured("echo time %.3f s: repeats every %.3f s", set, heard);
+            measured("echo time %.3f s: falls every %.3f s", set, heard);
             EXPECT_NEAR(heard, set, 0.02 + 0.03 * set) << "the echo time";
         }
     turnKnob(rig, length, 0.05);
@@ -250,9 +267,9 @@ void tab(Rig& rig, const Control& c) {
 
 } // namespace
 
-const Exercise kEcho{"amount up, stop the deck, right clicks (the time: a burst at two settings)",
-                     "the lamp lights and the tone rings on after the stop; silent after the reset (repeats at the "
-                     "time set)",
+const Exercise kEcho{"amount up, stop the deck, right clicks (the time: the deck stopped at two settings)",
+                     "the lamp lights and the tone rings on after the stop; silent after the reset (falls a step "
+                     "every time set)",
                      echo};
 const Exercise kFlanger{"on with full strength and a slow sweep; strength or speed turned",
                         "the tone swings > 6 dB (steady < 1.5 dB off or at no strength; repeats at the sweep's time)",

@@ -46,7 +46,7 @@ protected:
         s = std::make_unique<ProgramSession>("shell-e2e");
         ASSERT_TRUE(s->startJack()) << "the JACK server did not start";
         for (int i = 1; i <= 2; ++i)
-            run("sox -n -r 44100 -c 2 -b 16 " + s->root.path + "t.wav synth 20 sine " + std::to_string(330 * i) +
+            run("sox -n -r 44100 -c 2 -b 16 " + s->root.path + "t.wav synth 60 sine " + std::to_string(330 * i) +
                 " vol 0.5 2>/dev/null && lame --quiet --tt 'Tone " + std::to_string(i) + "' --ta 'Test Artist' " +
                 s->root.path + "t.wav " + s->music + "tone" + std::to_string(i) + ".mp3");
         // The browser opens on the music folder, as a DJ who had browsed there before would find it.

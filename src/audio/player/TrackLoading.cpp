@@ -156,7 +156,13 @@ TrackLoading::Cycle TrackLoading::runCycle(Player* const* players, int count, do
     const bool fast = Player::speedLoading;
     Loader& l = loader();
 
-    int most = 0; // the largest result so far: once one player is urgent, the others decode only if they are too
+    // The largest result so far: once one player is urgent, the others decode only if they are too. The urgent ones
+    // are found first, every player asked as if one were (then only they decode): asked in turn, a player far ahead
+    // in an earlier slot decoded a block in every cycle before an urgent one was known, and on a loaded machine,
+    // where a cycle gets through a pass or two, a playing deck ran dry while a stopped one read ahead.
+    int most = 0;
+    for (int i = 0; i < count; ++i)
+        if (players[i]) most = std::max(most, players[i]->getSomeDataNow(3));
     for (int pass = 0; pass < 200; ++pass) {
         bool passBusy = false;
         for (int i = 0; i < count; ++i) {

@@ -1,8 +1,8 @@
 // The one background thread that decodes audio for every player ahead of its play position and, whenever no
 // player is short of data, feeds the players' analysers from the frames already decoded. It serves up to 16
-// registered players in cycles of at most 3 ms (6 ms when a player is close to running dry) and sleeps between
-// cycles so that it uses about `trackLoading_cpuUse` of one processor; a new track or a jump out of a ring
-// wakes it at once.
+// registered players, those close to running dry first, in cycles of at most 3 ms (6 ms when a player is close to
+// running dry) and sleeps between cycles so that it uses about `trackLoading_cpuUse` of one processor; a new track or a
+// jump out of a ring wakes it at once.
 #pragma once
 
 #include <functional>

@@ -76,7 +76,7 @@ TEST(TrackLoading, AnUrgentPlayerDecodesWhileTheOthersWait) {
     urgent.result = [](int) { return 3; };              // 100,000 frames from running dry
     ahead.result = [](int u) { return u < 3 ? 2 : 0; }; // far ahead: decodes only when nobody is urgent
     idle.result = [](int) { return 0; };
-    Player* players[16] = {&urgent, &ahead, nullptr, &idle};
+    Player* players[16] = {&ahead, &urgent, nullptr, &idle}; // the far player asked first
     fakeNow = 0;
     fakeStep = 0.5;
     TrackLoading::Cycle c = TrackLoading::runCycle(players, 16, fakeClock);
@@ -99,7 +99,8 @@ TEST(TrackLoading, IdleCyclesSleep150AndBusyOnesEndAfterThreeMilliseconds) {
     TrackLoading::Cycle idle = TrackLoading::runCycle(players, 2, fakeClock);
     EXPECT_FALSE(idle.busy);
     EXPECT_EQ(idle.sleepMs, 150);
-    EXPECT_EQ(a.urgencies.size(), 1u) << "one pass finds nothing and ends the cycle";
+    EXPECT_EQ(a.urgencies.size(), 2u)
+        << "the look for an urgent player, then one pass finds nothing and ends the cycle";
     EXPECT_FALSE(TrackLoading::isLoading());
 
     a.result = [](int) { return 1; }; // analysing
@@ -122,7 +123,7 @@ TEST(TrackLoading, FillRatiosSatisfyFastLoadersAndFlagSlowOnes) {
     fakeNow = 0;
     fakeStep = 0.1;
     TrackLoading::Cycle c = TrackLoading::runCycle(players, 2, fakeClock);
-    EXPECT_EQ(fast.urgencies.size(), 1u) << "satisfied for the rest of the cycle";
+    EXPECT_EQ(fast.urgencies.size(), 2u) << "past the look for an urgent player, satisfied for the rest of the cycle";
     EXPECT_GT(slow.urgencies.size(), 5u);
     EXPECT_TRUE(c.urgent) << "a player loading slower than it plays makes the cycle urgent";
 }
