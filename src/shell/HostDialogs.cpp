@@ -3,6 +3,9 @@
 #include "shell/HostDialogs.h"
 
 #include <gtk/gtk.h>
+#ifdef GDK_WINDOWING_X11
+#include <gdk/gdkx.h>
+#endif
 
 #include <cstdio>
 
@@ -115,7 +118,7 @@ private:
             dialog, "response", G_CALLBACK(onResponse), ticket,
             [](gpointer data, GClosure*) { delete static_cast<Ticket*>(data); }, GConnectFlags(0));
         gtk_widget_show_all(dialog);
-        gtk_window_present(GTK_WINDOW(dialog));
+        presentHostWindow(GTK_WINDOW(dialog));
     }
 
     static void onResponse(GtkDialog* dialog, gint response, gpointer data) {
@@ -155,6 +158,19 @@ private:
 };
 
 } // namespace
+
+void presentHostWindow(GtkWindow* window) {
+    guint32 now = GDK_CURRENT_TIME;
+#ifdef GDK_WINDOWING_X11
+    GdkWindow* shown = gtk_widget_get_window(GTK_WIDGET(window));
+    if (shown && GDK_IS_X11_WINDOW(shown)) {
+        // The server's time comes back in the notice of a property change on the window.
+        gdk_window_set_events(shown, GdkEventMask(gdk_window_get_events(shown) | GDK_PROPERTY_CHANGE_MASK));
+        now = gdk_x11_get_server_time(shown);
+    }
+#endif
+    gtk_window_present_with_time(window, now);
+}
 
 std::unique_ptr<HostDialogs> makeHostDialogs() {
     if (gtk_init_check(nullptr, nullptr)) return std::make_unique<GtkDialogs>();

@@ -8,6 +8,8 @@
 #include <memory>
 #include <string>
 
+typedef struct _GtkWindow GtkWindow;
+
 class HostDialogs {
 public:
     using Answer = std::function<void(const std::string&)>;
@@ -33,3 +35,8 @@ public:
 // GTK 3 dialogs when a display can be opened; otherwise dialogs that answer every request as
 // cancelled, printing once why and a line naming each request dropped.
 std::unique_ptr<HostDialogs> makeHostDialogs();
+
+// Shows a window of the program's GTK windows (a dialog, the preferences window) in front and gives it the keyboard
+// at the X server's time now. GTK's own time is the last key or click it saw, which the X server ignores once the
+// keyboard changed hands after it (the main window takes it back with the server's time when a window goes).
+void presentHostWindow(GtkWindow* window);

@@ -1,6 +1,7 @@
 #include "shell/PreferencesWindow.h"
 
 #include "shell/HostBridge.h"
+#include "shell/HostDialogs.h"
 
 #include <gtk/gtk.h>
 
@@ -254,7 +255,7 @@ bool PreferencesWindow::open() {
     noticesShown_ = prefs_.notices().size();
     gtk_label_set_text(GTK_LABEL(object("statusLabel")), "");
     gtk_widget_show(window_);
-    gtk_window_present(GTK_WINDOW(window_));
+    presentHostWindow(GTK_WINDOW(window_));
     return true;
 }
 

@@ -185,8 +185,9 @@ void calibrate(Rig& rig, const Control& c) {
 }
 
 // PREFERENCES: the preferences window opens; it closes by its Close button and as a window does. Ctrl+, opens it
-// again with the pointer off the window: each time it goes, the window has the keys again (with no window manager,
-// it leaves them to the root window, which gives them only to the window under the pointer).
+// again with the pointer off the window: each time it shows, it has the keys, though the window took them back after
+// the click in it before; each time it goes, the window has the keys again (with no window manager, it leaves them
+// to the root window, which gives them only to the window under the pointer).
 void preferences(Rig& rig, const Control& c) {
     auto shown = [] {
         std::string id = testsupport::run(
@@ -198,9 +199,11 @@ void preferences(Rig& rig, const Control& c) {
         rig.moveOff();
         return rig.until([&] { return rig.keyboardWindow() == rig.window(); }, 5);
     };
-    rig.click(c);
     std::string window;
+    auto hasTheKeys = [&] { return rig.until([&] { return rig.keyboardWindow() == window; }, 5); };
+    rig.click(c);
     ASSERT_TRUE(rig.until([&] { return !(window = shown()).empty(); })) << "no preferences window";
+    EXPECT_TRUE(hasTheKeys()) << "the preferences window has not the keys";
     // The Close button sits in the window's bottom right corner, inside its 8-pixel border.
     int x = 0, y = 0, w = 0, h = 0;
     sscanf(testsupport::run("timeout -k 5 30 xdotool getwindowgeometry --shell " + window).c_str(),
@@ -210,6 +213,7 @@ void preferences(Rig& rig, const Control& c) {
     EXPECT_TRUE(keysBack()) << "the keys went with the preferences window";
     rig.key("ctrl+comma");
     ASSERT_TRUE(rig.until([&] { return !(window = shown()).empty(); })) << "Ctrl+, does not open it";
+    EXPECT_TRUE(hasTheKeys()) << "the preferences window shown again has not the keys";
     rig.closeWindow(window);
     EXPECT_TRUE(rig.until([&] { return shown().empty(); })) << "the preferences window does not close";
     EXPECT_TRUE(keysBack()) << "the keys went with the preferences window closed as a window";
@@ -248,7 +252,8 @@ const Exercise kOptionSlider{"press at 1/4 and 3/4, right click", "the deck's se
                              optionSlider};
 const Exercise kOptionCalibrate{"click", "the deck follows its timecode and calibrates", calibrate};
 const Exercise kPreferences{"click, its Close button; Ctrl+, off the window, close the window",
-                            "the preferences window opens and closes; the window has the keys again", preferences};
+                            "the preferences window opens with the keys and closes; the window has the keys again",
+                            preferences};
 const Exercise kControllers{"click the keyboard's row, choose a configuration, then none",
                             "its row and the settings show the configuration; then none", controllers};
 

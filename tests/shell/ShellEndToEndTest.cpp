@@ -282,13 +282,18 @@ TEST_F(ShellEndToEnd, ADjLoadsTwoDecksFromTheBrowserAndAFileDropPlaysAndMixesThe
 // The skin's quick-record button asks for the file through the save dialog (GTK, answered by
 // typing a path as a DJ would); stopping leaves a file that holds the mix. With no window manager a dialog (the
 // save dialog, the question before loading onto a playing deck) leaves the keys to nobody when it goes, answered or
-// cancelled: the program takes them back, so Ctrl+Q with the pointer off the window ends it.
+// cancelled: the program takes them back, so Ctrl+Q with the pointer off the window ends it. Each dialog has the
+// keys while it shows, the pointer off it, though the window took them back after the one before.
 TEST_F(ShellEndToEnd, RecordsTheMixThroughTheSaveDialog) {
     // A drop on deck 2 first: the next drop lands where the pointer is then, not where it was.
     drop(1, {s->music + "tone2.mp3"});
     loadAndPlay(0, "tone1.mp3", "tone2.mp3");
     Point record = control("record_quick");
     std::string mix = s->root.path + "mix.wav";
+    auto hasTheKeys = [&](const std::string& id) {
+        pointerOff();
+        return waitFor([&] { return keyboardWindow() == id; }, 5);
+    };
     auto askedForTheFile = [&] {
         click(record);
         std::string dialog;
@@ -297,22 +302,21 @@ TEST_F(ShellEndToEnd, RecordsTheMixThroughTheSaveDialog) {
                 "timeout -k 5 30 xdotool search --onlyvisible --name 'Select name for new mix' 2>/dev/null | head -1");
             return !dialog.empty();
         });
-        if (!dialog.empty()) {
-            dialog.pop_back();
-            xdo("windowfocus --sync " + dialog);
-            sleepMs(300);
-        }
-        return !dialog.empty();
+        if (dialog.empty()) return false;
+        dialog.pop_back();
+        EXPECT_TRUE(hasTheKeys(dialog)) << "the save dialog has not the keys";
+        sleepMs(300);
+        return true;
     };
     ASSERT_TRUE(askedForTheFile()) << "no save dialog";
     xdo("key --clearmodifiers ctrl+a");
     xdo("type --delay 5 '" + mix + "'");
     xdo("key Return");
     // A second of the mix (44.1 kHz stereo, at least 16-bit) is in the file before the recording stops.
-    EXPECT_TRUE(waitFor([&] {
+    ASSERT_TRUE(waitFor([&] {
         struct stat st;
         return stat(mix.c_str(), &st) == 0 && st.st_size > 44100 * 4;
-    })) << "the recording did not start";
+    })) << "the recording did not start" << state();
     pointerOff();
     EXPECT_TRUE(waitFor([&] { return keyboardWindow() == window; }, 5)) << "the keys went with the save dialog";
     click(record); // stops
@@ -332,7 +336,7 @@ TEST_F(ShellEndToEnd, RecordsTheMixThroughTheSaveDialog) {
     });
     ASSERT_FALSE(question.empty()) << "no question before loading onto the playing deck";
     question.pop_back();
-    xdo("windowfocus --sync " + question);
+    ASSERT_TRUE(hasTheKeys(question)) << "the question after the save dialog has not the keys";
     xdo("key Return");
     EXPECT_TRUE(waitForTitle(0, title)) << "answered Yes, the deck does not load";
     pointerOff();
