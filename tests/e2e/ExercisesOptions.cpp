@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 
 namespace e2e {
@@ -204,6 +205,17 @@ void preferences(Rig& rig, const Control& c) {
     rig.click(c);
     ASSERT_TRUE(rig.until([&] { return !(window = shown()).empty(); })) << "no preferences window";
     EXPECT_TRUE(hasTheKeys()) << "the preferences window has not the keys";
+    // A controller that comes while the window is open shows in its table, and goes from it when it goes.
+    auto listsPad = [&] {
+        for (const ListRow& r : rig.list("preferences").rows)
+            if (r.text.find("e2e-pad") != std::string::npos) return true;
+        return false;
+    };
+    const std::string pad =
+        testsupport::run(rig.session().jackEnv() + "jack_midiseq e2e-pad 48000 0 60 100 >/dev/null 2>&1 & echo $!");
+    EXPECT_TRUE(rig.until(listsPad, 20)) << "a controller that came is not in the open preferences' table";
+    if (atoi(pad.c_str()) > 0) kill(atoi(pad.c_str()), SIGTERM);
+    EXPECT_TRUE(rig.until([&] { return !listsPad(); }, 20)) << "a controller that went stays in the table";
     // The Close button sits in the window's bottom right corner, inside its 8-pixel border.
     int x = 0, y = 0, w = 0, h = 0;
     sscanf(testsupport::run("timeout -k 5 30 xdotool getwindowgeometry --shell " + window).c_str(),
@@ -251,9 +263,11 @@ const Exercise kExternalMixer{"click twice, decks 1 and 2 playing",
 const Exercise kOptionSlider{"press at 1/4 and 3/4, right click", "the deck's setting there; back where it started",
                              optionSlider};
 const Exercise kOptionCalibrate{"click", "the deck follows its timecode and calibrates", calibrate};
-const Exercise kPreferences{"click, its Close button; Ctrl+, off the window, close the window",
-                            "the preferences window opens with the keys and closes; the window has the keys again",
-                            preferences};
+const Exercise kPreferences{
+    "click, its Close button; Ctrl+, off the window, close the window",
+    "the preferences window opens with the keys, lists a controller that comes and goes, and closes; the "
+    "window has the keys again",
+    preferences};
 const Exercise kControllers{"click the keyboard's row, choose a configuration, then none",
                             "its row and the settings show the configuration; then none", controllers};
 

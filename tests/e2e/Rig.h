@@ -149,7 +149,8 @@ public:
     double engineFact(const std::string& key);
     Value value(const std::string& name, const std::string& specifier, int deck, const std::string& window = "");
     Value value(const Control& c);
-    // Browser 0's list ("folders", "files", "playlist"), the pop-up list ("popup") or the controllers'.
+    // Browser 0's list ("folders", "files", "playlist"), the pop-up list ("popup"), the controllers' or the open
+    // preferences window's controllers ("preferences", their names only).
     ListState list(const std::string& name);
     // Where to press a row of a list object (skin pixels); invalid when the row is not in view.
     Point rowPoint(const Control& list, const ListRow& row, float fx = 0.2f);

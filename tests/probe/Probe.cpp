@@ -13,6 +13,8 @@
 #include "skin/SkinWindow.h"
 #include "ui/TarlumeSkinInterface.h"
 
+#include <gtk/gtk.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -154,6 +156,44 @@ std::string listRows(const std::string& name) {
     return out;
 }
 
+// The open preferences window's table of controllers (its first column), as the list rows above are told; an
+// error when the window is not open.
+GtkWidget* findBuilt(GtkWidget* w, const char* id) {
+    if (GTK_IS_BUILDABLE(w) && g_strcmp0(gtk_buildable_get_name(GTK_BUILDABLE(w)), id) == 0) return w;
+    GtkWidget* found = nullptr;
+    if (GTK_IS_CONTAINER(w)) {
+        GList* children = gtk_container_get_children(GTK_CONTAINER(w));
+        for (GList* c = children; c && !found; c = c->next)
+            found = findBuilt(GTK_WIDGET(c->data), id);
+        g_list_free(children);
+    }
+    return found;
+}
+
+std::string preferencesRows() {
+    GtkWidget* table = nullptr;
+    GList* windows = gtk_window_list_toplevels();
+    for (GList* w = windows; w && !table; w = w->next)
+        if (gtk_widget_get_visible(GTK_WIDGET(w->data))) table = findBuilt(GTK_WIDGET(w->data), "controllerTable");
+    g_list_free(windows);
+    if (!table) return "error\tno preferences window";
+    GtkTreeModel* model = gtk_tree_view_get_model(GTK_TREE_VIEW(table));
+    std::string out = "ok\tcount=" + num(model ? gtk_tree_model_iter_n_children(model, nullptr) : 0);
+    GtkTreeIter it;
+    for (bool more = model && gtk_tree_model_get_iter_first(model, &it); more;
+         more = gtk_tree_model_iter_next(model, &it)) {
+        gchar* name = nullptr;
+        gtk_tree_model_get(model, &it, 0, &name, -1);
+        out += "\t" + field(name ? name : "") +
+               "\x1f"
+               "0\x1f"
+               "0\x1f"
+               "0\x1f\x1f";
+        g_free(name);
+    }
+    return out;
+}
+
 std::string windowFacts(const std::string& name, int layer) {
     SkinWindow* w = findWindow(name);
     if (!w || layer < 0 || layer > 3) return "error\tno such window";
@@ -265,7 +305,7 @@ std::string Probe::answer(const std::string& query) {
     if (q[0] == "deck" && q.size() > 1) return deckFacts(atoi(q[1].c_str()));
     if (q[0] == "engine") return engineFacts();
     if (q[0] == "positions") return positions();
-    if (q[0] == "list" && q.size() > 1) return listRows(q[1]);
+    if (q[0] == "list" && q.size() > 1) return q[1] == "preferences" ? preferencesRows() : listRows(q[1]);
     if (q[0] == "window" && q.size() > 2) return windowFacts(q[1], atoi(q[2].c_str()));
     return "error\tunknown query " + field(q[0]);
 }
