@@ -37,35 +37,35 @@ struct ThreadCancels {
 
     // Threads cancelled before they had started, since the program started.
     static unsigned unstarted() {
-        std::lock_guard<std::mutex> guard(mutex());
-        return unstartedCount();
+        std::lock_guard<std::mutex> guard(mutex);
+        return unstartedCount;
     }
     // Activations of a client whose last activation failed: libjack starts a second process thread on it then.
     static unsigned activatedAgain() {
-        std::lock_guard<std::mutex> guard(clientsMutex());
-        return activatedAgainCount();
+        std::lock_guard<std::mutex> guard(clientsMutex);
+        return activatedAgainCount;
     }
     // Process threads made from now on take `ms` longer to start, before their thread-init callback.
-    static void delayStarts(int ms) { startDelayMs().store(ms); }
+    static void delayStarts(int ms) { startDelayMs.store(ms); }
     // The next process thread of a client of that name begins `ms` late, before libjack's code runs in it.
     static void delayBegin(const std::string& client, int ms) {
-        std::lock_guard<std::mutex> guard(clientsMutex());
-        lateBegins()[client] = ms;
+        std::lock_guard<std::mutex> guard(clientsMutex);
+        lateBegins[client] = ms;
     }
 
     // Opens asked for a client of that name, and notices of a lost server its clients got, since the program started.
     static unsigned opens(const std::string& name) {
-        std::lock_guard<std::mutex> guard(clientsMutex());
-        return opened()[name];
+        std::lock_guard<std::mutex> guard(clientsMutex);
+        return opened[name];
     }
     static unsigned shutdowns(const std::string& name) {
-        std::lock_guard<std::mutex> guard(clientsMutex());
-        return shutDown()[name];
+        std::lock_guard<std::mutex> guard(clientsMutex);
+        return shutDown[name];
     }
     // Closes of a client whose server had gone, as libjack told it.
     static unsigned goneCloses() {
-        std::lock_guard<std::mutex> guard(clientsMutex());
-        return goneCloseCount();
+        std::lock_guard<std::mutex> guard(clientsMutex);
+        return goneCloseCount;
     }
 
     struct Birth {
@@ -73,71 +73,37 @@ struct ThreadCancels {
         unsigned open;        // the creator's open it was started in, 0 for none
         bool started = false; // as JACK tells it
     };
-    static std::mutex& mutex() {
-        static std::mutex m;
-        return m;
-    }
-    static std::map<pthread_t, Birth>& births() {
-        static std::map<pthread_t, Birth> b;
-        return b;
-    }
-    static unsigned& unstartedCount() {
-        static unsigned n = 0;
-        return n;
-    }
-    static std::atomic<int>& startDelayMs() {
-        static std::atomic<int> ms{0};
-        return ms;
-    }
+    static inline std::mutex mutex;
+    static inline std::map<pthread_t, Birth> births;
+    static inline unsigned unstartedCount = 0;
+    static inline std::atomic<int> startDelayMs{0};
     // The thread is in jack_activate: the thread libjack makes now is the client's process thread, which begins
     // lateBeginMs late.
-    static bool& activating() {
-        static thread_local bool now = false;
-        return now;
-    }
-    static int& lateBeginMs() {
-        static thread_local int ms = 0;
-        return ms;
-    }
-    static unsigned& activatedAgainCount() {
-        static unsigned n = 0;
-        return n;
-    }
-    static std::set<jack_client_t*>& failedActivation() {
-        static std::set<jack_client_t*> s;
-        return s;
-    }
-    static std::map<std::string, int>& lateBegins() {
-        static std::map<std::string, int> m;
-        return m;
-    }
+    static inline thread_local bool activating = false;
+    static inline thread_local int lateBeginMs = 0;
+    static inline unsigned activatedAgainCount = 0;
+    static inline std::set<jack_client_t*> failedActivation;
+    static inline std::map<std::string, int> lateBegins;
     // This thread is a process thread that has not started.
-    static bool& starting() {
-        static thread_local bool now = false;
-        return now;
-    }
+    static inline thread_local bool starting = false;
     static void said(pthread_t thread) {
-        std::lock_guard<std::mutex> guard(mutex());
-        const auto birth = births().find(thread);
-        if (birth != births().end()) birth->second.started = true;
+        std::lock_guard<std::mutex> guard(mutex);
+        const auto birth = births.find(thread);
+        if (birth != births.end()) birth->second.started = true;
     }
     // The thread-init callback the program set on a client, run after the test's own.
     struct InitCallback {
         JackThreadInitCallback callback = nullptr;
         void* arg = nullptr;
     };
-    static std::map<jack_client_t*, InitCallback*>& initCallbacks() {
-        static std::map<jack_client_t*, InitCallback*> c;
-        return c;
-    }
+    static inline std::map<jack_client_t*, InitCallback*> initCallbacks;
     static void initThread(void* arg) {
         // libjack runs the process thread with asynchronous cancels: none may land while a lock is held.
         int cancelState = PTHREAD_CANCEL_ENABLE;
         pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &cancelState);
-        if (starting()) {
-            if (const int ms = startDelayMs().load())
-                std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-            starting() = false;
+        if (starting) {
+            if (const int ms = startDelayMs.load()) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+            starting = false;
             said(pthread_self());
         }
         pthread_setcancelstate(cancelState, nullptr);
@@ -146,40 +112,19 @@ struct ThreadCancels {
     }
     // Held by libjack as the callback's argument for as long as the client is there: never freed.
     static InitCallback* initCallbackOf(jack_client_t* client) {
-        std::lock_guard<std::mutex> guard(clientsMutex());
-        InitCallback*& c = initCallbacks()[client];
+        std::lock_guard<std::mutex> guard(clientsMutex);
+        InitCallback*& c = initCallbacks[client];
         if (!c) c = new InitCallback;
         return c;
     }
     // The open the calling thread is in (0: none), and the count of its opens.
-    static unsigned& openNow() {
-        static thread_local unsigned open = 0;
-        return open;
-    }
-    static unsigned& opens() {
-        static thread_local unsigned count = 0;
-        return count;
-    }
-    static std::mutex& clientsMutex() {
-        static std::mutex m;
-        return m;
-    }
-    static std::map<std::string, unsigned>& opened() {
-        static std::map<std::string, unsigned> n;
-        return n;
-    }
-    static std::map<std::string, unsigned>& shutDown() {
-        static std::map<std::string, unsigned> n;
-        return n;
-    }
-    static std::set<jack_client_t*>& serverGone() {
-        static std::set<jack_client_t*> s;
-        return s;
-    }
-    static unsigned& goneCloseCount() {
-        static unsigned n = 0;
-        return n;
-    }
+    static inline thread_local unsigned openNow = 0;
+    static inline thread_local unsigned openCount = 0;
+    static inline std::mutex clientsMutex;
+    static inline std::map<std::string, unsigned> opened;
+    static inline std::map<std::string, unsigned> shutDown;
+    static inline std::set<jack_client_t*> serverGone;
+    static inline unsigned goneCloseCount = 0;
 };
 
 } // namespace testsupport
@@ -195,21 +140,21 @@ extern "C" int pthread_create(pthread_t* thread, const pthread_attr_t* attr, voi
         bool process;
         int lateMs;
     };
-    auto* begin = new Start{start, arg, ThreadCancels::activating(), ThreadCancels::lateBeginMs()};
+    auto* begin = new Start{start, arg, ThreadCancels::activating, ThreadCancels::lateBeginMs};
     // Held until the birth is written: a cancel of the new thread waits for it.
-    std::lock_guard<std::mutex> guard(ThreadCancels::mutex());
+    std::lock_guard<std::mutex> guard(ThreadCancels::mutex);
     const int result = real(
         thread, attr,
         [](void* a) {
             const Start s = *static_cast<Start*>(a);
             delete static_cast<Start*>(a);
-            ThreadCancels::starting() = s.process;
+            ThreadCancels::starting = s.process;
             if (s.lateMs) std::this_thread::sleep_for(std::chrono::milliseconds(s.lateMs));
             return s.routine(s.arg);
         },
         begin);
     if (result == 0)
-        ThreadCancels::births()[*thread] = {pthread_self(), ThreadCancels::openNow()};
+        ThreadCancels::births[*thread] = {pthread_self(), ThreadCancels::openNow};
     else
         delete begin;
     return result;
@@ -220,13 +165,13 @@ extern "C" int pthread_cancel(pthread_t thread) {
     static const auto real = reinterpret_cast<Cancel>(dlsym(RTLD_NEXT, "pthread_cancel"));
     using testsupport::ThreadCancels;
     {
-        std::lock_guard<std::mutex> guard(ThreadCancels::mutex());
-        const auto birth = ThreadCancels::births().find(thread);
-        const bool sameOpen = birth != ThreadCancels::births().end() && birth->second.open != 0 &&
+        std::lock_guard<std::mutex> guard(ThreadCancels::mutex);
+        const auto birth = ThreadCancels::births.find(thread);
+        const bool sameOpen = birth != ThreadCancels::births.end() && birth->second.open != 0 &&
                               pthread_equal(birth->second.creator, pthread_self()) &&
-                              birth->second.open == ThreadCancels::openNow();
-        if (birth != ThreadCancels::births().end() && !sameOpen && !birth->second.started)
-            ThreadCancels::unstartedCount()++;
+                              birth->second.open == ThreadCancels::openNow;
+        if (birth != ThreadCancels::births.end() && !sameOpen && !birth->second.started)
+            ThreadCancels::unstartedCount++;
     }
     return real(thread);
 }
@@ -245,24 +190,24 @@ extern "C" jack_client_t* jack_client_open(const char* name, jack_options_t opti
         va_end(arguments);
     }
     {
-        std::lock_guard<std::mutex> guard(ThreadCancels::clientsMutex());
-        ThreadCancels::opened()[name]++;
+        std::lock_guard<std::mutex> guard(ThreadCancels::clientsMutex);
+        ThreadCancels::opened[name]++;
     }
-    const unsigned outer = ThreadCancels::openNow();
-    ThreadCancels::openNow() = ++ThreadCancels::opens();
-    const unsigned open = ThreadCancels::openNow();
+    const unsigned outer = ThreadCancels::openNow;
+    ThreadCancels::openNow = ++ThreadCancels::openCount;
+    const unsigned open = ThreadCancels::openNow;
     jack_client_t* client = server ? real(name, options, status, server) : real(name, options, status);
-    ThreadCancels::openNow() = outer;
+    ThreadCancels::openNow = outer;
     {
-        std::lock_guard<std::mutex> guard(ThreadCancels::mutex());
-        for (auto& [thread, birth] : ThreadCancels::births())
+        std::lock_guard<std::mutex> guard(ThreadCancels::mutex);
+        for (auto& [thread, birth] : ThreadCancels::births)
             if (pthread_equal(birth.creator, pthread_self()) && birth.open == open) birth.started = true;
     }
     if (client) { // the address of a client libjack freed may come back for this one
-        std::lock_guard<std::mutex> guard(ThreadCancels::clientsMutex());
-        ThreadCancels::serverGone().erase(client);
-        ThreadCancels::initCallbacks().erase(client); // that of a freed client stays its libjack's argument
-        ThreadCancels::failedActivation().erase(client);
+        std::lock_guard<std::mutex> guard(ThreadCancels::clientsMutex);
+        ThreadCancels::serverGone.erase(client);
+        ThreadCancels::initCallbacks.erase(client); // that of a freed client stays its libjack's argument
+        ThreadCancels::failedActivation.erase(client);
     }
     return client;
 }
@@ -284,26 +229,26 @@ extern "C" int jack_activate(jack_client_t* client) {
     bool set;
     int lateMs = 0;
     {
-        std::lock_guard<std::mutex> guard(ThreadCancels::clientsMutex());
-        set = ThreadCancels::initCallbacks().count(client) > 0;
-        if (ThreadCancels::failedActivation().count(client)) ThreadCancels::activatedAgainCount()++;
-        const auto late = ThreadCancels::lateBegins().find(jack_get_client_name(client));
-        if (late != ThreadCancels::lateBegins().end()) {
+        std::lock_guard<std::mutex> guard(ThreadCancels::clientsMutex);
+        set = ThreadCancels::initCallbacks.count(client) > 0;
+        if (ThreadCancels::failedActivation.count(client)) ThreadCancels::activatedAgainCount++;
+        const auto late = ThreadCancels::lateBegins.find(jack_get_client_name(client));
+        if (late != ThreadCancels::lateBegins.end()) {
             lateMs = late->second;
-            ThreadCancels::lateBegins().erase(late);
+            ThreadCancels::lateBegins.erase(late);
         }
     }
     if (!set) jack_set_thread_init_callback(client, nullptr, nullptr);
-    ThreadCancels::activating() = true;
-    ThreadCancels::lateBeginMs() = lateMs;
+    ThreadCancels::activating = true;
+    ThreadCancels::lateBeginMs = lateMs;
     const int result = real(client);
-    ThreadCancels::activating() = false;
-    ThreadCancels::lateBeginMs() = 0;
-    std::lock_guard<std::mutex> guard(ThreadCancels::clientsMutex());
+    ThreadCancels::activating = false;
+    ThreadCancels::lateBeginMs = 0;
+    std::lock_guard<std::mutex> guard(ThreadCancels::clientsMutex);
     if (result != 0)
-        ThreadCancels::failedActivation().insert(client);
+        ThreadCancels::failedActivation.insert(client);
     else
-        ThreadCancels::failedActivation().erase(client);
+        ThreadCancels::failedActivation.erase(client);
     return result;
 }
 
@@ -324,9 +269,9 @@ extern "C" void jack_on_shutdown(jack_client_t* client, JackShutdownCallback cal
         [](void* argument) {
             auto* t = static_cast<Told*>(argument);
             {
-                std::lock_guard<std::mutex> guard(ThreadCancels::clientsMutex());
-                ThreadCancels::serverGone().insert(t->client);
-                ThreadCancels::shutDown()[t->name]++;
+                std::lock_guard<std::mutex> guard(ThreadCancels::clientsMutex);
+                ThreadCancels::serverGone.insert(t->client);
+                ThreadCancels::shutDown[t->name]++;
             }
             if (t->callback) t->callback(t->arg);
         },
@@ -338,9 +283,9 @@ extern "C" int jack_client_close(jack_client_t* client) {
     static const auto real = reinterpret_cast<Close>(dlsym(RTLD_NEXT, "jack_client_close"));
     using testsupport::ThreadCancels;
     {
-        std::lock_guard<std::mutex> guard(ThreadCancels::clientsMutex());
-        if (ThreadCancels::serverGone().erase(client)) ThreadCancels::goneCloseCount()++;
-        ThreadCancels::failedActivation().erase(client);
+        std::lock_guard<std::mutex> guard(ThreadCancels::clientsMutex);
+        if (ThreadCancels::serverGone.erase(client)) ThreadCancels::goneCloseCount++;
+        ThreadCancels::failedActivation.erase(client);
     }
     return real(client);
 }
