@@ -352,6 +352,30 @@ TEST(ControllerJack, NotesAndControlsReachTheInterfaceAndFeedbackComesBack) {
         toldOnce(*padClient, *controller, now, padClient->xruns(), "not told the state of now");
     }
 
+    // A controller let go of leaves its ports to the next ones of their direction, cut off from its endpoints: a port
+    // of another's made on them has the direction and name asked for, and hears nothing of the pad.
+    {
+        controller->disconnect();
+        std::atomic<int> heard{0};
+        auto speaker = MidiPorts::get().openVirtualOutput("speaker");
+        auto listener = MidiPorts::get().openVirtualInput(
+            "listener",
+            [](void* n, const uint8_t*, size_t, double) { static_cast<std::atomic<int>*>(n)->fetch_add(1); }, &heard);
+        controllerFactory().devicesChanged();
+        for (int i = 0; i < 30 && !JackThread::drain(); i++) {
+        }
+        auto listed = [&](const char* name, unsigned long direction) {
+            const std::vector<std::string> found = padClient->ports("^tarlume-midi:", direction);
+            return std::find(found.begin(), found.end(), std::string("tarlume-midi:") + name) != found.end();
+        };
+        EXPECT_TRUE(listed("speaker", JackPortIsOutput)) << "an output made on another's port is not one";
+        EXPECT_TRUE(listed("listener", JackPortIsInput)) << "an input made on another's port is not one";
+        padClient->send({0x90, 0x0C, 0x7F});
+        pumpUntil([] { return false; }, nullptr, 1);
+        EXPECT_EQ(heard.load(), 0) << "a port let go of still heard its endpoint";
+    }
+    controller->connect(HIDTYPE_MIDI, "JackPad");
+
     // What a joined output sends arrives whole while other ports of the client come and go.
     {
         int pad = -1;
