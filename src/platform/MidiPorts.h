@@ -44,8 +44,8 @@ public:
     // Sends the bytes as one message, whole whatever its length; false when nothing went out.
     virtual bool send(const uint8_t* bytes, size_t size) = 0;
     // Changes each time the output is joined to its destination anew (on JACK: the server restarted, the destination's
-    // program made its port anew, or the server ran again after it ran nothing for long). What was sent before that and
-    // still waited is dropped: the owner sends its whole state again.
+    // program made its port anew, or the server ran again after it ran nothing for long while sends waited). What was
+    // sent before the owner read the changed count and still waited is dropped: the owner sends its whole state again.
     virtual unsigned joins() const { return 0; }
 };
 

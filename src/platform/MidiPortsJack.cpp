@@ -101,10 +101,12 @@ struct InputCore : PortCore {
 
 // Sends go into a ring of the port's own that the process thread empties in order into the port's buffer, as much as
 // a cycle's buffer holds, leaving the rest for the next cycle. A port joined to a destination holds its first bytes
-// until the connection carries them (JackFirstBytes); while there is no server, sends wait in the ring. What waits
-// when the port is joined anew, or when cycles come back after a server ran none for long (stopped, held in a
-// debugger), is dropped: its owner sends its whole state then (joins()). Bytes of a state long gone, replayed in a
-// burst, would show it on the controller, and a ring filled by a long wait would drop the newest.
+// until the connection carries them (JackFirstBytes); while there is no server, sends wait in the ring. The port's
+// epoch changes when it is joined anew, or when cycles come back after a server ran none for long (stopped, held in a
+// debugger) while sends waited: its owner then sends its whole state (joins()). Each send carries the epoch its owner
+// had last seen, and one of an earlier epoch is dropped: what was sent before the owner knew of the change, however
+// close to it, would reach the controller a second time. Bytes of a state long gone, replayed in a burst, would show
+// it on the controller, and a ring filled by a long wait would drop the newest.
 struct OutputCore : PortCore {
     OutputCore(std::string base, std::string to, bool hold)
         : PortCore(true, std::move(base), std::move(to)), holdUntilConnected(hold) {}
@@ -117,23 +119,28 @@ struct OutputCore : PortCore {
         const unsigned joinsNow = joins.load(std::memory_order_acquire);
         if (joinsNow != joinsTaken) {
             joinsTaken = joinsNow;
-            from = std::max(from, dropTo.load(std::memory_order_relaxed));
-            tail.store(from, std::memory_order_release);
             firstBytes = JackFirstBytes(); // the new connection carries bytes a few cycles from now
         }
         const jack_time_t now = jack_get_time();
-        if (lastCycle != 0 && now - lastCycle > kStall) {
-            from = head.load(std::memory_order_acquire);
-            tail.store(from, std::memory_order_release);
-            renewals.fetch_add(1, std::memory_order_relaxed);
-        }
+        // Nothing waited through the stall: what was sent before it went out, and the owner has nothing to send anew.
+        if (lastCycle != 0 && now - lastCycle > kStall && from != head.load(std::memory_order_acquire))
+            renewals.fetch_add(1, std::memory_order_release);
         lastCycle = now;
         const size_t to = head.load(std::memory_order_acquire);
+        // The sends of an earlier epoch are those first in the ring: an owner's epoch only grows.
+        const unsigned current = epoch();
+        Header header;
+        while (from != to) {
+            copyOut(from, reinterpret_cast<uint8_t*>(&header), kHeader);
+            if (int(header.epoch - current) >= 0) break;
+            from += kHeader + header.length;
+        }
+        tail.store(from, std::memory_order_release);
         if (holdUntilConnected && !firstBytes.mayWrite(client, p, frames, from != to)) return;
         bool wrote = false;
         while (from != to) {
-            uint32_t length;
-            copyOut(from, reinterpret_cast<uint8_t*>(&length), kHeader);
+            copyOut(from, reinterpret_cast<uint8_t*>(&header), kHeader);
+            const uint32_t length = header.length;
             if (length > jack_midi_max_event_size(buffer)) {
                 if (wrote) break;         // the next cycle's buffer
                 from += kHeader + length; // more than a whole cycle's buffer holds: never fits
@@ -151,17 +158,15 @@ struct OutputCore : PortCore {
         firstBytes = JackFirstBytes();
         lastCycle = 0;
     }
-    // JACK thread: joined to its destination anew. What was sent until now is dropped at the next cycle.
-    void joined() {
-        dropTo.store(head.load(std::memory_order_acquire), std::memory_order_relaxed);
-        joins.fetch_add(1, std::memory_order_release);
-    }
-    // The sender's. False when the ring has no room (a server that runs no cycle for long).
-    bool send(const uint8_t* bytes, size_t size) {
+    // JACK thread: joined to its destination anew.
+    void joined() { joins.fetch_add(1, std::memory_order_release); }
+    unsigned epoch() const { return joins.load(std::memory_order_acquire) + renewals.load(std::memory_order_acquire); }
+    // The sender's, sending as of `seen`. False when the ring has no room (a server that runs no cycle for long).
+    bool send(const uint8_t* bytes, size_t size, unsigned seen) {
         const size_t at = head.load(std::memory_order_relaxed);
         if (!bytes || size == 0 || size + kHeader > kRing - (at - tail.load(std::memory_order_acquire))) return false;
-        const uint32_t length = uint32_t(size);
-        copyIn(at, reinterpret_cast<const uint8_t*>(&length), kHeader);
+        const Header header{uint32_t(size), seen};
+        copyIn(at, reinterpret_cast<const uint8_t*>(&header), kHeader);
         copyIn(at + kHeader, bytes, size);
         head.store(at + kHeader + size, std::memory_order_release);
         return true;
@@ -176,18 +181,22 @@ struct OutputCore : PortCore {
             bytes[i] = ring[(at + i) & (kRing - 1)];
     }
 
+    struct Header {
+        uint32_t length;
+        unsigned epoch; // the owner's when it sent
+    };
     static constexpr size_t kRing = size_t(1) << 16; // bytes; a power of two
-    static constexpr size_t kHeader = sizeof(uint32_t);
+    static constexpr size_t kHeader = sizeof(Header);
     const bool holdUntilConnected;
     JackFirstBytes firstBytes; // process thread only (and the JACK thread before the port is handed to it)
     std::unique_ptr<uint8_t[]> ring{new uint8_t[kRing]};
     std::atomic<size_t> head{0};                   // written by the sender
     std::atomic<size_t> tail{0};                   // written by the process thread
-    std::atomic<unsigned> joins{0};                // written by the JACK thread, as the one below
-    std::atomic<size_t> dropTo{0};                 // the head when it was last joined
+    std::atomic<unsigned> joins{0};                // written by the JACK thread
     unsigned joinsTaken = 0;                       // process thread, as the one below
     jack_time_t lastCycle = 0;                     // microseconds of libjack's clock; 0 before the first
     std::atomic<unsigned> renewals{0};             // written by the process thread: cycles came back after a stall
+    std::atomic<unsigned> seen{0};                 // the sender's: the epoch its owner last saw
     static constexpr jack_time_t kStall = 1000000; // microseconds without a cycle
 };
 
@@ -359,9 +368,14 @@ private:
         Output(JackMidiPorts& owner, std::shared_ptr<OutputCore> core) : owner_(owner), core_(std::move(core)) {}
         // What it still holds goes out before the port goes (a controller's goodbye).
         ~Output() override { owner_.release(core_); }
-        bool send(const uint8_t* bytes, size_t size) override { return core_->send(bytes, size); }
+        // A port joined to nothing has no owner that sends anew: its sends are of the epoch of now.
+        bool send(const uint8_t* bytes, size_t size) override {
+            return core_->send(bytes, size, core_->endpoint.empty() ? core_->epoch() : core_->seen.load());
+        }
         unsigned joins() const override {
-            return core_->joins.load(std::memory_order_relaxed) + core_->renewals.load(std::memory_order_relaxed);
+            const unsigned now = core_->epoch();
+            core_->seen.store(now);
+            return now;
         }
 
     private:

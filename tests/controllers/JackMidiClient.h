@@ -54,6 +54,16 @@ public:
     }
     // Both its ports are connected (to the program's, in the tests), as the server's graph shows.
     bool joined() const { return jack_port_connected(in_) > 0 && jack_port_connected(out_) > 0; }
+    // The MIDI ports of the server's graph whose full names match `pattern` (a regular expression) with `flags`.
+    std::vector<std::string> ports(const char* pattern, unsigned long flags) const {
+        std::vector<std::string> found;
+        if (const char** names = jack_get_ports(client_, pattern, JACK_DEFAULT_MIDI_TYPE, flags)) {
+            for (const char** n = names; *n; n++)
+                found.emplace_back(*n);
+            jack_free(names);
+        }
+        return found;
+    }
     // Cycles the server found a client late in (an xrun): what the loop carried in them may be lost.
     unsigned xruns() const { return xruns_.load(); }
     void clearReceived() {
