@@ -225,6 +225,7 @@ struct Run {
         for (auto& slot : run->slots)
             if (PortCore* core = slot.load()) core->cycle(run->client, frames);
         run->inProcess.store(false);
+        run->cycles.fetch_add(1, std::memory_order_release);
         pthread_setcancelstate(cancelState, nullptr);
         return 0;
     }
@@ -265,6 +266,7 @@ struct Run {
     jack_client_t* const client;
     Signals& signals;
     std::atomic<bool> dead{false}, inProcess{false};
+    std::atomic<unsigned> cycles{0}; // ended, written by the process thread
     std::atomic<PortCore*> slots[kMaxPorts] = {};
     std::vector<std::shared_ptr<PortCore>> made;      // JACK thread, as below: the cores with a port on the client
     std::vector<std::shared_ptr<PortCore>> refused;   // wanted, and refused a port on this client
@@ -593,15 +595,22 @@ private:
         return run.gone();
     }
     // What the outputs going still hold goes out while their connections carry it, within half a second for a server
-    // that runs no cycle.
+    // that runs no cycle. The last bytes written are read by the destination in that cycle, or in the next where the
+    // two clients feed each other (JACK runs such a loop a cycle apart): the port stays until that one has ended too.
     void flush(const std::vector<std::shared_ptr<PortCore>>& going) {
         if (!run_->active || going.empty()) return;
         const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
-        auto holds = [](const std::shared_ptr<PortCore>& core) {
-            return core->output && static_cast<OutputCore&>(*core).holding() &&
-                   jack_port_connected(core->port.load()) > 0;
+        auto connected = [](const std::shared_ptr<PortCore>& core) {
+            return core->output && jack_port_connected(core->port.load()) > 0;
+        };
+        auto holds = [&](const std::shared_ptr<PortCore>& core) {
+            return connected(core) && static_cast<OutputCore&>(*core).holding();
         };
         while (std::any_of(going.begin(), going.end(), holds) && std::chrono::steady_clock::now() < giveUp)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (std::none_of(going.begin(), going.end(), connected)) return;
+        const unsigned emptied = run_->cycles.load(std::memory_order_acquire);
+        while (run_->cycles.load(std::memory_order_acquire) - emptied < 2 && std::chrono::steady_clock::now() < giveUp)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     // `base`, or with a suffix where another port of the client has that name.

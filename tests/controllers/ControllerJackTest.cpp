@@ -75,12 +75,14 @@ const char kPad[] = "<name>JackPad</name><type>midi</type><descriptor><model>Jac
                     "<map><char>H</char><val>72</val></map><map><char>I</char><val>73</val></map></character-mapping>"
                     "<character-display><name>d</name><segment><pos>0</pos><bytes>F0 7D 00 Xa F7</bytes></segment>"
                     "<segment><pos>1</pos><bytes>F0 7D 01 Xa F7</bytes></segment></character-display>"
-                    "<output><value>deviceconnect</value><bytes_down>F0 7D 7F F7</bytes_down></output>"
+                    "<output><value>deviceconnect</value><bytes_down>F0 7D 7F F7</bytes_down>"
+                    "<bytes_up>F0 7D 7E F7</bytes_up></output>"
                     "<input_output><type>button</type><value>play</value><bytes_down>9P 0B 7F</bytes_down>"
                     "<bytes_up>8P 0B 00</bytes_up></input_output>"
                     "<input><type>slider</type><value>volume_player</value><bytes>BP 07 VV</bytes></input>"
                     "<output><type>text</type><value>trackinfo</value><display>d</display></output>";
-const std::vector<uint8_t> kHello{0xF0, 0x7D, 0x7F, 0xF7}, kPlayLit{0x90, 0x0B, 0x7F}, kPlayDark{0x80, 0x0B, 0x00};
+const std::vector<uint8_t> kHello{0xF0, 0x7D, 0x7F, 0xF7}, kBye{0xF0, 0x7D, 0x7E, 0xF7}, kPlayLit{0x90, 0x0B, 0x7F},
+    kPlayDark{0x80, 0x0B, 0x00};
 
 // The pad made on the JACK thread, as the program makes its own clients: an open after a client of the process lost
 // its server frees every client of the process, which must not meet a request of the program's on another thread.
@@ -357,9 +359,12 @@ TEST(ControllerJack, NotesAndControlsReachTheInterfaceAndFeedbackComesBack) {
         toldOnce(*padClient, *controller, now, padClient->xruns(), "not told the state of now");
     }
 
-    // A controller let go of leaves its ports to the next ones of their direction, cut off from its endpoints: a port
-    // of another's made on them has the direction and name asked for, and hears nothing of the pad.
+    // A controller let go of says goodbye before its ports go, and leaves them to the next ones of their direction, cut
+    // off from its endpoints: a port of another's made on them has the direction and name asked for, and hears nothing
+    // of the pad.
     {
+        padClient->clearReceived();
+        const unsigned xruns = padClient->xruns();
         controller->disconnect();
         std::atomic<int> heard{0};
         auto speaker = MidiPorts::get().openVirtualOutput("speaker");
@@ -378,6 +383,9 @@ TEST(ControllerJack, NotesAndControlsReachTheInterfaceAndFeedbackComesBack) {
         padClient->send({0x90, 0x0C, 0x7F});
         pumpUntil([] { return false; }, nullptr, 1);
         EXPECT_EQ(heard.load(), 0) << "a port let go of still heard its endpoint";
+        if (kRealTime && padClient->xruns() == xruns) {
+            EXPECT_EQ(count(padClient->received(), kBye), 1u) << "the controller's goodbye did not go out";
+        }
     }
     controller->connect(HIDTYPE_MIDI, "JackPad");
 
